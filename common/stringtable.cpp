@@ -1,0 +1,190 @@
+#include "common/stringtable.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <libxml/tree.h>
+#include <string>
+
+#include "common/xml.h"
+
+namespace {
+
+// The Windows ANSI code page that goes with the system's locale, as the language list
+// names code pages. Taken from the environment (LC_ALL, LC_CTYPE, LANG), since the
+// program need not have called setlocale. SQ_ANSI_CODEPAGE overrides it.
+std::string SystemCodePageText() {
+    if (const char* forced = std::getenv("SQ_ANSI_CODEPAGE"); forced && *forced) return forced;
+    const char* locale = nullptr;
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* v = std::getenv(name);
+        if (v && *v) {
+            locale = v;
+            break;
+        }
+    }
+    std::string loc = locale ? locale : "";
+    std::string codeset;
+    if (auto dot = loc.find('.'); dot != std::string::npos) {
+        for (char c : loc.substr(dot + 1)) {
+            if (c == '@') break;
+            if (c != '-' && c != '_') codeset += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        loc.erase(dot);
+    }
+    if (codeset == "GBK" || codeset == "GB2312" || codeset == "GB18030") return "936";
+    if (codeset == "BIG5" || codeset == "BIG5HKSCS") return "950";
+    if (codeset == "SJIS" || codeset == "SHIFTJIS" || codeset == "EUCJP") return "932";
+    if (codeset == "EUCKR") return "949";
+    std::string lang = loc.substr(0, loc.find('_'));
+    std::string territory = loc.find('_') == std::string::npos ? "" : loc.substr(loc.find('_') + 1);
+    if (lang == "zh") return territory == "TW" || territory == "HK" || territory == "MO" ? "950" : "936";
+    if (lang == "ja") return "932";
+    if (lang == "ko") return "949";
+    if (lang == "ru" || lang == "uk" || lang == "be" || lang == "bg" || lang == "sr" || lang == "mk") return "1251";
+    if (lang == "cs" || lang == "pl" || lang == "hu" || lang == "sk" || lang == "sl" || lang == "hr" ||
+        lang == "ro")
+        return "1250";
+    if (lang == "el") return "1253";
+    if (lang == "tr") return "1254";
+    if (lang == "he") return "1255";
+    if (lang == "ar" || lang == "fa") return "1256";
+    if (lang == "lt" || lang == "lv" || lang == "et") return "1257";
+    if (lang == "vi") return "1258";
+    if (lang == "th") return "874";
+    return "1252";
+}
+
+bool IsElement(CXML& xml, const char* name) {
+    XmlNode n = xml.node;
+    return n && n->type == XML_ELEMENT_NODE && std::strcmp(reinterpret_cast<const char*>(n->name), name) == 0;
+}
+
+// Moves the cursor to the first element child of the cursor; false when there is none.
+bool FirstElementChild(CXML& xml) {
+    XmlNode parent = xml.node;
+    if (!parent) return false;
+    for (XmlNode c = parent->children; c; c = c->next) {
+        if (c->type == XML_ELEMENT_NODE) {
+            xml.SetCurrentNode(c);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Moves the cursor to the next element sibling; false when there is none.
+bool NextElement(CXML& xml) {
+    if (!xml.node) return false;
+    for (XmlNode c = xml.node->next; c; c = c->next) {
+        if (c->type == XML_ELEMENT_NODE) {
+            xml.SetCurrentNode(c);
+            return true;
+        }
+    }
+    return false;
+}
+
+// An attribute of the cursor, "" when present but empty, null when missing.
+const char* Attribute(CXML& xml, const char* name) {
+    const char* v = xml.getAttribute(name, nullptr);
+    if (v) return v;
+    return xmlHasProp(xml.node, reinterpret_cast<const xmlChar*>(name)) ? "" : nullptr;
+}
+
+}  // namespace
+
+CStringTable::CStringTable() = default;
+
+CStringTable::~CStringTable() { Destroy(); }
+
+int CStringTable::GetHashIndex(int c) { return c >= 'A' && c <= 'z' ? c - 'A' : -1; }
+
+void CStringTable::Destroy() {
+    for (auto& bucket : buckets_) bucket.clear();
+}
+
+int CStringTable::Load(const char* listFile, const char* module, int langIndex, char* listBuf, int listBufSize) {
+    languageId_.clear();
+    languageFile_.clear();
+    if (listBuf && listBufSize > 0) listBuf[0] = 0;
+    if (!listFile || !module) return -1;
+
+    bool selected = false;
+    {
+        CXML list;
+        if (list.Open(listFile) != 0 || !list.goRoot() || !IsElement(list, "languages")) return -1;
+        const std::string systemCodePage = SystemCodePageText();
+
+        std::size_t listed = 0;  // characters in listBuf
+        int count = 0;
+        for (bool more = FirstElementChild(list); more; more = NextElement(list)) {
+            if (!IsElement(list, "language")) continue;
+            ++count;
+            const char* id = list.getAttribute("id", "");
+            if (listBuf) {
+                // The walk ends at the first id that would fill the buffer.
+                std::size_t add = std::strlen(id) + (count > 1 ? 1 : 0);
+                if (listBufSize <= 0 || listed + add >= static_cast<std::size_t>(listBufSize) - 1) break;
+                if (count > 1) listBuf[listed++] = ';';
+                std::memcpy(listBuf + listed, id, std::strlen(id));
+                listed += std::strlen(id);
+                listBuf[listed] = 0;
+            }
+            bool pick = count == 1;
+            if (langIndex == 0 && count > 1) {
+                const char* cp = list.getAttribute("codepage", "");
+                pick = systemCodePage == cp;
+            } else if (langIndex > 0 && count == langIndex) {
+                pick = true;
+            }
+            if (pick) {
+                languageId_ = id;
+                languageFile_ = list.getAttribute("file", "");
+                selected = true;
+            }
+        }
+    }
+    if (!selected) return -1;
+
+    CXML table;
+    if (table.Open(languageFile_.c_str()) != 0 || !table.goRoot() || !IsElement(table, "StringTables")) return -1;
+    bool found = false;
+    for (bool more = FirstElementChild(table); more; more = NextElement(table)) {
+        if (IsElement(table, "StringTable")) {
+            const char* m = Attribute(table, "module");
+            if (m && std::strcmp(m, module) == 0) {
+                found = true;
+                break;
+            }
+        }
+    }
+    if (!found) return -1;
+
+    charset_.Set("", "UTF-8");
+    for (bool more = FirstElementChild(table); more; more = NextElement(table)) {
+        if (!IsElement(table, "string")) continue;
+        const char* id = Attribute(table, "id");
+        const char* value = Attribute(table, "value");
+        if (!id || !value) continue;
+        int h = GetHashIndex(static_cast<unsigned char>(id[0]));
+        if (h < 0) continue;
+        buckets_[h].push_back(Entry{id + 1, charset_.Convert(value)});
+    }
+    charset_.Unset();
+    return 0;
+}
+
+const char* CStringTable::GetString(const char* key, char prefix, const char* defValue) const {
+    if (!key) return defValue ? defValue : "";
+    if (prefix) {
+        if (key[0] != prefix) return key;
+        ++key;
+    }
+    int h = GetHashIndex(static_cast<unsigned char>(key[0]));
+    if (h < 0) return "";
+    for (const Entry& e : buckets_[h]) {
+        if (std::strcmp(e.key.c_str(), key + 1) == 0) return e.value.c_str();
+    }
+    return defValue ? defValue : key;
+}

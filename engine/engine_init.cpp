@@ -1,0 +1,195 @@
+#include "engine/engine_init.h"
+
+#include <arpa/inet.h>
+#include <dlfcn.h>
+
+#include "common/fileutil.h"
+#include "common/stringtable.h"
+#include "engine/eventlog.h"
+#include "engine/pending.h"
+#include "engine/prefs/preffiles.h"
+#include "engine/prefs/prefstore.h"
+#include "platform/fs.h"
+#include "platform/sync.h"
+#include "platform/sysinfo.h"
+#include "remote/httpd/web_server.h"
+
+namespace {
+
+EngineContext* g_initContext = nullptr;  // the context EngineInit was given
+std::string g_appPath;
+platform::RecursiveMutex* g_engineMutex = nullptr;
+std::string g_webRoot;
+LogSource g_coreLog = MakeLogSource("HTTPd");
+
+}  // namespace
+
+CoreState& GetCoreState() {
+    static CoreState state;
+    return state;
+}
+
+void CoreStateInit() {
+    CoreState& cs = GetCoreState();
+    cs.reserved[0] = cs.reserved[1] = 0;
+    // No consumer reads the display size; without a display connection it stays 0.
+    cs.displayWidth = cs.displayHeight = 0;
+    cs.overwriteAnswer = 0;
+    cs.audioThreads = 0;
+    SetFatalMessage("");
+}
+
+void SetFatalMessage(const std::string& text) {
+    CoreState& cs = GetCoreState();
+    std::lock_guard lk(cs.mutex);
+    cs.lastFatalMessage = text;
+}
+
+void ReportFatalError() {
+    std::string text;
+    {
+        CoreState& cs = GetCoreState();
+        std::lock_guard lk(cs.mutex);
+        text = cs.lastFatalMessage;
+    }
+    RaiseEvent(kEventNotice, text.empty() ? "Fatal error" : text.c_str());
+}
+
+const std::string& EngineAppPath() { return g_appPath; }
+
+int EngineInit(EngineContext* context) {
+    g_initContext = context;
+    SetEngineContext(context);
+    g_appPath = platform::AppFolder();
+    if (context) context->cpuCount = platform::ProcessorCount();
+    CoreStateInit();
+
+    if (context && context->definitionsText) {
+        if (LoadPrefDefinitions(true, context->definitionsText, static_cast<int>(context->definitionsLength),
+                                "QuorvexPrefs") != 0)
+            return 3;
+    }
+    if (context && !context->eventCallback) context->eventCallback = DefaultEventCallback;
+    SetPrefLogHook([](const char* source, const char* text) {
+        LogSource src = MakeLogSource(source);
+        LogMessage(&src, text, 0);
+    });
+    InitProcessorProbe();
+    InitMediaInfoReader();
+
+    delete g_engineMutex;
+    g_engineMutex = new platform::RecursiveMutex;
+    if (context) context->engineMutex = g_engineMutex;
+    return 0;
+}
+
+int EngineInitLate(EngineContext* context) {
+    // The engine's string table, in the language of "overall.ui.language".
+    if (FileExist("lang.xml")) {
+        char list[512] = {};
+        CStringTable& table = GetEngineStrings();
+        table.Destroy();
+        if (table.Load("lang.xml", "qxcore", GetPrefStore().GetInt("overall.ui.language"), list, sizeof list) != 0) {
+            SetFatalMessage("Language data cannot be loaded.");
+            return 4;
+        }
+        GetPrefStore().SetDefault("overall.presets.languages", list, true);
+    }
+
+    if (StartHttpServer() != 0) {
+        RaiseEvent(kEventNotice, EngineText("httpd_error"));
+    } else if (context) {
+        context->extensionList = ScanExtensionRegistry(g_appPath + "extensions");
+    }
+    return 0;
+}
+
+int EngineStart(EngineContext* context) {
+    if (!context) context = g_initContext;
+    PrefStore& prefs = GetPrefStore();
+    if (context) context->taskMode = prefs.GetInt("overall.task.mode");
+    if (!context) return 0;
+
+    if (prefs.GetInt("overall.generic.logging")) OpenLogFile(prefs.GetString("overall.generic.logfile"));
+    else CloseLogFile();
+
+    void* opencl = dlopen("libOpenCL.so.1", RTLD_LAZY | RTLD_LOCAL);
+    context->openClPresent = opencl ? 1 : 0;
+    if (opencl) dlclose(opencl);
+
+    InitCdromLayer(2);
+
+    LogMessageKey(&g_coreLog, "SCAN_PLUGINS", 0);
+    EnumeratePlugins(prefs.GetString("audiosrc.winamp.dir"), prefs.GetString("audiosrc.winamp.disabledInPlugins"),
+                     prefs.GetString("audiosrc.winamp.enabledDspPlugins"), context->dspArgument);
+
+    context->processorUsage = ReadSystemInformation();
+    LogMessageKey(&g_coreLog, "inited", 0);
+    return 0;
+}
+
+void EngineShutdown(EngineContext* context) {
+    if (!context) return;
+    StopPreviewPlayer();
+    StopHttpServer();
+    FreeExtensionRegistry(context->extensionList);
+    context->extensionList = nullptr;
+    FreePluginLists();
+    ReleaseCdromLayer();
+
+    // A worker that outlived its grace period may still read the shared state: leave the tree and
+    // the mutex to process exit rather than pull them from under it.
+    const bool workersAlive = context->runningWorkers.load() > 0;
+    if (!workersAlive) {
+        context->engineMutex = nullptr;
+        delete g_engineMutex;
+        g_engineMutex = nullptr;
+        GetPrefStore().Clear();
+    }
+    CloseLogFile();
+    GetEngineStrings().Destroy();
+}
+
+int StartHttpServer() {
+    EngineContext* context = GetEngineContext();
+    PrefStore& prefs = GetPrefStore();
+    g_webRoot = g_appPath + "htdocs";
+    int port = context ? context->httpPort.load() : 0;
+    if (port == 0) port = prefs.GetInt("overall.httpd.port");
+    LogMessageKeyFormat(&g_coreLog, "httpd_starting", static_cast<long long>(port), 0);
+    const bool remote = prefs.GetInt("overall.httpd.remote") != 0;
+    if (remote) LogMessage(&g_coreLog, "The control server accepts connections from other hosts.", 0);
+    const uint32_t bind = remote ? kWebBindAny : WebBindLoopback();
+    const int bound = WebServerStart(&g_controlServer, port, 0, g_webRoot.c_str(), bind);
+    if (context) context->httpPort = bound;
+    if (bound == 0) return -1;
+    LogMessageKeyFormat(&g_coreLog, "httpd_started", static_cast<long long>(bound), 0);
+    return 0;
+}
+
+void StopHttpServer() { WebServerShutdown(&g_controlServer); }
+
+int StartStreamingServer(int port, UrlRoute* routes) {
+    PrefStore& prefs = GetPrefStore();
+    uint32_t bind = WebBindLoopback();
+    const int choice = prefs.GetInt("overall.streaming.bindIP");
+    if (choice == 0) {
+        bind = kWebBindAny;
+    } else if (choice != 1) {
+        // A specific address: the option's text. An address that does not parse falls back to the
+        // loopback address instead of a bind that can never succeed.
+        in_addr addr{};
+        const std::string text = prefs.GetValueText("overall.streaming.ip");
+        if (inet_pton(AF_INET, text.c_str(), &addr) == 1) bind = addr.s_addr;
+        else LogMessage(&g_coreLog, "Invalid streaming address; using 127.0.0.1.", 0);
+    }
+    g_streamingServer.routes = routes;
+    return WebServerStart(&g_streamingServer, port, prefs.GetInt("overall.streaming.maxClients"), nullptr, bind);
+}
+
+void StopStreamingServer() { WebServerShutdown(&g_streamingServer); }
+
+int ShowFinalReport(const char* messageKey, const char* captionKey) {
+    const char* caption = captionKey ? EngineText(captionKey) : nullptr;
+    return RaiseEvent(kEventFinalReport, EngineText(messageKey), reinterpret_cast<int64_t>(caption));
+}

@@ -1,0 +1,54 @@
+// Engine start-up and shut-down, and the engine's own static state.
+//
+// Start-up runs in three stages:
+//   EngineInit      (UI thread) context, processor count, the definitions tree, the default callback;
+//   EngineInitLate  (UI thread, after the values files and the user's prefs.xml are applied) the
+//                   engine's string table and the control HTTP server, so both follow the user's
+//                   language, port and remote settings rather than the definitions' defaults;
+//   EngineStart     (start-up thread) task mode, log file, probes, plug-in scan, "inited".
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "engine/context.h"
+
+struct UrlRoute;
+
+struct CoreState {
+    uint64_t reserved[2] = {};
+    int32_t displayWidth = 0;
+    int32_t displayHeight = 0;
+    int32_t overwriteAnswer = 0;   // the overwrite answer kept for the batch
+    int32_t audioThreads = 0;      // audio threads running
+    std::mutex mutex;              // guards lastFatalMessage
+    std::string lastFatalMessage;
+};
+
+CoreState& GetCoreState();
+void CoreStateInit();
+
+// 0, 3 (the definitions text cannot be parsed) or 4 (language data cannot be loaded; EngineInitLate).
+int EngineInit(EngineContext* context);
+int EngineInitLate(EngineContext* context);
+int EngineStart(EngineContext* context);
+void EngineShutdown(EngineContext* context);
+
+// Event 2 with the last fatal message, or "Fatal error".
+void ReportFatalError();
+void SetFatalMessage(const std::string& text);
+
+// Starts the control server on the context's port (or "overall.httpd.port"), bound to 127.0.0.1
+// unless "overall.httpd.remote" is set. 0, or -1 when it could not start.
+int StartHttpServer();
+void StopHttpServer();
+// The bound port, or 0.
+int StartStreamingServer(int port, UrlRoute* routes);
+void StopStreamingServer();
+
+// Looks both keys up in the engine's string table and sends event 4.
+int ShowFinalReport(const char* messageKey, const char* captionKey);
+
+// The program folder with its trailing '/', as read at EngineInit.
+const std::string& EngineAppPath();

@@ -1,0 +1,12 @@
+#include "engine/pending.h"
+
+void* ScanExtensionRegistry(const std::string&) { return nullptr; }
+void FreeExtensionRegistry(void*) {}
+void InitMediaInfoReader() {}
+void InitProcessorProbe() {}
+int ReadSystemInformation() { return -1; }
+bool InitCdromLayer(int) { return false; }
+void ReleaseCdromLayer() {}
+void EnumeratePlugins(const char*, const char*, const char*, int) {}
+void FreePluginLists() {}
+void StopPreviewPlayer() {}

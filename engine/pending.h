@@ -1,0 +1,23 @@
+// Engine services whose own code is not built yet. Each answers "not available" in the way its
+// caller already handles (an empty list, no result); start-up and shut-down call them in their
+// place so the order of start-up stays the one the engine will keep.
+#pragma once
+
+#include <string>
+
+// Extension registry: scans the "extensions" folder; null when none is available.
+void* ScanExtensionRegistry(const std::string& folder);
+void FreeExtensionRegistry(void* list);
+// Media-information reader's shared object.
+void InitMediaInfoReader();
+// Processor usage probe and system information; -1 when not available.
+void InitProcessorProbe();
+int ReadSystemInformation();
+// CD-ROM layer with a back-end selector; false when not available.
+bool InitCdromLayer(int backend);
+void ReleaseCdromLayer();
+// Input and DSP plug-in lists (native plug-ins of the other platform cannot load here).
+void EnumeratePlugins(const char* folder, const char* disabledInputs, const char* enabledDsp, int dspArgument);
+void FreePluginLists();
+// Preview player.
+void StopPreviewPlayer();

@@ -1,0 +1,201 @@
+#include "platform/fs.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace platform {
+
+bool StatPath(const char* path, PathInfo* info) {
+    if (!path || !*path) return false;
+    struct stat st;
+    if (stat(path, &st) != 0) return false;
+    if (info) {
+        info->isDir = S_ISDIR(st.st_mode);
+        info->size = static_cast<int64_t>(st.st_size);
+    }
+    return true;
+}
+
+bool PathExists(const char* path) {
+    if (!path || !*path) return false;
+    struct stat st;
+    return lstat(path, &st) == 0;
+}
+
+bool WildcardMatch(const char* p, const char* n) {
+    // Iterative matcher with one backtrack point per '*': linear in practice, never recursive.
+    const char* star = nullptr;
+    const char* resume = nullptr;
+    while (*n) {
+        if (*p == '?' || (*p && *p != '*' && *p == *n)) {
+            ++p;
+            ++n;
+        } else if (*p == '*') {
+            star = p++;
+            resume = n;
+        } else if (star) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*p == '*') ++p;
+    return *p == 0;
+}
+
+namespace {
+
+bool HasWildcard(const char* s, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (s[i] == '*' || s[i] == '?') return true;
+    return false;
+}
+
+bool NameMatches(const std::string& pattern, const char* name) {
+    if (WildcardMatch(pattern.c_str(), name)) return true;
+    // "name.*" also finds "name", as "*.*" finds names without a dot.
+    if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0 && !std::strchr(name, '.'))
+        return WildcardMatch(pattern.substr(0, pattern.size() - 2).c_str(), name);
+    return false;
+}
+
+}  // namespace
+
+bool FindFirstMatch(const char* pattern, std::string* match, bool* matchIsDir) {
+    if (!pattern || !*pattern) return false;
+    const char* slash = std::strrchr(pattern, '/');
+    const size_t dirLen = slash ? static_cast<size_t>(slash - pattern) : 0;
+    const char* last = slash ? slash + 1 : pattern;
+    if (HasWildcard(pattern, dirLen)) return false;
+
+    if (!HasWildcard(last, std::strlen(last))) {
+        if (!PathExists(pattern)) return false;
+        PathInfo info;
+        if (match) *match = pattern;
+        if (matchIsDir) *matchIsDir = StatPath(pattern, &info) && info.isDir;
+        return true;
+    }
+
+    std::string dir = slash ? std::string(pattern, dirLen) : std::string(".");
+    if (dir.empty()) dir = "/";
+    DIR* d = opendir(dir.c_str());
+    if (!d) return false;
+    const std::string pat(last);
+    std::string best;
+    bool found = false;
+    while (struct dirent* e = readdir(d)) {
+        if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
+        if (!NameMatches(pat, e->d_name)) continue;
+        if (!found || best > e->d_name) best = e->d_name;
+        found = true;
+    }
+    closedir(d);
+    if (!found) return false;
+    std::string full = slash ? std::string(pattern, dirLen + 1) + best : best;
+    PathInfo info;
+    if (matchIsDir) *matchIsDir = StatPath(full.c_str(), &info) && info.isDir;
+    if (match) *match = std::move(full);
+    return true;
+}
+
+bool CreateOneDir(const char* path) {
+    if (!path || !*path) return false;
+    if (mkdir(path, 0777) == 0) return true;
+    PathInfo info;
+    return errno == EEXIST && StatPath(path, &info) && info.isDir;
+}
+
+bool RemoveFileEntry(const char* path) {
+    if (!path || !*path) return false;
+    unlink(path);
+    return !PathExists(path);
+}
+
+void SleepMs(int ms) {
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+std::string ExecutablePath() {
+    std::vector<char> buf(4096);
+    for (;;) {
+        ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
+        if (n < 0) return {};
+        if (static_cast<size_t>(n) < buf.size()) return std::string(buf.data(), static_cast<size_t>(n));
+        buf.resize(buf.size() * 2);
+    }
+}
+
+namespace {
+std::mutex g_appMutex;
+std::string g_appOverride;
+}  // namespace
+
+std::string AppFolder() {
+    {
+        std::lock_guard lk(g_appMutex);
+        if (!g_appOverride.empty()) return g_appOverride;
+    }
+    std::string exe = ExecutablePath();
+    size_t cut = exe.rfind('/');
+    if (cut == std::string::npos) return {};
+    return exe.substr(0, cut + 1);
+}
+
+void SetAppFolderOverride(const std::string& folder) {
+    std::lock_guard lk(g_appMutex);
+    g_appOverride = folder;
+    if (!g_appOverride.empty() && g_appOverride.back() != '/') g_appOverride += '/';
+}
+
+std::string HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    struct passwd pw;
+    struct passwd* result = nullptr;
+    std::vector<char> buf(16384);
+    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &result) == 0 && result && result->pw_dir)
+        return result->pw_dir;
+    return {};
+}
+
+std::string DataFolder() {
+    std::string base;
+    if (const char* v = std::getenv("APPDATA"); v && *v) {
+        base = v;
+    } else if (const char* x = std::getenv("XDG_DATA_HOME"); x && *x) {
+        base = x;
+    } else {
+        std::string home = HomeFolder();
+        if (home.empty()) return {};
+        base = home + "/.local/share";
+    }
+    if (base.back() != '/') base += '/';
+    return base + "Sonquill";
+}
+
+std::string DesktopFolder() {
+    std::string home = HomeFolder();
+    if (home.empty()) return {};
+    if (home.back() == '/') home.pop_back();
+    return home + "/Desktop/";
+}
+
+bool SetInheritable(int fd, bool inherit) {
+    int flags = fcntl(fd, F_GETFD);
+    if (flags < 0) return false;
+    flags = inherit ? (flags & ~FD_CLOEXEC) : (flags | FD_CLOEXEC);
+    return fcntl(fd, F_SETFD, flags) == 0;
+}
+
+}  // namespace platform

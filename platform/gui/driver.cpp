@@ -1,0 +1,306 @@
+#include "platform/gui/driver.h"
+
+#include <sstream>
+
+#include "platform/gui/internal.h"
+
+namespace gui::testing {
+
+using namespace gui::detail;
+
+Driver::Driver(FailureFn onFailure) : Driver(std::move(onFailure), Options{}) {}
+
+Driver::Driver(FailureFn onFailure, Options options)
+    : onFailure_(std::move(onFailure)),
+      options_(std::move(options)),
+      clock_(std::make_shared<std::atomic<uint64_t>>(options_.startMs)),
+      now_(*clock_) {
+    InitOptions init;
+    auto clock = clock_;
+    init.clock = [clock] { return clock->load(); };
+    init.baseUnitX = options_.baseUnitX;
+    init.baseUnitY = options_.baseUnitY;
+    init.workArea = options_.workArea;
+    if (!gui::Init(init)) {
+        Fail("the windowing layer is already running");
+        return;
+    }
+    started_ = true;
+    if (options_.resources) SetResourceProvider(options_.resources);
+    SetMessageBoxResponder([this](HWND owner, const std::string& text, const std::string& caption, UINT type) {
+        return AnswerBox(owner, text, caption, type);
+    });
+    S().idleHook = [this] { return Idle(); };
+}
+
+Driver::~Driver() {
+    if (!started_) return;
+    for (const auto& e : expected_) {
+        (void)e;
+        Fail("an expected message box was never shown");
+    }
+    if (size_t n = LiveWindows()) Fail(std::to_string(n) + " window(s) left at the end:\n" + TreeDump());
+    S().idleHook = nullptr;
+    gui::Shutdown();
+}
+
+void Driver::Fail(const std::string& what) const {
+    if (onFailure_) onFailure_(what);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+HWND Driver::Find(HWND parent, int id) const { return GetDlgItem(parent, id); }
+
+std::vector<HWND> Driver::TopLevels() const {
+    std::vector<HWND> out;
+    for (Window* w : S().topLevels) out.push_back(w->handle);
+    return out;
+}
+
+int Driver::TemplateOf(HWND h) const {
+    Window* w = Raw(h);
+    return w ? w->templateId : 0;
+}
+
+std::string Driver::Text(HWND h) const {
+    int n = GetWindowTextLengthA(h);
+    std::string s(static_cast<size_t>(n) + 1, '\0');
+    int got = GetWindowTextA(h, s.data(), n + 1);
+    s.resize(static_cast<size_t>(got));
+    return s;
+}
+
+int Driver::Check(HWND h) const { return Raw(h) ? static_cast<int>(SendMessageA(h, BM_GETCHECK, 0, 0)) : -1; }
+bool Driver::Pushed(HWND h) const { return (SendMessageA(h, BM_GETSTATE, 0, 0) & BST_PUSHED) != 0; }
+
+bool Driver::Enabled(HWND h) const {
+    for (Window* w = Raw(h); w; w = w->parent)
+        if (w->style & WS_DISABLED) return false;
+    return Raw(h) != nullptr;
+}
+
+bool Driver::Visible(HWND h) const { return IsWindowVisible(h) != FALSE; }
+HWND Driver::Focus() const { return GetFocus(); }
+
+RECT Driver::Rect(HWND h) const {
+    RECT r;
+    GetWindowRect(h, &r);
+    return r;
+}
+
+std::vector<std::string> Driver::Items(HWND h) const { return ItemsOf(h); }
+std::vector<int> Driver::Selection(HWND h) const { return SelectionOf(h); }
+int Driver::Position(HWND h) const { return PositionOf(h); }
+
+std::string Driver::TreeDump(HWND root) const {
+    std::ostringstream out;
+    std::function<void(Window*, int)> dump = [&](Window* w, int depth) {
+        out << std::string(static_cast<size_t>(depth) * 2, ' ') << w->cls->name;
+        if (w->parent) out << " id=" << w->ctrlId;
+        if (w->templateId) out << " template=" << w->templateId;
+        out << " \"" << w->text << "\"";
+        if (!(w->style & WS_VISIBLE)) out << " hidden";
+        if (w->style & WS_DISABLED) out << " disabled";
+        if (S().focus == w->handle) out << " focus";
+        out << "\n";
+        for (Window* c : w->children) dump(c, depth + 1);
+    };
+    if (root) {
+        if (Window* w = Raw(root)) dump(w, 0);
+    } else {
+        for (Window* w : S().topLevels) dump(w, 0);
+    }
+    return out.str();
+}
+
+size_t Driver::LiveWindows() const {
+    std::lock_guard lk(S().lock);
+    return S().windows.size();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+bool Driver::Click(HWND h) { return UserClick(h); }
+bool Driver::SetTextAsUser(HWND h, const std::string& text) { return UserReplaceText(h, text); }
+bool Driver::TypeKeys(HWND h, const std::string& text) { return UserTypeText(h, text); }
+bool Driver::PickCombo(HWND h, int index) { return UserPickCombo(h, index); }
+bool Driver::TypeCombo(HWND h, const std::string& text) { return UserTypeText(h, text); }
+bool Driver::PickList(HWND h, int index, unsigned mods) { return UserPickList(h, index, mods); }
+bool Driver::DragTrack(HWND h, const std::vector<int>& positions) { return UserDragTrack(h, positions); }
+bool Driver::KeyTrack(HWND h, UINT vk) { return UserKeyTrack(h, vk); }
+
+bool Driver::Key(UINT vk, unsigned mods) {
+    HWND target = GetFocus();
+    if (!target) target = GetForegroundWindow();
+    Window* w = Raw(target);
+    if (!w || !CanTakeInput(*w)) return false;
+    const bool sys = (mods & kAlt) != 0;
+    MSG down;
+    down.hwnd = target;
+    down.message = sys ? WM_SYSKEYDOWN : WM_KEYDOWN;
+    down.wParam = vk;
+    MSG up = down;
+    up.message = sys ? WM_SYSKEYUP : WM_KEYUP;
+    up.lParam = static_cast<LPARAM>(0xC0000001u);
+    down.lParam = 1;
+    std::lock_guard lk(S().lock);
+    S().input.push_back(down);
+    S().input.push_back(up);
+    return true;
+}
+
+bool Driver::Close(HWND h) {
+    Window* w = Raw(h);
+    if (!w || !CanTakeInput(*w)) return false;
+    SendMessageA(h, WM_CLOSE, 0, 0);
+    return true;
+}
+
+bool Driver::Minimize(HWND h) {
+    Window* w = Raw(h);
+    if (!w || !CanTakeInput(*w)) return false;
+    ShowWindow(h, SW_MINIMIZE);
+    return true;
+}
+
+bool Driver::Restore(HWND h) {
+    Window* w = Raw(h);
+    if (!w || (w->style & WS_DISABLED)) return false;
+    ShowWindow(h, SW_RESTORE);
+    return true;
+}
+
+bool Driver::Activate(HWND h) {
+    Window* w = Raw(h);
+    if (!w || !CanTakeInput(*w)) return false;
+    return SetForegroundWindow(h) != FALSE;
+}
+
+bool Driver::Mouse(HWND h, UINT msg, int x, int y, WPARAM keys) {
+    Window* w = Raw(h);
+    if (!w || !CanTakeInput(*w)) return false;
+    SendMessageA(h, msg, keys, MAKELPARAM(static_cast<unsigned>(x), static_cast<unsigned>(y)));
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void Driver::Pump(const std::function<bool(MSG&)>& pretranslate) {
+    MSG m;
+    for (int guard = 0; guard < 100000; ++guard) {
+        int r = FetchMessage(&m, true, false, nullptr);
+        if (r < 0) return;
+        if (r == 0) {
+            quitSeen_ = true;
+            quitCode_ = static_cast<int>(m.wParam);
+            continue;
+        }
+        if (pretranslate && pretranslate(m)) continue;
+        TranslateMessage(&m);
+        DispatchMessageA(&m);
+    }
+    Fail("Pump: messages keep coming (a window posts to itself without end?)");
+}
+
+bool Driver::PumpUntil(const std::function<bool()>& done, uint32_t realMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMs);
+    for (;;) {
+        Pump();
+        if (done()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::unique_lock lk(S().lock);
+        if (S().sent.empty() && S().posted.empty()) S().uiWake.wait_for(lk, std::chrono::milliseconds(2));
+    }
+}
+
+void Driver::Advance(uint32_t ms) {
+    const uint64_t target = now_.load() + ms;
+    Pump();
+    for (int guard = 0; guard < 1000000; ++guard) {
+        uint64_t next = NextTimerDeadline();
+        if (!next || next > target) break;
+        if (next > now_.load()) now_.store(next);
+        Pump();
+    }
+    now_.store(target);
+    Pump();
+}
+
+void Driver::Jump(uint32_t ms) { now_.fetch_add(ms); }
+
+bool Driver::QuitSeen(int* code) const {
+    if (code) *code = quitCode_;
+    return quitSeen_;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void Driver::OnMessageBox(BoxFn fn) { boxFn_ = std::move(fn); }
+
+void Driver::ExpectBox(std::function<bool(const BoxRecord&)> matcher, int answer) {
+    expected_.emplace_back(std::move(matcher), answer);
+}
+
+void Driver::OnModal(int templateId, std::function<void(Driver&, HWND)> fn) { modal_[templateId] = std::move(fn); }
+void Driver::LeaveAlone(int templateId) { leaveAlone_.insert(templateId); }
+
+int Driver::AnswerBox(HWND owner, const std::string& text, const std::string& caption, UINT type) {
+    BoxRecord rec{owner, text, caption, type, 0};
+    if (!expected_.empty()) {
+        auto [matcher, answer] = expected_.front();
+        expected_.pop_front();
+        if (matcher(rec)) {
+            rec.answer = answer;
+        } else {
+            Fail("message box \"" + text + "\" does not match the expected one");
+            rec.answer = SafeMessageBoxAnswer(type);
+        }
+    } else if (boxFn_) {
+        rec.answer = boxFn_(rec);
+    } else {
+        Fail("unscripted message box \"" + text + "\" (" + caption + ")");
+        rec.answer = SafeMessageBoxAnswer(type);
+    }
+    boxes_.push_back(rec);
+    return rec.answer;
+}
+
+bool Driver::Idle() {
+    State& s = S();
+    if (s.fetched != idleFetched_) {
+        idleFetched_ = s.fetched;
+        idleSince_ = std::chrono::steady_clock::now();
+    }
+    if (!s.modalStack.empty()) {
+        HWND top = s.modalStack.back();
+        WindowPtr w = Lookup(top);
+        if (!w || w->ended) return false;
+        const int id = w->templateId;
+        auto it = modal_.find(id);
+        if (it != modal_.end() && !responded_.count(top)) {
+            responded_.insert(top);
+            it->second(*this, top);
+            return true;
+        }
+        if (leaveAlone_.count(id)) {
+            if (uint64_t next = NextTimerDeadline()) {
+                if (next > now_.load()) now_.store(next);
+                return true;
+            }
+        }
+        Fail("unscripted modal dialog " + std::to_string(id) + " idles:\n" + TreeDump(top));
+        SendMessageA(top, WM_CLOSE, 0, 0);
+        if (w->alive && !w->ended) EndDialog(top, 0);
+        return true;
+    }
+    if (std::chrono::steady_clock::now() - idleSince_ > std::chrono::milliseconds(options_.idleLimitMs)) {
+        Fail("a message loop waited " + std::to_string(options_.idleLimitMs) + " ms with nothing to do; quitting it");
+        idleSince_ = std::chrono::steady_clock::now();
+        PostQuitMessage(0);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace gui::testing

@@ -1,0 +1,132 @@
+// The headless test driver. It starts the layer on the calling thread (which becomes the UI
+// thread) with a virtual clock, acts as a user would, reads every model field, answers message
+// boxes and modal dialogs from scripts, and reports through onFailure anything a test did not
+// expect: an unscripted box or dialog (then ended safely instead of hanging), a loop idle for too
+// long, or windows left at the end.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/gui/gui.h"
+#include "platform/gui/resources.h"
+
+namespace gui::testing {
+
+enum Mods : unsigned { kNoMods = 0, kCtrl = 1, kShift = 2, kAlt = 4 };
+
+struct BoxRecord {
+    HWND owner = nullptr;
+    std::string text;
+    std::string caption;
+    UINT type = 0;
+    int answer = 0;
+};
+
+class Driver {
+public:
+    using FailureFn = std::function<void(const std::string&)>;
+    struct Options {
+        uint64_t startMs = 1000000;
+        int baseUnitX = 6;
+        int baseUnitY = 13;
+        RECT workArea{0, 0, 1920, 1040};
+        std::shared_ptr<ResourceProvider> resources;
+        uint32_t idleLimitMs = 5000;  // real time a loop may wait with nothing to do
+    };
+
+    explicit Driver(FailureFn onFailure);
+    Driver(FailureFn onFailure, Options options);
+    ~Driver();
+    Driver(const Driver&) = delete;
+    Driver& operator=(const Driver&) = delete;
+
+    bool Started() const { return started_; }
+    void Fail(const std::string& what) const;
+
+    // --- reading ---
+    HWND Find(HWND parent, int id) const;
+    std::vector<HWND> TopLevels() const;
+    int TemplateOf(HWND h) const;
+    std::string Text(HWND h) const;
+    int Check(HWND h) const;
+    bool Pushed(HWND h) const;
+    bool Enabled(HWND h) const;  // the window and every ancestor
+    bool Visible(HWND h) const;
+    HWND Focus() const;
+    RECT Rect(HWND h) const;
+    std::vector<std::string> Items(HWND h) const;
+    std::vector<int> Selection(HWND h) const;  // the selected index, or every selected one
+    int Position(HWND h) const;                // trackbar or progress position
+    std::string TreeDump(HWND root = nullptr) const;
+    size_t LiveWindows() const;
+
+    // --- acting as a user (false when the target is gone, hidden or disabled) ---
+    bool Click(HWND h);
+    bool SetTextAsUser(HWND h, const std::string& text);  // one change, as a paste
+    bool TypeKeys(HWND h, const std::string& text);       // one change per character, appended
+    bool PickCombo(HWND h, int index);
+    bool TypeCombo(HWND h, const std::string& text);
+    bool PickList(HWND h, int index, unsigned mods = kNoMods);
+    bool DragTrack(HWND h, const std::vector<int>& positions);
+    bool KeyTrack(HWND h, UINT vk);
+    bool Key(UINT vk, unsigned mods = kNoMods);  // queued for the focus; Pump delivers it
+    bool Close(HWND h);
+    bool Minimize(HWND h);
+    bool Restore(HWND h);
+    bool Activate(HWND h);
+    bool Mouse(HWND h, UINT msg, int x, int y, WPARAM keys = 0);
+
+    // --- time ---
+    // Dispatches everything ready now; pretranslate may take a message (true) before dispatch.
+    void Pump(const std::function<bool(MSG&)>& pretranslate = {});
+    // Pumps, serving other threads' sends, until done() holds or realMs of real time passed.
+    bool PumpUntil(const std::function<bool()>& done, uint32_t realMs);
+    // Moves the clock by ms, stopping at each timer deadline on the way and pumping there.
+    void Advance(uint32_t ms);
+    // Moves the clock at once, as a loop that was busy for ms would see it.
+    void Jump(uint32_t ms);
+    uint64_t Now() const { return now_.load(); }
+    // Whether a WM_QUIT reached Pump, and its code.
+    bool QuitSeen(int* code = nullptr) const;
+
+    // --- responders ---
+    using BoxFn = std::function<int(const BoxRecord&)>;
+    void OnMessageBox(BoxFn fn);
+    // The next box must match; it is answered with answer.
+    void ExpectBox(std::function<bool(const BoxRecord&)> matcher, int answer);
+    const std::vector<BoxRecord>& Boxes() const { return boxes_; }
+    // Runs fn once when a modal dialog from this template idles.
+    void OnModal(int templateId, std::function<void(Driver&, HWND)> fn);
+    // An idle modal dialog from this template lets the clock jump to the next timer deadline.
+    void LeaveAlone(int templateId);
+
+private:
+    int AnswerBox(HWND owner, const std::string& text, const std::string& caption, UINT type);
+    bool Idle();
+
+    FailureFn onFailure_;
+    Options options_;
+    bool started_ = false;
+    std::shared_ptr<std::atomic<uint64_t>> clock_;
+    std::atomic<uint64_t>& now_;
+    bool quitSeen_ = false;
+    int quitCode_ = 0;
+    BoxFn boxFn_;
+    std::deque<std::pair<std::function<bool(const BoxRecord&)>, int>> expected_;
+    std::vector<BoxRecord> boxes_;
+    std::map<int, std::function<void(Driver&, HWND)>> modal_;
+    std::set<HWND> responded_;
+    std::set<int> leaveAlone_;
+    uint64_t idleFetched_ = ~0ull;
+    std::chrono::steady_clock::time_point idleSince_;
+};
+
+}  // namespace gui::testing

@@ -1,0 +1,219 @@
+// The model behind the handles: window records, classes, the UI thread's queue and timers. Only the
+// UI thread changes window records; the handle table and the queues are also read and filled by
+// other threads under the layer lock (a leaf lock, never held while a window procedure runs).
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/gui/gui.h"
+#include "platform/gui/resources.h"
+
+namespace gui::detail {
+
+// What a control keeps besides the common window fields.
+struct ControlModel {
+    virtual ~ControlModel() = default;
+};
+
+enum class ControlKind { None, Dialog, Button, Static, Edit, ComboBox, ListBox, Trackbar, Progress };
+
+struct WindowClass {
+    std::string name;
+    HINSTANCE instance = nullptr;
+    WNDPROC proc = nullptr;
+    UINT style = 0;
+    HICON icon = nullptr;
+    HCURSOR cursor = nullptr;
+    HBRUSH background = nullptr;
+    bool system = false;
+    ControlKind kind = ControlKind::None;
+    ATOM atom = 0;
+};
+
+struct Window {
+    HWND handle = nullptr;
+    std::shared_ptr<const WindowClass> cls;
+    WNDPROC proc = nullptr;
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    intptr_t ctrlId = 0;
+    HMENU menu = nullptr;
+    HINSTANCE instance = nullptr;
+    Window* parent = nullptr;  // children: the parent; top-levels: null
+    Window* owner = nullptr;   // top-levels: the owner, if any
+    std::vector<Window*> children;  // z-order = creation order
+    std::string text;
+    RECT rect;        // children: in the parent's client coordinates; top-levels: on the screen
+    RECT normalRect;  // the rectangle to restore to
+    int showState = SW_SHOWNORMAL;  // SW_SHOWNORMAL, SW_SHOWMINIMIZED or SW_SHOWMAXIMIZED
+    LONG_PTR userData = 0;
+    HFONT font = nullptr;
+    std::unique_ptr<ControlModel> model;
+
+    // Dialogs.
+    bool isDialog = false;
+    DLGPROC dlgProc = nullptr;
+    LONG_PTR msgResult = 0;
+    LONG_PTR dlgUser = 0;
+    int templateId = 0;
+    bool modal = false;
+    bool ended = false;
+    INT_PTR result = 0;
+    HWND lastFocus = nullptr;
+    bool pendingDestroy = false;
+
+    bool alive = true;
+    bool destroying = false;
+    int callDepth = 0;  // procedure calls on the stack
+};
+
+using WindowPtr = std::shared_ptr<Window>;
+
+// A message sent, or a call marshalled, from another thread to the UI thread.
+struct SentRecord {
+    HWND hwnd = nullptr;
+    UINT msg = 0;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+    std::function<LRESULT()> call;
+    std::thread::id sender;
+    LRESULT result = 0;
+    bool done = false;
+};
+
+struct Timer {
+    HWND hwnd = nullptr;
+    UINT_PTR id = 0;
+    uint32_t period = 0;
+    uint64_t deadline = 0;
+    uint64_t seq = 0;  // creation order breaks ties
+    TIMERPROC proc = nullptr;
+};
+
+struct State {
+    std::mutex lock;  // handle table, queues and sent records
+    std::condition_variable uiWake;    // the UI thread's waker
+    std::condition_variable replyWake;  // senders waiting for their answers
+
+    std::unordered_map<uintptr_t, WindowPtr> windows;
+    std::deque<std::shared_ptr<SentRecord>> sent;
+    std::deque<MSG> posted;
+    std::deque<MSG> input;
+    bool quitPending = false;
+    int quitCode = 0;
+
+    // UI thread only.
+    std::vector<Window*> topLevels;
+    std::set<uintptr_t> paint;
+    std::map<std::pair<uintptr_t, UINT_PTR>, Timer> timers;
+    uint64_t timerSeq = 0;
+    UINT_PTR nextThreadTimerId = 0x7F00;
+    std::vector<std::thread::id> serving;  // senders whose calls are being served, innermost last
+    std::vector<HWND> modalStack;
+    std::vector<HWND> pendingDestroy;  // modeless dialogs ended with EndDialog
+    HWND focus = nullptr;
+    HWND active = nullptr;
+    std::map<std::string, std::shared_ptr<const WindowClass>> classes;  // key: instance + lower-case name
+    std::shared_ptr<ResourceProvider> resources;
+    MessageBoxResponder boxResponder;
+    std::function<bool()> idleHook;  // called when a loop would wait; true: it did something
+    uint64_t fetched = 0;             // messages handed out, so an idle watcher sees progress
+    std::string lastTemplateError;
+    InitOptions options;
+};
+
+State& S();
+
+bool OnUi();
+bool Running();
+uint64_t Now();
+
+WindowPtr Lookup(HWND h);
+inline Window* Raw(HWND h) {
+    auto p = Lookup(h);
+    return p.get();
+}
+// Runs fn on the UI thread (directly there) and answers what it returned; 0 when the layer is
+// not running.
+LRESULT CallOnUi(const std::function<LRESULT()>& fn);
+template <class T, class F>
+T Marshal(F&& fn) {
+    LRESULT r = CallOnUi([&]() -> LRESULT { return (LRESULT)(fn()); });
+    if constexpr (std::is_pointer_v<T>) return reinterpret_cast<T>(r);
+    else return static_cast<T>(r);
+}
+
+// Calls the window's procedure (the record stays alive during the call).
+LRESULT CallProc(const WindowPtr& w, UINT msg, WPARAM wParam, LPARAM lParam);
+// Sends WM_COMMAND(id, code) from a control to its parent.
+void NotifyParent(Window& control, UINT code);
+
+bool CanTakeInput(const Window& w);  // alive, visible and enabled up to the top
+Window* RootOf(Window* w);
+Window* DialogRootOf(Window* w);      // the outermost dialog holding w (itself included)
+ControlKind KindOf(const Window& w);
+
+// Creates a window; for dialogs the creation messages are left to the dialog code.
+HWND CreateWindowInternal(DWORD exStyle, const std::shared_ptr<const WindowClass>& cls, LPCSTR windowName,
+                          DWORD style, int x, int y, int width, int height, HWND parent, HMENU menu,
+                          HINSTANCE instance, void* param, bool sendCreate);
+std::shared_ptr<const WindowClass> FindClass(HINSTANCE instance, const std::string& name);
+void RegisterSystemClasses();
+void DestroyPendingDialogs();
+void Activate(Window* top);
+void WakeUi();
+
+// Serves every sent record waiting for the UI thread.
+void ServeSent();
+// The UI thread's fetch. stop: checked while waiting; -2 when it became true.
+int FetchMessage(MSG* msg, bool remove, bool wait, const std::function<bool()>& stop);
+bool RunModalLoop(const std::function<bool()>& ended);
+// The earliest timer deadline, or 0 when there is no timer.
+uint64_t NextTimerDeadline();
+
+// The dialog class procedure and the built-in control procedures.
+LRESULT DialogClassProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT ButtonProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT StaticProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT EditProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT ComboBoxProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT ListBoxProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT TrackbarProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT ProgressProc(HWND, UINT, WPARAM, LPARAM);
+std::unique_ptr<ControlModel> MakeModel(ControlKind kind, const Window& w);
+
+// Copies text into a caller's buffer of size bytes: at most size-1 bytes, cut back to a UTF-8
+// character boundary, always terminated. Bytes copied.
+int CopyText(const std::string& text, char* buffer, size_t size);
+std::string Lower(std::string s);
+
+// User actions on controls (the driver's and the real back-end's way in). False when the target
+// takes no input (dead, hidden or disabled) or the action does not apply to it.
+enum Mods : unsigned { kNoMods = 0, kCtrl = 1, kShift = 2, kAlt = 4 };
+bool UserClick(HWND h);
+bool UserReplaceText(HWND h, const std::string& text);
+bool UserTypeText(HWND h, const std::string& text);
+bool UserPickCombo(HWND h, int index);
+bool UserPickList(HWND h, int index, unsigned mods);
+bool UserDragTrack(HWND h, const std::vector<int>& positions);
+bool UserKeyTrack(HWND h, UINT vk);
+// Control model reads for the driver.
+std::vector<std::string> ItemsOf(HWND h);
+std::vector<int> SelectionOf(HWND h);
+int PositionOf(HWND h);
+// The default button of a dialog, or null.
+Window* DefaultButtonOf(Window* dialog);
+
+}  // namespace gui::detail

@@ -1,0 +1,336 @@
+// Dialog templates: checks, the literal provider, and the XML form read with CXML.
+#include "platform/gui/resources.h"
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <set>
+
+#include "common/xml.h"
+#include "platform/gui/internal.h"
+
+namespace gui {
+
+namespace {
+
+struct StyleName {
+    const char* name;
+    DWORD value;
+    const char* prefix;  // which class may use it: "WS_", "DS_" (dialogs), "BS_", ...
+};
+
+const StyleName kStyles[] = {
+    {"WS_OVERLAPPED", WS_OVERLAPPED, "WS_"}, {"WS_POPUP", WS_POPUP, "WS_"}, {"WS_CHILD", WS_CHILD, "WS_"},
+    {"WS_VISIBLE", WS_VISIBLE, "WS_"}, {"WS_DISABLED", WS_DISABLED, "WS_"}, {"WS_CLIPSIBLINGS", WS_CLIPSIBLINGS, "WS_"},
+    {"WS_CLIPCHILDREN", WS_CLIPCHILDREN, "WS_"}, {"WS_CAPTION", WS_CAPTION, "WS_"}, {"WS_BORDER", WS_BORDER, "WS_"},
+    {"WS_DLGFRAME", WS_DLGFRAME, "WS_"}, {"WS_VSCROLL", WS_VSCROLL, "WS_"}, {"WS_HSCROLL", WS_HSCROLL, "WS_"},
+    {"WS_SYSMENU", WS_SYSMENU, "WS_"}, {"WS_THICKFRAME", WS_THICKFRAME, "WS_"}, {"WS_GROUP", WS_GROUP, "WS_"},
+    {"WS_TABSTOP", WS_TABSTOP, "WS_"}, {"WS_MINIMIZEBOX", WS_MINIMIZEBOX, "WS_"},
+    {"WS_MAXIMIZEBOX", WS_MAXIMIZEBOX, "WS_"}, {"WS_OVERLAPPEDWINDOW", WS_OVERLAPPEDWINDOW, "WS_"},
+    {"DS_3DLOOK", DS_3DLOOK, "DS_"}, {"DS_FIXEDSYS", DS_FIXEDSYS, "DS_"}, {"DS_SETFONT", DS_SETFONT, "DS_"},
+    {"DS_MODALFRAME", DS_MODALFRAME, "DS_"}, {"DS_SETFOREGROUND", DS_SETFOREGROUND, "DS_"},
+    {"DS_CONTROL", DS_CONTROL, "DS_"}, {"DS_CENTER", DS_CENTER, "DS_"}, {"DS_SHELLFONT", DS_SHELLFONT, "DS_"},
+    {"BS_PUSHBUTTON", BS_PUSHBUTTON, "BS_"}, {"BS_DEFPUSHBUTTON", BS_DEFPUSHBUTTON, "BS_"},
+    {"BS_CHECKBOX", BS_CHECKBOX, "BS_"}, {"BS_AUTOCHECKBOX", BS_AUTOCHECKBOX, "BS_"},
+    {"BS_RADIOBUTTON", BS_RADIOBUTTON, "BS_"}, {"BS_3STATE", BS_3STATE, "BS_"}, {"BS_AUTO3STATE", BS_AUTO3STATE, "BS_"},
+    {"BS_GROUPBOX", BS_GROUPBOX, "BS_"}, {"BS_AUTORADIOBUTTON", BS_AUTORADIOBUTTON, "BS_"},
+    {"BS_LEFTTEXT", BS_LEFTTEXT, "BS_"}, {"BS_BITMAP", BS_BITMAP, "BS_"}, {"BS_MULTILINE", BS_MULTILINE, "BS_"},
+    {"BS_NOTIFY", BS_NOTIFY, "BS_"},
+    {"SS_LEFT", SS_LEFT, "SS_"}, {"SS_CENTER", SS_CENTER, "SS_"}, {"SS_RIGHT", SS_RIGHT, "SS_"}, {"SS_ICON", SS_ICON, "SS_"},
+    {"SS_ETCHEDHORZ", SS_ETCHEDHORZ, "SS_"}, {"SS_ETCHEDVERT", SS_ETCHEDVERT, "SS_"}, {"SS_NOPREFIX", SS_NOPREFIX, "SS_"},
+    {"SS_NOTIFY", SS_NOTIFY, "SS_"}, {"SS_CENTERIMAGE", SS_CENTERIMAGE, "SS_"}, {"SS_SUNKEN", SS_SUNKEN, "SS_"},
+    {"ES_LEFT", ES_LEFT, "ES_"}, {"ES_CENTER", ES_CENTER, "ES_"}, {"ES_RIGHT", ES_RIGHT, "ES_"},
+    {"ES_MULTILINE", ES_MULTILINE, "ES_"}, {"ES_PASSWORD", ES_PASSWORD, "ES_"}, {"ES_AUTOVSCROLL", ES_AUTOVSCROLL, "ES_"},
+    {"ES_AUTOHSCROLL", ES_AUTOHSCROLL, "ES_"}, {"ES_READONLY", ES_READONLY, "ES_"},
+    {"ES_WANTRETURN", ES_WANTRETURN, "ES_"}, {"ES_NUMBER", ES_NUMBER, "ES_"},
+    {"CBS_SIMPLE", CBS_SIMPLE, "CBS_"}, {"CBS_DROPDOWN", CBS_DROPDOWN, "CBS_"},
+    {"CBS_DROPDOWNLIST", CBS_DROPDOWNLIST, "CBS_"}, {"CBS_AUTOHSCROLL", CBS_AUTOHSCROLL, "CBS_"},
+    {"CBS_HASSTRINGS", CBS_HASSTRINGS, "CBS_"}, {"CBS_NOINTEGRALHEIGHT", CBS_NOINTEGRALHEIGHT, "CBS_"},
+    {"LBS_NOTIFY", LBS_NOTIFY, "LBS_"}, {"LBS_MULTIPLESEL", LBS_MULTIPLESEL, "LBS_"},
+    {"LBS_HASSTRINGS", LBS_HASSTRINGS, "LBS_"}, {"LBS_NOINTEGRALHEIGHT", LBS_NOINTEGRALHEIGHT, "LBS_"},
+    {"LBS_EXTENDEDSEL", LBS_EXTENDEDSEL, "LBS_"},
+    {"TBS_AUTOTICKS", TBS_AUTOTICKS, "TBS_"}, {"TBS_VERT", TBS_VERT, "TBS_"}, {"TBS_BOTH", TBS_BOTH, "TBS_"},
+    {"TBS_NOTICKS", TBS_NOTICKS, "TBS_"},
+    {"PBS_SMOOTH", PBS_SMOOTH, "PBS_"}, {"PBS_VERTICAL", PBS_VERTICAL, "PBS_"},
+};
+
+const StyleName kExStyles[] = {
+    {"WS_EX_DLGMODALFRAME", WS_EX_DLGMODALFRAME, "WS_EX_"}, {"WS_EX_NOPARENTNOTIFY", WS_EX_NOPARENTNOTIFY, "WS_EX_"},
+    {"WS_EX_TOPMOST", WS_EX_TOPMOST, "WS_EX_"}, {"WS_EX_TRANSPARENT", WS_EX_TRANSPARENT, "WS_EX_"},
+    {"WS_EX_TOOLWINDOW", WS_EX_TOOLWINDOW, "WS_EX_"}, {"WS_EX_WINDOWEDGE", WS_EX_WINDOWEDGE, "WS_EX_"},
+    {"WS_EX_CLIENTEDGE", WS_EX_CLIENTEDGE, "WS_EX_"}, {"WS_EX_STATICEDGE", WS_EX_STATICEDGE, "WS_EX_"},
+    {"WS_EX_CONTROLPARENT", WS_EX_CONTROLPARENT, "WS_EX_"}, {"WS_EX_APPWINDOW", WS_EX_APPWINDOW, "WS_EX_"},
+    {"WS_EX_LAYERED", WS_EX_LAYERED, "WS_EX_"},
+};
+
+// The style prefix each built-in class takes besides WS_.
+const char* ClassPrefix(const std::string& className) {
+    std::string c = detail::Lower(className);
+    if (c.empty() || c == "#32770") return "DS_";
+    if (c == "button") return "BS_";
+    if (c == "static") return "SS_";
+    if (c == "edit") return "ES_";
+    if (c == "combobox") return "CBS_";
+    if (c == "listbox") return "LBS_";
+    if (c == "msctls_trackbar32") return "TBS_";
+    if (c == "msctls_progress32") return "PBS_";
+    return "";
+}
+
+bool ParseNumber(const std::string& text, long long& out) {
+    const char* b = text.data();
+    const char* e = b + text.size();
+    int base = 10;
+    bool negative = false;
+    if (b < e && *b == '-') {
+        negative = true;
+        ++b;
+    }
+    if (e - b > 2 && b[0] == '0' && (b[1] == 'x' || b[1] == 'X')) {
+        b += 2;
+        base = 16;
+    }
+    if (b == e) return false;
+    auto [p, ec] = std::from_chars(b, e, out, base);
+    if (ec != std::errc() || p != e) return false;
+    if (negative) out = -out;
+    return true;
+}
+
+bool IntAttr(CXML& x, XmlNode node, const char* name, int& out, bool required, const std::string& where,
+             std::string& error) {
+    const char* v = x.getAttribute(name, nullptr, node);
+    if (!v) {
+        if (required) error = where + ": the attribute \"" + name + "\" is missing";
+        return !required;
+    }
+    long long n = 0;
+    if (!ParseNumber(v, n) || n < INT32_MIN || n > INT32_MAX) {
+        error = where + ": the attribute \"" + name + "\" is not a number: \"" + v + "\"";
+        return false;
+    }
+    out = static_cast<int>(n);
+    return true;
+}
+
+bool StyleAttr(CXML& x, XmlNode node, const char* name, const std::string& className, bool extended, DWORD& out,
+               const std::string& where, std::string& error) {
+    const char* v = x.getAttribute(name, nullptr, node);
+    if (!v) return true;
+    std::string problem;
+    if (!ParseStyleNames(v, className, extended, out, problem)) {
+        error = where + ": " + problem;
+        return false;
+    }
+    return true;
+}
+
+bool ParseDialog(CXML& x, DialogTemplate& t, std::string& error) {
+    XmlNode root = x.goRoot();
+    const char* rootName = root ? x.getNodeName() : nullptr;
+    if (!rootName || std::string(rootName) != "dialog") {
+        error = "the document is not a <dialog>";
+        return false;
+    }
+    t = DialogTemplate{};
+    if (!IntAttr(x, root, "id", t.id, true, "dialog", error)) return false;
+    const std::string where = "dialog " + std::to_string(t.id);
+    t.name = x.getAttribute("name", "", root);
+    t.caption = x.getAttribute("caption", "", root);
+    if (!IntAttr(x, root, "x", t.x, false, where, error) || !IntAttr(x, root, "y", t.y, false, where, error) ||
+        !IntAttr(x, root, "w", t.w, true, where, error) || !IntAttr(x, root, "h", t.h, true, where, error) ||
+        !IntAttr(x, root, "menu", t.menuId, false, where, error) ||
+        !StyleAttr(x, root, "style", "", false, t.style, where, error) ||
+        !StyleAttr(x, root, "exStyle", "", true, t.exStyle, where, error))
+        return false;
+    for (XmlNode n = x.goChild(); n; n = x.goNext()) {
+        const std::string element = x.getNodeName();
+        if (element != "control") {
+            error = where + ": unknown element <" + element + ">";
+            return false;
+        }
+        ControlTemplate c;
+        if (!IntAttr(x, n, "id", c.id, true, where + ", a control", error)) return false;
+        const std::string cw = where + ", control " + std::to_string(c.id);
+        const char* cls = x.getAttribute("class", nullptr, n);
+        if (!cls) {
+            error = cw + ": the attribute \"class\" is missing";
+            return false;
+        }
+        c.className = cls;
+        if (!IsKnownControlClass(nullptr, c.className)) {
+            error = cw + ": unknown class \"" + c.className + "\"";
+            return false;
+        }
+        c.caption = x.getAttribute("caption", "", n);
+        const std::string hidden = x.getAttribute("hidden", "", n);
+        c.hidden = hidden == "1" || hidden == "true";
+        if (!IntAttr(x, n, "x", c.x, false, cw, error) || !IntAttr(x, n, "y", c.y, false, cw, error) ||
+            !IntAttr(x, n, "w", c.w, true, cw, error) || !IntAttr(x, n, "h", c.h, true, cw, error) ||
+            !StyleAttr(x, n, "style", c.className, false, c.style, cw, error) ||
+            !StyleAttr(x, n, "exStyle", c.className, true, c.exStyle, cw, error))
+            return false;
+        t.controls.push_back(std::move(c));
+    }
+    error = CheckDialogTemplate(t);
+    return error.empty();
+}
+
+}  // namespace
+
+bool IsKnownControlClass(HINSTANCE instance, const std::string& className) {
+    static const std::set<std::string> builtIn = {"button", "static", "edit", "combobox", "listbox",
+                                                  "msctls_trackbar32", "msctls_progress32"};
+    if (builtIn.count(detail::Lower(className))) return true;
+    return detail::OnUi() && detail::FindClass(instance, className) != nullptr;
+}
+
+std::string CheckDialogTemplate(const DialogTemplate& t) {
+    const std::string where = "dialog " + std::to_string(t.id);
+    std::set<int> seen;
+    for (const auto& c : t.controls) {
+        const std::string cw = where + ", control " + std::to_string(c.id);
+        if (c.id != kAnonymousControlId && (c.id < 0 || c.id > 0xFFFF)) return cw + ": the id is out of range";
+        if (c.className.empty()) return cw + ": no class";
+        if (c.id != kAnonymousControlId && !seen.insert(c.id).second) return cw + ": the id is used twice";
+        const std::string cls = detail::Lower(c.className);
+        if ((cls == "combobox" && (c.style & CBS_SORT)) || (cls == "listbox" && (c.style & LBS_SORT)))
+            return cw + ": sorted lists are not supported";
+    }
+    return {};
+}
+
+bool ParseStyleNames(const std::string& text, const std::string& className, bool extended, DWORD& out,
+                     std::string& error) {
+    DWORD value = 0;
+    const char* own = ClassPrefix(className);
+    std::string word;
+    auto flush = [&]() -> bool {
+        if (word.empty()) return true;
+        long long n = 0;
+        if (ParseNumber(word, n)) {
+            if (n < 0 || n > 0xFFFFFFFFll) {
+                error = "style number out of range: " + word;
+                return false;
+            }
+            value |= static_cast<DWORD>(n);
+            word.clear();
+            return true;
+        }
+        if (word == "CBS_SORT" || word == "LBS_SORT") {
+            error = "sorted lists are not supported (" + word + ")";
+            return false;
+        }
+        bool found = false;
+        const StyleName* begin = extended ? std::begin(kExStyles) : std::begin(kStyles);
+        const StyleName* end = extended ? std::end(kExStyles) : std::end(kStyles);
+        for (const StyleName* s = begin; s != end; ++s) {
+            if (word != s->name) continue;
+            const std::string prefix = s->prefix;
+            if (prefix != "WS_" && prefix != "WS_EX_" && prefix != own) {
+                error = "the style " + word + " does not fit the class \"" + (className.empty() ? "dialog" : className) + "\"";
+                return false;
+            }
+            value |= s->value;
+            found = true;
+            break;
+        }
+        if (!found) {
+            error = "unknown style " + word;
+            return false;
+        }
+        word.clear();
+        return true;
+    };
+    for (char ch : text) {
+        if (ch == ' ' || ch == '|' || ch == '\t' || ch == '\n' || ch == '\r' || ch == ',') {
+            if (!flush()) return false;
+        } else {
+            word += ch;
+        }
+    }
+    if (!flush()) return false;
+    out = value;
+    return true;
+}
+
+bool ParseDialogXml(const std::string& text, DialogTemplate& out, std::string& error) {
+    CXML::Init();
+    CXML x;
+    if (text.empty() || x.Read(text.c_str(), static_cast<int>(text.size())) != 0) {
+        error = "the text is not XML";
+        return false;
+    }
+    return ParseDialog(x, out, error);
+}
+
+void LiteralResources::Add(DialogTemplate t) {
+    std::lock_guard lk(m_);
+    int id = t.id;
+    dialogs_[id] = std::make_shared<const DialogTemplate>(std::move(t));
+}
+
+std::shared_ptr<const DialogTemplate> LiteralResources::FindDialog(HINSTANCE, int id) const {
+    std::lock_guard lk(m_);
+    auto it = dialogs_.find(id);
+    return it == dialogs_.end() ? nullptr : it->second;
+}
+
+bool XmlResourceFolder::Load(const std::string& folder, std::string& error) {
+    namespace fs = std::filesystem;
+    CXML::Init();
+    std::vector<std::string> problems;
+    std::error_code ec;
+    const fs::path dir = fs::path(folder) / "dialogs";
+    std::vector<fs::path> files;
+    if (fs::is_directory(dir, ec)) {
+        for (const auto& e : fs::directory_iterator(dir, ec))
+            if (e.path().extension() == ".xml") files.push_back(e.path());
+    }
+    std::sort(files.begin(), files.end());
+    std::map<int, std::shared_ptr<const DialogTemplate>> found;
+    for (const auto& path : files) {
+        const std::string name = path.filename().string();
+        CXML x;
+        DialogTemplate t;
+        std::string problem;
+        if (x.Open(path.string().c_str()) != 0) problem = "not well-formed XML";
+        else ParseDialog(x, t, problem);
+        if (problem.empty()) {
+            const std::string stem = path.stem().string();
+            const std::string prefix = stem.substr(0, stem.find('-'));
+            if (prefix != std::to_string(t.id))
+                problem = "the file name does not start with the dialog's id " + std::to_string(t.id);
+            else if (found.count(t.id))
+                problem = "the id " + std::to_string(t.id) + " is used by another file";
+        }
+        if (!problem.empty()) {
+            problems.push_back(name + ": " + problem);
+            continue;
+        }
+        int id = t.id;
+        found[id] = std::make_shared<const DialogTemplate>(std::move(t));
+    }
+    {
+        std::lock_guard lk(m_);
+        dialogs_ = std::move(found);
+    }
+    error.clear();
+    for (const auto& p : problems) error += (error.empty() ? "" : "\n") + p;
+    return problems.empty();
+}
+
+std::shared_ptr<const DialogTemplate> XmlResourceFolder::FindDialog(HINSTANCE, int id) const {
+    std::lock_guard lk(m_);
+    auto it = dialogs_.find(id);
+    return it == dialogs_.end() ? nullptr : it->second;
+}
+
+std::vector<int> XmlResourceFolder::DialogIds() const {
+    std::lock_guard lk(m_);
+    std::vector<int> ids;
+    for (const auto& [id, t] : dialogs_) ids.push_back(id);
+    return ids;
+}
+
+}  // namespace gui

@@ -1,0 +1,96 @@
+// Dialog templates and where the layer finds them. A template lists the dialog's caption, styles
+// and size in dialog units, and its controls in creation (and tab) order. Templates come from a
+// ResourceProvider: a literal one in tests, the XML files of data/ui in the program.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/gui/gui.h"
+
+namespace gui {
+
+struct ControlTemplate {
+    int id = 0;
+    std::string className;
+    std::string caption;
+    DWORD style = 0;  // without WS_CHILD and WS_VISIBLE: the dialog adds them
+    DWORD exStyle = 0;
+    int x = 0, y = 0, w = 0, h = 0;  // dialog units
+    bool hidden = false;
+};
+
+struct DialogTemplate {
+    int id = 0;
+    std::string name;
+    std::string caption;
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    int x = 0, y = 0, w = 0, h = 0;  // dialog units
+    int menuId = 0;
+    std::vector<ControlTemplate> controls;
+};
+
+// Ids that several controls may share (labels nobody addresses).
+inline constexpr int kAnonymousControlId = -1;
+
+// Checks what every template must satisfy: a known class for each control and no control id used
+// twice. Returns "" or the first problem, naming the template and the control.
+std::string CheckDialogTemplate(const DialogTemplate& t);
+// Whether the class is one the layer builds (the built-in controls) or one registered for the
+// instance.
+bool IsKnownControlClass(HINSTANCE instance, const std::string& className);
+
+class ResourceProvider {
+public:
+    virtual ~ResourceProvider() = default;
+    // The template, or null when the provider has none with that id.
+    virtual std::shared_ptr<const DialogTemplate> FindDialog(HINSTANCE instance, int id) const = 0;
+};
+
+// Installs the provider dialogs are created from (null: none).
+void SetResourceProvider(std::shared_ptr<ResourceProvider> provider);
+std::shared_ptr<ResourceProvider> GetResourceProvider();
+
+// Templates given in code.
+class LiteralResources : public ResourceProvider {
+public:
+    void Add(DialogTemplate t);
+    std::shared_ptr<const DialogTemplate> FindDialog(HINSTANCE instance, int id) const override;
+
+private:
+    mutable std::mutex m_;
+    std::map<int, std::shared_ptr<const DialogTemplate>> dialogs_;
+};
+
+// The XML form:
+//   <dialog id="293" name="prompt" w="222" h="90" caption="_prompt" style="WS_POPUP WS_CAPTION">
+//     <control id="1244" class="Static" x="8" y="8" w="206" h="38" style="SS_NOTIFY" hidden="1"/>
+//   </dialog>
+// style and exStyle take names or a number. Parses one dialog; false with a message on any
+// problem (malformed text, a missing id, an unknown class or style name, a sorted list, a
+// repeated control id).
+bool ParseDialogXml(const std::string& text, DialogTemplate& out, std::string& error);
+// Resolves a list of style names (or one number) for a class ("" = the dialog itself).
+bool ParseStyleNames(const std::string& text, const std::string& className, bool extended, DWORD& out,
+                     std::string& error);
+
+// The dialog templates of a resource folder: <folder>/dialogs/<id>-<name>.xml, one dialog each.
+class XmlResourceFolder : public ResourceProvider {
+public:
+    // Reads every file. False with the problems found (a bad file, a file name whose id prefix
+    // differs from the dialog's id, an id used by two files); what was read stays available.
+    bool Load(const std::string& folder, std::string& error);
+    std::shared_ptr<const DialogTemplate> FindDialog(HINSTANCE instance, int id) const override;
+    std::vector<int> DialogIds() const;
+
+private:
+    mutable std::mutex m_;
+    std::map<int, std::shared_ptr<const DialogTemplate>> dialogs_;
+};
+
+}  // namespace gui

@@ -1,0 +1,315 @@
+#include "remote/httpd/web_server.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "platform/net.h"
+#include "remote/httpd/httpd_log.h"
+#include "remote/httpd/web_internal.h"
+
+WebServer g_controlServer;
+WebServer g_streamingServer;
+
+namespace {
+
+std::atomic<WebDispatchFunction> g_dispatch{nullptr};
+
+constexpr int kMaxClients = 1024;  // each slot holds a 512 KB buffer once used
+
+void CloseSlot(WebServer* server, WebConnection* c) {
+    c->state |= kReplyClose;
+    WebEndRequest(server, c);
+}
+
+void RemoveRoute(WebServer* server, const char* prefix) {
+    if (!server->routes) return;
+    for (UrlRoute* r = server->routes; r->prefix; ++r) {
+        if (strcmp(r->prefix, prefix) != 0) continue;
+        do {
+            r[0] = r[1];
+            ++r;
+        } while (r[-1].prefix);
+        return;
+    }
+}
+
+int SlotsHeldBy(WebServer* server, uint32_t peer) {
+    int n = 0;
+    for (int i = 0; i < server->clientLimit; ++i)
+        if (server->slots[i].socket >= 0 && server->slots[i].peerAddress == peer) ++n;
+    return n;
+}
+
+void AcceptClients(WebServer* server, int64_t now) {
+    // Take every waiting connection, bounded so one pass cannot starve the others.
+    for (int round = 0; round < server->clientLimit + 8; ++round) {
+        WebConnection* freeSlot = nullptr;
+        for (int i = 0; i < server->clientLimit && !freeSlot; ++i)
+            if (server->slots[i].socket < 0) freeSlot = &server->slots[i];
+        uint32_t peer = 0;
+        int fd = platform::NetAccept(server->listener, &peer);
+        if (fd < 0) return;
+        // All slots busy, or this address already holds its share: the 403 page, then close.
+        if (!freeSlot || (server->perPeerLimit > 0 && SlotsHeldBy(server, peer) >= server->perPeerLimit)) {
+            WebSend403(fd);
+            platform::NetCloseGracefully(fd);
+            continue;
+        }
+        if (server->receiveBuffer > 0) platform::NetSetReceiveBuffer(fd, server->receiveBuffer * 1024);
+        WebConnection* c = freeSlot;
+        c->socket = fd;
+        c->peerAddress = peer;
+        uint16_t count = static_cast<uint16_t>(server->clients.fetch_add(1) + 1);
+        if (count > server->peakClients.load()) server->peakClients.store(count);
+        WebResetConnection(c);
+        c->payload = nullptr;
+        c->startTime = now;
+        c->expiry = now + server->idleTimeout;
+        c->requestCount = 0;
+    }
+}
+
+}  // namespace
+
+int64_t WebNowSeconds() { return static_cast<int64_t>(platform::TickCount() / 1000); }
+
+uint32_t WebBindLoopback() { return platform::NetLoopbackAddress(); }
+
+WebDispatchFunction WebCurrentDispatch() { return g_dispatch.load(); }
+
+void SetWebDispatchFunction(WebDispatchFunction fn) { g_dispatch.store(fn); }
+
+WebServer::WebServer() {
+    routes = static_cast<UrlRoute*>(calloc(1, sizeof(UrlRoute)));
+    bindAddress = platform::NetLoopbackAddress();
+}
+
+WebServer::~WebServer() {
+    if (running.load()) WebServerStop(this);
+    if (thread.joinable()) thread.join();
+    free(routes);
+    routes = nullptr;
+    delete waker;
+}
+
+int WebServerStart(WebServer* server, int port, int clientLimit, const char* webRoot, uint32_t bindAddress) {
+    if (server->running.load()) return 0;
+    if (server->thread.joinable()) server->thread.join();
+    server->clientLimit = clientLimit <= 0 ? 16 : std::min(clientLimit, kMaxClients);
+    server->perPeerLimit = server->clientLimit / 2;
+    server->webRoot = webRoot ? webRoot : "webroot";
+    server->bindAddress = bindAddress;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        int tryPort = port == 0 ? 0 : port + attempt;
+        if (tryPort > 65535) break;
+        server->port = tryPort;
+        if (WebServerListen(server) == 0) {
+            server->finished.Reset();
+            server->thread = std::thread(WebServerThread, server);
+            HttpdLog("listening on port %d", server->port);
+            return server->port;
+        }
+        HttpdLog("cannot listen on port %d", tryPort);
+        if (attempt < 9) std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    }
+    return 0;
+}
+
+int WebServerListen(WebServer* server) {
+    if (server->running.load() || server->clientLimit <= 0) return -1;
+    // The listener opens first, so a busy port leaves nothing allocated and no route initialised.
+    int fd = WebOpenListener(server);
+    if (fd < 0) return -1;
+    server->listener = fd;
+    if (!server->waker) server->waker = new platform::NetWaker();
+    if (!server->waker->valid()) {
+        platform::NetClose(fd);
+        server->listener = -1;
+        return -1;
+    }
+    server->waker->Drain();
+    server->slots = new WebConnection[server->clientLimit];
+    if (server->routes)
+        for (UrlRoute* r = server->routes; r->prefix; ++r)
+            if (r->init && r->init(0, r, server) != 0) r->handler = nullptr;
+    server->startTime = static_cast<int64_t>(time(nullptr));
+    server->stop.store(0);
+    server->running.store(1);
+    if (server->idleTimeout == 0) server->idleTimeout = 120;
+    return 0;
+}
+
+int WebOpenListener(WebServer* server) {
+    int bound = 0;
+    int fd = platform::NetListen(server->bindAddress, server->port, server->clientLimit - 1, &bound);
+    if (fd < 0) return -1;
+    server->port = bound;
+    return fd;
+}
+
+int WebServerShutdown(WebServer* server) {
+    if (server->stop.load() || !server->running.load()) return -1;
+    // Only the server thread closes its sockets: ask it to end and wake its poll.
+    server->stop.store(1);
+    if (server->waker) server->waker->Wake();
+    for (int i = 0; i < 30 && server->running.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return 0;
+}
+
+void WebServerStop(WebServer* server) {
+    if (!server->running.load()) return;
+    WebServerShutdown(server);
+    RemoveRoute(server, "~stats");
+    if (server->finished.Wait(3000)) {
+        if (server->thread.joinable()) server->thread.join();
+    } else {
+        HttpdLog("server thread did not end in time");
+        if (server->thread.joinable()) server->thread.detach();
+    }
+}
+
+void WebResetConnection(WebConnection* c) {
+    c->status = 200;
+    c->replyHeaderLength = 0;
+    c->sent = 0;
+    c->contentLength = 0;
+    c->fileSize = 0;
+    c->contentType = 0;
+    if (!c->requestBuffer) {
+        // A few spare bytes past the end keep the reply pointer inside the allocation even for a
+        // header block that fills the buffer.
+        c->requestBuffer = static_cast<char*>(malloc(kWebRequestBufferSize + 8));
+    }
+    c->requestBuffer[0] = 0;  // never let a scan see the previous client's bytes
+    c->replyBuffer = c->requestBuffer;
+    c->bufferSize = kWebRequestBufferSize;
+    c->pending = 0;
+    c->path = nullptr;
+    c->pathFromHandler = false;
+    c->referer.clear();
+    c->host.clear();
+    c->transport.clear();
+    c->authorization.clear();
+    c->hasAuthorization = false;
+    c->headerLength = 0;
+    c->rangeStart = 0;
+    c->rangeGiven = false;
+    c->requestLength = 0;
+    c->minorVersion = 0;
+    c->cseq = 0;
+    c->file = -1;
+    c->route = nullptr;
+    c->bufferToFree = nullptr;
+    c->multipart = nullptr;
+    c->mimeText = nullptr;
+    c->sendAfter = 0;
+    c->out.clear();
+    c->outSent = 0;
+    c->tailLeft = 0;
+    c->finalQueued = false;
+    c->fileDataSent = 0;
+    c->fileEnd = -1;
+    c->uploadStream = false;
+    c->state = kReplyReading;
+}
+
+void WebServerThread(WebServer* server) {
+    std::vector<platform::NetPollItem> items;
+    std::vector<int> slotOf;
+    while (!server->stop.load()) {
+        items.clear();
+        slotOf.clear();
+        items.push_back({server->waker->fd(), platform::kNetReadable, 0});
+        items.push_back({server->listener, platform::kNetReadable, 0});
+        int64_t now = WebNowSeconds();
+        uint64_t tick = platform::TickCount();
+        for (int i = 0; i < server->clientLimit; ++i) {
+            WebConnection* c = &server->slots[i];
+            if (c->socket < 0) continue;
+            if (!platform::NetCanQuery(c->socket)) {
+                CloseSlot(server, c);
+                continue;
+            }
+            // Idle time-out, and a fixed deadline from accept for the header block that partial
+            // reads do not renew: a slow client cannot hold slots for long.
+            bool headerLate = server->headerTimeout > 0 && c->headerLength == 0 && (c->state & kReplyReading) &&
+                              now >= c->startTime + server->headerTimeout;
+            if (now > c->expiry || headerLate) {
+                server->expired.fetch_add(1);
+                CloseSlot(server, c);
+                continue;
+            }
+            if (c->sendAfter) {
+                if (c->sendAfter > tick) continue;
+                c->sendAfter = 0;
+            }
+            short want = 0;
+            if (c->state & kReplyReading) want |= platform::kNetReadable;
+            if (c->state & kReplySending) want |= platform::kNetWritable;
+            if (!want) continue;
+            items.push_back({c->socket, want, 0});
+            slotOf.push_back(i);
+        }
+        int n = platform::NetPoll(items.data(), items.size(), 1000);
+        if (n < 0) {
+            if (server->stop.load()) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+            continue;
+        }
+        if (n == 0) {
+            if (server->idleCallback) server->idleCallback(server);
+            continue;
+        }
+        if (items[0].ready) server->waker->Drain();
+        if (server->stop.load()) break;
+        now = WebNowSeconds();
+        for (size_t k = 2; k < items.size(); ++k) {
+            short ready = items[k].ready;
+            if (!ready) continue;
+            WebConnection* c = &server->slots[slotOf[k - 2]];
+            if (c->socket < 0) continue;
+            int r;
+            if ((ready & platform::kNetFailed) == 0 && (ready & platform::kNetWritable) && (c->state & kReplySending)) {
+                if (c->state & (kReplyBuffer | kReplyStreamed))
+                    r = WebSendBufferData(server, c);
+                else if (c->state & kReplyFile)
+                    r = WebSendFileData(server, c);
+                else
+                    r = -1;
+            } else if ((ready & platform::kNetFailed) == 0 && (ready & platform::kNetReadable) &&
+                       (c->state & kReplyReading)) {
+                r = WebReadRequest(server, c);
+            } else {
+                r = -1;
+            }
+            if (r == 0) {
+                if (c->socket >= 0) c->expiry = now + server->idleTimeout;
+            } else {
+                CloseSlot(server, c);
+            }
+        }
+        if (items[1].ready & platform::kNetReadable) AcceptClients(server, now);
+    }
+    platform::NetClose(server->listener);
+    server->listener = -1;
+    for (int i = 0; i < server->clientLimit; ++i) {
+        WebConnection* c = &server->slots[i];
+        if (c->socket >= 0) CloseSlot(server, c);
+        free(c->requestBuffer);
+        c->requestBuffer = nullptr;
+    }
+    if (server->routes)
+        for (UrlRoute* r = server->routes; r->prefix; ++r)
+            if (r->handler && r->init) r->init(1, r, server);
+    delete[] server->slots;
+    server->slots = nullptr;
+    HttpdLog("server on port %d stopped", server->port);
+    server->stop.store(0);
+    server->running.store(0);
+    server->finished.Set();
+}

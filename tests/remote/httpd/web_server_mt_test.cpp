@@ -1,0 +1,445 @@
+// The server on its own thread, driven by real clients over 127.0.0.1: curl, wrk and raw sockets.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "httpd_fixture.h"
+#include "platform/net.h"
+#include "remote/httpd/web_server.h"
+#include "support/tempdir.h"
+
+namespace {
+
+using namespace httpdtest;
+
+std::atomic<int> g_releases{0};
+
+// Echo: payload length, peer address and variables, as text.
+uint32_t EchoHandler(UrlRequest* r) {
+    uint32_t peer = r->connection->peerAddress;
+    int n = snprintf(r->reply, static_cast<size_t>(r->length), "len=%d;peer=%u.%u.%u.%u;",
+                     r->payload ? static_cast<int>(strlen(r->payload)) : -1, peer >> 24, (peer >> 16) & 255,
+                     (peer >> 8) & 255, peer & 255);
+    for (UrlVariable* v = r->variables; v && v->name; ++v)
+        n += snprintf(r->reply + n, static_cast<size_t>(r->length - n), "%s=%s;", v->name, v->value);
+    r->length = n;
+    r->contentType = 3;
+    return kReplyBuffer;
+}
+
+uint32_t ChunkedHandler(UrlRequest* r) {
+    r->length = snprintf(r->reply, static_cast<size_t>(r->length), "hello chunked world");
+    r->contentType = 3;
+    return kReplyBuffer | kReplyChunked;
+}
+
+// Three pieces, then the end; the call with length -1 releases the connection's state.
+uint32_t StreamHandler(UrlRequest* r) {
+    static std::map<WebConnection*, int> calls;  // server thread only
+    if (r->length < 0) {
+        calls.erase(r->connection);
+        g_releases.fetch_add(1);
+        return 0;
+    }
+    int k = calls[r->connection]++;
+    if (k >= 3) return 0;
+    r->length = snprintf(r->reply, static_cast<size_t>(r->length), "piece%d;", k);
+    return kReplyStreamed | kReplyChunked;
+}
+
+uint32_t RedirectHandler(UrlRequest* r) {
+    snprintf(r->reply, static_cast<size_t>(r->length), "/a\r\nSet-Cookie: x=1");
+    return kReplyRedirect;
+}
+
+// Asks for a file by a path of its own making.
+uint32_t AliasFileHandler(UrlRequest* r) {
+    snprintf(r->reply, static_cast<size_t>(r->length), "small.txt");
+    return kReplyFile;
+}
+
+UrlRoute g_routes[] = {
+    {"echo", EchoHandler, nullptr, nullptr},     {"chunked", ChunkedHandler, nullptr, nullptr},
+    {"stream", StreamHandler, nullptr, nullptr}, {"redirect", RedirectHandler, nullptr, nullptr},
+    {"named", AliasFileHandler, nullptr, nullptr}, {nullptr, nullptr, nullptr, nullptr},
+};
+
+std::mutex g_uploadMutex;
+std::string g_uploaded;
+int g_uploadEnds = 0;
+
+int CollectUpload(WebServer*, WebConnection*, WebMultipart*, const char* data, int64_t length) {
+    std::lock_guard<std::mutex> lock(g_uploadMutex);
+    if (data)
+        g_uploaded.append(data, static_cast<size_t>(length));
+    else
+        ++g_uploadEnds;
+    return 0;
+}
+
+class WebServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetWebDispatchFunction(Dispatch);
+        root_ = tmp_.file("root");
+        std::filesystem::create_directories(root_ + "/docs");
+        tmp_.write("root/index.html", "<html>home</html>");
+        tmp_.write("root/song.MP3", "ID3");
+        tmp_.write("root/a.mpeg", "mpeg");
+        tmp_.write("root/a.jpeg", "jpeg");
+        tmp_.write("root/small.txt", "small file\n");
+        tmp_.write("root/docs/<b>x'.txt", "x");
+        tmp_.write("secret.txt", "TOP-SECRET");
+        std::string k;
+        for (int i = 0; i < 1000; ++i) k += static_cast<char>(i % 256);
+        tmp_.write("root/k.bin", k);
+        kilo_ = k;
+        std::filesystem::create_symlink(tmp_.file("secret.txt"), root_ + "/link.txt");
+        mkfifo((root_ + "/fifo").c_str(), 0600);
+    }
+    void TearDown() override {
+        if (server_) WebServerStop(server_.get());
+        server_.reset();
+        SetWebDispatchFunction(nullptr);
+    }
+
+    // Settings the server thread reads are made before it starts.
+    int Start(int clientLimit = 16, uint32_t flags = 0, void (*configure)(WebServer*) = nullptr) {
+        server_ = std::make_unique<WebServer>();
+        if (configure) configure(server_.get());
+        free(server_->routes);
+        server_->routes = static_cast<UrlRoute*>(malloc(sizeof g_routes));
+        memcpy(server_->routes, g_routes, sizeof g_routes);
+        server_->flags = flags;
+        port_ = WebServerStart(server_.get(), 0, clientLimit, root_.c_str(), WebBindLoopback());
+        return port_;
+    }
+
+    std::string Url(const std::string& path) const { return "'http://127.0.0.1:" + std::to_string(port_) + path + "'"; }
+
+    sqtest::TempDir tmp_;
+    std::string root_;
+    std::string kilo_;
+    std::unique_ptr<WebServer> server_;
+    int port_ = 0;
+};
+
+TEST_F(WebServerTest, ListensOnLoopbackAndReadsBackTheChosenPort) {
+    ASSERT_GT(Start(), 0);
+    uint32_t address = 0;
+    int port = 0;
+    ASSERT_TRUE(platform::NetLocalAddress(server_->listener, &address, &port));
+    EXPECT_EQ(address, 0x7F000001u);
+    EXPECT_EQ(port, port_);
+}
+
+TEST_F(WebServerTest, CurlFilesAndHeaders) {
+    ASSERT_GT(Start(), 0);
+    auto r = Shell("curl -sS -D - " + Url("/"));
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.output.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << r.output;
+    EXPECT_EQ(HeaderValue(r.output, "Server"), "Ostrel");
+    EXPECT_EQ(HeaderValue(r.output, "Cache-control"), "no-cache");
+    EXPECT_EQ(HeaderValue(r.output, "Pragma"), "no-cache");
+    EXPECT_EQ(HeaderValue(r.output, "Connection"), "close");
+    EXPECT_EQ(HeaderValue(r.output, "Content-Type"), "text/html");
+    EXPECT_EQ(HeaderValue(r.output, "Content-Length"), "17");
+    EXPECT_EQ(Body(r.output), "<html>home</html>");
+    // The date parses as an HTTP date.
+    std::string lm = HeaderValue(r.output, "Last-Modified");
+    auto py = Shell("python3 -c \"import email.utils,sys; print(email.utils.parsedate_to_datetime(sys.argv[1]).year)\" '" +
+                  lm + "'");
+    EXPECT_EQ(py.exitCode, 0) << lm;
+
+    struct Case {
+        const char* path;
+        const char* type;
+    } cases[] = {{"/song.MP3", "audio/mpeg"}, {"/a.mpeg", "video/mpeg"}, {"/a.jpeg", "application/octet-stream"}};
+    for (const auto& k : cases) {
+        auto t = Shell("curl -sS -o /dev/null -w '%{content_type} %{http_code}' " + Url(k.path));
+        EXPECT_EQ(t.output, std::string(k.type) + " 200") << k.path;
+    }
+    auto missing = Shell("curl -sS -D - " + Url("/missing.html"));
+    EXPECT_EQ(missing.output.rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u);
+    EXPECT_EQ(HeaderValue(missing.output, "Content-length"), "125");
+    EXPECT_EQ(Body(missing.output).size(), 125u);
+}
+
+TEST_F(WebServerTest, CurlRanges) {
+    ASSERT_GT(Start(), 0);
+    auto r = Shell("curl -sS -D - -r 100-199 " + Url("/k.bin"));
+    EXPECT_EQ(r.output.rfind("HTTP/1.1 206 Partial Content\r\n", 0), 0u) << r.output;
+    EXPECT_EQ(HeaderValue(r.output, "Content-Length"), "900");
+    EXPECT_EQ(HeaderValue(r.output, "Content-Range"), "bytes 100-999/1000");
+    EXPECT_EQ(Body(r.output), kilo_.substr(100));
+
+    auto whole = Shell("curl -sS -o /dev/null -w '%{http_code} %{size_download}' -r 1000- " + Url("/k.bin"));
+    EXPECT_EQ(whole.output, "200 1000");
+    auto beyond = Shell("curl -sS -D - -r 5000- " + Url("/k.bin"));
+    EXPECT_EQ(beyond.output.rfind("HTTP/1.1 416 ", 0), 0u) << beyond.output;
+    EXPECT_EQ(HeaderValue(beyond.output, "Content-Range"), "bytes */1000");
+    EXPECT_EQ(Body(beyond.output), "");
+}
+
+TEST_F(WebServerTest, SparseFileOverFourGigabytesOfOffsets) {
+    ASSERT_GT(Start(), 0);
+    {
+        std::ofstream(root_ + "/big.bin").close();
+    }
+    std::filesystem::resize_file(root_ + "/big.bin", 3221225472ULL);  // 3 GiB, sparse
+    auto r = Shell("curl -sS -o /dev/null -D - -w '%{http_code} %{size_download}' -r 3000000000- " + Url("/big.bin"), 120);
+    EXPECT_EQ(HeaderValue(r.output, "Content-Length"), "221225472");
+    EXPECT_EQ(HeaderValue(r.output, "Content-Range"), "bytes 3000000000-3221225471/3221225472");
+    EXPECT_NE(r.output.find("206 221225472"), std::string::npos) << r.output;
+}
+
+TEST_F(WebServerTest, TraversalNeverLeavesTheRoot) {
+    ASSERT_GT(Start(), 0);
+    tmp_.write("root/x", "inside-x");
+    const char* attempts[] = {"/../secret.txt", "/%2e%2e/secret.txt", "/..%2fsecret.txt", "/%2e%2e%2fsecret.txt",
+                              "/docs/../../secret.txt", "/~/etc/passwd", "/~secret.txt", "//etc/passwd",
+                              "/a%00.html", "/..%5csecret.txt", "/link.txt", "/fifo", "/C:/secret.txt"};
+    for (const char* path : attempts) {
+        auto r = Shell("curl -sS --path-as-is -o - -w ' %{http_code}' " + Url(path));
+        EXPECT_NE(r.output.find(" 404"), std::string::npos) << path << ": " << r.output;
+        EXPECT_EQ(r.output.find("TOP-SECRET"), std::string::npos) << path;
+        EXPECT_EQ(r.output.find("root:"), std::string::npos) << path;
+    }
+    // Dot segments are refused, not resolved: /../x is not x.
+    auto dots = Shell("curl -sS --path-as-is -o /dev/null -w '%{http_code}' " + Url("/../x"));
+    EXPECT_EQ(dots.output, "404");
+    auto plain = Shell("curl -sS " + Url("/x"));
+    EXPECT_EQ(plain.output, "inside-x");
+}
+
+TEST_F(WebServerTest, CurlPostRoutesAndChunking) {
+    ASSERT_GT(Start(), 0);
+    auto post = Shell("curl -sS -d 'a=1&b=x%20y' " + Url("/echo"));
+    EXPECT_EQ(post.output, "len=11;peer=127.0.0.1;a=1;b=x y;");
+    auto get = Shell("curl -sS " + Url("/echo?q=%41+b"));
+    EXPECT_EQ(get.output, "len=-1;peer=127.0.0.1;q=A b;");
+
+    // A body over the cap: the handler sees 262144 bytes and the client still gets the reply.
+    tmp_.write("body.txt", std::string(500000, 'z'));
+    auto big = Shell("curl -sS --data-binary @" + tmp_.file("body.txt") + " " + Url("/echo"));
+    EXPECT_EQ(big.exitCode, 0) << big.output;
+    EXPECT_EQ(big.output.rfind("len=262144;", 0), 0u) << big.output.substr(0, 200);
+
+    auto chunked = Shell("curl -sS -D - " + Url("/chunked"));
+    EXPECT_EQ(HeaderValue(chunked.output, "Transfer-Encoding"), "chunked");
+    EXPECT_EQ(Body(chunked.output), "hello chunked world") << chunked.output;  // curl checks the framing
+    EXPECT_EQ(chunked.exitCode, 0);
+    auto old = Shell("curl -sS --http1.0 -D - " + Url("/chunked"));
+    EXPECT_EQ(HeaderValue(old.output, "Transfer-Encoding"), "");
+    EXPECT_EQ(HeaderValue(old.output, "Content-Length"), "19");
+    EXPECT_EQ(Body(old.output), "hello chunked world");
+
+    int before = g_releases.load();
+    auto stream = Shell("curl -sS " + Url("/stream"));
+    EXPECT_EQ(stream.exitCode, 0) << stream.output;
+    EXPECT_EQ(stream.output, "piece0;piece1;piece2;");
+    auto stream10 = Shell("curl -sS --http1.0 " + Url("/stream"));
+    EXPECT_EQ(stream10.output, "piece0;piece1;piece2;");
+    for (int i = 0; i < 100 && g_releases.load() < before + 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(g_releases.load(), before + 2);
+
+    auto named = Shell("curl -sS " + Url("/named"));
+    EXPECT_EQ(named.output, "small file\n");
+}
+
+TEST_F(WebServerTest, RedirectsCarryNoInjectedHeaders) {
+    ASSERT_GT(Start(), 0);
+    auto r = Shell("curl -sS -D - -o /dev/null " + Url("/redirect"));
+    EXPECT_EQ(r.output.rfind("HTTP/1.1 301 Moved Permanently\r\n", 0), 0u) << r.output;
+    EXPECT_EQ(HeaderValue(r.output, "Set-Cookie"), "");
+    EXPECT_EQ(HeaderValue(r.output, "Location"), "/a%0D%0ASet-Cookie:%20x=1");
+}
+
+TEST_F(WebServerTest, FolderListingAndRedirect) {
+    ASSERT_GT(Start(16, kWebListingAllowed), 0);
+    auto redirect = Shell("curl -sS -D - -o /dev/null " + Url("/docs"));
+    EXPECT_EQ(redirect.output.rfind("HTTP/1.1 301 ", 0), 0u) << redirect.output;
+    EXPECT_EQ(HeaderValue(redirect.output, "Location"), "docs/");
+    auto listing = Shell("curl -sS " + Url("/docs/"));
+    EXPECT_NE(listing.output.find("Directory of /docs/"), std::string::npos) << listing.output;
+    EXPECT_NE(listing.output.find("<a href='%3Cb%3Ex%27.txt'>&lt;b&gt;x&#39;.txt</a>"), std::string::npos) << listing.output;
+    EXPECT_NE(listing.output.find("Directory content generated by Ostrel"), std::string::npos);
+    EXPECT_EQ(listing.output.find("<b>x'"), std::string::npos);
+    WebServerStop(server_.get());
+    ASSERT_GT(Start(16, 0), 0);
+    auto off = Shell("curl -sS -o /dev/null -w '%{http_code}' " + Url("/docs/"));
+    EXPECT_EQ(off.output, "404");
+}
+
+TEST_F(WebServerTest, MalformedRequestsCloseWithoutReply) {
+    ASSERT_GT(Start(), 0);
+    struct Case {
+        std::string request;
+        std::string replyStart;  // "" = closed without a reply
+    } cases[] = {
+        {"PUT / HTTP/1.1\r\n\r\n", ""},
+        {"DELETE / HTTP/1.1\r\n\r\n", ""},
+        {"GET / HTTP/2.0\r\n\r\n", ""},
+        {"POST /echo HTTP/1.1\r\nContent-Length: -1\r\n\r\n", ""},
+        {"POST /echo HTTP/1.1\r\nContent-Length: abc\r\n\r\n", ""},
+        {"POST /echo HTTP/1.1\r\nContent-Length: " + std::string(300, '9') + "\r\n\r\n", ""},
+        {"POST /echo HTTP/1.1\r\nContent-Type: text/plain; filename=a\r\nContent-Length: 1\r\n\r\nx", ""},
+        {"POST /echo HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=B\r\nContent-Length: 10\r\n\r\n--B--\r\n", ""},
+        {"GET /" + std::string(512, 'a') + " HTTP/1.1\r\n\r\n", ""},
+        {"GET /" + std::string(511, 'a') + " HTTP/1.1\r\n\r\n", "HTTP/1.1 404 Not Found\r\n"},
+        {"GET /echo HTTP/1.1\r\nX: " + std::string(600000, 'h'), ""},
+        {"GET /echo HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", "HTTP/1.1 200 OK\r\n"},
+    };
+    for (const auto& k : cases) {
+        std::string reply = Exchange(port_, k.request);
+        if (k.replyStart.empty())
+            EXPECT_EQ(reply, "") << k.request.substr(0, 80);
+        else
+            EXPECT_EQ(reply.rfind(k.replyStart, 0), 0u) << k.request.substr(0, 80) << " -> " << reply.substr(0, 80);
+    }
+    // Sent one byte at a time, a request is still answered once.
+    int fd = Connect(port_);
+    ASSERT_GE(fd, 0);
+    std::string req = "GET /echo?z=1 HTTP/1.1\r\nHost: h\r\n\r\n";
+    for (char ch : req) {
+        ASSERT_TRUE(SendAll(fd, std::string(1, ch)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::string reply = ReadToEnd(fd);
+    close(fd);
+    EXPECT_EQ(Body(reply), "len=-1;peer=127.0.0.1;z=1;");
+    // curl agrees on the methods it cannot use.
+    auto put = Shell("curl -sS -X PUT " + Url("/"));
+    EXPECT_EQ(put.exitCode, 52) << put.output;
+    auto upload = Shell("curl -sS -F f=@" + tmp_.file("secret.txt") + " " + Url("/echo"));
+    EXPECT_EQ(upload.exitCode, 52) << upload.output;
+    // The server is still there.
+    EXPECT_EQ(Shell("curl -sS " + Url("/small.txt")).output, "small file\n");
+}
+
+TEST_F(WebServerTest, UploadsReachThePostCallback) {
+    ASSERT_GT(Start(16, 0, [](WebServer* s) { s->postCallback = CollectUpload; }), 0);
+    tmp_.write("up.bin", "line1\r\n--not-a-boundary\r\nline3");
+    auto r = Shell("curl -sS -F note=hello -F f=@" + tmp_.file("up.bin") + " " + Url("/echo"));
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.output.rfind("len=-1;", 0), 0u) << r.output;
+    std::lock_guard<std::mutex> lock(g_uploadMutex);
+    EXPECT_EQ(g_uploaded, "line1\r\n--not-a-boundary\r\nline3");
+    EXPECT_EQ(g_uploadEnds, 1);
+}
+
+TEST_F(WebServerTest, XForwardedForFromLoopback) {
+    ASSERT_GT(Start(), 0);
+    auto r = Shell("curl -sS -H 'X-Forwarded-For: 10.1.2.3' " + Url("/echo"));
+    EXPECT_EQ(r.output, "len=-1;peer=10.1.2.3;");
+}
+
+TEST_F(WebServerTest, SlotAndPerPeerLimits) {
+    ASSERT_GT(Start(4), 0);  // per-peer limit 2
+    const std::string page403 =
+        "HTTP/1.1 403 Forbidden\r\nServer: Ostrel\r\nContent-length: 85\r\nContent-Type: text/html\r\n\r\n"
+        "<html><head><title>403 Forbidden</title></head><body><h1>Forbidden</h1></body></html>";
+    int a = Connect(port_), b = Connect(port_);
+    ASSERT_GE(a, 0);
+    ASSERT_GE(b, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(Exchange(port_, "GET /small.txt HTTP/1.1\r\n\r\n"), page403);  // third from the same address
+    // Other loopback addresses fill the remaining slots; one more finds them all busy.
+    int c = Connect(port_, "127.0.0.2"), d = Connect(port_, "127.0.0.3");
+    ASSERT_GE(c, 0);
+    ASSERT_GE(d, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(Exchange(port_, "GET /small.txt HTTP/1.1\r\n\r\n", "127.0.0.4"), page403);
+    close(a);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(Body(Exchange(port_, "GET /small.txt HTTP/1.1\r\n\r\n", "127.0.0.4")), "small file\n");
+    close(b);
+    close(c);
+    close(d);
+}
+
+TEST_F(WebServerTest, SlowHeadersCannotHoldTheSlots) {
+    ASSERT_GT(Start(4, 0, [](WebServer* s) { s->headerTimeout = 1; }), 0);
+    std::vector<int> idle;
+    const char* sources[] = {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"};
+    for (const char* s : sources) {
+        int fd = Connect(port_, s);
+        ASSERT_GE(fd, 0);
+        SendAll(fd, "GET / HTTP/1.1\r\n");  // never finished
+        idle.push_back(fd);
+    }
+    // Within a few passes the unfinished requests are dropped and a new client is served.
+    std::string body;
+    for (int i = 0; i < 40 && body != "small file\n"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        body = Body(Exchange(port_, "GET /small.txt HTTP/1.1\r\n\r\n", "127.0.0.9"));
+    }
+    EXPECT_EQ(body, "small file\n");
+    EXPECT_GE(server_->expired.load(), 4u);
+    for (int fd : idle) close(fd);
+}
+
+TEST_F(WebServerTest, ClientLeavingMidReplyDoesNotHurtTheServer) {
+    ASSERT_GT(Start(), 0);
+    tmp_.write("root/five.bin", std::string(5 << 20, 'f'));
+    for (int round = 0; round < 3; ++round) {
+        int fd = Connect(port_);
+        ASSERT_GE(fd, 0);
+        SendAll(fd, "GET /five.bin HTTP/1.1\r\n\r\n");
+        char buf[1000];
+        ASSERT_GT(recv(fd, buf, sizeof buf, 0), 0);
+        linger lg{1, 0};  // reset instead of a clean close
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+        close(fd);
+    }
+    EXPECT_EQ(Shell("curl -sS " + Url("/small.txt")).output, "small file\n");
+}
+
+TEST_F(WebServerTest, StopEndsTheThreadWithClientsConnected) {
+    ASSERT_GT(Start(), 0);
+    int fd = Connect(port_);
+    ASSERT_GE(fd, 0);
+    SendAll(fd, "GET / HTTP/1.1\r\n");  // mid-request
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    WebServerStop(server_.get());
+    EXPECT_EQ(server_->running.load(), 0);
+    EXPECT_TRUE(server_->finished.IsSet());
+    EXPECT_EQ(ReadToEnd(fd, 2000), "");  // closed by the server thread
+    close(fd);
+    EXPECT_LT(Connect(port_), 0);
+    // The same port can be taken again at once.
+    int again = WebServerStart(server_.get(), port_, 16, root_.c_str(), WebBindLoopback());
+    EXPECT_EQ(again, port_);
+}
+
+TEST_F(WebServerTest, BusyPortMovesToTheNextOne) {
+    int bound = 0;
+    int holder = platform::NetListen(platform::NetLoopbackAddress(), 0, 4, &bound);
+    ASSERT_GE(holder, 0);
+    server_ = std::make_unique<WebServer>();
+    int port = WebServerStart(server_.get(), bound, 16, root_.c_str(), WebBindLoopback());
+    EXPECT_GT(port, bound);
+    EXPECT_LE(port, bound + 9);
+    platform::NetClose(holder);
+}
+
+TEST_F(WebServerTest, WrkLoadWithoutErrors) {
+    ASSERT_GT(Start(64), 0);  // per-peer limit 32, above wrk's connections
+    auto r = Shell("wrk -t2 -c16 -d2s " + Url("/small.txt"), 60);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.output.find("Socket errors"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("Non-2xx"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Requests/sec"), std::string::npos) << r.output;
+    EXPECT_EQ(Shell("curl -sS " + Url("/small.txt")).output, "small file\n");
+}
+
+}  // namespace
