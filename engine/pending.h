@@ -21,3 +21,17 @@ void EnumeratePlugins(const char* folder, const char* disabledInputs, const char
 void FreePluginLists();
 // Preview player.
 void StopPreviewPlayer();
+
+struct QueueItem;
+// Media-information reader on an item: 0 when it ran, -1 when not available or it failed.
+int ReadMediaInformation(QueueItem* item);
+// Stream identification through the external player's video source: 0 or -1.
+int IdentifyStreamsWithPlayer(QueueItem* item);
+// Network stream probe: 0 or -1.
+int AnalyzeNetworkStream(QueueItem* item);
+// Audio CD track probe through the CD layer: 0 or -1.
+int ProbeCdaTrack(QueueItem* item);
+// Monkey's Audio header reader: 0 or -1.
+int ReadApeInformation(QueueItem* item);
+// Encoder the format chooser picks for an item (video only when considered); -1 when none.
+int ChooseEncoderForItem(QueueItem* item, bool considerVideo);

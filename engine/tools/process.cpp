@@ -234,12 +234,11 @@ bool CProcessWrapper::Start(const char* commandLine, const char* workDir, const 
         if (flags & kProcStderr) {
             req.stderrFd = err[1];
         } else if ((flags & (kProcStdout | kProcStderrToStdout)) == (kProcStdout | kProcStderrToStdout)) {
-            req.stderrFd = dup(out[1]);  // one pipe, two descriptors to hand over
+            req.stderrFd = fcntl(out[1], F_DUPFD_CLOEXEC, 3);  // one pipe, two descriptors to hand over
             if (req.stderrFd < 0) {
                 closeAll();
                 return false;
             }
-            fcntl(req.stderrFd, F_SETFD, FD_CLOEXEC);
         } else {
             req.stderrFd = platform::kStreamInherit;
         }

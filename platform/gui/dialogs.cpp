@@ -18,9 +18,10 @@ void Fail(const std::string& text) {
 
 bool IsColorMessage(UINT msg) { return msg >= WM_CTLCOLORMSGBOX && msg <= WM_CTLCOLORSTATIC; }
 
+// The first control that would take the focus once the dialog shows.
 Window* FirstTabStopOf(Window* w) {
     for (Window* c : w->children) {
-        if ((c->style & WS_TABSTOP) && CanTakeInput(*c)) return c;
+        if ((c->style & WS_TABSTOP) && (c->style & WS_VISIBLE) && !(c->style & WS_DISABLED)) return c;
         if (Window* d = FirstTabStopOf(c)) return d;
     }
     return nullptr;

@@ -156,283 +156,274 @@ inline bool IS_INTRESOURCE(LPCSTR p) { return (reinterpret_cast<uintptr_t>(p) >>
 // Messages
 // ---------------------------------------------------------------------------------------------
 
-enum : UINT {
-    WM_NULL = 0x0000,
-    WM_CREATE = 0x0001,
-    WM_DESTROY = 0x0002,
-    WM_MOVE = 0x0003,
-    WM_SIZE = 0x0005,
-    WM_ACTIVATE = 0x0006,
-    WM_SETFOCUS = 0x0007,
-    WM_KILLFOCUS = 0x0008,
-    WM_ENABLE = 0x000A,
-    WM_SETTEXT = 0x000C,
-    WM_GETTEXT = 0x000D,
-    WM_GETTEXTLENGTH = 0x000E,
-    WM_PAINT = 0x000F,
-    WM_CLOSE = 0x0010,
-    WM_QUIT = 0x0012,
-    WM_ERASEBKGND = 0x0014,
-    WM_SHOWWINDOW = 0x0018,
-    WM_GETMINMAXINFO = 0x0024,
-    WM_SETFONT = 0x0030,
-    WM_GETFONT = 0x0031,
-    WM_WINDOWPOSCHANGED = 0x0047,
-    WM_NOTIFY = 0x004E,
-    WM_NCDESTROY = 0x0082,
-    WM_KEYDOWN = 0x0100,
-    WM_KEYUP = 0x0101,
-    WM_CHAR = 0x0102,
-    WM_SYSKEYDOWN = 0x0104,
-    WM_SYSKEYUP = 0x0105,
-    WM_INITDIALOG = 0x0110,
-    WM_COMMAND = 0x0111,
-    WM_TIMER = 0x0113,
-    WM_HSCROLL = 0x0114,
-    WM_VSCROLL = 0x0115,
-    WM_CTLCOLORMSGBOX = 0x0132,
-    WM_CTLCOLOREDIT = 0x0133,
-    WM_CTLCOLORLISTBOX = 0x0134,
-    WM_CTLCOLORBTN = 0x0135,
-    WM_CTLCOLORDLG = 0x0136,
-    WM_CTLCOLORSCROLLBAR = 0x0137,
-    WM_CTLCOLORSTATIC = 0x0138,
-    WM_MOUSEMOVE = 0x0200,
-    WM_LBUTTONDOWN = 0x0201,
-    WM_LBUTTONUP = 0x0202,
-    WM_LBUTTONDBLCLK = 0x0203,
-    WM_RBUTTONDOWN = 0x0204,
-    WM_RBUTTONUP = 0x0205,
-    WM_PARENTNOTIFY = 0x0210,
-    WM_ENTERMENULOOP = 0x0211,
-    WM_EXITMENULOOP = 0x0212,
-    WM_MOUSELEAVE = 0x02A3,
-    WM_USER = 0x0400,
-    WM_APP = 0x8000,
-};
+inline constexpr UINT WM_NULL = 0x0000;
+inline constexpr UINT WM_CREATE = 0x0001;
+inline constexpr UINT WM_DESTROY = 0x0002;
+inline constexpr UINT WM_MOVE = 0x0003;
+inline constexpr UINT WM_SIZE = 0x0005;
+inline constexpr UINT WM_ACTIVATE = 0x0006;
+inline constexpr UINT WM_SETFOCUS = 0x0007;
+inline constexpr UINT WM_KILLFOCUS = 0x0008;
+inline constexpr UINT WM_ENABLE = 0x000A;
+inline constexpr UINT WM_SETTEXT = 0x000C;
+inline constexpr UINT WM_GETTEXT = 0x000D;
+inline constexpr UINT WM_GETTEXTLENGTH = 0x000E;
+inline constexpr UINT WM_PAINT = 0x000F;
+inline constexpr UINT WM_CLOSE = 0x0010;
+inline constexpr UINT WM_QUIT = 0x0012;
+inline constexpr UINT WM_ERASEBKGND = 0x0014;
+inline constexpr UINT WM_SHOWWINDOW = 0x0018;
+inline constexpr UINT WM_GETMINMAXINFO = 0x0024;
+inline constexpr UINT WM_SETFONT = 0x0030;
+inline constexpr UINT WM_GETFONT = 0x0031;
+inline constexpr UINT WM_WINDOWPOSCHANGED = 0x0047;
+inline constexpr UINT WM_NOTIFY = 0x004E;
+inline constexpr UINT WM_NCDESTROY = 0x0082;
+inline constexpr UINT WM_KEYDOWN = 0x0100;
+inline constexpr UINT WM_KEYUP = 0x0101;
+inline constexpr UINT WM_CHAR = 0x0102;
+inline constexpr UINT WM_SYSKEYDOWN = 0x0104;
+inline constexpr UINT WM_SYSKEYUP = 0x0105;
+inline constexpr UINT WM_INITDIALOG = 0x0110;
+inline constexpr UINT WM_COMMAND = 0x0111;
+inline constexpr UINT WM_TIMER = 0x0113;
+inline constexpr UINT WM_HSCROLL = 0x0114;
+inline constexpr UINT WM_VSCROLL = 0x0115;
+inline constexpr UINT WM_CTLCOLORMSGBOX = 0x0132;
+inline constexpr UINT WM_CTLCOLOREDIT = 0x0133;
+inline constexpr UINT WM_CTLCOLORLISTBOX = 0x0134;
+inline constexpr UINT WM_CTLCOLORBTN = 0x0135;
+inline constexpr UINT WM_CTLCOLORDLG = 0x0136;
+inline constexpr UINT WM_CTLCOLORSCROLLBAR = 0x0137;
+inline constexpr UINT WM_CTLCOLORSTATIC = 0x0138;
+inline constexpr UINT WM_MOUSEMOVE = 0x0200;
+inline constexpr UINT WM_LBUTTONDOWN = 0x0201;
+inline constexpr UINT WM_LBUTTONUP = 0x0202;
+inline constexpr UINT WM_LBUTTONDBLCLK = 0x0203;
+inline constexpr UINT WM_RBUTTONDOWN = 0x0204;
+inline constexpr UINT WM_RBUTTONUP = 0x0205;
+inline constexpr UINT WM_PARENTNOTIFY = 0x0210;
+inline constexpr UINT WM_ENTERMENULOOP = 0x0211;
+inline constexpr UINT WM_EXITMENULOOP = 0x0212;
+inline constexpr UINT WM_MOUSELEAVE = 0x02A3;
+inline constexpr UINT WM_USER = 0x0400;
+inline constexpr UINT WM_APP = 0x8000;
 
 // WM_SIZE kinds.
-enum : WPARAM { SIZE_RESTORED = 0, SIZE_MINIMIZED = 1, SIZE_MAXIMIZED = 2 };
+inline constexpr WPARAM SIZE_RESTORED = 0;
+inline constexpr WPARAM SIZE_MINIMIZED = 1;
+inline constexpr WPARAM SIZE_MAXIMIZED = 2;
 
 // Virtual keys used by the layer and the driver.
-enum : UINT {
-    VK_BACK = 0x08,
-    VK_TAB = 0x09,
-    VK_RETURN = 0x0D,
-    VK_SHIFT = 0x10,
-    VK_CONTROL = 0x11,
-    VK_MENU = 0x12,
-    VK_ESCAPE = 0x1B,
-    VK_SPACE = 0x20,
-    VK_PRIOR = 0x21,
-    VK_NEXT = 0x22,
-    VK_END = 0x23,
-    VK_HOME = 0x24,
-    VK_LEFT = 0x25,
-    VK_UP = 0x26,
-    VK_RIGHT = 0x27,
-    VK_DOWN = 0x28,
-    VK_INSERT = 0x2D,
-    VK_DELETE = 0x2E,
-    VK_F1 = 0x70,
-};
+inline constexpr UINT VK_BACK = 0x08;
+inline constexpr UINT VK_TAB = 0x09;
+inline constexpr UINT VK_RETURN = 0x0D;
+inline constexpr UINT VK_SHIFT = 0x10;
+inline constexpr UINT VK_CONTROL = 0x11;
+inline constexpr UINT VK_MENU = 0x12;
+inline constexpr UINT VK_ESCAPE = 0x1B;
+inline constexpr UINT VK_SPACE = 0x20;
+inline constexpr UINT VK_PRIOR = 0x21;
+inline constexpr UINT VK_NEXT = 0x22;
+inline constexpr UINT VK_END = 0x23;
+inline constexpr UINT VK_HOME = 0x24;
+inline constexpr UINT VK_LEFT = 0x25;
+inline constexpr UINT VK_UP = 0x26;
+inline constexpr UINT VK_RIGHT = 0x27;
+inline constexpr UINT VK_DOWN = 0x28;
+inline constexpr UINT VK_INSERT = 0x2D;
+inline constexpr UINT VK_DELETE = 0x2E;
+inline constexpr UINT VK_F1 = 0x70;
 
 // ---------------------------------------------------------------------------------------------
 // Styles
 // ---------------------------------------------------------------------------------------------
 
-enum : DWORD {
-    WS_OVERLAPPED = 0x00000000,
-    WS_POPUP = 0x80000000,
-    WS_CHILD = 0x40000000,
-    WS_MINIMIZE = 0x20000000,
-    WS_VISIBLE = 0x10000000,
-    WS_DISABLED = 0x08000000,
-    WS_CLIPSIBLINGS = 0x04000000,
-    WS_CLIPCHILDREN = 0x02000000,
-    WS_MAXIMIZE = 0x01000000,
-    WS_CAPTION = 0x00C00000,
-    WS_BORDER = 0x00800000,
-    WS_DLGFRAME = 0x00400000,
-    WS_VSCROLL = 0x00200000,
-    WS_HSCROLL = 0x00100000,
-    WS_SYSMENU = 0x00080000,
-    WS_THICKFRAME = 0x00040000,
-    WS_GROUP = 0x00020000,
-    WS_TABSTOP = 0x00010000,
-    WS_MINIMIZEBOX = 0x00020000,
-    WS_MAXIMIZEBOX = 0x00010000,
-    WS_OVERLAPPEDWINDOW = 0x00CF0000,
-};
+inline constexpr DWORD WS_OVERLAPPED = 0x00000000;
+inline constexpr DWORD WS_POPUP = 0x80000000;
+inline constexpr DWORD WS_CHILD = 0x40000000;
+inline constexpr DWORD WS_MINIMIZE = 0x20000000;
+inline constexpr DWORD WS_VISIBLE = 0x10000000;
+inline constexpr DWORD WS_DISABLED = 0x08000000;
+inline constexpr DWORD WS_CLIPSIBLINGS = 0x04000000;
+inline constexpr DWORD WS_CLIPCHILDREN = 0x02000000;
+inline constexpr DWORD WS_MAXIMIZE = 0x01000000;
+inline constexpr DWORD WS_CAPTION = 0x00C00000;
+inline constexpr DWORD WS_BORDER = 0x00800000;
+inline constexpr DWORD WS_DLGFRAME = 0x00400000;
+inline constexpr DWORD WS_VSCROLL = 0x00200000;
+inline constexpr DWORD WS_HSCROLL = 0x00100000;
+inline constexpr DWORD WS_SYSMENU = 0x00080000;
+inline constexpr DWORD WS_THICKFRAME = 0x00040000;
+inline constexpr DWORD WS_GROUP = 0x00020000;
+inline constexpr DWORD WS_TABSTOP = 0x00010000;
+inline constexpr DWORD WS_MINIMIZEBOX = 0x00020000;
+inline constexpr DWORD WS_MAXIMIZEBOX = 0x00010000;
+inline constexpr DWORD WS_OVERLAPPEDWINDOW = 0x00CF0000;
 
-enum : DWORD {
-    WS_EX_DLGMODALFRAME = 0x00000001,
-    WS_EX_NOPARENTNOTIFY = 0x00000004,
-    WS_EX_TOPMOST = 0x00000008,
-    WS_EX_TRANSPARENT = 0x00000020,
-    WS_EX_TOOLWINDOW = 0x00000080,
-    WS_EX_WINDOWEDGE = 0x00000100,
-    WS_EX_CLIENTEDGE = 0x00000200,
-    WS_EX_STATICEDGE = 0x00020000,
-    WS_EX_CONTROLPARENT = 0x00010000,
-    WS_EX_APPWINDOW = 0x00040000,
-    WS_EX_LAYERED = 0x00080000,
-};
+inline constexpr DWORD WS_EX_DLGMODALFRAME = 0x00000001;
+inline constexpr DWORD WS_EX_NOPARENTNOTIFY = 0x00000004;
+inline constexpr DWORD WS_EX_TOPMOST = 0x00000008;
+inline constexpr DWORD WS_EX_TRANSPARENT = 0x00000020;
+inline constexpr DWORD WS_EX_TOOLWINDOW = 0x00000080;
+inline constexpr DWORD WS_EX_WINDOWEDGE = 0x00000100;
+inline constexpr DWORD WS_EX_CLIENTEDGE = 0x00000200;
+inline constexpr DWORD WS_EX_STATICEDGE = 0x00020000;
+inline constexpr DWORD WS_EX_CONTROLPARENT = 0x00010000;
+inline constexpr DWORD WS_EX_APPWINDOW = 0x00040000;
+inline constexpr DWORD WS_EX_LAYERED = 0x00080000;
 
-enum : DWORD {
-    DS_3DLOOK = 0x0004,
-    DS_FIXEDSYS = 0x0008,
-    DS_SETFONT = 0x0040,
-    DS_MODALFRAME = 0x0080,
-    DS_SETFOREGROUND = 0x0200,
-    DS_CONTROL = 0x0400,
-    DS_CENTER = 0x0800,
-    DS_SHELLFONT = DS_SETFONT | DS_FIXEDSYS,
-};
+inline constexpr DWORD DS_3DLOOK = 0x0004;
+inline constexpr DWORD DS_FIXEDSYS = 0x0008;
+inline constexpr DWORD DS_SETFONT = 0x0040;
+inline constexpr DWORD DS_MODALFRAME = 0x0080;
+inline constexpr DWORD DS_SETFOREGROUND = 0x0200;
+inline constexpr DWORD DS_CONTROL = 0x0400;
+inline constexpr DWORD DS_CENTER = 0x0800;
+inline constexpr DWORD DS_SHELLFONT = DS_SETFONT | DS_FIXEDSYS;
 
 // Buttons.
-enum : DWORD {
-    BS_PUSHBUTTON = 0x0,
-    BS_DEFPUSHBUTTON = 0x1,
-    BS_CHECKBOX = 0x2,
-    BS_AUTOCHECKBOX = 0x3,
-    BS_RADIOBUTTON = 0x4,
-    BS_3STATE = 0x5,
-    BS_AUTO3STATE = 0x6,
-    BS_GROUPBOX = 0x7,
-    BS_AUTORADIOBUTTON = 0x9,
-    BS_TYPEMASK = 0xF,
-    BS_LEFTTEXT = 0x20,
-    BS_BITMAP = 0x80,
-    BS_MULTILINE = 0x2000,
-    BS_NOTIFY = 0x4000,
-};
-enum : UINT { BM_GETCHECK = 0x00F0, BM_SETCHECK = 0x00F1, BM_GETSTATE = 0x00F2, BM_SETSTATE = 0x00F3,
-              BM_SETSTYLE = 0x00F4, BM_GETIMAGE = 0x00F6, BM_SETIMAGE = 0x00F7 };
-enum : WPARAM { BST_UNCHECKED = 0, BST_CHECKED = 1, BST_INDETERMINATE = 2, BST_PUSHED = 4, BST_FOCUS = 8 };
-enum : UINT { BN_CLICKED = 0 };
-enum : WPARAM { IMAGE_BITMAP = 0, IMAGE_ICON = 1 };
+inline constexpr DWORD BS_PUSHBUTTON = 0x0;
+inline constexpr DWORD BS_DEFPUSHBUTTON = 0x1;
+inline constexpr DWORD BS_CHECKBOX = 0x2;
+inline constexpr DWORD BS_AUTOCHECKBOX = 0x3;
+inline constexpr DWORD BS_RADIOBUTTON = 0x4;
+inline constexpr DWORD BS_3STATE = 0x5;
+inline constexpr DWORD BS_AUTO3STATE = 0x6;
+inline constexpr DWORD BS_GROUPBOX = 0x7;
+inline constexpr DWORD BS_AUTORADIOBUTTON = 0x9;
+inline constexpr DWORD BS_TYPEMASK = 0xF;
+inline constexpr DWORD BS_LEFTTEXT = 0x20;
+inline constexpr DWORD BS_BITMAP = 0x80;
+inline constexpr DWORD BS_MULTILINE = 0x2000;
+inline constexpr DWORD BS_NOTIFY = 0x4000;
+inline constexpr UINT BM_GETCHECK = 0x00F0;
+inline constexpr UINT BM_SETCHECK = 0x00F1;
+inline constexpr UINT BM_GETSTATE = 0x00F2;
+inline constexpr UINT BM_SETSTATE = 0x00F3;
+inline constexpr UINT BM_SETSTYLE = 0x00F4;
+inline constexpr UINT BM_GETIMAGE = 0x00F6;
+inline constexpr UINT BM_SETIMAGE = 0x00F7;
+inline constexpr WPARAM BST_UNCHECKED = 0;
+inline constexpr WPARAM BST_CHECKED = 1;
+inline constexpr WPARAM BST_INDETERMINATE = 2;
+inline constexpr WPARAM BST_PUSHED = 4;
+inline constexpr WPARAM BST_FOCUS = 8;
+inline constexpr UINT BN_CLICKED = 0;
+inline constexpr WPARAM IMAGE_BITMAP = 0;
+inline constexpr WPARAM IMAGE_ICON = 1;
 
 // Statics.
-enum : DWORD {
-    SS_LEFT = 0x0,
-    SS_CENTER = 0x1,
-    SS_RIGHT = 0x2,
-    SS_ICON = 0x3,
-    SS_ETCHEDHORZ = 0x10,
-    SS_ETCHEDVERT = 0x11,
-    SS_NOPREFIX = 0x80,
-    SS_NOTIFY = 0x100,
-    SS_CENTERIMAGE = 0x200,
-    SS_SUNKEN = 0x1000,
-};
-enum : UINT { STN_CLICKED = 0 };
+inline constexpr DWORD SS_LEFT = 0x0;
+inline constexpr DWORD SS_CENTER = 0x1;
+inline constexpr DWORD SS_RIGHT = 0x2;
+inline constexpr DWORD SS_ICON = 0x3;
+inline constexpr DWORD SS_ETCHEDHORZ = 0x10;
+inline constexpr DWORD SS_ETCHEDVERT = 0x11;
+inline constexpr DWORD SS_NOPREFIX = 0x80;
+inline constexpr DWORD SS_NOTIFY = 0x100;
+inline constexpr DWORD SS_CENTERIMAGE = 0x200;
+inline constexpr DWORD SS_SUNKEN = 0x1000;
+inline constexpr UINT STN_CLICKED = 0;
 
 // Edits.
-enum : DWORD {
-    ES_LEFT = 0x0,
-    ES_CENTER = 0x1,
-    ES_RIGHT = 0x2,
-    ES_MULTILINE = 0x4,
-    ES_PASSWORD = 0x20,
-    ES_AUTOVSCROLL = 0x40,
-    ES_AUTOHSCROLL = 0x80,
-    ES_READONLY = 0x800,
-    ES_WANTRETURN = 0x1000,
-    ES_NUMBER = 0x2000,
-};
-enum : UINT { EM_GETSEL = 0x00B0, EM_SETSEL = 0x00B1, EM_SCROLLCARET = 0x00B7, EM_SETREADONLY = 0x00CF };
-enum : UINT { EN_CHANGE = 0x0300 };
+inline constexpr DWORD ES_LEFT = 0x0;
+inline constexpr DWORD ES_CENTER = 0x1;
+inline constexpr DWORD ES_RIGHT = 0x2;
+inline constexpr DWORD ES_MULTILINE = 0x4;
+inline constexpr DWORD ES_PASSWORD = 0x20;
+inline constexpr DWORD ES_AUTOVSCROLL = 0x40;
+inline constexpr DWORD ES_AUTOHSCROLL = 0x80;
+inline constexpr DWORD ES_READONLY = 0x800;
+inline constexpr DWORD ES_WANTRETURN = 0x1000;
+inline constexpr DWORD ES_NUMBER = 0x2000;
+inline constexpr UINT EM_GETSEL = 0x00B0;
+inline constexpr UINT EM_SETSEL = 0x00B1;
+inline constexpr UINT EM_SCROLLCARET = 0x00B7;
+inline constexpr UINT EM_SETREADONLY = 0x00CF;
+inline constexpr UINT EN_CHANGE = 0x0300;
 
 // Combo boxes.
-enum : DWORD {
-    CBS_SIMPLE = 0x1,
-    CBS_DROPDOWN = 0x2,
-    CBS_DROPDOWNLIST = 0x3,
-    CBS_AUTOHSCROLL = 0x40,
-    CBS_SORT = 0x100,
-    CBS_HASSTRINGS = 0x200,
-    CBS_NOINTEGRALHEIGHT = 0x400,
-};
-enum : UINT {
-    CB_ADDSTRING = 0x0143,
-    CB_DELETESTRING = 0x0144,
-    CB_GETCOUNT = 0x0146,
-    CB_GETCURSEL = 0x0147,
-    CB_GETLBTEXT = 0x0148,
-    CB_GETLBTEXTLEN = 0x0149,
-    CB_INSERTSTRING = 0x014A,
-    CB_RESETCONTENT = 0x014B,
-    CB_SETCURSEL = 0x014E,
-    CB_FINDSTRINGEXACT = 0x0158,
-};
-enum : int { CB_ERR = -1 };
-enum : UINT { CBN_SELCHANGE = 1, CBN_EDITCHANGE = 5, CBN_EDITUPDATE = 6 };
+inline constexpr DWORD CBS_SIMPLE = 0x1;
+inline constexpr DWORD CBS_DROPDOWN = 0x2;
+inline constexpr DWORD CBS_DROPDOWNLIST = 0x3;
+inline constexpr DWORD CBS_AUTOHSCROLL = 0x40;
+inline constexpr DWORD CBS_SORT = 0x100;
+inline constexpr DWORD CBS_HASSTRINGS = 0x200;
+inline constexpr DWORD CBS_NOINTEGRALHEIGHT = 0x400;
+inline constexpr UINT CB_ADDSTRING = 0x0143;
+inline constexpr UINT CB_DELETESTRING = 0x0144;
+inline constexpr UINT CB_GETCOUNT = 0x0146;
+inline constexpr UINT CB_GETCURSEL = 0x0147;
+inline constexpr UINT CB_GETLBTEXT = 0x0148;
+inline constexpr UINT CB_GETLBTEXTLEN = 0x0149;
+inline constexpr UINT CB_INSERTSTRING = 0x014A;
+inline constexpr UINT CB_RESETCONTENT = 0x014B;
+inline constexpr UINT CB_SETCURSEL = 0x014E;
+inline constexpr UINT CB_FINDSTRINGEXACT = 0x0158;
+inline constexpr int CB_ERR = -1;
+inline constexpr UINT CBN_SELCHANGE = 1;
+inline constexpr UINT CBN_EDITCHANGE = 5;
+inline constexpr UINT CBN_EDITUPDATE = 6;
 
 // List boxes.
-enum : DWORD {
-    LBS_NOTIFY = 0x1,
-    LBS_SORT = 0x2,
-    LBS_MULTIPLESEL = 0x8,
-    LBS_HASSTRINGS = 0x40,
-    LBS_NOINTEGRALHEIGHT = 0x100,
-    LBS_EXTENDEDSEL = 0x800,
-};
-enum : UINT {
-    LB_ADDSTRING = 0x0180,
-    LB_INSERTSTRING = 0x0181,
-    LB_DELETESTRING = 0x0182,
-    LB_RESETCONTENT = 0x0184,
-    LB_SETSEL = 0x0185,
-    LB_SETCURSEL = 0x0186,
-    LB_GETSEL = 0x0187,
-    LB_GETCURSEL = 0x0188,
-    LB_GETTEXT = 0x0189,
-    LB_GETTEXTLEN = 0x018A,
-    LB_GETCOUNT = 0x018B,
-    LB_GETSELCOUNT = 0x0190,
-    LB_GETSELITEMS = 0x0191,
-    LB_GETCARETINDEX = 0x019F,
-};
-enum : int { LB_ERR = -1 };
-enum : UINT { LBN_SELCHANGE = 1 };
+inline constexpr DWORD LBS_NOTIFY = 0x1;
+inline constexpr DWORD LBS_SORT = 0x2;
+inline constexpr DWORD LBS_MULTIPLESEL = 0x8;
+inline constexpr DWORD LBS_HASSTRINGS = 0x40;
+inline constexpr DWORD LBS_NOINTEGRALHEIGHT = 0x100;
+inline constexpr DWORD LBS_EXTENDEDSEL = 0x800;
+inline constexpr UINT LB_ADDSTRING = 0x0180;
+inline constexpr UINT LB_INSERTSTRING = 0x0181;
+inline constexpr UINT LB_DELETESTRING = 0x0182;
+inline constexpr UINT LB_RESETCONTENT = 0x0184;
+inline constexpr UINT LB_SETSEL = 0x0185;
+inline constexpr UINT LB_SETCURSEL = 0x0186;
+inline constexpr UINT LB_GETSEL = 0x0187;
+inline constexpr UINT LB_GETCURSEL = 0x0188;
+inline constexpr UINT LB_GETTEXT = 0x0189;
+inline constexpr UINT LB_GETTEXTLEN = 0x018A;
+inline constexpr UINT LB_GETCOUNT = 0x018B;
+inline constexpr UINT LB_GETSELCOUNT = 0x0190;
+inline constexpr UINT LB_GETSELITEMS = 0x0191;
+inline constexpr UINT LB_GETCARETINDEX = 0x019F;
+inline constexpr int LB_ERR = -1;
+inline constexpr UINT LBN_SELCHANGE = 1;
 
 // Trackbars.
-enum : DWORD { TBS_AUTOTICKS = 0x1, TBS_VERT = 0x2, TBS_BOTH = 0x8, TBS_NOTICKS = 0x10 };
-enum : UINT {
-    TBM_GETPOS = WM_USER,
-    TBM_GETRANGEMIN = WM_USER + 1,
-    TBM_GETRANGEMAX = WM_USER + 2,
-    TBM_SETPOS = WM_USER + 5,
-    TBM_SETRANGE = WM_USER + 6,
-    TBM_SETRANGEMIN = WM_USER + 7,
-    TBM_SETRANGEMAX = WM_USER + 8,
-    TBM_SETPAGESIZE = WM_USER + 21,
-    TBM_GETPAGESIZE = WM_USER + 22,
-    TBM_SETLINESIZE = WM_USER + 23,
-    TBM_GETLINESIZE = WM_USER + 24,
-};
-enum : UINT {
-    TB_LINEUP = 0,
-    TB_LINEDOWN = 1,
-    TB_PAGEUP = 2,
-    TB_PAGEDOWN = 3,
-    TB_THUMBPOSITION = 4,
-    TB_THUMBTRACK = 5,
-    TB_TOP = 6,
-    TB_BOTTOM = 7,
-    TB_ENDTRACK = 8,
-};
+inline constexpr DWORD TBS_AUTOTICKS = 0x1;
+inline constexpr DWORD TBS_VERT = 0x2;
+inline constexpr DWORD TBS_BOTH = 0x8;
+inline constexpr DWORD TBS_NOTICKS = 0x10;
+inline constexpr UINT TBM_GETPOS = WM_USER;
+inline constexpr UINT TBM_GETRANGEMIN = WM_USER + 1;
+inline constexpr UINT TBM_GETRANGEMAX = WM_USER + 2;
+inline constexpr UINT TBM_SETPOS = WM_USER + 5;
+inline constexpr UINT TBM_SETRANGE = WM_USER + 6;
+inline constexpr UINT TBM_SETRANGEMIN = WM_USER + 7;
+inline constexpr UINT TBM_SETRANGEMAX = WM_USER + 8;
+inline constexpr UINT TBM_SETPAGESIZE = WM_USER + 21;
+inline constexpr UINT TBM_GETPAGESIZE = WM_USER + 22;
+inline constexpr UINT TBM_SETLINESIZE = WM_USER + 23;
+inline constexpr UINT TBM_GETLINESIZE = WM_USER + 24;
+inline constexpr UINT TB_LINEUP = 0;
+inline constexpr UINT TB_LINEDOWN = 1;
+inline constexpr UINT TB_PAGEUP = 2;
+inline constexpr UINT TB_PAGEDOWN = 3;
+inline constexpr UINT TB_THUMBPOSITION = 4;
+inline constexpr UINT TB_THUMBTRACK = 5;
+inline constexpr UINT TB_TOP = 6;
+inline constexpr UINT TB_BOTTOM = 7;
+inline constexpr UINT TB_ENDTRACK = 8;
 
 // Progress bars.
-enum : DWORD { PBS_SMOOTH = 0x1, PBS_VERTICAL = 0x4 };
-enum : UINT {
-    PBM_SETRANGE = WM_USER + 1,
-    PBM_SETPOS = WM_USER + 2,
-    PBM_DELTAPOS = WM_USER + 3,
-    PBM_SETRANGE32 = WM_USER + 6,
-    PBM_GETPOS = WM_USER + 8,
-};
+inline constexpr DWORD PBS_SMOOTH = 0x1;
+inline constexpr DWORD PBS_VERTICAL = 0x4;
+inline constexpr UINT PBM_SETRANGE = WM_USER + 1;
+inline constexpr UINT PBM_SETPOS = WM_USER + 2;
+inline constexpr UINT PBM_DELTAPOS = WM_USER + 3;
+inline constexpr UINT PBM_SETRANGE32 = WM_USER + 6;
+inline constexpr UINT PBM_GETPOS = WM_USER + 8;
 
 // Class names of the built-in classes.
 inline constexpr const char* kDialogClass = "#32770";
@@ -448,51 +439,52 @@ inline constexpr const char* kProgressClass = "msctls_progress32";
 // Window data, show commands, dialog results, message boxes
 // ---------------------------------------------------------------------------------------------
 
-enum : int {
-    GWLP_WNDPROC = -4,
-    GWLP_HINSTANCE = -6,
-    GWLP_HWNDPARENT = -8,
-    GWLP_ID = -12,
-    GWL_STYLE = -16,
-    GWL_EXSTYLE = -20,
-    GWLP_USERDATA = -21,
-    DWLP_MSGRESULT = 0,
-    DWLP_DLGPROC = 8,
-    DWLP_USER = 16,
-};
+inline constexpr int GWLP_WNDPROC = -4;
+inline constexpr int GWLP_HINSTANCE = -6;
+inline constexpr int GWLP_HWNDPARENT = -8;
+inline constexpr int GWLP_ID = -12;
+inline constexpr int GWL_STYLE = -16;
+inline constexpr int GWL_EXSTYLE = -20;
+inline constexpr int GWLP_USERDATA = -21;
+inline constexpr int DWLP_MSGRESULT = 0;
+inline constexpr int DWLP_DLGPROC = 8;
+inline constexpr int DWLP_USER = 16;
 
-enum : int {
-    SW_HIDE = 0,
-    SW_SHOWNORMAL = 1,
-    SW_SHOWMINIMIZED = 2,
-    SW_MAXIMIZE = 3,
-    SW_SHOWMAXIMIZED = 3,
-    SW_SHOWNOACTIVATE = 4,
-    SW_SHOW = 5,
-    SW_MINIMIZE = 6,
-    SW_SHOWMINNOACTIVE = 7,
-    SW_SHOWNA = 8,
-    SW_RESTORE = 9,
-};
+inline constexpr int SW_HIDE = 0;
+inline constexpr int SW_SHOWNORMAL = 1;
+inline constexpr int SW_SHOWMINIMIZED = 2;
+inline constexpr int SW_MAXIMIZE = 3;
+inline constexpr int SW_SHOWMAXIMIZED = 3;
+inline constexpr int SW_SHOWNOACTIVATE = 4;
+inline constexpr int SW_SHOW = 5;
+inline constexpr int SW_MINIMIZE = 6;
+inline constexpr int SW_SHOWMINNOACTIVE = 7;
+inline constexpr int SW_SHOWNA = 8;
+inline constexpr int SW_RESTORE = 9;
 
 inline constexpr int CW_USEDEFAULT = static_cast<int>(0x80000000u);
 
-enum : int { IDOK = 1, IDCANCEL = 2, IDABORT = 3, IDRETRY = 4, IDIGNORE = 5, IDYES = 6, IDNO = 7 };
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+inline constexpr int IDABORT = 3;
+inline constexpr int IDRETRY = 4;
+inline constexpr int IDIGNORE = 5;
+inline constexpr int IDYES = 6;
+inline constexpr int IDNO = 7;
 
-enum : UINT {
-    MB_OK = 0x0,
-    MB_OKCANCEL = 0x1,
-    MB_YESNOCANCEL = 0x3,
-    MB_YESNO = 0x4,
-    MB_TYPEMASK = 0xF,
-    MB_ICONERROR = 0x10,
-    MB_ICONQUESTION = 0x20,
-    MB_ICONWARNING = 0x30,
-    MB_ICONINFORMATION = 0x40,
-    MB_SYSTEMMODAL = 0x1000,
-};
+inline constexpr UINT MB_OK = 0x0;
+inline constexpr UINT MB_OKCANCEL = 0x1;
+inline constexpr UINT MB_YESNOCANCEL = 0x3;
+inline constexpr UINT MB_YESNO = 0x4;
+inline constexpr UINT MB_TYPEMASK = 0xF;
+inline constexpr UINT MB_ICONERROR = 0x10;
+inline constexpr UINT MB_ICONQUESTION = 0x20;
+inline constexpr UINT MB_ICONWARNING = 0x30;
+inline constexpr UINT MB_ICONINFORMATION = 0x40;
+inline constexpr UINT MB_SYSTEMMODAL = 0x1000;
 
-enum : UINT { PM_NOREMOVE = 0, PM_REMOVE = 1 };
+inline constexpr UINT PM_NOREMOVE = 0;
+inline constexpr UINT PM_REMOVE = 1;
 
 // ---------------------------------------------------------------------------------------------
 // The layer's own calls

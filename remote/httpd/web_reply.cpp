@@ -242,7 +242,8 @@ int WebFlush(WebServer* server, WebConnection* c) {
         server->bytesSent.fetch_add(static_cast<uint64_t>(n));
     }
     while (c->tailLeft > 0) {
-        long n = platform::NetSend(c->socket, "\r\n" + (2 - c->tailLeft), static_cast<size_t>(c->tailLeft));
+        static const char kCrLf[] = "\r\n";
+        long n = platform::NetSend(c->socket, &kCrLf[2 - c->tailLeft], static_cast<size_t>(c->tailLeft));
         if (n < 0) return -1;
         if (n == 0) return 0;
         c->tailLeft -= static_cast<int>(n);

@@ -334,6 +334,11 @@ TEST(ProcessWrapperCRT, FindsTheToolInTheFirstFolderThatHasIt) {
     EXPECT_GT(p.ReadError(1000), 0);
     EXPECT_STREQ(p.buffer, "via-stdout\n");
     EXPECT_FALSE(p.Start("sq-crt-missing", dir.path().c_str()));
+
+    // A given environment is the child's whole environment.
+    const char* const env[] = {"SQ_PROBE=from-env", "PATH=/usr/bin:/bin", nullptr};
+    ASSERT_TRUE(p.Start(Sh("echo $SQ_PROBE ${HOME:-nohome}").c_str(), nullptr, env));
+    EXPECT_EQ(ReadAll(p), "from-env nohome\n");
 }
 
 TEST(ProcessWrapperCRT, HandsTheInheritableEndToItsChildByNumber) {

@@ -38,7 +38,7 @@ inline uint32_t Dispatch(WebServer* server, WebConnection* c) {
         req.length = c->bufferSize;
         req.context = r->context;
         c->route = r;
-        WebParseVars(&req);
+        if (!(c->state & kReplyPost)) WebParseVars(&req);  // a form body is parsed by its handler
         uint32_t result = r->handler(&req);
         if (result) {
             if (result & (kReplyBuffer | kReplyStreamed | kReplyRedirect)) {

@@ -29,6 +29,7 @@ uint32_t EchoHandler(UrlRequest* r) {
     int n = snprintf(r->reply, static_cast<size_t>(r->length), "len=%d;peer=%u.%u.%u.%u;",
                      r->payload ? static_cast<int>(strlen(r->payload)) : -1, peer >> 24, (peer >> 16) & 255,
                      (peer >> 8) & 255, peer & 255);
+    if (r->variableCount < 0) WebParseVars(r);
     for (UrlVariable* v = r->variables; v && v->name; ++v)
         n += snprintf(r->reply + n, static_cast<size_t>(r->length - n), "%s=%s;", v->name, v->value);
     r->length = n;
@@ -76,13 +77,17 @@ UrlRoute g_routes[] = {
 std::mutex g_uploadMutex;
 std::string g_uploaded;
 int g_uploadEnds = 0;
+std::string g_uploadFields;
 
-int CollectUpload(WebServer*, WebConnection*, WebMultipart*, const char* data, int64_t length) {
+int CollectUpload(WebServer*, WebConnection*, WebMultipart* mp, const char* data, int64_t length) {
     std::lock_guard<std::mutex> lock(g_uploadMutex);
-    if (data)
+    if (data) {
         g_uploaded.append(data, static_cast<size_t>(length));
-    else
+    } else {
         ++g_uploadEnds;
+        for (int i = 0; i < mp->fieldCount; ++i)
+            g_uploadFields += std::string(mp->fields[i].name) + "=" + mp->fields[i].value + ";";
+    }
     return 0;
 }
 
@@ -335,6 +340,7 @@ TEST_F(WebServerTest, UploadsReachThePostCallback) {
     std::lock_guard<std::mutex> lock(g_uploadMutex);
     EXPECT_EQ(g_uploaded, "line1\r\n--not-a-boundary\r\nline3");
     EXPECT_EQ(g_uploadEnds, 1);
+    EXPECT_EQ(g_uploadFields, "note=hello;f=up.bin;");
 }
 
 TEST_F(WebServerTest, XForwardedForFromLoopback) {

@@ -1,0 +1,153 @@
+// Dialog templates: the XML form, its errors, the resource folder, and what creating a dialog
+// from a template does.
+#include <fstream>
+
+#include "gui_fixture.h"
+#include "support/tempdir.h"
+
+namespace {
+
+using namespace gui;
+using sqtest::Ctl;
+using sqtest::Dlg;
+
+TEST(DialogXml, ShippedTemplatesLoad) {
+    XmlResourceFolder folder;
+    std::string error;
+    ASSERT_TRUE(folder.Load(std::string(SQ_SOURCE_DIR) + "/data/ui", error)) << error;
+    auto t = folder.FindDialog(nullptr, 293);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->caption, "_prompt");
+    EXPECT_EQ(t->style, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME);
+    ASSERT_EQ(t->controls.size(), 5u);
+    EXPECT_TRUE(t->controls[1].hidden);
+    EXPECT_EQ(t->controls[1].style, SS_NOTIFY);
+    EXPECT_EQ(t->controls[3].style, BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP);
+}
+
+TEST(DialogXml, BadTemplatesFailWithAClearError) {
+    const std::string head = R"(<dialog id="9" w="10" h="10">)";
+    struct Case {
+        const char* name;
+        std::string xml;
+        const char* error;
+    } cases[] = {
+        {"unknown class", head + R"(<control id="1" class="Fancy" w="1" h="1"/></dialog>)", "unknown class \"Fancy\""},
+        {"repeated id", head + R"(<control id="1" class="Edit" w="1" h="1"/><control id="1" class="Static" w="1" h="1"/></dialog>)",
+         "control 1: the id is used twice"},
+        {"unknown style", head + R"(<control id="1" class="Edit" w="1" h="1" style="ES_SHOUTING"/></dialog>)",
+         "unknown style ES_SHOUTING"},
+        {"style of another class", head + R"(<control id="1" class="Edit" w="1" h="1" style="BS_AUTOCHECKBOX"/></dialog>)",
+         "does not fit the class"},
+        {"sorted list", head + R"(<control id="1" class="ListBox" w="1" h="1" style="LBS_SORT"/></dialog>)",
+         "sorted lists are not supported"},
+        {"sorted list by number", head + R"(<control id="1" class="ComboBox" w="1" h="1" style="0x103"/></dialog>)",
+         "sorted lists are not supported"},
+        {"no id", R"(<dialog w="1" h="1"/>)", "\"id\" is missing"},
+        {"id not a number", R"(<dialog id="12a" w="1" h="1"/>)", "not a number"},
+        {"unknown element", head + R"(<button id="1"/></dialog>)", "unknown element <button>"},
+        {"wrong root", R"(<menu id="1"/>)", "not a <dialog>"},
+        {"not xml", "", "not XML"},
+    };
+    for (const auto& c : cases) {
+        DialogTemplate t;
+        std::string error;
+        EXPECT_FALSE(ParseDialogXml(c.xml, t, error)) << c.name;
+        EXPECT_NE(error.find(c.error), std::string::npos) << c.name << ": " << error;
+    }
+    // Labels may share the anonymous id.
+    DialogTemplate t;
+    std::string error;
+    EXPECT_TRUE(ParseDialogXml(head + R"(<control id="-1" class="Static" w="1" h="1"/><control id="-1" class="Static" w="1" h="1"/></dialog>)",
+                               t, error))
+        << error;
+}
+
+TEST(DialogXml, FolderChecksNamesAndIds) {
+    sqtest::TempDir dir;
+    std::filesystem::create_directories(dir.path() / "dialogs");
+    auto write = [&](const std::string& name, int id) {
+        std::ofstream(dir.path() / "dialogs" / name) << "<dialog id=\"" << id << "\" w=\"10\" h=\"10\"/>";
+    };
+    write("10-good.xml", 10);
+    write("11-wrongname.xml", 12);
+    write("13-a.xml", 13);
+    write("13-b.xml", 13);
+    std::ofstream(dir.path() / "dialogs" / "14-broken.xml") << "<dialog id=\"14\"";
+    XmlResourceFolder folder;
+    std::string error;
+    EXPECT_FALSE(folder.Load(dir.path().string(), error));
+    EXPECT_NE(error.find("11-wrongname.xml: the file name does not start with the dialog's id 12"), std::string::npos) << error;
+    EXPECT_NE(error.find("13-b.xml: the id 13 is used by another file"), std::string::npos) << error;
+    EXPECT_NE(error.find("14-broken.xml: not well-formed XML"), std::string::npos) << error;
+    EXPECT_EQ(folder.DialogIds(), (std::vector<int>{10, 13})) << "what was read stays available";
+}
+
+class Templates : public sqtest::GuiTest {};
+
+TEST_F(Templates, CreationFailsCleanlyOnABadTemplate) {
+    struct Case {
+        const char* name;
+        DialogTemplate t;
+        const char* error;
+    } cases[] = {
+        {"unknown class", Dlg(400, WS_POPUP, {Ctl(1, "NoSuchClass")}), "unknown class \"NoSuchClass\""},
+        {"repeated id", Dlg(401, WS_POPUP, {Ctl(1, kEditClass), Ctl(1, kButtonClass)}), "the id is used twice"},
+    };
+    for (auto& c : cases) {
+        EXPECT_EQ(OpenDialog(c.t), nullptr) << c.name;
+        EXPECT_NE(LastTemplateError().find(c.error), std::string::npos) << c.name << ": " << LastTemplateError();
+        EXPECT_EQ(drv.LiveWindows(), 0u) << c.name;
+    }
+    EXPECT_EQ(CreateDialogParamA(nullptr, MAKEINTRESOURCEA(499), nullptr, sqtest::RecordingDlgProc, 0), nullptr);
+    EXPECT_EQ(LastTemplateError(), "no dialog template 499");
+    EXPECT_EQ(DialogBoxParamA(nullptr, MAKEINTRESOURCEA(499), nullptr, sqtest::RecordingDlgProc, 0), -1);
+}
+
+TEST_F(Templates, DialogFromTheShippedPromptTemplate) {
+    auto folder = std::make_shared<XmlResourceFolder>();
+    std::string error;
+    ASSERT_TRUE(folder->Load(std::string(SQ_SOURCE_DIR) + "/data/ui", error)) << error;
+    SetResourceProvider(folder);
+    HWND d = CreateDialogParamA(nullptr, MAKEINTRESOURCEA(293), nullptr, sqtest::RecordingDlgProc, 77);
+    ASSERT_NE(d, nullptr) << LastTemplateError();
+
+    // The dialog hears WM_GETMINMAXINFO, then WM_INITDIALOG with the first tab stop and the parameter.
+    std::vector<UINT> life;
+    for (const auto& r : log.all)
+        if (r.hwnd == d && (r.msg == WM_GETMINMAXINFO || r.msg == WM_INITDIALOG)) life.push_back(r.msg);
+    EXPECT_EQ(life, (std::vector<UINT>{WM_GETMINMAXINFO, WM_INITDIALOG}));
+    for (const auto& r : log.all) {
+        if (r.msg != WM_INITDIALOG) continue;
+        EXPECT_EQ(r.lParam, 77);
+        EXPECT_EQ(reinterpret_cast<HWND>(r.wParam), drv.Find(d, 1243));
+    }
+    EXPECT_EQ(drv.TemplateOf(d), 293);
+    EXPECT_FALSE(drv.Visible(d)) << "no WS_VISIBLE: a modeless dialog waits to be shown";
+    EXPECT_EQ(drv.Text(d), "_prompt") << "captions stay verbatim";
+    EXPECT_FALSE(drv.Visible(drv.Find(d, 1245)));
+    EXPECT_EQ(GetWindowLongPtrA(drv.Find(d, 1245), GWL_STYLE) & (WS_CHILD | WS_VISIBLE), WS_CHILD);
+    EXPECT_EQ(GetWindowLongPtrA(drv.Find(d, 1244), GWL_STYLE) & (WS_CHILD | WS_VISIBLE), WS_CHILD | WS_VISIBLE);
+
+    // Dialog units: x * 6 / 4 and y * 13 / 8; the client area is the template's size.
+    RECT client, r1;
+    GetClientRect(d, &client);
+    EXPECT_EQ(client.right, 222 * 6 / 4);
+    EXPECT_EQ(client.bottom, 90 * 13 / 8);
+    GetWindowRect(drv.Find(d, 1), &r1);
+    RECT dr;
+    GetWindowRect(d, &dr);
+    EXPECT_EQ(r1.left - dr.left, 3 + 110 * 6 / 4);  // frame 3, caption 23
+    EXPECT_EQ(r1.top - dr.top, 3 + 23 + 70 * 13 / 8);
+    EXPECT_EQ(r1.right - r1.left, 50 * 6 / 4);
+
+    ShowWindow(d, SW_SHOW);
+    EXPECT_EQ(drv.Focus(), drv.Find(d, 1243)) << "WM_INITDIALOG answered TRUE: the first tab stop";
+    drv.Key(VK_RETURN);
+    log.Clear();
+    drv.Pump();
+    EXPECT_EQ(log.Commands(), (std::vector<std::pair<int, int>>{{IDOK, BN_CLICKED}})) << "the default button";
+    DestroyWindow(d);
+}
+
+}  // namespace

@@ -1,0 +1,202 @@
+// Other threads and the UI thread: sends and marshalled calls, the UI mutex whose waits pump and
+// which the UI thread may borrow from a thread it is serving, and shutdown with senders waiting.
+#include <atomic>
+#include <thread>
+
+#include "gui_fixture.h"
+#include "platform/sync.h"
+
+namespace {
+
+using namespace gui;
+using sqtest::Ctl;
+using sqtest::Dlg;
+
+class Threads : public sqtest::GuiTest {};
+
+TEST_F(Threads, ManyThreadsSendAndPost) {
+    HWND w = MakeWindow();
+    int sends = 0, posts = 0;  // touched by the UI thread only
+    const auto ui = std::this_thread::get_id();
+    bool offThread = false;
+    log.handler = [&](HWND, UINT msg, WPARAM wp, LPARAM, bool& handled) -> INT_PTR {
+        if (msg == WM_USER) {
+            ++sends;
+            offThread = offThread || std::this_thread::get_id() != ui;
+            handled = true;
+            return static_cast<INT_PTR>(wp * 2);
+        }
+        if (msg == WM_USER + 1) ++posts;
+        return 0;
+    };
+    constexpr int kThreads = 8, kSends = 500;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < kThreads; ++t) {
+        workers.emplace_back([&, t] {
+            for (int i = 0; i < kSends; ++i) {
+                WPARAM v = static_cast<WPARAM>(t * 10000 + i);
+                if (SendMessageA(w, WM_USER, v, 0) != static_cast<LRESULT>(v * 2)) ++wrong;
+                if (i % 10 == 0) PostMessageA(w, WM_USER + 1, 0, 0);
+            }
+        });
+    }
+    EXPECT_TRUE(drv.PumpUntil([&] { return sends == kThreads * kSends && posts == kThreads * kSends / 10; }, 60000));
+    for (auto& th : workers) th.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_FALSE(offThread) << "every procedure runs on the UI thread";
+    log.all.clear();
+    DestroyWindow(w);
+}
+
+TEST_F(Threads, CallsFromOtherThreadsRunOnTheUiThread) {
+    HWND w = MakeWindow();
+    std::thread::id procThread;
+    log.handler = [&](HWND, UINT msg, WPARAM, LPARAM, bool&) -> INT_PTR {
+        if (msg == WM_SETTEXT) procThread = std::this_thread::get_id();
+        return 0;
+    };
+    SetFocus(w);
+    HWND focusSeenByWorker = w, created = nullptr;
+    int fetch = 0;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        SetWindowTextA(w, "from a worker");
+        created = CreateWindowExA(0, kEditClass, "", WS_CHILD, 0, 0, 5, 5, w, nullptr, nullptr, nullptr);
+        focusSeenByWorker = GetFocus();
+        MSG m;
+        fetch = GetMessageA(&m, nullptr, 0, 0);
+        done = true;
+    });
+    EXPECT_TRUE(drv.PumpUntil([&] { return done.load(); }, 10000));
+    worker.join();
+    EXPECT_EQ(procThread, std::this_thread::get_id());
+    EXPECT_EQ(drv.Text(w), "from a worker");
+    EXPECT_EQ(GetParent(created), w);
+    EXPECT_EQ(focusSeenByWorker, nullptr) << "the focus belongs to the UI thread";
+    EXPECT_EQ(fetch, -1) << "only the UI thread has a queue";
+    DestroyWindow(w);
+}
+
+// A worker holding the UI mutex sends to the UI thread while the UI thread waits for the mutex.
+TEST_F(Threads, UiThreadWaitingForTheMutexServesTheHoldersSends) {
+    UiMutex mutex;
+    HWND w = MakeWindow();
+    int served = 0;
+    log.handler = [&](HWND, UINT msg, WPARAM, LPARAM, bool&) -> INT_PTR {
+        if (msg == WM_USER) ++served;
+        return 0;
+    };
+    platform::Event holding(true);
+    std::thread worker([&] {
+        std::lock_guard lk(mutex);
+        holding.Set();
+        for (int i = 0; i < 20; ++i) SendMessageA(w, WM_USER, 0, 0);
+    });
+    ASSERT_TRUE(holding.Wait(10000));
+    EXPECT_TRUE(mutex.lockFor(2000)) << "the UI thread's wait must serve the worker's sends";
+    EXPECT_EQ(served, 20);
+    mutex.unlock();
+    worker.join();
+    DestroyWindow(w);
+}
+
+TEST_F(Threads, PumpingWaitsForPlatformPrimitives) {
+    HWND w = MakeWindow();
+    platform::RecursiveMutex plain;
+    platform::Event done(true);
+    platform::Event holding(true);
+    std::thread worker([&] {
+        plain.lock();
+        holding.Set();
+        SendMessageA(w, WM_USER, 0, 0);
+        plain.unlock();
+        SendMessageA(w, WM_USER, 0, 0);
+        done.Set();
+    });
+    ASSERT_TRUE(holding.Wait(10000));
+    EXPECT_TRUE(LockPumping(plain, 2000));
+    plain.unlock();
+    EXPECT_TRUE(WaitPumping(done, 2000));
+    worker.join();
+    EXPECT_FALSE(WaitPumping(20, [] { return false; })) << "a time-out keeps its meaning";
+    DestroyWindow(w);
+}
+
+TEST_F(Threads, TheUiThreadBorrowsTheMutexOnlyFromAThreadItServes) {
+    UiMutex mutex;
+    HWND w = MakeWindow();
+    bool tookInside = false, heldInside = false;
+    log.handler = [&](HWND, UINT msg, WPARAM, LPARAM, bool&) -> INT_PTR {
+        if (msg == WM_USER) {
+            tookInside = mutex.lockFor(0);
+            heldInside = mutex.ownedByCaller();
+            if (tookInside) mutex.unlock();
+        }
+        return 0;
+    };
+    platform::Event holding(true), release(true);
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        mutex.lock();
+        holding.Set();
+        SendMessageA(w, WM_USER, 0, 0);
+        release.Wait(10000);
+        mutex.unlock();
+        finished = true;
+    });
+    ASSERT_TRUE(holding.Wait(10000));
+    ASSERT_TRUE(drv.PumpUntil([&] { return tookInside; }, 10000));
+    EXPECT_TRUE(heldInside);
+    EXPECT_FALSE(mutex.ownedByCaller()) << "the loan ends with the call";
+    EXPECT_FALSE(mutex.lockFor(50)) << "outside a served call the holder keeps it";
+    release.Set();
+    EXPECT_TRUE(mutex.lockFor(10000));
+    mutex.unlock();
+    worker.join();
+    EXPECT_TRUE(finished.load());
+    DestroyWindow(w);
+}
+
+// A worker holding the UI mutex shows a modal prompt; a click handler inside it takes the mutex.
+TEST_F(Threads, PromptFromAWorkerHoldingTheMutex) {
+    UiMutex mutex;
+    resources->Add(Dlg(293, WS_POPUP | WS_CAPTION, {Ctl(IDOK, kButtonClass, BS_DEFPUSHBUTTON | WS_TABSTOP)}));
+    log.handler = [&](HWND h, UINT msg, WPARAM wp, LPARAM, bool& handled) -> INT_PTR {
+        if (msg == WM_COMMAND && LOWORD(wp) == IDOK) {
+            std::lock_guard lk(mutex);
+            EndDialog(h, 3);
+            handled = true;
+            return TRUE;
+        }
+        return 0;
+    };
+    drv.OnModal(293, [](gui::testing::Driver& d, HWND h) { d.Click(d.Find(h, IDOK)); });
+    std::atomic<INT_PTR> answer{-9};
+    std::thread worker([&] {
+        std::lock_guard lk(mutex);
+        answer = DialogBoxParamA(nullptr, MAKEINTRESOURCEA(293), nullptr, sqtest::RecordingDlgProc, 0);
+    });
+    EXPECT_TRUE(drv.PumpUntil([&] { return answer.load() != -9; }, 10000));
+    worker.join();
+    EXPECT_EQ(answer.load(), 3);
+    EXPECT_TRUE(drv.TopLevels().empty());
+}
+
+TEST_F(Threads, ShutdownAnswersWaitingSenders) {
+    HWND w = MakeWindow();
+    std::atomic<bool> sending{false};
+    LRESULT got = -1;
+    std::thread worker([&] {
+        sending = true;
+        got = SendMessageA(w, WM_GETTEXTLENGTH, 0, 0);  // never served: the UI thread does not pump
+    });
+    while (!sending) std::this_thread::yield();
+    gui::Shutdown();
+    worker.join();
+    EXPECT_EQ(got, 0);
+    EXPECT_EQ(SendMessageA(w, WM_GETTEXTLENGTH, 0, 0), 0) << "calls after shutdown answer 0";
+    EXPECT_FALSE(PostMessageA(w, WM_USER, 0, 0));
+}
+
+}  // namespace
