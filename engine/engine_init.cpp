@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <dlfcn.h>
 
+#include <cstdlib>
+
 #include "common/fileutil.h"
 #include "common/stringtable.h"
 #include "engine/eventlog.h"
@@ -183,7 +185,10 @@ int StartStreamingServer(int port, UrlRoute* routes) {
         if (inet_pton(AF_INET, text.c_str(), &addr) == 1) bind = addr.s_addr;
         else LogMessage(&g_coreLog, "Invalid streaming address; using 127.0.0.1.", 0);
     }
-    g_streamingServer.routes = routes;
+    if (routes) {  // the server owns its malloc'd route table and frees it at exit
+        free(g_streamingServer.routes);
+        g_streamingServer.routes = routes;
+    }
     return WebServerStart(&g_streamingServer, port, prefs.GetInt("overall.streaming.maxClients"), nullptr, bind);
 }
 

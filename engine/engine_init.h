@@ -43,7 +43,7 @@ void SetFatalMessage(const std::string& text);
 // unless "overall.httpd.remote" is set. 0, or -1 when it could not start.
 int StartHttpServer();
 void StopHttpServer();
-// The bound port, or 0.
+// The bound port, or 0. A route table (malloc'd, ended by a null prefix) passes to the server.
 int StartStreamingServer(int port, UrlRoute* routes);
 void StopStreamingServer();
 

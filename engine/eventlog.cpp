@@ -105,10 +105,14 @@ void LogWriteString(LogSource* source, const std::string& text, int popupLimit) 
 }
 
 void LogMessageFormat(LogSource* source, const char* format, ...) {
+    if (!format) {
+        LogMessage(source, "", 0);
+        return;
+    }
     char buf[kLogFormatMax + 1];
     va_list ap;
     va_start(ap, format);
-    std::vsnprintf(buf, sizeof buf, format ? format : "", ap);
+    std::vsnprintf(buf, sizeof buf, format, ap);
     va_end(ap);
     LogMessage(source, buf, 0);
 }

@@ -608,8 +608,9 @@ std::string GetTaskVariable(QueueItem* item, AudioTask* task, const char* name) 
     return name ? Resolve(item, task, name) : std::string();
 }
 
-std::string QuoteForCommandLine(const std::string& value, const std::string& lineBefore, char next) {
-    return GuardDollars(QuoteValue(value, lineBefore, next, false));
+std::string QuoteForCommandLine(const std::string& value, const std::string& lineBefore, char next,
+                                bool forceQuotes) {
+    return GuardDollars(QuoteValue(value, lineBefore, next, forceQuotes));
 }
 
 std::string MakeTempFileName(QueueItem* item) {

@@ -38,8 +38,10 @@ std::string GetTaskVariable(QueueItem* item, AudioTask* task, const char* name);
 
 // The value made safe for a command line at a place where the line so far is `lineBefore` and
 // `next` follows the value (0: nothing known): escaped inside an open quote, quoted outside one
-// when it holds a blank, tab or quote. "$(" in the value is guarded against a second expansion.
-std::string QuoteForCommandLine(const std::string& value, const std::string& lineBefore, char next);
+// when it holds a blank, tab or quote (always with forceQuotes). "$(" in the value is guarded
+// against a second expansion.
+std::string QuoteForCommandLine(const std::string& value, const std::string& lineBefore, char next,
+                                bool forceQuotes = false);
 
 // "<tempdir>qxtemp<process id, hex><last 12 hex digits of the MD5 of the source path>", without
 // extension (at most 259 characters).

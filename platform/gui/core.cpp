@@ -130,9 +130,25 @@ State& S() {
 bool OnUi() { return g_running.load() && g_uiThread.load() == std::this_thread::get_id(); }
 bool Running() { return g_running.load(); }
 
+namespace {
+// The clock is read from any thread (GetTickCount) and replaced only by Init and Shutdown.
+std::mutex g_clockLock;
+std::shared_ptr<const std::function<uint64_t()>> g_clock;
+
+void SetClock(std::function<uint64_t()> clock) {
+    auto next = clock ? std::make_shared<const std::function<uint64_t()>>(std::move(clock)) : nullptr;
+    std::lock_guard lk(g_clockLock);
+    g_clock = std::move(next);
+}
+}  // namespace
+
 uint64_t Now() {
-    const auto& clock = S().options.clock;
-    return clock ? clock() : platform::TickCount();
+    std::shared_ptr<const std::function<uint64_t()>> clock;
+    {
+        std::lock_guard lk(g_clockLock);
+        clock = g_clock;
+    }
+    return clock ? (*clock)() : platform::TickCount();
 }
 
 std::string Lower(std::string s) {
@@ -353,6 +369,7 @@ bool Init(const InitOptions& options) {
     s.idleHook = nullptr;
     s.lastTemplateError.clear();
     s.options = options;
+    SetClock(options.clock);
     RegisterSystemClasses();
     g_uiThread.store(std::this_thread::get_id());
     g_running.store(true);
@@ -393,6 +410,7 @@ void Shutdown() {
     s.idleHook = nullptr;
     s.resources = nullptr;
     s.options = InitOptions{};
+    SetClock(nullptr);
 }
 
 bool IsUiThread() { return OnUi(); }

@@ -405,7 +405,7 @@ bool WebMapPath(const std::string& folder, const char* path, bool fromHandler, s
         if (i) out += '/';
         out += segments[i];
     }
-    if (home && out.empty()) out = ".";
+    if (home && out.empty()) out.push_back('.');
     if (out.size() > 4095) return false;
     *mapped = out;
     return true;

@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/prefs/prefstore.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -362,8 +364,10 @@ TEST(ShippedPrefs, RunTimeDefaultsCarryNoValue) {
 
 // Walks a values file as the loader does: a child's key is its parent's full key, ".", and its
 // own key attribute, so flat and nested forms both resolve.
+using Leaf = std::pair<std::string, std::string>;  // full key, value text
+
 void CheckValuesElement(xmlNode* el, const std::string& parentKey, const Definitions& defs,
-                        std::vector<std::string>* faults) {
+                        std::vector<std::string>* faults, std::vector<Leaf>* leaves = nullptr) {
     for (xmlNode* c = el->children; c; c = c->next) {
         if (!IsNamed(c, "node")) {
             if (c->type == XML_ELEMENT_NODE)
@@ -391,7 +395,7 @@ void CheckValuesElement(xmlNode* el, const std::string& parentKey, const Definit
         }
         if (IsBranchType(d->type)) {
             if (!forms.empty()) faults->push_back("\"" + key + "\" is a branch and takes no value");
-            CheckValuesElement(c, key, defs, faults);
+            CheckValuesElement(c, key, defs, faults, leaves);
             continue;
         }
         if (hasChildren) faults->push_back("\"" + key + "\" is a leaf but has node children");
@@ -401,6 +405,7 @@ void CheckValuesElement(xmlNode* el, const std::string& parentKey, const Definit
             continue;
         }
         if (auto why = CheckValue(*d, forms[0])) faults->push_back("\"" + key + "\": \"" + forms[0] + "\" " + *why);
+        if (leaves) leaves->emplace_back(key, forms[0]);
     }
 }
 
@@ -455,6 +460,89 @@ TEST(ShippedPrefs, CodecsDescriptionMatchesTheDefinitions) {
         }
     }
     EXPECT_TRUE(faults.empty()) << Join(faults);
+}
+
+PrefType TypeCode(const std::string& name) {
+    static const std::map<std::string, PrefType> codes = {
+        {"int", kPrefInt},       {"enum", kPrefEnum}, {"bool", kPrefBool}, {"float", kPrefFloat},
+        {"string", kPrefString}, {"file", kPrefFile}, {"dir", kPrefDir},   {"node", kPrefNode},
+    };
+    auto it = codes.find(name);
+    return it == codes.end() ? kPrefEnd : it->second;
+}
+
+// Reads key with the getter of its type and compares with the text it was given (a default or a
+// value file's value); empty when they agree.
+std::string ReadsBackAs(PrefStore& store, const std::string& key, const Def& d, const std::string& text) {
+    const char* k = key.c_str();
+    std::string got;
+    bool same = true;
+    if (d.type == "int") {
+        got = std::to_string(store.GetInt(k));
+        same = store.GetInt(k) == std::atoi(text.c_str());
+    } else if (d.type == "enum") {
+        got = store.GetEnumText(k, -1);
+        long index = 0;
+        same = strcasecmp(got.c_str(), text.c_str()) == 0 || (ParseLong(text, &index) && store.GetInt(k) == index);
+    } else if (d.type == "bool") {
+        bool want = strcasecmp(text.c_str(), "true") == 0 || strcasecmp(text.c_str(), "enabled") == 0 || text == "1";
+        got = store.GetBool(k) ? "true" : "false";
+        same = store.GetBool(k) == want;
+    } else if (d.type == "float") {
+        got = std::to_string(store.GetFloat(k));
+        same = store.GetFloat(k) == static_cast<float>(std::strtod(text.c_str(), nullptr));
+    } else {
+        got = store.GetString(k);
+        std::string want = text;
+        if (d.type == "dir" && !want.empty() && want.back() != '/' && want.back() != '\\') want += '/';
+        same = got == want;
+    }
+    return same ? std::string() : key + " reads \"" + got + "\", expected \"" + text + "\"";
+}
+
+TEST(ShippedPrefs, StoreLoadsTheShippedFilesAndReadsEveryKey) {
+    const Definitions& defs = Shipped();
+    ASSERT_TRUE(defs.parsed());
+    PrefStore store;
+    ASSERT_EQ(store.LoadDefinitionsFile(DataFile("qxcore.xml").c_str(), "QuorvexPrefs"), 0);
+
+    std::vector<std::string> faults;
+    for (const auto& k : ReadKeyList()) {
+        const PrefNode* node = store.FindNode(k.key.c_str());
+        if (!node) {
+            faults.push_back(k.key + " is not in the store's tree");
+            continue;
+        }
+        if (node->type != TypeCode(k.type)) {
+            faults.push_back(k.key + " has type code " + std::to_string(node->type) + " in the store");
+            continue;
+        }
+        const Def* d = defs.Find(k.key);
+        if (!d || !IsValueType(d->type)) continue;
+        if (d->type == "enum" && (store.GetInt(k.key.c_str()) < 0 || store.GetInt(k.key.c_str()) >= node->OptionCount()))
+            faults.push_back(k.key + " holds an index outside its " + std::to_string(node->OptionCount()) + " options");
+        if (d->value) {
+            std::string why = ReadsBackAs(store, k.key, *d, *d->value);
+            if (!why.empty()) faults.push_back("default: " + why);
+        }
+    }
+    EXPECT_TRUE(faults.empty()) << Join(faults);
+
+    // The value files, in the order the program applies them; each value reads back as written.
+    for (const char* name : {"qxcore64.xml", "defaults.xml", "wine.xml", "sonquill.xml"}) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(store.LoadValuesFile(DataFile(name).c_str(), nullptr, nullptr, nullptr), 0);
+        DocPtr doc = ReadStrict(DataFile(name));
+        ASSERT_TRUE(doc);
+        std::vector<std::string> ignored;
+        std::vector<Leaf> leaves;
+        CheckValuesElement(xmlDocGetRootElement(doc.get()), "", defs, &ignored, &leaves);
+        ASSERT_FALSE(leaves.empty());
+        for (const auto& [key, text] : leaves) {
+            std::string why = ReadsBackAs(store, key, *defs.Find(key), text);
+            EXPECT_TRUE(why.empty()) << why;
+        }
+    }
 }
 
 }  // namespace

@@ -186,15 +186,8 @@ protected:
 TEST_F(QueueFileTest, RoundTripOfTenThousandHostileItems) {
     const int kItems = 10000;
     for (int i = 0; i < kItems; ++i) Append(BuildItem(i, i % 200 == 0));  // 50 video items
-    // Flags of a running job are not kept.
-    QueueGetItem(1)->flags |= kItemFlagClaimed | kItemFlagStarted | kItemFlagTestPhase;
     std::vector<std::string> before = DescribeQueue();
-    for (std::string& d : before) {
-        // What the saved file is expected to give back for item 1.
-        (void)d;
-    }
-    QueueGetItem(1)->flags &= ~kItemTransientFlags;
-    before[1] = Describe(QueueGetItem(1));
+    // Flags of a running job are not kept: item 1 comes back as it was before they were set.
     QueueGetItem(1)->flags |= kItemFlagClaimed | kItemFlagStarted | kItemFlagTestPhase;
 
     const std::string path = dir_.file("queue.xml");
