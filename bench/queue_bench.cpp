@@ -39,13 +39,22 @@ void FillQueue() {
     }
 }
 
-std::string TempQueuePath() {
-    static std::string dir = [] {
+// A folder of its own for the file, removed at exit (benchmarks run more than once).
+struct BenchDir {
+    BenchDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "queue_bench.XXXXXX").string();
-        char* made = mkdtemp(pattern.data());
-        return std::string(made ? made : "/tmp");
-    }();
-    return dir + "/queue.xml";
+        if (mkdtemp(pattern.data())) path = pattern;
+    }
+    ~BenchDir() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+    std::string path;
+};
+
+std::string TempQueuePath() {
+    static BenchDir dir;
+    return dir.path + "/queue.xml";
 }
 
 void BM_SaveQueue(benchmark::State& state) {
@@ -53,7 +62,10 @@ void BM_SaveQueue(benchmark::State& state) {
     const std::string path = TempQueuePath();
     for (auto _ : state) {
         int saved = SaveQueueFile(path.c_str());
-        if (saved != kItems) state.SkipWithError("save failed");
+        if (saved != kItems) {
+            state.SkipWithError("save failed");
+            break;
+        }
         benchmark::DoNotOptimize(saved);
     }
     state.SetItemsProcessed(state.iterations() * kItems);
@@ -64,18 +76,20 @@ BENCHMARK(BM_SaveQueue)->Unit(benchmark::kMillisecond);
 void BM_LoadQueue(benchmark::State& state) {
     FillQueue();
     const std::string path = TempQueuePath();
-    SaveQueueFile(path.c_str());
+    if (SaveQueueFile(path.c_str()) != kItems) state.SkipWithError("save failed");
     for (auto _ : state) {
         state.PauseTiming();
         QueueClear();
         state.ResumeTiming();
         int loaded = LoadQueueFile(path.c_str());
-        if (loaded != kItems) state.SkipWithError("load failed");
+        if (loaded != kItems) {
+            state.SkipWithError("load failed");
+            break;
+        }
         benchmark::DoNotOptimize(loaded);
     }
     state.SetItemsProcessed(state.iterations() * kItems);
     QueueClear();
-    std::filesystem::remove_all(std::filesystem::path(path).parent_path());
 }
 BENCHMARK(BM_LoadQueue)->Unit(benchmark::kMillisecond);
 

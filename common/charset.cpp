@@ -17,6 +17,12 @@ const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 // target whose characters are several bytes wide.
 constexpr std::size_t kTerminatorRoom = 4;
 
+std::string Upper(const std::string& s) {
+    std::string upper;
+    for (char c : s) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper;
+}
+
 bool IsAsciiName(const std::string& upper) {
     return upper == "ANSI_X3.4-1968" || upper == "ASCII" || upper == "US-ASCII" || upper == "646";
 }
@@ -29,12 +35,9 @@ std::string ResolveName(const char* name) {
     if (s.empty()) {
         const char* codeset = nl_langinfo(CODESET);
         s = codeset ? codeset : "";
-        std::string upper;
-        for (char c : s) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (s.empty() || IsAsciiName(upper)) s = "UTF-8";
+        if (s.empty() || IsAsciiName(Upper(s))) s = "UTF-8";
     }
-    std::string upper;
-    for (char c : s) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string upper = Upper(s);
     if (upper == "CP65001" || upper == "65001") return "UTF-8";
     return s;
 }
@@ -43,10 +46,8 @@ std::string ResolveName(const char* name) {
 // "windows-1252" and "CP1252").
 std::string CanonicalName(const std::string& resolved) {
     std::string key;
-    for (char c : resolved) {
-        if (c == '-' || c == '_' || c == ' ') continue;
-        key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
+    for (char c : Upper(resolved))
+        if (c != '-' && c != '_' && c != ' ') key += c;
     if (key.rfind("WINDOWS", 0) == 0) key = "CP" + key.substr(7);
     return key;
 }

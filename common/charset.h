@@ -12,7 +12,8 @@
 class CCharset {
 public:
     CCharset();
-    // Opens the converter when either name is given (null counts as "").
+    // Opens the converter (null counts as ""). With neither name given both sides are the
+    // locale's charset, so conversions copy verbatim.
     CCharset(const char* toCharset, const char* fromCharset);
     ~CCharset();
 
@@ -21,7 +22,7 @@ public:
     CCharset& operator=(const CCharset& other);
 
     // Closes any open converter, then opens one from `fromCharset` to `toCharset`
-    // when either name is given.
+    // (as the two-name constructor does).
     void Set(const char* toCharset, const char* fromCharset);
     // Closes the converter; the last result stays valid.
     void Unset();

@@ -143,10 +143,12 @@ int LoadTextFile(const char* path, char** buffer, int size) {
         *buffer = nullptr;
         return 0;
     }
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // Non-blocking open: a named pipe without a writer would otherwise wait forever. Only regular
+    // files are read; their reads never block.
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return -1;
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || st.st_size >= INT_MAX) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size >= INT_MAX) {
         close(fd);
         return -1;
     }

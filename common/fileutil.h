@@ -49,7 +49,7 @@ QXHELPER_API int IsCapDevicePath(const char* path);
 QXHELPER_API int BrowseForPath(char* path, int pathSize, const char* title, void* owner);
 // Reads the whole file into *buffer and NUL-terminates it. When `size` is below the file size + 1,
 // the buffer is freed and replaced by a malloc'd one of file size + 1 bytes. Returns the bytes
-// read, -1 when the file cannot be opened. With a null path: frees *buffer, sets it to null and
+// read, -1 when the file cannot be opened or is not a regular file. With a null path: frees *buffer, sets it to null and
 // returns 0. *buffer must be null or a malloc'd block.
 QXHELPER_API int LoadTextFile(const char* path, char** buffer, int size);
 // Writes the text to the file, replacing it, each line feed written as carriage return and line

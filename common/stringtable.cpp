@@ -1,59 +1,13 @@
 #include "common/stringtable.h"
 
-#include <cctype>
-#include <cstdlib>
 #include <cstring>
 #include <libxml/tree.h>
 #include <string>
 
 #include "common/xml.h"
+#include "platform/sysinfo.h"
 
 namespace {
-
-// The Windows ANSI code page that goes with the system's locale, as the language list
-// names code pages. Taken from the environment (LC_ALL, LC_CTYPE, LANG), since the
-// program need not have called setlocale. SQ_ANSI_CODEPAGE overrides it.
-std::string SystemCodePageText() {
-    if (const char* forced = std::getenv("SQ_ANSI_CODEPAGE"); forced && *forced) return forced;
-    const char* locale = nullptr;
-    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-        const char* v = std::getenv(name);
-        if (v && *v) {
-            locale = v;
-            break;
-        }
-    }
-    std::string loc = locale ? locale : "";
-    std::string codeset;
-    if (auto dot = loc.find('.'); dot != std::string::npos) {
-        for (char c : loc.substr(dot + 1)) {
-            if (c == '@') break;
-            if (c != '-' && c != '_') codeset += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        }
-        loc.erase(dot);
-    }
-    if (codeset == "GBK" || codeset == "GB2312" || codeset == "GB18030") return "936";
-    if (codeset == "BIG5" || codeset == "BIG5HKSCS") return "950";
-    if (codeset == "SJIS" || codeset == "SHIFTJIS" || codeset == "EUCJP") return "932";
-    if (codeset == "EUCKR") return "949";
-    std::string lang = loc.substr(0, loc.find('_'));
-    std::string territory = loc.find('_') == std::string::npos ? "" : loc.substr(loc.find('_') + 1);
-    if (lang == "zh") return territory == "TW" || territory == "HK" || territory == "MO" ? "950" : "936";
-    if (lang == "ja") return "932";
-    if (lang == "ko") return "949";
-    if (lang == "ru" || lang == "uk" || lang == "be" || lang == "bg" || lang == "sr" || lang == "mk") return "1251";
-    if (lang == "cs" || lang == "pl" || lang == "hu" || lang == "sk" || lang == "sl" || lang == "hr" ||
-        lang == "ro")
-        return "1250";
-    if (lang == "el") return "1253";
-    if (lang == "tr") return "1254";
-    if (lang == "he") return "1255";
-    if (lang == "ar" || lang == "fa") return "1256";
-    if (lang == "lt" || lang == "lv" || lang == "et") return "1257";
-    if (lang == "vi") return "1258";
-    if (lang == "th") return "874";
-    return "1252";
-}
 
 bool IsElement(CXML& xml, const char* name) {
     XmlNode n = xml.node;
@@ -114,7 +68,8 @@ int CStringTable::Load(const char* listFile, const char* module, int langIndex, 
     {
         CXML list;
         if (list.Open(listFile) != 0 || !list.goRoot() || !IsElement(list, "languages")) return -1;
-        const std::string systemCodePage = SystemCodePageText();
+        // The code page as the list writes it, compared as text.
+        const std::string systemCodePage = std::to_string(platform::SystemAnsiCodePage());
 
         std::size_t listed = 0;  // characters in listBuf
         int count = 0;

@@ -277,6 +277,8 @@ XmlNode CXML::goToKey(const char* xpath, int index) {
     if (result->type == XPATH_NODESET && result->nodesetval && index >= 0 &&
         result->nodesetval->nodeNr > index)
         found = result->nodesetval->nodeTab[index];
+    // A namespace node of a result is a copy that dies with the result: never a cursor.
+    if (found && found->type == XML_NAMESPACE_DECL) found = nullptr;
     xmlXPathFreeObject(result);
     if (found) node = found;
     return found;
@@ -559,7 +561,7 @@ int WriteXmlHeader(char** pos, int* room, int version, const char* encoding, con
 }
 
 void WriteXmlString(char** pos, int* room, int indent, const char* text) {
-    if (!room || indent < 0 || *room < 2 * indent) return;
+    if (!room || indent < 0 || *room < 2 * static_cast<int64_t>(indent)) return;
     std::string line(static_cast<size_t>(indent) * 2, ' ');
     if (text) line += text;
     line += '\n';

@@ -15,6 +15,7 @@
 #include "engine/engine_init.h"
 #include "engine/pending.h"
 #include "engine/prefs/prefstore.h"
+#include "engine/queue/taskvars.h"
 #include "platform/numtext.h"
 
 namespace {
@@ -117,10 +118,14 @@ int GetEstimatedBitrate(int kind) {
     return -1;  // no encoder classes are available to estimate with
 }
 
-const char* GetOutputInfoText(int kind, QueueItem*) {
+const char* GetOutputInfoText(int kind, QueueItem* item) {
     thread_local std::string text;
     text.clear();
-    (void)kind;  // the encoder descriptions, the script text and preset expansion come with their owners
+    // Kinds 0 (encoder descriptions) and 7 (the script text) come with their owners.
+    if (kind == 10) {
+        if (!item) item = &GetQueueHead().cell;
+        text = ExpandTaskVariables(nullptr, GetPrefString("overall.automation.customPreset"), item);
+    }
     return text.c_str();
 }
 
@@ -281,9 +286,11 @@ int ProbeItem(QueueItem* item, int force) {
         lock.unlock();
 
         if (item->duration > 0) {
-            if (item->containerBitrate == 0)
-                item->containerBitrate =
-                    static_cast<uint32_t>(static_cast<double>(item->size) * 8.0 / item->duration * 1.024e6);
+            if (item->containerBitrate == 0) {
+                // Sizes and durations come from files and tools: a rate past 32 bits is held at the top.
+                const double rate = static_cast<double>(item->size) * 8.0 / item->duration * 1.024e6;
+                item->containerBitrate = static_cast<uint32_t>(std::min(rate, static_cast<double>(UINT32_MAX)));
+            }
             if (item->containerBitrate > 0) {
                 double streams = 0;
                 for (AudioStreamInfo* a = item->audio; a; a = a->next) streams += a->bitrate;

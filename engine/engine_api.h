@@ -3,9 +3,9 @@
 // interface, the plug-in list control, stream probing and a few small text helpers. The queue's
 // own functions are in engine/queue/queue.h; the preference files' in engine/prefs/preffiles.h.
 //
-// Every function is safe to call from the UI, worker and HTTP threads at once. Texts that the
-// original interface kept in one static string are kept per calling thread, so two threads never
-// overwrite each other's result.
+// Every function is safe to call from the UI, worker and HTTP threads at once. A text result is
+// kept per calling thread until that thread's next call of the same function, so two threads
+// never overwrite each other's result.
 #pragma once
 
 #include <cstdint>

@@ -11,6 +11,7 @@
 #include "engine/pending.h"
 #include "engine/prefs/preffiles.h"
 #include "engine/prefs/prefstore.h"
+#include "engine/queue/queue.h"
 #include "platform/fs.h"
 #include "platform/sync.h"
 #include "platform/sysinfo.h"
@@ -18,7 +19,6 @@
 
 namespace {
 
-EngineContext* g_initContext = nullptr;  // the context EngineInit was given
 std::string g_appPath;
 platform::RecursiveMutex* g_engineMutex = nullptr;
 std::string g_webRoot;
@@ -39,6 +39,8 @@ void CoreStateInit() {
     cs.overwriteAnswer = 0;
     cs.audioThreads = 0;
     SetFatalMessage("");
+    // The queue's head cell (kept by the queue) gets its default audio and video formats back.
+    QueueHeadInit();
 }
 
 void SetFatalMessage(const std::string& text) {
@@ -60,7 +62,6 @@ void ReportFatalError() {
 const std::string& EngineAppPath() { return g_appPath; }
 
 int EngineInit(EngineContext* context) {
-    g_initContext = context;
     SetEngineContext(context);
     g_appPath = platform::AppFolder();
     if (context) context->cpuCount = platform::ProcessorCount();
@@ -107,9 +108,10 @@ int EngineInitLate(EngineContext* context) {
 }
 
 int EngineStart(EngineContext* context) {
-    if (!context) context = g_initContext;
     PrefStore& prefs = GetPrefStore();
-    if (context) context->taskMode = prefs.GetInt("overall.task.mode");
+    // Without a context only the task mode is taken, into the context kept by EngineInit.
+    EngineContext* target = context ? context : GetEngineContext();
+    if (target) target->taskMode = prefs.GetInt("overall.task.mode");
     if (!context) return 0;
 
     if (prefs.GetInt("overall.generic.logging")) OpenLogFile(prefs.GetString("overall.generic.logfile"));
@@ -139,8 +141,9 @@ void EngineShutdown(EngineContext* context) {
     FreePluginLists();
     ReleaseCdromLayer();
 
-    // A worker that outlived its grace period may still read the shared state: leave the tree and
-    // the mutex to process exit rather than pull them from under it.
+    // A worker that outlived its grace period may still read the shared state: leave the tree, the
+    // mutex, the string table and the default formats to process exit rather than pull them from
+    // under it.
     const bool workersAlive = context->runningWorkers.load() > 0;
     if (!workersAlive) {
         context->engineMutex = nullptr;
@@ -149,7 +152,10 @@ void EngineShutdown(EngineContext* context) {
         GetPrefStore().Clear();
     }
     CloseLogFile();
-    GetEngineStrings().Destroy();
+    if (!workersAlive) {
+        GetEngineStrings().Destroy();
+        QueueHeadRelease();
+    }
 }
 
 int StartHttpServer() {
@@ -184,6 +190,12 @@ int StartStreamingServer(int port, UrlRoute* routes) {
         const std::string text = prefs.GetValueText("overall.streaming.ip");
         if (inet_pton(AF_INET, text.c_str(), &addr) == 1) bind = addr.s_addr;
         else LogMessage(&g_coreLog, "Invalid streaming address; using 127.0.0.1.", 0);
+    }
+    if (g_streamingServer.running.load()) {
+        // Still running (or not yet stopped): its thread reads the current table, so it stays,
+        // and the table handed over is freed as its new owner would.
+        free(routes);
+        return 0;
     }
     if (routes) {  // the server owns its malloc'd route table and frees it at exit
         free(g_streamingServer.routes);

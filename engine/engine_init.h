@@ -16,6 +16,8 @@
 
 struct UrlRoute;
 
+// The engine's own static state. The queue's head cell with its default formats is kept by the
+// queue (GetQueueHead); CoreStateInit gives it its formats, EngineShutdown frees them.
 struct CoreState {
     uint64_t reserved[2] = {};
     int32_t displayWidth = 0;

@@ -26,7 +26,8 @@ std::tm Now() {
 }
 
 // The conversions of a format: how many there are and the kind of the last ('s', 'd', ...).
-// '%%' is not a conversion; 'n' and '*' widths make a format unusable.
+// '%%' is not a conversion; 'n', '*' widths and a width or precision of more than three digits
+// (which would make one log line pad or allocate without end) make a format unusable.
 struct FormatShape {
     int count = 0;
     char kind = 0;
@@ -41,9 +42,12 @@ FormatShape ShapeOf(const char* format) {
         ++p;
         if (*p == '%') continue;
         shape.longs = 0;
+        int digits = 0;
         while (*p && std::strchr("-+ #0123456789.'lhqjzt*", *p)) {
             if (*p == '*' || std::strchr("hqjzt", *p)) shape.unsafe = true;
             if (*p == 'l') ++shape.longs;
+            digits = (*p >= '0' && *p <= '9') ? digits + 1 : 0;
+            if (digits > 3) shape.unsafe = true;
             ++p;
         }
         if (!*p) {

@@ -223,6 +223,7 @@ int ChildProcess::Wait(uint32_t timeoutMs) {
         }
         {
             std::lock_guard<std::mutex> lock(m_);
+            if (pid_ <= 0) return -1;  // released meanwhile: its pidfd is closed, nothing to wait for
             if (ReapLocked(false)) return 1;
         }
         if (!forever && NowMs() >= deadline) return 0;

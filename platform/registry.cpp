@@ -33,6 +33,8 @@ std::string NormalKey(RegRoot root, const std::string& subKey) {
 
 std::string Escape(const std::string& s, bool isName) {
     std::string out;
+    // A name must not make its line look like a key header or a comment.
+    if (isName && !s.empty() && (s[0] == '[' || s[0] == '#' || s[0] == ';')) out += '\\';
     for (char c : s) {
         switch (c) {
         case '\\': out += "\\\\"; break;
@@ -86,7 +88,7 @@ bool ReadLines(const std::string& file, std::vector<std::string>* lines) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         lines->push_back(line);
     }
-    return true;
+    return !in.bad();
 }
 
 std::string LowerAscii(std::string s) {
@@ -130,8 +132,11 @@ bool RegistryReadValue(const std::string& file, RegRoot root, const std::string&
 bool RegistryWriteValue(const std::string& file, RegRoot root, const std::string& subKey,
                         const std::string& name, const std::string& data) {
     if (file.empty() || static_cast<int>(root) < 0 || static_cast<int>(root) > 3) return false;
+    // A key path is one header line.
+    if (subKey.find_first_of("\r\n") != std::string::npos) return false;
     std::vector<std::string> lines;
-    ReadLines(file, &lines);  // a missing file starts empty
+    // A missing file starts empty; one that exists but cannot be read is never replaced.
+    if (!ReadLines(file, &lines) && StatPath(file.c_str(), nullptr)) return false;
     const std::string want = NormalKey(root, subKey);
     const std::string entry = Escape(name, true) + "=" + Escape(data, false);
     bool inKey = false, done = false;

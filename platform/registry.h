@@ -4,7 +4,8 @@
 // of that key, in file order (the value index counts them). ROOT is one of HKEY_CLASSES_ROOT,
 // HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS. Key paths compare without regard to case
 // and to '\' versus '/'. In names and data "\\", "\n", "\r" and "\=" (names only) stand for the
-// backslash, line feed, carriage return and '='. Lines starting with '#' or ';' are comments.
+// backslash, line feed, carriage return and '='; a name beginning with '[', '#' or ';' is written
+// with a '\' before it. Lines starting with '#' or ';' are comments.
 #pragma once
 
 #include <string>
@@ -22,7 +23,8 @@ bool RegistryReadValue(const std::string& file, RegRoot root, const std::string&
                        std::string* name, std::string* data);
 
 // Sets a value (replacing one of the same name, case-insensitively), creating the key when
-// missing. The file is written to a temporary file and renamed over the old one.
+// missing. The file is written to a temporary file and renamed over the old one. False when the
+// key path holds a line break, or the file exists but cannot be read (it is then left alone).
 bool RegistryWriteValue(const std::string& file, RegRoot root, const std::string& subKey,
                         const std::string& name, const std::string& data);
 

@@ -6,7 +6,8 @@
 namespace {
 
 void ComputeRates(WaveHeader* h) {
-    const int32_t align = (static_cast<int32_t>(h->channels) * static_cast<int32_t>(h->bitsPerSample)) / 8;
+    // 64-bit: two 16-bit fields from a damaged header would overflow a 32-bit product.
+    const int64_t align = (int64_t{h->channels} * int64_t{h->bitsPerSample}) / 8;
     h->blockAlign = static_cast<uint16_t>(align);
     h->byteRate = static_cast<uint32_t>(h->blockAlign) * h->sampleRate;
 }

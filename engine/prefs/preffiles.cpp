@@ -8,7 +8,9 @@
 #include <string>
 
 #include "common/xml.h"
+#include "engine/engine_api.h"
 #include "engine/prefs/prefstore.h"
+#include "engine/queue/inputtype.h"
 #include "platform/numtext.h"
 
 namespace {
@@ -338,24 +340,19 @@ int PrefStore::ExportXml(char** out, const char* startKey, bool flat, const char
     std::string prefix;
     if (startKey && *startKey) {
         start = FindNode(startKey);
-        // One element per ancestor level above the start node.
-        PrefNode* level = &root;
-        std::string rest = startKey;
-        for (size_t cut; start && (cut = rest.find_first_of("./")) != std::string::npos; rest = rest.substr(cut + 1)) {
-            std::string segment = rest.substr(0, cut);
-            PrefNode* next = nullptr;
-            for (auto& c : level->children) {
-                if (c->key == segment) next = c.get();
-            }
-            if (!next) break;
+        // One element per ancestor level above the start node, resolved as FindNode resolves them.
+        const std::string key = startKey;
+        for (size_t cut = key.find_first_of("./"); start && cut != std::string::npos;
+             cut = key.find_first_of("./", cut + 1)) {
+            PrefNode* level = FindNode(key.substr(0, cut).c_str());
+            if (!level) break;
             if (!flat) {
                 document.addChild("node");
-                document.setAttribute("type", PrefTypeName(next->type));
-                document.setAttribute("text", next->label.c_str());
-                document.setAttribute("key", next->key.c_str());
+                document.setAttribute("type", PrefTypeName(level->type));
+                document.setAttribute("text", level->label.c_str());
+                document.setAttribute("key", level->key.c_str());
             }
-            prefix += segment + ".";
-            level = next;
+            prefix += level->key + ".";
         }
         if (start) prefix += start->key + ".";
     }
@@ -391,6 +388,8 @@ int LoadPrefDefinitions(bool fromBuffer, const char* pathOrText, int length, con
     }
     g_definitionsText = std::move(text);
     store.SetDefault("overall.task.tempdir", TempFolder().c_str(), true);
+    DetectAviSynth();
+    store.SetDefault("overall.generic.fileTypes", BuildFileTypesDefault().c_str(), true);
     return 0;
 }
 

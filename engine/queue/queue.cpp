@@ -367,16 +367,26 @@ int QueueFreeItem(QueueItem* item) {
 
 int QueueClear() {
     QueueHead& head = GetQueueHead();
-    std::lock_guard<platform::RecursiveMutex> lock(head.mutex);
     int kept = 0;
-    QueueItem* prev = &head.cell;
-    while (QueueItem* item = prev->next) {
-        if (item->audioTask.load()) {
-            prev = item;
-            ++kept;
-            continue;
+    QueueItem* unlinked = nullptr;  // chained through next in queue order, freed outside the lock
+    QueueItem** unlinkedEnd = &unlinked;
+    {
+        std::lock_guard<platform::RecursiveMutex> lock(head.mutex);
+        QueueItem* prev = &head.cell;
+        while (QueueItem* item = prev->next) {
+            if (item->audioTask.load()) {
+                prev = item;
+                ++kept;
+                continue;
+            }
+            UnlinkAfter(head, prev);
+            *unlinkedEnd = item;
+            unlinkedEnd = &item->next;
         }
-        UnlinkAfter(head, prev);
+    }
+    while (QueueItem* item = unlinked) {
+        unlinked = item->next;
+        item->next = nullptr;
         QueueFreeItem(item);
     }
     return kept;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,8 +37,20 @@ void SetNonBlocking(int fd, bool on) {
 }
 
 // Ends made inheritable by CreateCrtPipe, waiting for the next descriptor-variant start on the
-// same thread. Kept per thread so that no other worker's child receives them.
-thread_local std::vector<int> t_inheritable;
+// same thread. Kept per thread so that no other worker's child receives them. The pipe's inode
+// is kept too: an end the caller closed without starting a child may have its number reused by
+// another descriptor, which must not be handed to the next child.
+struct InheritableEnd {
+    int fd;
+    dev_t dev;
+    ino_t ino;
+};
+thread_local std::vector<InheritableEnd> t_inheritable;
+
+bool SameFile(int fd, dev_t dev, ino_t ino) {
+    struct stat st {};
+    return fstat(fd, &st) == 0 && st.st_dev == dev && st.st_ino == ino;
+}
 
 }  // namespace
 
@@ -70,10 +83,15 @@ CProcessWrapper::Backlog* CProcessWrapper::BacklogFor(int fd) {
 
 size_t CProcessWrapper::TakeBacklog(int fd, char* dst, size_t len) {
     Backlog* b = BacklogFor(fd);
-    if (!b || b->bytes.empty() || len == 0) return 0;
-    const size_t n = std::min(len, b->bytes.size());
-    std::memcpy(dst, b->bytes.data(), n);
-    b->bytes.erase(0, n);
+    if (!b || b->Pending() == 0 || len == 0) return 0;
+    const size_t n = std::min(len, b->Pending());
+    std::memcpy(dst, b->bytes.data() + b->head, n);
+    // Advance an offset instead of erasing: small reads from a large backlog stay linear.
+    b->head += n;
+    if (b->head == b->bytes.size()) {
+        b->bytes.clear();
+        b->head = 0;
+    }
     return n;
 }
 
@@ -84,7 +102,7 @@ bool CProcessWrapper::DrainWatched(int timeoutMs, int writeFd) {
     if (writeFd >= 0) fds[n++] = pollfd{writeFd, POLLOUT, 0};
     for (auto& b : backlog_) {
         // A data stream past its bound is left alone: the child then waits, and a stall ends it.
-        if (b.fd < 0 || b.ended || (b.isData && b.bytes.size() >= kDataBacklogCap)) continue;
+        if (b.fd < 0 || b.ended || (b.isData && b.Pending() >= kDataBacklogCap)) continue;
         owners[n] = &b;
         fds[n++] = pollfd{b.fd, POLLIN, 0};
     }
@@ -105,8 +123,12 @@ bool CProcessWrapper::DrainWatched(int timeoutMs, int writeFd) {
         Backlog& b = *owners[i];
         ssize_t got = platform::ReadRetry(b.fd, chunk, sizeof chunk);
         if (got > 0) {
+            if (b.head > 0 && b.head >= b.bytes.size() / 2) {  // drop what was handed out, now and then
+                b.bytes.erase(0, b.head);
+                b.head = 0;
+            }
             b.bytes.append(chunk, static_cast<size_t>(got));
-            if (!b.isData && b.bytes.size() > kTextBacklogCap) b.bytes.erase(0, b.bytes.size() - kTextBacklogCap);
+            if (!b.isData && b.Pending() > kTextBacklogCap) b.head = b.bytes.size() - kTextBacklogCap;
         } else {
             b.ended = true;  // end of the stream: poll it no more; a later read sees the end itself
         }
@@ -405,15 +427,15 @@ CProcessWrapperCRT::~CProcessWrapperCRT() { Close(); }
 
 bool CProcessWrapperCRT::Start(const char* commandLine, const char* workDir, const char* const* env) {
     Close();
-    std::vector<int> handOver;
+    std::vector<InheritableEnd> handOver;
     handOver.swap(t_inheritable);
 
     platform::SpawnRequest req;
     req.argv = platform::SplitArgs(commandLine ? commandLine : "");
     if (workDir && *workDir) req.workDir = workDir;
     req.envp = env;
-    for (int fd : handOver) {
-        if (fcntl(fd, F_GETFD) != -1) req.passFds.push_back(fd);
+    for (const auto& end : handOver) {
+        if (SameFile(end.fd, end.dev, end.ino)) req.passFds.push_back(end.fd);
     }
     if (req.argv.empty() || req.argv[0].empty()) return false;
 
@@ -434,18 +456,26 @@ bool CProcessWrapperCRT::Start(const char* commandLine, const char* workDir, con
     }
     const bool merged = (flags & (kProcStdout | kProcStderrToStdout)) == (kProcStdout | kProcStderrToStdout);
 
+    // The name is tried in the child's folder as given, then below "codecs64/", "codecs/" and
+    // "tools/" there; a bare name last on PATH, where the system's tools are. The first start wins.
     const std::string name = req.argv[0];
-    const char* const prefixes[] = {"", "codecs64/", "codecs/", "tools/"};
+    const bool absolute = name[0] == '/';
+    const bool bare = name.find('/') == std::string::npos;
+    req.stdinFd = in[0] >= 0 ? in[0] : platform::kStreamNull;
+    req.stdoutFd = out[1] >= 0 ? out[1] : platform::kStreamInherit;
+    req.stderrFd = err[1] >= 0 ? err[1] : (merged ? out[1] : platform::kStreamInherit);
+    req.searchPath = false;
     int rc = ENOENT;
-    for (const char* prefix : prefixes) {
-        if (*prefix && name[0] == '/') break;  // an absolute path has no other place to be
+    for (const char* prefix : {"", "codecs64/", "codecs/", "tools/"}) {
+        if (*prefix && absolute) break;  // an absolute path has no other place to be
         req.program = std::string(prefix) + name;
-        req.searchPath = !*prefix;
-        req.stdinFd = in[0] >= 0 ? in[0] : platform::kStreamNull;
-        req.stdoutFd = out[1] >= 0 ? out[1] : platform::kStreamInherit;
-        req.stderrFd = err[1] >= 0 ? err[1] : (merged ? out[1] : platform::kStreamInherit);
         rc = process.handle.Start(req);
         if (rc == 0) break;
+    }
+    if (rc != 0 && bare) {
+        req.program = name;
+        req.searchPath = true;
+        rc = process.handle.Start(req);
     }
     platform::CloseFd(in[0]);
     platform::CloseFd(out[1]);
@@ -561,8 +591,12 @@ bool CreateCrtPipe(int* readFd, int* writeFd, unsigned size, bool inheritRead, b
     if (!platform::MakePipe(fds, hint)) return false;
     *readFd = fds[0];
     *writeFd = fds[1];
-    if (inheritRead) t_inheritable.push_back(fds[0]);
-    if (inheritWrite) t_inheritable.push_back(fds[1]);
+    auto remember = [](int fd) {
+        struct stat st {};
+        if (fstat(fd, &st) == 0) t_inheritable.push_back(InheritableEnd{fd, st.st_dev, st.st_ino});
+    };
+    if (inheritRead) remember(fds[0]);
+    if (inheritWrite) remember(fds[1]);
     return true;
 }
 

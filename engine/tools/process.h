@@ -125,6 +125,8 @@ protected:
         std::string bytes;
         bool isData = true;  // data is kept whole (up to a bound); diagnostics keep the newest part
         bool ended = false;  // the pipe has reached its end; only the bytes kept are left
+        size_t head = 0;     // bytes before this offset were handed out already
+        size_t Pending() const { return bytes.size() - head; }
     };
     void WatchOutput(int outFd, int errFd);
     void ForgetBacklog(int fd);
@@ -151,9 +153,10 @@ public:
     ~CProcessWrapperCRT() override;
 
     // Streams without a pipe flag stay this program's own (standard input is /dev/null). The
-    // program is tried as named (on PATH when it has no '/'), then under "codecs64/", "codecs/"
-    // and "tools/" of the working folder; the first that starts wins. Descriptors made
-    // inheritable by CreateCrtPipe on this thread are handed to the child under their numbers.
+    // program is tried as named in the working folder (the current one when none is given), then
+    // under its "codecs64/", "codecs/" and "tools/", and a name without '/' last on PATH; the
+    // first that starts wins. Descriptors made inheritable by CreateCrtPipe on this thread are
+    // handed to the child under their numbers.
     bool Start(const char* commandLine, const char* workDir = nullptr, const char* const* env = nullptr) override;
     // Both read standard output, with a time limit; a growing buffer stops at 1 MiB.
     int ReadOutput(int timeoutMs) override;

@@ -1,4 +1,4 @@
-// Windows: start and stop of the layer, classes, creation and destruction, the tree, window data,
+// Window records: start and stop of the layer, classes, creation and destruction, the tree, window data,
 // text, visibility, activation, focus and the enabled state.
 #include <algorithm>
 #include <atomic>

@@ -31,6 +31,7 @@ Driver::Driver(FailureFn onFailure, Options options)
         return AnswerBox(owner, text, caption, type);
     });
     S().idleHook = [this] { return Idle(); };
+    if (options_.sendWatchdogMs) SetSendWatchdog(options_.sendWatchdogMs, [this](const std::string& what) { Fail(what); });
 }
 
 Driver::~Driver() {
@@ -41,10 +42,12 @@ Driver::~Driver() {
     }
     if (size_t n = LiveWindows()) Fail(std::to_string(n) + " window(s) left at the end:\n" + TreeDump());
     S().idleHook = nullptr;
+    SetSendWatchdog(0, nullptr);
     gui::Shutdown();
 }
 
 void Driver::Fail(const std::string& what) const {
+    std::lock_guard lk(failLock_);
     if (onFailure_) onFailure_(what);
 }
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -39,7 +40,8 @@ public:
         int baseUnitY = 13;
         RECT workArea{0, 0, 1920, 1040};
         std::shared_ptr<ResourceProvider> resources;
-        uint32_t idleLimitMs = 5000;  // real time a loop may wait with nothing to do
+        uint32_t idleLimitMs = 5000;     // real time a loop may wait with nothing to do
+        uint32_t sendWatchdogMs = 10000;  // a cross-thread call waiting longer fails the test
     };
 
     explicit Driver(FailureFn onFailure);
@@ -113,6 +115,7 @@ private:
     bool Idle();
 
     FailureFn onFailure_;
+    mutable std::mutex failLock_;  // the send watchdog reports from other threads
     Options options_;
     bool started_ = false;
     std::shared_ptr<std::atomic<uint64_t>> clock_;

@@ -546,11 +546,16 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// Reports a send (or marshalled call) from another thread that has waited longer than ms for the
+// UI thread, naming what the UI thread was doing: the sign of a wait that does not pump. Once per
+// send; ms 0 turns it off. The driver installs it in tests.
+void SetSendWatchdog(uint32_t ms, std::function<void(const std::string&)> report);
+
 // The text of the last failure to create a dialog from a template ("" when none).
 std::string LastTemplateError();
 
 // ---------------------------------------------------------------------------------------------
-// Windows
+// Window calls
 // ---------------------------------------------------------------------------------------------
 
 ATOM RegisterClassA(const WNDCLASSA* wc);

@@ -2,6 +2,7 @@
 // waited for from others), posts, the fetch order of GetMessage, timers on the layer's clock,
 // marshalled calls, pumping waits and the lendable UI mutex.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 
@@ -15,13 +16,45 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// What the UI thread is doing, for the send watchdog.
+constexpr const char* kSiteBusy = "running code that does not serve sends";
+constexpr const char* kSiteLoop = "waiting in a message loop";
+constexpr const char* kSitePumping = "in a pumping wait";
+std::atomic<const char*> g_uiSite{kSiteBusy};
+
+struct SiteScope {
+    explicit SiteScope(const char* site) : old(g_uiSite.exchange(site)) {}
+    ~SiteScope() { g_uiSite.store(old); }
+    const char* old;
+};
+
+std::mutex g_watchdogLock;
+uint32_t g_watchdogMs = 0;
+std::shared_ptr<const std::function<void(const std::string&)>> g_watchdogReport;
+
 // Waits on behalf of a thread that is not the UI thread: its answer comes from the UI thread.
 LRESULT WaitForAnswer(const std::shared_ptr<SentRecord>& rec) {
+    uint32_t limit;
+    std::shared_ptr<const std::function<void(const std::string&)>> report;
+    {
+        std::lock_guard lk(g_watchdogLock);
+        limit = g_watchdogMs;
+        report = g_watchdogReport;
+    }
     State& s = S();
     std::unique_lock lk(s.lock);
     if (!Running()) return 0;
     s.sent.push_back(rec);
     s.uiWake.notify_all();
+    if (limit && report) {
+        if (!s.replyWake.wait_for(lk, std::chrono::milliseconds(limit), [&] { return rec->done; })) {
+            const std::string what = "a call to the UI thread has waited " + std::to_string(limit) +
+                                     " ms; the UI thread is " + g_uiSite.load();
+            lk.unlock();
+            (*report)(what);
+            lk.lock();
+        }
+    }
     s.replyWake.wait(lk, [&] { return rec->done; });
     return rec->result;
 }
@@ -153,6 +186,7 @@ void ServeSent() {
             s.sent.pop_front();
         }
         s.serving.push_back(rec->sender);
+        SiteScope site(kSiteBusy);
         LRESULT r = rec->call ? rec->call() : SendMessageA(rec->hwnd, rec->msg, rec->wParam, rec->lParam);
         s.serving.pop_back();
         {
@@ -176,6 +210,7 @@ int FetchMessage(MSG* msg, bool remove, bool wait, const std::function<bool()>& 
         }
         if (!wait) return -3;
         if (s.idleHook ? s.idleHook() : DefaultIdle()) continue;
+        SiteScope site(kSiteLoop);
         auto slice = std::chrono::milliseconds(s.options.clock ? 5 : 50);
         if (!s.options.clock) {
             uint64_t next = NextTimerDeadline(), now = Now();
@@ -296,6 +331,13 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id) {
     return S().timers.erase({reinterpret_cast<uintptr_t>(hwnd), id}) ? TRUE : FALSE;
 }
 
+void SetSendWatchdog(uint32_t ms, std::function<void(const std::string&)> report) {
+    auto next = report ? std::make_shared<const std::function<void(const std::string&)>>(std::move(report)) : nullptr;
+    std::lock_guard lk(g_watchdogLock);
+    g_watchdogMs = ms;
+    g_watchdogReport = std::move(next);
+}
+
 bool RunOnUiThread(const std::function<void()>& fn) {
     if (!fn) return false;
     if (OnUi()) {
@@ -324,6 +366,7 @@ bool WaitPumping(uint32_t timeoutMs, const std::function<bool()>& ready) {
         }
     }
     State& s = S();
+    SiteScope site(kSitePumping);
     for (;;) {
         ServeSent();
         if (ready()) return true;

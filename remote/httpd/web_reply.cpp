@@ -387,8 +387,9 @@ bool WebMapPath(const std::string& folder, const char* path, bool fromHandler, s
         if (next == std::string::npos) next = decoded.size();
         std::string seg = decoded.substr(pos, next - pos);
         pos = next + 1;
-        if (seg.empty() || seg == ".") continue;
-        if (seg.find_first_not_of('.') == std::string::npos) return false;  // "..", "..." and the like
+        // Empty, "." and ".." segments (any run of dots) are dropped, never resolved: nothing climbs
+        // above the folder.
+        if (seg.find_first_not_of('.') == std::string::npos) continue;
         if (segments.empty() && IsDriveLetter(seg)) return false;
         // A run of '.' becomes one (the extension starts after it).
         std::string collapsed;
@@ -459,37 +460,37 @@ void WebListDirectory(WebConnection* c, const std::string& folder) {
 }
 
 int WebSubstituteVars(WebServer* server, char* text, int length, int* consumed) {
-    int len = length;
-    int i = 0;
-    while (i + 1 < len) {
-        if (text[i] != '$' || text[i + 1] != '$') {
-            ++i;
+    // One pass that compacts in place: r reads, w writes (w never passes r, since a value is held to
+    // its reference's length), so a piece full of references costs no more than a plain one.
+    int r = 0, w = 0;
+    while (r < length) {
+        if (r + 1 >= length || text[r] != '$' || text[r + 1] != '$') {
+            text[w++] = text[r++];
             continue;
         }
-        const char* close = static_cast<const char*>(memmem(text + i + 2, static_cast<size_t>(len - i - 2), "$$", 2));
+        const char* close = static_cast<const char*>(memmem(text + r + 2, static_cast<size_t>(length - r - 2), "$$", 2));
         if (!close) {
             // Unclosed in this piece: the rest is read again with the next one.
-            *consumed = i + (length - len);
-            return i;
+            *consumed = r;
+            return w;
         }
         int end = static_cast<int>(close - text);
-        int refLen = end + 2 - i;
-        std::string name(text + i + 2, static_cast<size_t>(end - i - 2));
-        int n = server->variableCallback ? server->variableCallback(server, name.c_str(), text + i, refLen) : -1;
+        int refLen = end + 2 - r;
+        std::string name(text + r + 2, static_cast<size_t>(end - r - 2));
+        // The callback writes at the reference's place in the output; what lies between w and the
+        // end of the reference has been read already.
+        int n = server->variableCallback ? server->variableCallback(server, name.c_str(), text + w, refLen) : -1;
         if (n < 0) {
-            memcpy(text + i + 2, name.data(), name.size());  // restore what the callback may have touched
-            text[i] = text[i + 1] = '$';
-            text[end] = text[end + 1] = '$';
-            i = end + 2;
-            continue;
+            text[w] = text[w + 1] = '$';
+            memcpy(text + w + 2, name.data(), name.size());
+            text[w + refLen - 2] = text[w + refLen - 1] = '$';
+            n = refLen;
         }
-        n = std::min(n, refLen);
-        memmove(text + i + n, text + i + refLen, static_cast<size_t>(len - (i + refLen)));
-        len -= refLen - n;
-        i += n;
+        w += std::min(n, refLen);
+        r = end + 2;
     }
     *consumed = length;
-    return len;
+    return w;
 }
 
 int WebServeFile(WebServer* server, WebConnection* c) {

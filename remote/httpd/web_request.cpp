@@ -290,12 +290,13 @@ int WebParseHeaders(WebServer* server, WebConnection* c) {
     const char* buf = c->requestBuffer;
     const char* blockEnd = buf + c->headerLength - 2;  // the blank line's CR LF
     const char* lineEnd = FindBytes(buf, static_cast<size_t>(c->headerLength), "\r\n", 2);
-    // The version is read from the request line only.
+    // The version is read from the request line only, after a blank: a target such as
+    // "/HTTP/1.1/x" must not decide the version (and with it the chunking) of an HTTP/1.0 client.
     size_t lineLen = static_cast<size_t>(lineEnd - buf);
-    const char* version = FindBytes(buf, lineLen, "HTTP/1.", 7);
-    if (!version) version = FindBytes(buf, lineLen, "RTSP/1.", 7);
-    if (!version || version + 7 >= lineEnd || version[7] < '0' || version[7] > '9') return -1;
-    c->minorVersion = version[7] - '0';
+    const char* version = FindBytes(buf, lineLen, " HTTP/1.", 8);
+    if (!version) version = FindBytes(buf, lineLen, " RTSP/1.", 8);
+    if (!version || version + 8 >= lineEnd || version[8] < '0' || version[8] > '9') return -1;
+    c->minorVersion = version[8] - '0';
 
     const uint32_t realPeer = c->peerAddress;
     for (const char* p = lineEnd + 2; p < blockEnd;) {

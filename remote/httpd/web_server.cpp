@@ -182,8 +182,10 @@ void WebResetConnection(WebConnection* c) {
     c->contentType = 0;
     if (!c->requestBuffer) {
         // A few spare bytes past the end keep the reply pointer inside the allocation even for a
-        // header block that fills the buffer.
+        // header block that fills the buffer. Nothing writes them, so they stay zero and end any
+        // text read from the buffer (a redirect location a handler did not terminate).
         c->requestBuffer = static_cast<char*>(malloc(kWebRequestBufferSize + 8));
+        memset(c->requestBuffer + kWebRequestBufferSize, 0, 8);
     }
     c->requestBuffer[0] = 0;  // never let a scan see the previous client's bytes
     c->replyBuffer = c->requestBuffer;

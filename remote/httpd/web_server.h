@@ -280,9 +280,10 @@ int WebSendBufferData(WebServer* server, WebConnection* connection);
 int WebServeFile(WebServer* server, WebConnection* connection);
 int WebSendFile(WebServer* server, WebConnection* connection, const std::string& folder, const char* path);
 int WebSendFileData(WebServer* server, WebConnection* connection);
-// Maps a request path into folder: decoded, split into segments, empty and "." segments dropped.
-// Refused (false): "..", NUL, '\\', a drive letter, a result longer than 4095 bytes. A leading '~'
-// means the working folder, only for a path a handler wrote.
+// Maps a request path into folder: decoded, split into segments; empty, "." and ".." segments are
+// dropped (so /../x is x under the folder) and a run of '.' in a name becomes one. Refused (false):
+// NUL, '\\', a drive letter, a result longer than 4095 bytes. A leading '~' means the working
+// folder, only for a path a handler wrote.
 bool WebMapPath(const std::string& folder, const char* path, bool fromHandler, std::string* mapped,
                 bool* trailingSlash);
 void WebListDirectory(WebConnection* connection, const std::string& folder);

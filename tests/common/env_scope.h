@@ -1,8 +1,10 @@
-// Sets or removes environment variables for the lifetime of the object and restores them after,
-// so a test controls exactly the environment the code under test reads.
+// Sets or removes environment variables, or changes the working folder, for the lifetime of the
+// object and restores them after, so a test controls exactly the environment the code under test
+// reads.
 #pragma once
 
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
@@ -13,6 +15,7 @@ namespace sqtest {
 class EnvScope {
 public:
     EnvScope() = default;
+    EnvScope(const std::string& name, const std::string& value) { Set(name, value); }
     ~EnvScope() {
         for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
             if (it->second)
@@ -39,6 +42,21 @@ private:
         saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
     }
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// Relative paths (string-table files named in a language list, for one) resolve against the
+// working folder.
+class CwdScope {
+public:
+    explicit CwdScope(const std::filesystem::path& dir) : old_(std::filesystem::current_path()) {
+        std::filesystem::current_path(dir);
+    }
+    ~CwdScope() { std::filesystem::current_path(old_); }
+    CwdScope(const CwdScope&) = delete;
+    CwdScope& operator=(const CwdScope&) = delete;
+
+private:
+    std::filesystem::path old_;
 };
 
 }  // namespace sqtest

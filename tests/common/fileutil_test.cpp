@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <string>
 
 #include "env_scope.h"
@@ -288,6 +290,22 @@ TEST(LoadText, BufferRulesAndTermination) {
     EXPECT_EQ(LoadTextFile(tmp.file("missing").c_str(), &roomy, 64), -1);
     EXPECT_EQ(roomy, before);
     EXPECT_EQ(LoadTextFile(tmp.path().c_str(), &roomy, 64), -1);
+    // A named pipe with no writer is refused at once instead of blocking the caller. Run aside
+    // with a bound; should it block, a writer is attached so the thread can finish.
+    const std::string fifo = tmp.file("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    auto pending = std::async(std::launch::async, [&] {
+        char* b = nullptr;
+        const int r = LoadTextFile(fifo.c_str(), &b, 0);
+        std::free(b);
+        return r;
+    });
+    if (pending.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        const int w = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (w >= 0) close(w);
+        ADD_FAILURE() << "LoadTextFile blocked on a named pipe";
+    }
+    EXPECT_EQ(pending.get(), -1);
 
     // A null path frees.
     for (char** p : {&buf, &exact, &roomy}) {

@@ -12,37 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "env_scope.h"
+
 namespace {
 
 // String-table paths in lang.xml are relative to the program folder, which data/ mirrors.
 const std::string kDataDir = std::string(SQ_SOURCE_DIR) + "/data";
-
-class ScopedCwd {
-public:
-    explicit ScopedCwd(const std::filesystem::path& dir) : old_(std::filesystem::current_path()) {
-        std::filesystem::current_path(dir);
-    }
-    ~ScopedCwd() { std::filesystem::current_path(old_); }
-
-private:
-    std::filesystem::path old_;
-};
-
-class ScopedCodePage {
-public:
-    explicit ScopedCodePage(const char* cp) {
-        if (const char* old = std::getenv("SQ_ANSI_CODEPAGE")) old_ = old, had_ = true;
-        setenv("SQ_ANSI_CODEPAGE", cp, 1);
-    }
-    ~ScopedCodePage() {
-        if (had_) setenv("SQ_ANSI_CODEPAGE", old_.c_str(), 1);
-        else unsetenv("SQ_ANSI_CODEPAGE");
-    }
-
-private:
-    std::string old_;
-    bool had_ = false;
-};
 
 // The printf conversions of a format, one letter each: d for integers, f for floating point,
 // s for strings; anything else (%n, %p, '*' widths, unknown letters) shows as '?', which no
@@ -528,7 +503,7 @@ std::vector<std::string> Languages() {
 }
 
 TEST(ShippedStringsTest, LanguageList) {
-    ScopedCwd cwd(kDataDir);
+    sqtest::CwdScope cwd(kDataDir);
     const std::vector<std::string> ids = Languages();
     ASSERT_GE(ids.size(), 2u);
 
@@ -546,7 +521,7 @@ TEST(ShippedStringsTest, LanguageList) {
         std::size_t expected;
     } automatic[] = {{"936", 1}, {"1252", 0}, {"437", 0}};
     for (const auto& c : automatic) {
-        ScopedCodePage cp(c.codePage);
+        sqtest::EnvScope cp("SQ_ANSI_CODEPAGE", c.codePage);
         CStringTable table;
         ASSERT_EQ(table.Load("lang.xml", "qxgui", 0, nullptr, 0), 0);
         EXPECT_EQ(table.GetLanguageId(), ids[c.expected]) << c.codePage;
@@ -554,7 +529,7 @@ TEST(ShippedStringsTest, LanguageList) {
 }
 
 TEST(ShippedStringsTest, EveryKeyResolvesWithItsConversions) {
-    ScopedCwd cwd(kDataDir);
+    sqtest::CwdScope cwd(kDataDir);
     const std::vector<std::string> ids = Languages();
     ASSERT_FALSE(ids.empty());
 

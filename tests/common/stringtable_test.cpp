@@ -9,39 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "env_scope.h"
 #include "support/tempdir.h"
 
 namespace {
 
+// String-table paths in the list are relative to the working folder: tests work in this one.
 const std::string kFixtures = std::string(SQ_TEST_DATA_DIR) + "/strings";
-
-// String-table paths in the list are relative to the working folder.
-class ScopedCwd {
-public:
-    explicit ScopedCwd(const std::filesystem::path& dir) : old_(std::filesystem::current_path()) {
-        std::filesystem::current_path(dir);
-    }
-    ~ScopedCwd() { std::filesystem::current_path(old_); }
-
-private:
-    std::filesystem::path old_;
-};
-
-class ScopedCodePage {
-public:
-    explicit ScopedCodePage(const char* cp) {
-        if (const char* old = std::getenv("SQ_ANSI_CODEPAGE")) old_ = old, had_ = true;
-        setenv("SQ_ANSI_CODEPAGE", cp, 1);
-    }
-    ~ScopedCodePage() {
-        if (had_) setenv("SQ_ANSI_CODEPAGE", old_.c_str(), 1);
-        else unsetenv("SQ_ANSI_CODEPAGE");
-    }
-
-private:
-    std::string old_;
-    bool had_ = false;
-};
 
 struct SelectCase {
     const char* name;
@@ -67,8 +41,8 @@ class SelectTable : public ::testing::TestWithParam<SelectCase> {};
 
 TEST_P(SelectTable, SelectsLanguage) {
     const SelectCase& c = GetParam();
-    ScopedCwd cwd(kFixtures);
-    ScopedCodePage cp(c.systemCodePage);
+    sqtest::CwdScope cwd(kFixtures);
+    sqtest::EnvScope cp("SQ_ANSI_CODEPAGE", c.systemCodePage);
     CStringTable table;
     ASSERT_EQ(table.Load("lang.xml", "qxgui", c.index, nullptr, 0), 0);
     EXPECT_STREQ(table.GetLanguageId(), c.expectedId);
@@ -85,8 +59,8 @@ TEST(StringTableTest, LastMatchingCodePageWins) {
               "<language id='B' codepage='936' file='b.xml'/>"
               "<language id='C' codepage='936' file='c.xml'/></languages>");
     dir.write("c.xml", "<StringTables><StringTable module='m'/></StringTables>");
-    ScopedCwd cwd(dir.path());
-    ScopedCodePage cp("936");
+    sqtest::CwdScope cwd(dir.path());
+    sqtest::EnvScope cp("SQ_ANSI_CODEPAGE", "936");
     CStringTable table;
     EXPECT_EQ(table.Load("lang.xml", "m", 0, nullptr, 0), 0);
     EXPECT_STREQ(table.GetLanguageId(), "C");
@@ -113,8 +87,8 @@ const ListCase kListCases[] = {
 };
 
 TEST(StringTableTest, LanguageListBuffer) {
-    ScopedCwd cwd(kFixtures);
-    ScopedCodePage cp("1252");
+    sqtest::CwdScope cwd(kFixtures);
+    sqtest::EnvScope cp("SQ_ANSI_CODEPAGE", "1252");
     for (const ListCase& c : kListCases) {
         SCOPED_TRACE("size " + std::to_string(c.size));
         // Guard bytes after the given size show any write past it.
@@ -136,7 +110,7 @@ TEST(StringTableTest, LoadFailures) {
     dir.write("t.xml", "<languages/>");
     dir.write("empty.xml", "<languages><other/></languages>");
     const std::string fixtureList = kFixtures + "/lang.xml";
-    ScopedCwd cwd(dir.path());
+    sqtest::CwdScope cwd(dir.path());
     struct {
         const char* list;
         const char* module;
@@ -153,7 +127,7 @@ TEST(StringTableTest, LoadFailures) {
         EXPECT_EQ(table.Load(c.list, c.module, 0, nullptr, 0), -1);
         EXPECT_STREQ(table.GetString("job_done", 0, "dflt"), "dflt");
     }
-    ScopedCwd fixtures(kFixtures);
+    sqtest::CwdScope fixtures(kFixtures);
     CStringTable table;
     EXPECT_EQ(table.Load("lang.xml", "no_such_module", 0, nullptr, 0), -1);
 }
@@ -172,6 +146,7 @@ const LookupCase kLookupCases[] = {
     {"zeta", 0, nullptr, "last bucket"},
     {"_underscore", 0, nullptr, "between the cases"},
     {"umlaut", 0, nullptr, "Grüße"},
+    {"entities", 0, nullptr, "Tom & \"Jerry\" <é>\nline two"},  // references resolved, line feed kept
     {"empty", 0, "dflt", ""},          // present with an empty value
     {"novalue", 0, "dflt", "dflt"},    // no value attribute: not loaded
     {"note", 0, "dflt", "dflt"},       // not a string element
@@ -194,7 +169,7 @@ const LookupCase kLookupCases[] = {
 };
 
 TEST(StringTableTest, GetString) {
-    ScopedCwd cwd(kFixtures);
+    sqtest::CwdScope cwd(kFixtures);
     CStringTable table;
     ASSERT_EQ(table.Load("lang.xml", "qxgui", 1, nullptr, 0), 0);
     for (const LookupCase& c : kLookupCases) {
@@ -207,7 +182,7 @@ TEST(StringTableTest, GetString) {
 }
 
 TEST(StringTableTest, SecondLoadAppendsAndDestroyEmpties) {
-    ScopedCwd cwd(kFixtures);
+    sqtest::CwdScope cwd(kFixtures);
     CStringTable table;
     ASSERT_EQ(table.Load("lang.xml", "qxgui", 1, nullptr, 0), 0);
     const char* kept = table.GetString("job_done");

@@ -177,6 +177,16 @@ TEST(XmlCursor, GoToKeyIndex) {
     EXPECT_STREQ(xml.getAttribute("id"), "x");     // cursor stayed
     EXPECT_EQ(xml.goToKey("//nothing", 0), nullptr);
     EXPECT_EQ(xml.goToKey("count(//rec)", 0), nullptr);  // not a node set
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(xml.goToKey("//rec[", 0), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error in xmlXPathEvalExpression\n");
+    EXPECT_STREQ(xml.getAttribute("id"), "x");
+
+    // Namespace nodes of a result die with it: such a match never becomes the cursor (ASan).
+    ASSERT_EQ(xml.Read("<r xmlns:a=\"urn:x\"><x/></r>"), 0);
+    EXPECT_EQ(xml.goToKey("//namespace::*", 0), nullptr);
+    EXPECT_STREQ(xml.getNodeName(), "r");
+    EXPECT_NE(xml.addChild("y"), nullptr);
 }
 
 TEST(XmlCursor, NodeValues) {

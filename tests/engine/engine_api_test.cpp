@@ -17,6 +17,7 @@ constexpr const char* kDefinitions = R"(<QuorvexPrefs>
    <node type="enum" key="source" text="Source"><enum>Auto|MPlayer|b|c|Plug-in|e|f|LAME|h|i|j|Wave</enum><value>Auto</value></node>
   </node>
   <node type="node" key="video"><node type="bool" key="enabled"><value>false</value></node></node>
+  <node type="node" key="automation"><node type="string" key="customPreset"/></node>
   <node type="node" key="httpd"><node type="int" key="port" text="Port" min="0" max="65535"><desc>Control port</desc><value>8080</value></node></node>
  </node>
 </QuorvexPrefs>)";
@@ -144,7 +145,24 @@ TEST_F(EngineApi, ProbeShortCutsAndMissingFiles) {
     EXPECT_EQ(ProbeItem(blank, 0), -1);
     EXPECT_EQ(blank->size, 4u);
     EXPECT_EQ(blank->targetSize, 2u);
-    for (QueueItem* it : {done, playlist, missing, blank}) QueueFreeItem(it);
+
+    // A size and a duration from a damaged file that give a rate past 32 bits: held at the top.
+    QueueItem* odd = QueueNewItem(dir.write("c.wav", "RIFF").c_str());
+    odd->size = 4000000;  // KB
+    odd->duration = 1;    // ms
+    EXPECT_EQ(ProbeItem(odd, 0), -1);
+    EXPECT_EQ(odd->containerBitrate, UINT32_MAX);
+    EXPECT_EQ(odd->containerOverhead, 10000);
+    for (QueueItem* it : {done, playlist, missing, blank, odd}) QueueFreeItem(it);
+}
+
+TEST_F(EngineApi, OutputInfoTextExpandsTheItemPreset) {
+    SetPrefString("overall.automation.customPreset", "presets/$(SourceFileName).xml");
+    QueueItem* item = QueueNewItem("/music/song.flac");
+    EXPECT_STREQ(GetOutputInfoText(10, item), "presets/song.xml");
+    EXPECT_STREQ(GetOutputInfoText(10, nullptr), "presets/.xml");  // the head cell has no source
+    EXPECT_STREQ(GetOutputInfoText(3, item), "");
+    QueueFreeItem(item);
 }
 
 TEST(EngineText, SubStringAndDrivePrefix) {

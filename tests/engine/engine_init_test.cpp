@@ -1,4 +1,5 @@
 #include "engine/engine_init.h"
+#include "engine/eventlog.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +9,12 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "engine/prefs/preffiles.h"
 #include "engine/prefs/prefstore.h"
+#include "engine/queue/queue.h"
 #include "remote/httpd/web_server.h"
 #include "support/event_recorder.h"
 #include "support/program_folder.h"
@@ -26,6 +29,14 @@ int ThreadCount() {
         closedir(d);
     }
     return n;
+}
+
+// The address the control server listens on (network order).
+uint32_t ControlServerAddress() {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    EXPECT_EQ(getsockname(g_controlServer.listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    return addr.sin_addr.s_addr;
 }
 
 // Strips the "[MM-DD hh:mm:ss] " stamp.
@@ -59,9 +70,15 @@ protected:
 
 TEST_F(EngineStartup, StagesRaiseTheirLogLinesInOrderAndShutdownEndsEveryThread) {
     const int threadsBefore = ThreadCount();
+    QueueHeadRelease();  // as a previous shut-down leaves it
     ASSERT_EQ(EngineInit(&recorder.context()), 0);
     EXPECT_GE(recorder.context().cpuCount, 1);
+    ASSERT_NE(GetQueueHead().cell.audio, nullptr) << "the head cell's default formats";
+    EXPECT_EQ(GetQueueHead().cell.audio->samplerate, 44100u);
     LoadValues();
+    const std::string logFile = folder.dir().file("engine.log");
+    GetPrefStore().SetBool("overall.generic.logging", true);
+    GetPrefStore().SetString("overall.generic.logfile", logFile.c_str());
     ASSERT_EQ(EngineInitLate(&recorder.context()), 0);
     const int port = recorder.context().httpPort;
     ASSERT_GT(port, 0);
@@ -83,33 +100,100 @@ TEST_F(EngineStartup, StagesRaiseTheirLogLinesInOrderAndShutdownEndsEveryThread)
     EXPECT_STRNE(EngineText("inited"), "inited") << "the engine's string table was not loaded";
     EXPECT_FALSE(std::string(GetPrefStore().GetString("overall.presets.languages")).empty());
 
+    // The log file, opened by the start stage, holds the lines from then on.
+    const std::string inited = "] " + expected[3] + "\r\n";
+    LogSource src = MakeLogSource("");
+    LogMessage(&src, "after start", 0);
     EngineShutdown(&recorder.context());
+    const std::string logText = folder.read("engine.log");
+    EXPECT_NE(logText.find(inited), std::string::npos) << logText;
+    EXPECT_NE(logText.find("] after start\r\n"), std::string::npos) << logText;
+    LogMessage(&src, "after shutdown", 0);
+    EXPECT_EQ(folder.read("engine.log"), logText) << "the file is closed at shut-down";
+
     EXPECT_FALSE(g_controlServer.running.load());
     EXPECT_EQ(ThreadCount(), threadsBefore);
     EXPECT_EQ(GetPrefStore().GetInt("overall.task.parallelize"), 0);  // tree freed
+    EXPECT_EQ(GetQueueHead().cell.audio, nullptr);                    // default formats freed
     EngineShutdown(&recorder.context());                                // twice is harmless
 }
 
-TEST_F(EngineStartup, ControlServerListensOnLoopbackOnTheUsersOrTheContextsPort) {
+TEST_F(EngineStartup, ControlServerBindsByTheRemoteSettingOnTheUsersOrTheContextsPort) {
     ASSERT_EQ(EngineInit(&recorder.context()), 0);
     LoadValues();
     GetPrefStore().SetInt("overall.httpd.remote", 0);
     ASSERT_EQ(EngineInitLate(&recorder.context()), 0);
-    sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(getsockname(g_controlServer.listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-    EXPECT_EQ(addr.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(ControlServerAddress(), htonl(INADDR_LOOPBACK));
     const int firstPort = recorder.context().httpPort;
     EngineShutdown(&recorder.context());
 
-    // The user's port (set after the definitions) is the one bound, and a port preset in the
-    // context wins over it.
+    // The user's port (set after the definitions) is the one bound.
     ASSERT_EQ(EngineInit(&recorder.context()), 0);
     LoadValues();
     GetPrefStore().SetInt("overall.httpd.port", firstPort);
     recorder.context().httpPort = 0;
     ASSERT_EQ(EngineInitLate(&recorder.context()), 0);
     EXPECT_EQ(recorder.context().httpPort.load(), firstPort);
+    EngineShutdown(&recorder.context());
+
+    // A port preset in the context wins over the setting (0 here: any free port), and with
+    // remote access on the server listens on every address.
+    ASSERT_EQ(EngineInit(&recorder.context()), 0);
+    LoadValues();
+    GetPrefStore().SetBool("overall.httpd.remote", true);
+    recorder.context().httpPort = firstPort;
+    ASSERT_EQ(EngineInitLate(&recorder.context()), 0);
+    EXPECT_EQ(recorder.context().httpPort.load(), firstPort);
+    EXPECT_EQ(ControlServerAddress(), htonl(INADDR_ANY));
+}
+
+TEST_F(EngineStartup, StreamingServerKeepsItsRoutesWhileRunning) {
+    ASSERT_EQ(EngineInit(&recorder.context()), 0);
+    LoadValues();
+    GetPrefStore().SetInt("overall.streaming.bindIP", 1);
+    const int port = StartStreamingServer(0, nullptr);
+    ASSERT_GT(port, 0);
+    const UrlRoute* routes = g_streamingServer.routes;
+
+    // A second start while it runs: refused, the running table stays, the new one is freed.
+    auto* fresh = static_cast<UrlRoute*>(calloc(1, sizeof(UrlRoute)));
+    EXPECT_EQ(StartStreamingServer(0, fresh), 0);
+    EXPECT_EQ(g_streamingServer.routes, routes);
+    EXPECT_TRUE(g_streamingServer.running.load());
+    StopStreamingServer();
+    EXPECT_FALSE(g_streamingServer.running.load());
+}
+
+TEST_F(EngineStartup, StartWithoutContextTakesOnlyTheTaskMode) {
+    ASSERT_EQ(EngineInit(&recorder.context()), 0);
+    LoadValues();
+    GetPrefStore().SetInt("overall.task.mode", 2);
+    GetPrefStore().SetBool("overall.generic.logging", true);
+    GetPrefStore().SetString("overall.generic.logfile", folder.dir().file("engine.log").c_str());
+    recorder.clear();
+    EXPECT_EQ(EngineStart(nullptr), 0);
+    EXPECT_EQ(recorder.context().taskMode.load(), 2);
+    EXPECT_TRUE(recorder.texts(kEventLogLine).empty()) << "no plug-in scan, no \"inited\"";
+    EXPECT_FALSE(std::filesystem::exists(folder.dir().file("engine.log")));
+}
+
+TEST_F(EngineStartup, ShutdownWithAWorkerStillRunningKeepsTheSharedState) {
+    ASSERT_EQ(EngineInit(&recorder.context()), 0);
+    LoadValues();
+    ASSERT_EQ(EngineInitLate(&recorder.context()), 0);
+    recorder.context().runningWorkers = 1;  // a worker that outlived its grace period
+    EngineShutdown(&recorder.context());
+    EXPECT_FALSE(g_controlServer.running.load());
+    EXPECT_NE(recorder.context().engineMutex, nullptr);
+    EXPECT_EQ(GetPrefStore().GetInt("overall.task.loops"), 1) << "the tree stays readable";
+    EXPECT_STRNE(EngineText("inited"), "inited") << "the string table stays";
+    EXPECT_NE(GetQueueHead().cell.audio, nullptr) << "the default formats stay";
+
+    recorder.context().runningWorkers = 0;  // the worker ended: the next shut-down frees it all
+    EngineShutdown(&recorder.context());
+    EXPECT_EQ(recorder.context().engineMutex, nullptr);
+    EXPECT_EQ(GetPrefStore().GetInt("overall.task.loops"), 0);
+    EXPECT_STREQ(EngineText("inited"), "inited");
 }
 
 TEST_F(EngineStartup, FailuresGiveTheirResultCodes) {

@@ -78,6 +78,9 @@ TEST_F(EventLogTest, KeyFormatNeverTrustsTheTextAsAFormat) {
         {"writes %n", "a", "writes %n"},
         {"number %d", "a", "number %d"},
         {"no conversion", "a", "no conversion"},
+        {"padded %999999999s", "a", "padded %999999999s"},
+        {"precise %.99999999s", "a", "precise %.99999999s"},
+        {"narrow %-20s|", "a", "narrow a                   |"},
     };
     for (const auto& c : cases) {
         recorder.clear();

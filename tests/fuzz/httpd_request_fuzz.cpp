@@ -1,9 +1,15 @@
 // Request parsing, variables, authentication, path mapping, substitution and the upload parser
-// fed with arbitrary bytes.
+// fed with arbitrary bytes; then the same bytes as a client's whole request over a socket pair,
+// read, answered and ended as the server thread does it.
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "remote/httpd/web_server.h"
@@ -24,6 +30,7 @@ struct State {
     WebServer server;
     WebConnection connection;
     WebAuthEntry auth[2] = {};
+    std::string root;
     State() {
         auth[0].prefix = "admin";
         auth[0].user = "user";
@@ -33,8 +40,57 @@ struct State {
         server.postCallback = Post;
         server.clientLimit = 16;
         server.perPeerLimit = 8;
+        server.idleTimeout = 120;
+        server.flags = kWebListingAllowed;
+        // A small web root: a page with references, a binary file for ranges, a folder to list.
+        char dir[] = "/tmp/httpd-fuzz-XXXXXX";
+        if (mkdtemp(dir)) root = dir;
+        std::filesystem::create_directories(root + "/docs");
+        std::ofstream(root + "/index.html") << "<p>$$name$$ and $$x$$ $$open";
+        std::ofstream(root + "/k.bin") << std::string(1000, 'k');
+        std::ofstream(root + "/docs/a b.txt") << "a";
+        server.webRoot = root;
+    }
+    ~State() {
+        std::error_code ec;
+        if (!root.empty()) std::filesystem::remove_all(root, ec);
     }
 };
+
+// The bytes as one client's request: read until the reply starts, send it to the end, close.
+void Exchange(State* st, const uint8_t* data, size_t size) {
+    int sv[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sv) != 0) return;
+    if (size > 0 && send(sv[1], data, size, MSG_NOSIGNAL) < 0) {
+        close(sv[0]);
+        close(sv[1]);
+        return;
+    }
+    shutdown(sv[1], SHUT_WR);
+    WebServer* s = &st->server;
+    WebConnection* c = &st->connection;
+    WebResetConnection(c);
+    c->socket = sv[0];
+    c->peerAddress = 0x7F000001;
+    char sink[65536];
+    for (int step = 0; step < 64 && c->socket >= 0; ++step) {
+        int r;
+        if (c->state & kReplyReading)
+            r = WebReadRequest(s, c);
+        else if ((c->state & kReplySending) && (c->state & (kReplyBuffer | kReplyStreamed)))
+            r = WebSendBufferData(s, c);
+        else if ((c->state & kReplySending) && (c->state & kReplyFile))
+            r = WebSendFileData(s, c);
+        else
+            r = -1;
+        while (recv(sv[1], sink, sizeof sink, 0) > 0) {
+        }
+        if (r != 0) break;
+    }
+    c->state |= kReplyClose;
+    WebEndRequest(s, c);
+    close(sv[1]);
+}
 
 }  // namespace
 
@@ -43,6 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     WebServer* s = &st->server;
     WebConnection* c = &st->connection;
     if (size >= static_cast<size_t>(kWebRequestBufferSize)) return 0;
+    if (size <= 65536) Exchange(st, data, size);
 
     // The request head, then what is built from its path.
     WebResetConnection(c);

@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -92,8 +93,13 @@ TEST(ChildProcess, ChildStartsWithDefaultSignalsInItsOwnGroupAndFolder) {
     close(out[1]);
     std::string text;
     char buf[512];
-    ssize_t n;
-    while ((n = platform::ReadRetry(out[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+    for (;;) {  // to the end of data, each wait bounded
+        pollfd pfd{out[0], POLLIN, 0};
+        ASSERT_EQ(poll(&pfd, 1, 10000), 1) << "no end of data; so far: " << text;
+        const ssize_t n = platform::ReadRetry(out[0], buf, sizeof buf);
+        if (n <= 0) break;
+        text.append(buf, static_cast<size_t>(n));
+    }
     close(out[0]);
     EXPECT_EQ(Finish(c), 0);
     const size_t at = text.find("SigIgn:\t");

@@ -67,6 +67,32 @@ TEST(RegistryFile, HandWrittenFileWithCommentsAndCrLf) {
     EXPECT_NE(sqtest::ReadFile(file).find("# settings"), std::string::npos);
 }
 
+TEST(RegistryFile, NamesThatLookLikeHeadersOrCommentsReadBack) {
+    sqtest::TempDir tmp;
+    const std::string file = tmp.file("registry");
+    const char* names[] = {"[x]", "#hash", ";semi", "[", "a[b]"};
+    for (const char* n : names)
+        ASSERT_TRUE(platform::RegistryWriteValue(file, RegRoot::CurrentUser, "Software\\App", n, "v]"));
+    ASSERT_TRUE(platform::RegistryWriteValue(file, RegRoot::CurrentUser, "Software\\App", "after", "1"));
+    int index = 0;
+    for (const char* n : names) {
+        std::string name, data;
+        ASSERT_TRUE(platform::RegistryReadValue(file, RegRoot::CurrentUser, "Software\\App", index++, &name, &data))
+            << n;
+        EXPECT_EQ(name, n);
+        EXPECT_EQ(data, "v]");
+    }
+    // "[x]" did not open another key: the value after it still belongs to Software\App.
+    std::string name;
+    ASSERT_TRUE(platform::RegistryReadValue(file, RegRoot::CurrentUser, "Software\\App", index, &name, nullptr));
+    EXPECT_EQ(name, "after");
+
+    // A key path with a line break would split its header: refused, the file unchanged.
+    const std::string before = sqtest::ReadFile(file);
+    EXPECT_FALSE(platform::RegistryWriteValue(file, RegRoot::CurrentUser, "Soft\nware]\n[X", "n", "d"));
+    EXPECT_EQ(sqtest::ReadFile(file), before);
+}
+
 TEST(RegistryFile, LivesInTheDataFolder) {
     sqtest::EnvScope env;
     env.Set("APPDATA", "/roam");

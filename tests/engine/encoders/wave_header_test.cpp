@@ -36,6 +36,8 @@ TEST(WaveHeader, InitFields) {
         {44100, 2, 16, 0x80000000LL, 4, 176400, kWaveUnknownDataSize, 2147479588u},
         {44100, 2, 16, 5LL << 30, 4, 176400, kWaveUnknownDataSize, 2147479588u},          // 5 GiB
         {44100, 2, 16, (4LL << 30) + 8, 4, 176400, kWaveUnknownDataSize, 2147479588u},    // would wrap to 8
+        // values from a damaged source header: no signed overflow, block align kept to 16 bits
+        {8000, 65535, 65535, 0, 0xC000, 0xC000u * 8000, 0, 36},
     };
     for (const auto& c : cases) {
         WaveHeader h;

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "common/xml.h"
+#include "engine/engine_init.h"
 #include "engine/prefs/prefstore.h"
+#include "engine/queue/inputtype.h"
 #include "support/tempdir.h"
 
 namespace {
@@ -69,6 +71,31 @@ TEST_F(PrefFilesTest, BuildTree) {
     EXPECT_EQ(LoadPrefDefinitions(false, Fixture("missing.xml").c_str(), 0, "QuorvexPrefs"), -1);
 }
 
+// Defaults that depend on the machine are set after the definitions and come back on revert.
+TEST_F(PrefFilesTest, MachineDefaults) {
+    const std::string types = BuildFileTypesDefault();
+    ASSERT_FALSE(types.empty());
+    EXPECT_EQ(store.GetString("overall.generic.fileTypes"), types);
+    EXPECT_TRUE(store.IsDefault(store.FindNode("overall.generic.fileTypes")));
+    EXPECT_STREQ(store.GetString("videosrc.avisynth.path"), "");  // no AviSynth beside the program
+    store.SetString("overall.generic.fileTypes", "mp3");
+    RevertPrefs();
+    EXPECT_EQ(store.GetString("overall.generic.fileTypes"), types);
+
+    // With the AviSynth library in the program's codecs folder, that folder is the default. No
+    // engine runs here, so the program folder is the working folder.
+    ASSERT_EQ(EngineAppPath(), "");
+    sqtest::TempDir dir;
+    dir.write("codecs/avisynth.dll", "");
+    struct Cwd {
+        std::filesystem::path saved = std::filesystem::current_path();
+        ~Cwd() { std::filesystem::current_path(saved); }
+    } cwd;
+    std::filesystem::current_path(dir.path());
+    ASSERT_EQ(LoadPrefDefinitions(false, Fixture("defs.xml").c_str(), 0, "QuorvexPrefs"), 0);
+    EXPECT_STREQ(store.GetString("videosrc.avisynth.path"), "codecs/");
+}
+
 TEST_F(PrefFilesTest, FlatNestedAndMixedValuesAgree) {
     std::map<std::string, std::string> results[3];
     const char* files[] = {"values_flat.xml", "values_nested.xml", "values_mixed.xml"};
@@ -122,6 +149,7 @@ TEST_F(PrefFilesTest, ApplyValuesRules) {
               0);
     EXPECT_EQ(store.GetInt("overall.ui.mode"), 4);
     EXPECT_EQ(store.LoadValuesBuffer("<r/>", 0, nullptr, "//none"), -1);
+    EXPECT_EQ(LoadPrefsFile("<r xmlns:a='urn:x'><node key='overall.ui.mode'>5</node></r>", 0, "//namespace::*"), -1);
     EXPECT_EQ(store.LoadValuesBuffer("not xml", 0, nullptr, nullptr), -1);
     ASSERT_EQ(store.LoadValuesFile(Fixture("values_nested.xml").c_str(), nullptr, "audio.nothere", nullptr), 0);
     EXPECT_FALSE(store.GetBool("audio.enabled"));

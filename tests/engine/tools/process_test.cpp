@@ -1,6 +1,8 @@
 #include "engine/tools/process.h"
 
+#include <poll.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -42,6 +44,24 @@ std::string StatField(uint32_t pid, int field) {
         at = sp + 1;
     }
     return field - 3 < static_cast<int>(parts.size()) ? parts[field - 3] : std::string();
+}
+
+// Everything a descriptor gives until its end of data, waiting at most limitMs in all.
+std::string ReadFdToEnd(int fd, int limitMs = 10000) {
+    std::string got;
+    const auto t = Clock::now();
+    char buf[4096];
+    for (;;) {
+        const int64_t left = limitMs - MsSince(t);
+        pollfd p{fd, POLLIN, 0};
+        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) {
+            ADD_FAILURE() << "no end of data within " << limitMs << " ms";
+            return got;
+        }
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) return got;
+        got.append(buf, static_cast<size_t>(n));
+    }
 }
 
 // Everything the child prints on standard output until it ends (at most about 30 s).
@@ -310,6 +330,27 @@ TEST(ProcessWrapper, AChildFloodingStandardErrorStillCompletes) {
     EXPECT_TRUE(std::string(q.buffer).ends_with("eelast\n"));
 }
 
+TEST(ProcessWrapper, OutputDrainedDuringAWriteComesBackWholeAndInOrder) {
+    // The child prints about 2 MB before it reads its input, so the write must drain that output
+    // meanwhile; small reads afterwards give every byte in order.
+    std::string expected;
+    for (int i = 1; i <= 300000; ++i) expected += std::to_string(i) + "\n";
+    for (bool crt : {false, true}) {
+        SCOPED_TRACE(crt ? "descriptor variant" : "handle variant");
+        std::unique_ptr<CProcessWrapper> p(crt ? new CProcessWrapperCRT(0x3000) : new CProcessWrapper(0x3000));
+        ASSERT_TRUE(p->Start(Sh("seq 1 300000; cat > /dev/null").c_str()));
+        std::vector<char> block(1 << 20, 'x');
+        ASSERT_EQ(p->Write(block.data(), static_cast<int>(block.size())), 1 << 20);
+        p->CloseStdin();
+        ASSERT_EQ(p->Wait(30000), 1);  // every writer has ended: the reads below cannot block
+        std::string got;
+        char piece[500];
+        for (int n; (n = p->Read(piece, sizeof piece)) > 0;) got.append(piece, static_cast<size_t>(n));
+        EXPECT_EQ(got.size(), expected.size());
+        EXPECT_TRUE(got == expected) << "output lost or reordered";
+    }
+}
+
 // ----------------------------------------------------------------------------------------------
 // The descriptor variant
 
@@ -322,12 +363,23 @@ TEST(ProcessWrapperCRT, FindsTheToolInTheFirstFolderThatHasIt) {
     };
     tool("tools", "tools");
     tool("codecs64", "codecs64");
+    tool(".", "here");
     CProcessWrapperCRT p(0x2001);
+    ASSERT_TRUE(p.Start("sq-crt-tool", dir.path().c_str()));
+    EXPECT_EQ(ReadAll(p), "here\n");  // the plain name in the working folder comes first
+    std::filesystem::remove(dir.path() / "sq-crt-tool");
     ASSERT_TRUE(p.Start("sq-crt-tool", dir.path().c_str()));
     EXPECT_EQ(ReadAll(p), "codecs64\n");
     std::filesystem::remove(dir.path() / "codecs64" / "sq-crt-tool");
     ASSERT_TRUE(p.Start("sq-crt-tool", dir.path().c_str()));
     EXPECT_EQ(ReadAll(p), "tools\n");
+    // A bundled copy is taken before the system's tool of the same name on PATH.
+    tool("codecs", "bundled");
+    std::filesystem::rename(dir.path() / "codecs" / "sq-crt-tool", dir.path() / "codecs" / "echo");
+    ASSERT_TRUE(p.Start("echo system", dir.path().c_str()));
+    EXPECT_EQ(ReadAll(p), "bundled\n");
+    ASSERT_TRUE(p.Start("echo system"));  // elsewhere the system's
+    EXPECT_EQ(ReadAll(p), "system\n");
     // ReadError reads standard output too.
     ASSERT_TRUE(p.Start("echo via-stdout"));
     ASSERT_EQ(p.Wait(10000), 1);
@@ -348,13 +400,28 @@ TEST(ProcessWrapperCRT, HandsTheInheritableEndToItsChildByNumber) {
     const std::string line = Sh("echo through-fd >&" + std::to_string(w));
     ASSERT_TRUE(p.Start(line.c_str()));
     close(w);  // the child has its own copy now; the end of data comes when it exits
-    std::string got;
-    char buf[64];
-    ssize_t n;
-    while ((n = read(r, buf, sizeof buf)) > 0) got.append(buf, static_cast<size_t>(n));
+    EXPECT_EQ(ReadFdToEnd(r), "through-fd\n");
     close(r);
-    EXPECT_EQ(got, "through-fd\n");
     EXPECT_EQ(p.Wait(10000), 1);
+
+    // An end closed before any start is forgotten, even when its number is reused meanwhile: a
+    // child handed that descriptor would hold another pipe open and its reader would never end.
+    ASSERT_TRUE(CreateCrtPipe(&r, &w, 0, false, true));
+    const int stale = w;
+    close(w);
+    close(r);
+    const int reuse = open("/dev/null", O_RDONLY | O_CLOEXEC);  // the number now names another file
+    ASSERT_GE(reuse, 0);
+    if (reuse != stale) {
+        ASSERT_EQ(dup3(reuse, stale, O_CLOEXEC), stale);
+        close(reuse);
+    }
+    ASSERT_TRUE(p.Start(Sh("[ -e /proc/$$/fd/" + std::to_string(stale) + " ] && exit 1; exit 0").c_str()));
+    EXPECT_EQ(p.Wait(10000), 1);
+    int code = -1;
+    EXPECT_FALSE(p.IsRunning(&code));
+    EXPECT_EQ(code, 0) << "a reused descriptor number reached the child";
+    close(stale);
 }
 
 // ----------------------------------------------------------------------------------------------

@@ -200,3 +200,36 @@ TEST_F(Threads, ShutdownAnswersWaitingSenders) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace gui;
+
+// With a wait that does not pump, the holder's send is stuck; the watchdog says where the UI is.
+class Watchdog : public sqtest::GuiTest {};
+
+TEST_F(Watchdog, ReportsASendStuckBehindAWaitThatDoesNotPump) {
+    collectFailures = true;
+    SetSendWatchdog(100, [this](const std::string& what) { drv.Fail(what); });
+    HWND w = MakeWindow();
+    platform::RecursiveMutex plain;
+    platform::Event holding(true);
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        plain.lock();
+        holding.Set();
+        SendMessageA(w, WM_USER, 0, 0);
+        plain.unlock();
+        done = true;
+    });
+    ASSERT_TRUE(holding.Wait(10000));
+    EXPECT_FALSE(plain.lockFor(500)) << "a plain wait on the UI thread cannot get it";
+    EXPECT_TRUE(drv.PumpUntil([&] { return done.load(); }, 10000));
+    worker.join();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_NE(failures[0].find("the UI thread is running code that does not serve sends"), std::string::npos)
+        << failures[0];
+    DestroyWindow(w);
+}
+
+}  // namespace

@@ -78,11 +78,15 @@ std::mutex g_uploadMutex;
 std::string g_uploaded;
 int g_uploadEnds = 0;
 std::string g_uploadFields;
+std::string g_uploadStates;  // part state of each data call
+std::string g_uploadName;
 
 int CollectUpload(WebServer*, WebConnection*, WebMultipart* mp, const char* data, int64_t length) {
     std::lock_guard<std::mutex> lock(g_uploadMutex);
     if (data) {
         g_uploaded.append(data, static_cast<size_t>(length));
+        g_uploadStates += static_cast<char>('0' + mp->partState);
+        g_uploadName = mp->fileName;
     } else {
         ++g_uploadEnds;
         for (int i = 0; i < mp->fieldCount; ++i)
@@ -219,9 +223,12 @@ TEST_F(WebServerTest, TraversalNeverLeavesTheRoot) {
         EXPECT_EQ(r.output.find("TOP-SECRET"), std::string::npos) << path;
         EXPECT_EQ(r.output.find("root:"), std::string::npos) << path;
     }
-    // Dot segments are refused, not resolved: /../x is not x.
-    auto dots = Shell("curl -sS --path-as-is -o /dev/null -w '%{http_code}' " + Url("/../x"));
-    EXPECT_EQ(dots.output, "404");
+    // Dot segments are dropped, never resolved: /../x is x under the root.
+    for (const char* path : {"/../x", "/%2e%2e/x", "/docs/../x"}) {
+        auto dots = Shell("curl -sS --path-as-is -o /dev/null -w '%{http_code}' " + Url(path));
+        EXPECT_EQ(dots.output, path == std::string("/docs/../x") ? "404" : "200") << path;  // docs/x is missing
+    }
+    EXPECT_EQ(Shell("curl -sS --path-as-is " + Url("/../x")).output, "inside-x");
     auto plain = Shell("curl -sS " + Url("/x"));
     EXPECT_EQ(plain.output, "inside-x");
 }
@@ -341,6 +348,71 @@ TEST_F(WebServerTest, UploadsReachThePostCallback) {
     EXPECT_EQ(g_uploaded, "line1\r\n--not-a-boundary\r\nline3");
     EXPECT_EQ(g_uploadEnds, 1);
     EXPECT_EQ(g_uploadFields, "note=hello;f=up.bin;");
+}
+
+TEST_F(WebServerTest, UploadsLargerThanTheBuffer) {
+    ASSERT_GT(Start(16, 0, [](WebServer* s) { s->postCallback = CollectUpload; }), 0);
+    std::string data;
+    for (int i = 0; i < 1500000; ++i) data += static_cast<char>((i * 7 + i / 1000) % 256);
+    tmp_.write("big.bin", data);
+    auto reset = [] {
+        std::lock_guard<std::mutex> lock(g_uploadMutex);
+        g_uploaded.clear();
+        g_uploadStates.clear();
+        g_uploadName.clear();
+    };
+    // A multipart file of about three buffers arrives whole and in order.
+    reset();
+    auto r = Shell("curl -sS -F f=@" + tmp_.file("big.bin") + " " + Url("/echo"));
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    {
+        std::lock_guard<std::mutex> lock(g_uploadMutex);
+        EXPECT_EQ(g_uploaded.size(), data.size());
+        EXPECT_TRUE(g_uploaded == data);
+        EXPECT_EQ(g_uploadStates.back(), '2');
+    }
+    // Without a boundary the body streams to the callback until the client closes; no reply.
+    reset();
+    int fd = Connect(port_);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(SendAll(fd, "POST /echo HTTP/1.1\r\nContent-Type: application/octet-stream; filename=raw.bin\r\n\r\n" + data));
+    shutdown(fd, SHUT_WR);
+    EXPECT_EQ(ReadToEnd(fd), "");
+    close(fd);
+    std::lock_guard<std::mutex> lock(g_uploadMutex);
+    EXPECT_TRUE(g_uploaded == data) << g_uploaded.size();
+    EXPECT_EQ(g_uploadStates.front(), '1');
+    EXPECT_EQ(g_uploadStates.back(), '2');
+    EXPECT_EQ(g_uploadName, "raw.bin");
+}
+
+// "$$who$$" becomes "me"; other names stay as they are.
+int WhoVariable(WebServer*, const char* name, char* at, int capacity) {
+    if (strcmp(name, "who") != 0) return -1;
+    int n = std::min(capacity, 2);
+    memcpy(at, "me", static_cast<size_t>(n));
+    return n;
+}
+
+TEST_F(WebServerTest, SubstitutionInServedPages) {
+    ASSERT_GT(Start(16, 0, [](WebServer* s) { s->variableCallback = WhoVariable; }), 0);
+    // Over one piece, so references also straddle the pieces' edges.
+    std::string page, expected;
+    for (int i = 0; i < 30000; ++i) {
+        page += "<p>$$who$$ and $$nobody$$</p>";
+        expected += "<p>me and $$nobody$$</p>";
+    }
+    tmp_.write("root/v.html", page);
+    tmp_.write("root/plain.txt", "$$who$$");
+    auto chunked = Shell("curl -sS -D - " + Url("/v.html"));
+    EXPECT_EQ(chunked.exitCode, 0) << chunked.output.substr(0, 300);
+    EXPECT_EQ(HeaderValue(chunked.output, "Transfer-Encoding"), "chunked");
+    EXPECT_EQ(HeaderValue(chunked.output, "Content-Length"), "");
+    EXPECT_TRUE(Body(chunked.output) == expected) << Body(chunked.output).size();
+    auto old = Shell("curl -sS --http1.0 -D - " + Url("/v.html"));
+    EXPECT_EQ(HeaderValue(old.output, "Transfer-Encoding"), "");
+    EXPECT_TRUE(Body(old.output) == expected) << Body(old.output).size();
+    EXPECT_EQ(Shell("curl -sS " + Url("/plain.txt")).output, "$$who$$");  // only HTML and scripts
 }
 
 TEST_F(WebServerTest, XForwardedForFromLoopback) {
