@@ -322,10 +322,15 @@ int SaveQueueFile(const char* path) {
             g_damagedFile.clear();
         }
     }
-    // A damaged file may still hold what the user wants back: it goes aside, never away.
+    // A damaged file may still hold what the user wants back: it goes aside, never away. When it
+    // cannot be moved, the next save tries again rather than writing over it.
     if (keepDamaged && platform::PathExists(path)) {
         std::string aside = std::string(path) + ".damaged";
-        if (std::rename(path, aside.c_str()) != 0) return -1;
+        if (std::rename(path, aside.c_str()) != 0) {
+            QueueLockGuard lock;
+            g_damagedFile = path;
+            return -1;
+        }
     }
     if (count == 0) return platform::RemoveFileEntry(path) ? 0 : -1;
     return SaveXmlFileSafely(xml, path) >= 0 ? count : -1;
