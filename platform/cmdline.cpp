@@ -3,19 +3,19 @@
 namespace platform {
 
 namespace {
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-}  // namespace
 
-std::vector<std::string> SplitArgs(std::string_view line) {
-    std::vector<std::string> args;
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Splits the line into `args` and tells where the splitting stood at its end.
+SplitEnd Split(std::string_view line, std::vector<std::string>& args) {
+    SplitEnd state;
     size_t i = 0;
-    const size_t n = line.size();
     // A NUL ends the text, as it would for a C string.
     const size_t nul = line.find('\0');
-    const size_t end = nul == std::string_view::npos ? n : nul;
+    const size_t end = nul == std::string_view::npos ? line.size() : nul;
 
     while (i < end && IsBlank(line[i])) ++i;
-    if (i >= end) return args;
+    if (i >= end) return state;
 
     // The program: quotes toggle, backslashes are literal.
     {
@@ -33,7 +33,12 @@ std::vector<std::string> SplitArgs(std::string_view line) {
             ++i;
         }
         args.push_back(std::move(word));
+        if (i >= end) {
+            state.inQuotes = inQuotes;
+            return state;
+        }
     }
+    state.inProgram = false;
 
     bool inQuotes = false;
     for (;;) {
@@ -65,14 +70,27 @@ std::vector<std::string> SplitArgs(std::string_view line) {
         }
         args.push_back(std::move(word));
     }
+    state.inQuotes = inQuotes;
+    return state;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitArgs(std::string_view line) {
+    std::vector<std::string> args;
+    Split(line, args);
     return args;
 }
 
-std::string QuoteArg(std::string_view arg) {
-    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string_view::npos) return std::string(arg);
-    std::string out = "\"";
+SplitEnd SplitArgsEnd(std::string_view line) {
+    std::vector<std::string> args;
+    return Split(line, args);
+}
+
+std::string EscapeInQuotes(std::string_view text, bool quoteFollows) {
+    std::string out;
     size_t slashes = 0;
-    for (char c : arg) {
+    for (char c : text) {
         if (c == '\\') {
             ++slashes;
             continue;
@@ -85,9 +103,13 @@ std::string QuoteArg(std::string_view arg) {
         slashes = 0;
         out.push_back(c);
     }
-    out.append(slashes * 2, '\\');
-    out.push_back('"');
+    out.append(quoteFollows ? slashes * 2 : slashes, '\\');
     return out;
+}
+
+std::string QuoteArg(std::string_view arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string_view::npos) return std::string(arg);
+    return "\"" + EscapeInQuotes(arg, true) + "\"";
 }
 
 }  // namespace platform

@@ -23,4 +23,16 @@ std::vector<std::string> SplitArgs(std::string_view commandLine);
 // Quotes one argument (not the program) so that SplitArgs gives it back unchanged.
 std::string QuoteArg(std::string_view arg);
 
+// Where SplitArgs stands at the end of a partial command line, for text to be appended to it.
+struct SplitEnd {
+    bool inProgram = true;  // the text ends before or inside the program word
+    bool inQuotes = false;  // a quoted part is open at the end
+};
+SplitEnd SplitArgsEnd(std::string_view commandLine);
+
+// Text for inside a quoted part of a later word, read back unchanged by SplitArgs: each quote is
+// escaped and the backslashes before it doubled; trailing backslashes are doubled only when a
+// quote follows the text in the line (quoteFollows).
+std::string EscapeInQuotes(std::string_view text, bool quoteFollows);
+
 }  // namespace platform

@@ -325,6 +325,8 @@ int QueueItemsInUse() { return g_itemsInUse.load(); }
 
 QueueItem* QueueCloneItem(const QueueItem* item, const char* newPath) {
     if (!item) return nullptr;
+    // The copy reads the item's link words, which other threads change under the queue lock.
+    std::lock_guard<platform::RecursiveMutex> lock(GetQueueHead().mutex);
     auto* clone = new (std::nothrow) QueueItem(*item);
     if (!clone) return nullptr;
     // The copy took the original's pointers; give it copies of its own and drop the job's data.

@@ -285,7 +285,7 @@ int QueueItemsInUse();
 
 // A new item holding a deep copy of every field (texts, stream and segment lists); the new path
 // replaces the source when given. The copy is unlinked and owns no job data: no work block, no
-// audio task, no run statistics, transient flags clear. Null for null.
+// audio task, no run statistics, transient flags clear. Null for null. Copies under the queue lock.
 QueueItem* QueueCloneItem(const QueueItem* item, const char* newPath);
 // Releases the item's job data (the release hook), frees every text, list and the work block and
 // the item itself, and uncounts it. A linked item is unlinked first. Refused (-1) for an item

@@ -20,6 +20,7 @@
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/cpath.h"
 #include "engine/queue/queue.h"
+#include "platform/cmdline.h"
 #include "platform/numtext.h"
 
 namespace {
@@ -79,10 +80,11 @@ std::string StampOf(time_t t) {
     return b;
 }
 
-// The last-write time of the file, when it can be opened for reading.
+// The last-write time of the file, when it can be opened for reading. A named pipe or device
+// must not block the caller until a writer appears.
 bool FileWriteTime(const char* path, time_t* out) {
     if (Empty(path)) return false;
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return false;
     struct stat st {};
     bool ok = fstat(fd, &st) == 0;
@@ -164,84 +166,11 @@ std::string SourceFileNameOf(const char* src) {
     return r;
 }
 
-// The splitter's state at the end of a partial command line.
-struct QuoteState {
-    bool programWord;  // still in (or before) the program word
-    bool inQuotes;
-};
-
-bool Blank(char c) { return c == ' ' || c == '\t'; }
-
-// Follows the rules of platform::SplitArgs up to the end of the text.
-QuoteState ScanQuotes(const std::string& line) {
-    size_t i = 0;
-    const size_t n = line.size();
-    while (i < n && Blank(line[i])) ++i;
-    if (i >= n) return {true, false};
-    bool q = false;
-    while (i < n) {
-        const char c = line[i];
-        if (c == '"') {
-            q = !q;
-            ++i;
-            continue;
-        }
-        if (!q && Blank(c)) break;
-        ++i;
-    }
-    if (i >= n) return {true, q};
-    q = false;
-    while (i < n) {
-        if (!q && Blank(line[i])) {
-            ++i;
-            continue;
-        }
-        size_t slashes = 0;
-        while (i < n && line[i] == '\\') {
-            ++slashes;
-            ++i;
-        }
-        if (i < n && line[i] == '"') {
-            if (slashes % 2 == 0) {
-                if (q && i + 1 < n && line[i + 1] == '"') {
-                    i += 2;  // "" inside quotes: a literal quote, still quoted
-                    continue;
-                }
-                q = !q;
-            }
-            ++i;
-            continue;
-        }
-        if (i < n) ++i;
-    }
-    return {false, q};
-}
-
-// The text for inside an open quote of a later word: quotes escaped, the backslashes before them
-// doubled, and trailing backslashes doubled when a quote follows.
-std::string EscapeInQuotes(const std::string& v, char next) {
-    std::string out;
-    size_t slashes = 0;
-    for (char c : v) {
-        if (c == '\\') {
-            ++slashes;
-            continue;
-        }
-        if (c == '"') {
-            out.append(slashes * 2 + 1, '\\');
-        } else {
-            out.append(slashes, '\\');
-        }
-        slashes = 0;
-        out += c;
-    }
-    out.append(next == '"' ? slashes * 2 : slashes, '\\');
-    return out;
-}
-
+// The value written so that the command-line splitter gives it back unchanged at the end of
+// `before`, with `next` following it in the line.
 std::string QuoteValue(const std::string& v, const std::string& before, char next, bool forceQuotes) {
-    const QuoteState st = ScanQuotes(before);
-    if (st.programWord) {
+    const platform::SplitEnd st = platform::SplitArgsEnd(before);
+    if (st.inProgram) {
         // In the program word quotes only group and backslashes are plain: a quote cannot be kept.
         std::string plain;
         for (char c : v) {
@@ -250,10 +179,10 @@ std::string QuoteValue(const std::string& v, const std::string& before, char nex
         const bool needQuotes = !st.inQuotes && (forceQuotes || plain.find_first_of(" \t") != std::string::npos);
         return needQuotes ? "\"" + plain + "\"" : plain;
     }
-    if (st.inQuotes) return EscapeInQuotes(v, next);
+    if (st.inQuotes) return platform::EscapeInQuotes(v, next == '"');
     const bool endsInSlash = !v.empty() && v.back() == '\\';
     if (forceQuotes || v.find_first_of(" \t\"") != std::string::npos || (next == '"' && endsInSlash))
-        return "\"" + EscapeInQuotes(v, '"') + "\"";
+        return "\"" + platform::EscapeInQuotes(v, true) + "\"";
     return v;
 }
 
@@ -432,6 +361,8 @@ std::string Expand(AudioTask* task, const char* templ, QueueItem* item, ValueMod
                 for (char& ch : v) {
                     if (ch == '/') ch = '_';
                 }
+                // A tag of "." or ".." would make a folder step of the name.
+                if (v == "." || v == "..") v.assign(v.size(), '_');
             }
             out += v;
         }
@@ -481,6 +412,15 @@ std::string WithSuffix(const std::string& path, int n) {
     std::string stem = path.substr(0, path.size() - (ext.empty() ? 0 : ext.size() + 1));
     stem += "_" + std::to_string(n);
     return ext.empty() ? stem : stem + "." + ext;
+}
+
+// True when the output path names the source: the same text (case-insensitive, as a file system
+// that ignores case would see it), or the same existing file reached by another path.
+bool IsSourceFile(const std::string& out, const std::string& src) {
+    if (strcasecmp(out.c_str(), src.c_str()) == 0) return true;
+    struct stat a {}, b {};
+    return !src.empty() && stat(out.c_str(), &a) == 0 && stat(src.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }
 
 struct DepthGuard {
@@ -585,7 +525,7 @@ std::string OutputPathOf(QueueItem* item, AudioTask* task) {
     if (!urlFolder) result = CutFileName(result, maxLen > 0 ? static_cast<size_t>(maxLen) : 0);
 
     // Never the source itself: "_1" before the extension, then the first of _2 ... that is free.
-    if (strcasecmp(result.c_str(), src.c_str()) == 0) {
+    if (IsSourceFile(result, src)) {
         const std::string base = result;
         result = WithSuffix(base, 1);
         for (int n = 2; n <= 99999 && FileExist(result.c_str()); ++n) result = WithSuffix(base, n);

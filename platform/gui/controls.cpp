@@ -137,6 +137,14 @@ Window* InputTarget(HWND h) {
     return w && CanTakeInput(*w) ? w : nullptr;
 }
 
+// A user action focuses its control first. The old focus hears WM_KILLFOCUS and its handler may
+// destroy, hide or disable the target, so the target is looked up again: null when the action
+// no longer applies.
+Window* FocusForInput(HWND h) {
+    SetFocus(h);
+    return InputTarget(h);
+}
+
 void ClearRadioGroup(Window& button) {
     if (!button.parent) return;
     auto& sib = button.parent->children;
@@ -442,17 +450,17 @@ bool UserClick(HWND h) {
     if (!w) return false;
     switch (KindOf(*w)) {
     case ControlKind::Button: {
-        auto* m = ModelOf<ButtonModel>(w);
-        DWORD type = w->style & BS_TYPEMASK;
+        const DWORD type = w->style & BS_TYPEMASK;
         if (type == BS_GROUPBOX) return false;
+        if (!(w = FocusForInput(h))) return false;
+        auto* m = ModelOf<ButtonModel>(w);
         if (type == BS_AUTOCHECKBOX) m->check = m->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
         else if (type == BS_AUTO3STATE) m->check = (m->check + 1) % 3;
         else if (type == BS_AUTORADIOBUTTON) {
             m->check = BST_CHECKED;
             ClearRadioGroup(*w);
         }
-        SetFocus(h);
-        if (IsWindow(h)) NotifyParent(*w, BN_CLICKED);
+        NotifyParent(*w, BN_CLICKED);
         return true;
     }
     case ControlKind::Static:
@@ -461,7 +469,7 @@ bool UserClick(HWND h) {
     case ControlKind::Edit:
     case ControlKind::ComboBox:
     case ControlKind::ListBox:
-    case ControlKind::Trackbar: SetFocus(h); return true;
+    case ControlKind::Trackbar: return FocusForInput(h) != nullptr;
     default: return true;
     }
 }
@@ -471,7 +479,7 @@ bool UserReplaceText(HWND h, const std::string& text) {
     if (!w) return false;
     if (KindOf(*w) == ControlKind::Edit) {
         if (w->style & ES_READONLY) return false;
-        SetFocus(h);
+        if (!(w = FocusForInput(h))) return false;
         if (text == w->text) return true;
         w->text = text;
         auto* m = ModelOf<EditModel>(w);
@@ -480,8 +488,8 @@ bool UserReplaceText(HWND h, const std::string& text) {
         return true;
     }
     if (KindOf(*w) == ControlKind::ComboBox && !ListOnly(*w)) {
+        if (!(w = FocusForInput(h))) return false;
         auto* m = ModelOf<ComboModel>(w);
-        SetFocus(h);
         if (text == m->edit) return true;
         m->edit = text;
         m->index = -1;
@@ -498,7 +506,7 @@ bool UserTypeText(HWND h, const std::string& text) {
     const bool edit = KindOf(*w) == ControlKind::Edit && !(w->style & ES_READONLY);
     const bool combo = KindOf(*w) == ControlKind::ComboBox && !ListOnly(*w);
     if (!edit && !combo) return false;
-    SetFocus(h);
+    if (!FocusForInput(h)) return false;
     for (const std::string& ch : Characters(text)) {
         w = InputTarget(h);
         if (!w) return false;
@@ -519,10 +527,10 @@ bool UserTypeText(HWND h, const std::string& text) {
 }
 
 bool UserPickCombo(HWND h, int index) {
-    Window* w = InputTarget(h);
+    if (!ModelOf<ComboModel>(InputTarget(h))) return false;
+    Window* w = FocusForInput(h);
     auto* m = ModelOf<ComboModel>(w);
     if (!m || index < 0 || index >= static_cast<int>(m->items.size())) return false;
-    SetFocus(h);
     m->index = index;
     m->edit = m->items[static_cast<size_t>(index)];  // the text is set before the parent hears of it
     NotifyParent(*w, CBN_SELCHANGE);
@@ -530,10 +538,10 @@ bool UserPickCombo(HWND h, int index) {
 }
 
 bool UserPickList(HWND h, int index, unsigned mods) {
-    Window* w = InputTarget(h);
+    if (!ModelOf<ListModel>(InputTarget(h))) return false;
+    Window* w = FocusForInput(h);
     auto* m = ModelOf<ListModel>(w);
     if (!m || index < 0 || index >= static_cast<int>(m->items.size())) return false;
-    SetFocus(h);
     const size_t i = static_cast<size_t>(index);
     if (w->style & LBS_EXTENDEDSEL) {
         if (mods & kShift) {
@@ -559,10 +567,10 @@ bool UserPickList(HWND h, int index, unsigned mods) {
 }
 
 bool UserDragTrack(HWND h, const std::vector<int>& positions) {
-    Window* w = InputTarget(h);
+    if (!ModelOf<TrackModel>(InputTarget(h))) return false;
+    Window* w = FocusForInput(h);
     auto* m = ModelOf<TrackModel>(w);
     if (!m) return false;
-    SetFocus(h);
     for (int p : positions) {
         if (!(m = ModelOf<TrackModel>(Raw(h)))) return false;
         m->pos = ClampTo(p, m->min, m->max);
@@ -575,7 +583,11 @@ bool UserDragTrack(HWND h, const std::vector<int>& positions) {
 }
 
 bool UserKeyTrack(HWND h, UINT vk) {
-    Window* w = InputTarget(h);
+    if (!ModelOf<TrackModel>(InputTarget(h))) return false;
+    if (vk != VK_LEFT && vk != VK_UP && vk != VK_RIGHT && vk != VK_DOWN && vk != VK_PRIOR && vk != VK_NEXT &&
+        vk != VK_HOME && vk != VK_END)
+        return false;
+    Window* w = FocusForInput(h);
     auto* m = ModelOf<TrackModel>(w);
     if (!m) return false;
     UINT code;
@@ -591,7 +603,6 @@ bool UserKeyTrack(HWND h, UINT vk) {
     case VK_END: code = TB_BOTTOM; pos = m->max; break;
     default: return false;
     }
-    SetFocus(h);
     m->pos = ClampTo(pos, m->min, m->max);
     SendScroll(*w, code, m->pos);
     if (IsWindow(h)) SendScroll(*w, TB_ENDTRACK, 0);  // the key's release

@@ -243,14 +243,15 @@ HWND CreateWindowInternal(DWORD exStyle, const std::shared_ptr<const WindowClass
     w->exStyle = exStyle;
     w->instance = instance;
     w->text = windowName ? windowName : "";
+    // A window being destroyed takes no new children or owned windows: they would outlive it.
     if (style & WS_CHILD) {
         w->parent = Raw(parent);
-        if (!w->parent) return nullptr;
+        if (!w->parent || w->parent->destroying) return nullptr;
         w->ctrlId = static_cast<intptr_t>(reinterpret_cast<uintptr_t>(menu));
     } else {
         if (parent) {
             Window* o = Raw(parent);
-            if (!o) return nullptr;
+            if (!o || RootOf(o)->destroying) return nullptr;
             w->owner = RootOf(o);
         }
         w->menu = menu;
@@ -408,7 +409,7 @@ void Shutdown() {
     s.focus = s.active = nullptr;
     s.boxResponder = nullptr;
     s.idleHook = nullptr;
-    s.resources = nullptr;
+    SetResourceProvider(nullptr);  // under the provider lock: other threads may read it
     s.options = InitOptions{};
     SetClock(nullptr);
 }
@@ -508,15 +509,18 @@ BOOL DestroyWindow(HWND hwnd) {
         WindowPtr& p = *it;
         CallProc(p, WM_NCDESTROY, 0, 0);
         Detach(p.get());
-        p->alive = false;
+        {
+            // Other threads read alive under the lock (IsWindow, PostMessageA).
+            std::lock_guard lk(s.lock);
+            p->alive = false;
+            s.windows.erase(reinterpret_cast<uintptr_t>(p->handle));
+        }
         p->ended = true;
         for (auto t = s.timers.begin(); t != s.timers.end();) {
             if (t->first.first == reinterpret_cast<uintptr_t>(p->handle)) t = s.timers.erase(t);
             else ++t;
         }
         s.paint.erase(reinterpret_cast<uintptr_t>(p->handle));
-        std::lock_guard lk(s.lock);
-        s.windows.erase(reinterpret_cast<uintptr_t>(p->handle));
     }
     for (auto& p : order) {
         p->children.clear();

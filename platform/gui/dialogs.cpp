@@ -113,6 +113,7 @@ LRESULT DialogClassProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     WindowPtr w = Lookup(h);
     if (!w) return 0;
     DLGPROC proc = w->dlgProc;
+    w->msgResult = 0;  // a handled message answers what its own handling stored, never an older value
     INT_PTR handled = proc ? proc(h, msg, wp, lp) : 0;
     if (handled) {
         // These answer with the procedure's own value; the rest with DWLP_MSGRESULT.

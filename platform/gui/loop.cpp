@@ -122,14 +122,24 @@ bool TakeReady(MSG* msg, bool remove) {
     return false;
 }
 
-// What an idle modal loop does without a driver (no display): a dialog with a timer is left to
-// count down; one without is closed, and ended if closing does not end it.
+// Whether a timer of the window or of one of its descendants is running.
+bool HasOwnTimer(const Window* dialog) {
+    for (const auto& [key, t] : S().timers) {
+        for (const Window* p = Raw(t.hwnd); p; p = p->parent)
+            if (p == dialog) return true;
+    }
+    return false;
+}
+
+// What an idle modal loop does without a driver (no display): a dialog with a timer of its own
+// is left to count down; one without is closed (other windows' timers, such as a main window's
+// periodic one, do not keep it open), and ended if closing does not end it.
 bool DefaultIdle() {
     State& s = S();
-    if (s.modalStack.empty() || !s.timers.empty()) return false;
+    if (s.modalStack.empty()) return false;
     HWND top = s.modalStack.back();
     WindowPtr w = Lookup(top);
-    if (!w || w->ended) return false;
+    if (!w || w->ended || HasOwnTimer(w.get())) return false;
     std::fprintf(stderr, "no display: closing dialog %d\n", w->templateId);
     SendMessageA(top, WM_CLOSE, 0, 0);
     if (w->alive && !w->ended) EndDialog(top, 0);

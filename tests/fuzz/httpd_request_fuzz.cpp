@@ -95,7 +95,8 @@ void Exchange(State* st, const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static State* st = new State();
+    static State state;  // destroyed at exit, which removes its web root
+    State* st = &state;
     WebServer* s = &st->server;
     WebConnection* c = &st->connection;
     if (size >= static_cast<size_t>(kWebRequestBufferSize)) return 0;

@@ -98,6 +98,7 @@ struct ToolCase {
     uint32_t channels;
     uint32_t expectRate;
     bool checkTitle;        // the tool writes the title tag, and it comes back whole
+    bool readsToEnd = true; // the tool can be told to ignore the header's data size
 };
 
 void PrintTo(const ToolCase& c, std::ostream* os) { *os << c.what; }
@@ -119,12 +120,12 @@ const std::vector<ToolCase>& Cases() {
         {"wavpack", "WavPack", "wavpack", nullptr, {{"audioenc.wavpack.best", "true"}}, 44100, 2, 44100, false},
         {"wavpack hybrid", "WavPack", "wavpack", nullptr,
          {{"audioenc.wavpack.hybrid", "true"}, {"audioenc.wavpack.correction", "true"}}, 44100, 2, 44100, false},
-        {"speexenc quality", "Speex", "speexenc", nullptr, {}, 32000, 1, 32000, false},
+        {"speexenc quality", "Speex", "speexenc", nullptr, {}, 32000, 1, 32000, false, false},
         {"speexenc bitrate wideband", "Speex", "speexenc", nullptr,
          {{"audioenc.speex.mode", "Bitrate"}, {"audioenc.speex.bandwidth", "Wideband"}, {"audioenc.speex.vad", "true"},
           {"audioenc.speex.dtx", "true"}},
-         16000, 1, 16000, false},
-        {"mpcenc", "MusePack", "mpcenc", nullptr, {}, 44100, 2, 44100, false},
+         16000, 1, 16000, false, false},
+        {"mpcenc", "MusePack", "mpcenc", nullptr, {}, 44100, 2, 44100, false, false},
         {"ffmpeg MP3", "FFmpeg", "ffmpeg", "libmp3lame", {{"overall.audio.format", "MP3"}}, 44100, 2, 44100, true},
         {"ffmpeg Vorbis", "FFmpeg", "ffmpeg", "libvorbis", {{"overall.audio.format", "Vorbis"}}, 44100, 2, 44100, false},
         {"ffmpeg LC-AAC", "FFmpeg", "ffmpeg", "aac", {{"overall.audio.format", "LC-AAC"}}, 48000, 2, 48000, true},
@@ -209,8 +210,11 @@ TEST_P(CodecsToolsTest, EncodesTwoSecondsThroughAPipe) {
     ASSERT_TRUE(tool.Start(line.c_str()));
     const std::string pcm = SinePcm(c.rate, c.channels);
     if (!(enc.flags & kEncoderRawPcm)) {
+        // The header's data size falls short of the stream, as an unknown length does for a
+        // stream past 2 GiB or an estimated one for a longer source: a tool that stops at the
+        // size loses the rest. Tools that cannot ignore it get the unknown-length header.
         WaveHeader h;
-        InitWaveHeader(&h, c.rate, c.channels, 16, -1);  // the length is not known in advance
+        InitWaveHeader(&h, c.rate, c.channels, 16, c.readsToEnd ? static_cast<int64_t>(pcm.size() / 2) : -1);
         ASSERT_EQ(tool.Write(&h, sizeof h), static_cast<int>(sizeof h));
     }
     for (size_t at = 0; at < pcm.size(); at += 32768) {

@@ -113,4 +113,34 @@ TEST(QueueThreadsTest, AppendRemoveWalkAndClaim) {
     EXPECT_EQ(QueueItemsInUse(), baseline);
 }
 
+// Cloning a queued item while other threads link and unlink items beside it: the copy is taken
+// under the queue lock, so it never reads a link word that another thread is writing.
+TEST(QueueThreadsTest, CloneWhileNeighboursChange) {
+    QueueClear();
+    const int baseline = QueueItemsInUse();
+    QueueItem* original = QueueNewItem("/t/template.cue");
+    SetStringField(&original->alias, "template");
+    ASSERT_EQ(QueueAppend(original), 0);
+
+    std::atomic<bool> cloning{true};
+    std::thread changer([&cloning] {
+        for (int round = 0; round < 20000 && (cloning.load() || round < 100); ++round) {
+            QueueItem* item = QueueNewItem("/t/after.mp3");
+            QueueAppend(item);  // linked right after the original
+            QueueFreeItem(item);
+        }
+    });
+    int sound = 0;
+    for (int i = 0; i < 2000; ++i) {
+        QueueItem* clone = QueueCloneItem(original, "/t/track.mp3");
+        if (clone && !clone->next && clone->alias && std::string(clone->alias) == "template") ++sound;
+        QueueFreeItem(clone);
+    }
+    cloning = false;
+    changer.join();
+    EXPECT_EQ(sound, 2000);
+    EXPECT_EQ(QueueClear(), 0);
+    EXPECT_EQ(QueueItemsInUse(), baseline);
+}
+
 }  // namespace

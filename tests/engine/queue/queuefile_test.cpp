@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -229,6 +230,44 @@ TEST_F(QueueFileTest, ElementsAsWritten) {
     EXPECT_EQ(text.find("<state>"), std::string::npos);  // zero integers are left out
 }
 
+// The file format itself: a hand-written file with every element loads into the right fields
+// and saves back element for element, names, order and nesting alike.
+TEST_F(QueueFileTest, FullFileLoadsAndSavesAsWritten) {
+    const std::string original = sqtest::ReadFile(kData + "full.xml");
+    ASSERT_EQ(LoadQueueFile((kData + "full.xml").c_str()), 2);
+    const QueueItem* item = QueueGetItem(0);
+    ASSERT_NE(item, nullptr);
+    EXPECT_STREQ(item->file, "/music/Été & co/01 <live>.mkv");
+    EXPECT_EQ(item->flags.load(), 0x80800406u);
+    EXPECT_EQ(item->state.load(), static_cast<uint32_t>(kItemError));
+    EXPECT_EQ(item->group, -2);
+    EXPECT_EQ(item->vid, 0xFFFF);
+    EXPECT_EQ(item->aid, 189);
+    EXPECT_EQ(item->errorCode.load(), 17);
+    EXPECT_EQ(item->containerOverhead, 2);
+    ASSERT_NE(item->audio, nullptr);
+    ASSERT_NE(item->audio->next, nullptr);
+    EXPECT_EQ(item->audio->bitrateMode, 2u);
+    EXPECT_STREQ(item->audio->next->codec, "AC-3");
+    EXPECT_EQ(item->audio->next->samplebits, 24u);
+    ASSERT_NE(item->video, nullptr);
+    EXPECT_EQ(item->video->scanMode, static_cast<uint32_t>('t'));
+    EXPECT_EQ(item->video->darDen, 9u);
+    EXPECT_EQ(item->tagYear, 1999u);
+    EXPECT_EQ(item->tagTrack, 7u);
+    EXPECT_EQ(item->track, 3);
+    EXPECT_EQ(item->targetRatio, 0.5f);
+    EXPECT_EQ(item->cropHeight, 1072u);
+    EXPECT_EQ(QueueGetItem(1)->state.load(), static_cast<uint32_t>(kItemDone));
+
+    const std::string path = dir_.file("queue.xml");
+    ASSERT_EQ(SaveQueueFile(path.c_str()), 2);
+    // The writer does not indent: compare without the blanks between elements.
+    const std::regex between(">\\s+<");
+    EXPECT_EQ(std::regex_replace(sqtest::ReadFile(path), between, "><"),
+              std::regex_replace(original, between, "><"));
+}
+
 TEST_F(QueueFileTest, CharactersXmlCannotHoldAreDroppedNotTheFile) {
     QueueItem* item = QueueNewItem("/m/bell\x07name.mp3");
     SetStringField(&item->alias, "bad \x01\x1f utf8 \xff\xfe end");
@@ -333,6 +372,22 @@ TEST_F(QueueFileTest, DamagedFileIsReportedAndKept) {
     EXPECT_FALSE(std::filesystem::exists(path + ".damaged"));
     QueueClear();
     EXPECT_EQ(LoadQueueFile(path.c_str()), 1);
+}
+
+TEST_F(QueueFileTest, DamagedFileThatCannotGoAsideIsNotOverwrittenLater) {
+    const std::string original = sqtest::ReadFile(kData + "damaged.xml");
+    const std::string path = dir_.write("queue.xml", original);
+    ASSERT_EQ(LoadQueueFile(path.c_str()), kQueueFileDamaged);
+    Append(QueueNewItem("/m/new.mp3"));
+    // A folder with something in it where the damaged file would go: the move fails.
+    std::filesystem::create_directories(path + ".damaged/x");
+    EXPECT_EQ(SaveQueueFile(path.c_str()), -1);
+    EXPECT_EQ(sqtest::ReadFile(path), original);
+    EXPECT_EQ(SaveQueueFile(path.c_str()), -1);  // still kept, not written over
+    EXPECT_EQ(sqtest::ReadFile(path), original);
+    std::filesystem::remove_all(path + ".damaged");
+    EXPECT_EQ(SaveQueueFile(path.c_str()), 1);
+    EXPECT_EQ(sqtest::ReadFile(path + ".damaged"), original);
 }
 
 TEST_F(QueueFileTest, FailedSaveIsReported) {

@@ -1,17 +1,20 @@
 // Task variables, output names and temporary names, on the shipped preference definitions.
 #include "engine/queue/taskvars.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -263,6 +266,19 @@ TEST_F(TaskVarsTest, FileTimes) {
     EXPECT_EQ(GetTaskVariable(&it.q, nullptr, "FileTimeCreation"), "20210304050600");
     TestItem missing(dir.file("gone.wav").c_str());
     EXPECT_EQ(GetTaskVariable(&missing.q, nullptr, "FileTimeModified"), "");
+
+    // A named pipe with no writer answers at once instead of waiting for one.
+    const std::string fifo = dir.file("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    TestItem piped(fifo.c_str());
+    auto stamp = std::async(std::launch::async, [&] { return GetTaskVariable(&piped.q, nullptr, "FileTimeModified"); });
+    if (stamp.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // releases the waiting reader
+        stamp.wait();
+        if (fd >= 0) close(fd);
+        FAIL() << "opening a named pipe waited for a writer";
+    }
+    EXPECT_EQ(stamp.get().size(), 14u);
 }
 
 TEST_F(TaskVarsTest, UserInputAsksTheInterfaceOnce) {
@@ -332,6 +348,21 @@ TEST_F(TaskVarsTest, OutputNames) {
              TestItem::Set(&it.q.file, (d + "A B.FLAC").c_str());
          },
          [](auto& d) { return d + "A B_1.flac"; }},
+        {"source reached through another path",
+         [&](TestItem&, AudioTask& t, auto&, const std::string& d) {
+             static FileExtEncoder flac("flac");
+             t.encoders[0] = &flac;
+             p.SetString("overall.task.destdir", (d + ".//").c_str());
+         },
+         [](auto& d) { return d + ".//a b_1.flac"; }},
+        {"source reached through a linked folder",
+         [&](TestItem&, AudioTask& t, auto&, const std::string& d) {
+             static FileExtEncoder flac("flac");
+             t.encoders[0] = &flac;
+             fs::create_directory_symlink(d, d + "link");
+             p.SetString("overall.task.destdir", (d + "link").c_str());
+         },
+         [](auto& d) { return d + "link/a b_1.flac"; }},
         {"missing output folder without separator",
          [&](auto&, auto&, auto&, auto&) { p.SetString("overall.task.destdir", "/nowhere/missing dir"); },
          [](auto&) { return std::string("/nowhere/missing dir/a b.mp3"); }},
@@ -425,6 +456,14 @@ TEST_F(TaskVarsTest, OutputNames) {
              it.q.track = 2;
          },
          [](auto& d) { return d + "AC_DC/T.mp3"; }},
+        {"a tag of \"..\" makes no folder step",
+         [&](TestItem& it, auto&, auto&, auto&) {
+             p.SetBool("overall.automation.formatting", true);
+             p.SetString("overall.automation.fileNameFormat", "$(Artist)/$(Title)");
+             TestItem::Set(&it.q.tagArtist, "..");
+             TestItem::Set(&it.q.tagTitle, ".");
+         },
+         [](auto& d) { return d + "__/_.mp3"; }},
         {"pattern needs a title the item lacks",
          [&](auto&, auto&, auto&, auto&) {
              p.SetBool("overall.automation.formatting", true);
@@ -527,6 +566,8 @@ TEST_F(TaskVarsTest, CommandLineValuesSplitBackWhole) {
         {"t", "x --out=$(DestFile)", {"x", "--out=" + dest}},
         {"AC\\DC\\", "lame --tt \"$(Title)\" -", {"lame", "--tt", "AC\\DC\\", "-"}},
         {"two words", "lame --tt $(Title) -", {"lame", "--tt", "two words", "-"}},
+        {"my \"tool\"", "$(Title) -x", {"my tool", "-x"}},  // the program word keeps no quote
+        {"a\\", "x \"$(Title) b\"", {"x", "a\\ b"}},
         {"a\\", "x \"T=$(Title)\" y", {"x", "T=a\\", "y"}},
         {"$(Album)", "x \"$(Title)\"", {"x", "$(Album)"}},
         {"ünï & ;|`", "x -T \"TITLE=$(Title)\"", {"x", "-T", "TITLE=ünï & ;|`"}},

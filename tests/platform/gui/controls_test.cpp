@@ -259,3 +259,54 @@ TEST_F(Controls, ProgressClampsToItsRange) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace gui;
+using sqtest::Ctl;
+using sqtest::Dlg;
+
+class FocusLoss : public sqtest::GuiTest {};
+
+// A user action focuses its control first; when the old focus's WM_KILLFOCUS handler closes the
+// dialog, the action no longer applies: nothing changes, nobody is told, nothing is touched.
+TEST_F(FocusLoss, ActionOnAControlClosedByTheOldFocusDoesNothing) {
+    struct Case {
+        const char* name;
+        int id;
+        std::function<bool(gui::testing::Driver&, HWND)> act;
+    };
+    const Case cases[] = {
+        {"click", 1, [](auto& t, HWND c) { return t.Click(c); }},
+        {"paste", 2, [](auto& t, HWND c) { return t.SetTextAsUser(c, "x"); }},
+        {"type", 2, [](auto& t, HWND c) { return t.TypeKeys(c, "x"); }},
+        {"pick a combo entry", 3, [](auto& t, HWND c) { return t.PickCombo(c, 0); }},
+        {"type into a combo", 4, [](auto& t, HWND c) { return t.TypeCombo(c, "x"); }},
+        {"pick a list entry", 5, [](auto& t, HWND c) { return t.PickList(c, 0); }},
+        {"drag a trackbar", 6, [](auto& t, HWND c) { return t.DragTrack(c, {5}); }},
+        {"key on a trackbar", 6, [](auto& t, HWND c) { return t.KeyTrack(c, VK_END); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        HWND d = OpenDialog(Dlg(120, WS_POPUP | WS_VISIBLE,
+                                {Ctl(1, kButtonClass, BS_AUTOCHECKBOX), Ctl(2, kEditClass), Ctl(3, kComboBoxClass, CBS_DROPDOWNLIST),
+                                 Ctl(4, kComboBoxClass, CBS_DROPDOWN), Ctl(5, kListBoxClass, LBS_NOTIFY), Ctl(6, kTrackbarClass)}));
+        SendDlgItemMessageA(d, 3, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("a"));
+        SendDlgItemMessageA(d, 5, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("a"));
+        HWND other = MakeWindow();
+        SetFocus(other);
+        log.handler = [&](HWND h, UINT msg, WPARAM, LPARAM, bool&) -> INT_PTR {
+            if (h == other && msg == WM_KILLFOCUS) DestroyWindow(d);
+            return 0;
+        };
+        log.Clear();
+        EXPECT_FALSE(c.act(drv, GetDlgItem(d, c.id)));
+        EXPECT_FALSE(IsWindow(d));
+        EXPECT_EQ(log.Commands(), Commands{});
+        EXPECT_TRUE(log.Scrolls().empty());
+        log.handler = nullptr;
+        DestroyWindow(other);
+    }
+}
+
+}  // namespace

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -97,6 +99,24 @@ inline gui::DialogTemplate Dlg(int id, gui::DWORD style, std::vector<gui::Contro
     return t;
 }
 
+// A thread of the test that calls into the layer; it knows when its work is done.
+class Worker {
+public:
+    explicit Worker(std::function<void()> fn) : thread_([this, fn = std::move(fn)] {
+        fn();
+        done_ = true;
+    }) {}
+    ~Worker() {
+        if (thread_.joinable()) thread_.join();
+    }
+    bool Done() const { return done_.load(); }
+    void Join() { thread_.join(); }
+
+private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
 class GuiTest : public ::testing::Test {
 protected:
     GuiTest() { g_log = &log; }
@@ -129,6 +149,17 @@ protected:
         if (!registered || !gui::GetClassInfoA(nullptr, "RecordingWindow", nullptr)) registered = gui::RegisterClassA(&wc) != 0;
         return gui::CreateWindowExA(0, "RecordingWindow", "w", style, 10, 10, 300, 200, parent,
                                     reinterpret_cast<gui::HMENU>(static_cast<intptr_t>(id)), nullptr, nullptr);
+    }
+
+    // Serves the worker's calls until it is done. One still running after ms of real time fails
+    // the test, and the layer is shut down, which answers every call it waits for: a fault ends the
+    // test instead of hanging it.
+    void JoinServing(Worker& worker, uint32_t ms = 10000) {
+        if (!drv.PumpUntil([&] { return worker.Done(); }, ms)) {
+            ADD_FAILURE() << "a worker thread did not finish";
+            gui::Shutdown();
+        }
+        worker.Join();
     }
 
     gui::HWND OpenDialog(gui::DialogTemplate t, gui::HWND parent = nullptr) {

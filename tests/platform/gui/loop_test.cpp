@@ -1,7 +1,12 @@
 // The message loop: timers on the virtual clock, posts, WM_QUIT through nested modal loops, modal
 // and modeless dialogs ending, scripted and unscripted message boxes and dialogs.
+#include <thread>
+#include <utility>
+
 #include "gui_fixture.h"
+#include "platform/gui/internal.h"
 #include "platform/msgbox.h"
+#include "platform/sync.h"
 
 namespace {
 
@@ -208,6 +213,28 @@ TEST_F(Loop, LeftAloneCountDownRunsOut) {
     const uint64_t start = drv.Now();
     EXPECT_EQ(RunModal(Dlg(240, WS_POPUP, {}), nullptr), 5);
     EXPECT_EQ(drv.Now() - start, 5000u);
+}
+
+// Without a display nobody answers a modal dialog: one without a timer of its own is closed, even
+// while another window's periodic timer runs.
+TEST_F(Loop, WithoutADriverAnIdleModalDialogIsClosed) {
+    HWND main = MakeWindow();
+    SetTimer(main, 1, 250, nullptr);
+    auto hook = std::exchange(gui::detail::S().idleHook, nullptr);
+    platform::Event finished(true);
+    std::thread guard([&] {  // a fault ends the loop after 5 s instead of hanging the test
+        if (!finished.Wait(5000)) PostMessageA(main, WM_QUIT, 0, 0);
+    });
+    const INT_PTR r = RunModal(Dlg(250, WS_POPUP | WS_CAPTION, {}), main);
+    finished.Set();
+    guard.join();
+    gui::detail::S().idleHook = hook;
+    EXPECT_EQ(r, 0);
+    int closes = 0;
+    for (const auto& m : log.all) closes += m.hwnd != main && m.msg == WM_CLOSE;
+    EXPECT_EQ(closes, 1) << "the dialog was closed by the loop";
+    EXPECT_EQ(drv.TopLevels(), std::vector<HWND>{main});
+    DestroyWindow(main);
 }
 
 TEST_F(Loop, MessageBoxesAreAnsweredByScript) {

@@ -31,18 +31,18 @@ TEST_F(Threads, ManyThreadsSendAndPost) {
     };
     constexpr int kThreads = 8, kSends = 500;
     std::atomic<int> wrong{0};
-    std::vector<std::thread> workers;
+    std::vector<std::unique_ptr<sqtest::Worker>> workers;
     for (int t = 0; t < kThreads; ++t) {
-        workers.emplace_back([&, t] {
+        workers.push_back(std::make_unique<sqtest::Worker>([&, t] {
             for (int i = 0; i < kSends; ++i) {
                 WPARAM v = static_cast<WPARAM>(t * 10000 + i);
                 if (SendMessageA(w, WM_USER, v, 0) != static_cast<LRESULT>(v * 2)) ++wrong;
                 if (i % 10 == 0) PostMessageA(w, WM_USER + 1, 0, 0);
             }
-        });
+        }));
     }
     EXPECT_TRUE(drv.PumpUntil([&] { return sends == kThreads * kSends && posts == kThreads * kSends / 10; }, 60000));
-    for (auto& th : workers) th.join();
+    for (auto& worker : workers) JoinServing(*worker);
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_FALSE(offThread) << "every procedure runs on the UI thread";
     log.all.clear();
@@ -59,17 +59,14 @@ TEST_F(Threads, CallsFromOtherThreadsRunOnTheUiThread) {
     SetFocus(w);
     HWND focusSeenByWorker = w, created = nullptr;
     int fetch = 0;
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
+    sqtest::Worker worker([&] {
         SetWindowTextA(w, "from a worker");
         created = CreateWindowExA(0, kEditClass, "", WS_CHILD, 0, 0, 5, 5, w, nullptr, nullptr, nullptr);
         focusSeenByWorker = GetFocus();
         MSG m;
         fetch = GetMessageA(&m, nullptr, 0, 0);
-        done = true;
     });
-    EXPECT_TRUE(drv.PumpUntil([&] { return done.load(); }, 10000));
-    worker.join();
+    JoinServing(worker);
     EXPECT_EQ(procThread, std::this_thread::get_id());
     EXPECT_EQ(drv.Text(w), "from a worker");
     EXPECT_EQ(GetParent(created), w);
@@ -88,16 +85,17 @@ TEST_F(Threads, UiThreadWaitingForTheMutexServesTheHoldersSends) {
         return 0;
     };
     platform::Event holding(true);
-    std::thread worker([&] {
+    sqtest::Worker worker([&] {
         std::lock_guard lk(mutex);
         holding.Set();
         for (int i = 0; i < 20; ++i) SendMessageA(w, WM_USER, 0, 0);
     });
     ASSERT_TRUE(holding.Wait(10000));
-    EXPECT_TRUE(mutex.lockFor(2000)) << "the UI thread's wait must serve the worker's sends";
+    const bool took = mutex.lockFor(2000);
+    EXPECT_TRUE(took) << "the UI thread's wait must serve the worker's sends";
     EXPECT_EQ(served, 20);
-    mutex.unlock();
-    worker.join();
+    if (took) mutex.unlock();
+    JoinServing(worker);
     DestroyWindow(w);
 }
 
@@ -106,7 +104,7 @@ TEST_F(Threads, PumpingWaitsForPlatformPrimitives) {
     platform::RecursiveMutex plain;
     platform::Event done(true);
     platform::Event holding(true);
-    std::thread worker([&] {
+    sqtest::Worker worker([&] {
         plain.lock();
         holding.Set();
         SendMessageA(w, WM_USER, 0, 0);
@@ -118,7 +116,7 @@ TEST_F(Threads, PumpingWaitsForPlatformPrimitives) {
     EXPECT_TRUE(LockPumping(plain, 2000));
     plain.unlock();
     EXPECT_TRUE(WaitPumping(done, 2000));
-    worker.join();
+    JoinServing(worker);
     EXPECT_FALSE(WaitPumping(20, [] { return false; })) << "a time-out keeps its meaning";
     DestroyWindow(w);
 }
@@ -136,14 +134,12 @@ TEST_F(Threads, TheUiThreadBorrowsTheMutexOnlyFromAThreadItServes) {
         return 0;
     };
     platform::Event holding(true), release(true);
-    std::atomic<bool> finished{false};
-    std::thread worker([&] {
+    sqtest::Worker worker([&] {
         mutex.lock();
         holding.Set();
         SendMessageA(w, WM_USER, 0, 0);
         release.Wait(10000);
         mutex.unlock();
-        finished = true;
     });
     ASSERT_TRUE(holding.Wait(10000));
     ASSERT_TRUE(drv.PumpUntil([&] { return tookInside; }, 10000));
@@ -153,8 +149,7 @@ TEST_F(Threads, TheUiThreadBorrowsTheMutexOnlyFromAThreadItServes) {
     release.Set();
     EXPECT_TRUE(mutex.lockFor(10000));
     mutex.unlock();
-    worker.join();
-    EXPECT_TRUE(finished.load());
+    JoinServing(worker);
     DestroyWindow(w);
 }
 
@@ -173,12 +168,11 @@ TEST_F(Threads, PromptFromAWorkerHoldingTheMutex) {
     };
     drv.OnModal(293, [](gui::testing::Driver& d, HWND h) { d.Click(d.Find(h, IDOK)); });
     std::atomic<INT_PTR> answer{-9};
-    std::thread worker([&] {
+    sqtest::Worker worker([&] {
         std::lock_guard lk(mutex);
         answer = DialogBoxParamA(nullptr, MAKEINTRESOURCEA(293), nullptr, sqtest::RecordingDlgProc, 0);
     });
-    EXPECT_TRUE(drv.PumpUntil([&] { return answer.load() != -9; }, 10000));
-    worker.join();
+    JoinServing(worker);
     EXPECT_EQ(answer.load(), 3);
     EXPECT_TRUE(drv.TopLevels().empty());
 }
@@ -214,22 +208,54 @@ TEST_F(Watchdog, ReportsASendStuckBehindAWaitThatDoesNotPump) {
     HWND w = MakeWindow();
     platform::RecursiveMutex plain;
     platform::Event holding(true);
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
+    sqtest::Worker worker([&] {
         plain.lock();
         holding.Set();
         SendMessageA(w, WM_USER, 0, 0);
         plain.unlock();
-        done = true;
     });
     ASSERT_TRUE(holding.Wait(10000));
     EXPECT_FALSE(plain.lockFor(500)) << "a plain wait on the UI thread cannot get it";
-    EXPECT_TRUE(drv.PumpUntil([&] { return done.load(); }, 10000));
-    worker.join();
+    JoinServing(worker);
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_NE(failures[0].find("the UI thread is running code that does not serve sends"), std::string::npos)
         << failures[0];
     DestroyWindow(w);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace gui;
+
+class Lifetimes : public sqtest::GuiTest {};
+
+// Other threads look windows up while the UI thread destroys them: a handle is either live or
+// dead to them, never half-destroyed, and posts to dead windows are refused or dropped.
+TEST_F(Lifetimes, OtherThreadsSeeWindowsDieCleanly) {
+    std::atomic<HWND> current{nullptr};
+    std::atomic<bool> stop{false};
+    std::atomic<int> looked{0};
+    std::thread worker([&] {
+        while (!stop) {
+            HWND h = current.load();
+            if (IsWindow(h)) PostMessageA(h, WM_USER + 7, 0, 0);
+            ++looked;
+        }
+    });
+    for (int i = 0; i < 300; ++i) {
+        HWND w = MakeWindow();
+        current = w;
+        const int seen = looked.load();
+        while (looked.load() < seen + 2) std::this_thread::yield();
+        DestroyWindow(w);
+    }
+    stop = true;
+    worker.join();
+    log.Clear();
+    drv.Pump();
+    EXPECT_TRUE(log.all.empty()) << "posts to dead windows are dropped";
 }
 
 }  // namespace

@@ -33,6 +33,23 @@ TEST_F(Windows, DestructionTakesChildrenAndOwnedWindowsAlong) {
     DestroyWindow(other);
 }
 
+// A window being destroyed takes no new children or owned windows (they would outlive it).
+TEST_F(Windows, NoNewWindowsUnderAWindowBeingDestroyed) {
+    HWND child = reinterpret_cast<HWND>(1), owned = reinterpret_cast<HWND>(1);
+    HWND a = MakeWindow();
+    log.handler = [&](HWND h, UINT msg, WPARAM, LPARAM, bool&) -> INT_PTR {
+        if (h == a && msg == WM_DESTROY) {
+            child = MakeWindow(WS_CHILD | WS_VISIBLE, a, 9);
+            owned = MakeWindow(WS_POPUP, a);
+        }
+        return 0;
+    };
+    DestroyWindow(a);
+    EXPECT_EQ(child, nullptr);
+    EXPECT_EQ(owned, nullptr);
+    EXPECT_EQ(drv.LiveWindows(), 0u);
+}
+
 TEST_F(Windows, StaleHandlesAnswerZero) {
     HWND w = MakeWindow();
     HWND child = MakeWindow(WS_CHILD, w, 4);
@@ -174,6 +191,32 @@ TEST_F(Windows, ClassesAndWindowData) {
     EXPECT_EQ(RegisterWindowMessageA("TaskbarCreated"), RegisterWindowMessageA("taskbarcreated"));
     EXPECT_GE(RegisterWindowMessageA("TaskbarCreated"), 0xC000u);
     DestroyWindow(w);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace gui;
+using sqtest::Ctl;
+using sqtest::Dlg;
+
+class DialogResults : public sqtest::GuiTest {};
+
+// A dialog procedure answers a handled message through DWLP_MSGRESULT; a value stored for one
+// message (a veto, say) must not become the answer of the next one.
+TEST_F(DialogResults, HandledMessagesAnswerOnlyTheirOwnResult) {
+    log.handler = [](HWND h, UINT msg, WPARAM wp, LPARAM, bool& handled) -> INT_PTR {
+        if (msg != WM_USER) return 0;
+        if (wp) SetWindowLongPtrA(h, DWLP_MSGRESULT, static_cast<LONG_PTR>(wp));
+        handled = true;
+        return TRUE;
+    };
+    HWND d = OpenDialog(Dlg(310, WS_POPUP, {Ctl(1, kEditClass)}));
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(SendMessageA(d, WM_USER, 5, 0), 5);
+    EXPECT_EQ(SendMessageA(d, WM_USER, 0, 0), 0) << "the earlier result is not answered again";
+    DestroyWindow(d);
 }
 
 }  // namespace
