@@ -1,6 +1,23 @@
 #include "platform/sync.h"
 
 namespace platform {
+namespace {
+
+std::atomic<WaitHook> g_waitHook{nullptr};
+std::atomic<std::thread::id> g_waitHookThread{};
+
+// The hook when the calling thread is the one it was installed for; blocking waits go through it.
+WaitHook HookForThisThread() {
+    WaitHook hook = g_waitHook.load(std::memory_order_acquire);
+    return hook && g_waitHookThread.load(std::memory_order_acquire) == std::this_thread::get_id() ? hook : nullptr;
+}
+
+}  // namespace
+
+void SetUiWaitHook(WaitHook hook) {
+    g_waitHookThread.store(hook ? std::this_thread::get_id() : std::thread::id{}, std::memory_order_release);
+    g_waitHook.store(hook, std::memory_order_release);
+}
 
 uint64_t TickCount() {
     using namespace std::chrono;
@@ -10,6 +27,9 @@ uint64_t TickCount() {
 void RecursiveMutex::lock() { lockFor(kInfinite); }
 
 bool RecursiveMutex::lockFor(uint32_t timeoutMs) {
+    if (timeoutMs != 0) {
+        if (WaitHook hook = HookForThisThread()) return hook(timeoutMs, [this] { return lockFor(0); });
+    }
     const auto self = std::this_thread::get_id();
     std::unique_lock lk(m_);
     if (owner_ == self) {
@@ -56,6 +76,9 @@ void Event::Reset() {
 }
 
 bool Event::Wait(uint32_t timeoutMs) {
+    if (timeoutMs != 0) {
+        if (WaitHook hook = HookForThisThread()) return hook(timeoutMs, [this] { return Wait(0); });
+    }
     std::unique_lock lk(m_);
     auto ready = [this] { return signalled_; };
     if (timeoutMs == kInfinite) {

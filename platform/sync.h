@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -16,6 +17,15 @@ namespace platform {
 uint64_t TickCount();
 
 inline constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+
+// The windowing layer's pumping wait. Installed for the UI thread, it replaces every blocking wait
+// of that thread on a RecursiveMutex or an Event: it waits until ready() answers true or timeoutMs
+// (kInfinite: no limit) passes, serving calls sent to the UI thread meanwhile, and answers ready().
+// Without it, a worker that holds a lock and sends to the UI thread would deadlock against a UI
+// thread waiting for that lock.
+using WaitHook = bool (*)(uint32_t timeoutMs, const std::function<bool()>& ready);
+// Installs the hook for the calling thread (null removes it).
+void SetUiWaitHook(WaitHook hook);
 
 // Re-entrant mutex. The owning thread may lock it again; it is released when unlocked as often
 // as it was locked. An unlock from a thread that does not own it is ignored.

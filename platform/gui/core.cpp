@@ -375,6 +375,10 @@ bool Init(const InitOptions& options) {
     g_uiThread.store(std::this_thread::get_id());
     g_running.store(true);
     platform::SetUiThread();
+    // Every wait of the UI thread on a platform lock or event serves sends while it waits.
+    platform::SetUiWaitHook([](uint32_t timeoutMs, const std::function<bool()>& ready) {
+        return WaitPumping(timeoutMs, ready);
+    });
     platform::SetMessageBoxHook([](void* owner, const char* text, const char* caption, unsigned style) {
         return MessageBoxA(static_cast<HWND>(owner), text, caption, style);
     });
@@ -387,6 +391,7 @@ void Shutdown() {
     for (int round = 0; round < 8 && !s.topLevels.empty(); ++round)
         for (Window* w : std::vector<Window*>(s.topLevels)) DestroyWindow(w->handle);
     platform::SetMessageBoxHook(nullptr);
+    platform::SetUiWaitHook(nullptr);
     {
         std::lock_guard lk(s.lock);
         g_running.store(false);

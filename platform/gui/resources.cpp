@@ -187,10 +187,19 @@ bool IsKnownControlClass(HINSTANCE instance, const std::string& className) {
 
 std::string CheckDialogTemplate(const DialogTemplate& t) {
     const std::string where = "dialog " + std::to_string(t.id);
+    // Positions and sizes are 16-bit signed dialog units, so converting them to pixels cannot
+    // overflow (templates may come from plug-ins).
+    auto offRange = [](int x, int y, int w, int h) {
+        for (int v : {x, y, w, h})
+            if (v < -32768 || v > 32767) return true;
+        return false;
+    };
+    if (offRange(t.x, t.y, t.w, t.h)) return where + ": a position or size is out of range";
     std::set<int> seen;
     for (const auto& c : t.controls) {
         const std::string cw = where + ", control " + std::to_string(c.id);
         if (c.id != kAnonymousControlId && (c.id < 0 || c.id > 0xFFFF)) return cw + ": the id is out of range";
+        if (offRange(c.x, c.y, c.w, c.h)) return cw + ": a position or size is out of range";
         if (c.className.empty()) return cw + ": no class";
         if (c.id != kAnonymousControlId && !seen.insert(c.id).second) return cw + ": the id is used twice";
         const std::string cls = detail::Lower(c.className);

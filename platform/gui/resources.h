@@ -38,8 +38,8 @@ struct DialogTemplate {
 // Ids that several controls may share (labels nobody addresses).
 inline constexpr int kAnonymousControlId = -1;
 
-// Checks what every template must satisfy: a known class for each control and no control id used
-// twice. Returns "" or the first problem, naming the template and the control.
+// Checks what every template must satisfy: a known class for each control, no control id used
+// twice, positions and sizes within 16 bits. Returns "" or the first problem, naming the template and the control.
 std::string CheckDialogTemplate(const DialogTemplate& t);
 // Whether the class is one the layer builds (the built-in controls) or one registered for the
 // instance.

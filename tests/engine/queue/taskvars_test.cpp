@@ -566,7 +566,7 @@ TEST_F(TaskVarsTest, CommandLineValuesSplitBackWhole) {
         {"t", "x --out=$(DestFile)", {"x", "--out=" + dest}},
         {"AC\\DC\\", "lame --tt \"$(Title)\" -", {"lame", "--tt", "AC\\DC\\", "-"}},
         {"two words", "lame --tt $(Title) -", {"lame", "--tt", "two words", "-"}},
-        {"my \"tool\"", "$(Title) -x", {"my tool", "-x"}},  // the program word keeps no quote
+        {"my tool", "$(Title) -x", {"my tool", "-x"}},  // a value as the program word
         {"a\\", "x \"$(Title) b\"", {"x", "a\\ b"}},
         {"a\\", "x \"T=$(Title)\" y", {"x", "T=a\\", "y"}},
         {"$(Album)", "x \"$(Title)\"", {"x", "$(Album)"}},

@@ -1,6 +1,7 @@
 // Other threads and the UI thread: sends and marshalled calls, the UI mutex whose waits pump and
 // which the UI thread may borrow from a thread it is serving, and shutdown with senders waiting.
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "gui_fixture.h"
@@ -121,6 +122,35 @@ TEST_F(Threads, PumpingWaitsForPlatformPrimitives) {
     DestroyWindow(w);
 }
 
+// The same waits written as plain platform calls: on the UI thread they pump through the layer's
+// wait hook, so code outside the layer cannot deadlock against a sending worker either.
+TEST_F(Threads, PlainPlatformWaitsOnTheUiThreadServeSends) {
+    HWND w = MakeWindow();
+    int served = 0;
+    log.handler = [&](HWND, UINT msg, WPARAM, LPARAM, bool&) -> INT_PTR {
+        if (msg == WM_USER) ++served;
+        return 0;
+    };
+    platform::RecursiveMutex plain;
+    platform::Event holding(true), done(true);
+    sqtest::Worker worker([&] {
+        plain.lock();
+        holding.Set();
+        SendMessageA(w, WM_USER, 0, 0);
+        plain.unlock();
+        SendMessageA(w, WM_USER, 0, 0);
+        done.Set();
+    });
+    ASSERT_TRUE(holding.Wait(10000));
+    const bool took = plain.lockFor(2000);
+    EXPECT_TRUE(took) << "a plain lock on the UI thread must serve the holder's send";
+    if (took) plain.unlock();
+    EXPECT_TRUE(done.Wait(2000));
+    EXPECT_EQ(served, 2);
+    JoinServing(worker);
+    DestroyWindow(w);
+}
+
 TEST_F(Threads, TheUiThreadBorrowsTheMutexOnlyFromAThreadItServes) {
     UiMutex mutex;
     HWND w = MakeWindow();
@@ -206,16 +236,14 @@ TEST_F(Watchdog, ReportsASendStuckBehindAWaitThatDoesNotPump) {
     collectFailures = true;
     SetSendWatchdog(100, [this](const std::string& what) { drv.Fail(what); });
     HWND w = MakeWindow();
-    platform::RecursiveMutex plain;
-    platform::Event holding(true);
+    std::atomic<bool> started{false};
     sqtest::Worker worker([&] {
-        plain.lock();
-        holding.Set();
+        started = true;
         SendMessageA(w, WM_USER, 0, 0);
-        plain.unlock();
     });
-    ASSERT_TRUE(holding.Wait(10000));
-    EXPECT_FALSE(plain.lockFor(500)) << "a plain wait on the UI thread cannot get it";
+    // Code that blocks without a platform wait (here a sleep) does not serve sends.
+    for (int i = 0; i < 1000 && !started; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     JoinServing(worker);
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_NE(failures[0].find("the UI thread is running code that does not serve sends"), std::string::npos)
