@@ -21,16 +21,13 @@
 #include "engine/queue/taskvars.h"
 #include "platform/cmdline.h"
 #include "support/pref_builder.h"
+#include "support/shipped_data.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string DataFile(const std::string& name) {
-    fs::path out = fs::path(SQ_OUT_DIR) / name;
-    if (fs::exists(out)) return out.string();
-    return (fs::path(SQ_SOURCE_DIR) / "data" / name).string();
-}
+using sqtest::DataFile;
 
 struct TestItem {
     QueueItem q;

@@ -27,17 +27,13 @@
 #include <vector>
 
 #include "engine/prefs/prefstore.h"
+#include "support/shipped_data.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// A shipped data file: the copy beside the binaries when the build made one, else the source.
-std::string DataFile(const std::string& name) {
-    fs::path out = fs::path(SQ_OUT_DIR) / name;
-    if (fs::exists(out)) return out.string();
-    return (fs::path(SQ_SOURCE_DIR) / "data" / name).string();
-}
+using sqtest::DataFile;
 
 struct DocFree {
     void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
