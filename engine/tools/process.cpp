@@ -213,20 +213,26 @@ int CProcessWrapper::Spawn(platform::SpawnRequest& req) {
     return rc;
 }
 
-bool CProcessWrapper::Start(const char* commandLine, const char* workDir, const char*const* /*env*/) {
-    Close();
-    platform::SpawnRequest req;
+// Splits the command line into the request's arguments and sets its working folder. A relative
+// program path names a file below our own current folder, not the child's. False for an empty line.
+static bool PrepareSpawn(const char* commandLine, const char* workDir, platform::SpawnRequest& req) {
     req.argv = platform::SplitArgs(commandLine ? commandLine : "");
     if (req.argv.empty()) return false;
     if (workDir && *workDir) {
         req.workDir = workDir;
-        // A relative program path names a file below our own current folder, not the child's.
         const std::string& prog = req.argv[0];
         if (prog.find('/') != std::string::npos && prog[0] != '/') {
             char cwd[4096];
             if (getcwd(cwd, sizeof cwd)) req.program = std::string(cwd) + "/" + prog;
         }
     }
+    return true;
+}
+
+bool CProcessWrapper::Start(const char* commandLine, const char* workDir, const char*const* /*env*/) {
+    Close();
+    platform::SpawnRequest req;
+    if (!PrepareSpawn(commandLine, workDir, req)) return false;
 
     int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
     auto closeAll = [&] {
@@ -556,16 +562,7 @@ void CProcessWrapperCRT::ForgetStdin() {
 
 bool RunAndWait(const char* commandLine, const char* workDir, uint32_t flags, int* exitCode, uint32_t timeoutMs) {
     platform::SpawnRequest req;
-    req.argv = platform::SplitArgs(commandLine ? commandLine : "");
-    if (req.argv.empty()) return false;
-    if (workDir && *workDir) {
-        req.workDir = workDir;
-        const std::string& prog = req.argv[0];
-        if (prog.find('/') != std::string::npos && prog[0] != '/') {
-            char cwd[4096];
-            if (getcwd(cwd, sizeof cwd)) req.program = std::string(cwd) + "/" + prog;
-        }
-    }
+    if (!PrepareSpawn(commandLine, workDir, req)) return false;
     req.stdinFd = platform::kStreamNull;
     if (flags & kProcNoStdHandles) {
         req.stdoutFd = req.stderrFd = platform::kStreamNull;
