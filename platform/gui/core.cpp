@@ -346,6 +346,19 @@ using namespace detail;
 
 // ---------------------------------------------------------------------------------------------
 
+// The state only the UI thread touches: windows in creation, timers, paint, modal loops, focus and
+// the test hooks. Emptied when the layer starts and when it shuts down.
+static void ClearUiThreadState(State& s) {
+    s.topLevels.clear();
+    s.timers.clear();
+    s.paint.clear();
+    s.modalStack.clear();
+    s.pendingDestroy.clear();
+    s.focus = s.active = nullptr;
+    s.boxResponder = nullptr;
+    s.idleHook = nullptr;
+}
+
 bool Init(const InitOptions& options) {
     State& s = S();
     if (g_running.load()) return false;
@@ -358,16 +371,9 @@ bool Init(const InitOptions& options) {
         s.quitPending = false;
         s.quitCode = 0;
     }
-    s.topLevels.clear();
-    s.paint.clear();
-    s.timers.clear();
+    ClearUiThreadState(s);
     s.serving.clear();
-    s.modalStack.clear();
-    s.pendingDestroy.clear();
-    s.focus = s.active = nullptr;
     s.classes.clear();
-    s.boxResponder = nullptr;
-    s.idleHook = nullptr;
     s.lastTemplateError.clear();
     s.options = options;
     SetClock(options.clock);
@@ -406,14 +412,7 @@ void Shutdown() {
     }
     s.replyWake.notify_all();
     g_uiThread.store(std::thread::id{});
-    s.topLevels.clear();
-    s.timers.clear();
-    s.paint.clear();
-    s.modalStack.clear();
-    s.pendingDestroy.clear();
-    s.focus = s.active = nullptr;
-    s.boxResponder = nullptr;
-    s.idleHook = nullptr;
+    ClearUiThreadState(s);
     SetResourceProvider(nullptr);  // under the provider lock: other threads may read it
     s.options = InitOptions{};
     SetClock(nullptr);

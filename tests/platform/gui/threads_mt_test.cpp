@@ -2,6 +2,7 @@
 // which the UI thread may borrow from a thread it is serving, and shutdown with senders waiting.
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "gui_fixture.h"
@@ -13,7 +14,40 @@ using namespace gui;
 using sqtest::Ctl;
 using sqtest::Dlg;
 
-class Threads : public sqtest::GuiTest {};
+class Threads : public sqtest::GuiTest {
+protected:
+    // A worker holds a platform mutex while it sends, then sends again and signals. The UI thread takes
+    // the mutex and waits for the signal with lock(timeout) and wait(timeout) functions, and must serve
+    // both sends meanwhile. Returns how many sends the window served.
+    int HolderSendsWhileTheUiThreadWaits(const std::function<bool(platform::RecursiveMutex&, uint32_t)>& lock,
+                                         const std::function<bool(platform::Event&, uint32_t)>& wait) {
+        HWND w = MakeWindow();
+        int served = 0;
+        log.handler = [&](HWND, UINT msg, WPARAM, LPARAM, bool&) -> INT_PTR {
+            if (msg == WM_USER) ++served;
+            return 0;
+        };
+        platform::RecursiveMutex plain;
+        platform::Event holding(true), done(true);
+        sqtest::Worker worker([&] {
+            plain.lock();
+            holding.Set();
+            SendMessageA(w, WM_USER, 0, 0);
+            plain.unlock();
+            SendMessageA(w, WM_USER, 0, 0);
+            done.Set();
+        });
+        EXPECT_TRUE(holding.Wait(10000));
+        const bool took = lock(plain, 2000);
+        EXPECT_TRUE(took) << "a lock on the UI thread must serve the holder's send";
+        if (took) plain.unlock();
+        EXPECT_TRUE(wait(done, 2000));
+        JoinServing(worker);
+        log.handler = nullptr;
+        DestroyWindow(w);
+        return served;
+    }
+};
 
 TEST_F(Threads, ManyThreadsSendAndPost) {
     HWND w = MakeWindow();
@@ -101,54 +135,20 @@ TEST_F(Threads, UiThreadWaitingForTheMutexServesTheHoldersSends) {
 }
 
 TEST_F(Threads, PumpingWaitsForPlatformPrimitives) {
-    HWND w = MakeWindow();
-    platform::RecursiveMutex plain;
-    platform::Event done(true);
-    platform::Event holding(true);
-    sqtest::Worker worker([&] {
-        plain.lock();
-        holding.Set();
-        SendMessageA(w, WM_USER, 0, 0);
-        plain.unlock();
-        SendMessageA(w, WM_USER, 0, 0);
-        done.Set();
-    });
-    ASSERT_TRUE(holding.Wait(10000));
-    EXPECT_TRUE(LockPumping(plain, 2000));
-    plain.unlock();
-    EXPECT_TRUE(WaitPumping(done, 2000));
-    JoinServing(worker);
+    EXPECT_EQ(HolderSendsWhileTheUiThreadWaits(
+                  [](platform::RecursiveMutex& m, uint32_t ms) { return LockPumping(m, ms); },
+                  [](platform::Event& e, uint32_t ms) { return WaitPumping(e, ms); }),
+              2);
     EXPECT_FALSE(WaitPumping(20, [] { return false; })) << "a time-out keeps its meaning";
-    DestroyWindow(w);
 }
 
 // The same waits written as plain platform calls: on the UI thread they pump through the layer's
 // wait hook, so code outside the layer cannot deadlock against a sending worker either.
 TEST_F(Threads, PlainPlatformWaitsOnTheUiThreadServeSends) {
-    HWND w = MakeWindow();
-    int served = 0;
-    log.handler = [&](HWND, UINT msg, WPARAM, LPARAM, bool&) -> INT_PTR {
-        if (msg == WM_USER) ++served;
-        return 0;
-    };
-    platform::RecursiveMutex plain;
-    platform::Event holding(true), done(true);
-    sqtest::Worker worker([&] {
-        plain.lock();
-        holding.Set();
-        SendMessageA(w, WM_USER, 0, 0);
-        plain.unlock();
-        SendMessageA(w, WM_USER, 0, 0);
-        done.Set();
-    });
-    ASSERT_TRUE(holding.Wait(10000));
-    const bool took = plain.lockFor(2000);
-    EXPECT_TRUE(took) << "a plain lock on the UI thread must serve the holder's send";
-    if (took) plain.unlock();
-    EXPECT_TRUE(done.Wait(2000));
-    EXPECT_EQ(served, 2);
-    JoinServing(worker);
-    DestroyWindow(w);
+    EXPECT_EQ(HolderSendsWhileTheUiThreadWaits(
+                  [](platform::RecursiveMutex& m, uint32_t ms) { return m.lockFor(ms); },
+                  [](platform::Event& e, uint32_t ms) { return e.Wait(ms); }),
+              2);
 }
 
 TEST_F(Threads, TheUiThreadBorrowsTheMutexOnlyFromAThreadItServes) {
