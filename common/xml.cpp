@@ -5,16 +5,13 @@
 #include <libxml/xmlsave.h>
 #include <libxml/xpath.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 
 #include "common/xml_fetch.h"
+#include "platform/fs.h"
 #include "platform/numtext.h"
 #include "platform/sync.h"
 
@@ -524,24 +521,15 @@ void CXML::Unlock() { mutex->unlock(); }
 
 int SaveXmlFileSafely(CXML& xml, const char* path) {
     if (!path || !*path || !xml.doc) return -1;
-    std::string tmp = std::string(path) + ".XXXXXX";
-    int fd = mkstemp(tmp.data());
-    if (fd < 0) return -1;
-    struct stat old {};
-    fchmod(fd, stat(path, &old) == 0 ? (old.st_mode & 07777) : 0644);  // keep the old file's mode
-    close(fd);
-    int written = xmlSaveFormatFileEnc(tmp.c_str(), xml.doc, "UTF-8", 0);
-    bool ok = written >= 0;
-    if (ok) {
-        fd = open(tmp.c_str(), O_RDONLY);
-        ok = fd >= 0 && fsync(fd) == 0;
-        if (fd >= 0) close(fd);
-    }
-    if (ok) ok = std::rename(tmp.c_str(), path) == 0;
-    if (!ok) {
-        unlink(tmp.c_str());
-        return -1;
-    }
+    int written = -1;
+    const bool ok = platform::ReplaceFileDurably(path, [&](int fd) {
+        xmlSaveCtxtPtr save = xmlSaveToFd(fd, "UTF-8", 0);
+        if (!save) return false;
+        const bool saved = xmlSaveDoc(save, xml.doc) >= 0;
+        written = xmlSaveClose(save);  // flushes; the bytes written, or -1 on a write error
+        return saved && written >= 0;
+    });
+    if (!ok) return -1;
     std::free(xml.path);
     xml.path = CopyString(path);
     return written;

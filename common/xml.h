@@ -139,8 +139,9 @@ public:
     std::unique_ptr<platform::RecursiveMutex> mutex; // made by the constructor, never replaced
 };
 
-// Saves the document as UTF-8 to a temporary file beside path, flushes it to disk and renames it
-// over path, so a failed save leaves the old file whole. Bytes written, or -1.
+// Saves the document as UTF-8 over path through platform::ReplaceFileDurably: a failed or
+// interrupted save leaves the old file whole and at most "<path>.tmp" beside it. Bytes written,
+// or -1.
 int SaveXmlFileSafely(CXML& xml, const char* path);
 
 // Writes '<?xml version="v.v" encoding="..."?>\n' (and a stylesheet instruction when href is given)

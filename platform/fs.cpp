@@ -3,10 +3,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -189,6 +191,54 @@ std::string DesktopFolder() {
     if (home.empty()) return {};
     if (home.back() == '/') home.pop_back();
     return home + "/Desktop/";
+}
+
+namespace {
+
+// Opens and locks "<path>.tmp". A save that held the lock before may have renamed the file away
+// meanwhile: the lock is then on the target itself, so the name is opened again.
+int OpenLockedTemp(const std::string& tmp) {
+    for (;;) {
+        const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0) return -1;
+        int rc;
+        do {
+            rc = flock(fd, LOCK_EX);
+        } while (rc != 0 && errno == EINTR);
+        struct stat held {}, named {};
+        if (rc == 0 && fstat(fd, &held) == 0 && stat(tmp.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+            held.st_ino == named.st_ino)
+            return fd;
+        close(fd);
+        if (rc != 0) return -1;
+    }
+}
+
+}  // namespace
+
+bool SyncParentFolder(const std::string& path) {
+    const size_t cut = path.rfind('/');
+    const std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : path.substr(0, cut);
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    // Some file systems cannot flush a folder; their renames are as durable as they get.
+    const bool ok = fsync(fd) == 0 || errno == EINVAL;
+    close(fd);
+    return ok;
+}
+
+bool ReplaceFileDurably(const std::string& path, const std::function<bool(int fd)>& write) {
+    if (path.empty() || !write) return false;
+    const std::string tmp = path + ".tmp";
+    const int fd = OpenLockedTemp(tmp);
+    if (fd < 0) return false;
+    struct stat old {};
+    const mode_t mode = stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+    bool ok = ftruncate(fd, 0) == 0 && fchmod(fd, mode) == 0 && write(fd) && fsync(fd) == 0 &&
+              std::rename(tmp.c_str(), path.c_str()) == 0;
+    if (!ok) unlink(tmp.c_str());
+    close(fd);  // ends the lock: the next save finds the name free or its own new file
+    return ok && SyncParentFolder(path);
 }
 
 bool SetInheritable(int fd, bool inherit) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace platform {
@@ -56,6 +57,19 @@ std::string DataFolder();
 // The desktop folder with a trailing '/': the home folder followed by "/Desktop/"; empty when
 // there is no home folder.
 std::string DesktopFolder();
+
+// Replaces the file at path with what `write` puts into the descriptor it is given, so that a
+// crash or power loss at any moment leaves the old file or the new one, whole:
+// - the content goes to "<path>.tmp" first, one fixed name per target, so a save cut short leaves
+//   at most that one file and the next save takes it over;
+// - that file is flushed to disk, renamed over path, and the folder is flushed after the rename;
+// - saves of one target by several threads or programs take turns (a lock on the temporary file);
+// - the new file keeps the old one's permission bits (0644 for a new file).
+// False when `write` or any step fails; path is then untouched and the temporary file removed.
+bool ReplaceFileDurably(const std::string& path, const std::function<bool(int fd)>& write);
+
+// Flushes the folder holding path (the entries made or renamed in it) to disk.
+bool SyncParentFolder(const std::string& path);
 
 // Makes a descriptor inherited by child programs (close-on-exec cleared) or not (set).
 // False when the descriptor is not open.

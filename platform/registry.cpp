@@ -1,13 +1,12 @@
 #include "platform/registry.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
 #include "platform/fs.h"
+#include "platform/process.h"
 
 namespace platform {
 
@@ -172,22 +171,9 @@ bool RegistryWriteValue(const std::string& file, RegRoot root, const std::string
         for (size_t p = file.find('/', 1); p != std::string::npos && p <= cut; p = file.find('/', p + 1))
             CreateOneDir(file.substr(0, p).c_str());
     }
-    const std::string tmp = file + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        for (const auto& l : lines) out << l << '\n';
-        out.flush();
-        if (!out) {
-            unlink(tmp.c_str());
-            return false;
-        }
-    }
-    if (std::rename(tmp.c_str(), file.c_str()) != 0) {
-        unlink(tmp.c_str());
-        return false;
-    }
-    return true;
+    std::string text;
+    for (const auto& l : lines) text += l + '\n';
+    return ReplaceFileDurably(file, [&](int fd) { return WriteFull(fd, text.data(), text.size()) == text.size(); });
 }
 
 }  // namespace platform

@@ -23,7 +23,7 @@ bool RegistryReadValue(const std::string& file, RegRoot root, const std::string&
                        std::string* name, std::string* data);
 
 // Sets a value (replacing one of the same name, case-insensitively), creating the key when
-// missing. The file is written to a temporary file and renamed over the old one. False when the
+// missing. The file is replaced through ReplaceFileDurably (platform/fs.h). False when the
 // key path holds a line break, or the file exists but cannot be read (it is then left alone).
 bool RegistryWriteValue(const std::string& file, RegRoot root, const std::string& subKey,
                         const std::string& name, const std::string& data);

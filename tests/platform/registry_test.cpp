@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "../common/env_scope.h"
+#include "support/syscall_trace.h"
 #include "support/tempdir.h"
 
 namespace {
@@ -97,6 +99,28 @@ TEST(RegistryFile, LivesInTheDataFolder) {
     sqtest::EnvScope env;
     env.Set("APPDATA", "/roam");
     EXPECT_EQ(platform::RegistryFile(), "/roam/Sonquill/registry");
+}
+
+// Run in a child by the next test.
+TEST(RegistryFile, DISABLED_WriteForTrace) {
+    const char* folder = std::getenv(sqtest::kTraceDirVariable);
+    ASSERT_NE(folder, nullptr);
+    ASSERT_TRUE(platform::RegistryWriteValue(std::string(folder) + "/registry", RegRoot::CurrentUser, "Software\\App",
+                                             "Path", "/opt/app"));
+}
+
+// A power loss right after a write brings back the old file or the new one, never an empty one.
+TEST(RegistryFile, FileAndFolderReachTheDiskAroundTheRename) {
+    if (!sqtest::CanTraceSystemCalls()) GTEST_SKIP() << "strace cannot run here";
+    sqtest::TempDir tmp;
+    const std::string folder = tmp.path().string();
+    const std::string file = folder + "/registry";
+    const auto calls = sqtest::TraceFileCalls("RegistryFile.DISABLED_WriteForTrace", folder);
+    EXPECT_TRUE(sqtest::CallsInOrder(calls, {"fsync " + file + ".tmp", "rename " + file + ".tmp " + file, "fsync " + folder}))
+        << testing::PrintToString(calls);
+    std::string data;
+    EXPECT_TRUE(platform::RegistryReadValue(file, RegRoot::CurrentUser, "Software\\App", 0, nullptr, &data));
+    EXPECT_EQ(data, "/opt/app");
 }
 
 }  // namespace
