@@ -69,6 +69,17 @@ bool FitsInteger(const FormatShape& s) {
     return !s.unsafe && s.longs <= 2 && (s.count == 0 || (s.count == 1 && std::strchr("diuxX", s.kind)));
 }
 
+// A log whose last line was cut off (the program was killed while writing it) gets that line
+// ended, so the next line stands on its own.
+void EndTornLine(FILE* f) {
+    if (std::fseek(f, -1, SEEK_END) != 0) return;  // empty
+    const int last = std::fgetc(f);
+    std::fseek(f, 0, SEEK_END);  // a write after a read needs a positioning call between them
+    if (last == '\n' || last == EOF) return;
+    std::fputs(last == '\r' ? "\n" : "\r\n", f);
+    std::fflush(f);
+}
+
 }  // namespace
 
 std::string FormatLogLine(const std::tm& tm, const char* text, const char* sourceName) {
@@ -173,7 +184,9 @@ LogSource MakeLogSource(const char* name) {
 }
 
 bool OpenLogFile(const char* path) {
-    FILE* f = path ? std::fopen(path, "ab") : nullptr;
+    // Read access only to look at the last byte; every write goes to the end.
+    FILE* f = path ? std::fopen(path, "a+b") : nullptr;
+    if (f) EndTornLine(f);
     std::lock_guard lk(g_fileMutex);
     if (g_file) std::fclose(g_file);
     g_file = f;

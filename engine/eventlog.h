@@ -32,7 +32,9 @@ void LogMessageKeyFormat(LogSource* source, const char* key, long long arg, int 
 void SetLogSourceName(LogSource* source, const char* name);
 LogSource MakeLogSource(const char* name);
 
-// Opens the file for appending; the old handle is closed. false when it cannot be opened.
+// Opens the file for appending; the old handle is closed. A last line left unfinished (the program
+// was killed while writing it) is ended first, so the next line begins on its own. false when the
+// file cannot be opened.
 bool OpenLogFile(const char* path);
 void CloseLogFile();
 

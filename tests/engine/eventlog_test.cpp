@@ -114,4 +114,30 @@ TEST_F(EventLogTest, FileGetsCrLfLinesAndReopenClosesTheOld) {
     EXPECT_EQ(recorder.texts(kEventLogLine).size(), 4u);
 }
 
+
+// A log cut off mid-line (the program was killed while writing) gets its next line on a line of
+// its own; a log that ends cleanly, or is empty, gets no blank line.
+TEST_F(EventLogTest, NextStartBeginsOnAFreshLine) {
+    struct Case {
+        const char* before;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"", "[03-05 14:07:09] next\r\n"},
+        {"[03-05 14:07:08] whole\r\n", "[03-05 14:07:08] whole\r\n[03-05 14:07:09] next\r\n"},
+        {"[03-05 14:07:08] whole\n", "[03-05 14:07:08] whole\n[03-05 14:07:09] next\r\n"},
+        {"[03-05 14:07:08] tor", "[03-05 14:07:08] tor\r\n[03-05 14:07:09] next\r\n"},
+        {"[03-05 14:07:08] torn\r", "[03-05 14:07:08] torn\r\n[03-05 14:07:09] next\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.before);
+        sqtest::TempDir dir;
+        const std::string path = dir.write("q.log", c.before);
+        ASSERT_TRUE(OpenLogFile(path.c_str()));
+        LogMessage(nullptr, "next", 0);
+        CloseLogFile();
+        EXPECT_EQ(sqtest::ReadFile(path), c.after);
+    }
+}
+
 }  // namespace
