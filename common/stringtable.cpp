@@ -121,7 +121,8 @@ int CStringTable::Load(const char* listFile, const char* module, int langIndex, 
         if (!IsElement(table, "string")) continue;
         const char* id = Attribute(table, "id");
         const char* value = Attribute(table, "value");
-        if (!id || !value) continue;
+        // An empty value is a string not translated yet: the lookup falls back as for a missing one.
+        if (!id || !value || !*value) continue;
         int h = GetHashIndex(static_cast<unsigned char>(id[0]));
         if (h < 0) continue;
         buckets_[h].push_back(Entry{id + 1, charset_.Convert(value)});

@@ -30,7 +30,7 @@ public:
     // The text of `key`. With a non-zero `prefix`, a key that does not begin with it is
     // returned as it is, and one that does is looked up without it. A key whose first
     // character lies outside 'A'..'z' gives "". Not found: `defValue`, or the key itself
-    // (after the prefix) when `defValue` is null.
+    // (after the prefix) when `defValue` is null. A string with an empty value counts as not found.
     const char* GetString(const char* key, char prefix = 0, const char* defValue = nullptr) const;
 
     // Forgets every string.

@@ -147,7 +147,8 @@ const LookupCase kLookupCases[] = {
     {"_underscore", 0, nullptr, "between the cases"},
     {"umlaut", 0, nullptr, "Grüße"},
     {"entities", 0, nullptr, "Tom & \"Jerry\" <é>\nline two"},  // references resolved, line feed kept
-    {"empty", 0, "dflt", ""},          // present with an empty value
+    {"empty", 0, "dflt", "dflt"},      // an empty value is not a translation
+    {"empty", 0, nullptr, "empty"},
     {"novalue", 0, "dflt", "dflt"},    // no value attribute: not loaded
     {"note", 0, "dflt", "dflt"},       // not a string element
     {"later_table", 0, "dflt", "dflt"},
