@@ -166,7 +166,8 @@ int ChildProcess::Start(const SpawnRequest& req) {
     // A descriptor that becomes readable when the child ends (close-on-exec by default); -1 on
     // kernels without it, where Wait polls waitpid instead.
     pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    reaped_ = false;
+    ended_ = false;
+    collected_ = false;
     killedByUs_ = false;
     status_ = 0;
     suspendCount_ = 0;
@@ -183,21 +184,24 @@ pid_t ChildProcess::Pid() const {
     return pid_;
 }
 
-bool ChildProcess::ReapLocked(bool block) {
+bool ChildProcess::NoteEndLocked() {
     if (pid_ <= 0) return false;
-    if (reaped_) return true;
-    int st = 0;
+    if (ended_) return true;
     for (;;) {
-        pid_t r = waitpid(pid_, &st, block ? 0 : WNOHANG);
-        if (r == pid_) {
-            status_ = st;
-            reaped_ = true;
+        // WNOWAIT leaves the ended child a zombie: its pid, and so its process group id, stays ours
+        // until Release has signalled the group and collects it.
+        siginfo_t info{};
+        const int r = waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT | WNOHANG);
+        if (r == 0 && info.si_pid == pid_) {
+            status_ = info.si_code == CLD_EXITED ? W_EXITCODE(info.si_status, 0) : W_EXITCODE(0, info.si_status);
+            ended_ = true;
             return true;
         }
-        if (r == 0) return false;
+        if (r == 0) return false;  // still running
         if (errno == EINTR) continue;
-        // ECHILD: reaped elsewhere (SIGCHLD ignored by someone); nothing is left to wait for.
-        reaped_ = true;
+        // ECHILD: collected elsewhere (SIGCHLD ignored by someone); its pid may be reused already.
+        ended_ = true;
+        collected_ = true;
         status_ = 0;
         return true;
     }
@@ -208,7 +212,7 @@ int ChildProcess::Wait(uint32_t timeoutMs) {
     {
         std::lock_guard<std::mutex> lock(m_);
         if (pid_ <= 0) return -1;
-        if (ReapLocked(false)) return 1;
+        if (NoteEndLocked()) return 1;
         fd = pidfd_;
     }
     const bool forever = timeoutMs == kWaitForever;
@@ -224,7 +228,7 @@ int ChildProcess::Wait(uint32_t timeoutMs) {
         {
             std::lock_guard<std::mutex> lock(m_);
             if (pid_ <= 0) return -1;  // released meanwhile: its pidfd is closed, nothing to wait for
-            if (ReapLocked(false)) return 1;
+            if (NoteEndLocked()) return 1;
         }
         if (!forever && NowMs() >= deadline) return 0;
     }
@@ -235,7 +239,7 @@ bool ChildProcess::IsRunning(int* exitCode) {
     int code = 0;
     bool running = false;
     if (pid_ > 0) {
-        if (!ReapLocked(false)) {
+        if (!NoteEndLocked()) {
             running = true;
         } else if (WIFEXITED(status_)) {
             code = WEXITSTATUS(status_);
@@ -249,7 +253,7 @@ bool ChildProcess::IsRunning(int* exitCode) {
 
 bool ChildProcess::Kill() {
     std::lock_guard<std::mutex> lock(m_);
-    if (pid_ <= 0 || ReapLocked(false)) return false;  // never signal a pid that may be reused
+    if (pid_ <= 0 || NoteEndLocked()) return false;  // ended: Release ends what it left behind
     const bool group = kill(-pid_, SIGKILL) == 0;
     const bool self = kill(pid_, SIGKILL) == 0;
     if (group || self) killedByUs_ = true;
@@ -258,7 +262,7 @@ bool ChildProcess::Kill() {
 
 bool ChildProcess::Suspend(bool resume) {
     std::lock_guard<std::mutex> lock(m_);
-    if (pid_ <= 0 || reaped_) return false;
+    if (pid_ <= 0 || ended_) return false;
     if (!resume) {
         if (suspendCount_ == 0 && kill(-pid_, SIGSTOP) != 0 && kill(pid_, SIGSTOP) != 0) return false;
         ++suspendCount_;
@@ -276,7 +280,7 @@ bool ChildProcess::IsSuspended() const {
 
 template <typename Fn>
 bool ChildProcess::ForEachThread(Fn fn) const {
-    if (pid_ <= 0 || reaped_) return false;
+    if (pid_ <= 0 || ended_) return false;
     char path[64];
     std::snprintf(path, sizeof path, "/proc/%d/task", static_cast<int>(pid_));
     DIR* dir = opendir(path);
@@ -310,7 +314,7 @@ bool ChildProcess::SetAffinity(uint64_t mask) {
 
 bool ChildProcess::GetMemory(MemoryInfo* info) const {
     std::lock_guard<std::mutex> lock(m_);
-    if (pid_ <= 0 || reaped_ || !info) return false;
+    if (pid_ <= 0 || ended_ || !info) return false;
     char path[64];
     std::snprintf(path, sizeof path, "/proc/%d/status", static_cast<int>(pid_));
     FILE* f = std::fopen(path, "re");
@@ -333,15 +337,20 @@ bool ChildProcess::GetMemory(MemoryInfo* info) const {
 
 void ChildProcess::Release() {
     std::lock_guard<std::mutex> lock(m_);
-    if (pid_ > 0 && !ReapLocked(false)) {
+    if (pid_ > 0 && !collected_) {
+        // Whatever the child left in its group goes with it, also when the child itself has
+        // ended: its uncollected pid keeps the group id from naming anyone else's group.
         kill(-pid_, SIGKILL);
-        kill(pid_, SIGKILL);
-        ReapLocked(true);  // SIGKILL cannot be caught: this returns promptly
+        if (!NoteEndLocked()) kill(pid_, SIGKILL);
+        int st = 0;
+        while (waitpid(pid_, &st, 0) < 0 && errno == EINTR) {
+        }  // SIGKILL cannot be caught: this returns promptly
     }
     if (pidfd_ >= 0) close(pidfd_);
     pidfd_ = -1;
     pid_ = -1;
-    reaped_ = false;
+    ended_ = false;
+    collected_ = false;
     killedByUs_ = false;
     status_ = 0;
     suspendCount_ = 0;

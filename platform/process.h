@@ -7,8 +7,10 @@
 // - Every descriptor made here is close-on-exec. A child receives its 0/1/2 and the descriptors
 //   it is explicitly handed, nothing else.
 // - A child is started directly by exec, never through a shell, and leads its own process group.
-// - Every child is reaped: by Wait/IsRunning once it ends, or by Release/the destructor, which
-//   kill it first when it still runs.
+// - Every child is reaped by Release or the destructor, which kill its whole process group first:
+//   the child when it still runs, and anything it left behind in the group when it has ended.
+//   Wait and IsRunning note the end but leave the ended child unreaped until then, so that its
+//   group id cannot be taken by another process while the group may still be signalled.
 #pragma once
 
 #include <sys/types.h>
@@ -71,14 +73,14 @@ public:
     bool Started() const;
     pid_t Pid() const;
 
-    // Waits up to timeoutMs (kWaitForever: no limit). 1: the child has ended (and is reaped);
+    // Waits up to timeoutMs (kWaitForever: no limit). 1: the child has ended;
     // 0: still running at the limit; -1: no child.
     static constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
     int Wait(uint32_t timeoutMs);
     // True while the child runs. Otherwise false and *exitCode (when given) is its exit status;
     // 0 when this object killed it; 128 + the signal when something else did; 0 without a child.
     bool IsRunning(int* exitCode = nullptr);
-    // SIGKILL to the child's process group, while the child has not been reaped. True when sent.
+    // SIGKILL to the child's process group, while the child runs. True when sent.
     bool Kill();
     // Stops (resume false) or continues (resume true) the child's process group. Suspensions
     // nest: the group is stopped on the first and continued when every one has been resumed.
@@ -90,17 +92,19 @@ public:
     bool SetAffinity(uint64_t mask);
     // Resident memory of the child; false when it cannot be read.
     bool GetMemory(MemoryInfo* info) const;
-    // Kills the child when it still runs, reaps it and forgets it.
+    // Kills the child's process group (the child when it still runs, what it left behind when it
+    // has ended), reaps the child and forgets it.
     void Release();
 
 private:
-    bool ReapLocked(bool block);  // true when reaped now or before
+    bool NoteEndLocked();  // true when the child has ended (now or before)
     template <typename Fn> bool ForEachThread(Fn fn) const;
 
     mutable std::mutex m_;
     pid_t pid_ = -1;
     int pidfd_ = -1;
-    bool reaped_ = false;
+    bool ended_ = false;      // the child has ended; status_ holds how
+    bool collected_ = false;  // the ended child is reaped: its pid may belong to another process
     bool killedByUs_ = false;
     int status_ = 0;
     int suspendCount_ = 0;

@@ -8,7 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <string>
+#include <thread>
+
+#include "support/tempdir.h"
 
 namespace {
 
@@ -108,6 +114,42 @@ TEST(ChildProcess, ChildStartsWithDefaultSignalsInItsOwnGroupAndFolder) {
     EXPECT_EQ(ignored & (1ull << (SIGPIPE - 1)), 0u) << text;
     EXPECT_NE(text.find(std::to_string(c.Pid())), std::string::npos) << text;  // leads its group
     EXPECT_NE(text.find("/tmp\n"), std::string::npos) << text;
+}
+
+// Running or a zombie not yet collected by its new parent.
+bool Alive(pid_t pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const size_t close = stat.rfind(") ");
+    return close != std::string::npos && stat[close + 2] != 'Z' && stat[close + 2] != 'X';
+}
+
+// A tool that ends but leaves a background child in its group: releasing it ends that child too,
+// whether the ending was noticed by Wait, by IsRunning or not at all.
+TEST(ChildProcess, ReleaseEndsWhatAnEndedLeaderLeftInItsGroup) {
+    for (int noticeBy = 0; noticeBy < 3; ++noticeBy) {
+        SCOPED_TRACE(noticeBy);
+        sqtest::TempDir dir;
+        const std::string pidFile = dir.file("bg.pid");
+        ChildProcess c;
+        ASSERT_EQ(c.Start(Shell("sleep 60 & echo $! > '" + pidFile + "'")), 0);
+        if (noticeBy == 0) {
+            ASSERT_EQ(c.Wait(10000), 1);
+        } else {
+            for (int i = 0; i < 1000 && (noticeBy == 1 ? c.IsRunning() : Alive(c.Pid())); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (noticeBy == 1) {
+                ASSERT_FALSE(c.IsRunning());
+            }
+        }
+        const pid_t background = static_cast<pid_t>(std::atoi(sqtest::ReadFile(pidFile).c_str()));
+        ASSERT_GT(background, 0);
+        ASSERT_TRUE(Alive(background));
+        c.Release();
+        for (int i = 0; i < 500 && Alive(background); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_FALSE(Alive(background));
+        kill(background, SIGKILL);  // never leave it behind, even when the test fails
+    }
 }
 
 }  // namespace
