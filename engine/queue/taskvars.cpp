@@ -390,29 +390,35 @@ size_t Utf8BytePrefix(const std::string& s, size_t maxBytes) {
     return i;
 }
 
-// Rebuilds path with its file name (without extension) cut to maxChars characters and to what
-// the file system can hold (255 bytes with the extension).
-std::string CutFileName(const std::string& path, size_t maxChars) {
-    CPath p(path);
-    const std::string dir = p.GetDir();
-    const std::string ext = p.GetExt();
-    CPath base(p.GetFileName());
-    base.StripExt();
-    std::string name = base.text;
-    if (maxChars) name.resize(Utf8Prefix(name, maxChars));
-    const size_t extBytes = ext.empty() ? 0 : ext.size() + 1;
-    if (name.size() + extBytes > 255 && extBytes < 255) name.resize(Utf8BytePrefix(name, 255 - extBytes));
-    return ext.empty() ? dir + name : dir + name + "." + ext;
-}
+// An output path taken apart so that suffixes can be added and the name cut to fit around them.
+struct OutputName {
+    std::string dir;   // up to and including the last '/'
+    std::string stem;  // the file name without extension
+    std::string ext;   // without its '.'; may be empty
 
-// "_N" before the extension of the file name.
-std::string WithSuffix(const std::string& path, int n) {
-    CPath p(path);
-    const std::string ext = p.GetExt();
-    std::string stem = path.substr(0, path.size() - (ext.empty() ? 0 : ext.size() + 1));
-    stem += "_" + std::to_string(n);
-    return ext.empty() ? stem : stem + "." + ext;
-}
+    explicit OutputName(const std::string& path) {
+        CPath p(path);
+        dir = p.GetDir();
+        ext = p.GetExt();
+        CPath base(p.GetFileName());
+        base.StripExt();
+        stem = base.text;
+    }
+
+    // dir + stem + suffix + "." + ext, with the stem cut to maxChars characters (0: no limit) and,
+    // when cut is set, to what the file system holds: 255 bytes for the file name with the suffix
+    // and `reserve` more bytes that will follow the extension. The suffix is never cut.
+    std::string Build(const std::string& suffix, size_t reserve, size_t maxChars, bool cut) const {
+        std::string name = stem;
+        if (cut) {
+            if (maxChars) name.resize(Utf8Prefix(name, maxChars));
+            const size_t rest = suffix.size() + (ext.empty() ? 0 : ext.size() + 1) + reserve;
+            if (name.size() + rest > 255 && rest < 255) name.resize(Utf8BytePrefix(name, 255 - rest));
+        }
+        name += suffix;
+        return ext.empty() ? dir + name : dir + name + "." + ext;
+    }
+};
 
 // True when the output path names the source: the same text (case-insensitive, as a file system
 // that ignores case would see it), or the same existing file reached by another path.
@@ -519,18 +525,19 @@ std::string OutputPathOf(QueueItem* item, AudioTask* task) {
             if (std::strchr("*:;?|/", ch)) ch = '_';
         }
     }
-    std::string result = folder + name + "." + ext;
-
+    const OutputName parts(folder + name + "." + ext);
     const int maxLen = prefs.GetInt("overall.output.maxFileNameLen");
-    if (!urlFolder) result = CutFileName(result, maxLen > 0 ? static_cast<size_t>(maxLen) : 0);
+    const size_t maxChars = maxLen > 0 ? static_cast<size_t>(maxLen) : 0;
+    const std::string tail = (item->flags & kItemFlagTestPhase) ? "_sample" : "";
+    const auto build = [&](const std::string& suffix) { return parts.Build(suffix, tail.size(), maxChars, !urlFolder); };
+    std::string result = build("");
 
     // Never the source itself: "_1" before the extension, then the first of _2 ... that is free.
     if (IsSourceFile(result, src)) {
-        const std::string base = result;
-        result = WithSuffix(base, 1);
-        for (int n = 2; n <= 99999 && FileExist(result.c_str()); ++n) result = WithSuffix(base, n);
+        result = build("_1");
+        for (int n = 2; n <= 99999 && FileExist(result.c_str()); ++n) result = build("_" + std::to_string(n));
     }
-    if (item->flags & kItemFlagTestPhase) result += "_sample";
+    result += tail;
     return result;
 }
 

@@ -413,6 +413,35 @@ TEST_F(TaskVarsTest, OutputNames) {
         {"test phase",
          [](TestItem& it, auto&, auto&, auto&) { it.q.flags |= kItemFlagTestPhase; },
          [](auto& d) { return d + "a b.mp3_sample"; }},
+        // A name already at the file system's 255 bytes keeps its suffixes: the name before them
+        // is cut instead.
+        {"at the length limit, same name as the source",
+         [](TestItem& it, AudioTask& t, auto&, const std::string& d) {
+             static FileExtEncoder flac("flac");
+             t.encoders[0] = &flac;
+             TestItem::Set(&it.q.file, (d + std::string(250, 'n') + ".flac").c_str());
+         },
+         [](auto& d) { return d + std::string(248, 'n') + "_1.flac"; }},
+        {"at the length limit, test phase",
+         [](TestItem& it, auto&, auto&, const std::string& d) {
+             TestItem::Set(&it.q.file, (d + std::string(251, 'n') + ".wav").c_str());
+             it.q.flags |= kItemFlagTestPhase;
+         },
+         [](auto& d) { return d + std::string(244, 'n') + ".mp3_sample"; }},
+        {"both suffixes pass the limit, cut on a character boundary",
+         [](TestItem& it, AudioTask& t, auto&, const std::string& d) {
+             static FileExtEncoder flac("flac");
+             t.encoders[0] = &flac;
+             std::string name;  // 242 bytes: "_sample" still fits, "_1" with it does not
+             for (int i = 0; i < 121; ++i) name += "ü";
+             TestItem::Set(&it.q.file, (d + name + ".flac").c_str());
+             it.q.flags |= kItemFlagTestPhase;
+         },
+         [](auto& d) {
+             std::string name;
+             for (int i = 0; i < 120; ++i) name += "ü";
+             return d + name + "_1.flac_sample";
+         }},
         {"standard output", [](auto&, AudioTask& t, auto&, auto&) { t.toStdout = true; },
          [](auto&) { return std::string("-"); }},
         {"benchmark", [](auto&, auto&, EngineContext& c, auto&) { c.taskMode = 2; },
