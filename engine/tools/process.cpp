@@ -340,7 +340,7 @@ void CProcessWrapper::Close() {
     CloseStdin();
     CloseStdout();
     CloseStderr();
-    process.handle.Release();  // kills a child that still runs, then reaps it
+    process.handle.Release();  // kills the child's group (also after the child's end), then reaps it
     process.processId = 0;
     backlog_[0] = Backlog{};
     backlog_[1] = Backlog{};

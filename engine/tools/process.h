@@ -87,7 +87,8 @@ public:
     // -1 at once without a buffer unless the buffer grows.
     virtual int ReadPipe(int fd, int timeoutMs);
 
-    // Closes the streams, kills a child that still runs, reaps it and frees the buffer.
+    // Closes the streams, kills the child's process group (a child that still runs, and whatever an
+    // ended one left behind in it), reaps the child and frees the buffer.
     void Close();
     // 1 when the child has ended, 0 at the time limit, -1 without a child. Captured output is
     // drained meanwhile, so a child that fills its pipes still reaches its end.
