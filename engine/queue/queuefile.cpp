@@ -142,6 +142,22 @@ bool HasTarget(const QueueItem* item) {
            item->targetWidth || item->targetHeight || item->targetFpsNum || item->targetFpsDen;
 }
 
+// Any tag text or number: such an item has tags, whatever its flags word says.
+bool HoldsTags(const QueueItem* item) {
+    for (const char* t : {item->tagTitle, item->tagArtist, item->tagAlbum, item->tagGenre, item->tagComment}) {
+        if (t && *t) return true;
+    }
+    return item->tagYear || item->tagTrack;
+}
+
+// The item's source: the first `file` element that holds a path.
+XmlNode SourceElement(XmlNode item) {
+    for (XmlNode n = FirstChildElement(item); n; n = xmlNextElementSibling(n)) {
+        if (IsNamed(n, "file") && !ElementText(n).empty()) return n;
+    }
+    return nullptr;
+}
+
 bool IsInterrupted(uint32_t state) {
     return state == kItemEncoding || state == kItemStopping || state == kItemSkipping || state == kItemFinishing;
 }
@@ -229,7 +245,7 @@ void WriteQueueItemXml(CXML& xml, const QueueItem* constItem, CCharset* toUtf8) 
         VideoTable video(s);
         WriteTableAs(xml, "video", video.rows, toUtf8);
     }
-    if (item->flags.load() & kItemFlagHasTags) {
+    if ((item->flags.load() & kItemFlagHasTags) || HoldsTags(item)) {
         TagTable tags(item);
         WriteTableAs(xml, "tags", tags.rows, toUtf8);
     }
@@ -250,16 +266,17 @@ void WriteQueueItemXml(CXML& xml, const QueueItem* constItem, CCharset* toUtf8) 
 
 QueueItem* ReadQueueItemXml(CXML& xml, XmlNode element, CCharset* fromUtf8) {
     if (!IsNamed(element, "item")) return nullptr;
-    XmlNode fileNode = FindChild(element, "file");
+    XmlNode fileNode = SourceElement(element);
     if (!fileNode) return nullptr;
-    std::string path = ElementText(fileNode);
-    if (path.empty()) return nullptr;
+    const std::string path = ElementText(fileNode);
     QueueItem* item = QueueNewItem(fromUtf8 ? fromUtf8->Convert(path.c_str()) : path.c_str());
     if (!item) return nullptr;
 
+    // The source is set; the table's first row ("file") is not read again, so a second, empty
+    // `file` element cannot take it away.
     ItemTable fields(item);
     fields.flags = item->flags.load();
-    ReadTableIn(xml, element, fields.rows, fromUtf8);
+    ReadTableIn(xml, element, fields.rows + 1, fromUtf8);
     item->flags = (fields.flags | kItemFlagInUse) & ~kItemTransientFlags;
     item->state = IsInterrupted(fields.state) ? static_cast<uint32_t>(kItemReady) : fields.state;
     item->errorCode = fields.errorCode;
@@ -295,6 +312,7 @@ QueueItem* ReadQueueItemXml(CXML& xml, XmlNode element, CCharset* fromUtf8) {
         }
     }
     if (!item->audio && !item->video) item->flags &= ~kItemFlagHasStreams;
+    if (HoldsTags(item)) item->flags |= kItemFlagHasTags;
     xml.SetCurrentNode(element);
     return item;
 }
