@@ -37,6 +37,8 @@ public:
 
     // True while a converter is open.
     bool IsOpen() const { return open_; }
+    // True when both sides are one charset: Convert only copies.
+    bool IsVerbatim() const { return open_ && verbatim_; }
 
 private:
     friend const char* UTF8toANSI(CCharset& cs, const char* text);

@@ -7,8 +7,9 @@
 extern "C" {
 #endif
 
-// 1 when "WINEPREFIX" or "XDG_DATA_DIRS" is set; otherwise 2 when "OS" is set and contains
-// "ReactOS"; otherwise 0.
+// 0: this build runs natively, never under Wine or ReactOS, whatever the environment holds
+// ("XDG_DATA_DIRS" is set on most desktops, so the variables cannot tell). Callers keep their
+// Wine-only branches; here they are never taken.
 QXHELPER_API int IsUnderWine(void);
 
 // Sets the master volume (0 silent to 65535 loudest, clamped). 0, or -1 when there is no mixer.

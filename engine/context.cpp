@@ -3,16 +3,37 @@
 #include <cstdio>
 
 #include "common/stringtable.h"
+#include "engine/queue/taskvars.h"
 
 namespace {
 
 std::atomic<EngineContext*> g_context{nullptr};
 
+int RaiseTaskVarEvent(int code, intptr_t data, int64_t arg) { return RaiseEvent(code, data, arg); }
+
+int ContextDoneCount() {
+    EngineContext* ctx = GetEngineContext();
+    return ctx ? ctx->processedFiles.load() : 0;
+}
+
+int ContextTaskMode() {
+    EngineContext* ctx = GetEngineContext();
+    return ctx ? ctx->taskMode.load() : 0;
+}
+
+// Task variables read the run's counter and mode and ask for user input through the context.
+const TaskVarHost kTaskVarHost{RaiseTaskVarEvent, ContextDoneCount, ContextTaskMode};
+
+static_assert(kTaskVarUserInputEvent == kEventUiCommand);
+
 }  // namespace
 
 EngineContext* GetEngineContext() { return g_context.load(std::memory_order_acquire); }
 
-void SetEngineContext(EngineContext* context) { g_context.store(context, std::memory_order_release); }
+void SetEngineContext(EngineContext* context) {
+    g_context.store(context, std::memory_order_release);
+    SetTaskVarHost(context ? &kTaskVarHost : nullptr);
+}
 
 int DefaultEventCallback(int code, intptr_t data, int64_t) {
     const char* text = reinterpret_cast<const char*>(data);

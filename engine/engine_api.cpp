@@ -78,7 +78,7 @@ int GetPrefInfo(const char* key, int selector, PrefInfo* out) {
     case 3:
         if (node->type == kPrefEnum) {
             out->range[0] = 0;
-            out->range[1] = static_cast<int32_t>(node->options.size()) - 1;
+            out->range[1] = node->OptionCount() - 1;  // the options before the first empty one
         } else {
             out->range[0] = node->min;
             out->range[1] = static_cast<int32_t>(node->max);

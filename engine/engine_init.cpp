@@ -7,10 +7,12 @@
 
 #include "common/fileutil.h"
 #include "common/stringtable.h"
+#include "engine/engine_api.h"
 #include "engine/eventlog.h"
 #include "engine/pending.h"
 #include "engine/prefs/preffiles.h"
 #include "engine/prefs/prefstore.h"
+#include "engine/queue/inputtype.h"
 #include "engine/queue/queue.h"
 #include "platform/fs.h"
 #include "platform/sync.h"
@@ -61,6 +63,11 @@ void ReportFatalError() {
 
 const std::string& EngineAppPath() { return g_appPath; }
 
+void SetEngineDefaults() {
+    DetectAviSynth();
+    GetPrefStore().SetDefault("overall.generic.fileTypes", BuildFileTypesDefault().c_str(), true);
+}
+
 int EngineInit(EngineContext* context) {
     SetEngineContext(context);
     g_appPath = platform::AppFolder();
@@ -71,6 +78,7 @@ int EngineInit(EngineContext* context) {
         if (LoadPrefDefinitions(true, context->definitionsText, static_cast<int>(context->definitionsLength),
                                 "QuorvexPrefs") != 0)
             return 3;
+        SetEngineDefaults();
     }
     if (context && !context->eventCallback) context->eventCallback = DefaultEventCallback;
     SetPrefLogHook([](const char* source, const char* text) {

@@ -31,6 +31,10 @@ struct CoreState {
 CoreState& GetCoreState();
 void CoreStateInit();
 
+// The defaults that depend on the engine, set after the definitions are loaded: the AviSynth
+// folder beside the program and the list of file types from the input table.
+void SetEngineDefaults();
+
 // 0, 3 (the definitions text cannot be parsed) or 4 (language data cannot be loaded; EngineInitLate).
 int EngineInit(EngineContext* context);
 int EngineInitLate(EngineContext* context);

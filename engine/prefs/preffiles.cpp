@@ -3,14 +3,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <mutex>
 #include <string>
 
 #include "common/xml.h"
-#include "engine/engine_api.h"
 #include "engine/prefs/prefstore.h"
-#include "engine/queue/inputtype.h"
+#include "platform/fs.h"
 #include "platform/numtext.h"
 
 namespace {
@@ -40,6 +40,12 @@ std::string KeyOfElement(CXML& doc, XmlNode element) {
     doc.SetCurrentNode(element);
     return key;
 }
+
+// A value text that begins with '~' is written with this attribute set to "1", so that it reads
+// back as the text it is rather than as a relative operator. Files without it read as before.
+constexpr const char* kLiteralAttribute = "literal";
+
+bool NeedsLiteralMark(const std::string& text) { return !text.empty() && text[0] == '~'; }
 
 // Restores a store field when the operation ends.
 template <typename T>
@@ -165,11 +171,13 @@ int PrefStore::LoadDefinitionsFile(const char* path, const char* rootName) {
     StoreLock lock(*this);
     document.Close();
     if (document.Open(path) != 0) return -1;
+    DropKeyIndex();
     root.Reset();
     root.type = kPrefTop;
     root.key = Str(rootName);
     definitionsFile = path;
     BuildTree(&root);
+    RebuildKeyIndex();
     return 0;
 }
 
@@ -177,10 +185,12 @@ int PrefStore::LoadDefinitionsBuffer(const char* text, int length, const char* r
     if (!text) return -1;
     StoreLock lock(*this);
     if (document.Read(text, length) != 0) return -1;
+    DropKeyIndex();
     root.Reset();
     root.type = kPrefTop;
     root.key = Str(rootName);
     BuildTree(&root);
+    RebuildKeyIndex();
     return 0;
 }
 
@@ -191,23 +201,27 @@ void PrefStore::ApplyValues(const char* key) {
     PrefNode* node = FindNode(key);
     if (!node) return;
     XmlNode element = document.node;
-    auto apply = [&](const char* text) {
+    // literal: the element holding the text carries the mark.
+    auto apply = [&](const char* text, bool literal) {
         const char* v = converter.Convert(text);
-        if (v[0] == '~') ApplyRelative(node, v);
+        if (v[0] == '~' && !literal) ApplyRelative(node, v);
         else SetNodeFromText(node, v);
     };
+    auto marked = [&] { return document.isAttrMatched(kLiteralAttribute, "1"); };
     // One source of value per element: the attribute, else the first text, else the value
     // children (the last wins), so a relative value is never applied twice.
+    const bool literal = marked();  // asked first: the texts below may live in the document's buffer
     const char* text = document.getAttribute("value");
     if (!text) text = document.getNodeValue(0);
     bool found = text != nullptr;
-    if (text) apply(text);
+    if (text) apply(text, literal);
     if (!node->IsBranch() && node->type != kPrefEnd) {
         if (!found) {
             for (XmlNode c = document.goChild(); c; c = document.goNext()) {
                 if (!document.isMatched("value")) continue;
+                const bool literalValue = marked();
                 if (const char* v = document.getNodeValue(0)) {
-                    apply(v);
+                    apply(v, literalValue);
                     found = true;
                 }
             }
@@ -295,14 +309,18 @@ void PrefStore::WriteNodes(PrefNode* node, int mask, int depth, const std::strin
             WriteNodes(child.get(), mask, depth < 0 ? -1 : depth - 1, prefix + child->key + ".");
         }
     } else if (flatOutput) {
-        if ((mask & 1) || !IsDefault(node)) {
-            std::string text = NodeValueText(node);
-            if (!text.empty() && !prefix.empty()) {
+        std::string text = NodeValueText(node);
+        // A value the user moved away from what the shipped files give is written even where it
+        // equals the definitions' default (an empty one as an empty element, which resets).
+        const bool unshipped = node->hasShipped && text != node->shipped;
+        if ((mask & 1) || !IsDefault(node) || unshipped) {
+            if ((!text.empty() || unshipped) && !prefix.empty()) {
                 std::string key = prefix.substr(0, prefix.size() - 1);
                 document.goRoot();
                 XmlNode element = document.addTextChild("node", converter.Convert(text.c_str()));
                 document.SetCurrentNode(element);
                 document.setAttribute("key", key.c_str());
+                if (NeedsLiteralMark(text)) document.setAttribute(kLiteralAttribute, "1");
                 document.goRoot();
             }
         }
@@ -314,7 +332,15 @@ void PrefStore::WriteNodes(PrefNode* node, int mask, int depth, const std::strin
         }
         if (mask & 16) {
             std::string text = NodeValueText(node);
-            if (!text.empty()) document.addTextChild("value", converter.Convert(text.c_str()));
+            if (!text.empty()) {
+                XmlNode at = document.node;
+                XmlNode value = document.addTextChild("value", converter.Convert(text.c_str()));
+                if (value && NeedsLiteralMark(text)) {
+                    document.SetCurrentNode(value);
+                    document.setAttribute(kLiteralAttribute, "1");
+                    document.SetCurrentNode(at);
+                }
+            }
         }
     }
     if (added) document.goParent();
@@ -388,9 +414,21 @@ int LoadPrefDefinitions(bool fromBuffer, const char* pathOrText, int length, con
     }
     g_definitionsText = std::move(text);
     store.SetDefault("overall.task.tempdir", TempFolder().c_str(), true);
-    DetectAviSynth();
-    store.SetDefault("overall.generic.fileTypes", BuildFileTypesDefault().c_str(), true);
     return 0;
+}
+
+void PrefStore::KeepShippedValues() {
+    StoreLock lock(*this);
+    std::function<void(PrefNode*)> keep = [&](PrefNode* parent) {
+        for (auto& child : parent->children) {
+            if (child->IsValue()) {
+                child->shipped = NodeValueText(child.get());
+                child->hasShipped = true;
+            }
+            keep(child.get());
+        }
+    };
+    keep(&root);
 }
 
 int SavePrefs(const char* path, const char* const* skip) { return GetPrefStore().SaveValuesFile(path, skip); }
@@ -402,6 +440,20 @@ int LoadPrefsFile(const char* pathOrText, int length, const char* selector) {
     PrefStore& store = GetPrefStore();
     if (isPath) return store.LoadValuesFile(t, nullptr, selector, nullptr);
     return store.LoadValuesBuffer(t, length, nullptr, selector);
+}
+
+int LoadStartupPrefs(const std::vector<std::string>& shippedFiles, const char* userFile) {
+    PrefStore& store = GetPrefStore();
+    StoreLock lock(store);
+    int rc = 0;
+    for (const std::string& file : shippedFiles) {
+        if (!platform::PathExists(file.c_str())) continue;
+        if (store.LoadValuesFile(file.c_str(), nullptr, nullptr, nullptr) != 0) rc = -1;
+    }
+    store.KeepShippedValues();
+    if (userFile && platform::PathExists(userFile) && store.LoadValuesFile(userFile, nullptr, nullptr, nullptr) != 0)
+        rc = -1;
+    return rc;
 }
 
 void RevertPrefs() {

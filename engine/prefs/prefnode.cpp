@@ -44,6 +44,8 @@ void PrefNode::Reset() {
     std::free(const_cast<char*>(text.exchange(nullptr)));
     std::free(const_cast<char*>(defText.exchange(nullptr)));
     capacity = 0;
+    hasShipped = false;
+    shipped.clear();
     options.clear();
     label.clear();
     key.clear();

@@ -63,6 +63,9 @@ struct PrefNode {
     std::atomic<const char*> defText{nullptr};
     std::atomic<const char*> text{nullptr};
     int capacity = 0;            // size of the value's buffer; 0 when none
+    // The value's text as the shipped values files left it at start-up (under the preference lock).
+    bool hasShipped = false;
+    std::string shipped;
 
     std::vector<std::unique_ptr<PrefNode>> children;  // empty for leaves
 

@@ -90,8 +90,112 @@ PrefStore& GetPrefStore() {
     return store;
 }
 
+// --- key resolution ---
+
+// Full keys are hashed and compared with '/' read as '.', the two separators a key may use.
+namespace {
+
+inline char KeyChar(char c) { return c == '/' ? '.' : c; }
+
+inline uint64_t HashKey(const char* key, size_t* length) {
+    uint64_t h = 14695981039346656037ull;  // FNV-1a
+    const char* p = key;
+    for (; *p; ++p) h = (h ^ static_cast<unsigned char>(KeyChar(*p))) * 1099511628211ull;
+    *length = static_cast<size_t>(p - key);
+    return h;
+}
+
+inline bool SameKey(const char* stored, const char* key, size_t length) {
+    if (std::memcmp(stored, key, length) == 0) return true;
+    for (size_t i = 0; i < length; ++i) {
+        if (stored[i] != KeyChar(key[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// Open addressing over a power-of-two table; a slot without a node is free.
+struct PrefKeyIndex {
+    struct Slot {
+        uint64_t hash = 0;
+        PrefNode* node = nullptr;
+        uint32_t offset = 0;  // of the full key in `keys`
+        uint32_t length = 0;
+    };
+    std::vector<Slot> slots;
+    std::string keys;
+    size_t mask = 0;
+
+    PrefNode* Find(const char* key) const {
+        size_t length;
+        const uint64_t h = HashKey(key, &length);
+        for (size_t i = h & mask;; i = (i + 1) & mask) {
+            const Slot& s = slots[i];
+            if (!s.node) return nullptr;
+            if (s.hash == h && s.length == length && SameKey(keys.data() + s.offset, key, length)) return s.node;
+        }
+    }
+
+    // False when the key is there already: an earlier sibling of that key hides this node.
+    bool Insert(const std::string& full, PrefNode* node) {
+        size_t length;
+        const uint64_t h = HashKey(full.c_str(), &length);
+        size_t i = h & mask;
+        for (; slots[i].node; i = (i + 1) & mask) {
+            const Slot& s = slots[i];
+            if (s.hash == h && s.length == length && keys.compare(s.offset, length, full) == 0) return false;
+        }
+        slots[i] = Slot{h, node, static_cast<uint32_t>(keys.size()), static_cast<uint32_t>(length)};
+        keys += full;
+        return true;
+    }
+
+    // Only what the walk can reach: a key holding a separator is never found, and of siblings that
+    // share a key only the first one and what lies below it.
+    void AddChildren(const PrefNode* parent, const std::string& prefix) {
+        for (const auto& child : parent->children) {
+            if (child->key.find_first_of("./") != std::string::npos) continue;
+            const std::string full = prefix + child->key;
+            if (!Insert(full, child.get())) continue;
+            if (!child->children.empty()) AddChildren(child.get(), full + ".");
+        }
+    }
+};
+
+namespace {
+
+size_t CountNodes(const PrefNode* node) {
+    size_t n = node->children.size();
+    for (const auto& c : node->children) n += CountNodes(c.get());
+    return n;
+}
+
+}  // namespace
+
+void PrefStore::RebuildKeyIndex() {
+    Lock();
+    auto* index = new PrefKeyIndex;
+    size_t capacity = 16;
+    while (capacity < 2 * CountNodes(&root)) capacity *= 2;
+    index->slots.resize(capacity);
+    index->mask = capacity - 1;
+    index->AddChildren(&root, std::string());
+    if (const PrefKeyIndex* old = keyIndex_.exchange(index, std::memory_order_acq_rel)) retiredIndexes_.push_back(old);
+    Unlock();
+}
+
+void PrefStore::DropKeyIndex() {
+    Lock();
+    if (const PrefKeyIndex* old = keyIndex_.exchange(nullptr, std::memory_order_acq_rel)) retiredIndexes_.push_back(old);
+    Unlock();
+}
+
 void PrefStore::Clear() {
     Lock();
+    DropKeyIndex();
+    for (const PrefKeyIndex* index : retiredIndexes_) delete index;
+    retiredIndexes_.clear();
     root.Reset();
     root.type = kPrefTop;
     for (char* p : retired_) std::free(p);
@@ -100,10 +204,15 @@ void PrefStore::Clear() {
     Unlock();
 }
 
-// --- key resolution ---
-
 PrefNode* PrefStore::FindNode(const char* key) {
     if (!key) return &root;
+    if (const PrefKeyIndex* index = keyIndex_.load(std::memory_order_acquire)) {
+        if (PrefNode* n = index->Find(key)) return n;
+    }
+    return WalkToNode(key);
+}
+
+PrefNode* PrefStore::WalkToNode(const char* key) {
     PrefNode* node = &root;
     const char* p = key;
     for (;;) {

@@ -11,6 +11,7 @@
 // getter stays valid until Clear.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -19,6 +20,9 @@
 #include "common/charset.h"
 #include "common/xml.h"
 #include "engine/prefs/prefnode.h"
+
+// The full dotted keys of the tree, hashed, for lookups that do not walk the levels.
+struct PrefKeyIndex;
 
 // One row of an option table for AppendOptions; a row with a null key ends the table.
 struct PrefOption {
@@ -41,6 +45,9 @@ public:
 
     // Null key: the root. Otherwise the node named by the key's segments, or null.
     PrefNode* FindNode(const char* key);
+    // Indexes every reachable key of the tree; loading definitions does this. A tree built or
+    // extended by hand is still searched level by level for keys the index does not hold.
+    void RebuildKeyIndex();
 
     // --- getters ---
 
@@ -115,7 +122,10 @@ public:
     int LoadValuesBuffer(const char* text, int length, const char* const* skip, const char* xpath);
     // Applies the document's current element, which holds the values for key (null: the top).
     void ApplyValues(const char* key);
-    // Writes the values that differ from their defaults in the flat form. The file is written
+    // Keeps every value's current text as its shipped value (after the shipped values files).
+    void KeepShippedValues();
+    // Writes the values that differ from their defaults, or from their shipped values, in the
+    // flat form. The file is written
     // beside its final name and renamed over it, so a failed save leaves the old file whole.
     // 0 / -1.
     int SaveValuesFile(const char* path, const char* const* skip);
@@ -141,7 +151,13 @@ private:
     void Publish(std::atomic<const char*>& slot, const char* text, int* capacity);
     void WrongType(const char* key, const char* caption);
 
+    PrefNode* WalkToNode(const char* key);
+    void DropKeyIndex();
+
     std::vector<char*> retired_;  // replaced string buffers, freed by Clear
+    // The key index read without a lock; replaced ones are kept until Clear, like strings.
+    std::atomic<const PrefKeyIndex*> keyIndex_{nullptr};
+    std::vector<const PrefKeyIndex*> retiredIndexes_;
 };
 
 // The one store of the process.

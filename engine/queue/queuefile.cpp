@@ -1,11 +1,19 @@
 #include "engine/queue/queuefile.h"
 
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
+#include <libxml/xmlreader.h>
 
+#include <atomic>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <cstdint>
+#include <fstream>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "engine/prefs/prefstore.h"
 #include "platform/fs.h"
@@ -18,6 +26,9 @@ namespace {
 std::string g_damagedFile;
 
 const char* Utf8(CCharset* cs, const char* text) { return cs ? cs->Convert(text) : text; }
+
+// The converter, or null where it would only copy.
+CCharset* Converting(CCharset& cs) { return cs.IsVerbatim() ? nullptr : &cs; }
 
 // The whole text of an element exactly as it stands (blanks kept); "" when it has none.
 std::string ElementText(XmlNode element) {
@@ -50,12 +61,61 @@ void ReadTableIn(CXML& xml, XmlNode parent, const QueueFieldDesc* table, CCharse
     ReadFieldTable(xml, table, fromUtf8);
 }
 
-// Writes a child element `name` holding the table, at the cursor; the cursor stays.
-void WriteTableAs(CXML& xml, const char* name, const QueueFieldDesc* table, CCharset* toUtf8) {
-    XmlNode parent = xml.node;
-    if (!xml.addChild(name)) return;
-    WriteFieldTable(xml, table, toUtf8);
-    xml.SetCurrentNode(parent);
+// The file is written as text, not built as a document first: a queue of thousands of items would
+// otherwise cost several allocations per element. The text is what the document writer gives:
+// no indentation, an element without content as "<name/>".
+
+// Element content: characters XML cannot hold dropped; '&', '<', '>' and carriage returns as
+// references (a raw carriage return would not read back).
+void AppendEscaped(std::string& out, const char* text) {
+    // Most texts are plain printable ASCII: taken as they stand.
+    const char* p = text;
+    while (*p >= 0x20 && *p < 0x7f && *p != '&' && *p != '<' && *p != '>') ++p;
+    if (!*p) {
+        out.append(text, static_cast<size_t>(p - text));
+        return;
+    }
+    for (char c : XmlStripInvalid(text)) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '\r': out += "&#13;"; break;
+        default: out += c;
+        }
+    }
+}
+
+// "<name>markup</name>", or "<name/>" for empty markup.
+void AppendElement(std::string& out, const char* name, const std::string& markup) {
+    out += '<';
+    out += name;
+    if (markup.empty()) {
+        out += "/>";
+        return;
+    }
+    out += '>';
+    out += markup;
+    out += "</";
+    out += name;
+    out += '>';
+}
+
+void AppendTableAs(std::string& out, const char* name, const QueueFieldDesc* table, CCharset* toUtf8) {
+    std::string inner;
+    AppendFieldTable(inner, table, toUtf8);
+    AppendElement(out, name, inner);
+}
+
+// Adds markup (well-formed element content) as children of the cursor; the cursor stays.
+void AddMarkup(CXML& xml, const std::string& markup) {
+    if (!xml.node || markup.empty()) return;
+    xmlNode* list = nullptr;
+    if (xmlParseInNodeContext(xml.node, markup.c_str(), static_cast<int>(markup.size()), 0, &list) != XML_ERR_OK) {
+        xmlFreeNodeList(list);
+        return;
+    }
+    xmlAddChildList(xml.node, list);
 }
 
 // The item's own fields. The atomic words are read and written through plain copies.
@@ -142,13 +202,29 @@ bool HasTarget(const QueueItem* item) {
            item->targetWidth || item->targetHeight || item->targetFpsNum || item->targetFpsDen;
 }
 
+// Any tag text or number: such an item has tags, whatever its flags word says.
+bool HoldsTags(const QueueItem* item) {
+    for (const char* t : {item->tagTitle, item->tagArtist, item->tagAlbum, item->tagGenre, item->tagComment}) {
+        if (t && *t) return true;
+    }
+    return item->tagYear || item->tagTrack;
+}
+
+// The item's source: the first `file` element that holds a path.
+XmlNode SourceElement(XmlNode item) {
+    for (XmlNode n = FirstChildElement(item); n; n = xmlNextElementSibling(n)) {
+        if (IsNamed(n, "file") && !ElementText(n).empty()) return n;
+    }
+    return nullptr;
+}
+
 bool IsInterrupted(uint32_t state) {
     return state == kItemEncoding || state == kItemStopping || state == kItemSkipping || state == kItemFinishing;
 }
 
 }  // namespace
 
-void WriteFieldTable(CXML& xml, const QueueFieldDesc* table, CCharset* toUtf8) {
+void AppendFieldTable(std::string& out, const QueueFieldDesc* table, CCharset* toUtf8) {
     if (!table) return;
     char number[32];
     for (const QueueFieldDesc* row = table; row->name; ++row) {
@@ -157,25 +233,45 @@ void WriteFieldTable(CXML& xml, const QueueFieldDesc* table, CCharset* toUtf8) {
             int value = row->width == 2 ? *static_cast<const uint16_t*>(row->address)
                                         : static_cast<int32_t>(*static_cast<const uint32_t*>(row->address));
             if (value == 0) break;
-            std::snprintf(number, sizeof number, "%d", value);
-            xml.addChild(row->name, number);
+            const auto end = std::to_chars(number, number + sizeof number, value).ptr;
+            out += '<';
+            out += row->name;
+            out += '>';
+            out.append(number, end);
+            out += "</";
+            out += row->name;
+            out += '>';
             break;
         }
         case kQueueFieldFloat: {
             float value = *static_cast<const float*>(row->address);
             if (value == 0.0f) break;
-            xml.addChild(row->name, platform::FormatFixed(value, 6).c_str());
+            AppendElement(out, row->name, platform::FormatFixed(value, 6));
             break;
         }
         case kQueueFieldText: {
             const char* text = *static_cast<char* const*>(row->address);
-            if (text) xml.addTextChild(row->name, Utf8(toUtf8, text));
+            if (!text) break;
+            // An empty text is still an element with (empty) content.
+            out += '<';
+            out += row->name;
+            out += '>';
+            AppendEscaped(out, Utf8(toUtf8, text));
+            out += "</";
+            out += row->name;
+            out += '>';
             break;
         }
         default:
             break;
         }
     }
+}
+
+void WriteFieldTable(CXML& xml, const QueueFieldDesc* table, CCharset* toUtf8) {
+    std::string markup;
+    AppendFieldTable(markup, table, toUtf8);
+    AddMarkup(xml, markup);
 }
 
 void ReadFieldTable(CXML& xml, const QueueFieldDesc* table, CCharset* fromUtf8) {
@@ -204,62 +300,67 @@ void ReadFieldTable(CXML& xml, const QueueFieldDesc* table, CCharset* fromUtf8) 
     }
 }
 
-void WriteQueueItemXml(CXML& xml, const QueueItem* constItem, CCharset* toUtf8) {
-    if (!constItem || !xml.node) return;
+void AppendQueueItemXml(std::string& out, const QueueItem* constItem, CCharset* toUtf8) {
+    if (!constItem) return;
     // The tables take field addresses; nothing is written through them here.
     QueueItem* item = const_cast<QueueItem*>(constItem);
-    XmlNode parent = xml.node;
-    if (!xml.addChild("item")) return;
-
+    // Written straight into out: an item always has content (its source at least).
+    std::string& inner = out;
+    inner += "<item>";
     ItemTable fields(item);
     fields.flags = item->flags.load() & ~kItemTransientFlags;
     fields.state = item->state.load();
     fields.errorCode = item->errorCode.load();
-    WriteFieldTable(xml, fields.rows, toUtf8);
+    AppendFieldTable(inner, fields.rows, toUtf8);
 
     if (item->containerFormat) {
         ContainerTable container(item);
-        WriteTableAs(xml, "container", container.rows, toUtf8);
+        AppendTableAs(inner, "container", container.rows, toUtf8);
     }
     for (AudioStreamInfo* s = item->audio; s; s = s->next) {
         AudioTable audio(s);
-        WriteTableAs(xml, "audio", audio.rows, toUtf8);
+        AppendTableAs(inner, "audio", audio.rows, toUtf8);
     }
     for (VideoStreamInfo* s = item->video; s; s = s->next) {
         VideoTable video(s);
-        WriteTableAs(xml, "video", video.rows, toUtf8);
+        AppendTableAs(inner, "video", video.rows, toUtf8);
     }
-    if (item->flags.load() & kItemFlagHasTags) {
+    if ((item->flags.load() & kItemFlagHasTags) || HoldsTags(item)) {
         TagTable tags(item);
-        WriteTableAs(xml, "tags", tags.rows, toUtf8);
+        AppendTableAs(inner, "tags", tags.rows, toUtf8);
     }
     if (HasTarget(item)) {
-        XmlNode itemNode = xml.node;
         TargetTable target(item);
-        if (xml.addChild("target")) {
-            WriteFieldTable(xml, target.rows, toUtf8);
-            if (HasCrop(item)) {
-                CropTable crop(item);
-                WriteTableAs(xml, "crop", crop.rows, toUtf8);
-            }
+        std::string targetMarkup;
+        AppendFieldTable(targetMarkup, target.rows, toUtf8);
+        if (HasCrop(item)) {
+            CropTable crop(item);
+            AppendTableAs(targetMarkup, "crop", crop.rows, toUtf8);
         }
-        xml.SetCurrentNode(itemNode);
+        AppendElement(inner, "target", targetMarkup);
     }
-    xml.SetCurrentNode(parent);
+    inner += "</item>";
+}
+
+void WriteQueueItemXml(CXML& xml, const QueueItem* item, CCharset* toUtf8) {
+    std::string markup;
+    AppendQueueItemXml(markup, item, toUtf8);
+    AddMarkup(xml, markup);
 }
 
 QueueItem* ReadQueueItemXml(CXML& xml, XmlNode element, CCharset* fromUtf8) {
     if (!IsNamed(element, "item")) return nullptr;
-    XmlNode fileNode = FindChild(element, "file");
+    XmlNode fileNode = SourceElement(element);
     if (!fileNode) return nullptr;
-    std::string path = ElementText(fileNode);
-    if (path.empty()) return nullptr;
+    const std::string path = ElementText(fileNode);
     QueueItem* item = QueueNewItem(fromUtf8 ? fromUtf8->Convert(path.c_str()) : path.c_str());
     if (!item) return nullptr;
 
+    // The source is set; the table's first row ("file") is not read again, so a second, empty
+    // `file` element cannot take it away.
     ItemTable fields(item);
     fields.flags = item->flags.load();
-    ReadTableIn(xml, element, fields.rows, fromUtf8);
+    ReadTableIn(xml, element, fields.rows + 1, fromUtf8);
     item->flags = (fields.flags | kItemFlagInUse) & ~kItemTransientFlags;
     item->state = IsInterrupted(fields.state) ? static_cast<uint32_t>(kItemReady) : fields.state;
     item->errorCode = fields.errorCode;
@@ -295,18 +396,19 @@ QueueItem* ReadQueueItemXml(CXML& xml, XmlNode element, CCharset* fromUtf8) {
         }
     }
     if (!item->audio && !item->video) item->flags &= ~kItemFlagHasStreams;
+    if (HoldsTags(item)) item->flags |= kItemFlagHasTags;
     xml.SetCurrentNode(element);
     return item;
 }
 
 int SaveQueueFile(const char* path) {
     if (!path || !*path) return -1;
-    CXML xml;
-    xml.New("1.0", "queue");
-    if (!xml.doc) return -1;
-    XmlNode root = xml.node;
     const bool removeDone = GetPrefStore().GetBool("overall.task.removeDone");
     CCharset toUtf8("UTF-8", "");
+    // Sized from the last save, so that the text is not copied as it grows.
+    static std::atomic<size_t> lastSize{0};
+    std::string items;
+    items.reserve(lastSize.load() + lastSize.load() / 8);
     int count = 0;
     bool keepDamaged = false;
     {
@@ -314,8 +416,7 @@ int SaveQueueFile(const char* path) {
         for (QueueItem* item = QueueNext(nullptr); item; item = item->next) {
             ++count;
             if (removeDone && item->state.load() == kItemDone) continue;
-            xml.SetCurrentNode(root);
-            WriteQueueItemXml(xml, item, &toUtf8);
+            AppendQueueItemXml(items, item, Converting(toUtf8));
         }
         if (g_damagedFile == path) {
             keepDamaged = true;
@@ -332,36 +433,111 @@ int SaveQueueFile(const char* path) {
             return -1;
         }
     }
+    lastSize = items.size();
     if (count == 0) return platform::RemoveFileEntry(path) ? 0 : -1;
-    return SaveXmlFileSafely(xml, path) >= 0 ? count : -1;
+
+    // The items' text goes into the document as one text node that the writer copies as it
+    // stands (it is markup already escaped above).
+    CXML xml;
+    xml.New("1.0", "queue");
+    if (!xml.doc || !xml.node) return -1;
+    // The node borrows the text for the write (no copy of megabytes) and gives it back before the
+    // document is freed.
+    xmlNode* raw = nullptr;
+    if (!items.empty()) {
+        raw = xmlNewDocText(xml.doc, nullptr);
+        if (!raw) return -1;
+        raw->name = xmlStringTextNoenc;
+        raw->content = BAD_CAST items.data();
+        xmlAddChild(xml.node, raw);
+    }
+    const int written = SaveXmlFileSafely(xml, path);
+    if (raw) raw->content = nullptr;
+    return written >= 0 ? count : -1;
 }
 
+namespace {
+
+void FreeItems(std::vector<QueueItem*>& items, size_t from = 0) {
+    for (size_t i = from; i < items.size(); ++i) QueueFreeItem(items[i]);
+    items.clear();
+}
+
+bool ReaderAt(xmlTextReaderPtr reader, int type, int depth, const char* name) {
+    return xmlTextReaderNodeType(reader) == type && xmlTextReaderDepth(reader) == depth &&
+           xmlStrEqual(xmlTextReaderConstLocalName(reader), BAD_CAST name);
+}
+
+}  // namespace
+
+// The file is read as a stream, one item's elements at a time, so that what a load holds beyond
+// the items it makes stays small whatever the file's size. The items join the queue only once the
+// whole file has been read: a file damaged further on loads nothing, as one that does not parse.
 int LoadQueueFile(const char* path) {
     if (!path || !*path) return kQueueFileMissing;
-    CXML xml;
-    bool opened = xml.Open(path) == 0;
-    XmlNode root = opened ? xml.goRoot() : nullptr;
-    if (!root || !IsNamed(root, "queue")) {
+    auto damaged = [path] {
         if (!platform::PathExists(path)) return kQueueFileMissing;
         QueueLockGuard lock;
         g_damagedFile = path;
         return kQueueFileDamaged;
+    };
+    // Read whole first: the stream reader then parses in place instead of shifting its buffer.
+    std::string text;
+    {
+        std::ifstream in(path, std::ios::binary | std::ios::ate);
+        if (!in) return damaged();
+        const std::streamoff size = in.tellg();
+        if (size < 0 || size > INT32_MAX) return damaged();
+        text.resize(static_cast<size_t>(size));
+        in.seekg(0);
+        if (!in.read(text.data(), size)) return damaged();
+    }
+    xmlTextReaderPtr reader = xmlReaderForMemory(text.data(), static_cast<int>(text.size()), path, nullptr,
+                                                 XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NONET | XML_PARSE_COMPACT);
+    if (!reader) return damaged();
+    struct ReaderFree {
+        xmlTextReaderPtr r;
+        ~ReaderFree() { xmlFreeTextReader(r); }
+    } readerFree{reader};
+
+    int rc = xmlTextReaderRead(reader);
+    while (rc == 1 && xmlTextReaderNodeType(reader) != XML_READER_TYPE_ELEMENT) rc = xmlTextReaderRead(reader);
+    if (rc != 1 || !ReaderAt(reader, XML_READER_TYPE_ELEMENT, 0, "queue")) return damaged();
+
+    CXML xml;
+    CCharset fromUtf8("", "UTF-8");
+    std::vector<QueueItem*> items;
+    bool stopped = false;  // an item that could not be made ends the reading of items
+    rc = xmlTextReaderRead(reader);
+    while (rc == 1) {
+        if (!ReaderAt(reader, XML_READER_TYPE_ELEMENT, 1, "item")) {
+            rc = xmlTextReaderRead(reader);
+            continue;
+        }
+        if (!stopped) {
+            xmlNode* element = xmlTextReaderExpand(reader);
+            if (!element) {
+                rc = -1;
+                break;
+            }
+            if (QueueItem* item = ReadQueueItemXml(xml, element, Converting(fromUtf8))) items.push_back(item);
+            else stopped = true;
+        }
+        rc = xmlTextReaderNext(reader);
+    }
+    if (rc != 0) {
+        FreeItems(items);
+        return damaged();
     }
     {
         QueueLockGuard lock;
         if (g_damagedFile == path) g_damagedFile.clear();
     }
-    CCharset fromUtf8("", "UTF-8");
     int loaded = 0;
-    for (XmlNode child = FirstChildElement(root); child; child = xmlNextElementSibling(child)) {
-        if (!IsNamed(child, "item")) continue;
-        QueueItem* item = ReadQueueItemXml(xml, child, &fromUtf8);
-        if (!item) break;
-        if (QueueAppend(item) != 0) {
-            QueueFreeItem(item);
-            break;
-        }
+    for (QueueItem* item : items) {
+        if (QueueAppend(item) != 0) break;
         ++loaded;
     }
+    FreeItems(items, static_cast<size_t>(loaded));
     return loaded;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "common/charset.h"
 #include "common/xml.h"
@@ -31,6 +32,10 @@ struct QueueFieldDesc {
     QueueFieldDesc(const char* n, char** p) : name(n), address(p), kind(kQueueFieldText), width(0) {}
 };
 
+// Appends one element per row as XML text: integers when non-zero as "%d", floats when non-zero
+// as "%f", texts when non-null, converted to UTF-8 by toUtf8 (null: written as they are), escaped,
+// characters XML cannot hold dropped.
+void AppendFieldTable(std::string& out, const QueueFieldDesc* table, CCharset* toUtf8 = nullptr);
 // Adds one child element per row at the document cursor (the cursor stays): integers when
 // non-zero as "%d", floats when non-zero as "%f", texts when non-null, converted to UTF-8 by
 // toUtf8 (null: written as they are). Text is escaped; characters XML cannot hold are dropped.
@@ -41,6 +46,8 @@ void WriteFieldTable(CXML& xml, const QueueFieldDesc* table, CCharset* toUtf8 = 
 // are), exactly as they stand. Rows without an element leave their field unchanged.
 void ReadFieldTable(CXML& xml, const QueueFieldDesc* table, CCharset* fromUtf8 = nullptr);
 
+// Appends one `item` element for the item as XML text, as queue.xml holds it.
+void AppendQueueItemXml(std::string& out, const QueueItem* item, CCharset* toUtf8 = nullptr);
 // Adds one `item` element for the item at the cursor (the cursor stays). Flags that belong to a
 // running job are not written.
 void WriteQueueItemXml(CXML& xml, const QueueItem* item, CCharset* toUtf8 = nullptr);

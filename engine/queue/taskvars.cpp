@@ -13,7 +13,6 @@
 
 #include "common/fileutil.h"
 #include "common/md5.h"
-#include "engine/context.h"
 #include "engine/encoders/encoder_info.h"
 #include "engine/jobs/audiotask.h"
 #include "engine/prefs/preffiles.h"
@@ -40,14 +39,23 @@ enum class ValueMode {
 
 std::string Num(long long v) { return std::to_string(v); }
 
+std::atomic<const TaskVarHost*> g_host{nullptr};
+
 int DoneCount() {
-    EngineContext* ctx = GetEngineContext();
-    return ctx ? ctx->processedFiles.load() : 0;
+    const TaskVarHost* host = g_host.load(std::memory_order_acquire);
+    return host && host->doneCount ? host->doneCount() : 0;
 }
 
 int TaskMode() {
-    EngineContext* ctx = GetEngineContext();
-    return ctx ? ctx->taskMode.load() : GetPrefStore().GetInt("overall.task.mode");
+    const TaskVarHost* host = g_host.load(std::memory_order_acquire);
+    return host && host->taskMode ? host->taskMode() : GetPrefStore().GetInt("overall.task.mode");
+}
+
+void AskUserInput(QueueItem* item) {
+    const TaskVarHost* host = g_host.load(std::memory_order_acquire);
+    if (host && host->raiseEvent)
+        host->raiseEvent(kTaskVarUserInputEvent, reinterpret_cast<intptr_t>(kTaskVarUserInputCommand),
+                         static_cast<int64_t>(reinterpret_cast<intptr_t>(item)));
 }
 
 std::string Str(const char* s) { return s ? std::string(s) : std::string(); }
@@ -314,7 +322,7 @@ std::string Resolve(QueueItem* item, AudioTask* task, const std::string& name) {
     if (name == "UserInput") {
         std::free(item->userInput);
         item->userInput = nullptr;
-        RaiseEvent(kEventUiCommand, "user_input", static_cast<int64_t>(reinterpret_cast<intptr_t>(item)));
+        AskUserInput(item);
         std::string v = Str(item->userInput);
         std::free(item->userInput);
         item->userInput = nullptr;
@@ -542,6 +550,8 @@ std::string OutputPathOf(QueueItem* item, AudioTask* task) {
 }
 
 }  // namespace
+
+void SetTaskVarHost(const TaskVarHost* host) { g_host.store(host, std::memory_order_release); }
 
 std::string ExpandTaskVariables(AudioTask* task, const char* templ, QueueItem* item) {
     return Expand(task, templ, item, ValueMode::kPlain);

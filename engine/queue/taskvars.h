@@ -12,10 +12,27 @@
 //   (platform/cmdline.h), so a path with blanks, quotes or non-ASCII characters stays one argument.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 struct AudioTask;
 struct QueueItem;
+
+// What expansion asks of the engine that runs it, handed down by the engine at start-up (while a
+// context is set). Without a host the counter is 0, the task mode is "overall.task.mode" and the
+// user-input question is not asked.
+struct TaskVarHost {
+    // Raises an engine event: (code, data, argument) -> answer.
+    int (*raiseEvent)(int code, intptr_t data, int64_t arg) = nullptr;
+    int (*doneCount)() = nullptr;  // items completed in this run
+    int (*taskMode)() = nullptr;
+};
+// The host must live as long as it is installed; null removes it.
+void SetTaskVarHost(const TaskVarHost* host);
+
+// The event code and text by which "UserInput" asks the interface for the item's text.
+inline constexpr int kTaskVarUserInputEvent = 21;
+inline constexpr const char* kTaskVarUserInputCommand = "user_input";
 
 // A marker put between "$" and "(" of a value that was already inserted into a command line, so
 // that a later expansion of the whole line leaves it alone; both expanders remove it.

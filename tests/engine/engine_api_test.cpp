@@ -15,6 +15,7 @@ constexpr const char* kDefinitions = R"(<QuorvexPrefs>
   <node type="node" key="audio">
    <node type="enum" key="encoder" text="Encoder"><enum>LAME MP3|Vorbis|Nero|QAAC|FAAC|CT AAC+|3GPP AAC+|Opus|WMA</enum><value>LAME MP3</value></node>
    <node type="enum" key="source" text="Source"><enum>Auto|MPlayer|b|c|Plug-in|e|f|LAME|h|i|j|Wave</enum><value>Auto</value></node>
+   <node type="enum" key="mode" text="Mode"><enum>CBR|VBR||hidden|also hidden</enum><value>VBR</value></node>
   </node>
   <node type="node" key="video"><node type="bool" key="enabled"><value>false</value></node></node>
   <node type="node" key="automation"><node type="string" key="customPreset"/></node>
@@ -93,7 +94,12 @@ TEST_F(EngineApi, PrefInfoBySelector) {
     EXPECT_EQ(info.range[0], 0);
     EXPECT_EQ(info.range[1], 65535);
     ASSERT_EQ(GetPrefInfo("overall.audio.encoder", 3, &info), 0);
+    EXPECT_EQ(info.range[0], 0);
     EXPECT_EQ(info.range[1], 8);
+    // An empty option ends the list: the options after it are not choices.
+    ASSERT_EQ(GetPrefInfo("overall.audio.mode", 3, &info), 0);
+    EXPECT_EQ(info.range[0], 0);
+    EXPECT_EQ(info.range[1], 1);
     ASSERT_EQ(GetPrefInfo("overall.httpd.port", 4, &info), 0);
     EXPECT_STREQ(info.text, "Port");
     ASSERT_EQ(GetPrefInfo("overall.httpd.port", 5, &info), 0);

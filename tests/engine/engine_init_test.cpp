@@ -14,6 +14,7 @@
 
 #include "engine/prefs/preffiles.h"
 #include "engine/prefs/prefstore.h"
+#include "engine/queue/inputtype.h"
 #include "engine/queue/queue.h"
 #include "remote/httpd/web_server.h"
 #include "support/event_recorder.h"
@@ -75,6 +76,9 @@ TEST_F(EngineStartup, StagesRaiseTheirLogLinesInOrderAndShutdownEndsEveryThread)
     EXPECT_GE(recorder.context().cpuCount, 1);
     ASSERT_NE(GetQueueHead().cell.audio, nullptr) << "the head cell's default formats";
     EXPECT_EQ(GetQueueHead().cell.audio->samplerate, 44100u);
+    // The defaults that depend on the engine are set by its start-up.
+    EXPECT_EQ(GetPrefStore().GetString("overall.generic.fileTypes"), BuildFileTypesDefault());
+    EXPECT_TRUE(GetPrefStore().IsDefault(GetPrefStore().FindNode("overall.generic.fileTypes")));
     LoadValues();
     const std::string logFile = folder.dir().file("engine.log");
     GetPrefStore().SetBool("overall.generic.logging", true);

@@ -71,8 +71,10 @@ TEST_F(PrefFilesTest, BuildTree) {
     EXPECT_EQ(LoadPrefDefinitions(false, Fixture("missing.xml").c_str(), 0, "QuorvexPrefs"), -1);
 }
 
-// Defaults that depend on the machine are set after the definitions and come back on revert.
+// Defaults that depend on the machine are set after the definitions (the engine's ones by its
+// start-up) and come back on revert.
 TEST_F(PrefFilesTest, MachineDefaults) {
+    SetEngineDefaults();
     const std::string types = BuildFileTypesDefault();
     ASSERT_FALSE(types.empty());
     EXPECT_EQ(store.GetString("overall.generic.fileTypes"), types);
@@ -93,6 +95,7 @@ TEST_F(PrefFilesTest, MachineDefaults) {
     } cwd;
     std::filesystem::current_path(dir.path());
     ASSERT_EQ(LoadPrefDefinitions(false, Fixture("defs.xml").c_str(), 0, "QuorvexPrefs"), 0);
+    SetEngineDefaults();
     EXPECT_STREQ(store.GetString("videosrc.avisynth.path"), "codecs/");
 }
 
@@ -200,6 +203,73 @@ TEST_F(PrefFilesTest, SaveWritesOnlyChangedValuesInTreeOrder) {
     std::vector<std::string> names;
     for (auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
     EXPECT_EQ(names, std::vector<std::string>{"prefs.xml"});  // no temporary left behind
+}
+
+// Text values that begin with '~' are the user's text, not relative operators: they come back
+// from prefs.xml and from a nested export as they were, while operators in other files still apply.
+TEST_F(PrefFilesTest, ValuesBeginningWithTildeRoundTrip) {
+    sqtest::TempDir dir;
+    store.SetString("overall.ui.caption", "~/Music/%a");
+    store.SetFromText("overall.task.tempdir", "~/out");
+    store.SetString("audio.options", "~+1");
+    store.SetFromText("audio.tool", "~");
+    const std::map<std::string, std::string> before = Snapshot(store);
+    EXPECT_EQ(before.at("overall.task.tempdir"), "~/out/");
+
+    const std::string out = dir.file("prefs.xml");
+    ASSERT_EQ(SavePrefs(out.c_str(), nullptr), 0);
+    SetUp();
+    ASSERT_EQ(LoadPreset(out.c_str(), nullptr, false), 0) << sqtest::ReadFile(out);
+    EXPECT_EQ(Snapshot(store), before) << sqtest::ReadFile(out);
+
+    char* text = nullptr;
+    const int len = store.ExportXml(&text, nullptr, false, nullptr, 16, -1);
+    ASSERT_NE(text, nullptr);
+    const std::string nested(text, static_cast<size_t>(len));
+    free(text);
+    SetUp();
+    ASSERT_EQ(LoadPrefsFile(nested.c_str(), 0, nullptr), 0);
+    EXPECT_EQ(Snapshot(store), before) << nested;
+
+    // Files without the mark read as they always did.
+    ASSERT_EQ(LoadPrefsFile("<r><node key='overall.ui.caption'>~+!</node><node key='overall.task.loops'>~*3</node></r>", 0,
+                            nullptr),
+              0);
+    EXPECT_STREQ(store.GetString("overall.ui.caption"), "~/Music/%a!");
+    EXPECT_EQ(store.GetInt("overall.task.loops"), 3);
+}
+
+// What the user chose outlives the shipped values files, also where it equals the definitions'
+// default; a key the user never changed follows the shipped files.
+TEST_F(PrefFilesTest, UserChoicesOutliveTheShippedValuesFiles) {
+    sqtest::TempDir dir;
+    const std::string shipped = dir.write("shipped.xml",
+                                          "<QuorvexPrefs><node key='overall.ui.mode'>5</node>"
+                                          "<node key='overall.task.loops'>9</node>"
+                                          "<node key='overall.ui.caption'>Shipped</node>"
+                                          "<node key='audio.enabled'>false</node></QuorvexPrefs>");
+    const std::string user = dir.file("prefs.xml");
+    auto start = [&] {
+        SetUp();
+        ASSERT_EQ(LoadStartupPrefs({shipped, dir.file("absent.xml")}, user.c_str()), 0);
+    };
+    start();  // no prefs.xml yet
+    EXPECT_EQ(store.GetInt("overall.ui.mode"), 5);
+    store.SetInt("overall.ui.mode", 0);                     // back to the definitions' default
+    store.SetString("overall.ui.caption", "Sonquill");      // the same
+    store.SetInt("overall.task.loops", 3);                  // another value
+    ASSERT_EQ(SavePrefs(user.c_str(), nullptr), 0);
+
+    dir.write("shipped.xml", "<QuorvexPrefs><node key='overall.ui.mode'>5</node><node key='overall.task.loops'>9</node>"
+                             "<node key='overall.ui.caption'>Shipped</node><node key='audio.enabled'>true</node>"
+                             "<node key='audio.scale'>2</node></QuorvexPrefs>");
+    start();
+    EXPECT_EQ(store.GetInt("overall.ui.mode"), 0) << sqtest::ReadFile(user);
+    EXPECT_STREQ(store.GetString("overall.ui.caption"), "Sonquill") << sqtest::ReadFile(user);
+    EXPECT_EQ(store.GetInt("overall.task.loops"), 3);
+    EXPECT_FLOAT_EQ(store.GetFloat("audio.scale"), 2.0f);  // never touched: the new shipped value
+    // A choice saved as it stood in the shipped file is the user's too.
+    EXPECT_FALSE(store.GetBool("audio.enabled"));
 }
 
 TEST_F(PrefFilesTest, FailedSaveReportsAndKeepsTheOldFile) {

@@ -320,6 +320,42 @@ TEST_F(QueueFileTest, LoadRestoresInterruptedWorkAndStopsAtAnItemWithoutFile) {
     EXPECT_EQ(blanks->size, 0xFFFFFFFFu);
 }
 
+// Hand-written and older files: what an item holds decides what it keeps, not its flags word,
+// and an item always keeps its source.
+TEST_F(QueueFileTest, HandWrittenItemsKeepTheirTagsAndSource) {
+    const std::string path = dir_.write("queue.xml",
+        "<?xml version=\"1.0\"?><queue>"
+        "<item><file>/m/a.flac</file><tags><title>T</title><artist>A &amp; B</artist></tags></item>"
+        "<item><file>/m/b.flac</file><flags>-2147482624</flags><tags><year>1999</year></tags></item>"
+        "<item><file>/m/c.flac</file><file/></item>"
+        "<item><file/><file>/m/d.flac</file></item>"
+        "<item><file>/m/e.flac</file><tags/></item>"
+        "</queue>");
+    struct Expect {
+        const char* file;
+        bool tags;
+    };
+    const Expect expected[] = {
+        {"/m/a.flac", true}, {"/m/b.flac", true}, {"/m/c.flac", false}, {"/m/d.flac", false}, {"/m/e.flac", false},
+    };
+    // Loaded, then saved and loaded again: the second load sees what the save kept.
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        QueueClear();
+        ASSERT_EQ(LoadQueueFile(path.c_str()), 5);
+        for (int i = 0; i < 5; ++i) {
+            const QueueItem* item = QueueGetItem(i);
+            ASSERT_NE(item, nullptr);
+            EXPECT_STREQ(item->file, expected[i].file);
+            EXPECT_EQ((item->flags.load() & kItemFlagHasTags) != 0, expected[i].tags) << expected[i].file;
+        }
+        EXPECT_STREQ(QueueGetItem(0)->tagTitle, "T");
+        EXPECT_STREQ(QueueGetItem(0)->tagArtist, "A & B");
+        EXPECT_EQ(QueueGetItem(1)->tagYear, 1999u);
+        ASSERT_EQ(SaveQueueFile(path.c_str()), 5);
+    }
+}
+
 TEST_F(QueueFileTest, LoadPastTheNonAudioLimitFreesTheRefusedItem) {
     std::string xml = "<?xml version=\"1.0\"?><queue>";
     for (int i = 0; i < kQueueNonAudioLimit + 2; ++i) xml += "<item><file>/v/" + std::to_string(i) + ".avi</file></item>";
