@@ -213,24 +213,35 @@ void WebQueuePiece(WebConnection* c, char* data, int32_t length, bool chunked, b
         char head[24];
         snprintf(head, sizeof head, upperHex ? "%X\r\n" : "%x\r\n", static_cast<unsigned>(length));
         c->out += head;
-        c->tailLeft = 2;
+        c->tail += "\r\n";
     }
 }
 
 void WebQueueFinal(WebConnection* c) {
-    if (c->state & kReplyChunked) c->out += "0\r\n\r\n";
+    if (c->state & kReplyChunked) c->tail += "0\r\n\r\n";
     c->finalQueued = true;
 }
 
-int WebFlush(WebServer* server, WebConnection* c) {
-    while (c->outSent < c->out.size()) {
-        long n = platform::NetSend(c->socket, c->out.data() + c->outSent, c->out.size() - c->outSent);
+namespace {
+
+// Sends text[*done...] to the end: 1 when all is out, 0 when the socket is full, -1 on failure.
+int SendText(WebConnection* c, std::string* text, size_t* done) {
+    while (*done < text->size()) {
+        long n = platform::NetSend(c->socket, text->data() + *done, text->size() - *done);
         if (n < 0) return -1;
         if (n == 0) return 0;
-        c->outSent += static_cast<size_t>(n);
+        *done += static_cast<size_t>(n);
     }
-    c->out.clear();
-    c->outSent = 0;
+    text->clear();
+    *done = 0;
+    return 1;
+}
+
+}  // namespace
+
+int WebFlush(WebServer* server, WebConnection* c) {
+    int r = SendText(c, &c->out, &c->outSent);
+    if (r <= 0) return r;
     while (c->pending > 0) {
         long n = platform::NetSend(c->socket, c->replyBuffer, static_cast<size_t>(c->pending));
         if (n < 0) return -1;
@@ -241,14 +252,7 @@ int WebFlush(WebServer* server, WebConnection* c) {
         c->state |= kReplyDataSent;
         server->bytesSent.fetch_add(static_cast<uint64_t>(n));
     }
-    while (c->tailLeft > 0) {
-        static const char kCrLf[] = "\r\n";
-        long n = platform::NetSend(c->socket, &kCrLf[2 - c->tailLeft], static_cast<size_t>(c->tailLeft));
-        if (n < 0) return -1;
-        if (n == 0) return 0;
-        c->tailLeft -= static_cast<int>(n);
-    }
-    return 1;
+    return SendText(c, &c->tail, &c->tailSent);
 }
 
 int WebFormatHeader(WebServer* server, WebConnection* c, int64_t modified, char* buffer) {
@@ -315,7 +319,7 @@ int WebSendHeader(WebServer* server, WebConnection* c) {
         char head[24];
         snprintf(head, sizeof head, "%x\r\n", static_cast<unsigned>(c->pending));
         c->out += head;
-        c->tailLeft = 2;
+        c->tail += "\r\n";
     }
     return 0;
 }
@@ -603,7 +607,13 @@ int WebSendFile(WebServer* server, WebConnection* c, const std::string& folder, 
     char header[512];
     int n = WebFormatHeader(server, c, mtime, header);
     if (n < 0) return -1;
-    c->out.append(header, static_cast<size_t>(n));
+    if (c->state & kReplyChunked) {
+        c->out.append(header, static_cast<size_t>(n));  // the data after it is framed, the header is not
+    } else {
+        // The header waits at the start of the buffer and leaves in one send with the first piece.
+        memcpy(c->requestBuffer, header, static_cast<size_t>(n));
+        c->headerInBuffer = n;
+    }
     c->replyHeaderLength = n;
     c->sent = 0;
     c->fileDataSent = 0;
@@ -620,58 +630,80 @@ int WebSendFileData(WebServer* server, WebConnection* c) {
             return 0;
         }
     }
+    const bool chunked = (c->state & kReplyChunked) != 0;
+    // One piece per step, so the other slots take turns; the step that sends the last byte also
+    // ends the reply, so a finished slot never waits for another pass (and never counts against its
+    // client's allowance when it reconnects at once).
+    bool nearEnd = false;
+    for (int round = 0; round < 4; ++round) {
+        int r = WebFlush(server, c);
+        if (r < 0) {
+            CloseFile(c);
+            c->state |= kReplyClose;
+            return -1;
+        }
+        if (r == 0) return 0;
+        if (c->finalQueued) {
+            CloseFile(c);
+            return 1;
+        }
+        const int32_t head = c->headerInBuffer;
+        if (head == 0 && c->fileEnd >= 0 && c->fileDataSent >= c->fileEnd) {
+            WebQueueFinal(c);
+            continue;
+        }
+        if (round > 0 && !nearEnd) return 0;
+        char* data = c->requestBuffer + head;
+        int64_t want = kWebRequestBufferSize - head;
+        if (c->fileEnd >= 0) want = std::min(want, c->fileEnd - c->fileDataSent);
+        long n = 0;
+        bool padding = false;
+        if (want > 0) {
+            n = c->file >= 0 ? platform::NetReadFile(c->file, data, static_cast<long>(want)) : 0;
+            if (n < 0) {
+                CloseFile(c);
+                return -1;
+            }
+            if (n == 0 && c->fileEnd >= 0) {
+                // The file shrank after the header went out: zeros up to the announced length.
+                n = static_cast<long>(want);
+                memset(data, 0, static_cast<size_t>(n));
+                padding = true;
+            }
+        }
+        nearEnd = n < want;  // a short read: the end of the file is reached or close
+        int length = static_cast<int>(n);
+        if ((c->state & kReplySubstitute) && !padding && length > 0) {
+            int consumed = length;
+            int out = WebSubstituteVars(server, data, length, &consumed);
+            if (consumed > 0) {
+                if (consumed < length) platform::NetSeekFileBy(c->file, consumed - static_cast<int64_t>(length));
+                length = out;
+            }
+            c->fileDataSent += consumed > 0 ? consumed : length;
+        } else {
+            c->fileDataSent += length;
+        }
+        c->headerInBuffer = 0;
+        if (n == 0) {
+            // The end of a file whose length was not announced (or a reply with no data).
+            WebQueuePiece(c, c->requestBuffer, head, false, false);
+            WebQueueFinal(c);
+            continue;
+        }
+        if (head > 0)
+            WebQueuePiece(c, c->requestBuffer, head + length, false, false);
+        else
+            WebQueuePiece(c, data, length, chunked, true);
+    }
     int r = WebFlush(server, c);
     if (r < 0) {
         CloseFile(c);
-        c->state |= kReplyClose;
         return -1;
     }
-    if (r == 0) return 0;
-    if (c->finalQueued) {
+    if (r == 1 && c->finalQueued) {
         CloseFile(c);
         return 1;
-    }
-    const bool chunked = (c->state & kReplyChunked) != 0;
-    int64_t want = kWebRequestBufferSize;
-    if (c->fileEnd >= 0) want = std::min(want, c->fileEnd - c->fileDataSent);
-    long n = 0;
-    bool padding = false;
-    if (want > 0) {
-        n = c->file >= 0 ? platform::NetReadFile(c->file, c->requestBuffer, static_cast<long>(want)) : 0;
-        if (n < 0) {
-            CloseFile(c);
-            return -1;
-        }
-        if (n == 0 && c->fileEnd >= 0) {
-            // The file shrank after the header went out: zeros up to the announced length.
-            n = static_cast<long>(want);
-            memset(c->requestBuffer, 0, static_cast<size_t>(n));
-            padding = true;
-        }
-    }
-    if (n == 0) {
-        WebQueueFinal(c);
-        r = WebFlush(server, c);
-        if (r < 0) return -1;
-        if (r == 1) CloseFile(c);
-        return r;
-    }
-    int length = static_cast<int>(n);
-    if ((c->state & kReplySubstitute) && !padding) {
-        int consumed = length;
-        int out = WebSubstituteVars(server, c->requestBuffer, length, &consumed);
-        if (consumed > 0) {
-            if (consumed < length) platform::NetSeekFileBy(c->file, consumed - static_cast<int64_t>(length));
-            length = out;
-        }
-        c->fileDataSent += consumed > 0 ? consumed : length;
-    } else {
-        c->fileDataSent += length;
-    }
-    WebQueuePiece(c, c->requestBuffer, length, chunked, true);
-    if (WebFlush(server, c) < 0) {
-        CloseFile(c);
-        return -1;
     }
     return 0;
 }
@@ -729,6 +761,8 @@ void WebSendFixedPage(int socket, const char* headerFormat, const char* page) {
 }
 
 void WebSend403(int socket) { WebSendFixedPage(socket, k403Header, k403Page); }
+
+void WebSend404(int socket) { WebSendFixedPage(socket, k404Header, k404Page); }
 
 void WebEndRequest(WebServer* server, WebConnection* c) {
     CloseFile(c);
