@@ -129,6 +129,55 @@ bool IsDriveLetter(const std::string& segment) {
     return segment.size() >= 2 && isalpha(static_cast<unsigned char>(segment[0])) && segment[1] == ':';
 }
 
+// The server's folder held open. It is opened again when another folder is asked for, and when the
+// folder's name has come to name another folder (checked at most once a second, and on a miss).
+int FolderDescriptor(WebServer* server, const std::string& folder, bool renew) {
+    const char* name = folder.empty() ? "." : folder.c_str();
+    int64_t now = WebNowSeconds();
+    if (server->folderFd >= 0 && server->folderFdPath == folder && !renew &&
+        (now == server->folderCheckedAt || platform::NetFolderIs(server->folderFd, name))) {
+        server->folderCheckedAt = now;
+        return server->folderFd;
+    }
+    if (server->folderFd >= 0) platform::NetCloseFile(server->folderFd);
+    server->folderFd = platform::NetOpenFolder(name);
+    server->folderFdPath = folder;
+    server->folderCheckedAt = now;
+    return server->folderFd;
+}
+
+// Opens the regular file that mapped (a path WebMapPath built under folder) names. When contained,
+// it must lie inside folder: the kernel checks that in the same lookup that opens it, and where it
+// cannot tell (a symbolic link on the way), both paths are resolved and compared. Answers the
+// descriptor, or -1 with *kind telling what the path names instead.
+int OpenServed(WebServer* server, const std::string& folder, const std::string& mapped, bool contained,
+               platform::NetPathKind* kind, int64_t* size, int64_t* mtime) {
+    size_t prefix = folder.size() + (folder.empty() || folder.back() != '/' ? 1 : 0);
+    if (contained && mapped.size() >= prefix) {
+        const std::string relative = mapped.size() > prefix ? mapped.substr(prefix) : std::string(".");
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            int dir = FolderDescriptor(server, folder, attempt > 0);
+            if (dir < 0) break;
+            int fd = platform::NetOpenBeneath(dir, relative.c_str(), kind, size, mtime);
+            if (fd == platform::kNetBeneathUndecided) break;
+            // A miss may mean that the folder was replaced since it was opened: look once more.
+            if (fd >= 0 || *kind != platform::NetPathKind::Missing || attempt > 0 ||
+                platform::NetFolderIs(dir, folder.empty() ? "." : folder.c_str()))
+                return fd;
+        }
+    }
+    *kind = platform::NetStatPath(mapped.c_str());
+    if (*kind != platform::NetPathKind::File) return -1;
+    // Only regular files inside the folder: no device, FIFO or link out of it.
+    int fd = platform::NetOpenRegularFile(mapped.c_str(), false, size, mtime);
+    if (fd >= 0 && contained && !platform::NetPathInside(folder, mapped)) {
+        platform::NetCloseFile(fd);
+        fd = -1;
+    }
+    if (fd < 0) *kind = platform::NetPathKind::Missing;
+    return fd;
+}
+
 void CloseFile(WebConnection* c) {
     if (c->file >= 0) platform::NetCloseFile(c->file);
     c->file = -1;
@@ -528,18 +577,16 @@ int WebSendFile(WebServer* server, WebConnection* c, const std::string& folder, 
         bool trailing = false;
         if (!WebMapPath(folder, path, c->pathFromHandler, &mapped, &trailing)) return -1;
         const bool contained = !(c->pathFromHandler && path && path[0] == '~');
-        int fd = -1;
-        platform::NetPathKind kind = platform::NetStatPath(mapped.c_str());
-        if (kind == platform::NetPathKind::Folder) {
+        platform::NetPathKind kind = platform::NetPathKind::Missing;
+        int fd = OpenServed(server, folder, mapped, contained, &kind, &size, &mtime);
+        if (fd >= 0) {
+            typeName = mapped;
+        } else if (kind == platform::NetPathKind::Folder) {
             std::string base = mapped;
             if (base.back() != '/') base += '/';
             for (const char* page : kDefaultPages) {
-                std::string candidate = base + page;
-                fd = platform::NetOpenRegularFile(candidate.c_str(), false, &size, &mtime);
-                if (fd >= 0 && contained && !platform::NetPathInside(folder, candidate)) {
-                    platform::NetCloseFile(fd);
-                    fd = -1;
-                }
+                platform::NetPathKind pageKind;
+                fd = OpenServed(server, folder, base + page, contained, &pageKind, &size, &mtime);
                 if (fd >= 0) {
                     typeName = page;
                     break;
@@ -560,15 +607,6 @@ int WebSendFile(WebServer* server, WebConnection* c, const std::string& folder, 
                 WebSendRedirect(c, location.c_str());
                 return 1;
             }
-        } else if (kind == platform::NetPathKind::File) {
-            // Only regular files inside the folder: no device, FIFO or link out of it.
-            fd = platform::NetOpenRegularFile(mapped.c_str(), false, &size, &mtime);
-            if (fd < 0) return -1;
-            if (contained && !platform::NetPathInside(folder, mapped)) {
-                platform::NetCloseFile(fd);
-                return -1;
-            }
-            typeName = mapped;
         } else {
             return -1;
         }
@@ -795,7 +833,11 @@ void WebEndRequest(WebServer* server, WebConnection* c) {
     free(c->path);
     c->path = nullptr;
     if (c->socket >= 0) {
-        platform::NetCloseGracefully(c->socket);
+        // Unread request bytes would turn the close into a reset that can cost the client its reply.
+        if (c->inputConsumed)
+            platform::NetClose(c->socket);
+        else
+            platform::NetCloseGracefully(c->socket);
         c->socket = -1;
         server->clients.fetch_sub(1);
     }

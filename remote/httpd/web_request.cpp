@@ -175,6 +175,8 @@ int ReadBody(WebServer* server, WebConnection* c) {
             if (c->requestLength > kWebRequestBufferSize - 1 - c->headerLength) return -1;  // cannot fit
             if (c->pending < c->headerLength + c->requestLength) return 0;
         }
+        // Nothing beyond the request arrived: the connection can close without draining it first.
+        c->inputConsumed = c->pending == c->headerLength + c->requestLength;
         return FinishRequest(server, c);
     }
     WebMultipart* mp = c->multipart;

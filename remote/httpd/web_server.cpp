@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/net.h"
+#include "platform/net_files.h"
 #include "remote/httpd/httpd_log.h"
 #include "remote/httpd/web_internal.h"
 
@@ -116,6 +117,9 @@ void AcceptClients(WebServer* server, int64_t now) {
         c->startTime = now;
         c->expiry = now + server->idleTimeout;
         c->requestCount = 0;
+        // A client usually sends its request right after connecting: read it now rather than a
+        // pass later (nothing there yet costs one empty receive).
+        StepSlot(server, c, platform::kNetReadable, now);
     }
 }
 
@@ -139,6 +143,7 @@ WebServer::~WebServer() {
     if (thread.joinable()) thread.join();
     free(routes);
     routes = nullptr;
+    platform::NetCloseFile(folderFd);
     delete waker;
 }
 
@@ -265,6 +270,7 @@ void WebResetConnection(WebConnection* c) {
     c->fileDataSent = 0;
     c->fileEnd = -1;
     c->uploadStream = false;
+    c->inputConsumed = false;
     c->state = kReplyReading;
 }
 
@@ -281,10 +287,6 @@ void WebServerThread(WebServer* server) {
         for (int i = 0; i < server->clientLimit; ++i) {
             WebConnection* c = &server->slots[i];
             if (c->socket < 0) continue;
-            if (!platform::NetCanQuery(c->socket)) {
-                CloseSlot(server, c);
-                continue;
-            }
             // Idle time-out, and a fixed deadline from accept for the header block that partial
             // reads do not renew: a slow client cannot hold slots for long.
             bool headerLate = server->headerTimeout > 0 && c->headerLength == 0 && (c->state & kReplyReading) &&
@@ -329,6 +331,9 @@ void WebServerThread(WebServer* server) {
     }
     platform::NetClose(server->listener);
     server->listener = -1;
+    platform::NetCloseFile(server->folderFd);
+    server->folderFd = -1;
+    server->folderFdPath.clear();
     for (int i = 0; i < server->clientLimit; ++i) {
         WebConnection* c = &server->slots[i];
         if (c->socket >= 0) CloseSlot(server, c);

@@ -181,6 +181,7 @@ struct WebConnection {
     int64_t fileDataSent = 0;        // file bytes queued so far
     int64_t fileEnd = -1;            // file bytes to send, -1 = up to the end of the file
     bool uploadStream = false;       // an upload without a boundary is being received
+    bool inputConsumed = false;      // every byte received belonged to the request: a plain close is clean
 };
 
 struct WebServer {
@@ -222,6 +223,11 @@ struct WebServer {
     std::atomic<uint32_t> refusedUploads{0};
     uint32_t bindAddress = 0;        // network order; 0 = every address
     std::thread thread;
+
+    // The folder that file requests map into, held open (server thread only).
+    int folderFd = -1;
+    std::string folderFdPath;
+    int64_t folderCheckedAt = 0;     // seconds (monotonic) of the last check that the name still fits
 
     platform::NetWaker* waker = nullptr;
     platform::Event finished{true, true};

@@ -244,6 +244,57 @@ TEST_F(WebServerTest, TraversalNeverLeavesTheRoot) {
     EXPECT_EQ(plain.output, "inside-x");
 }
 
+TEST_F(WebServerTest, SymbolicLinksAreFollowedOnlyInsideTheRoot) {
+    ASSERT_GT(Start(), 0);
+    std::filesystem::create_directories(root_ + "/sub");
+    tmp_.write("root/sub/page.txt", "sub page");
+    struct Case {
+        const char* link;
+        std::string target;
+        const char* request;
+        const char* body;  // nullptr: 404
+    } cases[] = {
+        {"rel.txt", "small.txt", "/rel.txt", "small file\n"},
+        {"abs.txt", root_ + "/small.txt", "/abs.txt", "small file\n"},
+        {"sub/up.txt", "../small.txt", "/sub/up.txt", "small file\n"},
+        {"subdir", "sub", "/subdir/page.txt", "sub page"},
+        {"out.txt", "../secret.txt", "/out.txt", nullptr},
+        {"outdir", "..", "/outdir/secret.txt", nullptr},
+        {"sub/far.txt", "../../secret.txt", "/sub/far.txt", nullptr},
+    };
+    for (const auto& k : cases) std::filesystem::create_symlink(k.target, root_ + "/" + k.link);
+    for (const auto& k : cases) {
+        auto r = Shell("curl -sS -o - -w ' %{http_code}' " + Url(k.request));
+        if (k.body)
+            EXPECT_EQ(r.output, std::string(k.body) + " 200") << k.request;
+        else
+            EXPECT_TRUE(r.output.ends_with(" 404")) << k.request << ": " << r.output;
+        EXPECT_EQ(r.output.find("TOP-SECRET"), std::string::npos) << k.request;
+    }
+}
+
+// The web root is held open between requests; a folder put in its place is served from then on.
+TEST_F(WebServerTest, ReplacedRootFolderIsServed) {
+    ASSERT_GT(Start(), 0);
+    EXPECT_EQ(Shell("curl -sS " + Url("/small.txt")).output, "small file\n");
+    std::filesystem::rename(root_, tmp_.file("old-root"));
+    std::filesystem::create_directories(root_);
+    tmp_.write("root/small.txt", "new small file\n");
+    tmp_.write("root/only-new.txt", "only new\n");
+    EXPECT_EQ(Shell("curl -sS " + Url("/only-new.txt")).output, "only new\n");  // a miss looks again at once
+    std::string body;
+    for (int i = 0; i < 30 && body != "new small file\n"; ++i) {
+        body = Shell("curl -sS " + Url("/small.txt")).output;
+        if (body != "new small file\n") std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(body, "new small file\n");
+    std::filesystem::remove_all(root_);
+    EXPECT_EQ(Shell("curl -sS -o /dev/null -w '%{http_code}' " + Url("/small.txt")).output, "404");
+    std::filesystem::create_directories(root_);
+    tmp_.write("root/small.txt", "third\n");
+    EXPECT_EQ(Shell("curl -sS " + Url("/small.txt")).output, "third\n");
+}
+
 TEST_F(WebServerTest, CurlPostRoutesAndChunking) {
     ASSERT_GT(Start(), 0);
     auto post = Shell("curl -sS -d 'a=1&b=x%20y' " + Url("/echo"));
