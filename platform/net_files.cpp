@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace platform {
@@ -36,6 +38,54 @@ int NetOpenRegularFile(const char* path, bool noFollow, int64_t* size, int64_t* 
     if (size) *size = static_cast<int64_t>(st.st_size);
     if (mtime) *mtime = static_cast<int64_t>(st.st_mtime);
     return fd;
+}
+
+int NetOpenFolder(const char* path) {
+    int fd;
+    do {
+        fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool NetFolderIs(int fd, const char* path) {
+    struct stat a {}, b {};
+    return fstat(fd, &a) == 0 && stat(path, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+int NetOpenBeneath(int folderFd, const char* relative, NetPathKind* kind, int64_t* size, int64_t* mtime) {
+    // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; reads of a regular file do not
+    // heed it, so it stays set (no fcntl round trip).
+    open_how how {};
+    how.flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    long fd;
+    do {
+        fd = syscall(SYS_openat2, folderFd, relative, &how, sizeof how);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        switch (errno) {
+            case ENOENT:
+            case ENOTDIR:
+            case EACCES:
+            case ENAMETOOLONG:
+                *kind = NetPathKind::Missing;
+                return -1;
+            default:
+                // EXDEV (a link leading elsewhere), ELOOP, ENOSYS, EPERM, EINVAL, ...
+                return kNetBeneathUndecided;
+        }
+    }
+    struct stat st {};
+    if (fstat(static_cast<int>(fd), &st) != 0 || !S_ISREG(st.st_mode)) {
+        *kind = S_ISDIR(st.st_mode) ? NetPathKind::Folder : NetPathKind::Other;
+        close(static_cast<int>(fd));
+        return -1;
+    }
+    *kind = NetPathKind::File;
+    if (size) *size = static_cast<int64_t>(st.st_size);
+    if (mtime) *mtime = static_cast<int64_t>(st.st_mtime);
+    return static_cast<int>(fd);
 }
 
 bool NetFileInfo(int fd, int64_t* size, int64_t* mtime) {

@@ -19,6 +19,21 @@ NetPathKind NetStatPath(const char* path);
 // a regular file. size and mtime (seconds since 1970) are optional.
 int NetOpenRegularFile(const char* path, bool noFollow, int64_t* size, int64_t* mtime);
 
+// Opens a folder so that paths beneath it can be opened relative to it: the descriptor, or -1.
+int NetOpenFolder(const char* path);
+// True when the folder open as fd is still the one that path names.
+bool NetFolderIs(int fd, const char* path);
+
+// What NetOpenBeneath answers when the kernel cannot decide: it lacks the confined lookup, or the
+// path passes through a symbolic link that it would not follow. The caller checks another way.
+inline constexpr int kNetBeneathUndecided = -2;
+
+// Opens a relative path beneath the folder open as folderFd in one lookup in which the kernel
+// refuses every step out of that folder (".." or a symbolic link leading outside). A regular file
+// gives its descriptor (read-only, close-on-exec) with size and mtime (optional); anything else
+// gives -1 and *kind says what the path names (Missing, Folder or Other), or kNetBeneathUndecided.
+int NetOpenBeneath(int folderFd, const char* relative, NetPathKind* kind, int64_t* size, int64_t* mtime);
+
 // Size and modification time of an open descriptor; false when fstat fails.
 bool NetFileInfo(int fd, int64_t* size, int64_t* mtime);
 

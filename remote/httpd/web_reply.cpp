@@ -129,6 +129,55 @@ bool IsDriveLetter(const std::string& segment) {
     return segment.size() >= 2 && isalpha(static_cast<unsigned char>(segment[0])) && segment[1] == ':';
 }
 
+// The server's folder held open. It is opened again when another folder is asked for, and when the
+// folder's name has come to name another folder (checked at most once a second, and on a miss).
+int FolderDescriptor(WebServer* server, const std::string& folder, bool renew) {
+    const char* name = folder.empty() ? "." : folder.c_str();
+    int64_t now = WebNowSeconds();
+    if (server->folderFd >= 0 && server->folderFdPath == folder && !renew &&
+        (now == server->folderCheckedAt || platform::NetFolderIs(server->folderFd, name))) {
+        server->folderCheckedAt = now;
+        return server->folderFd;
+    }
+    if (server->folderFd >= 0) platform::NetCloseFile(server->folderFd);
+    server->folderFd = platform::NetOpenFolder(name);
+    server->folderFdPath = folder;
+    server->folderCheckedAt = now;
+    return server->folderFd;
+}
+
+// Opens the regular file that mapped (a path WebMapPath built under folder) names. When contained,
+// it must lie inside folder: the kernel checks that in the same lookup that opens it, and where it
+// cannot tell (a symbolic link on the way), both paths are resolved and compared. Answers the
+// descriptor, or -1 with *kind telling what the path names instead.
+int OpenServed(WebServer* server, const std::string& folder, const std::string& mapped, bool contained,
+               platform::NetPathKind* kind, int64_t* size, int64_t* mtime) {
+    size_t prefix = folder.size() + (folder.empty() || folder.back() != '/' ? 1 : 0);
+    if (contained && mapped.size() >= prefix) {
+        const std::string relative = mapped.size() > prefix ? mapped.substr(prefix) : std::string(".");
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            int dir = FolderDescriptor(server, folder, attempt > 0);
+            if (dir < 0) break;
+            int fd = platform::NetOpenBeneath(dir, relative.c_str(), kind, size, mtime);
+            if (fd == platform::kNetBeneathUndecided) break;
+            // A miss may mean that the folder was replaced since it was opened: look once more.
+            if (fd >= 0 || *kind != platform::NetPathKind::Missing || attempt > 0 ||
+                platform::NetFolderIs(dir, folder.empty() ? "." : folder.c_str()))
+                return fd;
+        }
+    }
+    *kind = platform::NetStatPath(mapped.c_str());
+    if (*kind != platform::NetPathKind::File) return -1;
+    // Only regular files inside the folder: no device, FIFO or link out of it.
+    int fd = platform::NetOpenRegularFile(mapped.c_str(), false, size, mtime);
+    if (fd >= 0 && contained && !platform::NetPathInside(folder, mapped)) {
+        platform::NetCloseFile(fd);
+        fd = -1;
+    }
+    if (fd < 0) *kind = platform::NetPathKind::Missing;
+    return fd;
+}
+
 void CloseFile(WebConnection* c) {
     if (c->file >= 0) platform::NetCloseFile(c->file);
     c->file = -1;
@@ -213,24 +262,35 @@ void WebQueuePiece(WebConnection* c, char* data, int32_t length, bool chunked, b
         char head[24];
         snprintf(head, sizeof head, upperHex ? "%X\r\n" : "%x\r\n", static_cast<unsigned>(length));
         c->out += head;
-        c->tailLeft = 2;
+        c->tail += "\r\n";
     }
 }
 
 void WebQueueFinal(WebConnection* c) {
-    if (c->state & kReplyChunked) c->out += "0\r\n\r\n";
+    if (c->state & kReplyChunked) c->tail += "0\r\n\r\n";
     c->finalQueued = true;
 }
 
-int WebFlush(WebServer* server, WebConnection* c) {
-    while (c->outSent < c->out.size()) {
-        long n = platform::NetSend(c->socket, c->out.data() + c->outSent, c->out.size() - c->outSent);
+namespace {
+
+// Sends text[*done...] to the end: 1 when all is out, 0 when the socket is full, -1 on failure.
+int SendText(WebConnection* c, std::string* text, size_t* done) {
+    while (*done < text->size()) {
+        long n = platform::NetSend(c->socket, text->data() + *done, text->size() - *done);
         if (n < 0) return -1;
         if (n == 0) return 0;
-        c->outSent += static_cast<size_t>(n);
+        *done += static_cast<size_t>(n);
     }
-    c->out.clear();
-    c->outSent = 0;
+    text->clear();
+    *done = 0;
+    return 1;
+}
+
+}  // namespace
+
+int WebFlush(WebServer* server, WebConnection* c) {
+    int r = SendText(c, &c->out, &c->outSent);
+    if (r <= 0) return r;
     while (c->pending > 0) {
         long n = platform::NetSend(c->socket, c->replyBuffer, static_cast<size_t>(c->pending));
         if (n < 0) return -1;
@@ -241,14 +301,7 @@ int WebFlush(WebServer* server, WebConnection* c) {
         c->state |= kReplyDataSent;
         server->bytesSent.fetch_add(static_cast<uint64_t>(n));
     }
-    while (c->tailLeft > 0) {
-        static const char kCrLf[] = "\r\n";
-        long n = platform::NetSend(c->socket, &kCrLf[2 - c->tailLeft], static_cast<size_t>(c->tailLeft));
-        if (n < 0) return -1;
-        if (n == 0) return 0;
-        c->tailLeft -= static_cast<int>(n);
-    }
-    return 1;
+    return SendText(c, &c->tail, &c->tailSent);
 }
 
 int WebFormatHeader(WebServer* server, WebConnection* c, int64_t modified, char* buffer) {
@@ -315,7 +368,7 @@ int WebSendHeader(WebServer* server, WebConnection* c) {
         char head[24];
         snprintf(head, sizeof head, "%x\r\n", static_cast<unsigned>(c->pending));
         c->out += head;
-        c->tailLeft = 2;
+        c->tail += "\r\n";
     }
     return 0;
 }
@@ -524,18 +577,16 @@ int WebSendFile(WebServer* server, WebConnection* c, const std::string& folder, 
         bool trailing = false;
         if (!WebMapPath(folder, path, c->pathFromHandler, &mapped, &trailing)) return -1;
         const bool contained = !(c->pathFromHandler && path && path[0] == '~');
-        int fd = -1;
-        platform::NetPathKind kind = platform::NetStatPath(mapped.c_str());
-        if (kind == platform::NetPathKind::Folder) {
+        platform::NetPathKind kind = platform::NetPathKind::Missing;
+        int fd = OpenServed(server, folder, mapped, contained, &kind, &size, &mtime);
+        if (fd >= 0) {
+            typeName = mapped;
+        } else if (kind == platform::NetPathKind::Folder) {
             std::string base = mapped;
             if (base.back() != '/') base += '/';
             for (const char* page : kDefaultPages) {
-                std::string candidate = base + page;
-                fd = platform::NetOpenRegularFile(candidate.c_str(), false, &size, &mtime);
-                if (fd >= 0 && contained && !platform::NetPathInside(folder, candidate)) {
-                    platform::NetCloseFile(fd);
-                    fd = -1;
-                }
+                platform::NetPathKind pageKind;
+                fd = OpenServed(server, folder, base + page, contained, &pageKind, &size, &mtime);
                 if (fd >= 0) {
                     typeName = page;
                     break;
@@ -556,15 +607,6 @@ int WebSendFile(WebServer* server, WebConnection* c, const std::string& folder, 
                 WebSendRedirect(c, location.c_str());
                 return 1;
             }
-        } else if (kind == platform::NetPathKind::File) {
-            // Only regular files inside the folder: no device, FIFO or link out of it.
-            fd = platform::NetOpenRegularFile(mapped.c_str(), false, &size, &mtime);
-            if (fd < 0) return -1;
-            if (contained && !platform::NetPathInside(folder, mapped)) {
-                platform::NetCloseFile(fd);
-                return -1;
-            }
-            typeName = mapped;
         } else {
             return -1;
         }
@@ -603,7 +645,13 @@ int WebSendFile(WebServer* server, WebConnection* c, const std::string& folder, 
     char header[512];
     int n = WebFormatHeader(server, c, mtime, header);
     if (n < 0) return -1;
-    c->out.append(header, static_cast<size_t>(n));
+    if (c->state & kReplyChunked) {
+        c->out.append(header, static_cast<size_t>(n));  // the data after it is framed, the header is not
+    } else {
+        // The header waits at the start of the buffer and leaves in one send with the first piece.
+        memcpy(c->requestBuffer, header, static_cast<size_t>(n));
+        c->headerInBuffer = n;
+    }
     c->replyHeaderLength = n;
     c->sent = 0;
     c->fileDataSent = 0;
@@ -620,58 +668,80 @@ int WebSendFileData(WebServer* server, WebConnection* c) {
             return 0;
         }
     }
+    const bool chunked = (c->state & kReplyChunked) != 0;
+    // One piece per step, so the other slots take turns; the step that sends the last byte also
+    // ends the reply, so a finished slot never waits for another pass (and never counts against its
+    // client's allowance when it reconnects at once).
+    bool nearEnd = false;
+    for (int round = 0; round < 4; ++round) {
+        int r = WebFlush(server, c);
+        if (r < 0) {
+            CloseFile(c);
+            c->state |= kReplyClose;
+            return -1;
+        }
+        if (r == 0) return 0;
+        if (c->finalQueued) {
+            CloseFile(c);
+            return 1;
+        }
+        const int32_t head = c->headerInBuffer;
+        if (head == 0 && c->fileEnd >= 0 && c->fileDataSent >= c->fileEnd) {
+            WebQueueFinal(c);
+            continue;
+        }
+        if (round > 0 && !nearEnd) return 0;
+        char* data = c->requestBuffer + head;
+        int64_t want = kWebRequestBufferSize - head;
+        if (c->fileEnd >= 0) want = std::min(want, c->fileEnd - c->fileDataSent);
+        long n = 0;
+        bool padding = false;
+        if (want > 0) {
+            n = c->file >= 0 ? platform::NetReadFile(c->file, data, static_cast<long>(want)) : 0;
+            if (n < 0) {
+                CloseFile(c);
+                return -1;
+            }
+            if (n == 0 && c->fileEnd >= 0) {
+                // The file shrank after the header went out: zeros up to the announced length.
+                n = static_cast<long>(want);
+                memset(data, 0, static_cast<size_t>(n));
+                padding = true;
+            }
+        }
+        nearEnd = n < want;  // a short read: the end of the file is reached or close
+        int length = static_cast<int>(n);
+        if ((c->state & kReplySubstitute) && !padding && length > 0) {
+            int consumed = length;
+            int out = WebSubstituteVars(server, data, length, &consumed);
+            if (consumed > 0) {
+                if (consumed < length) platform::NetSeekFileBy(c->file, consumed - static_cast<int64_t>(length));
+                length = out;
+            }
+            c->fileDataSent += consumed > 0 ? consumed : length;
+        } else {
+            c->fileDataSent += length;
+        }
+        c->headerInBuffer = 0;
+        if (n == 0) {
+            // The end of a file whose length was not announced (or a reply with no data).
+            WebQueuePiece(c, c->requestBuffer, head, false, false);
+            WebQueueFinal(c);
+            continue;
+        }
+        if (head > 0)
+            WebQueuePiece(c, c->requestBuffer, head + length, false, false);
+        else
+            WebQueuePiece(c, data, length, chunked, true);
+    }
     int r = WebFlush(server, c);
     if (r < 0) {
         CloseFile(c);
-        c->state |= kReplyClose;
         return -1;
     }
-    if (r == 0) return 0;
-    if (c->finalQueued) {
+    if (r == 1 && c->finalQueued) {
         CloseFile(c);
         return 1;
-    }
-    const bool chunked = (c->state & kReplyChunked) != 0;
-    int64_t want = kWebRequestBufferSize;
-    if (c->fileEnd >= 0) want = std::min(want, c->fileEnd - c->fileDataSent);
-    long n = 0;
-    bool padding = false;
-    if (want > 0) {
-        n = c->file >= 0 ? platform::NetReadFile(c->file, c->requestBuffer, static_cast<long>(want)) : 0;
-        if (n < 0) {
-            CloseFile(c);
-            return -1;
-        }
-        if (n == 0 && c->fileEnd >= 0) {
-            // The file shrank after the header went out: zeros up to the announced length.
-            n = static_cast<long>(want);
-            memset(c->requestBuffer, 0, static_cast<size_t>(n));
-            padding = true;
-        }
-    }
-    if (n == 0) {
-        WebQueueFinal(c);
-        r = WebFlush(server, c);
-        if (r < 0) return -1;
-        if (r == 1) CloseFile(c);
-        return r;
-    }
-    int length = static_cast<int>(n);
-    if ((c->state & kReplySubstitute) && !padding) {
-        int consumed = length;
-        int out = WebSubstituteVars(server, c->requestBuffer, length, &consumed);
-        if (consumed > 0) {
-            if (consumed < length) platform::NetSeekFileBy(c->file, consumed - static_cast<int64_t>(length));
-            length = out;
-        }
-        c->fileDataSent += consumed > 0 ? consumed : length;
-    } else {
-        c->fileDataSent += length;
-    }
-    WebQueuePiece(c, c->requestBuffer, length, chunked, true);
-    if (WebFlush(server, c) < 0) {
-        CloseFile(c);
-        return -1;
     }
     return 0;
 }
@@ -730,6 +800,8 @@ void WebSendFixedPage(int socket, const char* headerFormat, const char* page) {
 
 void WebSend403(int socket) { WebSendFixedPage(socket, k403Header, k403Page); }
 
+void WebSend404(int socket) { WebSendFixedPage(socket, k404Header, k404Page); }
+
 void WebEndRequest(WebServer* server, WebConnection* c) {
     CloseFile(c);
     if (WebMultipart* mp = c->multipart) {
@@ -761,7 +833,11 @@ void WebEndRequest(WebServer* server, WebConnection* c) {
     free(c->path);
     c->path = nullptr;
     if (c->socket >= 0) {
-        platform::NetCloseGracefully(c->socket);
+        // Unread request bytes would turn the close into a reset that can cost the client its reply.
+        if (c->inputConsumed)
+            platform::NetClose(c->socket);
+        else
+            platform::NetCloseGracefully(c->socket);
         c->socket = -1;
         server->clients.fetch_sub(1);
     }

@@ -175,6 +175,8 @@ int ReadBody(WebServer* server, WebConnection* c) {
             if (c->requestLength > kWebRequestBufferSize - 1 - c->headerLength) return -1;  // cannot fit
             if (c->pending < c->headerLength + c->requestLength) return 0;
         }
+        // Nothing beyond the request arrived: the connection can close without draining it first.
+        c->inputConsumed = c->pending == c->headerLength + c->requestLength;
         return FinishRequest(server, c);
     }
     WebMultipart* mp = c->multipart;
@@ -261,6 +263,12 @@ int WebParseRequestHead(WebServer* server, WebConnection* c) {
     } else {
         return -1;  // other methods are closed without a reply
     }
+    // A NUL would cut the target short and serve what stands before it: refused as a decoded "%00" is.
+    const char* lineEnd = FindBytes(buf, static_cast<size_t>(c->headerLength), "\r\n", 2);
+    if (memchr(buf, 0, static_cast<size_t>(lineEnd - buf))) {
+        if (c->socket >= 0) WebSend404(c->socket);
+        return -1;
+    }
     if (WebParseHeaders(server, c) < 0) return -1;
     if ((server->flags & kWebRangesRefused) && c->rangeGiven) {
         if (c->socket >= 0) WebSend403(c->socket);
@@ -270,7 +278,6 @@ int WebParseRequestHead(WebServer* server, WebConnection* c) {
         if (c->socket >= 0) WebSend403(c->socket);
         return -1;
     }
-    const char* lineEnd = FindBytes(buf, static_cast<size_t>(c->headerLength), "\r\n", 2);
     const char* p = buf + start;
     if (p < lineEnd && *p == '/') ++p;  // the target's leading '/'
     const char* end = lineEnd;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/net.h"
+#include "platform/net_files.h"
 #include "remote/httpd/httpd_log.h"
 #include "remote/httpd/web_internal.h"
 
@@ -44,17 +45,63 @@ int SlotsHeldBy(WebServer* server, uint32_t peer) {
     return n;
 }
 
+// One step of a ready slot: send the next piece or read request bytes. A step that does not answer
+// 0 ends the connection; one that does renews its expiry.
+void StepSlot(WebServer* server, WebConnection* c, short ready, int64_t now) {
+    int r;
+    if ((ready & platform::kNetFailed) == 0 && (ready & platform::kNetWritable) && (c->state & kReplySending)) {
+        if (c->state & (kReplyBuffer | kReplyStreamed))
+            r = WebSendBufferData(server, c);
+        else if (c->state & kReplyFile)
+            r = WebSendFileData(server, c);
+        else
+            r = -1;
+    } else if ((ready & platform::kNetFailed) == 0 && (ready & platform::kNetReadable) && (c->state & kReplyReading)) {
+        r = WebReadRequest(server, c);
+    } else {
+        r = -1;
+    }
+    if (r == 0) {
+        if (c->socket >= 0) c->expiry = now + server->idleTimeout;
+    } else {
+        CloseSlot(server, c);
+    }
+}
+
+// Before a client is refused for want of a slot: connections that have received nothing yet get a
+// read step, so one its client has already closed (a probe, an abandoned attempt) is ended instead
+// of being counted. peer 0 looks at every address.
+void SweepIdleSlots(WebServer* server, uint32_t peer, bool anyPeer, int64_t now) {
+    for (int i = 0; i < server->clientLimit; ++i) {
+        WebConnection* c = &server->slots[i];
+        if (c->socket < 0 || (!anyPeer && c->peerAddress != peer)) continue;
+        if (c->state != kReplyReading || c->pending != 0 || c->uploadStream) continue;
+        StepSlot(server, c, platform::kNetReadable, now);
+    }
+}
+
+WebConnection* FindFreeSlot(WebServer* server) {
+    for (int i = 0; i < server->clientLimit; ++i)
+        if (server->slots[i].socket < 0) return &server->slots[i];
+    return nullptr;
+}
+
 void AcceptClients(WebServer* server, int64_t now) {
     // Take every waiting connection, bounded so one pass cannot starve the others.
+    bool swept = false;
     for (int round = 0; round < server->clientLimit + 8; ++round) {
-        WebConnection* freeSlot = nullptr;
-        for (int i = 0; i < server->clientLimit && !freeSlot; ++i)
-            if (server->slots[i].socket < 0) freeSlot = &server->slots[i];
         uint32_t peer = 0;
         int fd = platform::NetAccept(server->listener, &peer);
         if (fd < 0) return;
+        WebConnection* freeSlot = FindFreeSlot(server);
+        auto overShare = [&] { return server->perPeerLimit > 0 && SlotsHeldBy(server, peer) >= server->perPeerLimit; };
+        if ((!freeSlot || overShare()) && !swept) {
+            swept = true;
+            SweepIdleSlots(server, peer, !freeSlot, now);
+            freeSlot = FindFreeSlot(server);
+        }
         // All slots busy, or this address already holds its share: the 403 page, then close.
-        if (!freeSlot || (server->perPeerLimit > 0 && SlotsHeldBy(server, peer) >= server->perPeerLimit)) {
+        if (!freeSlot || overShare()) {
             WebSend403(fd);
             platform::NetCloseGracefully(fd);
             continue;
@@ -70,6 +117,9 @@ void AcceptClients(WebServer* server, int64_t now) {
         c->startTime = now;
         c->expiry = now + server->idleTimeout;
         c->requestCount = 0;
+        // A client usually sends its request right after connecting: read it now rather than a
+        // pass later (nothing there yet costs one empty receive).
+        StepSlot(server, c, platform::kNetReadable, now);
     }
 }
 
@@ -93,6 +143,7 @@ WebServer::~WebServer() {
     if (thread.joinable()) thread.join();
     free(routes);
     routes = nullptr;
+    platform::NetCloseFile(folderFd);
     delete waker;
 }
 
@@ -212,11 +263,14 @@ void WebResetConnection(WebConnection* c) {
     c->sendAfter = 0;
     c->out.clear();
     c->outSent = 0;
-    c->tailLeft = 0;
+    c->tail.clear();
+    c->tailSent = 0;
     c->finalQueued = false;
+    c->headerInBuffer = 0;
     c->fileDataSent = 0;
     c->fileEnd = -1;
     c->uploadStream = false;
+    c->inputConsumed = false;
     c->state = kReplyReading;
 }
 
@@ -233,10 +287,6 @@ void WebServerThread(WebServer* server) {
         for (int i = 0; i < server->clientLimit; ++i) {
             WebConnection* c = &server->slots[i];
             if (c->socket < 0) continue;
-            if (!platform::NetCanQuery(c->socket)) {
-                CloseSlot(server, c);
-                continue;
-            }
             // Idle time-out, and a fixed deadline from accept for the header block that partial
             // reads do not renew: a slow client cannot hold slots for long.
             bool headerLate = server->headerTimeout > 0 && c->headerLength == 0 && (c->state & kReplyReading) &&
@@ -275,30 +325,15 @@ void WebServerThread(WebServer* server) {
             if (!ready) continue;
             WebConnection* c = &server->slots[slotOf[k - 2]];
             if (c->socket < 0) continue;
-            int r;
-            if ((ready & platform::kNetFailed) == 0 && (ready & platform::kNetWritable) && (c->state & kReplySending)) {
-                if (c->state & (kReplyBuffer | kReplyStreamed))
-                    r = WebSendBufferData(server, c);
-                else if (c->state & kReplyFile)
-                    r = WebSendFileData(server, c);
-                else
-                    r = -1;
-            } else if ((ready & platform::kNetFailed) == 0 && (ready & platform::kNetReadable) &&
-                       (c->state & kReplyReading)) {
-                r = WebReadRequest(server, c);
-            } else {
-                r = -1;
-            }
-            if (r == 0) {
-                if (c->socket >= 0) c->expiry = now + server->idleTimeout;
-            } else {
-                CloseSlot(server, c);
-            }
+            StepSlot(server, c, ready, now);
         }
         if (items[1].ready & platform::kNetReadable) AcceptClients(server, now);
     }
     platform::NetClose(server->listener);
     server->listener = -1;
+    platform::NetCloseFile(server->folderFd);
+    server->folderFd = -1;
+    server->folderFdPath.clear();
     for (int i = 0; i < server->clientLimit; ++i) {
         WebConnection* c = &server->slots[i];
         if (c->socket >= 0) CloseSlot(server, c);

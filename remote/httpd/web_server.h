@@ -170,15 +170,18 @@ struct WebConnection {
     WebMultipart* multipart = nullptr;
     char* requestBuffer = nullptr;   // kWebRequestBufferSize bytes, kept until the thread ends
 
-    // Reply framing: bytes queued ahead of the data (a header or a chunk size line), the chunk's
-    // closing CR LF still to send, and whether the final piece has been queued.
+    // Reply framing: bytes queued ahead of the data (a header or a chunk size line), bytes queued
+    // after it (a chunk's closing CR LF, the last chunk), and whether the final piece has been queued.
     std::string out;
     size_t outSent = 0;
-    int tailLeft = 0;
+    std::string tail;
+    size_t tailSent = 0;
     bool finalQueued = false;
+    int32_t headerInBuffer = 0;      // a file reply's header waits at the start of the request buffer
     int64_t fileDataSent = 0;        // file bytes queued so far
     int64_t fileEnd = -1;            // file bytes to send, -1 = up to the end of the file
     bool uploadStream = false;       // an upload without a boundary is being received
+    bool inputConsumed = false;      // every byte received belonged to the request: a plain close is clean
 };
 
 struct WebServer {
@@ -220,6 +223,11 @@ struct WebServer {
     std::atomic<uint32_t> refusedUploads{0};
     uint32_t bindAddress = 0;        // network order; 0 = every address
     std::thread thread;
+
+    // The folder that file requests map into, held open (server thread only).
+    int folderFd = -1;
+    std::string folderFdPath;
+    int64_t folderCheckedAt = 0;     // seconds (monotonic) of the last check that the name still fits
 
     platform::NetWaker* waker = nullptr;
     platform::Event finished{true, true};
@@ -292,4 +300,5 @@ void WebSendRedirect(WebConnection* connection, const char* location);
 void WebSendAuthRequest(WebServer* server, WebConnection* connection, int code);
 void WebSendFixedPage(int socket, const char* headerFormat, const char* page);
 void WebSend403(int socket);
+void WebSend404(int socket);
 void WebEndRequest(WebServer* server, WebConnection* connection);
