@@ -31,6 +31,7 @@ void AddSystemClass(const char* name, WNDPROC proc, ControlKind kind) {
     c->proc = proc;
     c->system = true;
     c->kind = kind;
+    std::lock_guard lk(S().classLock);
     S().classes[ClassKey(nullptr, name)] = c;
 }
 
@@ -49,6 +50,22 @@ Frame FrameOf(const Window& w) {
         f.border = 3;
     if ((w.style & WS_CAPTION) == WS_CAPTION) f.caption = 23;
     return f;
+}
+
+// WM_SIZE carries the client size, WM_MOVE the client area's origin (on the screen for
+// top-levels, in the parent's client area for children).
+void SendSize(const WindowPtr& w, WPARAM kind) {
+    Frame f = FrameOf(*w);
+    int width = std::max(0, static_cast<int>(w->rect.right - w->rect.left) - 2 * f.border);
+    int height = std::max(0, static_cast<int>(w->rect.bottom - w->rect.top) - 2 * f.border - f.caption);
+    CallProc(w, WM_SIZE, kind, MAKELPARAM(static_cast<unsigned>(width), static_cast<unsigned>(height)));
+}
+
+void SendMove(const WindowPtr& w) {
+    Frame f = FrameOf(*w);
+    CallProc(w, WM_MOVE, 0,
+             MAKELPARAM(static_cast<unsigned>(w->rect.left + f.border),
+                        static_cast<unsigned>(w->rect.top + f.border + f.caption)));
 }
 
 bool Within(const Window* w, const Window* ancestor) {
@@ -127,6 +144,8 @@ State& S() {
     return *s;
 }
 
+uintptr_t NextHandleValue() { return static_cast<uintptr_t>(g_nextHandle.load()); }
+
 bool OnUi() { return g_running.load() && g_uiThread.load() == std::this_thread::get_id(); }
 bool Running() { return g_running.load(); }
 
@@ -177,9 +196,12 @@ WindowPtr Lookup(HWND h) {
 LRESULT CallProc(const WindowPtr& w, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (!w || !w->alive || !w->proc) return 0;
     WNDPROC proc = w->proc;
+    auto& frames = S().frames;
+    frames.push_back(reinterpret_cast<uintptr_t>(RootOf(w.get())->handle));
     ++w->callDepth;
     LRESULT r = proc(w->handle, msg, wParam, lParam);
     --w->callDepth;
+    frames.pop_back();
     return r;
 }
 
@@ -212,6 +234,7 @@ ControlKind KindOf(const Window& w) { return w.cls ? w.cls->kind : ControlKind::
 
 std::shared_ptr<const WindowClass> FindClass(HINSTANCE instance, const std::string& name) {
     State& s = S();
+    std::lock_guard lk(s.classLock);
     auto it = s.classes.find(ClassKey(instance, name));
     if (it != s.classes.end()) return it->second;
     it = s.classes.find(ClassKey(nullptr, name));
@@ -299,6 +322,9 @@ HWND CreateWindowInternal(DWORD exStyle, const std::shared_ptr<const WindowClass
         return nullptr;
     }
     if (!w->alive) return nullptr;
+    SendSize(w, SIZE_RESTORED);
+    if (w->alive) SendMove(w);
+    if (!w->alive) return nullptr;
     if (style & WS_VISIBLE) {
         if (top) ShowWindow(h, SW_SHOW);
         else w->style |= WS_VISIBLE;
@@ -373,7 +399,11 @@ bool Init(const InitOptions& options) {
     }
     ClearUiThreadState(s);
     s.serving.clear();
-    s.classes.clear();
+    s.frames.clear();
+    {
+        std::lock_guard lk(s.classLock);
+        s.classes.clear();
+    }
     s.lastTemplateError.clear();
     s.options = options;
     SetClock(options.clock);
@@ -434,6 +464,7 @@ ATOM RegisterClassA(const WNDCLASSA* wc) {
     if (!wc || !wc->lpszClassName || !*wc->lpszClassName || !wc->lpfnWndProc) return 0;
     State& s = S();
     std::string key = ClassKey(wc->hInstance, wc->lpszClassName);
+    std::lock_guard lk(s.classLock);
     if (s.classes.count(key)) return 0;
     auto c = std::make_shared<WindowClass>();
     c->name = wc->lpszClassName;
@@ -453,6 +484,7 @@ BOOL UnregisterClassA(LPCSTR className, HINSTANCE instance) {
     if (!OnUi()) return Marshal<BOOL>([&] { return UnregisterClassA(className, instance); });
     if (!className) return FALSE;
     State& s = S();
+    std::lock_guard lk(s.classLock);
     auto it = s.classes.find(ClassKey(instance, className));
     if (it == s.classes.end() || it->second->system) return FALSE;
     s.classes.erase(it);
@@ -738,9 +770,7 @@ BOOL ShowWindow(HWND hwnd, int cmd) {
         } else {
             w->rect = w->normalRect;
         }
-        RECT c;
-        GetClientRect(hwnd, &c);
-        CallProc(w, WM_SIZE, kind, MAKELPARAM(static_cast<unsigned>(c.right), static_cast<unsigned>(c.bottom)));
+        SendSize(w, kind);
     }
     if ((visChange || stateChange) && w->alive) CallProc(w, WM_WINDOWPOSCHANGED, 0, 0);
     if (!w->alive) return wasVisible;
@@ -854,12 +884,8 @@ BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL) {
     w->rect = RECT{x, y, x + width, y + height};
     if (w->showState == SW_SHOWNORMAL) w->normalRect = w->rect;
     CallProc(w, WM_WINDOWPOSCHANGED, 0, 0);
-    if (w->alive && (old.left != x || old.top != y)) CallProc(w, WM_MOVE, 0, MAKELPARAM(static_cast<unsigned>(x), static_cast<unsigned>(y)));
-    if (w->alive && (old.right - old.left != width || old.bottom - old.top != height)) {
-        RECT c;
-        GetClientRect(hwnd, &c);
-        CallProc(w, WM_SIZE, SIZE_RESTORED, MAKELPARAM(static_cast<unsigned>(c.right), static_cast<unsigned>(c.bottom)));
-    }
+    if (w->alive && (old.left != x || old.top != y)) SendMove(w);
+    if (w->alive && (old.right - old.left != width || old.bottom - old.top != height)) SendSize(w, SIZE_RESTORED);
     return TRUE;
 }
 

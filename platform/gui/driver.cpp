@@ -1,5 +1,6 @@
 #include "platform/gui/driver.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "platform/gui/internal.h"
@@ -190,18 +191,32 @@ bool Driver::Mouse(HWND h, UINT msg, int x, int y, WPARAM keys) {
 // ---------------------------------------------------------------------------------------------
 
 void Driver::Pump(const std::function<bool(MSG&)>& pretranslate) {
+    // Works in rounds of what was waiting at the start of each round. A queue that never gets
+    // shorter than it was in the round before, round after round, or that keeps growing, is fed
+    // by what its own messages do: a runaway. A long queue that drains is not.
+    constexpr int kLevelRounds = 1000, kGrowingRounds = 16;
+    size_t previous = Backlog();
+    int level = 0, growing = 0;
     MSG m;
-    for (int guard = 0; guard < 100000; ++guard) {
-        int r = FetchMessage(&m, true, false, nullptr);
-        if (r < 0) return;
-        if (r == 0) {
-            quitSeen_ = true;
-            quitCode_ = static_cast<int>(m.wParam);
-            continue;
+    for (;;) {
+        const size_t round = std::max<size_t>(previous, 1);
+        for (size_t i = 0; i < round; ++i) {
+            int r = FetchMessage(&m, true, false, nullptr);
+            if (r < 0) return;
+            if (r == 0) {
+                quitSeen_ = true;
+                quitCode_ = static_cast<int>(m.wParam);
+                continue;
+            }
+            if (pretranslate && pretranslate(m)) continue;
+            TranslateMessage(&m);
+            DispatchMessageA(&m);
         }
-        if (pretranslate && pretranslate(m)) continue;
-        TranslateMessage(&m);
-        DispatchMessageA(&m);
+        const size_t now = Backlog();
+        level = now > 0 && now >= previous ? level + 1 : 0;
+        growing = now > previous ? growing + 1 : 0;
+        previous = now;
+        if (level >= kLevelRounds || growing >= kGrowingRounds) break;
     }
     Fail("Pump: messages keep coming (a window posts to itself without end?)");
 }
@@ -226,7 +241,9 @@ void Driver::Advance(uint32_t ms) {
         if (next > now_.load()) now_.store(next);
         Pump();
     }
-    now_.store(target);
+    // A left-alone dialog run on the way may have moved the clock past the target: time spent
+    // stays spent.
+    if (now_.load() < target) now_.store(target);
     Pump();
 }
 
@@ -287,12 +304,17 @@ bool Driver::Idle() {
             return true;
         }
         if (leaveAlone_.count(id)) {
-            if (uint64_t next = NextTimerDeadline()) {
+            // Only the dialog's own timers end a count-down; other windows' timers would spin
+            // the clock on without end.
+            if (uint64_t next = NextTimerDeadlineWithin(w.get())) {
                 if (next > now_.load()) now_.store(next);
                 return true;
             }
+            Fail("left-alone dialog " + std::to_string(id) + " has no timer of its own and would wait for ever:\n" +
+                 TreeDump(top));
+        } else {
+            Fail("unscripted modal dialog " + std::to_string(id) + " idles:\n" + TreeDump(top));
         }
-        Fail("unscripted modal dialog " + std::to_string(id) + " idles:\n" + TreeDump(top));
         SendMessageA(top, WM_CLOSE, 0, 0);
         if (w->alive && !w->ended) EndDialog(top, 0);
         return true;

@@ -93,6 +93,16 @@ struct SentRecord {
     bool done = false;
 };
 
+// A call from another thread that the UI thread is serving, and what belongs to it: the code that
+// runs for it directly, its target window's top-level, and the windows made while it runs (handles
+// are handed out in rising order, so those are the ones from firstHandle on).
+struct ServedCall {
+    std::thread::id sender;
+    size_t frameDepth = 0;
+    uintptr_t targetRoot = 0;
+    uintptr_t firstHandle = 0;
+};
+
 struct Timer {
     HWND hwnd = nullptr;
     UINT_PTR id = 0;
@@ -120,11 +130,14 @@ struct State {
     std::map<std::pair<uintptr_t, UINT_PTR>, Timer> timers;
     uint64_t timerSeq = 0;
     UINT_PTR nextThreadTimerId = 0x7F00;
-    std::vector<std::thread::id> serving;  // senders whose calls are being served, innermost last
+    std::vector<ServedCall> serving;  // calls from other threads being served, innermost last
+    std::vector<uintptr_t> frames;    // root handle of each procedure call on the stack (0: no window)
     std::vector<HWND> modalStack;
     std::vector<HWND> pendingDestroy;  // modeless dialogs ended with EndDialog
     HWND focus = nullptr;
     HWND active = nullptr;
+    // Changed on the UI thread, read from any thread (templates are parsed where they arrive).
+    std::mutex classLock;
     std::map<std::string, std::shared_ptr<const WindowClass>> classes;  // key: instance + lower-case name
     std::shared_ptr<ResourceProvider> resources;
     MessageBoxResponder boxResponder;
@@ -137,6 +150,10 @@ struct State {
 State& S();
 
 bool OnUi();
+// The value the next handle will get.
+uintptr_t NextHandleValue();
+// Whether the code running now on the UI thread belongs to the innermost served call of sender.
+bool RunsForServedCall(std::thread::id sender);
 bool Running();
 uint64_t Now();
 
@@ -182,6 +199,10 @@ int FetchMessage(MSG* msg, bool remove, bool wait, const std::function<bool()>& 
 bool RunModalLoop(const std::function<bool()>& ended);
 // The earliest timer deadline, or 0 when there is no timer.
 uint64_t NextTimerDeadline();
+// The earliest deadline of the timers of root and its descendants, or 0 when they have none.
+uint64_t NextTimerDeadlineWithin(const Window* root);
+// Messages waiting for the UI thread: sent, posted, input and paint.
+size_t Backlog();
 
 // The dialog class procedure and the built-in control procedures.
 LRESULT DialogClassProc(HWND, UINT, WPARAM, LPARAM);

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <set>
 
+#include <libxml/parser.h>
+
 #include "common/xml.h"
 #include "platform/gui/internal.h"
 
@@ -176,13 +178,34 @@ bool ParseDialog(CXML& x, DialogTemplate& t, std::string& error) {
     return error.empty();
 }
 
+// "" when the text is well-formed XML, else what is wrong and where.
+std::string WellFormedProblem(const std::string& text) {
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (!ctxt) return "not well-formed XML: out of memory";
+    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, text.data(), static_cast<int>(text.size()), "dialog.xml", nullptr,
+                                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    std::string problem;
+    if (!doc || !ctxt->wellFormed) {
+        problem = "not well-formed XML";
+        const xmlError& e = ctxt->lastError;
+        if (e.message) {
+            std::string message = e.message;
+            while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+            problem += ": " + message + " (line " + std::to_string(e.line) + ")";
+        }
+    }
+    if (doc) xmlFreeDoc(doc);
+    xmlFreeParserCtxt(ctxt);
+    return problem;
+}
+
 }  // namespace
 
 bool IsKnownControlClass(HINSTANCE instance, const std::string& className) {
     static const std::set<std::string> builtIn = {"button", "static", "edit", "combobox", "listbox",
                                                   "msctls_trackbar32", "msctls_progress32"};
     if (builtIn.count(detail::Lower(className))) return true;
-    return detail::OnUi() && detail::FindClass(instance, className) != nullptr;
+    return detail::Running() && detail::FindClass(instance, className) != nullptr;
 }
 
 std::string CheckDialogTemplate(const DialogTemplate& t) {
@@ -265,8 +288,18 @@ bool ParseStyleNames(const std::string& text, const std::string& className, bool
 
 bool ParseDialogXml(const std::string& text, DialogTemplate& out, std::string& error) {
     CXML::Init();
+    if (text.empty() || text.size() > static_cast<size_t>(INT32_MAX)) {
+        error = "the text is not XML";
+        return false;
+    }
+    // CXML reads text leniently and would keep what stands before a cut or an unclosed element;
+    // a template must be whole.
+    if (std::string problem = WellFormedProblem(text); !problem.empty()) {
+        error = problem;
+        return false;
+    }
     CXML x;
-    if (text.empty() || x.Read(text.c_str(), static_cast<int>(text.size())) != 0) {
+    if (x.Read(text.c_str(), static_cast<int>(text.size())) != 0) {
         error = "the text is not XML";
         return false;
     }

@@ -51,6 +51,10 @@ TEST(DialogXml, BadTemplatesFailWithAClearError) {
         {"unknown element", head + R"(<button id="1"/></dialog>)", "unknown element <button>"},
         {"wrong root", R"(<menu id="1"/>)", "not a <dialog>"},
         {"not xml", "", "not XML"},
+        {"unclosed dialog", head + R"(<control id="1" class="Edit" w="1" h="1"/>)", "not well-formed XML"},
+        {"cut after the first control", head + R"(<control id="1" class="Edit" w="1" h="1"/><control id="2" cl)",
+         "not well-formed XML"},
+        {"mismatched end tag", head + R"(<control id="1" class="Edit" w="1" h="1"></dialog>)", "not well-formed XML"},
     };
     for (const auto& c : cases) {
         DialogTemplate t;
