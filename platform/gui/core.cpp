@@ -205,6 +205,17 @@ LRESULT CallProc(const WindowPtr& w, UINT msg, WPARAM wParam, LPARAM lParam) {
     return r;
 }
 
+LRESULT NotifyParentNm(Window& control, UINT code, NMHDR* record) {
+    if (!control.parent) return 0;
+    record->hwndFrom = control.handle;
+    record->idFrom = static_cast<UINT_PTR>(control.ctrlId);
+    record->code = code;
+    return SendMessageA(control.parent->handle, WM_NOTIFY, static_cast<WPARAM>(control.ctrlId),
+                        reinterpret_cast<LPARAM>(record));
+}
+
+bool KeyDown(UINT vk) { return S().keysDown.count(vk) != 0; }
+
 void NotifyParent(Window& control, UINT code) {
     if (!control.parent) return;
     SendMessageA(control.parent->handle, WM_COMMAND, MAKEWPARAM(static_cast<unsigned>(control.ctrlId), code),
@@ -251,6 +262,11 @@ void RegisterSystemClasses() {
     AddSystemClass(kListBoxClass, ListBoxProc, ControlKind::ListBox);
     AddSystemClass(kTrackbarClass, TrackbarProc, ControlKind::Trackbar);
     AddSystemClass(kProgressClass, ProgressProc, ControlKind::Progress);
+    AddSystemClass(kListViewClass, ListViewProc, ControlKind::ListView);
+    AddSystemClass(kTreeViewClass, TreeViewProc, ControlKind::TreeView);
+    AddSystemClass(kTabClass, TabProc, ControlKind::Tab);
+    AddSystemClass(kStatusBarClass, StatusBarProc, ControlKind::StatusBar);
+    AddSystemClass(kTooltipsClass, TooltipsProc, ControlKind::Tooltips);
 }
 
 void WakeUi() { S().uiWake.notify_all(); }
@@ -378,6 +394,7 @@ static void ClearUiThreadState(State& s) {
     s.topLevels.clear();
     s.timers.clear();
     s.paint.clear();
+    s.keysDown.clear();
     s.modalStack.clear();
     s.pendingDestroy.clear();
     s.focus = s.active = nullptr;

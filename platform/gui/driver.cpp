@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "platform/gui/internal.h"
+#include "platform/gui/views_model.h"
 
 namespace gui::testing {
 
@@ -118,6 +119,52 @@ std::string Driver::TreeDump(HWND root) const {
     return out.str();
 }
 
+std::vector<RowRecord> Driver::Rows(HWND h) const {
+    std::vector<RowRecord> out;
+    if (auto* m = ModelOf<ListViewModel>(Raw(h)))
+        for (const auto& r : m->rows) out.push_back({r.cells, r.selected, r.focused, r.stateImage == 2, r.param});
+    return out;
+}
+
+std::vector<std::string> Driver::Columns(HWND h) const {
+    std::vector<std::string> out;
+    if (auto* m = ModelOf<ListViewModel>(Raw(h)))
+        for (const auto& c : m->columns) out.push_back(c.text);
+    return out;
+}
+
+int Driver::ScrollY(HWND h) const {
+    auto* m = ModelOf<ListViewModel>(Raw(h));
+    return m ? m->scrollY : 0;
+}
+
+std::string Driver::TreeViewDump(HWND h) const {
+    auto* m = ModelOf<TreeViewModel>(Raw(h));
+    if (!m) return {};
+    std::ostringstream out;
+    std::function<void(const TreeNode&, int)> dump = [&](const TreeNode& n, int depth) {
+        out << std::string(static_cast<size_t>(depth) * 2, ' ') << n.text;
+        if (n.expanded) out << " +";
+        if (m->selected == n.handle) out << " *";
+        out << "\n";
+        for (const auto& c : n.children) dump(*c, depth + 1);
+    };
+    for (const auto& c : m->root.children) dump(*c, 0);
+    return out.str();
+}
+
+std::vector<std::string> Driver::StatusTexts(HWND h) const {
+    auto* m = ModelOf<StatusBarModel>(Raw(h));
+    return m ? m->texts : std::vector<std::string>{};
+}
+
+std::vector<ToolRecord> Driver::Tools(HWND h) const {
+    std::vector<ToolRecord> out;
+    if (auto* m = ModelOf<TooltipsModel>(Raw(h)))
+        for (const auto& t : m->tools) out.push_back({t.hwnd, t.id, t.rect, t.text});
+    return out;
+}
+
 size_t Driver::LiveWindows() const {
     std::lock_guard lk(S().lock);
     return S().windows.size();
@@ -139,20 +186,36 @@ bool Driver::Key(UINT vk, unsigned mods) {
     if (!target) target = GetForegroundWindow();
     Window* w = Raw(target);
     if (!w || !CanTakeInput(*w)) return false;
+    // With Alt held, keys are system keys (Alt itself included).
     const bool sys = (mods & kAlt) != 0;
-    MSG down;
-    down.hwnd = target;
-    down.message = sys ? WM_SYSKEYDOWN : WM_KEYDOWN;
-    down.wParam = vk;
-    MSG up = down;
-    up.message = sys ? WM_SYSKEYUP : WM_KEYUP;
-    up.lParam = static_cast<LPARAM>(0xC0000001u);
-    down.lParam = 1;
+    auto key = [&](UINT code, bool press) {
+        MSG m;
+        m.hwnd = target;
+        m.message = press ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
+        m.wParam = code;
+        m.lParam = press ? 1 : static_cast<LPARAM>(0xC0000001u);
+        return m;
+    };
+    std::vector<UINT> held;
+    if (mods & kCtrl) held.push_back(VK_CONTROL);
+    if (mods & kShift) held.push_back(VK_SHIFT);
+    if (mods & kAlt) held.push_back(VK_MENU);
     std::lock_guard lk(S().lock);
-    S().input.push_back(down);
-    S().input.push_back(up);
+    for (UINT m : held) S().input.push_back(key(m, true));
+    S().input.push_back(key(vk, true));
+    S().input.push_back(key(vk, false));
+    for (auto it = held.rbegin(); it != held.rend(); ++it) S().input.push_back(key(*it, false));
     return true;
 }
+
+bool Driver::ClickRow(HWND h, int row, UINT button, unsigned mods) {
+    return UserClickRow(h, row, button == WM_RBUTTONDOWN || button == WM_RBUTTONUP, mods);
+}
+bool Driver::DoubleClickRow(HWND h, int row) { return UserDoubleClickRow(h, row); }
+bool Driver::ToggleRowCheck(HWND h, int row) { return UserToggleRowCheck(h, row); }
+bool Driver::SelectTreeItem(HWND h, HTREEITEM item, bool byMouse) { return UserSelectTreeItem(h, item, byMouse); }
+std::string Driver::HoverTreeItem(HWND h, HTREEITEM item) { return UserHoverTreeItem(h, item); }
+bool Driver::PickTab(HWND h, int index) { return UserPickTab(h, index); }
 
 bool Driver::Close(HWND h) {
     Window* w = Raw(h);

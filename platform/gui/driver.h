@@ -31,6 +31,23 @@ struct BoxRecord {
     int answer = 0;
 };
 
+// A list-view row as the user sees it.
+struct RowRecord {
+    std::vector<std::string> cells;
+    bool selected = false;
+    bool focused = false;
+    bool checked = false;  // state image 2
+    LPARAM param = 0;
+};
+
+// A tool tip: the tool's window and id, its rectangle and text.
+struct ToolRecord {
+    HWND hwnd = nullptr;
+    UINT_PTR id = 0;
+    RECT rect;
+    std::string text;
+};
+
 class Driver {
 public:
     using FailureFn = std::function<void(const std::string&)>;
@@ -68,6 +85,15 @@ public:
     std::vector<int> Selection(HWND h) const;  // the selected index, or every selected one
     int Position(HWND h) const;                // trackbar or progress position
     std::string TreeDump(HWND root = nullptr) const;
+    // List views: rows, column titles, the scroll position in pixels.
+    std::vector<RowRecord> Rows(HWND h) const;
+    std::vector<std::string> Columns(HWND h) const;
+    int ScrollY(HWND h) const;
+    // A tree view's nodes, one a line, indented by depth: "+" expanded, "*" selected.
+    std::string TreeViewDump(HWND h) const;
+    // A status bar's part texts; a tool-tip control's tools.
+    std::vector<std::string> StatusTexts(HWND h) const;
+    std::vector<ToolRecord> Tools(HWND h) const;
     size_t LiveWindows() const;
 
     // --- acting as a user (false when the target is gone, hidden or disabled) ---
@@ -79,7 +105,15 @@ public:
     bool PickList(HWND h, int index, unsigned mods = kNoMods);
     bool DragTrack(HWND h, const std::vector<int>& positions);
     bool KeyTrack(HWND h, UINT vk);
-    bool Key(UINT vk, unsigned mods = kNoMods);  // queued for the focus; Pump delivers it
+    // Views: row -1 clicks off the rows; a double click clicks first.
+    bool ClickRow(HWND h, int row, UINT button = WM_LBUTTONDOWN, unsigned mods = kNoMods);
+    bool DoubleClickRow(HWND h, int row);
+    bool ToggleRowCheck(HWND h, int row);
+    bool SelectTreeItem(HWND h, HTREEITEM item, bool byMouse = true);
+    std::string HoverTreeItem(HWND h, HTREEITEM item);  // the tip the parent gave
+    bool PickTab(HWND h, int index);
+    // Queued for the focus with its modifiers pressed around it; Pump delivers it.
+    bool Key(UINT vk, unsigned mods = kNoMods);
     bool Close(HWND h);
     bool Minimize(HWND h);
     bool Restore(HWND h);

@@ -630,3 +630,5 @@ void SetMessageBoxResponder(MessageBoxResponder responder);
 int SafeMessageBoxAnswer(UINT type);
 
 }  // namespace gui
+
+#include "platform/gui/views.h"

@@ -27,7 +27,10 @@ struct ControlModel {
     virtual ~ControlModel() = default;
 };
 
-enum class ControlKind { None, Dialog, Button, Static, Edit, ComboBox, ListBox, Trackbar, Progress };
+enum class ControlKind {
+    None, Dialog, Button, Static, Edit, ComboBox, ListBox, Trackbar, Progress,
+    ListView, TreeView, Tab, StatusBar, Tooltips
+};
 
 struct WindowClass {
     std::string name;
@@ -127,6 +130,7 @@ struct State {
     // UI thread only.
     std::vector<Window*> topLevels;
     std::set<uintptr_t> paint;
+    std::set<UINT> keysDown;  // modifier keys held, from the key messages fetched
     std::map<std::pair<uintptr_t, UINT_PTR>, Timer> timers;
     uint64_t timerSeq = 0;
     UINT_PTR nextThreadTimerId = 0x7F00;
@@ -215,6 +219,28 @@ LRESULT TrackbarProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT ProgressProc(HWND, UINT, WPARAM, LPARAM);
 std::unique_ptr<ControlModel> MakeModel(ControlKind kind, const Window& w);
 
+std::unique_ptr<ControlModel> MakeViewModel(ControlKind kind);
+LRESULT ListViewProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT TreeViewProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT TabProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT StatusBarProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT TooltipsProc(HWND, UINT, WPARAM, LPARAM);
+
+template <class M>
+M* ModelOf(Window* w) {
+    return w ? dynamic_cast<M*>(w->model.get()) : nullptr;
+}
+// The window when it takes input (alive, visible and enabled up to the top), else null.
+Window* InputTarget(HWND h);
+// A user action focuses its control first. The old focus hears WM_KILLFOCUS and its handler may
+// destroy, hide or disable the target, so the target is looked up again: null when the action
+// no longer applies.
+Window* FocusForInput(HWND h);
+// Sends WM_NOTIFY with a record that starts with an NMHDR filled here; the parent's answer.
+LRESULT NotifyParentNm(Window& control, UINT code, NMHDR* record);
+// Whether a key is down, as the input fetched so far left it (Ctrl, Shift, Alt).
+bool KeyDown(UINT vk);
+
 // Copies text into a caller's buffer of size bytes: at most size-1 bytes, cut back to a UTF-8
 // character boundary, always terminated. Bytes copied.
 int CopyText(const std::string& text, char* buffer, size_t size);
@@ -230,9 +256,19 @@ bool UserPickCombo(HWND h, int index);
 bool UserPickList(HWND h, int index, unsigned mods);
 bool UserDragTrack(HWND h, const std::vector<int>& positions);
 bool UserKeyTrack(HWND h, UINT vk);
+bool UserClickRow(HWND h, int row, bool right, unsigned mods);
+bool UserDoubleClickRow(HWND h, int row);
+bool UserToggleRowCheck(HWND h, int row);
+bool UserSelectTreeItem(HWND h, HTREEITEM item, bool byMouse);
+// The tip the parent gives for a node ("" when it gives none or the view has no TVS_INFOTIP).
+std::string UserHoverTreeItem(HWND h, HTREEITEM item);
+bool UserPickTab(HWND h, int index);
 // Control model reads for the driver.
 std::vector<std::string> ItemsOf(HWND h);
 std::vector<int> SelectionOf(HWND h);
+// Tabs: texts and the current index; list views: first cells and the selected rows.
+std::vector<std::string> ViewItemsOf(Window* w);
+std::vector<int> ViewSelectionOf(Window* w);
 int PositionOf(HWND h);
 // The default button of a dialog, or null.
 Window* DefaultButtonOf(Window* dialog);

@@ -87,7 +87,17 @@ bool TakeReady(MSG* msg, bool remove) {
         while (!s.input.empty() && s.input.front().hwnd && !AliveLocked(s.input.front().hwnd)) s.input.pop_front();
         if (!s.input.empty()) {
             *msg = s.input.front();
-            if (remove) s.input.pop_front();
+            if (remove) {
+                s.input.pop_front();
+                // The modifier state moves with the key messages fetched, as a keyboard's would.
+                const bool down = msg->message == WM_KEYDOWN || msg->message == WM_SYSKEYDOWN;
+                const bool up = msg->message == WM_KEYUP || msg->message == WM_SYSKEYUP;
+                const UINT vk = static_cast<UINT>(msg->wParam);
+                if (vk == VK_CONTROL || vk == VK_SHIFT || vk == VK_MENU) {
+                    if (down) s.keysDown.insert(vk);
+                    if (up) s.keysDown.erase(vk);
+                }
+            }
             return true;
         }
     }
@@ -146,6 +156,7 @@ bool HandleDialogKey(const MSG* msg) {
     if (msg->wParam == VK_RETURN && KindOf(*w) == ControlKind::Edit && (w->style & ES_MULTILINE) &&
         (w->style & ES_WANTRETURN))
         return false;
+    if (msg->wParam == VK_RETURN && KindOf(*w) == ControlKind::ListView) return false;  // activates its row
     int id = IDCANCEL;
     Window* button = nullptr;
     if (msg->wParam == VK_RETURN) {

@@ -54,6 +54,14 @@ const StyleName kStyles[] = {
     {"TBS_AUTOTICKS", TBS_AUTOTICKS, "TBS_"}, {"TBS_VERT", TBS_VERT, "TBS_"}, {"TBS_BOTH", TBS_BOTH, "TBS_"},
     {"TBS_NOTICKS", TBS_NOTICKS, "TBS_"},
     {"PBS_SMOOTH", PBS_SMOOTH, "PBS_"}, {"PBS_VERTICAL", PBS_VERTICAL, "PBS_"},
+    {"LVS_REPORT", LVS_REPORT, "LVS_"}, {"LVS_SINGLESEL", LVS_SINGLESEL, "LVS_"},
+    {"LVS_SHOWSELALWAYS", LVS_SHOWSELALWAYS, "LVS_"}, {"LVS_NOLABELWRAP", LVS_NOLABELWRAP, "LVS_"},
+    {"LVS_NOCOLUMNHEADER", LVS_NOCOLUMNHEADER, "LVS_"}, {"LVS_NOSORTHEADER", LVS_NOSORTHEADER, "LVS_"},
+    {"TVS_HASBUTTONS", TVS_HASBUTTONS, "TVS_"}, {"TVS_HASLINES", TVS_HASLINES, "TVS_"},
+    {"TVS_LINESATROOT", TVS_LINESATROOT, "TVS_"}, {"TVS_SHOWSELALWAYS", TVS_SHOWSELALWAYS, "TVS_"},
+    {"TVS_INFOTIP", TVS_INFOTIP, "TVS_"},
+    {"SBARS_SIZEGRIP", SBARS_SIZEGRIP, "SBARS_"},
+    {"TTS_ALWAYSTIP", TTS_ALWAYSTIP, "TTS_"}, {"TTS_NOPREFIX", TTS_NOPREFIX, "TTS_"},
 };
 
 const StyleName kExStyles[] = {
@@ -76,6 +84,11 @@ const char* ClassPrefix(const std::string& className) {
     if (c == "listbox") return "LBS_";
     if (c == "msctls_trackbar32") return "TBS_";
     if (c == "msctls_progress32") return "PBS_";
+    if (c == "syslistview32") return "LVS_";
+    if (c == "systreeview32") return "TVS_";
+    if (c == "systabcontrol32") return "TCS_";
+    if (c == "msctls_statusbar32") return "SBARS_";
+    if (c == "tooltips_class32") return "TTS_";
     return "";
 }
 
@@ -203,7 +216,9 @@ std::string WellFormedProblem(const std::string& text) {
 
 bool IsKnownControlClass(HINSTANCE instance, const std::string& className) {
     static const std::set<std::string> builtIn = {"button", "static", "edit", "combobox", "listbox",
-                                                  "msctls_trackbar32", "msctls_progress32"};
+                                                  "msctls_trackbar32", "msctls_progress32", "syslistview32",
+                                                  "systreeview32", "systabcontrol32", "msctls_statusbar32",
+                                                  "tooltips_class32"};
     if (builtIn.count(detail::Lower(className))) return true;
     return detail::Running() && detail::FindClass(instance, className) != nullptr;
 }
@@ -226,7 +241,8 @@ std::string CheckDialogTemplate(const DialogTemplate& t) {
         if (c.className.empty()) return cw + ": no class";
         if (c.id != kAnonymousControlId && !seen.insert(c.id).second) return cw + ": the id is used twice";
         const std::string cls = detail::Lower(c.className);
-        if ((cls == "combobox" && (c.style & CBS_SORT)) || (cls == "listbox" && (c.style & LBS_SORT)))
+        if ((cls == "combobox" && (c.style & CBS_SORT)) || (cls == "listbox" && (c.style & LBS_SORT)) ||
+            (cls == "syslistview32" && (c.style & (LVS_SORTASCENDING | LVS_SORTDESCENDING))))
             return cw + ": sorted lists are not supported";
     }
     return {};
@@ -249,7 +265,7 @@ bool ParseStyleNames(const std::string& text, const std::string& className, bool
             word.clear();
             return true;
         }
-        if (word == "CBS_SORT" || word == "LBS_SORT") {
+        if (word == "CBS_SORT" || word == "LBS_SORT" || word == "LVS_SORTASCENDING" || word == "LVS_SORTDESCENDING") {
             error = "sorted lists are not supported (" + word + ")";
             return false;
         }

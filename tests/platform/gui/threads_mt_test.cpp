@@ -134,6 +134,45 @@ TEST_F(Threads, UiThreadWaitingForTheMutexServesTheHoldersSends) {
     DestroyWindow(w);
 }
 
+// The file list's shape: a worker holds a lock while it writes rows into a list view; the UI
+// thread, wanting the same lock (its timer's row refresh), must serve those writes meanwhile.
+TEST_F(Threads, UiThreadWaitingForALockServesAWorkersListViewUpdates) {
+    HWND main = MakeWindow();
+    HWND list = CreateWindowExA(0, kListViewClass, "", WS_CHILD | WS_VISIBLE | LVS_REPORT, 0, 0, 200, 200, main,
+                                reinterpret_cast<HMENU>(3), nullptr, nullptr);
+    constexpr int kRows = 200;
+    platform::RecursiveMutex fileList;
+    platform::Event holding(true);
+    sqtest::Worker worker([&] {
+        std::lock_guard lk(fileList);
+        holding.Set();
+        for (int i = 0; i < kRows; ++i) {
+            std::string text = "file " + std::to_string(i);
+            LVITEMA item;
+            item.mask = LVIF_TEXT;
+            item.iItem = i;
+            item.pszText = text.data();
+            SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+            item.iSubItem = 1;
+            item.pszText = const_cast<char*>("queued");
+            SendMessageA(list, LVM_SETITEMTEXTA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+            item.state = item.stateMask = LVIS_SELECTED;
+            SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+        }
+    });
+    ASSERT_TRUE(holding.Wait(10000));
+    const auto start = std::chrono::steady_clock::now();
+    const bool took = fileList.lockFor(2000);
+    EXPECT_TRUE(took) << "the UI thread's wait must serve the list-view updates";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    if (took) fileList.unlock();
+    JoinServing(worker);
+    EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), kRows);
+    EXPECT_EQ(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0), kRows);
+    EXPECT_EQ(drv.Rows(list).back().cells, (std::vector<std::string>{"file 199", "queued"}));
+    DestroyWindow(main);
+}
+
 TEST_F(Threads, PumpingWaitsForPlatformPrimitives) {
     EXPECT_EQ(HolderSendsWhileTheUiThreadWaits(
                   [](platform::RecursiveMutex& m, uint32_t ms) { return LockPumping(m, ms); },
