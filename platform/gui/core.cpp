@@ -20,6 +20,7 @@ std::atomic<std::thread::id> g_uiThread{};
 std::atomic<bool> g_running{false};
 
 HWND NewHandle() { return reinterpret_cast<HWND>(static_cast<uintptr_t>(g_nextHandle.fetch_add(4))); }
+bool HasMenuBar(const Window& w) { return !w.parent && w.menu && S().menus.count(reinterpret_cast<uintptr_t>(w.menu)); }
 
 std::string ClassKey(HINSTANCE instance, const std::string& name) {
     return std::to_string(reinterpret_cast<uintptr_t>(instance)) + ":" + Lower(name);
@@ -49,6 +50,7 @@ Frame FrameOf(const Window& w) {
              (w.isDialog && (w.style & DS_MODALFRAME)))
         f.border = 3;
     if ((w.style & WS_CAPTION) == WS_CAPTION) f.caption = 23;
+    if (HasMenuBar(w)) f.caption += 20;  // the menu bar sits between caption and client area
     return f;
 }
 
@@ -145,6 +147,7 @@ State& S() {
 }
 
 uintptr_t NextHandleValue() { return static_cast<uintptr_t>(g_nextHandle.load()); }
+uintptr_t TakeHandleValue() { return static_cast<uintptr_t>(g_nextHandle.fetch_add(4)); }
 
 bool OnUi() { return g_running.load() && g_uiThread.load() == std::this_thread::get_id(); }
 bool Running() { return g_running.load(); }
@@ -395,6 +398,9 @@ static void ClearUiThreadState(State& s) {
     s.timers.clear();
     s.paint.clear();
     s.keysDown.clear();
+    s.menus.clear();
+    s.accelerators.clear();
+    s.popupResponder = nullptr;
     s.modalStack.clear();
     s.pendingDestroy.clear();
     s.focus = s.active = nullptr;
@@ -569,6 +575,7 @@ BOOL DestroyWindow(HWND hwnd) {
             s.windows.erase(reinterpret_cast<uintptr_t>(p->handle));
         }
         p->ended = true;
+        if (!p->parent && p->menu) DestroyMenuTree(p->menu);  // a window's menu bar goes with it
         for (auto t = s.timers.begin(); t != s.timers.end();) {
             if (t->first.first == reinterpret_cast<uintptr_t>(p->handle)) t = s.timers.erase(t);
             else ++t;

@@ -68,6 +68,14 @@ HWND CreateFromTemplate(HINSTANCE instance, LPCSTR templateName, HWND parent, DL
     w->dlgProc = proc;
     w->templateId = id;
     w->modal = modal;
+    if (t->menuId && !child) {
+        w->menu = LoadMenuA(instance, MAKEINTRESOURCEA(t->menuId));
+        if (!w->menu) {
+            Fail("dialog " + std::to_string(id) + ": no menu " + std::to_string(t->menuId));
+            DestroyWindow(h);
+            return nullptr;
+        }
+    }
     if (!child) {
         // The template gives the client size: add the frame, and centre when asked.
         RECT c;

@@ -33,6 +33,13 @@ Driver::Driver(FailureFn onFailure, Options options)
         return AnswerBox(owner, text, caption, type);
     });
     S().idleHook = [this] { return Idle(); };
+    S().popupResponder = [this](HMENU menu, POINT pt) -> UINT {
+        if (!popupFn_) {
+            Fail("unscripted popup menu:\n" + detail::MenuDump(menu));
+            return 0;
+        }
+        return popupFn_(detail::MenuDump(menu), pt);
+    };
     if (options_.sendWatchdogMs) SetSendWatchdog(options_.sendWatchdogMs, [this](const std::string& what) { Fail(what); });
 }
 
@@ -43,6 +50,8 @@ Driver::~Driver() {
         Fail("an expected message box was never shown");
     }
     if (size_t n = LiveWindows()) Fail(std::to_string(n) + " window(s) left at the end:\n" + TreeDump());
+    if (size_t n = S().menus.size()) Fail(std::to_string(n) + " menu(s) left at the end");
+    if (size_t n = S().accelerators.size()) Fail(std::to_string(n) + " accelerator table(s) left at the end");
     S().idleHook = nullptr;
     SetSendWatchdog(0, nullptr);
     gui::Shutdown();
@@ -320,6 +329,15 @@ bool Driver::QuitSeen(int* code) const {
 // ---------------------------------------------------------------------------------------------
 
 void Driver::OnMessageBox(BoxFn fn) { boxFn_ = std::move(fn); }
+void Driver::OnPopupMenu(std::function<UINT(const std::string&, POINT)> fn) { popupFn_ = std::move(fn); }
+
+std::string Driver::MenuDump(HMENU menu) const { return detail::MenuDump(menu); }
+
+bool Driver::ChooseMenu(HWND h, UINT id) {
+    Window* w = Raw(h);
+    if (!w || !CanTakeInput(*w)) return false;
+    return ChooseMenuItem(h, GetMenu(h), id, false);
+}
 
 void Driver::ExpectBox(std::function<bool(const BoxRecord&)> matcher, int answer) {
     expected_.emplace_back(std::move(matcher), answer);

@@ -95,6 +95,9 @@ public:
     std::vector<std::string> StatusTexts(HWND h) const;
     std::vector<ToolRecord> Tools(HWND h) const;
     size_t LiveWindows() const;
+    // A menu as text: one item a line, submenus indented, "[id]", "checked", "grayed", "-" for
+    // separators.
+    std::string MenuDump(HMENU menu) const;
 
     // --- acting as a user (false when the target is gone, hidden or disabled) ---
     bool Click(HWND h);
@@ -112,6 +115,9 @@ public:
     bool SelectTreeItem(HWND h, HTREEITEM item, bool byMouse = true);
     std::string HoverTreeItem(HWND h, HTREEITEM item);  // the tip the parent gave
     bool PickTab(HWND h, int index);
+    // Menus: a choice from the window's menu bar (false when the item is missing or grayed);
+    // Pump delivers the WM_COMMAND it posts.
+    bool ChooseMenu(HWND h, UINT id);
     // Queued for the focus with its modifiers pressed around it; Pump delivers it.
     bool Key(UINT vk, unsigned mods = kNoMods);
     bool Close(HWND h);
@@ -143,6 +149,9 @@ public:
     void OnModal(int templateId, std::function<void(Driver&, HWND)> fn);
     // An idle modal dialog from this template lets the clock jump to the next timer deadline.
     void LeaveAlone(int templateId);
+    // Picks from popup menus: fn gets the menu's dump and the point, and answers an id (0: none).
+    // A popup without a responder fails the test and picks nothing.
+    void OnPopupMenu(std::function<UINT(const std::string&, POINT)> fn);
 
 private:
     int AnswerBox(HWND owner, const std::string& text, const std::string& caption, UINT type);
@@ -162,6 +171,7 @@ private:
     std::map<int, std::function<void(Driver&, HWND)>> modal_;
     std::set<HWND> responded_;
     std::set<int> leaveAlone_;
+    std::function<UINT(const std::string&, POINT)> popupFn_;
     uint64_t idleFetched_ = ~0ull;
     std::chrono::steady_clock::time_point idleSince_;
 };

@@ -631,4 +631,5 @@ int SafeMessageBoxAnswer(UINT type);
 
 }  // namespace gui
 
+#include "platform/gui/menus.h"
 #include "platform/gui/views.h"

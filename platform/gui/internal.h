@@ -106,6 +106,23 @@ struct ServedCall {
     uintptr_t firstHandle = 0;
 };
 
+struct MenuItem {
+    UINT id = 0;
+    std::string text;
+    bool separator = false;
+    bool checked = false;
+    bool grayed = false;
+    bool disabled = false;
+    HMENU submenu = nullptr;  // owned: destroyed with the menu
+    uintptr_t data = 0;
+};
+
+struct Menu {
+    HMENU handle = nullptr;
+    bool popup = false;
+    std::vector<MenuItem> items;
+};
+
 struct Timer {
     HWND hwnd = nullptr;
     UINT_PTR id = 0;
@@ -131,6 +148,9 @@ struct State {
     std::vector<Window*> topLevels;
     std::set<uintptr_t> paint;
     std::set<UINT> keysDown;  // modifier keys held, from the key messages fetched
+    std::unordered_map<uintptr_t, std::unique_ptr<Menu>> menus;
+    std::unordered_map<uintptr_t, std::vector<ACCEL>> accelerators;
+    std::function<UINT(HMENU, POINT)> popupResponder;  // the user's pick in a popup menu (0: none)
     std::map<std::pair<uintptr_t, UINT_PTR>, Timer> timers;
     uint64_t timerSeq = 0;
     UINT_PTR nextThreadTimerId = 0x7F00;
@@ -154,8 +174,14 @@ struct State {
 State& S();
 
 bool OnUi();
-// The value the next handle will get.
+// The value the next handle will get; a new handle value (for menus, tables, icons).
 uintptr_t NextHandleValue();
+uintptr_t TakeHandleValue();
+// Menus: destroys a menu and its submenus; a text dump (indented submenus, "[id]", checked,
+// grayed); a user's choice from a menu bar or popup (false when the item cannot be chosen).
+void DestroyMenuTree(HMENU h);
+std::string MenuDump(HMENU h, int depth = 0);
+bool ChooseMenuItem(HWND hwnd, HMENU menu, UINT id, bool popup);
 // Whether the code running now on the UI thread belongs to the innermost served call of sender.
 bool RunsForServedCall(std::thread::id sender);
 bool Running();

@@ -2,6 +2,7 @@
 #include "platform/gui/resources.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <filesystem>
 #include <set>
@@ -302,63 +303,188 @@ bool ParseStyleNames(const std::string& text, const std::string& className, bool
     return true;
 }
 
-bool ParseDialogXml(const std::string& text, DialogTemplate& out, std::string& error) {
+namespace {
+
+// Reads text strictly into x. CXML reads text leniently and would keep what stands before a cut
+// or an unclosed element; a resource must be whole.
+bool ReadStrict(const std::string& text, CXML& x, std::string& error) {
     CXML::Init();
     if (text.empty() || text.size() > static_cast<size_t>(INT32_MAX)) {
         error = "the text is not XML";
         return false;
     }
-    // CXML reads text leniently and would keep what stands before a cut or an unclosed element;
-    // a template must be whole.
     if (std::string problem = WellFormedProblem(text); !problem.empty()) {
         error = problem;
         return false;
     }
-    CXML x;
     if (x.Read(text.c_str(), static_cast<int>(text.size())) != 0) {
         error = "the text is not XML";
         return false;
     }
-    return ParseDialog(x, out, error);
+    return true;
 }
 
-void LiteralResources::Add(DialogTemplate t) {
-    std::lock_guard lk(m_);
-    int id = t.id;
-    dialogs_[id] = std::make_shared<const DialogTemplate>(std::move(t));
+bool ParseMenuItems(CXML& x, XmlNode parent, std::vector<MenuItemTemplate>& items, const std::string& where,
+                    std::string& error, int depth) {
+    if (depth > 16) {
+        error = where + ": popups nest too deep";
+        return false;
+    }
+    x.SetCurrentNode(parent);
+    for (XmlNode n = x.goChild(); n; n = x.goNext()) {
+        const std::string element = x.getNodeName();
+        MenuItemTemplate item;
+        if (element == "separator") {
+            item.separator = true;
+        } else if (element == "item" || element == "popup") {
+            item.popup = element == "popup";
+            item.text = x.getAttribute("text", "", n);
+            if (const char* shortcut = x.getAttribute("shortcut", nullptr, n); shortcut && *shortcut)
+                item.text += std::string("\t") + shortcut;
+            item.checked = std::string(x.getAttribute("checked", "", n)) == "1";
+            item.grayed = std::string(x.getAttribute("grayed", "", n)) == "1";
+            if (!IntAttr(x, n, "id", item.id, !item.popup, where + ", item \"" + item.text + "\"", error)) return false;
+            if (item.popup) {
+                if (!ParseMenuItems(x, n, item.items, where + ", popup \"" + item.text + "\"", error, depth + 1))
+                    return false;
+                x.SetCurrentNode(n);
+            }
+        } else {
+            error = where + ": unknown element <" + element + ">";
+            return false;
+        }
+        items.push_back(std::move(item));
+    }
+    x.SetCurrentNode(parent);
+    return true;
 }
 
-std::shared_ptr<const DialogTemplate> LiteralResources::FindDialog(HINSTANCE, int id) const {
-    std::lock_guard lk(m_);
-    auto it = dialogs_.find(id);
-    return it == dialogs_.end() ? nullptr : it->second;
+bool ParseMenu(CXML& x, MenuTemplate& t, std::string& error) {
+    XmlNode root = x.goRoot();
+    if (!root || std::string(x.getNodeName()) != "menu") {
+        error = "the document is not a <menu>";
+        return false;
+    }
+    t = MenuTemplate{};
+    if (!IntAttr(x, root, "id", t.id, true, "menu", error)) return false;
+    t.name = x.getAttribute("name", "", root);
+    return ParseMenuItems(x, root, t.items, "menu " + std::to_string(t.id), error, 0);
 }
 
-bool XmlResourceFolder::Load(const std::string& folder, std::string& error) {
+struct KeyName {
+    const char* name;
+    WORD vk;
+};
+
+const KeyName kKeys[] = {
+    {"VK_BACK", VK_BACK},     {"VK_TAB", VK_TAB},       {"VK_RETURN", VK_RETURN}, {"VK_ESCAPE", VK_ESCAPE},
+    {"VK_SPACE", VK_SPACE},   {"VK_PRIOR", VK_PRIOR},   {"VK_NEXT", VK_NEXT},     {"VK_END", VK_END},
+    {"VK_HOME", VK_HOME},     {"VK_LEFT", VK_LEFT},     {"VK_UP", VK_UP},         {"VK_RIGHT", VK_RIGHT},
+    {"VK_DOWN", VK_DOWN},     {"VK_INSERT", VK_INSERT}, {"VK_DELETE", VK_DELETE}, {"VK_ADD", 0x6B},
+    {"VK_SUBTRACT", 0x6D},    {"VK_MULTIPLY", 0x6A},    {"VK_DIVIDE", 0x6F},
+};
+
+bool ParseKey(const std::string& text, WORD& vk) {
+    for (const auto& k : kKeys)
+        if (text == k.name) return vk = k.vk, true;
+    if (text.size() >= 4 && text.compare(0, 4, "VK_F") == 0) {
+        long long n = 0;
+        if (ParseNumber(text.substr(4), n) && n >= 1 && n <= 24) return vk = static_cast<WORD>(VK_F1 + n - 1), true;
+    }
+    if (text.size() == 1 && std::isalnum(static_cast<unsigned char>(text[0])))
+        return vk = static_cast<WORD>(std::toupper(static_cast<unsigned char>(text[0]))), true;
+    return false;
+}
+
+bool ParseAccelerators(CXML& x, AcceleratorTable& t, std::string& error) {
+    XmlNode root = x.goRoot();
+    if (!root || std::string(x.getNodeName()) != "accelerators") {
+        error = "the document is not <accelerators>";
+        return false;
+    }
+    t = AcceleratorTable{};
+    if (!IntAttr(x, root, "id", t.id, true, "accelerators", error)) return false;
+    const std::string where = "accelerators " + std::to_string(t.id);
+    for (XmlNode n = x.goChild(); n; n = x.goNext()) {
+        if (std::string(x.getNodeName()) != "accel") {
+            error = where + ": unknown element <" + x.getNodeName() + ">";
+            return false;
+        }
+        ACCEL a;
+        const std::string key = x.getAttribute("key", "", n);
+        if (!ParseKey(key, a.key)) {
+            error = where + ": unknown key \"" + key + "\"";
+            return false;
+        }
+        int cmd = 0;
+        if (!IntAttr(x, n, "cmd", cmd, true, where + ", key " + key, error)) return false;
+        if (cmd <= 0 || cmd > 0xFFFF) {
+            error = where + ", key " + key + ": the command is out of range";
+            return false;
+        }
+        a.cmd = static_cast<WORD>(cmd);
+        std::string word;
+        std::string mods = x.getAttribute("mods", "", n);
+        mods += ' ';
+        for (char ch : mods) {
+            if (ch != ' ') {
+                word += ch;
+                continue;
+            }
+            if (word == "ctrl") a.fVirt |= FCONTROL;
+            else if (word == "shift") a.fVirt |= FSHIFT;
+            else if (word == "alt") a.fVirt |= FALT;
+            else if (!word.empty()) {
+                error = where + ", key " + key + ": unknown modifier \"" + word + "\"";
+                return false;
+            }
+            word.clear();
+        }
+        t.entries.push_back(a);
+    }
+    return true;
+}
+
+template <class T>
+std::shared_ptr<const T> FindIn(std::mutex& m, const std::map<int, std::shared_ptr<const T>>& map, int id) {
+    std::lock_guard lk(m);
+    auto it = map.find(id);
+    return it == map.end() ? nullptr : it->second;
+}
+
+template <class T>
+std::vector<int> IdsOf(std::mutex& m, const std::map<int, std::shared_ptr<const T>>& map) {
+    std::lock_guard lk(m);
+    std::vector<int> ids;
+    for (const auto& [id, t] : map) ids.push_back(id);
+    return ids;
+}
+
+// Reads <dir>/<id>-<name>.xml files with parse; the file name's prefix must be the id.
+template <class T, class Parse>
+std::map<int, std::shared_ptr<const T>> LoadFiles(const std::filesystem::path& dir, Parse parse,
+                                                  std::vector<std::string>& problems) {
     namespace fs = std::filesystem;
-    CXML::Init();
-    std::vector<std::string> problems;
     std::error_code ec;
-    const fs::path dir = fs::path(folder) / "dialogs";
     std::vector<fs::path> files;
     if (fs::is_directory(dir, ec)) {
         for (const auto& e : fs::directory_iterator(dir, ec))
             if (e.path().extension() == ".xml") files.push_back(e.path());
     }
     std::sort(files.begin(), files.end());
-    std::map<int, std::shared_ptr<const DialogTemplate>> found;
+    std::map<int, std::shared_ptr<const T>> found;
     for (const auto& path : files) {
         const std::string name = path.filename().string();
         CXML x;
-        DialogTemplate t;
+        T t;
         std::string problem;
         if (x.Open(path.string().c_str()) != 0) problem = "not well-formed XML";
-        else ParseDialog(x, t, problem);
+        else parse(x, t, problem);
         if (problem.empty()) {
             const std::string stem = path.stem().string();
             const std::string prefix = stem.substr(0, stem.find('-'));
             if (prefix != std::to_string(t.id))
-                problem = "the file name does not start with the dialog's id " + std::to_string(t.id);
+                problem = "the file name does not start with the id " + std::to_string(t.id);
             else if (found.count(t.id))
                 problem = "the id " + std::to_string(t.id) + " is used by another file";
         }
@@ -367,11 +493,81 @@ bool XmlResourceFolder::Load(const std::string& folder, std::string& error) {
             continue;
         }
         int id = t.id;
-        found[id] = std::make_shared<const DialogTemplate>(std::move(t));
+        found[id] = std::make_shared<const T>(std::move(t));
+    }
+    return found;
+}
+
+}  // namespace
+
+bool ParseDialogXml(const std::string& text, DialogTemplate& out, std::string& error) {
+    CXML x;
+    return ReadStrict(text, x, error) && ParseDialog(x, out, error);
+}
+
+bool ParseMenuXml(const std::string& text, MenuTemplate& out, std::string& error) {
+    CXML x;
+    return ReadStrict(text, x, error) && ParseMenu(x, out, error);
+}
+
+bool ParseAcceleratorsXml(const std::string& text, AcceleratorTable& out, std::string& error) {
+    CXML x;
+    return ReadStrict(text, x, error) && ParseAccelerators(x, out, error);
+}
+
+void LiteralResources::Add(DialogTemplate t) {
+    std::lock_guard lk(m_);
+    int id = t.id;
+    dialogs_[id] = std::make_shared<const DialogTemplate>(std::move(t));
+}
+
+void LiteralResources::Add(MenuTemplate t) {
+    std::lock_guard lk(m_);
+    int id = t.id;
+    menus_[id] = std::make_shared<const MenuTemplate>(std::move(t));
+}
+
+void LiteralResources::Add(AcceleratorTable t) {
+    std::lock_guard lk(m_);
+    int id = t.id;
+    accelerators_[id] = std::make_shared<const AcceleratorTable>(std::move(t));
+}
+
+std::shared_ptr<const DialogTemplate> LiteralResources::FindDialog(HINSTANCE, int id) const {
+    return FindIn(m_, dialogs_, id);
+}
+std::shared_ptr<const MenuTemplate> LiteralResources::FindMenu(HINSTANCE, int id) const { return FindIn(m_, menus_, id); }
+std::shared_ptr<const AcceleratorTable> LiteralResources::FindAccelerators(HINSTANCE, int id) const {
+    return FindIn(m_, accelerators_, id);
+}
+
+bool XmlResourceFolder::Load(const std::string& folder, std::string& error) {
+    namespace fs = std::filesystem;
+    CXML::Init();
+    std::vector<std::string> problems;
+    auto dialogs = LoadFiles<DialogTemplate>(fs::path(folder) / "dialogs", ParseDialog, problems);
+    auto menus = LoadFiles<MenuTemplate>(fs::path(folder) / "menus", ParseMenu, problems);
+    std::map<int, std::shared_ptr<const AcceleratorTable>> accelerators;
+    const fs::path accelPath = fs::path(folder) / "accelerators.xml";
+    std::error_code ec;
+    if (fs::exists(accelPath, ec)) {
+        CXML x;
+        AcceleratorTable t;
+        std::string problem;
+        if (x.Open(accelPath.string().c_str()) != 0) problem = "not well-formed XML";
+        else ParseAccelerators(x, t, problem);
+        if (problem.empty()) {
+            int id = t.id;
+            accelerators[id] = std::make_shared<const AcceleratorTable>(std::move(t));
+        } else {
+            problems.push_back("accelerators.xml: " + problem);
+        }
     }
     {
         std::lock_guard lk(m_);
-        dialogs_ = std::move(found);
+        dialogs_ = std::move(dialogs);
+        menus_ = std::move(menus);
+        accelerators_ = std::move(accelerators);
     }
     error.clear();
     for (const auto& p : problems) error += (error.empty() ? "" : "\n") + p;
@@ -379,16 +575,15 @@ bool XmlResourceFolder::Load(const std::string& folder, std::string& error) {
 }
 
 std::shared_ptr<const DialogTemplate> XmlResourceFolder::FindDialog(HINSTANCE, int id) const {
-    std::lock_guard lk(m_);
-    auto it = dialogs_.find(id);
-    return it == dialogs_.end() ? nullptr : it->second;
+    return FindIn(m_, dialogs_, id);
 }
-
-std::vector<int> XmlResourceFolder::DialogIds() const {
-    std::lock_guard lk(m_);
-    std::vector<int> ids;
-    for (const auto& [id, t] : dialogs_) ids.push_back(id);
-    return ids;
+std::shared_ptr<const MenuTemplate> XmlResourceFolder::FindMenu(HINSTANCE, int id) const {
+    return FindIn(m_, menus_, id);
 }
+std::shared_ptr<const AcceleratorTable> XmlResourceFolder::FindAccelerators(HINSTANCE, int id) const {
+    return FindIn(m_, accelerators_, id);
+}
+std::vector<int> XmlResourceFolder::DialogIds() const { return IdsOf(m_, dialogs_); }
+std::vector<int> XmlResourceFolder::MenuIds() const { return IdsOf(m_, menus_); }
 
 }  // namespace gui

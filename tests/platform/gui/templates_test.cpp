@@ -84,7 +84,7 @@ TEST(DialogXml, FolderChecksNamesAndIds) {
     XmlResourceFolder folder;
     std::string error;
     EXPECT_FALSE(folder.Load(dir.path().string(), error));
-    EXPECT_NE(error.find("11-wrongname.xml: the file name does not start with the dialog's id 12"), std::string::npos) << error;
+    EXPECT_NE(error.find("11-wrongname.xml: the file name does not start with the id 12"), std::string::npos) << error;
     EXPECT_NE(error.find("13-b.xml: the id 13 is used by another file"), std::string::npos) << error;
     EXPECT_NE(error.find("14-broken.xml: not well-formed XML"), std::string::npos) << error;
     EXPECT_EQ(folder.DialogIds(), (std::vector<int>{10, 13})) << "what was read stays available";

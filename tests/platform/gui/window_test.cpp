@@ -109,7 +109,9 @@ TEST_F(Windows, CreationSendsSizeAndMoveAfterCreate) {
                 EXPECT_EQ(r.wParam, SIZE_RESTORED);
                 EXPECT_EQ(r.lParam, c.size);
             }
-            if (r.msg == WM_MOVE) EXPECT_EQ(r.lParam, c.move);
+            if (r.msg == WM_MOVE) {
+                EXPECT_EQ(r.lParam, c.move);
+            }
         }
         EXPECT_EQ(life, (std::vector<UINT>{WM_CREATE, WM_SIZE, WM_MOVE}));
         DestroyWindow(w);
