@@ -401,6 +401,12 @@ static void ClearUiThreadState(State& s) {
     s.menus.clear();
     s.accelerators.clear();
     s.popupResponder = nullptr;
+    s.fileResponder = nullptr;
+    s.folderResponder = nullptr;
+    s.trayAvailable = true;
+    s.tray.clear();
+    for (auto& [key, target] : s.dropTargets) target->Release();
+    s.dropTargets.clear();
     s.modalStack.clear();
     s.pendingDestroy.clear();
     s.focus = s.active = nullptr;
@@ -576,6 +582,7 @@ BOOL DestroyWindow(HWND hwnd) {
         }
         p->ended = true;
         if (!p->parent && p->menu) DestroyMenuTree(p->menu);  // a window's menu bar goes with it
+        ForgetDropTarget(p->handle);
         for (auto t = s.timers.begin(); t != s.timers.end();) {
             if (t->first.first == reinterpret_cast<uintptr_t>(p->handle)) t = s.timers.erase(t);
             else ++t;

@@ -33,6 +33,8 @@ Driver::Driver(FailureFn onFailure, Options options)
         return AnswerBox(owner, text, caption, type);
     });
     S().idleHook = [this] { return Idle(); };
+    OnFileDialog(nullptr);
+    OnFolderDialog(nullptr);
     S().popupResponder = [this](HMENU menu, POINT pt) -> UINT {
         if (!popupFn_) {
             Fail("unscripted popup menu:\n" + detail::MenuDump(menu));
@@ -332,6 +334,53 @@ void Driver::OnMessageBox(BoxFn fn) { boxFn_ = std::move(fn); }
 void Driver::OnPopupMenu(std::function<UINT(const std::string&, POINT)> fn) { popupFn_ = std::move(fn); }
 
 std::string Driver::MenuDump(HMENU menu) const { return detail::MenuDump(menu); }
+
+void Driver::OnFileDialog(FileDialogResponder fn) {
+    SetFileDialogResponder([this, fn = std::move(fn)](const FileDialogRequest& r) -> std::optional<std::vector<std::string>> {
+        if (fn) return fn(r);
+        Fail("unscripted file dialog \"" + r.title + "\"");
+        return std::nullopt;
+    });
+}
+
+void Driver::OnFolderDialog(FolderDialogResponder fn) {
+    SetFolderDialogResponder([this, fn = std::move(fn)](const FileDialogRequest& r) -> std::optional<std::string> {
+        if (fn) return fn(r);
+        Fail("unscripted folder dialog \"" + r.title + "\"");
+        return std::nullopt;
+    });
+}
+
+std::vector<TrayRecord> Driver::Tray() const {
+    std::vector<TrayRecord> out;
+    for (const auto& t : S().tray) {
+        TrayRecord r{t.hwnd, t.id, t.callback, t.icon, t.tip, {}};
+        for (const auto& b : t.balloons) r.balloons.emplace_back(b.title, b.text);
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+bool Driver::ClickTray(HWND h, UINT id, UINT button) {
+    for (const auto& t : S().tray)
+        if (t.hwnd == h && t.id == id) return t.callback && PostMessageA(h, t.callback, id, static_cast<LPARAM>(button));
+    return false;
+}
+
+void Driver::SetTrayAvailable(bool available) { S().trayAvailable = available; }
+
+void Driver::RaiseTaskbarCreated() {
+    const UINT msg = RegisterWindowMessageA("TaskbarCreated");
+    for (HWND h : TopLevels()) SendMessageA(h, msg, 0, 0);
+}
+
+DWORD Driver::Drop(HWND h, const std::vector<std::string>& files, DWORD keys, POINT pt) {
+    return UserDrop(h, files, nullptr, keys, pt);
+}
+
+DWORD Driver::DropText(HWND h, const std::string& text, DWORD keys, POINT pt) {
+    return UserDrop(h, {}, &text, keys, pt);
+}
 
 bool Driver::ChooseMenu(HWND h, UINT id) {
     Window* w = Raw(h);

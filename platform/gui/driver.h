@@ -48,6 +48,16 @@ struct ToolRecord {
     std::string text;
 };
 
+// A tray icon as the desktop shows it, with every balloon it raised.
+struct TrayRecord {
+    HWND hwnd = nullptr;
+    UINT id = 0;
+    UINT callback = 0;
+    HICON icon = nullptr;
+    std::string tip;
+    std::vector<std::pair<std::string, std::string>> balloons;  // {title, text}
+};
+
 class Driver {
 public:
     using FailureFn = std::function<void(const std::string&)>;
@@ -98,6 +108,7 @@ public:
     // A menu as text: one item a line, submenus indented, "[id]", "checked", "grayed", "-" for
     // separators.
     std::string MenuDump(HMENU menu) const;
+    std::vector<TrayRecord> Tray() const;
 
     // --- acting as a user (false when the target is gone, hidden or disabled) ---
     bool Click(HWND h);
@@ -118,6 +129,14 @@ public:
     // Menus: a choice from the window's menu bar (false when the item is missing or grayed);
     // Pump delivers the WM_COMMAND it posts.
     bool ChooseMenu(HWND h, UINT id);
+    // Desktop: a button released on a tray icon (WM_LBUTTONUP or WM_RBUTTONUP; Pump delivers the
+    // posted callback); the tray going away or coming back ("TaskbarCreated" to every top-level).
+    bool ClickTray(HWND h, UINT id, UINT button = WM_LBUTTONUP);
+    void SetTrayAvailable(bool available);
+    void RaiseTaskbarCreated();
+    // Files or text dropped at a point of h's client area, with MK_ keys held; the effect taken.
+    DWORD Drop(HWND h, const std::vector<std::string>& files, DWORD keys = MK_LBUTTON, POINT pt = {});
+    DWORD DropText(HWND h, const std::string& text, DWORD keys = MK_LBUTTON, POINT pt = {});
     // Queued for the focus with its modifiers pressed around it; Pump delivers it.
     bool Key(UINT vk, unsigned mods = kNoMods);
     bool Close(HWND h);
@@ -152,6 +171,9 @@ public:
     // Picks from popup menus: fn gets the menu's dump and the point, and answers an id (0: none).
     // A popup without a responder fails the test and picks nothing.
     void OnPopupMenu(std::function<UINT(const std::string&, POINT)> fn);
+    // Answer file and folder dialogs (none: cancel). An unscripted one fails the test and cancels.
+    void OnFileDialog(FileDialogResponder fn);
+    void OnFolderDialog(FolderDialogResponder fn);
 
 private:
     int AnswerBox(HWND owner, const std::string& text, const std::string& caption, UINT type);

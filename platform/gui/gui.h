@@ -632,4 +632,5 @@ int SafeMessageBoxAnswer(UINT type);
 }  // namespace gui
 
 #include "platform/gui/menus.h"
+#include "platform/gui/shell.h"
 #include "platform/gui/views.h"

@@ -123,6 +123,22 @@ struct Menu {
     std::vector<MenuItem> items;
 };
 
+struct Balloon {
+    std::string title;
+    std::string text;
+    DWORD flags = 0;
+    UINT timeout = 0;
+};
+
+struct TrayIcon {
+    HWND hwnd = nullptr;
+    UINT id = 0;
+    UINT callback = 0;
+    HICON icon = nullptr;
+    std::string tip;
+    std::vector<Balloon> balloons;
+};
+
 struct Timer {
     HWND hwnd = nullptr;
     UINT_PTR id = 0;
@@ -151,6 +167,11 @@ struct State {
     std::unordered_map<uintptr_t, std::unique_ptr<Menu>> menus;
     std::unordered_map<uintptr_t, std::vector<ACCEL>> accelerators;
     std::function<UINT(HMENU, POINT)> popupResponder;  // the user's pick in a popup menu (0: none)
+    FileDialogResponder fileResponder;
+    FolderDialogResponder folderResponder;
+    bool trayAvailable = true;
+    std::vector<TrayIcon> tray;
+    std::map<uintptr_t, IDropTarget*> dropTargets;  // registered, with a reference each
     std::map<std::pair<uintptr_t, UINT_PTR>, Timer> timers;
     uint64_t timerSeq = 0;
     UINT_PTR nextThreadTimerId = 0x7F00;
@@ -182,6 +203,10 @@ uintptr_t TakeHandleValue();
 void DestroyMenuTree(HMENU h);
 std::string MenuDump(HMENU h, int depth = 0);
 bool ChooseMenuItem(HWND hwnd, HMENU menu, UINT id, bool popup);
+// A drop on hwnd as a user makes it: files (UTF-8 names) or text. The effect the target took.
+DWORD UserDrop(HWND hwnd, const std::vector<std::string>& files, const std::string* text, DWORD keys, POINT pt);
+// Drops the registrations of a window that is going away.
+void ForgetDropTarget(HWND hwnd);
 // Whether the code running now on the UI thread belongs to the innermost served call of sender.
 bool RunsForServedCall(std::thread::id sender);
 bool Running();
