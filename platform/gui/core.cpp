@@ -36,23 +36,7 @@ void AddSystemClass(const char* name, WNDPROC proc, ControlKind kind) {
     S().classes[ClassKey(nullptr, name)] = c;
 }
 
-// Frame sizes around the client area: border on each side, caption on top.
-struct Frame {
-    int border = 0;
-    int caption = 0;
-};
-
-Frame FrameOf(const Window& w) {
-    Frame f;
-    if (w.style & WS_CHILD) return f;
-    if (w.style & WS_THICKFRAME) f.border = 4;
-    else if ((w.style & (WS_DLGFRAME | WS_BORDER)) || (w.exStyle & WS_EX_DLGMODALFRAME) ||
-             (w.isDialog && (w.style & DS_MODALFRAME)))
-        f.border = 3;
-    if ((w.style & WS_CAPTION) == WS_CAPTION) f.caption = 23;
-    if (HasMenuBar(w)) f.caption += 20;  // the menu bar sits between caption and client area
-    return f;
-}
+Frame FrameOf(const Window& w) { return FrameFor(w.style, w.exStyle, w.isDialog, HasMenuBar(w)); }
 
 // WM_SIZE carries the client size, WM_MOVE the client area's origin (on the screen for
 // top-levels, in the parent's client area for children).
@@ -140,6 +124,17 @@ void SendCtlColor(Window& w) {
 }
 
 }  // namespace
+
+Frame FrameFor(DWORD style, DWORD exStyle, bool dialog, bool menuBar) {
+    Frame f;
+    if (style & WS_CHILD) return f;
+    if (style & WS_THICKFRAME) f.border = 4;
+    else if ((style & (WS_DLGFRAME | WS_BORDER)) || (exStyle & WS_EX_DLGMODALFRAME) || (dialog && (style & DS_MODALFRAME)))
+        f.border = 3;
+    if ((style & WS_CAPTION) == WS_CAPTION) f.caption = 23;
+    if (menuBar) f.caption += 20;  // the menu bar sits between caption and client area
+    return f;
+}
 
 State& S() {
     static State* s = new State();  // never destroyed: worker threads may still look at it at exit
@@ -404,6 +399,10 @@ static void ClearUiThreadState(State& s) {
     s.fileResponder = nullptr;
     s.folderResponder = nullptr;
     s.trayAvailable = true;
+    s.gdi.clear();
+    s.stockObjects.clear();
+    s.cursor = nullptr;
+    s.cursorPos = POINT{};
     s.tray.clear();
     for (auto& [key, target] : s.dropTargets) target->Release();
     s.dropTargets.clear();

@@ -258,6 +258,9 @@ bool Driver::Activate(HWND h) {
 bool Driver::Mouse(HWND h, UINT msg, int x, int y, WPARAM keys) {
     Window* w = Raw(h);
     if (!w || !CanTakeInput(*w)) return false;
+    POINT screen{x, y};
+    ClientToScreen(h, &screen);
+    S().cursorPos = screen;  // where the pointer is, for GetCursorPos
     SendMessageA(h, msg, keys, MAKELPARAM(static_cast<unsigned>(x), static_cast<unsigned>(y)));
     return true;
 }
@@ -349,6 +352,11 @@ void Driver::OnFolderDialog(FolderDialogResponder fn) {
         Fail("unscripted folder dialog \"" + r.title + "\"");
         return std::nullopt;
     });
+}
+
+int Driver::Alpha(HWND h) const {
+    Window* w = Raw(h);
+    return w ? w->alpha : -1;
 }
 
 std::vector<TrayRecord> Driver::Tray() const {

@@ -109,6 +109,7 @@ public:
     // separators.
     std::string MenuDump(HMENU menu) const;
     std::vector<TrayRecord> Tray() const;
+    int Alpha(HWND h) const;  // a layered window's opacity, 0-255
 
     // --- acting as a user (false when the target is gone, hidden or disabled) ---
     bool Click(HWND h);

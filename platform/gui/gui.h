@@ -50,6 +50,7 @@ using UINT = unsigned int;
 using BOOL = int;
 using DWORD = uint32_t;
 using WORD = uint16_t;
+using BYTE = uint8_t;
 using ATOM = uint16_t;
 using LONG = int32_t;
 using LPCSTR = const char*;
@@ -631,6 +632,7 @@ int SafeMessageBoxAnswer(UINT type);
 
 }  // namespace gui
 
+#include "platform/gui/desktop.h"
 #include "platform/gui/menus.h"
 #include "platform/gui/shell.h"
 #include "platform/gui/views.h"

@@ -32,6 +32,13 @@ enum class ControlKind {
     ListView, TreeView, Tab, StatusBar, Tooltips
 };
 
+// Frame sizes around a top-level's client area: border on each side, caption (and menu bar) on top.
+struct Frame {
+    int border = 0;
+    int caption = 0;
+};
+Frame FrameFor(DWORD style, DWORD exStyle, bool dialog, bool menuBar);
+
 struct WindowClass {
     std::string name;
     HINSTANCE instance = nullptr;
@@ -63,6 +70,8 @@ struct Window {
     int showState = SW_SHOWNORMAL;  // SW_SHOWNORMAL, SW_SHOWMINIMIZED or SW_SHOWMAXIMIZED
     LONG_PTR userData = 0;
     HFONT font = nullptr;
+    HICON icon = nullptr;
+    BYTE alpha = 255;  // layered windows
     std::unique_ptr<ControlModel> model;
 
     // Dialogs.
@@ -170,6 +179,10 @@ struct State {
     FileDialogResponder fileResponder;
     FolderDialogResponder folderResponder;
     bool trayAvailable = true;
+    std::unordered_map<uintptr_t, GdiRecord> gdi;  // drawing records (stock ones included)
+    std::map<int, uintptr_t> stockObjects;         // GetStockObject / GetSysColorBrush index -> handle
+    HCURSOR cursor = nullptr;
+    POINT cursorPos;
     std::vector<TrayIcon> tray;
     std::map<uintptr_t, IDropTarget*> dropTargets;  // registered, with a reference each
     std::map<std::pair<uintptr_t, UINT_PTR>, Timer> timers;

@@ -13,7 +13,6 @@ namespace gui {
 
 struct HACCEL__;
 using HACCEL = HACCEL__*;
-using BYTE = uint8_t;
 
 inline constexpr UINT MF_STRING = 0x0;
 inline constexpr UINT MF_ENABLED = 0x0;
