@@ -257,6 +257,10 @@ HWND CreateWindowInternal(DWORD exStyle, const std::shared_ptr<const WindowClass
 std::shared_ptr<const WindowClass> FindClass(HINSTANCE instance, const std::string& name);
 void RegisterSystemClasses();
 void DestroyPendingDialogs();
+// Creates a dialog from a template (UI thread); null with LastTemplateError set on a problem.
+HWND CreateDialogFromTemplate(HINSTANCE instance, const std::shared_ptr<const DialogTemplate>& t, HWND parent,
+                              DLGPROC proc, LPARAM param, bool modal);
+void SetTemplateError(const std::string& text);
 void Activate(Window* top);
 void WakeUi();
 
