@@ -229,6 +229,7 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         if (lp) *reinterpret_cast<DWORD*>(lp) = static_cast<DWORD>(m->selEnd);
         return MAKELPARAM(static_cast<unsigned>(m->selStart), static_cast<unsigned>(m->selEnd));
     case EM_SCROLLCARET: return TRUE;
+    case EM_CHARFROMPOS: return MAKELPARAM(static_cast<unsigned>(len), 0);
     case EM_SETREADONLY:
         if (wp) w->style |= ES_READONLY;
         else w->style &= ~ES_READONLY;

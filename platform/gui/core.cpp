@@ -784,6 +784,7 @@ BOOL ShowWindow(HWND hwnd, int cmd) {
         if (show) w->style |= WS_VISIBLE;
         else w->style &= ~WS_VISIBLE;
         CallProc(w, WM_SHOWWINDOW, show ? TRUE : FALSE, 0);
+        if (show && w->alive && w->parent) SendCtlColor(*w);  // the parent may colour what it shows
     }
     if (stateChange && w->alive) {
         if (w->showState == SW_SHOWNORMAL) w->normalRect = w->rect;

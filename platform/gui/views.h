@@ -117,6 +117,7 @@ inline constexpr UINT LVCF_WIDTH = 0x2;
 inline constexpr UINT LVCF_TEXT = 0x4;
 inline constexpr UINT LVCF_SUBITEM = 0x8;
 
+inline constexpr UINT LVN_ITEMCHANGED = static_cast<UINT>(-101);  // never sent: no code relies on it
 inline constexpr UINT LVN_ITEMACTIVATE = static_cast<UINT>(-114);
 inline constexpr UINT LVN_KEYDOWN = static_cast<UINT>(-155);
 

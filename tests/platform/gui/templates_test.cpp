@@ -92,6 +92,28 @@ TEST(DialogXml, FolderChecksNamesAndIds) {
 
 class Templates : public sqtest::GuiTest {};
 
+// Every resource shipped in data/ui loads, and every dialog and menu in it can be made.
+TEST_F(Templates, EveryShippedResourceLoadsAndIsMade) {
+    auto folder = std::make_shared<XmlResourceFolder>();
+    std::string error;
+    ASSERT_TRUE(folder->Load(std::string(SQ_SOURCE_DIR) + "/data/ui", error)) << error;
+    SetResourceProvider(folder);
+    HWND host = MakeWindow();
+    ASSERT_FALSE(folder->DialogIds().empty());
+    for (int id : folder->DialogIds()) {
+        HWND d = CreateDialogParamA(nullptr, MAKEINTRESOURCEA(id), host, sqtest::RecordingDlgProc, 0);
+        EXPECT_NE(d, nullptr) << id << ": " << LastTemplateError();
+        DestroyWindow(d);
+    }
+    for (int id : folder->MenuIds()) {
+        HMENU m = LoadMenuA(nullptr, MAKEINTRESOURCEA(id));
+        EXPECT_NE(m, nullptr) << id;
+        DestroyMenu(m);
+    }
+    DestroyWindow(host);
+}
+
+
 TEST_F(Templates, CreationFailsCleanlyOnABadTemplate) {
     struct Case {
         const char* name;
