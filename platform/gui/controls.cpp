@@ -51,11 +51,6 @@ struct ProgressModel : ControlModel {
     int pos = 0;
 };
 
-template <class M>
-M* ModelOf(Window* w) {
-    return w ? dynamic_cast<M*>(w->model.get()) : nullptr;
-}
-
 const char* TextArg(LPARAM lp) { return lp ? reinterpret_cast<const char*>(lp) : ""; }
 
 bool ListOnly(const Window& w) { return (w.style & 3) == CBS_DROPDOWNLIST; }
@@ -132,19 +127,6 @@ void SendScroll(Window& w, UINT code, int pos) {
     SendMessageA(w.parent->handle, msg, wp, reinterpret_cast<LPARAM>(w.handle));
 }
 
-Window* InputTarget(HWND h) {
-    Window* w = Raw(h);
-    return w && CanTakeInput(*w) ? w : nullptr;
-}
-
-// A user action focuses its control first. The old focus hears WM_KILLFOCUS and its handler may
-// destroy, hide or disable the target, so the target is looked up again: null when the action
-// no longer applies.
-Window* FocusForInput(HWND h) {
-    SetFocus(h);
-    return InputTarget(h);
-}
-
 void ClearRadioGroup(Window& button) {
     if (!button.parent) return;
     auto& sib = button.parent->children;
@@ -165,6 +147,16 @@ void ClearRadioGroup(Window& button) {
 
 }  // namespace
 
+Window* InputTarget(HWND h) {
+    Window* w = Raw(h);
+    return w && CanTakeInput(*w) ? w : nullptr;
+}
+
+Window* FocusForInput(HWND h) {
+    SetFocus(h);
+    return InputTarget(h);
+}
+
 std::unique_ptr<ControlModel> MakeModel(ControlKind kind, const Window&) {
     switch (kind) {
     case ControlKind::Button: return std::make_unique<ButtonModel>();
@@ -173,7 +165,7 @@ std::unique_ptr<ControlModel> MakeModel(ControlKind kind, const Window&) {
     case ControlKind::ListBox: return std::make_unique<ListModel>();
     case ControlKind::Trackbar: return std::make_unique<TrackModel>();
     case ControlKind::Progress: return std::make_unique<ProgressModel>();
-    default: return nullptr;
+    default: return MakeViewModel(kind);
     }
 }
 
@@ -237,6 +229,7 @@ LRESULT EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
         if (lp) *reinterpret_cast<DWORD*>(lp) = static_cast<DWORD>(m->selEnd);
         return MAKELPARAM(static_cast<unsigned>(m->selStart), static_cast<unsigned>(m->selEnd));
     case EM_SCROLLCARET: return TRUE;
+    case EM_CHARFROMPOS: return MAKELPARAM(static_cast<unsigned>(len), 0);
     case EM_SETREADONLY:
         if (wp) w->style |= ES_READONLY;
         else w->style &= ~ES_READONLY;
@@ -613,7 +606,7 @@ std::vector<std::string> ItemsOf(HWND h) {
     Window* w = Raw(h);
     if (auto* c = ModelOf<ComboModel>(w)) return c->items;
     if (auto* l = ModelOf<ListModel>(w)) return l->items;
-    return {};
+    return ViewItemsOf(w);
 }
 
 std::vector<int> SelectionOf(HWND h) {
@@ -628,6 +621,8 @@ std::vector<int> SelectionOf(HWND h) {
         } else if (l->index >= 0) {
             out.push_back(l->index);
         }
+    } else {
+        out = ViewSelectionOf(w);
     }
     return out;
 }

@@ -20,6 +20,7 @@ std::atomic<std::thread::id> g_uiThread{};
 std::atomic<bool> g_running{false};
 
 HWND NewHandle() { return reinterpret_cast<HWND>(static_cast<uintptr_t>(g_nextHandle.fetch_add(4))); }
+bool HasMenuBar(const Window& w) { return !w.parent && w.menu && S().menus.count(reinterpret_cast<uintptr_t>(w.menu)); }
 
 std::string ClassKey(HINSTANCE instance, const std::string& name) {
     return std::to_string(reinterpret_cast<uintptr_t>(instance)) + ":" + Lower(name);
@@ -31,24 +32,26 @@ void AddSystemClass(const char* name, WNDPROC proc, ControlKind kind) {
     c->proc = proc;
     c->system = true;
     c->kind = kind;
+    std::lock_guard lk(S().classLock);
     S().classes[ClassKey(nullptr, name)] = c;
 }
 
-// Frame sizes around the client area: border on each side, caption on top.
-struct Frame {
-    int border = 0;
-    int caption = 0;
-};
+Frame FrameOf(const Window& w) { return FrameFor(w.style, w.exStyle, w.isDialog, HasMenuBar(w)); }
 
-Frame FrameOf(const Window& w) {
-    Frame f;
-    if (w.style & WS_CHILD) return f;
-    if (w.style & WS_THICKFRAME) f.border = 4;
-    else if ((w.style & (WS_DLGFRAME | WS_BORDER)) || (w.exStyle & WS_EX_DLGMODALFRAME) ||
-             (w.isDialog && (w.style & DS_MODALFRAME)))
-        f.border = 3;
-    if ((w.style & WS_CAPTION) == WS_CAPTION) f.caption = 23;
-    return f;
+// WM_SIZE carries the client size, WM_MOVE the client area's origin (on the screen for
+// top-levels, in the parent's client area for children).
+void SendSize(const WindowPtr& w, WPARAM kind) {
+    Frame f = FrameOf(*w);
+    int width = std::max(0, static_cast<int>(w->rect.right - w->rect.left) - 2 * f.border);
+    int height = std::max(0, static_cast<int>(w->rect.bottom - w->rect.top) - 2 * f.border - f.caption);
+    CallProc(w, WM_SIZE, kind, MAKELPARAM(static_cast<unsigned>(width), static_cast<unsigned>(height)));
+}
+
+void SendMove(const WindowPtr& w) {
+    Frame f = FrameOf(*w);
+    CallProc(w, WM_MOVE, 0,
+             MAKELPARAM(static_cast<unsigned>(w->rect.left + f.border),
+                        static_cast<unsigned>(w->rect.top + f.border + f.caption)));
 }
 
 bool Within(const Window* w, const Window* ancestor) {
@@ -122,10 +125,24 @@ void SendCtlColor(Window& w) {
 
 }  // namespace
 
+Frame FrameFor(DWORD style, DWORD exStyle, bool dialog, bool menuBar) {
+    Frame f;
+    if (style & WS_CHILD) return f;
+    if (style & WS_THICKFRAME) f.border = 4;
+    else if ((style & (WS_DLGFRAME | WS_BORDER)) || (exStyle & WS_EX_DLGMODALFRAME) || (dialog && (style & DS_MODALFRAME)))
+        f.border = 3;
+    if ((style & WS_CAPTION) == WS_CAPTION) f.caption = 23;
+    if (menuBar) f.caption += 20;  // the menu bar sits between caption and client area
+    return f;
+}
+
 State& S() {
     static State* s = new State();  // never destroyed: worker threads may still look at it at exit
     return *s;
 }
+
+uintptr_t NextHandleValue() { return static_cast<uintptr_t>(g_nextHandle.load()); }
+uintptr_t TakeHandleValue() { return static_cast<uintptr_t>(g_nextHandle.fetch_add(4)); }
 
 bool OnUi() { return g_running.load() && g_uiThread.load() == std::this_thread::get_id(); }
 bool Running() { return g_running.load(); }
@@ -177,11 +194,25 @@ WindowPtr Lookup(HWND h) {
 LRESULT CallProc(const WindowPtr& w, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (!w || !w->alive || !w->proc) return 0;
     WNDPROC proc = w->proc;
+    auto& frames = S().frames;
+    frames.push_back(reinterpret_cast<uintptr_t>(RootOf(w.get())->handle));
     ++w->callDepth;
     LRESULT r = proc(w->handle, msg, wParam, lParam);
     --w->callDepth;
+    frames.pop_back();
     return r;
 }
+
+LRESULT NotifyParentNm(Window& control, UINT code, NMHDR* record) {
+    if (!control.parent) return 0;
+    record->hwndFrom = control.handle;
+    record->idFrom = static_cast<UINT_PTR>(control.ctrlId);
+    record->code = code;
+    return SendMessageA(control.parent->handle, WM_NOTIFY, static_cast<WPARAM>(control.ctrlId),
+                        reinterpret_cast<LPARAM>(record));
+}
+
+bool KeyDown(UINT vk) { return S().keysDown.count(vk) != 0; }
 
 void NotifyParent(Window& control, UINT code) {
     if (!control.parent) return;
@@ -212,6 +243,7 @@ ControlKind KindOf(const Window& w) { return w.cls ? w.cls->kind : ControlKind::
 
 std::shared_ptr<const WindowClass> FindClass(HINSTANCE instance, const std::string& name) {
     State& s = S();
+    std::lock_guard lk(s.classLock);
     auto it = s.classes.find(ClassKey(instance, name));
     if (it != s.classes.end()) return it->second;
     it = s.classes.find(ClassKey(nullptr, name));
@@ -228,6 +260,11 @@ void RegisterSystemClasses() {
     AddSystemClass(kListBoxClass, ListBoxProc, ControlKind::ListBox);
     AddSystemClass(kTrackbarClass, TrackbarProc, ControlKind::Trackbar);
     AddSystemClass(kProgressClass, ProgressProc, ControlKind::Progress);
+    AddSystemClass(kListViewClass, ListViewProc, ControlKind::ListView);
+    AddSystemClass(kTreeViewClass, TreeViewProc, ControlKind::TreeView);
+    AddSystemClass(kTabClass, TabProc, ControlKind::Tab);
+    AddSystemClass(kStatusBarClass, StatusBarProc, ControlKind::StatusBar);
+    AddSystemClass(kTooltipsClass, TooltipsProc, ControlKind::Tooltips);
 }
 
 void WakeUi() { S().uiWake.notify_all(); }
@@ -299,6 +336,9 @@ HWND CreateWindowInternal(DWORD exStyle, const std::shared_ptr<const WindowClass
         return nullptr;
     }
     if (!w->alive) return nullptr;
+    SendSize(w, SIZE_RESTORED);
+    if (w->alive) SendMove(w);
+    if (!w->alive) return nullptr;
     if (style & WS_VISIBLE) {
         if (top) ShowWindow(h, SW_SHOW);
         else w->style |= WS_VISIBLE;
@@ -352,6 +392,20 @@ static void ClearUiThreadState(State& s) {
     s.topLevels.clear();
     s.timers.clear();
     s.paint.clear();
+    s.keysDown.clear();
+    s.menus.clear();
+    s.accelerators.clear();
+    s.popupResponder = nullptr;
+    s.fileResponder = nullptr;
+    s.folderResponder = nullptr;
+    s.trayAvailable = true;
+    s.gdi.clear();
+    s.stockObjects.clear();
+    s.cursor = nullptr;
+    s.cursorPos = POINT{};
+    s.tray.clear();
+    for (auto& [key, target] : s.dropTargets) target->Release();
+    s.dropTargets.clear();
     s.modalStack.clear();
     s.pendingDestroy.clear();
     s.focus = s.active = nullptr;
@@ -373,7 +427,11 @@ bool Init(const InitOptions& options) {
     }
     ClearUiThreadState(s);
     s.serving.clear();
-    s.classes.clear();
+    s.frames.clear();
+    {
+        std::lock_guard lk(s.classLock);
+        s.classes.clear();
+    }
     s.lastTemplateError.clear();
     s.options = options;
     SetClock(options.clock);
@@ -434,6 +492,7 @@ ATOM RegisterClassA(const WNDCLASSA* wc) {
     if (!wc || !wc->lpszClassName || !*wc->lpszClassName || !wc->lpfnWndProc) return 0;
     State& s = S();
     std::string key = ClassKey(wc->hInstance, wc->lpszClassName);
+    std::lock_guard lk(s.classLock);
     if (s.classes.count(key)) return 0;
     auto c = std::make_shared<WindowClass>();
     c->name = wc->lpszClassName;
@@ -453,6 +512,7 @@ BOOL UnregisterClassA(LPCSTR className, HINSTANCE instance) {
     if (!OnUi()) return Marshal<BOOL>([&] { return UnregisterClassA(className, instance); });
     if (!className) return FALSE;
     State& s = S();
+    std::lock_guard lk(s.classLock);
     auto it = s.classes.find(ClassKey(instance, className));
     if (it == s.classes.end() || it->second->system) return FALSE;
     s.classes.erase(it);
@@ -520,6 +580,8 @@ BOOL DestroyWindow(HWND hwnd) {
             s.windows.erase(reinterpret_cast<uintptr_t>(p->handle));
         }
         p->ended = true;
+        if (!p->parent && p->menu) DestroyMenuTree(p->menu);  // a window's menu bar goes with it
+        ForgetDropTarget(p->handle);
         for (auto t = s.timers.begin(); t != s.timers.end();) {
             if (t->first.first == reinterpret_cast<uintptr_t>(p->handle)) t = s.timers.erase(t);
             else ++t;
@@ -722,6 +784,7 @@ BOOL ShowWindow(HWND hwnd, int cmd) {
         if (show) w->style |= WS_VISIBLE;
         else w->style &= ~WS_VISIBLE;
         CallProc(w, WM_SHOWWINDOW, show ? TRUE : FALSE, 0);
+        if (show && w->alive && w->parent) SendCtlColor(*w);  // the parent may colour what it shows
     }
     if (stateChange && w->alive) {
         if (w->showState == SW_SHOWNORMAL) w->normalRect = w->rect;
@@ -738,9 +801,7 @@ BOOL ShowWindow(HWND hwnd, int cmd) {
         } else {
             w->rect = w->normalRect;
         }
-        RECT c;
-        GetClientRect(hwnd, &c);
-        CallProc(w, WM_SIZE, kind, MAKELPARAM(static_cast<unsigned>(c.right), static_cast<unsigned>(c.bottom)));
+        SendSize(w, kind);
     }
     if ((visChange || stateChange) && w->alive) CallProc(w, WM_WINDOWPOSCHANGED, 0, 0);
     if (!w->alive) return wasVisible;
@@ -854,12 +915,8 @@ BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL) {
     w->rect = RECT{x, y, x + width, y + height};
     if (w->showState == SW_SHOWNORMAL) w->normalRect = w->rect;
     CallProc(w, WM_WINDOWPOSCHANGED, 0, 0);
-    if (w->alive && (old.left != x || old.top != y)) CallProc(w, WM_MOVE, 0, MAKELPARAM(static_cast<unsigned>(x), static_cast<unsigned>(y)));
-    if (w->alive && (old.right - old.left != width || old.bottom - old.top != height)) {
-        RECT c;
-        GetClientRect(hwnd, &c);
-        CallProc(w, WM_SIZE, SIZE_RESTORED, MAKELPARAM(static_cast<unsigned>(c.right), static_cast<unsigned>(c.bottom)));
-    }
+    if (w->alive && (old.left != x || old.top != y)) SendMove(w);
+    if (w->alive && (old.right - old.left != width || old.bottom - old.top != height)) SendSize(w, SIZE_RESTORED);
     return TRUE;
 }
 

@@ -27,21 +27,15 @@ Window* FirstTabStopOf(Window* w) {
     return nullptr;
 }
 
-HWND CreateFromTemplate(HINSTANCE instance, LPCSTR templateName, HWND parent, DLGPROC proc, LPARAM param,
-                        bool modal) {
+}  // namespace
+
+void SetTemplateError(const std::string& text) { Fail(text); }
+
+HWND CreateDialogFromTemplate(HINSTANCE instance, const std::shared_ptr<const DialogTemplate>& t, HWND parent,
+                              DLGPROC proc, LPARAM param, bool modal) {
     State& s = S();
     s.lastTemplateError.clear();
-    if (!templateName || !IS_INTRESOURCE(templateName)) {
-        Fail("dialog templates are addressed by number");
-        return nullptr;
-    }
-    const int id = static_cast<int>(reinterpret_cast<uintptr_t>(templateName));
-    auto provider = GetResourceProvider();
-    auto t = provider ? provider->FindDialog(instance, id) : nullptr;
-    if (!t) {
-        Fail("no dialog template " + std::to_string(id));
-        return nullptr;
-    }
+    const int id = t->id;
     std::string problem = CheckDialogTemplate(*t);
     for (const auto& c : t->controls) {
         if (problem.empty() && !FindClass(instance, c.className))
@@ -68,6 +62,14 @@ HWND CreateFromTemplate(HINSTANCE instance, LPCSTR templateName, HWND parent, DL
     w->dlgProc = proc;
     w->templateId = id;
     w->modal = modal;
+    if (t->menuId && !child) {
+        w->menu = LoadMenuA(instance, MAKEINTRESOURCEA(t->menuId));
+        if (!w->menu) {
+            Fail("dialog " + std::to_string(id) + ": no menu " + std::to_string(t->menuId));
+            DestroyWindow(h);
+            return nullptr;
+        }
+    }
     if (!child) {
         // The template gives the client size: add the frame, and centre when asked.
         RECT c;
@@ -105,6 +107,25 @@ HWND CreateFromTemplate(HINSTANCE instance, LPCSTR templateName, HWND parent, DL
     }
     if (!modal && (t->style & WS_VISIBLE) && w->alive && !w->ended) ShowWindow(h, SW_SHOW);
     return w->alive ? h : nullptr;
+}
+
+namespace {
+
+HWND CreateFromTemplate(HINSTANCE instance, LPCSTR templateName, HWND parent, DLGPROC proc, LPARAM param,
+                        bool modal) {
+    S().lastTemplateError.clear();
+    if (!templateName || !IS_INTRESOURCE(templateName)) {
+        Fail("dialog templates are addressed by number");
+        return nullptr;
+    }
+    const int id = static_cast<int>(reinterpret_cast<uintptr_t>(templateName));
+    auto provider = GetResourceProvider();
+    auto t = provider ? provider->FindDialog(instance, id) : nullptr;
+    if (!t) {
+        Fail("no dialog template " + std::to_string(id));
+        return nullptr;
+    }
+    return CreateDialogFromTemplate(instance, t, parent, proc, param, modal);
 }
 
 }  // namespace

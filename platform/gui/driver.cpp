@@ -1,8 +1,10 @@
 #include "platform/gui/driver.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "platform/gui/internal.h"
+#include "platform/gui/views_model.h"
 
 namespace gui::testing {
 
@@ -31,6 +33,15 @@ Driver::Driver(FailureFn onFailure, Options options)
         return AnswerBox(owner, text, caption, type);
     });
     S().idleHook = [this] { return Idle(); };
+    OnFileDialog(nullptr);
+    OnFolderDialog(nullptr);
+    S().popupResponder = [this](HMENU menu, POINT pt) -> UINT {
+        if (!popupFn_) {
+            Fail("unscripted popup menu:\n" + detail::MenuDump(menu));
+            return 0;
+        }
+        return popupFn_(detail::MenuDump(menu), pt);
+    };
     if (options_.sendWatchdogMs) SetSendWatchdog(options_.sendWatchdogMs, [this](const std::string& what) { Fail(what); });
 }
 
@@ -41,6 +52,8 @@ Driver::~Driver() {
         Fail("an expected message box was never shown");
     }
     if (size_t n = LiveWindows()) Fail(std::to_string(n) + " window(s) left at the end:\n" + TreeDump());
+    if (size_t n = S().menus.size()) Fail(std::to_string(n) + " menu(s) left at the end");
+    if (size_t n = S().accelerators.size()) Fail(std::to_string(n) + " accelerator table(s) left at the end");
     S().idleHook = nullptr;
     SetSendWatchdog(0, nullptr);
     gui::Shutdown();
@@ -117,6 +130,52 @@ std::string Driver::TreeDump(HWND root) const {
     return out.str();
 }
 
+std::vector<RowRecord> Driver::Rows(HWND h) const {
+    std::vector<RowRecord> out;
+    if (auto* m = ModelOf<ListViewModel>(Raw(h)))
+        for (const auto& r : m->rows) out.push_back({r.cells, r.selected, r.focused, r.stateImage == 2, r.param});
+    return out;
+}
+
+std::vector<std::string> Driver::Columns(HWND h) const {
+    std::vector<std::string> out;
+    if (auto* m = ModelOf<ListViewModel>(Raw(h)))
+        for (const auto& c : m->columns) out.push_back(c.text);
+    return out;
+}
+
+int Driver::ScrollY(HWND h) const {
+    auto* m = ModelOf<ListViewModel>(Raw(h));
+    return m ? m->scrollY : 0;
+}
+
+std::string Driver::TreeViewDump(HWND h) const {
+    auto* m = ModelOf<TreeViewModel>(Raw(h));
+    if (!m) return {};
+    std::ostringstream out;
+    std::function<void(const TreeNode&, int)> dump = [&](const TreeNode& n, int depth) {
+        out << std::string(static_cast<size_t>(depth) * 2, ' ') << n.text;
+        if (n.expanded) out << " +";
+        if (m->selected == n.handle) out << " *";
+        out << "\n";
+        for (const auto& c : n.children) dump(*c, depth + 1);
+    };
+    for (const auto& c : m->root.children) dump(*c, 0);
+    return out.str();
+}
+
+std::vector<std::string> Driver::StatusTexts(HWND h) const {
+    auto* m = ModelOf<StatusBarModel>(Raw(h));
+    return m ? m->texts : std::vector<std::string>{};
+}
+
+std::vector<ToolRecord> Driver::Tools(HWND h) const {
+    std::vector<ToolRecord> out;
+    if (auto* m = ModelOf<TooltipsModel>(Raw(h)))
+        for (const auto& t : m->tools) out.push_back({t.hwnd, t.id, t.rect, t.text});
+    return out;
+}
+
 size_t Driver::LiveWindows() const {
     std::lock_guard lk(S().lock);
     return S().windows.size();
@@ -138,20 +197,36 @@ bool Driver::Key(UINT vk, unsigned mods) {
     if (!target) target = GetForegroundWindow();
     Window* w = Raw(target);
     if (!w || !CanTakeInput(*w)) return false;
+    // With Alt held, keys are system keys (Alt itself included).
     const bool sys = (mods & kAlt) != 0;
-    MSG down;
-    down.hwnd = target;
-    down.message = sys ? WM_SYSKEYDOWN : WM_KEYDOWN;
-    down.wParam = vk;
-    MSG up = down;
-    up.message = sys ? WM_SYSKEYUP : WM_KEYUP;
-    up.lParam = static_cast<LPARAM>(0xC0000001u);
-    down.lParam = 1;
+    auto key = [&](UINT code, bool press) {
+        MSG m;
+        m.hwnd = target;
+        m.message = press ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
+        m.wParam = code;
+        m.lParam = press ? 1 : static_cast<LPARAM>(0xC0000001u);
+        return m;
+    };
+    std::vector<UINT> held;
+    if (mods & kCtrl) held.push_back(VK_CONTROL);
+    if (mods & kShift) held.push_back(VK_SHIFT);
+    if (mods & kAlt) held.push_back(VK_MENU);
     std::lock_guard lk(S().lock);
-    S().input.push_back(down);
-    S().input.push_back(up);
+    for (UINT m : held) S().input.push_back(key(m, true));
+    S().input.push_back(key(vk, true));
+    S().input.push_back(key(vk, false));
+    for (auto it = held.rbegin(); it != held.rend(); ++it) S().input.push_back(key(*it, false));
     return true;
 }
+
+bool Driver::ClickRow(HWND h, int row, UINT button, unsigned mods) {
+    return UserClickRow(h, row, button == WM_RBUTTONDOWN || button == WM_RBUTTONUP, mods);
+}
+bool Driver::DoubleClickRow(HWND h, int row) { return UserDoubleClickRow(h, row); }
+bool Driver::ToggleRowCheck(HWND h, int row) { return UserToggleRowCheck(h, row); }
+bool Driver::SelectTreeItem(HWND h, HTREEITEM item, bool byMouse) { return UserSelectTreeItem(h, item, byMouse); }
+std::string Driver::HoverTreeItem(HWND h, HTREEITEM item) { return UserHoverTreeItem(h, item); }
+bool Driver::PickTab(HWND h, int index) { return UserPickTab(h, index); }
 
 bool Driver::Close(HWND h) {
     Window* w = Raw(h);
@@ -183,6 +258,9 @@ bool Driver::Activate(HWND h) {
 bool Driver::Mouse(HWND h, UINT msg, int x, int y, WPARAM keys) {
     Window* w = Raw(h);
     if (!w || !CanTakeInput(*w)) return false;
+    POINT screen{x, y};
+    ClientToScreen(h, &screen);
+    S().cursorPos = screen;  // where the pointer is, for GetCursorPos
     SendMessageA(h, msg, keys, MAKELPARAM(static_cast<unsigned>(x), static_cast<unsigned>(y)));
     return true;
 }
@@ -190,18 +268,32 @@ bool Driver::Mouse(HWND h, UINT msg, int x, int y, WPARAM keys) {
 // ---------------------------------------------------------------------------------------------
 
 void Driver::Pump(const std::function<bool(MSG&)>& pretranslate) {
+    // Works in rounds of what was waiting at the start of each round. A queue that never gets
+    // shorter than it was in the round before, round after round, or that keeps growing, is fed
+    // by what its own messages do: a runaway. A long queue that drains is not.
+    constexpr int kLevelRounds = 1000, kGrowingRounds = 16;
+    size_t previous = Backlog();
+    int level = 0, growing = 0;
     MSG m;
-    for (int guard = 0; guard < 100000; ++guard) {
-        int r = FetchMessage(&m, true, false, nullptr);
-        if (r < 0) return;
-        if (r == 0) {
-            quitSeen_ = true;
-            quitCode_ = static_cast<int>(m.wParam);
-            continue;
+    for (;;) {
+        const size_t round = std::max<size_t>(previous, 1);
+        for (size_t i = 0; i < round; ++i) {
+            int r = FetchMessage(&m, true, false, nullptr);
+            if (r < 0) return;
+            if (r == 0) {
+                quitSeen_ = true;
+                quitCode_ = static_cast<int>(m.wParam);
+                continue;
+            }
+            if (pretranslate && pretranslate(m)) continue;
+            TranslateMessage(&m);
+            DispatchMessageA(&m);
         }
-        if (pretranslate && pretranslate(m)) continue;
-        TranslateMessage(&m);
-        DispatchMessageA(&m);
+        const size_t now = Backlog();
+        level = now > 0 && now >= previous ? level + 1 : 0;
+        growing = now > previous ? growing + 1 : 0;
+        previous = now;
+        if (level >= kLevelRounds || growing >= kGrowingRounds) break;
     }
     Fail("Pump: messages keep coming (a window posts to itself without end?)");
 }
@@ -226,7 +318,9 @@ void Driver::Advance(uint32_t ms) {
         if (next > now_.load()) now_.store(next);
         Pump();
     }
-    now_.store(target);
+    // A left-alone dialog run on the way may have moved the clock past the target: time spent
+    // stays spent.
+    if (now_.load() < target) now_.store(target);
     Pump();
 }
 
@@ -240,6 +334,67 @@ bool Driver::QuitSeen(int* code) const {
 // ---------------------------------------------------------------------------------------------
 
 void Driver::OnMessageBox(BoxFn fn) { boxFn_ = std::move(fn); }
+void Driver::OnPopupMenu(std::function<UINT(const std::string&, POINT)> fn) { popupFn_ = std::move(fn); }
+
+std::string Driver::MenuDump(HMENU menu) const { return detail::MenuDump(menu); }
+
+void Driver::OnFileDialog(FileDialogResponder fn) {
+    SetFileDialogResponder([this, fn = std::move(fn)](const FileDialogRequest& r) -> std::optional<std::vector<std::string>> {
+        if (fn) return fn(r);
+        Fail("unscripted file dialog \"" + r.title + "\"");
+        return std::nullopt;
+    });
+}
+
+void Driver::OnFolderDialog(FolderDialogResponder fn) {
+    SetFolderDialogResponder([this, fn = std::move(fn)](const FileDialogRequest& r) -> std::optional<std::string> {
+        if (fn) return fn(r);
+        Fail("unscripted folder dialog \"" + r.title + "\"");
+        return std::nullopt;
+    });
+}
+
+int Driver::Alpha(HWND h) const {
+    Window* w = Raw(h);
+    return w ? w->alpha : -1;
+}
+
+std::vector<TrayRecord> Driver::Tray() const {
+    std::vector<TrayRecord> out;
+    for (const auto& t : S().tray) {
+        TrayRecord r{t.hwnd, t.id, t.callback, t.icon, t.tip, {}};
+        for (const auto& b : t.balloons) r.balloons.emplace_back(b.title, b.text);
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+bool Driver::ClickTray(HWND h, UINT id, UINT button) {
+    for (const auto& t : S().tray)
+        if (t.hwnd == h && t.id == id) return t.callback && PostMessageA(h, t.callback, id, static_cast<LPARAM>(button));
+    return false;
+}
+
+void Driver::SetTrayAvailable(bool available) { S().trayAvailable = available; }
+
+void Driver::RaiseTaskbarCreated() {
+    const UINT msg = RegisterWindowMessageA("TaskbarCreated");
+    for (HWND h : TopLevels()) SendMessageA(h, msg, 0, 0);
+}
+
+DWORD Driver::Drop(HWND h, const std::vector<std::string>& files, DWORD keys, POINT pt) {
+    return UserDrop(h, files, nullptr, keys, pt);
+}
+
+DWORD Driver::DropText(HWND h, const std::string& text, DWORD keys, POINT pt) {
+    return UserDrop(h, {}, &text, keys, pt);
+}
+
+bool Driver::ChooseMenu(HWND h, UINT id) {
+    Window* w = Raw(h);
+    if (!w || !CanTakeInput(*w)) return false;
+    return ChooseMenuItem(h, GetMenu(h), id, false);
+}
 
 void Driver::ExpectBox(std::function<bool(const BoxRecord&)> matcher, int answer) {
     expected_.emplace_back(std::move(matcher), answer);
@@ -287,12 +442,17 @@ bool Driver::Idle() {
             return true;
         }
         if (leaveAlone_.count(id)) {
-            if (uint64_t next = NextTimerDeadline()) {
+            // Only the dialog's own timers end a count-down; other windows' timers would spin
+            // the clock on without end.
+            if (uint64_t next = NextTimerDeadlineWithin(w.get())) {
                 if (next > now_.load()) now_.store(next);
                 return true;
             }
+            Fail("left-alone dialog " + std::to_string(id) + " has no timer of its own and would wait for ever:\n" +
+                 TreeDump(top));
+        } else {
+            Fail("unscripted modal dialog " + std::to_string(id) + " idles:\n" + TreeDump(top));
         }
-        Fail("unscripted modal dialog " + std::to_string(id) + " idles:\n" + TreeDump(top));
         SendMessageA(top, WM_CLOSE, 0, 0);
         if (w->alive && !w->ended) EndDialog(top, 0);
         return true;

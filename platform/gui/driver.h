@@ -31,6 +31,33 @@ struct BoxRecord {
     int answer = 0;
 };
 
+// A list-view row as the user sees it.
+struct RowRecord {
+    std::vector<std::string> cells;
+    bool selected = false;
+    bool focused = false;
+    bool checked = false;  // state image 2
+    LPARAM param = 0;
+};
+
+// A tool tip: the tool's window and id, its rectangle and text.
+struct ToolRecord {
+    HWND hwnd = nullptr;
+    UINT_PTR id = 0;
+    RECT rect;
+    std::string text;
+};
+
+// A tray icon as the desktop shows it, with every balloon it raised.
+struct TrayRecord {
+    HWND hwnd = nullptr;
+    UINT id = 0;
+    UINT callback = 0;
+    HICON icon = nullptr;
+    std::string tip;
+    std::vector<std::pair<std::string, std::string>> balloons;  // {title, text}
+};
+
 class Driver {
 public:
     using FailureFn = std::function<void(const std::string&)>;
@@ -68,7 +95,21 @@ public:
     std::vector<int> Selection(HWND h) const;  // the selected index, or every selected one
     int Position(HWND h) const;                // trackbar or progress position
     std::string TreeDump(HWND root = nullptr) const;
+    // List views: rows, column titles, the scroll position in pixels.
+    std::vector<RowRecord> Rows(HWND h) const;
+    std::vector<std::string> Columns(HWND h) const;
+    int ScrollY(HWND h) const;
+    // A tree view's nodes, one a line, indented by depth: "+" expanded, "*" selected.
+    std::string TreeViewDump(HWND h) const;
+    // A status bar's part texts; a tool-tip control's tools.
+    std::vector<std::string> StatusTexts(HWND h) const;
+    std::vector<ToolRecord> Tools(HWND h) const;
     size_t LiveWindows() const;
+    // A menu as text: one item a line, submenus indented, "[id]", "checked", "grayed", "-" for
+    // separators.
+    std::string MenuDump(HMENU menu) const;
+    std::vector<TrayRecord> Tray() const;
+    int Alpha(HWND h) const;  // a layered window's opacity, 0-255
 
     // --- acting as a user (false when the target is gone, hidden or disabled) ---
     bool Click(HWND h);
@@ -79,7 +120,26 @@ public:
     bool PickList(HWND h, int index, unsigned mods = kNoMods);
     bool DragTrack(HWND h, const std::vector<int>& positions);
     bool KeyTrack(HWND h, UINT vk);
-    bool Key(UINT vk, unsigned mods = kNoMods);  // queued for the focus; Pump delivers it
+    // Views: row -1 clicks off the rows; a double click clicks first.
+    bool ClickRow(HWND h, int row, UINT button = WM_LBUTTONDOWN, unsigned mods = kNoMods);
+    bool DoubleClickRow(HWND h, int row);
+    bool ToggleRowCheck(HWND h, int row);
+    bool SelectTreeItem(HWND h, HTREEITEM item, bool byMouse = true);
+    std::string HoverTreeItem(HWND h, HTREEITEM item);  // the tip the parent gave
+    bool PickTab(HWND h, int index);
+    // Menus: a choice from the window's menu bar (false when the item is missing or grayed);
+    // Pump delivers the WM_COMMAND it posts.
+    bool ChooseMenu(HWND h, UINT id);
+    // Desktop: a button released on a tray icon (WM_LBUTTONUP or WM_RBUTTONUP; Pump delivers the
+    // posted callback); the tray going away or coming back ("TaskbarCreated" to every top-level).
+    bool ClickTray(HWND h, UINT id, UINT button = WM_LBUTTONUP);
+    void SetTrayAvailable(bool available);
+    void RaiseTaskbarCreated();
+    // Files or text dropped at a point of h's client area, with MK_ keys held; the effect taken.
+    DWORD Drop(HWND h, const std::vector<std::string>& files, DWORD keys = MK_LBUTTON, POINT pt = {});
+    DWORD DropText(HWND h, const std::string& text, DWORD keys = MK_LBUTTON, POINT pt = {});
+    // Queued for the focus with its modifiers pressed around it; Pump delivers it.
+    bool Key(UINT vk, unsigned mods = kNoMods);
     bool Close(HWND h);
     bool Minimize(HWND h);
     bool Restore(HWND h);
@@ -109,6 +169,12 @@ public:
     void OnModal(int templateId, std::function<void(Driver&, HWND)> fn);
     // An idle modal dialog from this template lets the clock jump to the next timer deadline.
     void LeaveAlone(int templateId);
+    // Picks from popup menus: fn gets the menu's dump and the point, and answers an id (0: none).
+    // A popup without a responder fails the test and picks nothing.
+    void OnPopupMenu(std::function<UINT(const std::string&, POINT)> fn);
+    // Answer file and folder dialogs (none: cancel). An unscripted one fails the test and cancels.
+    void OnFileDialog(FileDialogResponder fn);
+    void OnFolderDialog(FolderDialogResponder fn);
 
 private:
     int AnswerBox(HWND owner, const std::string& text, const std::string& caption, UINT type);
@@ -128,6 +194,7 @@ private:
     std::map<int, std::function<void(Driver&, HWND)>> modal_;
     std::set<HWND> responded_;
     std::set<int> leaveAlone_;
+    std::function<UINT(const std::string&, POINT)> popupFn_;
     uint64_t idleFetched_ = ~0ull;
     std::chrono::steady_clock::time_point idleSince_;
 };

@@ -50,6 +50,7 @@ using UINT = unsigned int;
 using BOOL = int;
 using DWORD = uint32_t;
 using WORD = uint16_t;
+using BYTE = uint8_t;
 using ATOM = uint16_t;
 using LONG = int32_t;
 using LPCSTR = const char*;
@@ -98,6 +99,11 @@ struct CREATESTRUCTA {
     LPCSTR lpszClass = nullptr;
     DWORD dwExStyle = 0;
 };
+
+// Class styles: kept, without effect (windows are redrawn whole and double clicks always arrive).
+inline constexpr UINT CS_VREDRAW = 0x1;
+inline constexpr UINT CS_HREDRAW = 0x2;
+inline constexpr UINT CS_DBLCLKS = 0x8;
 
 struct WNDCLASSA {
     UINT style = 0;
@@ -292,6 +298,7 @@ inline constexpr DWORD BS_3STATE = 0x5;
 inline constexpr DWORD BS_AUTO3STATE = 0x6;
 inline constexpr DWORD BS_GROUPBOX = 0x7;
 inline constexpr DWORD BS_AUTORADIOBUTTON = 0x9;
+inline constexpr DWORD BS_OWNERDRAW = 0xB;  // accepted, drawn as a push button
 inline constexpr DWORD BS_TYPEMASK = 0xF;
 inline constexpr DWORD BS_LEFTTEXT = 0x20;
 inline constexpr DWORD BS_BITMAP = 0x80;
@@ -341,6 +348,7 @@ inline constexpr UINT EM_GETSEL = 0x00B0;
 inline constexpr UINT EM_SETSEL = 0x00B1;
 inline constexpr UINT EM_SCROLLCARET = 0x00B7;
 inline constexpr UINT EM_SETREADONLY = 0x00CF;
+inline constexpr UINT EM_CHARFROMPOS = 0x00D7;  // no text metrics here: answers the end of the text
 inline constexpr UINT EN_CHANGE = 0x0300;
 
 // Combo boxes.
@@ -630,3 +638,8 @@ void SetMessageBoxResponder(MessageBoxResponder responder);
 int SafeMessageBoxAnswer(UINT type);
 
 }  // namespace gui
+
+#include "platform/gui/desktop.h"
+#include "platform/gui/menus.h"
+#include "platform/gui/shell.h"
+#include "platform/gui/views.h"

@@ -27,7 +27,17 @@ struct ControlModel {
     virtual ~ControlModel() = default;
 };
 
-enum class ControlKind { None, Dialog, Button, Static, Edit, ComboBox, ListBox, Trackbar, Progress };
+enum class ControlKind {
+    None, Dialog, Button, Static, Edit, ComboBox, ListBox, Trackbar, Progress,
+    ListView, TreeView, Tab, StatusBar, Tooltips
+};
+
+// Frame sizes around a top-level's client area: border on each side, caption (and menu bar) on top.
+struct Frame {
+    int border = 0;
+    int caption = 0;
+};
+Frame FrameFor(DWORD style, DWORD exStyle, bool dialog, bool menuBar);
 
 struct WindowClass {
     std::string name;
@@ -60,6 +70,8 @@ struct Window {
     int showState = SW_SHOWNORMAL;  // SW_SHOWNORMAL, SW_SHOWMINIMIZED or SW_SHOWMAXIMIZED
     LONG_PTR userData = 0;
     HFONT font = nullptr;
+    HICON icon = nullptr;
+    BYTE alpha = 255;  // layered windows
     std::unique_ptr<ControlModel> model;
 
     // Dialogs.
@@ -93,6 +105,49 @@ struct SentRecord {
     bool done = false;
 };
 
+// A call from another thread that the UI thread is serving, and what belongs to it: the code that
+// runs for it directly, its target window's top-level, and the windows made while it runs (handles
+// are handed out in rising order, so those are the ones from firstHandle on).
+struct ServedCall {
+    std::thread::id sender;
+    size_t frameDepth = 0;
+    uintptr_t targetRoot = 0;
+    uintptr_t firstHandle = 0;
+};
+
+struct MenuItem {
+    UINT id = 0;
+    std::string text;
+    bool separator = false;
+    bool checked = false;
+    bool grayed = false;
+    bool disabled = false;
+    HMENU submenu = nullptr;  // owned: destroyed with the menu
+    uintptr_t data = 0;
+};
+
+struct Menu {
+    HMENU handle = nullptr;
+    bool popup = false;
+    std::vector<MenuItem> items;
+};
+
+struct Balloon {
+    std::string title;
+    std::string text;
+    DWORD flags = 0;
+    UINT timeout = 0;
+};
+
+struct TrayIcon {
+    HWND hwnd = nullptr;
+    UINT id = 0;
+    UINT callback = 0;
+    HICON icon = nullptr;
+    std::string tip;
+    std::vector<Balloon> balloons;
+};
+
 struct Timer {
     HWND hwnd = nullptr;
     UINT_PTR id = 0;
@@ -117,14 +172,30 @@ struct State {
     // UI thread only.
     std::vector<Window*> topLevels;
     std::set<uintptr_t> paint;
+    std::set<UINT> keysDown;  // modifier keys held, from the key messages fetched
+    std::unordered_map<uintptr_t, std::unique_ptr<Menu>> menus;
+    std::unordered_map<uintptr_t, std::vector<ACCEL>> accelerators;
+    std::function<UINT(HMENU, POINT)> popupResponder;  // the user's pick in a popup menu (0: none)
+    FileDialogResponder fileResponder;
+    FolderDialogResponder folderResponder;
+    bool trayAvailable = true;
+    std::unordered_map<uintptr_t, GdiRecord> gdi;  // drawing records (stock ones included)
+    std::map<int, uintptr_t> stockObjects;         // GetStockObject / GetSysColorBrush index -> handle
+    HCURSOR cursor = nullptr;
+    POINT cursorPos;
+    std::vector<TrayIcon> tray;
+    std::map<uintptr_t, IDropTarget*> dropTargets;  // registered, with a reference each
     std::map<std::pair<uintptr_t, UINT_PTR>, Timer> timers;
     uint64_t timerSeq = 0;
     UINT_PTR nextThreadTimerId = 0x7F00;
-    std::vector<std::thread::id> serving;  // senders whose calls are being served, innermost last
+    std::vector<ServedCall> serving;  // calls from other threads being served, innermost last
+    std::vector<uintptr_t> frames;    // root handle of each procedure call on the stack (0: no window)
     std::vector<HWND> modalStack;
     std::vector<HWND> pendingDestroy;  // modeless dialogs ended with EndDialog
     HWND focus = nullptr;
     HWND active = nullptr;
+    // Changed on the UI thread, read from any thread (templates are parsed where they arrive).
+    std::mutex classLock;
     std::map<std::string, std::shared_ptr<const WindowClass>> classes;  // key: instance + lower-case name
     std::shared_ptr<ResourceProvider> resources;
     MessageBoxResponder boxResponder;
@@ -137,6 +208,20 @@ struct State {
 State& S();
 
 bool OnUi();
+// The value the next handle will get; a new handle value (for menus, tables, icons).
+uintptr_t NextHandleValue();
+uintptr_t TakeHandleValue();
+// Menus: destroys a menu and its submenus; a text dump (indented submenus, "[id]", checked,
+// grayed); a user's choice from a menu bar or popup (false when the item cannot be chosen).
+void DestroyMenuTree(HMENU h);
+std::string MenuDump(HMENU h, int depth = 0);
+bool ChooseMenuItem(HWND hwnd, HMENU menu, UINT id, bool popup);
+// A drop on hwnd as a user makes it: files (UTF-8 names) or text. The effect the target took.
+DWORD UserDrop(HWND hwnd, const std::vector<std::string>& files, const std::string* text, DWORD keys, POINT pt);
+// Drops the registrations of a window that is going away.
+void ForgetDropTarget(HWND hwnd);
+// Whether the code running now on the UI thread belongs to the innermost served call of sender.
+bool RunsForServedCall(std::thread::id sender);
 bool Running();
 uint64_t Now();
 
@@ -172,6 +257,10 @@ HWND CreateWindowInternal(DWORD exStyle, const std::shared_ptr<const WindowClass
 std::shared_ptr<const WindowClass> FindClass(HINSTANCE instance, const std::string& name);
 void RegisterSystemClasses();
 void DestroyPendingDialogs();
+// Creates a dialog from a template (UI thread); null with LastTemplateError set on a problem.
+HWND CreateDialogFromTemplate(HINSTANCE instance, const std::shared_ptr<const DialogTemplate>& t, HWND parent,
+                              DLGPROC proc, LPARAM param, bool modal);
+void SetTemplateError(const std::string& text);
 void Activate(Window* top);
 void WakeUi();
 
@@ -182,6 +271,10 @@ int FetchMessage(MSG* msg, bool remove, bool wait, const std::function<bool()>& 
 bool RunModalLoop(const std::function<bool()>& ended);
 // The earliest timer deadline, or 0 when there is no timer.
 uint64_t NextTimerDeadline();
+// The earliest deadline of the timers of root and its descendants, or 0 when they have none.
+uint64_t NextTimerDeadlineWithin(const Window* root);
+// Messages waiting for the UI thread: sent, posted, input and paint.
+size_t Backlog();
 
 // The dialog class procedure and the built-in control procedures.
 LRESULT DialogClassProc(HWND, UINT, WPARAM, LPARAM);
@@ -193,6 +286,28 @@ LRESULT ListBoxProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT TrackbarProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT ProgressProc(HWND, UINT, WPARAM, LPARAM);
 std::unique_ptr<ControlModel> MakeModel(ControlKind kind, const Window& w);
+
+std::unique_ptr<ControlModel> MakeViewModel(ControlKind kind);
+LRESULT ListViewProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT TreeViewProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT TabProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT StatusBarProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT TooltipsProc(HWND, UINT, WPARAM, LPARAM);
+
+template <class M>
+M* ModelOf(Window* w) {
+    return w ? dynamic_cast<M*>(w->model.get()) : nullptr;
+}
+// The window when it takes input (alive, visible and enabled up to the top), else null.
+Window* InputTarget(HWND h);
+// A user action focuses its control first. The old focus hears WM_KILLFOCUS and its handler may
+// destroy, hide or disable the target, so the target is looked up again: null when the action
+// no longer applies.
+Window* FocusForInput(HWND h);
+// Sends WM_NOTIFY with a record that starts with an NMHDR filled here; the parent's answer.
+LRESULT NotifyParentNm(Window& control, UINT code, NMHDR* record);
+// Whether a key is down, as the input fetched so far left it (Ctrl, Shift, Alt).
+bool KeyDown(UINT vk);
 
 // Copies text into a caller's buffer of size bytes: at most size-1 bytes, cut back to a UTF-8
 // character boundary, always terminated. Bytes copied.
@@ -209,9 +324,19 @@ bool UserPickCombo(HWND h, int index);
 bool UserPickList(HWND h, int index, unsigned mods);
 bool UserDragTrack(HWND h, const std::vector<int>& positions);
 bool UserKeyTrack(HWND h, UINT vk);
+bool UserClickRow(HWND h, int row, bool right, unsigned mods);
+bool UserDoubleClickRow(HWND h, int row);
+bool UserToggleRowCheck(HWND h, int row);
+bool UserSelectTreeItem(HWND h, HTREEITEM item, bool byMouse);
+// The tip the parent gives for a node ("" when it gives none or the view has no TVS_INFOTIP).
+std::string UserHoverTreeItem(HWND h, HTREEITEM item);
+bool UserPickTab(HWND h, int index);
 // Control model reads for the driver.
 std::vector<std::string> ItemsOf(HWND h);
 std::vector<int> SelectionOf(HWND h);
+// Tabs: texts and the current index; list views: first cells and the selected rows.
+std::vector<std::string> ViewItemsOf(Window* w);
+std::vector<int> ViewSelectionOf(Window* w);
 int PositionOf(HWND h);
 // The default button of a dialog, or null.
 Window* DefaultButtonOf(Window* dialog);

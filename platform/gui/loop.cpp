@@ -87,7 +87,17 @@ bool TakeReady(MSG* msg, bool remove) {
         while (!s.input.empty() && s.input.front().hwnd && !AliveLocked(s.input.front().hwnd)) s.input.pop_front();
         if (!s.input.empty()) {
             *msg = s.input.front();
-            if (remove) s.input.pop_front();
+            if (remove) {
+                s.input.pop_front();
+                // The modifier state moves with the key messages fetched, as a keyboard's would.
+                const bool down = msg->message == WM_KEYDOWN || msg->message == WM_SYSKEYDOWN;
+                const bool up = msg->message == WM_KEYUP || msg->message == WM_SYSKEYUP;
+                const UINT vk = static_cast<UINT>(msg->wParam);
+                if (vk == VK_CONTROL || vk == VK_SHIFT || vk == VK_MENU) {
+                    if (down) s.keysDown.insert(vk);
+                    if (up) s.keysDown.erase(vk);
+                }
+            }
             return true;
         }
     }
@@ -122,15 +132,6 @@ bool TakeReady(MSG* msg, bool remove) {
     return false;
 }
 
-// Whether a timer of the window or of one of its descendants is running.
-bool HasOwnTimer(const Window* dialog) {
-    for (const auto& [key, t] : S().timers) {
-        for (const Window* p = Raw(t.hwnd); p; p = p->parent)
-            if (p == dialog) return true;
-    }
-    return false;
-}
-
 // What an idle modal loop does without a driver (no display): a dialog with a timer of its own
 // is left to count down; one without is closed (other windows' timers, such as a main window's
 // periodic one, do not keep it open), and ended if closing does not end it.
@@ -139,7 +140,7 @@ bool DefaultIdle() {
     if (s.modalStack.empty()) return false;
     HWND top = s.modalStack.back();
     WindowPtr w = Lookup(top);
-    if (!w || w->ended || HasOwnTimer(w.get())) return false;
+    if (!w || w->ended || NextTimerDeadlineWithin(w.get())) return false;
     std::fprintf(stderr, "no display: closing dialog %d\n", w->templateId);
     SendMessageA(top, WM_CLOSE, 0, 0);
     if (w->alive && !w->ended) EndDialog(top, 0);
@@ -155,6 +156,7 @@ bool HandleDialogKey(const MSG* msg) {
     if (msg->wParam == VK_RETURN && KindOf(*w) == ControlKind::Edit && (w->style & ES_MULTILINE) &&
         (w->style & ES_WANTRETURN))
         return false;
+    if (msg->wParam == VK_RETURN && KindOf(*w) == ControlKind::ListView) return false;  // activates its row
     int id = IDCANCEL;
     Window* button = nullptr;
     if (msg->wParam == VK_RETURN) {
@@ -177,6 +179,34 @@ uint64_t NextTimerDeadline() {
     return next;
 }
 
+size_t Backlog() {
+    State& s = S();
+    std::lock_guard lk(s.lock);
+    return s.sent.size() + s.posted.size() + s.input.size() + s.paint.size();
+}
+
+uint64_t NextTimerDeadlineWithin(const Window* root) {
+    uint64_t next = 0;
+    for (const auto& [key, t] : S().timers) {
+        bool own = false;
+        for (const Window* p = Raw(t.hwnd); p && !own; p = p->parent) own = p == root;
+        if (own && (next == 0 || t.deadline < next)) next = t.deadline;
+    }
+    return next;
+}
+
+bool RunsForServedCall(std::thread::id sender) {
+    const State& s = S();
+    auto it = std::find_if(s.serving.rbegin(), s.serving.rend(), [&](const ServedCall& c) { return c.sender == sender; });
+    if (it == s.serving.rend()) return false;
+    // The call's own code, before any procedure runs inside it.
+    if (s.frames.size() <= it->frameDepth) return true;
+    // A procedure of the call's target window, or of a window made during the call (its prompt);
+    // never another window whose message a loop inside the call happened to dispatch.
+    const uintptr_t running = s.frames.back();
+    return running != 0 && (running == it->targetRoot || running >= it->firstHandle);
+}
+
 LRESULT CallOnUi(const std::function<LRESULT()>& fn) {
     if (OnUi()) return fn();
     auto rec = std::make_shared<SentRecord>();
@@ -195,7 +225,9 @@ void ServeSent() {
             rec = s.sent.front();
             s.sent.pop_front();
         }
-        s.serving.push_back(rec->sender);
+        Window* target = rec->call ? nullptr : RootOf(Raw(rec->hwnd));
+        s.serving.push_back(ServedCall{rec->sender, s.frames.size(),
+                                       target ? reinterpret_cast<uintptr_t>(target->handle) : 0, NextHandleValue()});
         SiteScope site(kSiteBusy);
         LRESULT r = rec->call ? rec->call() : SendMessageA(rec->hwnd, rec->msg, rec->wParam, rec->lParam);
         s.serving.pop_back();
@@ -308,7 +340,11 @@ BOOL TranslateMessage(const MSG*) { return FALSE; }
 LRESULT DispatchMessageA(const MSG* msg) {
     if (!msg || !OnUi()) return 0;
     if (msg->message == WM_TIMER && msg->lParam) {
+        Window* w = RootOf(Raw(msg->hwnd));
+        auto& frames = S().frames;
+        frames.push_back(w ? reinterpret_cast<uintptr_t>(w->handle) : 0);
         reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, GetTickCount());
+        frames.pop_back();
         return 0;
     }
     if (!msg->hwnd) return 0;
@@ -422,12 +458,9 @@ bool UiMutex::tryTake() {
         ++state_->depth;
         return true;
     }
-    if (OnUi()) {
-        const auto& serving = S().serving;
-        if (std::find(serving.begin(), serving.end(), state_->owner) != serving.end()) {
-            ++state_->lent;
-            return true;
-        }
+    if (OnUi() && RunsForServedCall(state_->owner)) {
+        ++state_->lent;
+        return true;
     }
     return false;
 }

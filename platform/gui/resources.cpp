@@ -2,9 +2,12 @@
 #include "platform/gui/resources.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <filesystem>
 #include <set>
+
+#include <libxml/parser.h>
 
 #include "common/xml.h"
 #include "platform/gui/internal.h"
@@ -33,7 +36,7 @@ const StyleName kStyles[] = {
     {"BS_PUSHBUTTON", BS_PUSHBUTTON, "BS_"}, {"BS_DEFPUSHBUTTON", BS_DEFPUSHBUTTON, "BS_"},
     {"BS_CHECKBOX", BS_CHECKBOX, "BS_"}, {"BS_AUTOCHECKBOX", BS_AUTOCHECKBOX, "BS_"},
     {"BS_RADIOBUTTON", BS_RADIOBUTTON, "BS_"}, {"BS_3STATE", BS_3STATE, "BS_"}, {"BS_AUTO3STATE", BS_AUTO3STATE, "BS_"},
-    {"BS_GROUPBOX", BS_GROUPBOX, "BS_"}, {"BS_AUTORADIOBUTTON", BS_AUTORADIOBUTTON, "BS_"},
+    {"BS_GROUPBOX", BS_GROUPBOX, "BS_"}, {"BS_AUTORADIOBUTTON", BS_AUTORADIOBUTTON, "BS_"}, {"BS_OWNERDRAW", BS_OWNERDRAW, "BS_"},
     {"BS_LEFTTEXT", BS_LEFTTEXT, "BS_"}, {"BS_BITMAP", BS_BITMAP, "BS_"}, {"BS_MULTILINE", BS_MULTILINE, "BS_"},
     {"BS_NOTIFY", BS_NOTIFY, "BS_"},
     {"SS_LEFT", SS_LEFT, "SS_"}, {"SS_CENTER", SS_CENTER, "SS_"}, {"SS_RIGHT", SS_RIGHT, "SS_"}, {"SS_ICON", SS_ICON, "SS_"},
@@ -52,6 +55,14 @@ const StyleName kStyles[] = {
     {"TBS_AUTOTICKS", TBS_AUTOTICKS, "TBS_"}, {"TBS_VERT", TBS_VERT, "TBS_"}, {"TBS_BOTH", TBS_BOTH, "TBS_"},
     {"TBS_NOTICKS", TBS_NOTICKS, "TBS_"},
     {"PBS_SMOOTH", PBS_SMOOTH, "PBS_"}, {"PBS_VERTICAL", PBS_VERTICAL, "PBS_"},
+    {"LVS_REPORT", LVS_REPORT, "LVS_"}, {"LVS_SINGLESEL", LVS_SINGLESEL, "LVS_"},
+    {"LVS_SHOWSELALWAYS", LVS_SHOWSELALWAYS, "LVS_"}, {"LVS_NOLABELWRAP", LVS_NOLABELWRAP, "LVS_"},
+    {"LVS_NOCOLUMNHEADER", LVS_NOCOLUMNHEADER, "LVS_"}, {"LVS_NOSORTHEADER", LVS_NOSORTHEADER, "LVS_"},
+    {"TVS_HASBUTTONS", TVS_HASBUTTONS, "TVS_"}, {"TVS_HASLINES", TVS_HASLINES, "TVS_"},
+    {"TVS_LINESATROOT", TVS_LINESATROOT, "TVS_"}, {"TVS_SHOWSELALWAYS", TVS_SHOWSELALWAYS, "TVS_"},
+    {"TVS_INFOTIP", TVS_INFOTIP, "TVS_"},
+    {"SBARS_SIZEGRIP", SBARS_SIZEGRIP, "SBARS_"},
+    {"TTS_ALWAYSTIP", TTS_ALWAYSTIP, "TTS_"}, {"TTS_NOPREFIX", TTS_NOPREFIX, "TTS_"},
 };
 
 const StyleName kExStyles[] = {
@@ -74,6 +85,11 @@ const char* ClassPrefix(const std::string& className) {
     if (c == "listbox") return "LBS_";
     if (c == "msctls_trackbar32") return "TBS_";
     if (c == "msctls_progress32") return "PBS_";
+    if (c == "syslistview32") return "LVS_";
+    if (c == "systreeview32") return "TVS_";
+    if (c == "systabcontrol32") return "TCS_";
+    if (c == "msctls_statusbar32") return "SBARS_";
+    if (c == "tooltips_class32") return "TTS_";
     return "";
 }
 
@@ -176,13 +192,36 @@ bool ParseDialog(CXML& x, DialogTemplate& t, std::string& error) {
     return error.empty();
 }
 
+// "" when the text is well-formed XML, else what is wrong and where.
+std::string WellFormedProblem(const std::string& text) {
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (!ctxt) return "not well-formed XML: out of memory";
+    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, text.data(), static_cast<int>(text.size()), "dialog.xml", nullptr,
+                                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    std::string problem;
+    if (!doc || !ctxt->wellFormed) {
+        problem = "not well-formed XML";
+        const xmlError& e = ctxt->lastError;
+        if (e.message) {
+            std::string message = e.message;
+            while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+            problem += ": " + message + " (line " + std::to_string(e.line) + ")";
+        }
+    }
+    if (doc) xmlFreeDoc(doc);
+    xmlFreeParserCtxt(ctxt);
+    return problem;
+}
+
 }  // namespace
 
 bool IsKnownControlClass(HINSTANCE instance, const std::string& className) {
     static const std::set<std::string> builtIn = {"button", "static", "edit", "combobox", "listbox",
-                                                  "msctls_trackbar32", "msctls_progress32"};
+                                                  "msctls_trackbar32", "msctls_progress32", "syslistview32",
+                                                  "systreeview32", "systabcontrol32", "msctls_statusbar32",
+                                                  "tooltips_class32"};
     if (builtIn.count(detail::Lower(className))) return true;
-    return detail::OnUi() && detail::FindClass(instance, className) != nullptr;
+    return detail::Running() && detail::FindClass(instance, className) != nullptr;
 }
 
 std::string CheckDialogTemplate(const DialogTemplate& t) {
@@ -203,7 +242,8 @@ std::string CheckDialogTemplate(const DialogTemplate& t) {
         if (c.className.empty()) return cw + ": no class";
         if (c.id != kAnonymousControlId && !seen.insert(c.id).second) return cw + ": the id is used twice";
         const std::string cls = detail::Lower(c.className);
-        if ((cls == "combobox" && (c.style & CBS_SORT)) || (cls == "listbox" && (c.style & LBS_SORT)))
+        if ((cls == "combobox" && (c.style & CBS_SORT)) || (cls == "listbox" && (c.style & LBS_SORT)) ||
+            (cls == "syslistview32" && (c.style & (LVS_SORTASCENDING | LVS_SORTDESCENDING))))
             return cw + ": sorted lists are not supported";
     }
     return {};
@@ -226,7 +266,7 @@ bool ParseStyleNames(const std::string& text, const std::string& className, bool
             word.clear();
             return true;
         }
-        if (word == "CBS_SORT" || word == "LBS_SORT") {
+        if (word == "CBS_SORT" || word == "LBS_SORT" || word == "LVS_SORTASCENDING" || word == "LVS_SORTDESCENDING") {
             error = "sorted lists are not supported (" + word + ")";
             return false;
         }
@@ -263,53 +303,188 @@ bool ParseStyleNames(const std::string& text, const std::string& className, bool
     return true;
 }
 
-bool ParseDialogXml(const std::string& text, DialogTemplate& out, std::string& error) {
+namespace {
+
+// Reads text strictly into x. CXML reads text leniently and would keep what stands before a cut
+// or an unclosed element; a resource must be whole.
+bool ReadStrict(const std::string& text, CXML& x, std::string& error) {
     CXML::Init();
-    CXML x;
-    if (text.empty() || x.Read(text.c_str(), static_cast<int>(text.size())) != 0) {
+    if (text.empty() || text.size() > static_cast<size_t>(INT32_MAX)) {
         error = "the text is not XML";
         return false;
     }
-    return ParseDialog(x, out, error);
+    if (std::string problem = WellFormedProblem(text); !problem.empty()) {
+        error = problem;
+        return false;
+    }
+    if (x.Read(text.c_str(), static_cast<int>(text.size())) != 0) {
+        error = "the text is not XML";
+        return false;
+    }
+    return true;
 }
 
-void LiteralResources::Add(DialogTemplate t) {
-    std::lock_guard lk(m_);
-    int id = t.id;
-    dialogs_[id] = std::make_shared<const DialogTemplate>(std::move(t));
+bool ParseMenuItems(CXML& x, XmlNode parent, std::vector<MenuItemTemplate>& items, const std::string& where,
+                    std::string& error, int depth) {
+    if (depth > 16) {
+        error = where + ": popups nest too deep";
+        return false;
+    }
+    x.SetCurrentNode(parent);
+    for (XmlNode n = x.goChild(); n; n = x.goNext()) {
+        const std::string element = x.getNodeName();
+        MenuItemTemplate item;
+        if (element == "separator") {
+            item.separator = true;
+        } else if (element == "item" || element == "popup") {
+            item.popup = element == "popup";
+            item.text = x.getAttribute("text", "", n);
+            if (const char* shortcut = x.getAttribute("shortcut", nullptr, n); shortcut && *shortcut)
+                item.text += std::string("\t") + shortcut;
+            item.checked = std::string(x.getAttribute("checked", "", n)) == "1";
+            item.grayed = std::string(x.getAttribute("grayed", "", n)) == "1";
+            if (!IntAttr(x, n, "id", item.id, !item.popup, where + ", item \"" + item.text + "\"", error)) return false;
+            if (item.popup) {
+                if (!ParseMenuItems(x, n, item.items, where + ", popup \"" + item.text + "\"", error, depth + 1))
+                    return false;
+                x.SetCurrentNode(n);
+            }
+        } else {
+            error = where + ": unknown element <" + element + ">";
+            return false;
+        }
+        items.push_back(std::move(item));
+    }
+    x.SetCurrentNode(parent);
+    return true;
 }
 
-std::shared_ptr<const DialogTemplate> LiteralResources::FindDialog(HINSTANCE, int id) const {
-    std::lock_guard lk(m_);
-    auto it = dialogs_.find(id);
-    return it == dialogs_.end() ? nullptr : it->second;
+bool ParseMenu(CXML& x, MenuTemplate& t, std::string& error) {
+    XmlNode root = x.goRoot();
+    if (!root || std::string(x.getNodeName()) != "menu") {
+        error = "the document is not a <menu>";
+        return false;
+    }
+    t = MenuTemplate{};
+    if (!IntAttr(x, root, "id", t.id, true, "menu", error)) return false;
+    t.name = x.getAttribute("name", "", root);
+    return ParseMenuItems(x, root, t.items, "menu " + std::to_string(t.id), error, 0);
 }
 
-bool XmlResourceFolder::Load(const std::string& folder, std::string& error) {
+struct KeyName {
+    const char* name;
+    WORD vk;
+};
+
+const KeyName kKeys[] = {
+    {"VK_BACK", VK_BACK},     {"VK_TAB", VK_TAB},       {"VK_RETURN", VK_RETURN}, {"VK_ESCAPE", VK_ESCAPE},
+    {"VK_SPACE", VK_SPACE},   {"VK_PRIOR", VK_PRIOR},   {"VK_NEXT", VK_NEXT},     {"VK_END", VK_END},
+    {"VK_HOME", VK_HOME},     {"VK_LEFT", VK_LEFT},     {"VK_UP", VK_UP},         {"VK_RIGHT", VK_RIGHT},
+    {"VK_DOWN", VK_DOWN},     {"VK_INSERT", VK_INSERT}, {"VK_DELETE", VK_DELETE}, {"VK_ADD", 0x6B},
+    {"VK_SUBTRACT", 0x6D},    {"VK_MULTIPLY", 0x6A},    {"VK_DIVIDE", 0x6F},
+};
+
+bool ParseKey(const std::string& text, WORD& vk) {
+    for (const auto& k : kKeys)
+        if (text == k.name) return vk = k.vk, true;
+    if (text.size() >= 4 && text.compare(0, 4, "VK_F") == 0) {
+        long long n = 0;
+        if (ParseNumber(text.substr(4), n) && n >= 1 && n <= 24) return vk = static_cast<WORD>(VK_F1 + n - 1), true;
+    }
+    if (text.size() == 1 && std::isalnum(static_cast<unsigned char>(text[0])))
+        return vk = static_cast<WORD>(std::toupper(static_cast<unsigned char>(text[0]))), true;
+    return false;
+}
+
+bool ParseAccelerators(CXML& x, AcceleratorTable& t, std::string& error) {
+    XmlNode root = x.goRoot();
+    if (!root || std::string(x.getNodeName()) != "accelerators") {
+        error = "the document is not <accelerators>";
+        return false;
+    }
+    t = AcceleratorTable{};
+    if (!IntAttr(x, root, "id", t.id, true, "accelerators", error)) return false;
+    const std::string where = "accelerators " + std::to_string(t.id);
+    for (XmlNode n = x.goChild(); n; n = x.goNext()) {
+        if (std::string(x.getNodeName()) != "accel") {
+            error = where + ": unknown element <" + x.getNodeName() + ">";
+            return false;
+        }
+        ACCEL a;
+        const std::string key = x.getAttribute("key", "", n);
+        if (!ParseKey(key, a.key)) {
+            error = where + ": unknown key \"" + key + "\"";
+            return false;
+        }
+        int cmd = 0;
+        if (!IntAttr(x, n, "cmd", cmd, true, where + ", key " + key, error)) return false;
+        if (cmd <= 0 || cmd > 0xFFFF) {
+            error = where + ", key " + key + ": the command is out of range";
+            return false;
+        }
+        a.cmd = static_cast<WORD>(cmd);
+        std::string word;
+        std::string mods = x.getAttribute("mods", "", n);
+        mods += ' ';
+        for (char ch : mods) {
+            if (ch != ' ') {
+                word += ch;
+                continue;
+            }
+            if (word == "ctrl") a.fVirt |= FCONTROL;
+            else if (word == "shift") a.fVirt |= FSHIFT;
+            else if (word == "alt") a.fVirt |= FALT;
+            else if (!word.empty()) {
+                error = where + ", key " + key + ": unknown modifier \"" + word + "\"";
+                return false;
+            }
+            word.clear();
+        }
+        t.entries.push_back(a);
+    }
+    return true;
+}
+
+template <class T>
+std::shared_ptr<const T> FindIn(std::mutex& m, const std::map<int, std::shared_ptr<const T>>& map, int id) {
+    std::lock_guard lk(m);
+    auto it = map.find(id);
+    return it == map.end() ? nullptr : it->second;
+}
+
+template <class T>
+std::vector<int> IdsOf(std::mutex& m, const std::map<int, std::shared_ptr<const T>>& map) {
+    std::lock_guard lk(m);
+    std::vector<int> ids;
+    for (const auto& [id, t] : map) ids.push_back(id);
+    return ids;
+}
+
+// Reads <dir>/<id>-<name>.xml files with parse; the file name's prefix must be the id.
+template <class T, class Parse>
+std::map<int, std::shared_ptr<const T>> LoadFiles(const std::filesystem::path& dir, Parse parse,
+                                                  std::vector<std::string>& problems) {
     namespace fs = std::filesystem;
-    CXML::Init();
-    std::vector<std::string> problems;
     std::error_code ec;
-    const fs::path dir = fs::path(folder) / "dialogs";
     std::vector<fs::path> files;
     if (fs::is_directory(dir, ec)) {
         for (const auto& e : fs::directory_iterator(dir, ec))
             if (e.path().extension() == ".xml") files.push_back(e.path());
     }
     std::sort(files.begin(), files.end());
-    std::map<int, std::shared_ptr<const DialogTemplate>> found;
+    std::map<int, std::shared_ptr<const T>> found;
     for (const auto& path : files) {
         const std::string name = path.filename().string();
         CXML x;
-        DialogTemplate t;
+        T t;
         std::string problem;
         if (x.Open(path.string().c_str()) != 0) problem = "not well-formed XML";
-        else ParseDialog(x, t, problem);
+        else parse(x, t, problem);
         if (problem.empty()) {
             const std::string stem = path.stem().string();
             const std::string prefix = stem.substr(0, stem.find('-'));
             if (prefix != std::to_string(t.id))
-                problem = "the file name does not start with the dialog's id " + std::to_string(t.id);
+                problem = "the file name does not start with the id " + std::to_string(t.id);
             else if (found.count(t.id))
                 problem = "the id " + std::to_string(t.id) + " is used by another file";
         }
@@ -318,11 +493,81 @@ bool XmlResourceFolder::Load(const std::string& folder, std::string& error) {
             continue;
         }
         int id = t.id;
-        found[id] = std::make_shared<const DialogTemplate>(std::move(t));
+        found[id] = std::make_shared<const T>(std::move(t));
+    }
+    return found;
+}
+
+}  // namespace
+
+bool ParseDialogXml(const std::string& text, DialogTemplate& out, std::string& error) {
+    CXML x;
+    return ReadStrict(text, x, error) && ParseDialog(x, out, error);
+}
+
+bool ParseMenuXml(const std::string& text, MenuTemplate& out, std::string& error) {
+    CXML x;
+    return ReadStrict(text, x, error) && ParseMenu(x, out, error);
+}
+
+bool ParseAcceleratorsXml(const std::string& text, AcceleratorTable& out, std::string& error) {
+    CXML x;
+    return ReadStrict(text, x, error) && ParseAccelerators(x, out, error);
+}
+
+void LiteralResources::Add(DialogTemplate t) {
+    std::lock_guard lk(m_);
+    int id = t.id;
+    dialogs_[id] = std::make_shared<const DialogTemplate>(std::move(t));
+}
+
+void LiteralResources::Add(MenuTemplate t) {
+    std::lock_guard lk(m_);
+    int id = t.id;
+    menus_[id] = std::make_shared<const MenuTemplate>(std::move(t));
+}
+
+void LiteralResources::Add(AcceleratorTable t) {
+    std::lock_guard lk(m_);
+    int id = t.id;
+    accelerators_[id] = std::make_shared<const AcceleratorTable>(std::move(t));
+}
+
+std::shared_ptr<const DialogTemplate> LiteralResources::FindDialog(HINSTANCE, int id) const {
+    return FindIn(m_, dialogs_, id);
+}
+std::shared_ptr<const MenuTemplate> LiteralResources::FindMenu(HINSTANCE, int id) const { return FindIn(m_, menus_, id); }
+std::shared_ptr<const AcceleratorTable> LiteralResources::FindAccelerators(HINSTANCE, int id) const {
+    return FindIn(m_, accelerators_, id);
+}
+
+bool XmlResourceFolder::Load(const std::string& folder, std::string& error) {
+    namespace fs = std::filesystem;
+    CXML::Init();
+    std::vector<std::string> problems;
+    auto dialogs = LoadFiles<DialogTemplate>(fs::path(folder) / "dialogs", ParseDialog, problems);
+    auto menus = LoadFiles<MenuTemplate>(fs::path(folder) / "menus", ParseMenu, problems);
+    std::map<int, std::shared_ptr<const AcceleratorTable>> accelerators;
+    const fs::path accelPath = fs::path(folder) / "accelerators.xml";
+    std::error_code ec;
+    if (fs::exists(accelPath, ec)) {
+        CXML x;
+        AcceleratorTable t;
+        std::string problem;
+        if (x.Open(accelPath.string().c_str()) != 0) problem = "not well-formed XML";
+        else ParseAccelerators(x, t, problem);
+        if (problem.empty()) {
+            int id = t.id;
+            accelerators[id] = std::make_shared<const AcceleratorTable>(std::move(t));
+        } else {
+            problems.push_back("accelerators.xml: " + problem);
+        }
     }
     {
         std::lock_guard lk(m_);
-        dialogs_ = std::move(found);
+        dialogs_ = std::move(dialogs);
+        menus_ = std::move(menus);
+        accelerators_ = std::move(accelerators);
     }
     error.clear();
     for (const auto& p : problems) error += (error.empty() ? "" : "\n") + p;
@@ -330,16 +575,15 @@ bool XmlResourceFolder::Load(const std::string& folder, std::string& error) {
 }
 
 std::shared_ptr<const DialogTemplate> XmlResourceFolder::FindDialog(HINSTANCE, int id) const {
-    std::lock_guard lk(m_);
-    auto it = dialogs_.find(id);
-    return it == dialogs_.end() ? nullptr : it->second;
+    return FindIn(m_, dialogs_, id);
 }
-
-std::vector<int> XmlResourceFolder::DialogIds() const {
-    std::lock_guard lk(m_);
-    std::vector<int> ids;
-    for (const auto& [id, t] : dialogs_) ids.push_back(id);
-    return ids;
+std::shared_ptr<const MenuTemplate> XmlResourceFolder::FindMenu(HINSTANCE, int id) const {
+    return FindIn(m_, menus_, id);
 }
+std::shared_ptr<const AcceleratorTable> XmlResourceFolder::FindAccelerators(HINSTANCE, int id) const {
+    return FindIn(m_, accelerators_, id);
+}
+std::vector<int> XmlResourceFolder::DialogIds() const { return IdsOf(m_, dialogs_); }
+std::vector<int> XmlResourceFolder::MenuIds() const { return IdsOf(m_, menus_); }
 
 }  // namespace gui

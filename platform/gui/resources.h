@@ -35,6 +35,28 @@ struct DialogTemplate {
     std::vector<ControlTemplate> controls;
 };
 
+// A menu: items in order; a popup item holds items of its own.
+struct MenuItemTemplate {
+    int id = 0;
+    std::string text;  // a shortcut is joined with a tab: "menu_start\tF5"
+    bool separator = false;
+    bool popup = false;
+    bool checked = false;
+    bool grayed = false;
+    std::vector<MenuItemTemplate> items;
+};
+
+struct MenuTemplate {
+    int id = 0;
+    std::string name;
+    std::vector<MenuItemTemplate> items;
+};
+
+struct AcceleratorTable {
+    int id = 0;
+    std::vector<ACCEL> entries;
+};
+
 // Ids that several controls may share (labels nobody addresses).
 inline constexpr int kAnonymousControlId = -1;
 
@@ -50,6 +72,8 @@ public:
     virtual ~ResourceProvider() = default;
     // The template, or null when the provider has none with that id.
     virtual std::shared_ptr<const DialogTemplate> FindDialog(HINSTANCE instance, int id) const = 0;
+    virtual std::shared_ptr<const MenuTemplate> FindMenu(HINSTANCE, int) const { return nullptr; }
+    virtual std::shared_ptr<const AcceleratorTable> FindAccelerators(HINSTANCE, int) const { return nullptr; }
 };
 
 // Installs the provider dialogs are created from (null: none).
@@ -60,11 +84,17 @@ std::shared_ptr<ResourceProvider> GetResourceProvider();
 class LiteralResources : public ResourceProvider {
 public:
     void Add(DialogTemplate t);
+    void Add(MenuTemplate t);
+    void Add(AcceleratorTable t);
     std::shared_ptr<const DialogTemplate> FindDialog(HINSTANCE instance, int id) const override;
+    std::shared_ptr<const MenuTemplate> FindMenu(HINSTANCE instance, int id) const override;
+    std::shared_ptr<const AcceleratorTable> FindAccelerators(HINSTANCE instance, int id) const override;
 
 private:
     mutable std::mutex m_;
     std::map<int, std::shared_ptr<const DialogTemplate>> dialogs_;
+    std::map<int, std::shared_ptr<const MenuTemplate>> menus_;
+    std::map<int, std::shared_ptr<const AcceleratorTable>> accelerators_;
 };
 
 // The XML form:
@@ -75,22 +105,34 @@ private:
 // problem (malformed text, a missing id, an unknown class or style name, a sorted list, a
 // repeated control id).
 bool ParseDialogXml(const std::string& text, DialogTemplate& out, std::string& error);
+// <menu id="295"><popup text="tray"><item id="40308" text="menu_show_ui" checked="1" grayed="1"/>
+//   <item id="40006" text="menu_start" shortcut="F5"/><separator/></popup></menu>
+bool ParseMenuXml(const std::string& text, MenuTemplate& out, std::string& error);
+// <accelerators id="112"><accel key="VK_INSERT" cmd="40011"/><accel key="R" mods="ctrl alt" cmd="40082"/>
+// </accelerators>. key: a VK_ name, or one letter or digit.
+bool ParseAcceleratorsXml(const std::string& text, AcceleratorTable& out, std::string& error);
 // Resolves a list of style names (or one number) for a class ("" = the dialog itself).
 bool ParseStyleNames(const std::string& text, const std::string& className, bool extended, DWORD& out,
                      std::string& error);
 
-// The dialog templates of a resource folder: <folder>/dialogs/<id>-<name>.xml, one dialog each.
+// The resources of a folder: <folder>/dialogs/<id>-<name>.xml and <folder>/menus/<id>-<name>.xml,
+// one each, and <folder>/accelerators.xml.
 class XmlResourceFolder : public ResourceProvider {
 public:
     // Reads every file. False with the problems found (a bad file, a file name whose id prefix
-    // differs from the dialog's id, an id used by two files); what was read stays available.
+    // differs from the resource's id, an id used by two files); what was read stays available.
     bool Load(const std::string& folder, std::string& error);
     std::shared_ptr<const DialogTemplate> FindDialog(HINSTANCE instance, int id) const override;
+    std::shared_ptr<const MenuTemplate> FindMenu(HINSTANCE instance, int id) const override;
+    std::shared_ptr<const AcceleratorTable> FindAccelerators(HINSTANCE instance, int id) const override;
     std::vector<int> DialogIds() const;
+    std::vector<int> MenuIds() const;
 
 private:
     mutable std::mutex m_;
     std::map<int, std::shared_ptr<const DialogTemplate>> dialogs_;
+    std::map<int, std::shared_ptr<const MenuTemplate>> menus_;
+    std::map<int, std::shared_ptr<const AcceleratorTable>> accelerators_;
 };
 
 }  // namespace gui

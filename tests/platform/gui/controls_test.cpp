@@ -310,3 +310,45 @@ TEST_F(FocusLoss, ActionOnAControlClosedByTheOldFocusDoesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace gui;
+
+class ControlColours : public sqtest::GuiTest {};
+
+// A parent hears WM_CTLCOLOR* with the control's kind when a control is created visible and each
+// time one is shown, so it can colour it.
+TEST_F(ControlColours, KindPerClassOnCreateAndShow) {
+    HWND main = MakeWindow();
+    struct Case {
+        const char* cls;
+        DWORD style;
+        UINT msg;
+    } cases[] = {
+        {kStaticClass, 0, WM_CTLCOLORSTATIC},
+        {kEditClass, 0, WM_CTLCOLOREDIT},
+        {kEditClass, ES_READONLY, WM_CTLCOLORSTATIC},
+        {kListBoxClass, 0, WM_CTLCOLORLISTBOX},
+        {kComboBoxClass, CBS_DROPDOWNLIST, WM_CTLCOLORLISTBOX},
+        {kComboBoxClass, CBS_DROPDOWN, WM_CTLCOLOREDIT},
+        {kButtonClass, BS_PUSHBUTTON, WM_CTLCOLORBTN},
+        {kButtonClass, BS_AUTOCHECKBOX, WM_CTLCOLORSTATIC},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.cls) + " " + std::to_string(c.style));
+        log.Clear();
+        HWND h = CreateWindowExA(0, c.cls, "", WS_CHILD | WS_VISIBLE | c.style, 0, 0, 10, 10, main, nullptr, nullptr, nullptr);
+        ShowWindow(h, SW_HIDE);
+        ShowWindow(h, SW_SHOW);
+        std::vector<UINT> colours;
+        for (const auto& r : log.all)
+            if (r.hwnd == main && r.msg >= WM_CTLCOLORMSGBOX && r.msg <= WM_CTLCOLORSTATIC && r.lParam == reinterpret_cast<LPARAM>(h))
+                colours.push_back(r.msg);
+        EXPECT_EQ(colours, (std::vector<UINT>{c.msg, c.msg}));
+        DestroyWindow(h);
+    }
+    DestroyWindow(main);
+}
+
+}  // namespace

@@ -23,7 +23,22 @@ struct Received {
     gui::UINT msg;
     gui::WPARAM wParam;
     gui::LPARAM lParam;
+    gui::UINT code = 0;  // WM_NOTIFY: the record's code, copied while it was live
+    int item = 0;        // WM_NOTIFY from a list view: NMITEMACTIVATE::iItem
 };
+
+inline Received Record(gui::HWND h, gui::UINT msg, gui::WPARAM wp, gui::LPARAM lp) {
+    Received r{h, msg, wp, lp};
+    if (msg == gui::WM_NOTIFY && lp) {
+        auto* hdr = reinterpret_cast<const gui::NMHDR*>(lp);
+        r.code = hdr->code;
+        char cls[32] = "";
+        gui::GetClassNameA(hdr->hwndFrom, cls, sizeof cls);
+        const bool rowRecord = std::string(cls) == gui::kListViewClass && hdr->code != gui::LVN_KEYDOWN;
+        if (rowRecord) r.item = reinterpret_cast<const gui::NMITEMACTIVATE*>(lp)->iItem;
+    }
+    return r;
+}
 
 // What the recording procedures saw, and an optional handler that answers instead of the default.
 struct MessageLog {
@@ -35,6 +50,14 @@ struct MessageLog {
         std::vector<std::pair<int, int>> out;
         for (const auto& r : all)
             if (r.msg == gui::WM_COMMAND) out.emplace_back(gui::LOWORD(r.wParam), gui::HIWORD(r.wParam));
+        return out;
+    }
+    // (control id, code) of every WM_NOTIFY, in order. The record is read while it is live, so
+    // procedures copy what they need; here only its header is kept.
+    std::vector<std::pair<int, int>> Notifies() const {
+        std::vector<std::pair<int, int>> out;
+        for (const auto& r : all)
+            if (r.msg == gui::WM_NOTIFY) out.emplace_back(static_cast<int>(r.wParam), static_cast<int>(r.code));
         return out;
     }
     // (message, low word of wParam) of every scroll message.
@@ -57,7 +80,7 @@ inline MessageLog* g_log = nullptr;
 
 inline gui::INT_PTR RecordingDlgProc(gui::HWND h, gui::UINT msg, gui::WPARAM wp, gui::LPARAM lp) {
     if (!g_log) return 0;
-    g_log->all.push_back({h, msg, wp, lp});
+    g_log->all.push_back(Record(h, msg, wp, lp));
     if (g_log->handler) {
         bool handled = false;
         gui::INT_PTR r = g_log->handler(h, msg, wp, lp, handled);
@@ -68,7 +91,7 @@ inline gui::INT_PTR RecordingDlgProc(gui::HWND h, gui::UINT msg, gui::WPARAM wp,
 
 inline gui::LRESULT RecordingWndProc(gui::HWND h, gui::UINT msg, gui::WPARAM wp, gui::LPARAM lp) {
     if (g_log) {
-        g_log->all.push_back({h, msg, wp, lp});
+        g_log->all.push_back(Record(h, msg, wp, lp));
         if (g_log->handler) {
             bool handled = false;
             gui::INT_PTR r = g_log->handler(h, msg, wp, lp, handled);

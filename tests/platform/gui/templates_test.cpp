@@ -51,6 +51,10 @@ TEST(DialogXml, BadTemplatesFailWithAClearError) {
         {"unknown element", head + R"(<button id="1"/></dialog>)", "unknown element <button>"},
         {"wrong root", R"(<menu id="1"/>)", "not a <dialog>"},
         {"not xml", "", "not XML"},
+        {"unclosed dialog", head + R"(<control id="1" class="Edit" w="1" h="1"/>)", "not well-formed XML"},
+        {"cut after the first control", head + R"(<control id="1" class="Edit" w="1" h="1"/><control id="2" cl)",
+         "not well-formed XML"},
+        {"mismatched end tag", head + R"(<control id="1" class="Edit" w="1" h="1"></dialog>)", "not well-formed XML"},
     };
     for (const auto& c : cases) {
         DialogTemplate t;
@@ -80,13 +84,35 @@ TEST(DialogXml, FolderChecksNamesAndIds) {
     XmlResourceFolder folder;
     std::string error;
     EXPECT_FALSE(folder.Load(dir.path().string(), error));
-    EXPECT_NE(error.find("11-wrongname.xml: the file name does not start with the dialog's id 12"), std::string::npos) << error;
+    EXPECT_NE(error.find("11-wrongname.xml: the file name does not start with the id 12"), std::string::npos) << error;
     EXPECT_NE(error.find("13-b.xml: the id 13 is used by another file"), std::string::npos) << error;
     EXPECT_NE(error.find("14-broken.xml: not well-formed XML"), std::string::npos) << error;
     EXPECT_EQ(folder.DialogIds(), (std::vector<int>{10, 13})) << "what was read stays available";
 }
 
 class Templates : public sqtest::GuiTest {};
+
+// Every resource shipped in data/ui loads, and every dialog and menu in it can be made.
+TEST_F(Templates, EveryShippedResourceLoadsAndIsMade) {
+    auto folder = std::make_shared<XmlResourceFolder>();
+    std::string error;
+    ASSERT_TRUE(folder->Load(std::string(SQ_SOURCE_DIR) + "/data/ui", error)) << error;
+    SetResourceProvider(folder);
+    HWND host = MakeWindow();
+    ASSERT_FALSE(folder->DialogIds().empty());
+    for (int id : folder->DialogIds()) {
+        HWND d = CreateDialogParamA(nullptr, MAKEINTRESOURCEA(id), host, sqtest::RecordingDlgProc, 0);
+        EXPECT_NE(d, nullptr) << id << ": " << LastTemplateError();
+        DestroyWindow(d);
+    }
+    for (int id : folder->MenuIds()) {
+        HMENU m = LoadMenuA(nullptr, MAKEINTRESOURCEA(id));
+        EXPECT_NE(m, nullptr) << id;
+        DestroyMenu(m);
+    }
+    DestroyWindow(host);
+}
+
 
 TEST_F(Templates, CreationFailsCleanlyOnABadTemplate) {
     struct Case {

@@ -134,6 +134,45 @@ TEST_F(Threads, UiThreadWaitingForTheMutexServesTheHoldersSends) {
     DestroyWindow(w);
 }
 
+// The file list's shape: a worker holds a lock while it writes rows into a list view; the UI
+// thread, wanting the same lock (its timer's row refresh), must serve those writes meanwhile.
+TEST_F(Threads, UiThreadWaitingForALockServesAWorkersListViewUpdates) {
+    HWND main = MakeWindow();
+    HWND list = CreateWindowExA(0, kListViewClass, "", WS_CHILD | WS_VISIBLE | LVS_REPORT, 0, 0, 200, 200, main,
+                                reinterpret_cast<HMENU>(3), nullptr, nullptr);
+    constexpr int kRows = 200;
+    platform::RecursiveMutex fileList;
+    platform::Event holding(true);
+    sqtest::Worker worker([&] {
+        std::lock_guard lk(fileList);
+        holding.Set();
+        for (int i = 0; i < kRows; ++i) {
+            std::string text = "file " + std::to_string(i);
+            LVITEMA item;
+            item.mask = LVIF_TEXT;
+            item.iItem = i;
+            item.pszText = text.data();
+            SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+            item.iSubItem = 1;
+            item.pszText = const_cast<char*>("queued");
+            SendMessageA(list, LVM_SETITEMTEXTA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+            item.state = item.stateMask = LVIS_SELECTED;
+            SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+        }
+    });
+    ASSERT_TRUE(holding.Wait(10000));
+    const auto start = std::chrono::steady_clock::now();
+    const bool took = fileList.lockFor(2000);
+    EXPECT_TRUE(took) << "the UI thread's wait must serve the list-view updates";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    if (took) fileList.unlock();
+    JoinServing(worker);
+    EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), kRows);
+    EXPECT_EQ(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0), kRows);
+    EXPECT_EQ(drv.Rows(list).back().cells, (std::vector<std::string>{"file 199", "queued"}));
+    DestroyWindow(main);
+}
+
 TEST_F(Threads, PumpingWaitsForPlatformPrimitives) {
     EXPECT_EQ(HolderSendsWhileTheUiThreadWaits(
                   [](platform::RecursiveMutex& m, uint32_t ms) { return LockPumping(m, ms); },
@@ -205,6 +244,76 @@ TEST_F(Threads, PromptFromAWorkerHoldingTheMutex) {
     JoinServing(worker);
     EXPECT_EQ(answer.load(), 3);
     EXPECT_TRUE(drv.TopLevels().empty());
+}
+
+// While a worker holding the UI mutex shows a prompt, only the prompt's own windows may borrow
+// the mutex: a click on the main window or the main window's timer runs inside the prompt's loop
+// too, but it is not part of the worker's call.
+TEST_F(Threads, OnlyThePromptsWindowsBorrowTheMutex) {
+    UiMutex mutex;
+    HWND main = MakeWindow();
+    HWND mainButton = CreateWindowExA(0, kButtonClass, "go", WS_CHILD | WS_VISIBLE, 0, 0, 10, 10, main,
+                                      reinterpret_cast<HMENU>(50), nullptr, nullptr);
+    SetTimer(main, 1, 250, nullptr);
+    resources->Add(Dlg(293, WS_POPUP | WS_CAPTION, {Ctl(IDOK, kButtonClass, BS_DEFPUSHBUTTON | WS_TABSTOP)}));
+    struct Try {
+        const char* where;
+        bool took;
+    };
+    std::vector<Try> tries;
+    auto attempt = [&](const char* where) {
+        const bool took = mutex.lockFor(0);
+        if (took) mutex.unlock();
+        tries.push_back({where, took});
+    };
+    log.handler = [&](HWND h, UINT msg, WPARAM wp, LPARAM, bool& handled) -> INT_PTR {
+        if (h == main && msg == WM_COMMAND && LOWORD(wp) == 50) attempt("main window click");
+        if (h == main && msg == WM_TIMER) attempt("main window timer");
+        if (h != main && msg == WM_COMMAND && LOWORD(wp) == IDOK) {
+            attempt("prompt click");
+            EndDialog(h, 3);
+            handled = true;
+            return TRUE;
+        }
+        return 0;
+    };
+    drv.OnModal(293, [&](gui::testing::Driver& d, HWND h) {
+        d.Click(mainButton);
+        d.Advance(250);
+        d.Click(d.Find(h, IDOK));
+    });
+    sqtest::Worker worker([&] {
+        std::lock_guard lk(mutex);
+        DialogBoxParamA(nullptr, MAKEINTRESOURCEA(293), nullptr, sqtest::RecordingDlgProc, 0);
+    });
+    JoinServing(worker);
+    ASSERT_EQ(tries.size(), 3u);
+    EXPECT_STREQ(tries[0].where, "main window click");
+    EXPECT_FALSE(tries[0].took);
+    EXPECT_STREQ(tries[1].where, "main window timer");
+    EXPECT_FALSE(tries[1].took);
+    EXPECT_STREQ(tries[2].where, "prompt click");
+    EXPECT_TRUE(tries[2].took);
+    DestroyWindow(main);
+}
+
+// Plug-in panels arrive as XML text on any thread; a registered class is known there too.
+TEST_F(Threads, TemplatesWithARegisteredClassParseOnAWorker) {
+    WNDCLASSA wc;
+    wc.lpfnWndProc = sqtest::RecordingWndProc;
+    wc.lpszClassName = "PanelArea";
+    ASSERT_NE(RegisterClassA(&wc), 0);
+    const std::string xml = R"(<dialog id="9" w="10" h="10"><control id="1" class="PanelArea" w="5" h="5"/></dialog>)";
+    std::string uiError, workerError;
+    DialogTemplate t;
+    EXPECT_TRUE(ParseDialogXml(xml, t, uiError)) << uiError;
+    bool onWorker = false;
+    sqtest::Worker worker([&] {
+        DialogTemplate w;
+        onWorker = ParseDialogXml(xml, w, workerError);
+    });
+    JoinServing(worker);
+    EXPECT_TRUE(onWorker) << workerError;
 }
 
 TEST_F(Threads, ShutdownAnswersWaitingSenders) {

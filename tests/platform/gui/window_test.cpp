@@ -82,6 +82,43 @@ TEST_F(Windows, CreateAnsweringMinusOneAborts) {
     EXPECT_EQ(drv.LiveWindows(), 0u);
 }
 
+// A new window hears its size and position right after WM_CREATE, so code that lays out
+// children in WM_SIZE runs once before the window is first shown.
+TEST_F(Windows, CreationSendsSizeAndMoveAfterCreate) {
+    struct Case {
+        const char* name;
+        DWORD style;
+        bool child;
+        LPARAM size;  // client width and height
+        LPARAM move;  // client origin: on the screen, or in the parent's client area
+    } cases[] = {
+        {"framed top-level", WS_OVERLAPPEDWINDOW, false, MAKELPARAM(300 - 8, 200 - 8 - 23), MAKELPARAM(10 + 4, 10 + 4 + 23)},
+        {"popup", WS_POPUP, false, MAKELPARAM(300, 200), MAKELPARAM(10, 10)},
+        {"child", WS_CHILD | WS_VISIBLE, true, MAKELPARAM(300, 200), MAKELPARAM(10, 10)},
+    };
+    HWND parent = MakeWindow();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.Clear();
+        HWND w = MakeWindow(c.style, c.child ? parent : nullptr, 3);
+        std::vector<UINT> life;
+        for (const auto& r : log.all) {
+            if (r.hwnd != w) continue;
+            if (r.msg == WM_CREATE || r.msg == WM_SIZE || r.msg == WM_MOVE) life.push_back(r.msg);
+            if (r.msg == WM_SIZE) {
+                EXPECT_EQ(r.wParam, SIZE_RESTORED);
+                EXPECT_EQ(r.lParam, c.size);
+            }
+            if (r.msg == WM_MOVE) {
+                EXPECT_EQ(r.lParam, c.move);
+            }
+        }
+        EXPECT_EQ(life, (std::vector<UINT>{WM_CREATE, WM_SIZE, WM_MOVE}));
+        DestroyWindow(w);
+    }
+    DestroyWindow(parent);
+}
+
 TEST_F(Windows, ShowStateAndPlacement) {
     HWND w = MakeWindow(WS_OVERLAPPEDWINDOW);
     HWND child = MakeWindow(WS_CHILD | WS_VISIBLE, w, 1);
