@@ -39,14 +39,31 @@ void FramePlanes(AVS_VideoFrame& f, int type, uint8_t* data[4], int stride[4]) {
     }
 }
 
-// Exchanges the chroma planes (planar) or the chroma bytes (YUY2) of every frame.
-class SwapUVClip : public Clip {
+// A clip made from another: the same properties but the pixel type, the same audio; frames are
+// the source's unless a filter changes them.
+class FilterClip : public Clip {
 public:
-    explicit SwapUVClip(std::shared_ptr<Clip> src) : src_(std::move(src)) {
+    FilterClip(std::shared_ptr<Clip> src, int pixelType) : src_(std::move(src)) {
         vi_ = src_->info();
+        vi_.pixel_type = pixelType;
         failTake = src_->failTake;
         failInfo = src_->failInfo;
     }
+    std::unique_ptr<AVS_VideoFrame> GetFrame(int n, std::string& error) override {
+        return src_->GetFrame(n, error);
+    }
+    bool GetAudio(void* buf, int64_t start, int64_t count) override {
+        return src_->GetAudio(buf, start, count);
+    }
+
+protected:
+    std::shared_ptr<Clip> src_;
+};
+
+// Exchanges the chroma planes (planar) or the chroma bytes (YUY2) of every frame.
+class SwapUVClip : public FilterClip {
+public:
+    explicit SwapUVClip(std::shared_ptr<Clip> src) : FilterClip(src, src->info().pixel_type) {}
     std::unique_ptr<AVS_VideoFrame> GetFrame(int n, std::string& error) override {
         auto f = src_->GetFrame(n, error);
         if (!f) return f;
@@ -60,56 +77,21 @@ public:
         }
         return f;
     }
-    bool GetAudio(void* buf, int64_t start, int64_t count) override {
-        return src_->GetAudio(buf, start, count);
-    }
-
-private:
-    std::shared_ptr<Clip> src_;
 };
 
-// Converts every frame to another pixel type; audio passes through.
-class ConvertClip : public Clip {
+// Converts every frame to another pixel type.
+class ConvertClip : public FilterClip {
 public:
-    ConvertClip(std::shared_ptr<Clip> src, int dstType) : src_(std::move(src)) {
-        vi_ = src_->info();
-        vi_.pixel_type = dstType;
-        failTake = src_->failTake;
-        failInfo = src_->failInfo;
-    }
+    ConvertClip(std::shared_ptr<Clip> src, int dstType) : FilterClip(std::move(src), dstType) {}
     std::unique_ptr<AVS_VideoFrame> GetFrame(int n, std::string& error) override {
         auto f = src_->GetFrame(n, error);
         if (!f) return f;
         const AVS_VideoInfo& s = src_->info();
         return scaler_.Convert(*f, s.pixel_type, s.width, s.height, vi_.pixel_type, error);
     }
-    bool GetAudio(void* buf, int64_t start, int64_t count) override {
-        return src_->GetAudio(buf, start, count);
-    }
 
 private:
-    std::shared_ptr<Clip> src_;
     Scaler scaler_;
-};
-
-// Gives a YV12 clip with I420 memory order the YV12 label; the planes are found by offset anyway.
-class RelabelClip : public Clip {
-public:
-    RelabelClip(std::shared_ptr<Clip> src, int type) : src_(std::move(src)) {
-        vi_ = src_->info();
-        vi_.pixel_type = type;
-        failTake = src_->failTake;
-        failInfo = src_->failInfo;
-    }
-    std::unique_ptr<AVS_VideoFrame> GetFrame(int n, std::string& error) override {
-        return src_->GetFrame(n, error);
-    }
-    bool GetAudio(void* buf, int64_t start, int64_t count) override {
-        return src_->GetAudio(buf, start, count);
-    }
-
-private:
-    std::shared_ptr<Clip> src_;
 };
 
 }  // namespace
@@ -220,7 +202,7 @@ AVS_Value ApplyFilter(const std::string& name, std::shared_ptr<Clip> source) {
         if (from == c.type) return ClipValue(std::move(source));
         // I420 and YV12 differ only in where the planes lie, which the frame says.
         if (from == AVS_CS_I420 && c.type == AVS_CS_YV12)
-            return ClipValue(std::make_shared<RelabelClip>(std::move(source), AVS_CS_YV12));
+            return ClipValue(std::make_shared<FilterClip>(std::move(source), AVS_CS_YV12));
         if (ToAvFormat(from) == AV_PIX_FMT_NONE) return ErrorValue(name + ": unsupported source colour space");
         return ClipValue(std::make_shared<ConvertClip>(std::move(source), c.type));
     }

@@ -31,7 +31,8 @@ struct Options {
     std::string backend = "test";
     bool videoPipe = true;   // a pipe on descriptor 3
     bool audioPipe = true;   // a pipe on descriptor 4
-    size_t closeAudioAfter = SIZE_MAX;  // the reader closes the audio pipe after this many bytes
+    size_t closeVideoAfter = SIZE_MAX;  // the reader closes the video pipe after this many bytes
+    size_t closeAudioAfter = SIZE_MAX;  // the same for the audio pipe
     std::string workDir;
 };
 
@@ -98,7 +99,7 @@ Result RunFramePipe(const Options& o) {
         size_t closeAfter;
     } streams[] = {{out[0], &r.out, SIZE_MAX},
                    {err[0], &r.err, SIZE_MAX},
-                   {video[0], &r.video, SIZE_MAX},
+                   {video[0], &r.video, o.closeVideoAfter},
                    {audio[0], &r.audio, o.closeAudioAfter}};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     char buf[65536];
@@ -222,14 +223,25 @@ TEST_F(FramePipeProcess, OneStreamShowsAudioInterleavedByTheFrameRate) {
     EXPECT_EQ(s.substr(at), Pcm16(written, 60000, 1));
 }
 
-TEST_F(FramePipeProcess, AReaderClosingTheAudioPipeLeavesTheVideoWhole) {
-    Options o;
-    o.closeAudioAfter = 44;
-    o.args = {Script("video yv12 64x48 fps 25/1 frames 40\naudio s16 44100 2 samples 88200\n"), "3", "4"};
-    Result r = RunFramePipe(o);
+// A reader that stops reading one pipe early ends that output; the other goes on (audio) or the run
+// ends (video), and the program never hangs.
+TEST_F(FramePipeProcess, AReaderClosingOnePipeEarly) {
+    const std::string script = Script("video yv12 64x48 fps 25/1 frames 40\naudio s16 44100 2 samples 88200\n");
+    Options audioClosed;
+    audioClosed.closeAudioAfter = 44;
+    audioClosed.args = {script, "3", "4"};
+    Result r = RunFramePipe(audioClosed);
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(Contains(r.err, "Audio pipe closed\n")) << r.err;
     EXPECT_EQ(r.video.size(), 40u + 40 * 4608);
+
+    Options videoClosed;
+    videoClosed.closeVideoAfter = 40;
+    videoClosed.args = {script, "3", "4"};
+    r = RunFramePipe(videoClosed);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(Contains(r.err, "Error writing planar data to pipe 3\n")) << r.err;
+    EXPECT_EQ(r.audio.size(), 44u);
 }
 
 TEST_F(FramePipeProcess, EveryFailurePrintsItsMessage) {
