@@ -25,21 +25,9 @@ public:
 
     bool Open(const std::string& path, AVMediaType type) {
         Close();
-        if (avformat_open_input(&fmt_, path.c_str(), nullptr, nullptr) < 0) return false;
-        if (avformat_find_stream_info(fmt_, nullptr) < 0) return false;
-        stream_ = av_find_best_stream(fmt_, type, -1, -1, nullptr, 0);
-        if (stream_ < 0) return false;
-        const AVCodecParameters* par = fmt_->streams[stream_]->codecpar;
-        const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-        if (!codec) return false;
-        dec_ = avcodec_alloc_context3(codec);
-        if (!dec_ || avcodec_parameters_to_context(dec_, par) < 0) return false;
-        dec_->thread_count = 0;
-        if (avcodec_open2(dec_, codec, nullptr) < 0) return false;
-        pkt_ = av_packet_alloc();
-        frame_ = av_frame_alloc();
-        flushed_ = false;
-        return pkt_ && frame_;
+        if (OpenStream(path, type)) return true;
+        Close();
+        return false;
     }
 
     void Close() {
@@ -72,6 +60,24 @@ public:
     AVCodecContext* context() const { return dec_; }
 
 private:
+    bool OpenStream(const std::string& path, AVMediaType type) {
+        if (avformat_open_input(&fmt_, path.c_str(), nullptr, nullptr) < 0) return false;
+        if (avformat_find_stream_info(fmt_, nullptr) < 0) return false;
+        stream_ = av_find_best_stream(fmt_, type, -1, -1, nullptr, 0);
+        if (stream_ < 0) return false;
+        const AVCodecParameters* par = fmt_->streams[stream_]->codecpar;
+        const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+        if (!codec) return false;
+        dec_ = avcodec_alloc_context3(codec);
+        if (!dec_ || avcodec_parameters_to_context(dec_, par) < 0) return false;
+        dec_->thread_count = 0;
+        if (avcodec_open2(dec_, codec, nullptr) < 0) return false;
+        pkt_ = av_packet_alloc();
+        frame_ = av_frame_alloc();
+        flushed_ = false;
+        return pkt_ && frame_;
+    }
+
     AVFormatContext* fmt_ = nullptr;
     AVCodecContext* dec_ = nullptr;
     AVPacket* pkt_ = nullptr;

@@ -428,21 +428,23 @@ TEST_F(FramePipeProcess, MediaFileComesOutAsFfmpegDecodesIt) {
     ASSERT_EQ(expectedMd5.size(), 50u);
     ASSERT_EQ(expectedPcm.size(), 88200u * 2);
 
-    for (const std::string& script : {media, dir_.write("in.avs", "DirectShowSource(\"" + media + "\")\n")}) {
+    const std::string script = dir_.write("in.avs", "LoadPlugin(\"DirectShowSource.dll\")\nDirectShowSource(\"" + media +
+                                                        "\")\nConvertAudioTo16bit()\n");
+    for (const std::string& input : {media, script}) {
         Options o;
         o.backend = "media";
         o.videoPipe = o.audioPipe = false;
         const std::string video = dir_.file("v.raw"), audio = dir_.file("a.wav");
-        o.args = {script, video, audio};
+        o.args = {input, video, audio};
         Result r = RunFramePipe(o);
         ASSERT_EQ(r.status, 0) << r.err;
         const auto md5 = FrameMd5s(Shell("tail -c +41 " + video +
                                          " | ffmpeg -v error -f rawvideo -pix_fmt yuv420p -s 96x64 -r 25 -i - "
                                          "-f framemd5 -"));
-        EXPECT_EQ(md5, expectedMd5) << script;
+        EXPECT_EQ(md5, expectedMd5) << input;
         const std::string wav = ReadFile(audio);
         ASSERT_GE(wav.size(), 44u);
-        EXPECT_TRUE(wav.substr(44) == expectedPcm) << script << ": " << wav.size() - 44 << " PCM bytes";
+        EXPECT_TRUE(wav.substr(44) == expectedPcm) << input << ": " << wav.size() - 44 << " PCM bytes";
         // ffmpeg reads the WAV despite its fixed sizes, to its real end: 2 seconds.
         EXPECT_EQ(Shell("ffmpeg -v error -nostdin -i " + audio + " -f s16le - | wc -c"), "176400\n");
     }
