@@ -24,14 +24,6 @@ constexpr int32_t kItemErrorTagging = 18;
 // A tag tool edits one file in place: far below the runner's general limit.
 constexpr uint32_t kTagToolLimitMs = 60 * 1000;
 
-// Error code on the item; its state becomes "error" unless it is stopping.
-void MarkItemError(QueueItem* item, int32_t code) {
-    item->errorCode = code;
-    uint32_t state = item->state.load();
-    while (state != kItemStopping && !item->state.compare_exchange(state, kItemError)) {
-    }
-}
-
 // A text value as one quoted argument: quotes and backslashes come back unchanged, and a leading
 // '-' stays part of the value.
 std::string Quoted(const char* text) { return "\"" + platform::EscapeInQuotes(text, true) + "\""; }
@@ -46,6 +38,14 @@ bool IsExtraAudioExtension(const char* path) {
 }
 
 }  // namespace
+
+void MarkItemError(QueueItem* item, int32_t code) {
+    if (!item) return;
+    item->errorCode = code;
+    uint32_t state = item->state.load();
+    while (state != kItemStopping && !item->state.compare_exchange(state, kItemError)) {
+    }
+}
 
 std::string BuildTagCommandLine(const char* outputPath, QueueItem* item) {
     if (!outputPath || !item || !(item->flags.load() & kItemFlagHasTags)) return {};
