@@ -35,6 +35,8 @@ struct AudioTask {
     int32_t bitrate = 0;          // target audio bitrate, kbit/s
     CAudioSource* sources[2] = {nullptr, nullptr};    // one per input track (owned by the pass)
     CAudioEncoder* encoders[2] = {nullptr, nullptr};  // one per output track (owned by the pass)
+    CAudioEncoder* setupEncoder = nullptr;  // made at set-up, replaced by the pass's own
+    std::atomic<bool> outputCreated{false};  // an encoder opened its output during this run
     // What the audio threads read from and write to while a pass runs (views of the above).
     PcmReader* readers[2] = {nullptr, nullptr};
     PcmWriter* writers[2] = {nullptr, nullptr};

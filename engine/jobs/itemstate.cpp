@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "engine/context.h"
+#include "engine/jobs/tagging.h"
 #include "engine/queue/queue.h"
 
 namespace {
@@ -15,15 +16,13 @@ void SetLastItemError(int32_t code) { lastError.store(code); }
 void SetItemError(int32_t code, QueueItem* item) {
     lastError.store(code);
     if (!item) return;
-    item->errorCode = code;
-    if (code == 0) return;
-    uint32_t state = item->state.load();
-    while (state != kItemStopping && state != kItemError) {
-        if (item->state.compare_exchange(state, kItemError)) {
-            RaiseEvent(kEventItemState, static_cast<intptr_t>(kItemError));
-            return;
-        }
+    if (code == 0) {
+        item->errorCode = 0;
+        return;
     }
+    const bool wasError = item->state.load() == kItemError;
+    MarkItemError(item, code);
+    if (!wasError && item->state.load() == kItemError) RaiseEvent(kEventItemState, static_cast<intptr_t>(kItemError));
 }
 
 bool ChangeItemState(QueueItem* item, uint32_t from, uint32_t to) {
