@@ -305,8 +305,10 @@ bool CFLACDecoder::ReadHeader() {
 CWavPackDecoder::CWavPackDecoder() { SetName("WavPack Decoder"); }
 
 std::string CWavPackDecoder::BuildLine(AudioTask* task) {
+    // The decoder reads a lone "-" as a second input (standard input); "-o -" names standard
+    // output as the output.
     return "\"" + std::string(GetPrefStore().GetString("audioenc.wavpack.decoderPath")) + "\" -r" + SkipOption(task) + " " +
-           QuotedInput(task) + " -";
+           QuotedInput(task) + " -o -";
 }
 
 bool CWavPackDecoder::Open(AudioTask* task) {
