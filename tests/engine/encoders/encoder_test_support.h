@@ -31,14 +31,19 @@ inline bool LoadShippedSettings() {
     return LoadCodecsDefinition(false, DataFile("qxcodecs.xml").c_str(), 0) == 0;
 }
 
-// A 440 Hz sine on every channel, 16-bit little-endian.
+// A 440 Hz sine with some white noise on every channel (so that lossy encoders spend the bits
+// they are given), 16-bit little-endian. The same every time.
 inline std::string SinePcm(uint32_t rate, uint32_t channels, double seconds) {
     const auto frames = static_cast<size_t>(rate * seconds);
     std::string pcm(frames * channels * 2, '\0');
     auto* s = reinterpret_cast<int16_t*>(pcm.data());
+    uint32_t noise = 12345;
     for (size_t i = 0; i < frames; ++i) {
-        const auto v = static_cast<int16_t>(std::lround(12000 * std::sin(2 * M_PI * 440 * static_cast<double>(i) / rate)));
-        for (uint32_t c = 0; c < channels; ++c) s[i * channels + c] = v;
+        const double sine = 9000 * std::sin(2 * M_PI * 440 * static_cast<double>(i) / rate);
+        for (uint32_t c = 0; c < channels; ++c) {
+            noise = noise * 1664525u + 1013904223u;
+            s[i * channels + c] = static_cast<int16_t>(std::lround(sine) + static_cast<int>(noise >> 20) - 2048);
+        }
     }
     return pcm;
 }
