@@ -1,7 +1,6 @@
 #include "engine/jobs/audiopass.h"
 
 #include <algorithm>
-#include <cmath>
 #include <string>
 
 #include "common/fileutil.h"
@@ -15,14 +14,40 @@
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/queue.h"
 #include "engine/queue/taskvars.h"
+#include "engine/sources/audio_source.h"
 #include "engine/tools/process.h"
 #include "platform/sync.h"
 #include "platform/sysinfo.h"
 
 namespace {
 
-std::unique_ptr<PassSource> NoSource(uint32_t) { return nullptr; }
-PassSourceMaker sourceMaker = NoSource;
+// The engine's source classes as the pass sees them.
+class SourceAdapter : public PassSource {
+public:
+    explicit SourceAdapter(std::unique_ptr<CAudioSource> source) : source_(std::move(source)) {}
+    int32_t Read(uint8_t* buffer, int32_t size) override { return source_->Read(buffer, size); }
+    void Stop() override { source_->Stop(); }
+    const char* Name() override { return source_->GetName(); }
+    void SetFeedFromStdin(bool feed) override { source_->feedInput = feed; }
+    bool Configure(AudioTask* task) override { return source_->Configure(task); }
+    bool Open(AudioTask* task) override { return source_->Open(task); }
+    void SetDecodePriority() override { source_->SetDecodePriority(); }
+    bool ReadHeader(AudioTask*) override { return source_->ReadHeader(); }
+    bool Start() override { return source_->Start(); }
+    bool Prepare(AudioTask* task) override { return source_->Prepare(task); }
+    const WaveHeader& Header() override { return source_->header; }
+    void Close() override { source_->Close(); }
+
+private:
+    std::unique_ptr<CAudioSource> source_;
+};
+
+std::unique_ptr<PassSource> EngineSource(uint32_t id) {
+    std::unique_ptr<CAudioSource> source = CreateAudioSource(static_cast<int>(id));
+    if (!source) return nullptr;
+    return std::make_unique<SourceAdapter>(std::move(source));
+}
+PassSourceMaker sourceMaker = EngineSource;
 
 PrefStore& Prefs() { return GetPrefStore(); }
 
@@ -67,7 +92,7 @@ bool UsableFormat(const WaveHeader& h) {
 
 }  // namespace
 
-void SetPassSourceMaker(PassSourceMaker maker) { sourceMaker = maker ? maker : NoSource; }
+void SetPassSourceMaker(PassSourceMaker maker) { sourceMaker = maker ? maker : EngineSource; }
 
 bool TaskCreatedOutput(const AudioTask* task) { return task && task->outputCreated.load(); }
 
@@ -101,26 +126,6 @@ void ReadAudioSettings(AudioTask* task, QueueItem* item) {
     } else {
         task->encoderId = p.GetInt("overall.audio.encoder");
     }
-}
-
-uint32_t ChooseSourceId(AudioTask* task) {
-    PrefStore& p = Prefs();
-    if (!p.GetBool("overall.audio.autoSource")) return static_cast<uint32_t>(p.GetInt("overall.audio.source"));
-    if (task->copyAudio) return 0;
-    QueueItem* item = task->item;
-    if (!item || !item->audio) return 1;
-    const uint32_t type = item->inputType ? item->inputType->typeId : 0;
-    if (type == 42) return 13;
-    if (type == 50) return 6;
-    const int resample = p.GetInt("audiofilter.resample.samplerate");
-    const float gain = p.GetFloat("audiofilter.volume.gain");
-    if ((resample != 0 && static_cast<uint32_t>(resample) != item->audio->samplerate) ||
-        p.GetInt("audiofilter.volume.normalization") != 0 || gain != 0.0f || std::isnan(gain))
-        return 1;
-    if (type == 20) return 10;
-    if (type == 23) return 9;
-    if (type == 47) return 11;
-    return 1;
 }
 
 void SetupAudioTask(AudioTask* task, QueueItem* item) {
@@ -176,7 +181,7 @@ void SetupAudioTask(AudioTask* task, QueueItem* item) {
             task->setupEncoder = encoder.release();
         }
     }
-    task->sourceId = ChooseSourceId(task);
+    task->sourceId = static_cast<uint32_t>(ChooseSourceId(task, task->copyAudio));
 }
 
 void SetTaskFormat(AudioTask* task, const WaveHeader& h) {

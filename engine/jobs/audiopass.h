@@ -36,9 +36,8 @@ void InitAudioTask(AudioTask* task, int index);
 // Reads the item's audio settings into the task and chooses the encoder id.
 void ReadAudioSettings(AudioTask* task, QueueItem* item);
 // Settings, gains cleared, start and duration, track counts, the set-up encoder with the bitrate
-// and its range, and the source id.
+// and its range, and the source id (ChooseSourceId of the source classes).
 void SetupAudioTask(AudioTask* task, QueueItem* item);
-uint32_t ChooseSourceId(AudioTask* task);
 void SetTaskFormat(AudioTask* task, const WaveHeader& header);
 // Runs one pass. True when it ran to its end (also after errors that only changed the item's
 // state); false when a source, an encoder check or an encoder start failed.

@@ -14,6 +14,7 @@
 #include "engine/jobs/jobstats.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/queue.h"
+#include "engine/sources/audio_source.h"
 #include "platform/fs.h"
 #include "platform/sync.h"
 
@@ -28,10 +29,7 @@ GainAnalysisFactory gainFactory = nullptr;
 bool Stopping(const QueueItem* item) { return item && item->state.load() >= kItemStopping; }
 
 AudioStreamInfo* StreamOfTrack(QueueItem* item, int track) {
-    if (!item || !item->audio) return nullptr;
-    AudioStreamInfo* s = item->audio;
-    for (int i = 0; i < track && s->next; ++i) s = s->next;
-    return s;
+    return const_cast<AudioStreamInfo*>(AudioStreamOfTrack(item, track));
 }
 
 // Asks whether to go on waiting for the other thread, with the item shown as paused meanwhile.
