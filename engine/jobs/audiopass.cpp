@@ -177,8 +177,11 @@ void SetupAudioTask(AudioTask* task, QueueItem* item) {
             const int32_t lower = static_cast<int32_t>(range & 0xFFFF), upper = static_cast<int32_t>(range >> 16);
             if (lower && task->bitrate < lower) task->bitrate = lower;
             if (upper && task->bitrate > upper) task->bitrate = upper;
+            std::lock_guard<std::mutex> lock(task->mutex);
             delete task->setupEncoder;
             task->setupEncoder = encoder.release();
+            // Until the pass makes its own, output names take the extension from this encoder.
+            task->encoders[0] = task->setupEncoder;
         }
     }
     task->sourceId = static_cast<uint32_t>(ChooseSourceId(task, task->copyAudio));
@@ -197,6 +200,7 @@ void SetTaskFormat(AudioTask* task, const WaveHeader& h) {
 void FreeAudioTask(AudioTask* task) {
     if (!task) return;
     std::lock_guard<std::mutex> lock(task->mutex);
+    if (task->encoders[0] == task->setupEncoder) task->encoders[0] = nullptr;
     delete task->setupEncoder;
     task->setupEncoder = nullptr;
 }
@@ -218,6 +222,7 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
     std::unique_ptr<CAudioEncoder> encoders[2];
     {
         std::lock_guard<std::mutex> lock(task->mutex);
+        if (task->encoders[0] == task->setupEncoder) task->encoders[0] = nullptr;
         delete task->setupEncoder;
         task->setupEncoder = nullptr;
     }
