@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -625,4 +626,10 @@ char** SplitCommandLine(char* text) {
     }
     argv[count] = nullptr;
     return argv;
+}
+
+bool SetCurrentThreadPriority(int priority) {
+    static const int kNice[] = {10, 5, 0, -5, -10};
+    const int index = std::clamp(priority, -2, 2) + 2;
+    return setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kNice[index]) == 0;
 }

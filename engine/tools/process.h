@@ -196,3 +196,7 @@ bool CreateCrtPipe(int* readFd, int* writeFd, unsigned size, bool inheritRead, b
 // null-terminated array (free with free()), or null for null text. Unlike platform::SplitArgs it
 // removes no quotes and reads no backslashes.
 char** SplitCommandLine(char* text);
+
+// Sets the calling thread's priority: -2 (lowest) .. 2 (highest), 0 normal, as nice values.
+// Raising it may be refused by the system; false then.
+bool SetCurrentThreadPriority(int priority);

@@ -1,0 +1,377 @@
+#include "engine/jobs/audiopass.h"
+
+#include <algorithm>
+#include <string>
+
+#include "common/fileutil.h"
+#include "engine/context.h"
+#include "engine/encoders/encoder.h"
+#include "engine/eventlog.h"
+#include "engine/jobs/audiothreads.h"
+#include "engine/jobs/fileops.h"
+#include "engine/jobs/itemstate.h"
+#include "engine/jobs/tagging.h"
+#include "engine/prefs/prefstore.h"
+#include "engine/queue/queue.h"
+#include "engine/queue/taskvars.h"
+#include "engine/sources/audio_source.h"
+#include "engine/tools/process.h"
+#include "platform/sync.h"
+#include "platform/sysinfo.h"
+
+namespace {
+
+// The engine's source classes as the pass sees them.
+class SourceAdapter : public PassSource {
+public:
+    explicit SourceAdapter(std::unique_ptr<CAudioSource> source) : source_(std::move(source)) {}
+    int32_t Read(uint8_t* buffer, int32_t size) override { return source_->Read(buffer, size); }
+    void Stop() override { source_->Stop(); }
+    const char* Name() override { return source_->GetName(); }
+    void SetFeedFromStdin(bool feed) override { source_->feedInput = feed; }
+    bool Configure(AudioTask* task) override { return source_->Configure(task); }
+    bool Open(AudioTask* task) override { return source_->Open(task); }
+    void SetDecodePriority() override { source_->SetDecodePriority(); }
+    bool ReadHeader(AudioTask*) override { return source_->ReadHeader(); }
+    bool Start() override { return source_->Start(); }
+    bool Prepare(AudioTask* task) override { return source_->Prepare(task); }
+    const WaveHeader& Header() override { return source_->header; }
+    void Close() override { source_->Close(); }
+
+private:
+    std::unique_ptr<CAudioSource> source_;
+};
+
+std::unique_ptr<PassSource> EngineSource(uint32_t id) {
+    std::unique_ptr<CAudioSource> source = CreateAudioSource(static_cast<int>(id));
+    if (!source) return nullptr;
+    return std::make_unique<SourceAdapter>(std::move(source));
+}
+PassSourceMaker sourceMaker = EngineSource;
+
+PrefStore& Prefs() { return GetPrefStore(); }
+
+int CountStreams(const QueueItem* item) {
+    int n = 0;
+    for (const AudioStreamInfo* s = item ? item->audio : nullptr; s; s = s->next) ++n;
+    return n;
+}
+
+// The tool encoder as the encode thread's writer. Finish reaches the tool once, however often the
+// thread and the pass call it; Cancel ends a tool that no longer reads.
+class EncoderWriter : public PcmWriter {
+public:
+    explicit EncoderWriter(CAudioEncoder* encoder) : encoder_(encoder) {}
+    bool WriteHeader(const WaveHeader& header) override { return encoder_->WriteHeader(&header); }
+    int32_t Write(const uint8_t* bytes, int32_t length) override { return encoder_->Write(bytes, length); }
+    bool IsReady() override { return encoder_->IsReady(); }
+    void Finish() override {
+        if (!finished_.exchange(true)) encoder_->Finish();
+    }
+    void Cancel() override {
+        encoder_->SetRunning(true);
+        if (encoder_->process) encoder_->process->Terminate();
+    }
+    bool finished() const { return finished_.load(); }
+
+private:
+    CAudioEncoder* encoder_;
+    std::atomic<bool> finished_{false};
+};
+
+void FailPass(AudioTask* task, int32_t code, const char* key, const char* name) {
+    if (key) LogMessageKeyFormat(&task->log, key, name ? name : "", 0);
+    SetItemError(code, task->item);
+}
+
+// Channels 1..8, 8 to 32 whole-byte bits and a rate: anything else would divide by zero later.
+bool UsableFormat(const WaveHeader& h) {
+    return h.channels >= 1 && h.channels <= 8 && h.sampleRate > 0 &&
+           (h.bitsPerSample == 8 || h.bitsPerSample == 16 || h.bitsPerSample == 24 || h.bitsPerSample == 32);
+}
+
+}  // namespace
+
+void SetPassSourceMaker(PassSourceMaker maker) { sourceMaker = maker ? maker : EngineSource; }
+
+bool TaskCreatedOutput(const AudioTask* task) { return task && task->outputCreated.load(); }
+
+void InitAudioTask(AudioTask* task, int index) {
+    task->index = index;
+    task->pass = 1;
+    task->passCount = 1;
+    task->formatTag = 1;
+    task->log = MakeLogSource("Audio");
+    // At least one track: a count of 0 would leave the pass without source or encoder.
+    int tracks = std::clamp(Prefs().GetInt("overall.audio.inputTracks"), 1, 2);
+    const int codePage = platform::SystemAnsiCodePage();
+    if (codePage == 936 || codePage <= 0) tracks = 1;
+    task->inputTracks = task->outputTracks = tracks;
+    task->applicator = Prefs().GetInt("audiofilter.generic.applicator");
+}
+
+void ReadAudioSettings(AudioTask* task, QueueItem* item) {
+    PrefStore& p = Prefs();
+    task->item = item;
+    const char* format = p.GetEnumText("overall.audio.format", p.GetInt("overall.audio.format"));
+    task->formatName = format ? format : "";
+    task->sourceId = static_cast<uint32_t>(p.GetInt("overall.audio.source"));
+    task->encoderId = -1;
+    task->audioEnabled = p.GetBool("overall.audio.enabled") &&
+                         (!item || item->audio || (item->flags.load() & kItemFlagSeparateAudio));
+    task->copyAudio = p.GetBool("overall.audio.copy");
+    if (p.GetBool("overall.audio.autoEncoder")) {
+        const EngineContext* ctx = GetEngineContext();
+        task->encoderId = ctx && ctx->taskMode.load() == 6 ? kEncFFmpeg : EncoderIdForFormat(task->formatName.c_str());
+    } else {
+        task->encoderId = p.GetInt("overall.audio.encoder");
+    }
+}
+
+void SetupAudioTask(AudioTask* task, QueueItem* item) {
+    PrefStore& p = Prefs();
+    ReadAudioSettings(task, item);
+    const int streams = CountStreams(item);
+    int met = 0;
+    for (AudioStreamInfo* s = item ? item->audio : nullptr; s && met < task->inputTracks; s = s->next, ++met)
+        s->gain[0] = s->gain[1] = 0.0f;
+    if (met > 0) task->inputTracks = met;
+
+    task->start = item && item->begin ? static_cast<int32_t>(item->begin) : p.GetInt("overall.decoding.startTime");
+    if (item && (item->flags.load() & kItemFlagTestPhase)) {
+        task->start += p.GetInt("overall.task.testPhasePos");
+        task->duration = p.GetInt("overall.task.testPhaseDuration");
+    } else {
+        task->duration = 0;
+        if (item && item->end > item->begin) {
+            task->duration = static_cast<int32_t>(item->end - item->begin);
+        } else if (item && item->begin) {
+            task->duration = item->duration > static_cast<int32_t>(item->begin)
+                                 ? item->duration - static_cast<int32_t>(item->begin)
+                                 : item->duration;
+        }
+        const int limit = p.GetInt("overall.decoding.duration");
+        if (limit != 0 && (task->duration == 0 || limit < task->duration)) task->duration = limit;
+    }
+
+    if (task->audioEnabled) {
+        if (streams == 1) task->inputTracks = 1;
+        if (streams == 0 && !(item && (item->flags.load() & kItemFlagSeparateAudio))) task->outputTracks = 0;
+    } else {
+        task->outputTracks = 0;
+    }
+    if (!p.GetBool("overall.audio.trackConversion"))
+        task->inputTracks = task->outputTracks = std::min(task->inputTracks, task->outputTracks);
+
+    if (task->audioEnabled) {
+        std::unique_ptr<CAudioEncoder> encoder = CreateAudioEncoder(task->encoderId);
+        if (encoder) {
+            encoder->Configure(task);
+            task->encoderFlags = encoder->flags;
+            const int ratio = p.GetInt("overall.audio.bitrateRatio");
+            if (ratio > 0 && item && item->audio && item->audio->bitrate)
+                task->bitrate = static_cast<int32_t>(int64_t{item->audio->bitrate} / 1000 * ratio / 100);
+            else
+                task->bitrate = encoder->EstimateBitrate(item, ratio);
+            const uint32_t range = encoder->GetBitrateRange();
+            const int32_t lower = static_cast<int32_t>(range & 0xFFFF), upper = static_cast<int32_t>(range >> 16);
+            if (lower && task->bitrate < lower) task->bitrate = lower;
+            if (upper && task->bitrate > upper) task->bitrate = upper;
+            std::lock_guard<std::mutex> lock(task->mutex);
+            delete task->setupEncoder;
+            task->setupEncoder = encoder.release();
+            // Until the pass makes its own, output names take the extension from this encoder.
+            task->encoders[0] = task->setupEncoder;
+        }
+    }
+    task->sourceId = static_cast<uint32_t>(ChooseSourceId(task, task->copyAudio));
+}
+
+void SetTaskFormat(AudioTask* task, const WaveHeader& h) {
+    task->header = h;
+    task->formatTag = 1;
+    task->channels = h.channels;
+    task->bitsPerSample = h.bitsPerSample;
+    task->sampleRate = h.sampleRate;
+    task->blockAlign = static_cast<uint16_t>(h.channels * h.bitsPerSample / 8);
+    task->byteRate = task->blockAlign * h.sampleRate;
+}
+
+void FreeAudioTask(AudioTask* task) {
+    if (!task) return;
+    std::lock_guard<std::mutex> lock(task->mutex);
+    if (task->encoders[0] == task->setupEncoder) task->encoders[0] = nullptr;
+    delete task->setupEncoder;
+    task->setupEncoder = nullptr;
+}
+
+bool RunAudioPass(AudioTask* task, bool analysisPass) {
+    PrefStore& p = Prefs();
+    QueueItem* item = task->item;
+    EngineContext* ctx = GetEngineContext();
+    task->analysisPass = analysisPass;
+    task->gainAnalysis = analysisPass || p.GetBool("overall.audio.replayGain");
+
+    if (!item || (!item->audio && !(item->flags.load() & kItemFlagSeparateAudio)) || task->inputTracks < 1 ||
+        task->outputTracks < 1) {
+        SetItemError(kItemErrorFormat, item);
+        return false;
+    }
+
+    // The pass's own encoders, one per output track.
+    std::unique_ptr<CAudioEncoder> encoders[2];
+    {
+        std::lock_guard<std::mutex> lock(task->mutex);
+        if (task->encoders[0] == task->setupEncoder) task->encoders[0] = nullptr;
+        delete task->setupEncoder;
+        task->setupEncoder = nullptr;
+    }
+    const int outputs = std::min(task->outputTracks, 2);
+    for (int t = 0; t < outputs; ++t) {
+        encoders[t] = CreateAudioEncoder(analysisPass ? kEncNull : task->encoderId);
+        if (!encoders[t]) {
+            SetItemError(kItemErrorFormat, item);
+            return false;
+        }
+        encoders[t]->Configure(nullptr);
+    }
+
+    task->state = 3;
+    task->outputPath = GetTaskVariable(item, task, "DestFileAudio");
+    task->state = 2;
+
+    const int mode = ctx ? ctx->taskMode.load() : 0;
+    const bool testPhase = item->flags.load() & kItemFlagTestPhase;
+    if (!testPhase || mode == 2 || mode == 6) {
+        const char* key = mode == 2 ? "benchmarking" : mode == 6 ? "streaming" : analysisPass ? "preprocessing" : "transcoding_audio";
+        RaiseEvent(kEventStatusText, EngineText(key));
+    }
+    item->run.position = 0;
+    item->run.bytes = 0;
+    item->run.frames = 0;
+
+    std::unique_ptr<PassSource> sources[2];
+    std::unique_ptr<EncoderWriter> writers[2];
+    bool ok = true;
+    bool opened = false;
+    auto publish = [&] {
+        std::lock_guard<std::mutex> lock(task->mutex);
+        for (int t = 0; t < 2; ++t) {
+            task->encoders[t] = encoders[t].get();
+            task->readers[t] = sources[t].get();
+            task->writers[t] = writers[t].get();
+        }
+    };
+
+    // Sources, one per input track that has a stream.
+    AudioStreamInfo* stream = item->audio;
+    int openedSources = 0;
+    for (int t = 0; t < std::min(task->inputTracks, 2) && (stream || t == 0); ++t, stream = stream ? stream->next : nullptr) {
+        task->currentTrack = t;
+        uint32_t id = task->sourceId;
+        if (analysisPass && id == 0) id = 1;
+        sources[t] = sourceMaker(id);
+        if (!sources[t]) {
+            FailPass(task, kItemErrorSourceFail, "SOURCE_FAIL", "");
+            ok = false;
+            break;
+        }
+        sources[t]->SetFeedFromStdin(p.GetBool("overall.decoding.feed"));
+        sources[t]->Configure(task);
+        if (!sources[t]->Open(task)) {
+            FailPass(task, kItemErrorSourceFail, "SOURCE_FAIL", sources[t]->Name());
+            ok = false;
+            break;
+        }
+        sources[t]->SetDecodePriority();
+        ++openedSources;
+    }
+    publish();
+    if (ok) {
+        task->inputTracks = openedSources;
+        item->run.totalLength = static_cast<uint32_t>(task->duration ? task->duration : std::max(item->duration, 0));
+        SetItemStateUnlessStopping(item, kItemEncoding);
+
+        for (int t = 0; t < openedSources && ok; ++t) {
+            if (!sources[t]->ReadHeader(task) || !sources[t]->Start() || !sources[t]->Prepare(task)) {
+                FailPass(task, kItemErrorSourceFail, "SOURCE_FAIL", sources[t]->Name());
+                ok = false;
+            }
+        }
+        if (ok && !UsableFormat(sources[0]->Header())) {
+            FailPass(task, kItemErrorSourceFail, "SOURCE_FAIL", sources[0]->Name());
+            ok = false;
+        }
+        if (ok) SetTaskFormat(task, sources[0]->Header());
+        for (int t = 0; t < outputs && ok; ++t) {
+            CAudioEncoder* enc = encoders[t].get();
+            if (!enc->CheckFormat(&task->header) || !enc->CheckSampleRate(static_cast<int>(task->sampleRate))) {
+                FailPass(task, kItemErrorFormat, "INVALID_SAMPLE_RATE", enc->GetName());
+                ok = false;
+            } else if (!enc->Configure(task)) {
+                FailPass(task, kItemErrorFormat, "INCORRECT_SETTINGS", enc->GetName());
+                ok = false;
+            }
+        }
+        for (int t = 0; t < outputs && ok; ++t) {
+            CAudioEncoder* enc = encoders[t].get();
+            LogMessageKeyFormat(&task->log, "LOAD_ENCODER", enc->GetName(), 0);
+            task->currentTrack = t;
+            task->trackOutputPaths[t] = GetTaskVariable(item, task, "DestFileAudio");
+            const std::string cmd = enc->commandLine.empty() ? std::string() : ExpandTaskVariables(task, enc->commandLine.c_str(), item);
+            if (!enc->Open(task->trackOutputPaths[t].c_str(), item, cmd.empty() ? nullptr : cmd.c_str())) {
+                FailPass(task, kItemErrorEncoderFail, "ERROR_LOADING", enc->GetName());
+                ok = false;
+                break;
+            }
+            if (!analysisPass) {
+                task->outputCreated = true;
+                enc->SetPriority(0);
+            }
+            writers[t] = std::make_unique<EncoderWriter>(enc);
+        }
+        publish();
+        if (ok) {
+            opened = true;
+            task->currentTrack = 0;
+            platform::RecursiveMutex* engineMutex = ctx ? ctx->engineMutex : nullptr;
+            if (engineMutex) engineMutex->unlock();
+            RunAudioThreads(task, ReadAudioThreadSettings());
+            if (engineMutex && !engineMutex->lockFor(5000)) LogMessage(&task->log, "Paralell tasks collision", 0);
+        }
+    }
+    item->run.elapsed = static_cast<uint32_t>(platform::TickCount() - item->run.startTime.load());
+
+    task->state = 5;
+    const bool finalPass = !analysisPass;
+    for (int t = 0; t < outputs; ++t) {
+        CAudioEncoder* enc = encoders[t].get();
+        if (!enc) continue;
+        if (writers[t]) writers[t]->Finish();
+        // A tool that failed or had to be ended did not write a whole output.
+        if (opened && !enc->FinishedCleanly() && item->state.load() < kItemStopping)
+            FailPass(task, kItemErrorEncoderFail, nullptr, nullptr);
+        enc->Close();
+        LogMessageKeyFormat(&task->log, "UNLOADED", enc->GetName(), 0);
+        const uint32_t state = item->state.load();
+        if (opened && finalPass && !(enc->flags & kEncoderTagsOutput) && p.GetBool("overall.output.tag") &&
+            (state == kItemEncoding || state == kItemFinishing))
+            TagOutputFile(task->trackOutputPaths[t].c_str(), item);
+    }
+    if (!p.GetBool("overall.task.keepTemp")) {
+        const std::string temp = GetTaskVariable(item, task, "TempFile") + ".wav";
+        if (FileExist(temp.c_str())) RemoveOutputFile(temp.c_str(), 500);
+    }
+    // Every source is closed, whatever the end of the pass.
+    for (auto& s : sources)
+        if (s) s->Close();
+    {
+        std::lock_guard<std::mutex> lock(task->mutex);
+        for (int t = 0; t < 2; ++t) {
+            task->encoders[t] = nullptr;
+            task->readers[t] = nullptr;
+            task->writers[t] = nullptr;
+        }
+    }
+    return ok;
+}

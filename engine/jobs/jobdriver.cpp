@@ -1,0 +1,577 @@
+#include "engine/jobs/jobdriver.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "common/fileutil.h"
+#include "engine/context.h"
+#include "engine/encoders/encoder.h"
+#include "engine/engine_api.h"
+#include "engine/engine_init.h"
+#include "engine/eventlog.h"
+#include "engine/jobs/audiopass.h"
+#include "engine/jobs/audiotask.h"
+#include "engine/jobs/fileops.h"
+#include "engine/jobs/itemstate.h"
+#include "engine/jobs/jobstats.h"
+#include "engine/jobs/outputchecks.h"
+#include "engine/prefs/prefstore.h"
+#include "engine/queue/queue.h"
+#include "engine/queue/taskvars.h"
+#include "platform/fs.h"
+#include "platform/sync.h"
+
+namespace {
+
+PrefStore& Prefs() { return GetPrefStore(); }
+
+LogSource& Log() {
+    static LogSource log = MakeLogSource("Job");
+    return log;
+}
+
+// Guards the item's task pointer against the task being freed while another thread uses it.
+std::mutex taskLifetime;
+
+// Worker 0 prepares the batch; the others wait for it.
+std::mutex batchMutex;
+std::condition_variable batchCv;
+bool batchPrepared = false;
+bool batchCancelled = false;
+std::atomic<int> lastResult{0};
+
+// One relocation at a time; the next waits for the previous.
+std::mutex relocationMutex;
+std::thread relocationThread;
+
+bool SourceNeedsNoFile(uint32_t type) {
+    return type == 38 || type == 42 || type == 43 || type == 44 || type == 45 || type == 50;
+}
+
+uint32_t TypeOf(const QueueItem* item) { return item->inputType ? item->inputType->typeId : 0; }
+
+std::string Text(const char* s) { return s ? s : ""; }
+
+void AwaitRelocation() {
+    std::lock_guard<std::mutex> lock(relocationMutex);
+    if (relocationThread.joinable()) relocationThread.join();
+}
+
+// Relocation works on copies: the item may be gone when it runs.
+void StartRelocation(QueueItem* item) {
+    PrefStore& p = Prefs();
+    const bool failed = item->state.load() == kItemError;
+    const int inMode = p.GetInt(failed ? "overall.automation.relocErrors" : "overall.automation.relocInputs");
+    const std::string inFolder = Text(p.GetString(failed ? "overall.automation.relocErrorsPath" : "overall.automation.relocInputsPath"));
+    const int outMode = p.GetInt("overall.automation.relocOutputs");
+    const std::string outFolder = Text(p.GetString("overall.automation.relocOutputsPath"));
+    const std::string source = Text(item->file), output = Text(item->destFile);
+    std::lock_guard<std::mutex> lock(relocationMutex);
+    if (relocationThread.joinable()) relocationThread.join();
+    relocationThread = std::thread([=] {
+        LogSource log = MakeLogSource("Relocation");
+        if (inMode == 3 || (inMode != 0 && !inFolder.empty()))
+            if (!RelocateFile(source.c_str(), inFolder.c_str(), inMode)) LogMessageFormat(&log, "Unable to relocate %s", source.c_str());
+        if (outMode != 0 && !outFolder.empty() && !output.empty())
+            if (!RelocateFile(output.c_str(), outFolder.c_str(), outMode)) LogMessageFormat(&log, "Unable to relocate %s", output.c_str());
+    });
+}
+
+int CommonPrefixLength() {
+    QueueLockGuard lock;
+    std::string prefix;
+    bool first = true;
+    for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it)) {
+        const std::string path = Text(it->file);
+        if (path.find("://") != std::string::npos) return 0;
+        if (first) {
+            prefix = path.substr(0, path.find_last_of('/') + 1);
+            first = false;
+        }
+        size_t n = 0;
+        while (n < prefix.size() && n < path.size() && prefix[n] == path[n]) ++n;
+        prefix.resize(n);
+    }
+    const size_t cut = prefix.find_last_of('/');
+    if (cut == std::string::npos) return 0;
+    return static_cast<int>(std::max<size_t>(cut + 1, 1));
+}
+
+bool PrepareBatch() {
+    {
+        QueueLockGuard lock;
+        for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it)) it->flags &= ~kItemFlagClaimed;
+    }
+    if (EngineContext* ctx = GetEngineContext()) {
+        ctx->processedFiles = 0;
+        ctx->skippedFiles = 0;
+        ctx->errorFiles = 0;
+        ctx->encodedKB = 0;
+        ctx->outputFiles = 0;
+        ctx->totalElapsedMs = 0;
+        ctx->processedDurationMs = 0;
+    }
+    ClearKeptOverwriteAnswer();
+    SetCommonSourcePrefixLength(0);
+    if (RaiseEvent(kEventBatchStarting) == 2) {
+        QueueLockGuard lock;
+        for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it))
+            if (it->state.load() == kItemEncoding) it->state = kItemReady;
+        return false;
+    }
+    if (Prefs().GetBool("overall.automation.dupDir")) SetCommonSourcePrefixLength(CommonPrefixLength());
+    if (EngineContext* ctx = GetEngineContext()) ctx->batchStartTime = platform::TickCount();
+    return true;
+}
+
+// The next unclaimed item, claimed for this worker; null at the end of the queue.
+QueueItem* ClaimNext() {
+    QueueLockGuard lock;
+    for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it))
+        if (!(it->flags.load() & kItemFlagClaimed) && QueueClaimItem(it)) return it;
+    return nullptr;
+}
+
+void FinishBatch(int result) {
+    EngineContext* ctx = GetEngineContext();
+    const int mode = ctx ? ctx->taskMode.load() : 0;
+    if (result == kItemStopping) {
+        if (mode != 6 && RaiseEvent(kEventBatchEnded, intptr_t{0}, kItemStopping) == 0) {
+            ShowFinalReport("TRANSCODE_INTERRUPTED", nullptr);
+            LogMessageKey(&Log(), "TRANSCODE_INTERRUPTED", 0);
+        }
+        return;
+    }
+    RaiseEvent(kEventStatusText, intptr_t{0});
+    if (result == kItemError) {
+        if (RaiseEvent(kEventBatchEnded, intptr_t{0}, kItemError) == 0) ShowFinalReport("TRANSCODE_FAIL", nullptr);
+        return;
+    }
+    const uint64_t elapsed = ctx ? platform::TickCount() - ctx->batchStartTime.load() : 0;
+    if (ctx) ctx->totalElapsedMs = static_cast<int32_t>(elapsed);
+    if (RaiseEvent(kEventBatchEnded, intptr_t{0}, result) != 0 || mode == 2 || mode == 6) return;
+    const int outputs = ctx ? ctx->outputFiles.load() : 0;
+    const int kb = ctx ? ctx->encodedKB.load() : 0;
+    if (outputs == 0) {
+        RaiseEvent(kEventFinalReport, EngineText("NO_FILE_OUTPUTED"));
+        return;
+    }
+    std::string text = EngineText("TRANSCODE_DONE");
+    if (kb != 0) {
+        char report[512];
+        const std::string format = EngineText("TRANSCODE_REPORT");
+        // The report text is a translation: only three integer conversions are passed to it.
+        int conversions = 0;
+        bool safe = true;
+        for (size_t i = 0; i + 1 < format.size(); ++i) {
+            if (format[i] != '%') continue;
+            if (format[i + 1] == '%') {
+                ++i;
+                continue;
+            }
+            safe = safe && format[i + 1] == 'd';
+            ++conversions;
+        }
+        if (safe && conversions <= 3)
+            std::snprintf(report, sizeof report, format.c_str(), outputs, kb, static_cast<int>(elapsed / 1000));
+        else
+            std::snprintf(report, sizeof report, "%s", format.c_str());
+        text += "\n\n";
+        text += report;
+    }
+    RaiseEvent(kEventFinalReport, text.c_str());
+}
+
+}  // namespace
+
+std::string SafePathText(const std::string& text) {
+    std::string out = text;
+    for (char& c : out)
+        if (c == '/' || c == '\\' || c == ':') c = '_';
+    if (out == "." || out == "..") out = "_";
+    return out;
+}
+
+bool RelocateFile(const char* path, const char* folder, int mode) {
+    if (!path || !*path) return false;
+    if (mode == 3) return RemoveOutputFile(path, 3000) == 0;
+    std::string target = Text(folder);
+    if (target.empty()) return false;
+    if (target.back() != '/') target += '/';
+    const char* slash = std::strrchr(path, '/');
+    target += slash ? slash + 1 : path;
+    if (mode == 1) {
+        if (MoveFileNoReplace(path, target.c_str())) return true;
+        platform::SleepMs(2000);
+        return MoveFileNoReplace(path, target.c_str());
+    }
+    if (mode == 2) return CopyFileReplace(path, target.c_str());
+    return false;
+}
+
+void FindSubtitleFile(QueueItem* item) {
+    if (!item || item->subtitle || !item->file || std::strstr(item->file, "://")) return;
+    std::string base = item->file;
+    const size_t slash = base.find_last_of('/');
+    const size_t dot = base.find_last_of('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) base.resize(dot);
+    for (const char* ext : {"ass", "ssa", "srt", "idx", "sub"}) {
+        const std::string candidate = base + "." + ext;
+        if (platform::PathExists(candidate.c_str())) {
+            SetStringField(&item->subtitle, candidate.c_str());
+            return;
+        }
+    }
+}
+
+int TogglePauseItem(QueueItem* item) {
+    if (!item) return -1;
+    std::lock_guard<std::mutex> lifetime(taskLifetime);
+    AudioTask* task = item->audioTask.load();
+    const uint32_t state = item->state.load();
+    if (!task || (state != kItemEncoding && state != kItemPaused)) return 0;
+    const bool resume = state == kItemPaused;
+    {
+        std::lock_guard<std::mutex> lock(task->mutex);
+        for (CAudioEncoder* enc : task->encoders)
+            if (enc) enc->SetRunning(resume);
+    }
+    if (resume) {
+        RaiseEvent(kEventStatusText, EngineText("transcode_resuming"));
+        ChangeItemState(item, kItemPaused, kItemEncoding);
+    } else {
+        RaiseEvent(kEventStatusText, EngineText("transcode_paused"));
+        ChangeItemState(item, kItemEncoding, kItemPaused);
+    }
+    return 0;
+}
+
+void SetItemPriority(QueueItem* item, uint32_t priorityClass) {
+    if (!item) return;
+    std::lock_guard<std::mutex> lifetime(taskLifetime);
+    AudioTask* task = item->audioTask.load();
+    if (!task) return;
+    std::lock_guard<std::mutex> lock(task->mutex);
+    for (CAudioEncoder* enc : task->encoders)
+        if (enc) enc->SetPriority(priorityClass);
+}
+
+void StopItem(QueueItem* item) {
+    if (!item) return;
+    std::lock_guard<std::mutex> lifetime(taskLifetime);
+    const uint32_t before = item->state.exchange(kItemStopping);
+    // A paused item's tools are resumed, so that they can see the end of their input.
+    if (before == kItemPaused)
+        if (AudioTask* task = item->audioTask.load()) {
+            std::lock_guard<std::mutex> lock(task->mutex);
+            for (CAudioEncoder* enc : task->encoders)
+                if (enc) enc->SetRunning(true);
+        }
+}
+
+int GetQueueProgress(QueueItem* only) {
+    QueueLockGuard lock;
+    int64_t total = 0, done = 0;
+    int lastGroup = 0;
+    for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it)) {
+        if (only && it != only) continue;
+        if (it->group != 0 && it->group == lastGroup) continue;
+        lastGroup = it->group;
+        ++total;
+        const uint32_t state = it->state.load();
+        if (state == kItemDone) {
+            done += 100;
+        } else if (state == kItemEncoding) {
+            int progress = GetItemProgress(it, true);
+            const int passes = std::max<int>(it->run.passCount.load(), 1);
+            if (progress > 0) done += progress / passes + (it->run.pass.load() - 1) * 100 / passes;
+        }
+    }
+    return total ? static_cast<int>(done / total) : 0;
+}
+
+int RenameCopyItem(QueueItem* item) {
+    PrefStore& p = Prefs();
+    const std::string format = Text(p.GetString("overall.automation.fileNameFormat"));
+    if (format.empty()) return 0;
+    if (!item->file || !platform::PathExists(item->file)) {
+        SetItemError(kItemErrorNoSource, item);
+        return -1;
+    }
+    // The destination folder comes first; tag values in the name cannot leave it.
+    const std::string folder = GetTaskVariable(item, nullptr, "DestDir");
+    std::string name = ExpandTaskVariables(nullptr, (format + ".$(SourceFileExt)").c_str(), item);
+    name = SafePathText(name);
+    const std::string target = folder + name;
+    if (item->state.load() >= kItemStopping) return -1;
+    if (target == item->file) return 0;
+    if (PrepareOutputPath(item, target.c_str(), false) != 0) return -1;
+    const bool ok = p.GetBool("overall.task.renameCopy") ? CopyFileReplace(item->file, target.c_str())
+                                                          : MoveFileNoReplace(item->file, target.c_str());
+    return ok ? 0 : -1;
+}
+
+int RunItem(QueueItem* item) {
+    PrefStore& p = Prefs();
+    EngineContext* ctx = GetEngineContext();
+    const int mode = ctx ? ctx->taskMode.load() : 0;
+    platform::RecursiveMutex* engineMutex = ctx ? ctx->engineMutex : nullptr;
+    SetItemError(0, item);
+    item->errorCode = 0;
+    item->run.startTime = 0;
+    item->run.endTime = 0;
+    item->run.elapsed = 0;
+    item->run.position = 0;
+    item->run.bytes = 0;
+    item->run.progress = 0;
+
+    const uint32_t type = TypeOf(item);
+    if (!SourceNeedsNoFile(type) && (!item->file || !platform::PathExists(item->file))) {
+        SetItemError(kItemErrorNoSource, item);
+        return kItemError;
+    }
+    ProbeItem(item, 0);
+    if (!SourceNeedsNoFile(type) && !CheckTempDir(item)) return kItemError;
+    FindSubtitleFile(item);
+
+    auto* task = new AudioTask;
+    InitAudioTask(task, 0);
+    task->item = item;
+    item->audioTask = task;
+    const bool locked = engineMutex && engineMutex->lockFor(3000);
+    SetupAudioTask(task, item);
+    if (locked) engineMutex->unlock();
+    task->audioEnabled = true;
+
+    bool prepared = true;
+    std::string output = GetOutputPath(item, true);
+    task->outputPath = output;
+    if (mode != 6) {
+        bool lastItem;
+        {
+            QueueLockGuard lock;
+            lastItem = QueueNext(item) == nullptr;
+        }
+        if (PrepareOutputPath(item, output.c_str(), lastItem) != 0) {
+            output.clear();
+            prepared = false;
+        }
+    }
+    const bool outputIsFile = !output.empty() && output != "-" && !IsNullOutput(output.c_str()) &&
+                              !IsNetworkPath(output.c_str());
+    if (prepared) {
+        if (!(item->flags.load() & kItemFlagUserDest)) SetStringField(&item->destFile, output.c_str());
+        if (!item->audio && !item->video) SetItemError(kItemErrorNoStreams, item);
+    }
+    if (prepared && item->state.load() != kItemError) {
+        AllocBlockBuffer(task);
+        task->state = 0;
+        LogMessageKeyFormat(&Log(), "START_JOB", item->file ? item->file : "", 0);
+        item->run.startTime = platform::TickCount();
+        item->flags |= kItemFlagStarted;
+
+        const bool normalise = p.GetInt("audiofilter.volume.normalization") != 0;
+        task->passCount = normalise ? 2 : 1;
+        for (int pass = 1; pass <= task->passCount; ++pass) {
+            task->pass = pass;
+            const bool analysis = normalise && pass == 1;
+            if (!task->buffer && !AllocBlockBuffer(task)) {
+                SetItemError(kItemErrorFormat, item);
+                break;
+            }
+            if (!RunAudioPass(task, analysis)) {
+                LogMessageKey(&Log(), "ERROR_AUDIO", 0);
+                SetItemStateUnlessStopping(item, kItemError);
+            }
+            if (analysis) RaiseEvent(kEventSettingsChanged, 2);
+            // No real pass after a stop or a failed analysis.
+            const uint32_t state = item->state.load();
+            if (state >= kItemStopping && state != kItemFinishing) break;
+        }
+
+        // Only a failed tagging step leaves the audio whole: such an item still ends well.
+        if (item->state.load() == kItemError && item->errorCode.load() == kItemErrorTagging) item->state = kItemEncoding;
+        const uint32_t state = item->state.load();
+        if (state == kItemEncoding || state == kItemFinishing) {
+            int64_t kb = outputIsFile ? GetFileKB(output.c_str()) : 0;
+            if (kb < 1) kb = task->outputBytes.load() / 1024;
+            const bool measurable = outputIsFile && mode != 2 && mode != 6;
+            if (kb < 1 && measurable) SetItemError(kItemErrorEmptyOutput, item);
+            if (!(item->flags.load() & kItemFlagTestPhase) && (kb >= 1 || mode == 2)) UpdateItemStats(item, false);
+            if (ctx && mode != 2 && kb >= 1) {
+                ctx->encodedKB += static_cast<int32_t>(kb);
+                ctx->outputFiles += 1;
+            }
+            if (ctx) {
+                ctx->totalEncodingMs += static_cast<int32_t>(item->run.elapsed.load());
+                ctx->processedDurationMs += static_cast<int32_t>(item->run.position.load());
+            }
+        }
+    }
+
+    task->state = 5;
+    if (item->run.startTime.load()) item->run.elapsed = static_cast<uint32_t>(platform::TickCount() - item->run.startTime.load());
+    const uint32_t state = item->state.load();
+    // Only a file this run created may go; an output that existed before is never touched.
+    if (mode == 0 && state == kItemError && TaskCreatedOutput(task) && outputIsFile &&
+        !p.GetBool("overall.task.keepUnfinished"))
+        RemoveOutputFile(output.c_str(), 1000);
+    if (state != kItemEncoding && state != kItemFinishing) {
+        if (!(item->flags.load() & kItemFlagUserDest) && TaskCreatedOutput(task)) SetStringField(&item->destFile, nullptr);
+    } else if (outputIsFile && p.GetBool("overall.output.lastWriteTime") && item->file) {
+        CopyLastWriteTime(item->file, output.c_str());
+    }
+    if (outputIsFile && TaskCreatedOutput(task) &&
+        (((item->flags.load() & kItemFlagTestPhase) && !p.GetBool("overall.task.testFileSaved")) || mode == 2))
+        RemoveOutputFile(output.c_str(), 1000);
+
+    {
+        std::lock_guard<std::mutex> lifetime(taskLifetime);
+        item->audioTask = nullptr;
+    }
+    ForgetItemProgress(item);
+    FreeBlockBuffer(task);
+    FreeAudioTask(task);
+    delete task;
+    return static_cast<int>(item->state.load());
+}
+
+int RunQueue(int workerIndex) {
+    PrefStore& p = Prefs();
+    EngineContext* ctx = GetEngineContext();
+    const int mode = p.GetInt("overall.task.mode");
+    if (ctx) ctx->taskMode = mode;
+
+    if (workerIndex == 0) {
+        const bool go = PrepareBatch();
+        std::lock_guard<std::mutex> lock(batchMutex);
+        batchPrepared = true;
+        batchCancelled = !go;
+        batchCv.notify_all();
+    } else {
+        std::unique_lock<std::mutex> lock(batchMutex);
+        batchCv.wait(lock, [] { return batchPrepared; });
+    }
+    int result = 0;
+    bool cancelled;
+    {
+        std::lock_guard<std::mutex> lock(batchMutex);
+        cancelled = batchCancelled;
+    }
+    if (cancelled) result = -1;
+
+    bool stopBatch = cancelled;
+    while (!stopBatch) {
+        QueueItem* item = ClaimNext();
+        if (!item) break;
+        SetItemError(0, item);
+        if (workerIndex == 0) SetLastItemError(0);
+        if (item->group != 0 && TypeOf(item) != 40 && !CheckJoinSettings(item, !p.GetBool("overall.stack.mode"))) {
+            // A mismatched group fails; the batch goes on with the next item.
+            SetItemStateUnlessStopping(item, kItemError);
+            if (ctx) ctx->errorFiles += 1;
+            continue;
+        }
+        const int index = QueueIndexOf(item);
+        const int loops = (mode == 2 || mode == 6) ? std::max(p.GetInt("overall.task.loops"), 1) : 1;
+        bool handled = false;
+        for (int loop = 0; loop < loops && !handled; ++loop) {
+            const bool lastLoop = loop == loops - 1;
+            if (item->state.load() == kItemDone && mode != 2 && mode != 6) {
+                handled = true;
+                break;
+            }
+            if (item->flags.load() & kItemFlagSkip) {
+                RaiseEvent(kEventJobStarted, intptr_t{0}, index);
+                RaiseEvent(kEventJobEnded, intptr_t{0}, index);
+                if (ctx) ctx->skippedFiles += 1;
+                handled = true;
+                break;
+            }
+            const uint32_t before = item->state.load();
+            SetItemState(item, kItemEncoding);
+            const int answer = RaiseEvent(kEventJobStarted, reinterpret_cast<intptr_t>(item), index);
+            if (answer == 2 || item->state.load() != kItemEncoding) {
+                // Not run: the item shows what it showed before.
+                if (answer == 2) ChangeItemState(item, kItemEncoding, before == kItemEncoding ? kItemReady : before);
+                handled = true;
+                break;
+            }
+            result = mode == 5 ? (RenameCopyItem(item) == 0 ? int{kItemEncoding} : int{kItemError}) : RunItem(item);
+            if (mode == 5 && result == kItemError) SetItemStateUnlessStopping(item, kItemError);
+            item->run.endTime = platform::TickCount();
+
+            if (!lastLoop) {
+                if (result != kItemFinishing) {
+                    RaiseEvent(kEventJobEnded, reinterpret_cast<intptr_t>(item), index);
+                    handled = true;
+                    break;
+                }
+                item->state = kItemDone;
+                if (ctx) ctx->processedFiles += 1;
+                RaiseEvent(kEventJobEnded, reinterpret_cast<intptr_t>(item), index);
+                continue;
+            }
+            item->run.progress = 100;
+            const bool success = result == kItemEncoding || result == kItemFinishing;
+            if (mode == 3 || mode == 5 || mode == 2 || mode == 0 || mode == 1 || mode == 4) {
+                if (success) {
+                    item->state = kItemDone;
+                    if (ctx) ctx->processedFiles += 1;
+                }
+            }
+            if ((result == kItemEncoding || result == kItemError) &&
+                (p.GetInt("overall.automation.relocInputs") || p.GetInt("overall.automation.relocErrors") ||
+                 p.GetInt("overall.automation.relocOutputs"))) {
+                RaiseEvent(kEventStatusText, EngineText("relocating"));
+                StartRelocation(item);
+            }
+            if (result == kItemStopping) {
+                if (ctx) ctx->skippedFiles += 1;
+                item->state = item->errorCode.load() ? kItemError : kItemReady;
+            } else if (result == kItemSkipping) {
+                if (ctx) ctx->skippedFiles += 1;
+                item->state = kItemSkipped;
+            } else if (result == kItemFinishing) {
+                item->state = kItemDone;
+            } else if (result == kItemError) {
+                if (ctx) ctx->errorFiles += 1;
+            }
+            RaiseEvent(kEventJobEnded, reinterpret_cast<intptr_t>(item), index);
+            LogMessageKeyFormat(&Log(), "FINISH_JOB", item->file ? item->file : "", 0);
+            handled = true;
+        }
+        if (item->state.load() > kItemError) {
+            item->state = kItemError;
+            result = kItemStopping;
+        }
+        if (result == kItemError) {
+            for (int i = 0; i < 5 && item->state.load() != kItemStopping; ++i) platform::SleepMs(100);
+            if (item->state.load() == kItemStopping) result = kItemStopping;
+        }
+        if (p.GetBool("overall.automation.autoTask") && item->state.load() == kItemDone) {
+            QueueRemove(item);
+            RaiseEvent(kEventQueueChanged);
+        }
+        if (result == kItemStopping) stopBatch = true;
+    }
+    lastResult = result;
+
+    // The worker that gives back the last count finishes the batch.
+    const bool last = !ctx || ctx->runningWorkers.fetch_sub(1) <= 1;
+    if (last) {
+        RaiseEvent(kEventStatusText, EngineText("relocating"));
+        AwaitRelocation();
+        {
+            std::lock_guard<std::mutex> lock(batchMutex);
+            batchPrepared = false;
+        }
+        if (result != -1) FinishBatch(result);
+    }
+    return result;
+}
