@@ -196,22 +196,29 @@ std::string DesktopFolder() {
 namespace {
 
 // Opens and locks "<path>.tmp". A save that held the lock before may have renamed the file away
-// meanwhile: the lock is then on the target itself, so the name is opened again.
+// meanwhile: the lock is then on the target itself, so the name is opened again. The name is only
+// ever a plain file of ours: a link found there (another name for some other file) is removed
+// rather than written through.
 int OpenLockedTemp(const std::string& tmp) {
-    for (;;) {
-        const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0) return -1;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            if (errno != ELOOP || unlink(tmp.c_str()) != 0) return -1;
+            continue;
+        }
         int rc;
         do {
             rc = flock(fd, LOCK_EX);
         } while (rc != 0 && errno == EINTR);
         struct stat held {}, named {};
-        if (rc == 0 && fstat(fd, &held) == 0 && stat(tmp.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
-            held.st_ino == named.st_ino)
-            return fd;
+        const bool same = rc == 0 && fstat(fd, &held) == 0 && lstat(tmp.c_str(), &named) == 0 &&
+                          held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+        if (same && S_ISREG(held.st_mode) && held.st_nlink == 1) return fd;
+        if (same) unlink(tmp.c_str());
         close(fd);
         if (rc != 0) return -1;
     }
+    return -1;
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
 #include "platform/fs.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "../common/env_scope.h"
+#include "support/tempdir.h"
 
 namespace {
 
@@ -63,6 +67,39 @@ TEST(Folders, AppFolderOverride) {
     EXPECT_EQ(platform::AppFolder(), "/fixture/app2/");
     platform::SetAppFolderOverride("");
     EXPECT_EQ(platform::AppFolder(), exe.substr(0, exe.rfind('/') + 1));
+}
+
+// What stands at the temporary name is never written through: a link there to some other file,
+// left by anyone, is replaced. A failed write leaves the target as it was and no temporary file.
+TEST(ReplaceFile, NeverWritesThroughALinkAndFailsCleanly) {
+    namespace fs = std::filesystem;
+    const auto writeNew = [](int fd) { return write(fd, "new", 3) == 3; };
+    struct Case {
+        const char* what;
+        void (*plant)(const std::string& tmp, const std::string& other);
+        bool writeOk;
+    } cases[] = {
+        {"symbolic link", [](const std::string& tmp, const std::string& other) { fs::create_symlink(other, tmp); }, true},
+        {"hard link", [](const std::string& tmp, const std::string& other) { fs::create_hard_link(other, tmp); }, true},
+        {"dangling link", [](const std::string& tmp, const std::string& other) { fs::create_symlink(other + ".no", tmp); },
+         true},
+        {"leftover of a killed save", [](const std::string& tmp, const std::string&) { std::ofstream(tmp) << "half"; },
+         true},
+        {"failed write", [](const std::string&, const std::string&) {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sqtest::TempDir dir;
+        const std::string target = dir.write("prefs.xml", "old");
+        const std::string other = dir.write("other", "keep");
+        c.plant(target + ".tmp", other);
+        const bool ok = c.writeOk ? platform::ReplaceFileDurably(target, writeNew)
+                                  : platform::ReplaceFileDurably(target, [](int) { return false; });
+        EXPECT_EQ(ok, c.writeOk);
+        EXPECT_EQ(sqtest::ReadFile(target), c.writeOk ? "new" : "old");
+        EXPECT_EQ(sqtest::ReadFile(other), "keep");
+        EXPECT_FALSE(fs::exists(fs::symlink_status(target + ".tmp")));
+    }
 }
 
 }  // namespace
