@@ -115,7 +115,7 @@ int CMplayerSource::Read(void* buffer, int size) {
     int count = ClippedCount(size);
     if (count < 0 || pipe <= 0) return -1;
     int got = ReadPipeTimed(pipe, buffer, count, kDecoderStallMs);
-    if (got <= 0) return count == 0 && got == 0 ? 0 : -1;
+    if (got <= 0) return -1;  // also a count clipped to 0: the limit is reached
     position += static_cast<uint64_t>(got);
     return got;
 }
@@ -213,7 +213,7 @@ int CFFmpegAudioSource::Read(void* buffer, int size) {
     int count = ClippedCount(size);
     if (count < 0 || fd <= 0) return -1;
     int got = ReadPipeTimed(fd, buffer, count, kDecoderStallMs);
-    if (got <= 0) return count == 0 && got == 0 ? 0 : -1;
+    if (got <= 0) return -1;  // also a count clipped to 0: the limit is reached
     position += static_cast<uint64_t>(got);
     return got;
 }
@@ -233,8 +233,7 @@ void CToolDecoder::Close() {
 
 int CToolDecoder::Read(void* buffer, int size) {
     int count = ClippedCount(size);
-    if (count < 0 || !process) return -1;
-    if (count == 0) return 0;
+    if (count <= 0 || !process) return -1;
     int got = process->ReadFull(buffer, count);
     if (got <= 0) return -1;
     position += static_cast<uint64_t>(got);

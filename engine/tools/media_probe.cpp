@@ -7,6 +7,7 @@
 #include "common/textutil.h"
 #include "engine/context.h"
 #include "engine/queue/queue.h"
+#include "engine/sources/decoder_sources.h"
 #include "engine/tools/player_cmd.h"
 #include "engine/tools/player_options.h"
 #include "engine/tools/process.h"
@@ -289,4 +290,20 @@ std::string ProbeDiscTitles(int kind, int title, const char* device) {
     std::string out = got >= 1 && runner.buffer ? runner.buffer : "";
     runner.Close();
     return out;
+}
+
+bool ProbeApeFile(QueueItem* item) {
+    if (!item || !item->file) return false;
+    CAPEDecoder ape;
+    if (!ape.Load(item->file)) return false;
+    if (!item->audio) item->audio = new AudioStreamInfo;
+    AudioStreamInfo* a = item->audio;
+    a->samplerate = static_cast<uint32_t>(ape.Info(1003));
+    a->samplebits = static_cast<uint32_t>(ape.Info(1004));
+    a->channels = static_cast<uint32_t>(ape.Info(1006));
+    a->bitrate = static_cast<uint32_t>(ape.Info(2005) * 1000);
+    SetStringField(&a->codec, "Monkey's Audio");
+    item->duration = static_cast<int32_t>(ape.Info(2003));
+    SetStringField(&item->containerFormat, "APE");
+    return true;
 }

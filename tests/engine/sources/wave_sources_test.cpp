@@ -173,6 +173,19 @@ TEST_F(WaveSources, ComposerInterleavesOneMonoFilePerChannel) {
     EXPECT_EQ(ReadAll(src, 12), Samples16({100, 900, 101, 901, 102, 902, 103, 903}));
 }
 
+TEST_F(WaveSources, ComposerEndsAtALimitThatSplitsAFrame) {
+    GetPrefStore().SetInt("overall.audio.channels", 6);
+    for (int i = 1; i <= 6; ++i) dir_.write("ch" + std::to_string(i) + ".wav", BuildWav({1, 1, 11025, 16, false, {}, sqtest::Pcm16Ramp(50)}));
+    Input(dir_.file("ch1.wav"));
+    task_.duration = 1;  // 132 bytes, rounded down to 128: ten frames of 12 and 8 bytes over
+    CMultiWaveFileSource src;
+    ASSERT_TRUE(src.Open(&task_)) << src.message;
+    ASSERT_TRUE(src.Prepare(&task_));
+    char buf[4096];
+    EXPECT_EQ(src.Read(buf, sizeof buf), 120);
+    EXPECT_EQ(src.Read(buf, sizeof buf), -1);
+}
+
 TEST_F(WaveSources, ComposerRefusals) {
     dir_.write("take1.wav", BuildWav({1, 2, 44100, 16, false, {}, "abcd"}));
     const struct {

@@ -10,6 +10,7 @@
 #include "engine/context.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/queue.h"
+#include "platform/fs.h"
 #include "support/event_recorder.h"
 #include "support/tempdir.h"
 
@@ -212,6 +213,25 @@ TEST_F(MediaProbeReal, EachAudioStreamGetsARunOfItsOwn) {
     int notices = 0;  // each stream's output handed to the user interface
     for (const auto& e : events.events()) notices += e.code == kEventProbeNotice;
     EXPECT_EQ(notices, 2);
+}
+
+TEST_F(MediaProbeReal, ApeFilesThroughTheDecoderLibrary) {
+    // The library reads whatever libavformat reads; a FLAC file stands in for an APE file.
+    std::string path = dir_.file("tone.flac");
+    ASSERT_EQ(system(("sox -n -r 48000 -c 2 -b 24 " + path + " synth 2.5 sine 440 2>/dev/null").c_str()), 0);
+    platform::SetAppFolderOverride(SQ_OUT_DIR);
+    ItemPtr item(path.c_str());
+    EXPECT_TRUE(ProbeApeFile(item.item));
+    ItemPtr missing(dir_.file("none.ape").c_str());
+    EXPECT_FALSE(ProbeApeFile(missing.item));
+    platform::SetAppFolderOverride("");
+    ASSERT_NE(item->audio, nullptr);
+    EXPECT_EQ(item->audio->samplerate, 48000u);
+    EXPECT_EQ(item->audio->channels, 2u);
+    EXPECT_EQ(item->audio->samplebits, 24u);
+    EXPECT_EQ(Text(item->audio->codec), "Monkey's Audio");
+    EXPECT_EQ(Text(item->containerFormat), "APE");
+    EXPECT_EQ(item->duration, 2500);
 }
 
 TEST_F(MediaProbeReal, MissingInputGivesNoRecord) {
