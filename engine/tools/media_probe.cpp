@@ -61,7 +61,11 @@ int VideoCount(const QueueItem* item) {
     return n;
 }
 
-int32_t SecondsToMs(const char* value) { return static_cast<int32_t>(platform::ParseDouble(value) * 1000.0); }
+// A length in seconds as ms; one that no int holds (or a negative one) is no length.
+int32_t SecondsToMs(const char* value) {
+    const double ms = platform::ParseDouble(value) * 1000.0;
+    return ms >= 0.0 && ms < 2147483647.0 ? static_cast<int32_t>(ms) : 0;
+}
 
 uint32_t Positive(const char* value) {
     int v = platform::ParseInt(value);
@@ -237,7 +241,8 @@ void FinishProbe(QueueItem* item) {
         bitrate = item->video->bitrate;
         if (item->audio) bitrate += item->audio->bitrate;
     }
-    if (bitrate > 0) item->size = static_cast<uint32_t>(bitrate / 1000.0 * item->duration / 1024.0 / 8.0);
+    const double kb = bitrate / 1000.0 * item->duration / 1024.0 / 8.0;
+    if (kb > 0.0) item->size = kb < 4294967295.0 ? static_cast<uint32_t>(kb) : 0xFFFFFFFFu;
 }
 
 bool ProbeMedia(CProcessWrapper* runner, QueueItem* item, bool parseOnly) {

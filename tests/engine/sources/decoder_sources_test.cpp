@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -210,14 +211,17 @@ TEST_F(DecoderSources, CommandLines) {
 
 TEST_F(DecoderSources, BrokenDecodersEndInAnErrorNotAHang) {
     std::string bogus = dir_.write("bogus.flac", std::string(4000, 'z'));
+    // A decoder that starts and then writes nothing: its header wait ends.
+    std::string stall = dir_.write("stall.sh", "#!/bin/sh\nexec sleep 120\n");
+    std::filesystem::permissions(stall, std::filesystem::perms::owner_all);
     const struct {
         int id;
-        const char* tool;
-    } cases[] = {{kSourceFFmpeg, nullptr}, {kSourceFlac, nullptr}, {kSourceMplayer, nullptr}, {kSourceFlac, "/bin/false"},
-                 {kSourceApe, nullptr}};
+        std::string tool;
+    } cases[] = {{kSourceFFmpeg, ""}, {kSourceFlac, ""}, {kSourceMplayer, ""}, {kSourceFlac, "/bin/false"},
+                 {kSourceFlac, stall}, {kSourceApe, ""}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.id);
-        if (c.tool) GetPrefStore().SetString("audioenc.flac.path", c.tool);
+        if (!c.tool.empty()) GetPrefStore().SetString("audioenc.flac.path", c.tool.c_str());
         Describe(bogus, {44100, 2, 16});
         auto src = CreateAudioSource(c.id);
         WaveHeader h{};

@@ -122,6 +122,7 @@ TEST(MediaProbe, LineRules) {
         {"first length stands", "ID_LENGTH=1.5\nID_LENGTH=9\n", 0, 1500, 0, false},
         {"title lengths stand in without a title", "ID_DVD_TITLE_2_LENGTH=4.000\nID_LENGTH=9\n", 0, 4000, 0, false},
         {"other titles are no stand-in for a named one", "ID_DVD_TITLE_1_LENGTH=4.000\nID_LENGTH=9\n", 2, 9000, 0, false},
+        {"lengths no int holds are no lengths", "ID_LENGTH=3.8e+34\nID_LENGTH=-2\nID_LENGTH=2\n", 0, 2000, 0, false},
         {"blu-ray title", "ID_BLURAY_TITLE_2_LENGTH=7.25\n", 2, 7250, 0, false},
         {"empty title sets no tag flag", "ID_CLIP_INFO_NAME0=Title\nID_CLIP_INFO_VALUE0=\n", 0, 0, 0, false},
         {"value of another index is ignored", "ID_CLIP_INFO_NAME0=Title\nID_CLIP_INFO_VALUE1=x\n", 0, 0, 0, false},
