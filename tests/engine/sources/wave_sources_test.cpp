@@ -92,6 +92,8 @@ TEST_F(WaveSources, DeliversTheDataChunkAs16BitOrAsStored) {
          bytes24 + bytes24 + bytes24},
         {"unknown data size reads to the end", BuildWav({1, 2, 44100, 16, false, {}, sqtest::Pcm16Ramp(6), 0}), 2, 16, 44100,
          sqtest::Pcm16Ramp(6)},
+        {"a chunk size past the file: data found byte by byte",
+         BuildWav({1, 2, 44100, 16, false, {{"LIST", "abcd", 0x7FFFFFF0u}}, sqtest::Pcm16Ramp(6)}), 2, 16, 44100, sqtest::Pcm16Ramp(6)},
         {"no RIFF: raw stereo 16-bit from byte 0", std::string("rawpcm!!"), 2, 16, 44100, std::string("rawpcm!!")},
     };
     for (const auto& c : cases) {
