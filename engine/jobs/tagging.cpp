@@ -101,7 +101,7 @@ int TagOutputFile(const char* outputPath, QueueItem* item) {
     RaiseEvent(kEventCommandLine, cmd.c_str());
 
     char appPath[4096];
-    const char* workDir = GetAppPath(appPath, sizeof appPath);
+    const char* workDir = GetAppPath(appPath, sizeof appPath) ? appPath : nullptr;
     CProcessWrapperCRT tool(kProcGrowingBuffer | kProcStdout | kProcStderrToStdout);
     bool ok = tool.Start(cmd.c_str(), workDir);
     if (ok && tool.Wait(kTagToolLimitMs) != 1) {
