@@ -178,13 +178,13 @@ bool CAudioEncoder::Open(const char* destination, QueueItem*, const char* cmd) {
         if (!toStdout) RaiseEvent(kEventCommandLine, cmd ? cmd : "");
     }
     CreateProcessWrapper(true, processFlags);
-    if (capture) process->SetBufferSize(4096);
     finishedCleanly_ = true;
     startFailed_ = false;
     if (!cmd || !process->Start(cmd)) {
         Close();
         return false;
     }
+    if (capture) process->SetBufferSize(4096);  // after Start, which frees an old buffer
     // The tool must still run 250 ms after its start. Rather than sleeping that long here, the
     // first writes and Finish watch the process until the time has passed.
     startedAt_ = NowMs();

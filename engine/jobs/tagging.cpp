@@ -24,17 +24,14 @@ constexpr int32_t kItemErrorTagging = 18;
 // A tag tool edits one file in place: far below the runner's general limit.
 constexpr uint32_t kTagToolLimitMs = 60 * 1000;
 
-// Error code on the item; its state becomes "error" unless it is stopping.
-void MarkItemError(QueueItem* item, int32_t code) {
-    item->errorCode = code;
-    uint32_t state = item->state.load();
-    while (state != kItemStopping && !item->state.compare_exchange(state, kItemError)) {
-    }
-}
-
 // A text value as one quoted argument: quotes and backslashes come back unchanged, and a leading
 // '-' stays part of the value.
-std::string Quoted(const char* text) { return "\"" + platform::EscapeInQuotes(text, true) + "\""; }
+std::string Quoted(const char* text) {
+    std::string out(1, '"');
+    out += platform::EscapeInQuotes(text, true);
+    out += '"';
+    return out;
+}
 
 bool Present(const char* text) { return text && *text; }
 
@@ -46,6 +43,14 @@ bool IsExtraAudioExtension(const char* path) {
 }
 
 }  // namespace
+
+void MarkItemError(QueueItem* item, int32_t code) {
+    if (!item) return;
+    item->errorCode = code;
+    uint32_t state = item->state.load();
+    while (state != kItemStopping && !item->state.compare_exchange(state, kItemError)) {
+    }
+}
 
 std::string BuildTagCommandLine(const char* outputPath, QueueItem* item) {
     if (!outputPath || !item || !(item->flags.load() & kItemFlagHasTags)) return {};
@@ -81,7 +86,8 @@ std::string BuildTagCommandLine(const char* outputPath, QueueItem* item) {
         number("--year", item->tagYear);
         text("--genre", item->tagGenre);
         text("--comment", item->tagComment);
-        cmd += " " + Quoted(outputPath);
+        cmd += ' ';
+        cmd += Quoted(outputPath);
     }
     return cmd;
 }
@@ -101,7 +107,7 @@ int TagOutputFile(const char* outputPath, QueueItem* item) {
     RaiseEvent(kEventCommandLine, cmd.c_str());
 
     char appPath[4096];
-    const char* workDir = GetAppPath(appPath, sizeof appPath);
+    const char* workDir = GetAppPath(appPath, sizeof appPath) ? appPath : nullptr;
     CProcessWrapperCRT tool(kProcGrowingBuffer | kProcStdout | kProcStderrToStdout);
     bool ok = tool.Start(cmd.c_str(), workDir);
     if (ok && tool.Wait(kTagToolLimitMs) != 1) {

@@ -9,6 +9,9 @@
 
 struct QueueItem;
 
+// Sets the item's error code; its state becomes "error" (9) unless it is stopping.
+void MarkItemError(QueueItem* item, int32_t code);
+
 // Writes the item's tags into the output with "Tag" or "neroAacTag". 0 (also when the item has
 // no tags), or -1 when tagging failed: the item then has error 18.
 int TagOutputFile(const char* outputPath, QueueItem* item);
