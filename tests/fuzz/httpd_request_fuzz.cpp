@@ -49,6 +49,11 @@ struct State {
         std::ofstream(root + "/index.html") << "<p>$$name$$ and $$x$$ $$open";
         std::ofstream(root + "/k.bin") << std::string(1000, 'k');
         std::ofstream(root + "/docs/a b.txt") << "a";
+        // Links that stay inside the root and links that lead out of it.
+        std::error_code ec;
+        std::filesystem::create_symlink("k.bin", root + "/in.bin", ec);
+        std::filesystem::create_symlink(root + "/docs", root + "/abs", ec);
+        std::filesystem::create_symlink("..", root + "/out", ec);
         server.webRoot = root;
     }
     ~State() {
