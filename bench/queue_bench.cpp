@@ -6,11 +6,14 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <malloc.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "engine/queue/queuefile.h"
@@ -20,9 +23,9 @@ namespace {
 constexpr int kItems = 10000;
 constexpr double kTargetSeconds = 0.10;
 
-void FillQueue() {
+void FillQueue(int count = kItems) {
     QueueClear();
-    for (int i = 0; i < kItems; ++i) {
+    for (int i = 0; i < count; ++i) {
         std::string name = "Artist & Band - Track " + std::to_string(i) + " (été)";
         QueueItem* item = QueueNewItem(("/home/user/Music/Album <" + std::to_string(i / 12) + ">/" + name + ".flac").c_str());
         SetStringField(&item->alias, name.c_str());
@@ -162,5 +165,51 @@ void BM_SaveAndLoadQueue(benchmark::State& state) {
     QueueClear();
 }
 BENCHMARK(BM_SaveAndLoadQueue)->Unit(benchmark::kMillisecond);
+
+// A value in kB from /proc/self/status ("VmRSS", "VmHWM"); -1 when missing.
+long StatusKb(const char* field) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(field) + ":";
+    while (std::getline(in, line)) {
+        if (line.compare(0, prefix.size(), prefix) == 0) return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
+    }
+    return -1;
+}
+
+// How far memory rises while a queue file of 100,000 items loads, per item: a child process
+// loads it and reports the rise of its resident set's high-water mark (reset just before).
+// What the loaded queue keeps is counted too; the rest is what the load needs on the way.
+void BM_LoadPeakMemory(benchmark::State& state) {
+    constexpr int kMany = 100000;
+    FillQueue(kMany);
+    const std::string path = TempQueuePath() + ".big";
+    if (SaveQueueFile(path.c_str()) != kMany) state.SkipWithError("save failed");
+    QueueClear();
+    long risePerItem = -1;
+    for (auto _ : state) {
+        int fds[2];
+        if (pipe(fds) != 0) break;
+        const pid_t child = fork();
+        if (child == 0) {
+            malloc_trim(0);
+            std::ofstream("/proc/self/clear_refs") << "5";  // resets the high-water mark
+            const long before = StatusKb("VmRSS");
+            const int loaded = LoadQueueFile(path.c_str());
+            long rise = loaded == kMany ? (StatusKb("VmHWM") - before) * 1024 / kMany : -1;
+            if (write(fds[1], &rise, sizeof rise) != sizeof rise) _exit(1);
+            _exit(0);
+        }
+        close(fds[1]);
+        if (read(fds[0], &risePerItem, sizeof risePerItem) != sizeof risePerItem) risePerItem = -1;
+        close(fds[0]);
+        waitpid(child, nullptr, 0);
+    }
+    if (risePerItem < 0) state.SkipWithError("child load failed");
+    state.counters["file_bytes/item"] = static_cast<double>(std::filesystem::file_size(path)) / kMany;
+    state.counters["peak_bytes/item"] = static_cast<double>(risePerItem);
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_LoadPeakMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace

@@ -9,8 +9,6 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <cstdint>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -481,19 +479,8 @@ int LoadQueueFile(const char* path) {
         g_damagedFile = path;
         return kQueueFileDamaged;
     };
-    // Read whole first: the stream reader then parses in place instead of shifting its buffer.
-    std::string text;
-    {
-        std::ifstream in(path, std::ios::binary | std::ios::ate);
-        if (!in) return damaged();
-        const std::streamoff size = in.tellg();
-        if (size < 0 || size > INT32_MAX) return damaged();
-        text.resize(static_cast<size_t>(size));
-        in.seekg(0);
-        if (!in.read(text.data(), size)) return damaged();
-    }
-    xmlTextReaderPtr reader = xmlReaderForMemory(text.data(), static_cast<int>(text.size()), path, nullptr,
-                                                 XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NONET | XML_PARSE_COMPACT);
+    xmlTextReaderPtr reader =
+        xmlReaderForFile(path, nullptr, XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NONET | XML_PARSE_COMPACT);
     if (!reader) return damaged();
     struct ReaderFree {
         xmlTextReaderPtr r;

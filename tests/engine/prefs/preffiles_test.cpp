@@ -247,6 +247,7 @@ TEST_F(PrefFilesTest, UserChoicesOutliveTheShippedValuesFiles) {
                                           "<QuorvexPrefs><node key='overall.ui.mode'>5</node>"
                                           "<node key='overall.task.loops'>9</node>"
                                           "<node key='overall.ui.caption'>Shipped</node>"
+                                          "<node key='audio.options'>-q 5</node>"
                                           "<node key='audio.enabled'>false</node></QuorvexPrefs>");
     const std::string user = dir.file("prefs.xml");
     auto start = [&] {
@@ -258,15 +259,18 @@ TEST_F(PrefFilesTest, UserChoicesOutliveTheShippedValuesFiles) {
     store.SetInt("overall.ui.mode", 0);                     // back to the definitions' default
     store.SetString("overall.ui.caption", "Sonquill");      // the same
     store.SetInt("overall.task.loops", 3);                  // another value
+    store.SetString("audio.options", "");                   // emptied: the default again
     ASSERT_EQ(SavePrefs(user.c_str(), nullptr), 0);
 
     dir.write("shipped.xml", "<QuorvexPrefs><node key='overall.ui.mode'>5</node><node key='overall.task.loops'>9</node>"
                              "<node key='overall.ui.caption'>Shipped</node><node key='audio.enabled'>true</node>"
+                             "<node key='audio.options'>-q 5</node>"
                              "<node key='audio.scale'>2</node></QuorvexPrefs>");
     start();
     EXPECT_EQ(store.GetInt("overall.ui.mode"), 0) << sqtest::ReadFile(user);
     EXPECT_STREQ(store.GetString("overall.ui.caption"), "Sonquill") << sqtest::ReadFile(user);
     EXPECT_EQ(store.GetInt("overall.task.loops"), 3);
+    EXPECT_STREQ(store.GetString("audio.options"), "") << sqtest::ReadFile(user);
     EXPECT_FLOAT_EQ(store.GetFloat("audio.scale"), 2.0f);  // never touched: the new shipped value
     // A choice saved as it stood in the shipped file is the user's too.
     EXPECT_FALSE(store.GetBool("audio.enabled"));

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,58 @@ TEST_F(PrefStoreTest, FindNode) {
     }
     EXPECT_EQ(store.FindNode(nullptr), &store.root);
     EXPECT_EQ(store.FindNode("overall/task/mode"), mode);
+}
+
+// Loaded definitions are looked up through a key index; it must find exactly what walking the
+// levels finds, also where keys repeat or hold a separator, and a node added later by hand.
+TEST(PrefKeyIndex, FindsWhatTheWalkFinds) {
+    const std::string defs = R"(<d>
+ <node type="int" key="a"><value>1</value></node>
+ <node type="node" key="a"><node type="int" key="b"/></node>
+ <node type="node" key="g"><node type="int" key="p"/></node>
+ <node type="node" key="g"><node type="int" key="q"/></node>
+ <node type="int" key="x.y"><value>2</value></node>
+ <node type="node" key="x"><node type="int" key="y"><value>3</value></node></node>
+ <node type="node" key="e"><node type="int"><value>4</value></node></node>
+ <node type="node" key="deep"><node type="node" key="er"><node type="node" key="still">
+  <node type="string" key="leaf"><value>d</value></node></node></node></node>
+</d>)";
+    PrefStore store;
+    ASSERT_EQ(store.LoadDefinitionsBuffer(defs.c_str(), static_cast<int>(defs.size()), "R"), 0);
+    struct Case {
+        const char* key;
+        const char* value;  // value text of the node found; null: none
+    };
+    const Case cases[] = {
+        {"a", "1"},         {"a.b", nullptr},   {"g.p", "0"},          {"g.q", nullptr},
+        {"x.y", "3"},       {"x/y", "3"},       {"e.", "4"},           {"e", ""},
+        {"deep.er.still.leaf", "d"},            {"deep/er.still/leaf", "d"},
+        {"deep.er.still.leaf.", nullptr},       {"deep.er.stil", nullptr}, {"zz", nullptr},
+    };
+    for (const Case& c : cases) {
+        const PrefNode* n = store.FindNode(c.key);
+        if (!c.value) {
+            EXPECT_EQ(n, nullptr) << c.key;
+        } else {
+            ASSERT_NE(n, nullptr) << c.key;
+            EXPECT_EQ(store.NodeValueText(n), c.value) << c.key;
+        }
+    }
+    // Added by hand after loading: found by the walk, then by the index once rebuilt.
+    PrefNode* deep = store.FindNode("deep.er.still");
+    ASSERT_NE(deep, nullptr);
+    deep->children.push_back(std::make_unique<PrefNode>());
+    PrefNode* added = deep->children.back().get();
+    added->key = "late";
+    added->type = kPrefInt;
+    EXPECT_EQ(store.FindNode("deep.er.still.late"), added);
+    store.RebuildKeyIndex();
+    EXPECT_EQ(store.FindNode("deep/er/still/late"), added);
+    // Reloading replaces the index with the new tree's keys.
+    const std::string other = R"(<d><node type="int" key="only"><value>9</value></node></d>)";
+    ASSERT_EQ(store.LoadDefinitionsBuffer(other.c_str(), static_cast<int>(other.size()), "R"), 0);
+    EXPECT_EQ(store.FindNode("deep.er.still.late"), nullptr);
+    EXPECT_EQ(store.GetInt("only"), 9);
 }
 
 TEST_F(PrefStoreTest, GettersNeverReadTheWrongType) {
