@@ -96,12 +96,11 @@ int TagOutputFile(const char* outputPath, QueueItem* item) {
     if (!outputPath || !item || !(item->flags.load() & kItemFlagHasTags)) return 0;
     // The tools run in the program folder (where "tools/" holds them): the path must not depend
     // on the working folder.
+    // Output to standard output, or none at all (the analysis pass writes nothing): nothing to tag.
+    if (std::strcmp(outputPath, "-") == 0) return 0;
     std::error_code ec;
     const std::string path = std::filesystem::absolute(outputPath, ec).string();
-    if (ec || !platform::PathExists(path.c_str())) {
-        MarkItemError(item, kItemErrorTagging);
-        return -1;
-    }
+    if (ec || !platform::PathExists(path.c_str())) return 0;
     const std::string cmd = BuildTagCommandLine(path.c_str(), item);
     if (cmd.empty()) return 0;  // neither tool takes this kind of file: nothing to tag
     RaiseEvent(kEventCommandLine, cmd.c_str());

@@ -84,22 +84,28 @@ TEST(TagOutput, RunsOnlyForTaggedItemsAndExistingFiles) {
     EXPECT_EQ(TagOutputFile(video.c_str(), &item), 0);  // no tool for it: nothing to do
     EXPECT_TRUE(events.texts(kEventCommandLine).empty());
 
-    EXPECT_EQ(TagOutputFile(dir.file("missing.mp3").c_str(), &item), -1);
-    EXPECT_EQ(item.errorCode, 18);
-    EXPECT_EQ(item.state, kItemError);
+    // No output file (standard output, or a pass that wrote nothing): no tool runs.
+    EXPECT_EQ(TagOutputFile(dir.file("missing.mp3").c_str(), &item), 0);
+    EXPECT_EQ(TagOutputFile("-", &item), 0);
     EXPECT_TRUE(events.texts(kEventCommandLine).empty());
+    EXPECT_EQ(item.errorCode, 0);
 
-    // A file the tool cannot tag fails the same way; a stopping item keeps its state.
-    item.errorCode = 0;
-    item.state = kItemStopping;
+    // A file the tool cannot tag is an error; a stopping item keeps its state, others end in error.
     platform::SetAppFolderOverride(SQ_OUT_DIR);
     const std::string junk = dir.write("junk.mp3", "not audio");
-    EXPECT_EQ(TagOutputFile(junk.c_str(), &item), -1);
+    for (const uint32_t state : {kItemEncoding, kItemStopping}) {
+        item.errorCode = 0;
+        item.state = state;
+        EXPECT_EQ(TagOutputFile(junk.c_str(), &item), -1);
+        EXPECT_EQ(item.errorCode, 18);
+        EXPECT_EQ(item.state, state == kItemStopping ? kItemStopping : kItemError);
+    }
     platform::SetAppFolderOverride("");
-    EXPECT_EQ(item.errorCode, 18);
-    EXPECT_EQ(item.state, kItemStopping);
-    ASSERT_EQ(events.texts(kEventCommandLine).size(), 1u);
+    ASSERT_EQ(events.texts(kEventCommandLine).size(), 2u);
     EXPECT_EQ(events.texts(kEventCommandLine)[0].rfind("Tag --title ", 0), 0u);
+    bool logged = false;
+    for (const std::string& line : events.texts(kEventLogLine)) logged |= line.find("not an MPEG audio file") != std::string::npos;
+    EXPECT_TRUE(logged);  // the tool's own message reaches the log
 }
 
 TEST(EncoderForFormat, NamesMapToTheirEncoders) {
