@@ -72,10 +72,14 @@ TEST(EngineLayering, PrefsAndQueueStayBelowTheEngine) {
     const std::vector<std::string> prefs = {"common/", "platform/", "engine/prefs/"};
     EXPECT_EQ(Lines(Violations("engine/prefs", prefs)), "");
 
-    // The queue also reads two plain records of the job and the encoder (task variables); they
-    // include nothing themselves, which the walk checks.
+    // The queue also reads the records of the running job and its encoder (task variables): the
+    // declarations named here, and nothing they might include beyond them, which the walk checks.
+    // The engine's core (context, interface, start-up) stays out of reach.
     std::vector<std::string> queue = prefs;
-    queue.insert(queue.end(), {"engine/queue/", "engine/jobs/audiotask.h", "engine/encoders/encoder_info.h"});
+    queue.insert(queue.end(), {"engine/queue/", "engine/jobs/audiotask.h", "engine/jobs/blockbuffer.h",
+                               "engine/jobs/pcmio.h", "engine/encoders/encoder_info.h",
+                               "engine/encoders/encoder.h", "engine/encoders/wave_header.h",
+                               "engine/eventlog.h"});
     EXPECT_EQ(Lines(Violations("engine/queue", queue)), "");
 }
 
