@@ -26,7 +26,10 @@ class SourceAdapter : public PassSource {
 public:
     explicit SourceAdapter(std::unique_ptr<CAudioSource> source) : source_(std::move(source)) {}
     int32_t Read(uint8_t* buffer, int32_t size) override { return source_->Read(buffer, size); }
-    void Stop() override { source_->Stop(); }
+    // A class without a stop of its own still has its decoder ended, so a blocked Read returns.
+    void Stop() override {
+        if (source_->Stop() < 0 && source_->process) source_->process->Terminate();
+    }
     const char* Name() override { return source_->GetName(); }
     void SetFeedFromStdin(bool feed) override { source_->feedInput = feed; }
     bool Configure(AudioTask* task) override { return source_->Configure(task); }
