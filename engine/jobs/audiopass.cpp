@@ -345,7 +345,15 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
     }
     item->run.elapsed = static_cast<uint32_t>(platform::TickCount() - item->run.startTime.load());
 
-    task->state = 5;
+    // The pass is over: a pause that landed at its end is lifted, so that the tools can finish.
+    {
+        std::lock_guard<std::mutex> lock(task->mutex);
+        task->state = 5;
+        if (item->state.load() == kItemPaused)
+            for (auto& enc : encoders)
+                if (enc) enc->SetRunning(true);
+    }
+    ChangeItemState(item, kItemPaused, kItemEncoding);
     const bool finalPass = !analysisPass;
     for (int t = 0; t < outputs; ++t) {
         CAudioEncoder* enc = encoders[t].get();
