@@ -69,7 +69,9 @@ public:
     int32_t Write(const uint8_t* bytes, int32_t length) override { return encoder_->Write(bytes, length); }
     bool IsReady() override { return encoder_->IsReady(); }
     void Finish() override {
-        if (!finished_.exchange(true)) encoder_->Finish();
+        if (finished_.exchange(true)) return;
+        encoder_->SetRunning(true);  // a tool held by a pause could not see the end of its input
+        encoder_->Finish();
     }
     void Cancel() override {
         encoder_->SetRunning(true);
