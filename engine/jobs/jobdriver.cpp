@@ -555,7 +555,8 @@ int RunQueue(int workerIndex) {
             if (item->state.load() == kItemStopping) result = kItemStopping;
         }
         if (p.GetBool("overall.automation.autoTask") && item->state.load() == kItemDone) {
-            QueueRemove(item);
+            QueueFreeItem(item);  // unlinked and freed: nothing else holds it once its job ended
+            item = nullptr;
             RaiseEvent(kEventQueueChanged);
         }
         if (result == kItemStopping) stopBatch = true;

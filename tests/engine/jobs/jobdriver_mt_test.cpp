@@ -16,33 +16,10 @@
 
 namespace {
 
-// A 2-second ramp that arrives a little slower than it could, so that the controls meet it running.
-class SlowSource : public PassSource {
-public:
-    int32_t Read(uint8_t* buffer, int32_t size) override {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        return ramp_.Read(buffer, std::min(size, 8192));
-    }
-    void Stop() override { ramp_.Stop(); }
-    const char* Name() override { return "ramp"; }
-    bool Open(AudioTask*) override { return true; }
-    bool ReadHeader(AudioTask*) override {
-        InitWaveHeader(&header_, 44100, 2, 16, -1);
-        return true;
-    }
-    bool Prepare(AudioTask*) override { return true; }
-    const WaveHeader& Header() override { return header_; }
-    void Close() override {}
-
-private:
-    sqtest::RampReader ramp_{2 * 176400};
-    WaveHeader header_{};
-};
-
 class WorkersUnderControl : public sqtest::JobFixture {};
 
 TEST_F(WorkersUnderControl, PausePriorityAndStopFromAnotherThread) {
-    SetPassSourceMaker([](uint32_t) -> std::unique_ptr<PassSource> { return std::make_unique<SlowSource>(); });
+    SetPassSourceMaker([](uint32_t) -> std::unique_ptr<PassSource> { return std::make_unique<sqtest::RampSource>(2 * 176400, 2); });
     GetPrefStore().SetInt("overall.audio.encoder", kEncPcm);
     std::vector<QueueItem*> items;
     for (int i = 0; i < 6; ++i) {
