@@ -192,10 +192,13 @@ bool CAudioEncoder::Open(const char* destination, QueueItem*, const char* cmd) {
     return !ToolEndedEarly();
 }
 
-bool CAudioEncoder::ToolEndedEarly() {
-    if (!startCheckPending_) return false;
-    const bool within = NowMs() - startedAt_ < kStartCheckMs;
-    if (process && process->Wait(0) == 1) {
+bool CAudioEncoder::ToolEndedEarly(bool waitForEnd) {
+    if (!startCheckPending_ || !process) return false;
+    const int64_t elapsed = NowMs() - startedAt_;
+    const bool within = elapsed < kStartCheckMs;
+    // A tool that refused its input is about to end: give it the rest of the window to do so.
+    const uint32_t wait = waitForEnd && within ? static_cast<uint32_t>(kStartCheckMs - elapsed) : 0;
+    if (process->Wait(wait) == 1) {
         startCheckPending_ = false;
         if (within) {
             startFailed_ = true;
@@ -203,7 +206,7 @@ bool CAudioEncoder::ToolEndedEarly() {
         }
         return within;
     }
-    if (!within) startCheckPending_ = false;
+    if (NowMs() - startedAt_ >= kStartCheckMs) startCheckPending_ = false;
     return false;
 }
 
@@ -212,7 +215,7 @@ int CAudioEncoder::Write(const void* bytes, int length) {
     if (!process || !bytes || length < 0 || ToolEndedEarly()) return -1;
     const int n = process->Write(bytes, length);
     if (n != length) {
-        ToolEndedEarly();
+        ToolEndedEarly(true);
         finishedCleanly_ = false;
         return -1;
     }
@@ -228,8 +231,9 @@ bool CAudioEncoder::WriteHeader(const WaveHeader* header) {
 void CAudioEncoder::Finish() {
     if (!process || !process->process.handle.Started()) return;
     LogMessageKey(&log, "WAIT_PROCESS", 0);
-    // A tool that quit before its input ended either failed to start or gave up early.
-    ToolEndedEarly();
+    // A job shorter than the start window: the rest of the window is watched before the input
+    // ends, so a tool that quits at once still fails its start.
+    ToolEndedEarly(true);
     // A paused tool is let go so it can finish within the limit.
     {
         std::lock_guard<std::recursive_mutex> lock(processLock_);
@@ -246,6 +250,7 @@ void CAudioEncoder::Finish() {
     int code = 0;
     process->IsRunning(&code);
     if (code != 0) finishedCleanly_ = false;
+    startCheckPending_ = false;
 }
 
 void CAudioEncoder::Close() { DestroyProcessWrapper(); }
@@ -323,9 +328,9 @@ int CAudioEncoder::EstimateBitrate(QueueItem*, int) {
     if (const char* key = lock.doc.getAttribute("key")) {
         PrefStore& prefs = GetPrefStore();
         const PrefNode* node = prefs.FindNode(key);
+        // Only numbers count; a key of another type reads as 0.
         if (node && node->type == kPrefInt) value = prefs.GetInt(key);
         else if (node && node->type == kPrefFloat) value = prefs.GetFloat(key);
-        else return 128;  // other types give 0, and 0 means "no estimate"
     } else {
         const char* text = lock.doc.getNodeValue();
         value = text ? std::strtod(text, nullptr) : 0;

@@ -165,8 +165,10 @@ public:
 
 protected:
     // The start check: true (and StartFailed) when the tool has ended within kStartCheckMs of
-    // its start. Costs one look at the process while the check is pending, nothing after.
-    bool ToolEndedEarly();
+    // its start. Costs one look at the process while the check is pending, nothing after;
+    // waitForEnd watches the process for the rest of the window (after a refused write, and in
+    // Finish when the whole job took less than the window).
+    bool ToolEndedEarly(bool waitForEnd = false);
 
     bool finishedCleanly_ = true;
     bool startFailed_ = false;

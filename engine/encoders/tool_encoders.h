@@ -64,9 +64,11 @@ public:
     std::string GetVersion() override { return {}; }
 };
 
-// The analysis pass's encoder: takes the PCM and keeps nothing.
+// The analysis pass's encoder: takes the PCM and keeps nothing. It has no output to tag, so it
+// says the engine's tagging step is not wanted.
 class CNullAudioEncoder : public CAudioEncoder {
 public:
+    CNullAudioEncoder() { flags = kEncoderTagsOutput; }
     void Finish() override {}
     int Write(const void*, int length) override { return length; }
     bool Configure(AudioTask*) override { return true; }

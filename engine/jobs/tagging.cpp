@@ -26,7 +26,12 @@ constexpr uint32_t kTagToolLimitMs = 60 * 1000;
 
 // A text value as one quoted argument: quotes and backslashes come back unchanged, and a leading
 // '-' stays part of the value.
-std::string Quoted(const char* text) { return "\"" + platform::EscapeInQuotes(text, true) + "\""; }
+std::string Quoted(const char* text) {
+    std::string out(1, '"');
+    out += platform::EscapeInQuotes(text, true);
+    out += '"';
+    return out;
+}
 
 bool Present(const char* text) { return text && *text; }
 
@@ -81,7 +86,8 @@ std::string BuildTagCommandLine(const char* outputPath, QueueItem* item) {
         number("--year", item->tagYear);
         text("--genre", item->tagGenre);
         text("--comment", item->tagComment);
-        cmd += " " + Quoted(outputPath);
+        cmd += ' ';
+        cmd += Quoted(outputPath);
     }
     return cmd;
 }
@@ -90,18 +96,17 @@ int TagOutputFile(const char* outputPath, QueueItem* item) {
     if (!outputPath || !item || !(item->flags.load() & kItemFlagHasTags)) return 0;
     // The tools run in the program folder (where "tools/" holds them): the path must not depend
     // on the working folder.
+    // Output to standard output, or none at all (the analysis pass writes nothing): nothing to tag.
+    if (std::strcmp(outputPath, "-") == 0) return 0;
     std::error_code ec;
     const std::string path = std::filesystem::absolute(outputPath, ec).string();
-    if (ec || !platform::PathExists(path.c_str())) {
-        MarkItemError(item, kItemErrorTagging);
-        return -1;
-    }
+    if (ec || !platform::PathExists(path.c_str())) return 0;
     const std::string cmd = BuildTagCommandLine(path.c_str(), item);
     if (cmd.empty()) return 0;  // neither tool takes this kind of file: nothing to tag
     RaiseEvent(kEventCommandLine, cmd.c_str());
 
     char appPath[4096];
-    const char* workDir = GetAppPath(appPath, sizeof appPath);
+    const char* workDir = GetAppPath(appPath, sizeof appPath) ? appPath : nullptr;
     CProcessWrapperCRT tool(kProcGrowingBuffer | kProcStdout | kProcStderrToStdout);
     bool ok = tool.Start(cmd.c_str(), workDir);
     if (ok && tool.Wait(kTagToolLimitMs) != 1) {

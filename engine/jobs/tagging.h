@@ -13,7 +13,8 @@ struct QueueItem;
 void MarkItemError(QueueItem* item, int32_t code);
 
 // Writes the item's tags into the output with "Tag" or "neroAacTag". 0 (also when the item has
-// no tags), or -1 when tagging failed: the item then has error 18.
+// no tags, or the output is "-" or does not exist), or -1 when tagging failed: the item then has
+// error 18.
 int TagOutputFile(const char* outputPath, QueueItem* item);
 // The command line TagOutputFile runs; empty when the item has no tags or the output is neither
 // kind the tag tools take.
@@ -26,7 +27,7 @@ int EncoderIdForFormat(const char* formatName);
 uint32_t PriorityClassFromPrefs();
 // "overall.generic.priority" as a thread priority (-2 .. 1); false for 0 (leave the thread alone).
 bool ThreadPriorityValueFromPrefs(int* priority);
-// Sets the calling thread's priority from "overall.generic.priority".
+// Sets the calling thread's priority from "overall.generic.priority" (threads set their own).
 void ThreadPriorityFromPrefs();
 
 // Frees the item's tag texts, sets its year to 0 and clears its has-tags flag.

@@ -60,7 +60,8 @@ TEST_F(EncoderTest, FactoryMakesTheClassOfEachIdNamedByItsOptionText) {
         uint32_t flags;
         const char* ext;
     };
-    for (const Fixed& f : {Fixed{5, 0x1, "aac"}, Fixed{18, 0x1, "ape"}, Fixed{22, 0x21, "wav"}, Fixed{0, 0, "out"}}) {
+    for (const Fixed& f : {Fixed{5, 0x1, "aac"}, Fixed{18, 0x1, "ape"}, Fixed{22, 0x21, "wav"}, Fixed{25, 0x20, "out"},
+                          Fixed{0, 0, "out"}}) {
         auto enc = CreateAudioEncoder(f.id);
         EXPECT_EQ(enc->flags, f.flags) << f.id;
         EXPECT_STREQ(enc->GetFileExt(nullptr), f.ext) << f.id;
@@ -98,7 +99,8 @@ constexpr const char* kSnippet = R"(<?xml version="1.0"?>
  <encoder name="Open"><path>x</path></encoder>
  <encoder name="ByKey"><path>x</path><bitrate key="audioenc.lame.bitrate" ratio="1.5" offset="4"/></encoder>
  <encoder name="ByFloat"><path>x</path><bitrate key="audioenc.ffmpeg.bitrate" ratio="0"/></encoder>
- <encoder name="ByEnum"><path>x</path><bitrate key="audioenc.lame.mode"/></encoder>
+ <encoder name="ByEnum"><path>x</path><bitrate key="audioenc.lame.mode" offset="4"/></encoder>
+ <encoder name="ByString"><path>x</path><bitrate key="audioenc.lame.path"/></encoder>
  <encoder name="Zero"><path>x</path><bitrate>0</bitrate></encoder>
 </audio></codecs>)";
 
@@ -130,7 +132,8 @@ TEST_F(EncoderTest, CodecsLookupsGiveRangesRatesAndEstimates) {
         {"Limited", 96},  // the node's text
         {"ByKey", 154},   // 100 x 1.5 + 4
         {"ByFloat", 200}, // ratio 0 counts as 1
-        {"ByEnum", 128},  // an enum key gives no figure
+        {"ByEnum", 4},    // an enum key reads as 0: only the offset is left
+        {"ByString", 128},
         {"Zero", 128},
         {"Open", 128},
     };
@@ -345,11 +348,13 @@ TEST_F(ToolEncoderTest, FinishJudgesTheToolsEnd) {
         size_t bytes;
         bool writesOk;
         bool clean;
+        bool startFailed = false;
     } cases[] = {
         {"cat > /dev/null", 1 << 20, true, true},
         {"cat > /dev/null; exit 4", 1 << 20, true, false},           // failed at the end
         {"sleep 0.4; head -c 1024 > /dev/null", 8 << 20, false, false},  // stopped reading: EPIPE, not SIGPIPE
         {"sleep 0.4; kill -9 $$", 8 << 20, false, false},
+        {"exit 0", 0, true, false, true},  // the header fits the pipe, but nobody ever read it
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.body);
@@ -359,7 +364,7 @@ TEST_F(ToolEncoderTest, FinishJudgesTheToolsEnd) {
         EXPECT_EQ(Feed(*enc, c.bytes), c.writesOk);
         enc->Finish();
         EXPECT_EQ(enc->FinishedCleanly(), c.clean);
-        EXPECT_FALSE(enc->StartFailed());
+        EXPECT_EQ(enc->StartFailed(), c.startFailed);
         enc->Close();
     }
 }
@@ -432,7 +437,7 @@ TEST_F(ToolEncoderTest, PriorityAffinityAndCpuMeterFollowTheSettings) {
 
 TEST_F(ToolEncoderTest, ProgressComesFromCapturedOutputOrTheProcessState) {
     prefs.SetBool("overall.ui.console", false);
-    const std::string path = WriteScript(dir, "talker", "echo '[ 12%]'; echo '[ 42.5%]'; sleep 0.5");
+    const std::string path = WriteScript(dir, "talker", "echo '[ 12%]'; echo '[ 42.5%]'; exec >&- 2>&-; cat > /dev/null");
     CAudioEncoder enc;
     enc.flags |= kEncoderCaptureOutput;
     ASSERT_TRUE(enc.Open("out.x", nullptr, ("\"" + path + "\"").c_str()));
