@@ -115,7 +115,7 @@ int CMplayerSource::Read(void* buffer, int size) {
     int count = ClippedCount(size);
     if (count < 0 || pipe <= 0) return -1;
     int got = ReadPipeTimed(pipe, buffer, count, kDecoderStallMs);
-    if (got <= 0) return count == 0 && got == 0 ? 0 : -1;
+    if (got <= 0) return -1;  // also a count clipped to 0: the limit is reached
     position += static_cast<uint64_t>(got);
     return got;
 }
@@ -213,7 +213,7 @@ int CFFmpegAudioSource::Read(void* buffer, int size) {
     int count = ClippedCount(size);
     if (count < 0 || fd <= 0) return -1;
     int got = ReadPipeTimed(fd, buffer, count, kDecoderStallMs);
-    if (got <= 0) return count == 0 && got == 0 ? 0 : -1;
+    if (got <= 0) return -1;  // also a count clipped to 0: the limit is reached
     position += static_cast<uint64_t>(got);
     return got;
 }
@@ -233,9 +233,8 @@ void CToolDecoder::Close() {
 
 int CToolDecoder::Read(void* buffer, int size) {
     int count = ClippedCount(size);
-    if (count < 0 || !process) return -1;
-    if (count == 0) return 0;
-    int got = process->ReadFull(buffer, count);
+    if (count <= 0 || !process) return -1;
+    int got = ReadPipeTimed(process->stdoutRead, buffer, count, kDecoderStallMs);
     if (got <= 0) return -1;
     position += static_cast<uint64_t>(got);
     return got;
@@ -276,7 +275,7 @@ int32_t CLameDecoder::Seek(int32_t ms) {
     skip -= skip % std::max<uint16_t>(header.blockAlign, 1);
     char scratch[32768];
     while (skip > 0) {
-        int got = process->ReadFull(scratch, static_cast<int>(std::min<uint64_t>(skip, sizeof scratch)));
+        int got = ReadPipeTimed(process->stdoutRead, scratch, static_cast<int>(std::min<uint64_t>(skip, sizeof scratch)), kDecoderStallMs);
         if (got <= 0) break;
         skip -= static_cast<uint64_t>(got);
     }
@@ -289,18 +288,7 @@ std::string CFLACDecoder::BuildLine(AudioTask* task) {
     return "\"" + std::string(GetPrefStore().GetString("audioenc.flac.path")) + "\" -d -c" + SkipOption(task) + " " + QuotedInput(task);
 }
 
-bool CFLACDecoder::ReadHeader() {
-    if (!process) return false;
-    RiffWaveInfo info;
-    CProcessWrapper* p = process.get();
-    RiffReadFn read = [p](void* buf, size_t n) -> size_t {
-        int got = p->ReadFull(buf, static_cast<int>(n));
-        return got > 0 ? static_cast<size_t>(got) : 0;
-    };
-    if (WalkRiffWave(read, &info) != RiffStatus::kOk) return false;
-    header = info.header;
-    return true;
-}
+bool CFLACDecoder::ReadHeader() { return process && WalkPipeHeader(process->stdoutRead, &header); }
 
 CWavPackDecoder::CWavPackDecoder() { SetName("WavPack Decoder"); }
 

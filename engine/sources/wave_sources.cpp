@@ -322,7 +322,8 @@ int CMultiWaveFileSource::Read(void* buffer, int size) {
     int count = ClippedCount(size);
     if (count < 0) return -1;
     const int frameBytes = channelCount * sampleBytes;
-    if (channelCount < 1 || count < frameBytes) return 0;
+    if (channelCount < 1 || size < frameBytes) return 0;
+    if (count < frameBytes) return -1;  // less than a frame left before the limit: the end
     size_t frames = static_cast<size_t>(count / frameBytes);
     // One read per channel file, then interleaved; a file that ends early ends the stream there.
     std::vector<int16_t> channel(frames);

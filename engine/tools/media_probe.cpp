@@ -7,6 +7,7 @@
 #include "common/textutil.h"
 #include "engine/context.h"
 #include "engine/queue/queue.h"
+#include "engine/sources/decoder_sources.h"
 #include "engine/tools/player_cmd.h"
 #include "engine/tools/player_options.h"
 #include "engine/tools/process.h"
@@ -60,7 +61,11 @@ int VideoCount(const QueueItem* item) {
     return n;
 }
 
-int32_t SecondsToMs(const char* value) { return static_cast<int32_t>(platform::ParseDouble(value) * 1000.0); }
+// A length in seconds as ms; one that no int holds (or a negative one) is no length.
+int32_t SecondsToMs(const char* value) {
+    const double ms = platform::ParseDouble(value) * 1000.0;
+    return ms >= 0.0 && ms < 2147483647.0 ? static_cast<int32_t>(ms) : 0;
+}
 
 uint32_t Positive(const char* value) {
     int v = platform::ParseInt(value);
@@ -236,7 +241,8 @@ void FinishProbe(QueueItem* item) {
         bitrate = item->video->bitrate;
         if (item->audio) bitrate += item->audio->bitrate;
     }
-    if (bitrate > 0) item->size = static_cast<uint32_t>(bitrate / 1000.0 * item->duration / 1024.0 / 8.0);
+    const double kb = bitrate / 1000.0 * item->duration / 1024.0 / 8.0;
+    if (kb > 0.0) item->size = kb < 4294967295.0 ? static_cast<uint32_t>(kb) : 0xFFFFFFFFu;
 }
 
 bool ProbeMedia(CProcessWrapper* runner, QueueItem* item, bool parseOnly) {
@@ -289,4 +295,20 @@ std::string ProbeDiscTitles(int kind, int title, const char* device) {
     std::string out = got >= 1 && runner.buffer ? runner.buffer : "";
     runner.Close();
     return out;
+}
+
+bool ProbeApeFile(QueueItem* item) {
+    if (!item || !item->file) return false;
+    CAPEDecoder ape;
+    if (!ape.Load(item->file)) return false;
+    if (!item->audio) item->audio = new AudioStreamInfo;
+    AudioStreamInfo* a = item->audio;
+    a->samplerate = static_cast<uint32_t>(ape.Info(1003));
+    a->samplebits = static_cast<uint32_t>(ape.Info(1004));
+    a->channels = static_cast<uint32_t>(ape.Info(1006));
+    a->bitrate = static_cast<uint32_t>(ape.Info(2005) * 1000);
+    SetStringField(&a->codec, "Monkey's Audio");
+    item->duration = static_cast<int32_t>(ape.Info(2003));
+    SetStringField(&item->containerFormat, "APE");
+    return true;
 }

@@ -37,5 +37,9 @@ bool AnalyzeStream(QueueItem* item);
 // "ffmp3" -> "MP3", "FAAD" -> "AAC/AAC+", ...; other texts unchanged.
 std::string CodecDisplayName(const char* codec);
 
+// The first audio record, duration and container of a Monkey's Audio file, read through the APE
+// decoder library. False (with the library's message) when it cannot be opened.
+bool ProbeApeFile(QueueItem* item);
+
 // The player's title listing of a disc (kind 0 Blu-ray, 1 DVD); empty when nothing came.
 std::string ProbeDiscTitles(int kind, int title, const char* device);

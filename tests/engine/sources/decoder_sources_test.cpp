@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -160,6 +161,35 @@ TEST_F(DecoderSources, Mp3HasItsOwnFormatAndHonoursTheStart) {
     }
 }
 
+TEST_F(DecoderSources, PipeSourcesStopAtTheDurationLimit) {
+    std::string samples;
+    const Format f{44100, 2, 16};
+    const std::string wav = MakeWav(f, &samples);
+    for (int id : {kSourceFFmpeg, kSourceFlac, kSourceMplayer}) {
+        SCOPED_TRACE(id);
+        std::string input = wav;
+        if (id == kSourceFlac) {
+            input = dir_.file("limit.flac");
+            ASSERT_TRUE(Shell("flac -s -f " + wav + " -o " + input));
+        }
+        Describe(input, f);
+        task_.duration = 1001;  // 176576.4 bytes, rounded down to 176576
+        task_.byteRate = 0;
+        auto src = CreateAudioSource(id);
+        ASSERT_TRUE(src->Open(&task_));
+        ASSERT_TRUE(src->ReadHeader());
+        ASSERT_TRUE(src->Prepare(&task_));
+        ASSERT_EQ(src->byteLimit, 176576u);
+        std::vector<char> buf(65540);
+        uint64_t total = 0;
+        int n = 0;
+        for (int i = 0; i < 10 && (n = src->Read(buf.data(), 65538)) > 0; ++i) total += static_cast<uint64_t>(n);
+        EXPECT_EQ(total, 176576u);
+        EXPECT_EQ(n, -1);
+        src->Close();
+    }
+}
+
 TEST_F(DecoderSources, CommandLines) {
     SetStringField(&item_->file, "/in/a \"b\".flac");
     item_->audio->samplerate = 44100;
@@ -181,14 +211,17 @@ TEST_F(DecoderSources, CommandLines) {
 
 TEST_F(DecoderSources, BrokenDecodersEndInAnErrorNotAHang) {
     std::string bogus = dir_.write("bogus.flac", std::string(4000, 'z'));
+    // A decoder that starts and then writes nothing: its header wait ends.
+    std::string stall = dir_.write("stall.sh", "#!/bin/sh\nexec sleep 120\n");
+    std::filesystem::permissions(stall, std::filesystem::perms::owner_all);
     const struct {
         int id;
-        const char* tool;
-    } cases[] = {{kSourceFFmpeg, nullptr}, {kSourceFlac, nullptr}, {kSourceMplayer, nullptr}, {kSourceFlac, "/bin/false"},
-                 {kSourceApe, nullptr}};
+        std::string tool;
+    } cases[] = {{kSourceFFmpeg, ""}, {kSourceFlac, ""}, {kSourceMplayer, ""}, {kSourceFlac, "/bin/false"},
+                 {kSourceFlac, stall}, {kSourceApe, ""}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.id);
-        if (c.tool) GetPrefStore().SetString("audioenc.flac.path", c.tool);
+        if (!c.tool.empty()) GetPrefStore().SetString("audioenc.flac.path", c.tool.c_str());
         Describe(bogus, {44100, 2, 16});
         auto src = CreateAudioSource(c.id);
         WaveHeader h{};

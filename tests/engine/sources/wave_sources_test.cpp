@@ -92,6 +92,8 @@ TEST_F(WaveSources, DeliversTheDataChunkAs16BitOrAsStored) {
          bytes24 + bytes24 + bytes24},
         {"unknown data size reads to the end", BuildWav({1, 2, 44100, 16, false, {}, sqtest::Pcm16Ramp(6), 0}), 2, 16, 44100,
          sqtest::Pcm16Ramp(6)},
+        {"a chunk size past the file: data found byte by byte",
+         BuildWav({1, 2, 44100, 16, false, {{"LIST", "abcd", 0x7FFFFFF0u}}, sqtest::Pcm16Ramp(6)}), 2, 16, 44100, sqtest::Pcm16Ramp(6)},
         {"no RIFF: raw stereo 16-bit from byte 0", std::string("rawpcm!!"), 2, 16, 44100, std::string("rawpcm!!")},
     };
     for (const auto& c : cases) {
@@ -171,6 +173,19 @@ TEST_F(WaveSources, ComposerInterleavesOneMonoFilePerChannel) {
     EXPECT_EQ(src.Read(two, 2), 0);
     // The shorter file ends the stream; its trailing chunk is no sample.
     EXPECT_EQ(ReadAll(src, 12), Samples16({100, 900, 101, 901, 102, 902, 103, 903}));
+}
+
+TEST_F(WaveSources, ComposerEndsAtALimitThatSplitsAFrame) {
+    GetPrefStore().SetInt("overall.audio.channels", 6);
+    for (int i = 1; i <= 6; ++i) dir_.write("ch" + std::to_string(i) + ".wav", BuildWav({1, 1, 11025, 16, false, {}, sqtest::Pcm16Ramp(50)}));
+    Input(dir_.file("ch1.wav"));
+    task_.duration = 1;  // 132 bytes, rounded down to 128: ten frames of 12 and 8 bytes over
+    CMultiWaveFileSource src;
+    ASSERT_TRUE(src.Open(&task_)) << src.message;
+    ASSERT_TRUE(src.Prepare(&task_));
+    char buf[4096];
+    EXPECT_EQ(src.Read(buf, sizeof buf), 120);
+    EXPECT_EQ(src.Read(buf, sizeof buf), -1);
 }
 
 TEST_F(WaveSources, ComposerRefusals) {

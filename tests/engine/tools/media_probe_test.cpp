@@ -10,6 +10,7 @@
 #include "engine/context.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/queue.h"
+#include "platform/fs.h"
 #include "support/event_recorder.h"
 #include "support/tempdir.h"
 
@@ -121,6 +122,7 @@ TEST(MediaProbe, LineRules) {
         {"first length stands", "ID_LENGTH=1.5\nID_LENGTH=9\n", 0, 1500, 0, false},
         {"title lengths stand in without a title", "ID_DVD_TITLE_2_LENGTH=4.000\nID_LENGTH=9\n", 0, 4000, 0, false},
         {"other titles are no stand-in for a named one", "ID_DVD_TITLE_1_LENGTH=4.000\nID_LENGTH=9\n", 2, 9000, 0, false},
+        {"lengths no int holds are no lengths", "ID_LENGTH=3.8e+34\nID_LENGTH=-2\nID_LENGTH=2\n", 0, 2000, 0, false},
         {"blu-ray title", "ID_BLURAY_TITLE_2_LENGTH=7.25\n", 2, 7250, 0, false},
         {"empty title sets no tag flag", "ID_CLIP_INFO_NAME0=Title\nID_CLIP_INFO_VALUE0=\n", 0, 0, 0, false},
         {"value of another index is ignored", "ID_CLIP_INFO_NAME0=Title\nID_CLIP_INFO_VALUE1=x\n", 0, 0, 0, false},
@@ -212,6 +214,25 @@ TEST_F(MediaProbeReal, EachAudioStreamGetsARunOfItsOwn) {
     int notices = 0;  // each stream's output handed to the user interface
     for (const auto& e : events.events()) notices += e.code == kEventProbeNotice;
     EXPECT_EQ(notices, 2);
+}
+
+TEST_F(MediaProbeReal, ApeFilesThroughTheDecoderLibrary) {
+    // The library reads whatever libavformat reads; a FLAC file stands in for an APE file.
+    std::string path = dir_.file("tone.flac");
+    ASSERT_EQ(system(("sox -n -r 48000 -c 2 -b 24 " + path + " synth 2.5 sine 440 2>/dev/null").c_str()), 0);
+    platform::SetAppFolderOverride(SQ_OUT_DIR);
+    ItemPtr item(path.c_str());
+    EXPECT_TRUE(ProbeApeFile(item.item));
+    ItemPtr missing(dir_.file("none.ape").c_str());
+    EXPECT_FALSE(ProbeApeFile(missing.item));
+    platform::SetAppFolderOverride("");
+    ASSERT_NE(item->audio, nullptr);
+    EXPECT_EQ(item->audio->samplerate, 48000u);
+    EXPECT_EQ(item->audio->channels, 2u);
+    EXPECT_EQ(item->audio->samplebits, 24u);
+    EXPECT_EQ(Text(item->audio->codec), "Monkey's Audio");
+    EXPECT_EQ(Text(item->containerFormat), "APE");
+    EXPECT_EQ(item->duration, 2500);
 }
 
 TEST_F(MediaProbeReal, MissingInputGivesNoRecord) {
