@@ -26,7 +26,10 @@ class SourceAdapter : public PassSource {
 public:
     explicit SourceAdapter(std::unique_ptr<CAudioSource> source) : source_(std::move(source)) {}
     int32_t Read(uint8_t* buffer, int32_t size) override { return source_->Read(buffer, size); }
-    void Stop() override { source_->Stop(); }
+    // A class without a stop of its own still has its decoder ended, so a blocked Read returns.
+    void Stop() override {
+        if (source_->Stop() < 0 && source_->process) source_->process->Terminate();
+    }
     const char* Name() override { return source_->GetName(); }
     void SetFeedFromStdin(bool feed) override { source_->feedInput = feed; }
     bool Configure(AudioTask* task) override { return source_->Configure(task); }
@@ -66,7 +69,9 @@ public:
     int32_t Write(const uint8_t* bytes, int32_t length) override { return encoder_->Write(bytes, length); }
     bool IsReady() override { return encoder_->IsReady(); }
     void Finish() override {
-        if (!finished_.exchange(true)) encoder_->Finish();
+        if (finished_.exchange(true)) return;
+        encoder_->SetRunning(true);  // a tool held by a pause could not see the end of its input
+        encoder_->Finish();
     }
     void Cancel() override {
         encoder_->SetRunning(true);
@@ -342,7 +347,15 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
     }
     item->run.elapsed = static_cast<uint32_t>(platform::TickCount() - item->run.startTime.load());
 
-    task->state = 5;
+    // The pass is over: a pause that landed at its end is lifted, so that the tools can finish.
+    {
+        std::lock_guard<std::mutex> lock(task->mutex);
+        task->state = 5;
+        if (item->state.load() == kItemPaused)
+            for (auto& enc : encoders)
+                if (enc) enc->SetRunning(true);
+    }
+    ChangeItemState(item, kItemPaused, kItemEncoding);
     const bool finalPass = !analysisPass;
     for (int t = 0; t < outputs; ++t) {
         CAudioEncoder* enc = encoders[t].get();

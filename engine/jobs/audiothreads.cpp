@@ -341,6 +341,7 @@ int AudioEncodeThread(AudioTask* task, const AudioThreadSettings& s) {
         buf.readIndex = index;
         buf.encodeDone.store(true);
         std::lock_guard<std::mutex> lock(task->mutex);
+        task->state = 5;  // finishing: a pause no longer reaches the tools
         for (PcmWriter* w : task->writers)
             if (w) w->Finish();
         return rc;

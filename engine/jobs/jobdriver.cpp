@@ -237,17 +237,17 @@ int TogglePauseItem(QueueItem* item) {
     if (!task || (state != kItemEncoding && state != kItemPaused)) return 0;
     const bool resume = state == kItemPaused;
     {
+        // The state changes under the task's lock, so the pass's end never misses a pause.
         std::lock_guard<std::mutex> lock(task->mutex);
+        if (task->state.load() == 5) return 0;  // the pass is finishing: nothing left to pause
         for (CAudioEncoder* enc : task->encoders)
             if (enc) enc->SetRunning(resume);
+        if (resume)
+            ChangeItemState(item, kItemPaused, kItemEncoding);
+        else
+            ChangeItemState(item, kItemEncoding, kItemPaused);
     }
-    if (resume) {
-        RaiseEvent(kEventStatusText, EngineText("transcode_resuming"));
-        ChangeItemState(item, kItemPaused, kItemEncoding);
-    } else {
-        RaiseEvent(kEventStatusText, EngineText("transcode_paused"));
-        ChangeItemState(item, kItemEncoding, kItemPaused);
-    }
+    RaiseEvent(kEventStatusText, EngineText(resume ? "transcode_resuming" : "transcode_paused"));
     return 0;
 }
 
@@ -555,7 +555,8 @@ int RunQueue(int workerIndex) {
             if (item->state.load() == kItemStopping) result = kItemStopping;
         }
         if (p.GetBool("overall.automation.autoTask") && item->state.load() == kItemDone) {
-            QueueRemove(item);
+            QueueFreeItem(item);  // unlinked and freed: nothing else holds it once its job ended
+            item = nullptr;
             RaiseEvent(kEventQueueChanged);
         }
         if (result == kItemStopping) stopBatch = true;

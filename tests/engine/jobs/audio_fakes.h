@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#include <chrono>
+#include <thread>
+
+#include "engine/jobs/audiopass.h"
 #include "engine/jobs/pcmio.h"
 
 namespace sqtest {
@@ -96,6 +100,32 @@ private:
     std::mutex m_;
     std::condition_variable cv_;
     bool cancelled_ = false;
+};
+
+// A source for the audio pass: a 16-bit stereo 44.1 kHz ramp of the given length, each read
+// optionally a little late so that controls meet the item running.
+class RampSource : public PassSource {
+public:
+    explicit RampSource(int64_t bytes, int delayMs = 0) : ramp_(bytes), delayMs_(delayMs) {}
+    int32_t Read(uint8_t* buffer, int32_t size) override {
+        if (delayMs_) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs_));
+        return ramp_.Read(buffer, std::min(size, 8192));
+    }
+    void Stop() override { ramp_.Stop(); }
+    const char* Name() override { return "ramp"; }
+    bool Open(AudioTask*) override { return true; }
+    bool ReadHeader(AudioTask*) override {
+        InitWaveHeader(&header_, 44100, 2, 16, -1);
+        return true;
+    }
+    bool Prepare(AudioTask*) override { return true; }
+    const WaveHeader& Header() override { return header_; }
+    void Close() override {}
+
+private:
+    RampReader ramp_;
+    int delayMs_;
+    WaveHeader header_{};
 };
 
 }  // namespace sqtest

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/stringtable.h"
 #include "engine/context.h"
+#include "engine/jobs/job_harness.h"
 #include "engine/encoders/codecs.h"
 #include "engine/jobs/jobdriver.h"
 #include "engine/prefs/preffiles.h"
@@ -45,26 +45,14 @@ class JobFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         PrefStore& p = GetPrefStore();
-        ASSERT_EQ(LoadPrefDefinitions(false, DataFile("qxcore.xml").c_str(), 0, "QuorvexPrefs"), 0);
-        for (const char* file : {"qxcore64.xml", "defaults.xml", "sonquill.xml"})
-            ASSERT_EQ(LoadPrefsFile(DataFile(file).c_str(), 0, nullptr), 0) << file;
-        ASSERT_EQ(LoadCodecsDefinition(false, DataFile("qxcodecs.xml").c_str(), 0), 0);
         oldPath_ = getenv("PATH") ? getenv("PATH") : "";
-        setenv("PATH", (std::string(SQ_OUT_DIR) + "/tools:" + oldPath_).c_str(), 1);
-        platform::SetAppFolderOverride(SQ_OUT_DIR);
+        ASSERT_TRUE(LoadShippedEngineData());
         p.SetString("overall.task.destdir", (out.path().string() + "/").c_str());
         p.SetString("overall.task.tempdir", (temp.path().string() + "/").c_str());
         p.SetInt("overall.task.overwrite", 1);
         p.SetInt("overall.audio.timeout", 1000);
         p.SetBool("overall.audio.autoEncoder", false);
         QueueClear();
-        // The language files name their tables relative to the program folder.
-        char list[512] = {};
-        const auto cwd = std::filesystem::current_path();
-        std::filesystem::current_path(std::filesystem::path(DataFile("lang.xml")).parent_path());
-        const int loaded = GetEngineStrings().Load("lang.xml", "qxcore", 0, list, sizeof list);
-        std::filesystem::current_path(cwd);
-        ASSERT_EQ(loaded, 0);
     }
     void TearDown() override {
         QueueClear();
@@ -78,37 +66,14 @@ protected:
         return item;
     }
 
-    // The stream and tag records the media probe fills (the probe's tools are not wired into the
-    // engine yet, so the fixture describes each input as the probe would).
     static void Describe(QueueItem* item, uint32_t rate, uint32_t channels, int32_t durationMs,
                          const char* artist = nullptr, const char* title = nullptr) {
-        auto* s = new AudioStreamInfo;
-        s->samplerate = rate;
-        s->channels = channels;
-        s->samplebits = 16;
-        s->duration = static_cast<uint32_t>(durationMs);
-        item->audio = s;
-        item->duration = durationMs;
-        item->mediaKind |= 1;
-        item->flags |= kItemFlagHasStreams;
-        if (artist) {
-            SetStringField(&item->tagArtist, artist);
-            SetStringField(&item->tagTitle, title);
-            item->flags |= kItemFlagHasTags;
-        }
+        DescribeItem(item, rate, channels, durationMs, artist, title);
     }
 
     // Runs a batch on `workers` threads started 100 ms apart; fails instead of hanging.
     void RunBatch(int workers, int limitSeconds = 120) {
-        events.context().runningWorkers = workers;
-        auto batch = std::async(std::launch::async, [workers] {
-            std::vector<std::thread> threads;
-            for (int i = 0; i < workers; ++i) {
-                threads.emplace_back([i] { RunQueue(i); });
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            }
-            for (auto& t : threads) t.join();
-        });
+        auto batch = std::async(std::launch::async, [this, workers] { RunWorkers(events.context(), workers); });
         ASSERT_EQ(batch.wait_for(std::chrono::seconds(limitSeconds)), std::future_status::ready) << "batch hung";
     }
 

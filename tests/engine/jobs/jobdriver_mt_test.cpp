@@ -1,0 +1,65 @@
+// Two batch workers while a third thread pauses, resumes, re-prioritises and stops items and reads
+// their progress: no item runs twice, the stop holds, and the batch ends.
+#include "engine/jobs/jobdriver.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "engine/encoders/encoder.h"
+#include "engine/jobs/audio_fakes.h"
+#include "engine/jobs/audiopass.h"
+#include "engine/jobs/job_fixture.h"
+#include "engine/jobs/jobstats.h"
+
+namespace {
+
+class WorkersUnderControl : public sqtest::JobFixture {};
+
+TEST_F(WorkersUnderControl, PausePriorityAndStopFromAnotherThread) {
+    SetPassSourceMaker([](uint32_t) -> std::unique_ptr<PassSource> { return std::make_unique<sqtest::RampSource>(2 * 176400, 2); });
+    GetPrefStore().SetInt("overall.audio.encoder", kEncPcm);
+    std::vector<QueueItem*> items;
+    for (int i = 0; i < 6; ++i) {
+        QueueItem* item = Add(in.write("in" + std::to_string(i) + ".wav", "x"));
+        Describe(item, 44100, 2, 2000);
+        items.push_back(item);
+    }
+    QueueItem* stopped = items[3];
+    std::atomic<bool> running{true};
+    std::thread controller([&] {
+        bool stopSent = false;
+        while (running) {
+            for (QueueItem* item : items) {
+                TogglePauseItem(item);
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                TogglePauseItem(item);
+                SetItemPriority(item, 0);
+                UpdateItemStats(item, true);
+                GetQueueProgress(nullptr);
+            }
+            if (!stopSent && stopped->audioTask.load()) {
+                StopItem(stopped);
+                stopSent = true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    RunBatch(2, 200);
+    running = false;
+    controller.join();
+    SetPassSourceMaker(nullptr);
+
+    for (QueueItem* item : items) {
+        EXPECT_LE(LogLinesWith(std::string("Start transcoding ") + item->file), 1) << "run twice";
+        const uint32_t state = item->state.load();
+        EXPECT_NE(state, kItemEncoding) << "left running";
+        EXPECT_NE(state, kItemPaused) << "left paused";
+    }
+    EXPECT_NE(stopped->state.load(), kItemDone) << "the stop was overwritten";
+    EXPECT_EQ(items[0]->state.load(), kItemDone);
+}
+
+}  // namespace
