@@ -38,8 +38,11 @@ ExtensionEntry* ReadDescription(const std::string& id, const std::string& path) 
     auto* entry = static_cast<ExtensionEntry*>(calloc(1, sizeof(ExtensionEntry)));
     if (!entry) return nullptr;
     entry->id = Dup(id.c_str());
-    entry->category = Dup(xml.getNodeValueByName("category", "other"));
-    entry->name = Dup(xml.getNodeValueByName("name", id.c_str()));
+    // An empty element counts as absent.
+    const char* category = xml.getNodeValueByName("category");
+    entry->category = Dup(category ? category : "other");
+    const char* name = xml.getNodeValueByName("name");
+    entry->name = Dup(name ? name : id.c_str());
     entry->plugin = Dup(xml.getNodeValueByName("plugin"));
     xml.SetCurrentNode(first);
     if (first && xml.findNode("window")) {

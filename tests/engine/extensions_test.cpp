@@ -8,10 +8,15 @@
 
 #include "common/xml.h"
 #include "engine/context.h"
+#include "engine/engine_init.h"
 #include "engine/extensions.h"
+#include "engine/prefs/preffiles.h"
+#include "engine/prefs/prefstore.h"
 #include "remote/handlers/routes.h"
 #include "remote/httpd/httpd_fixture.h"
 #include "remote/httpd/web_server.h"
+#include "support/event_recorder.h"
+#include "support/program_folder.h"
 #include "support/tempdir.h"
 
 namespace {
@@ -30,7 +35,7 @@ void MakeExtensions(const sqtest::TempDir& tmp) {
                           "<window width=\"640\" height=\"480\" resizable=\"YES\"/>"));
     tmp.write("ext/player/index.html", "<html>player</html>");
     fs::create_symlink(tmp.file("secret.txt"), tmp.file("ext/player/leak.html"));
-    tmp.write("ext/clock/extension.xml", Description("<window width=\"100\" resizable=\"no\"/>"));
+    tmp.write("ext/clock/extension.xml", Description("<name/><window width=\"100\" resizable=\"no\"/>"));
     tmp.write("ext/demo.XML", Description("<category>media</category><name>Demo</name><window height=\"5\"/>"));
     tmp.write("ext/<b>&\"x'/extension.xml", Description("<name>a&lt;b&amp;\"c</name><category>&lt;/x&gt;</category>"));
     tmp.write("ext/_test/extension.xml", Description("<name>Hidden</name>"));
@@ -202,6 +207,29 @@ TEST_F(ExtensionRouteTest, FilesOnlyFromInsideTheFolder) {
         }
         EXPECT_EQ(r.output.find("TOP-SECRET"), std::string::npos);
     }
+}
+
+// The engine's start-up scans the program's "extensions" folder once the control server runs, and
+// the control server answers the route.
+TEST(ExtensionRegistryAtStartup, ControlServerServesTheProgramsExtensions) {
+    sqtest::ProgramFolder folder;
+    folder.dir().write("extensions/clock/extension.xml", Description("<name>Clock</name>"));
+    folder.dir().write("extensions/clock/index.html", "<html>tick</html>");
+    sqtest::EventRecorder recorder;
+    const std::string definitions = folder.read("qxcore.xml");
+    recorder.context().definitionsText = definitions.c_str();
+    recorder.context().definitionsLength = static_cast<uint32_t>(definitions.size());
+    ASSERT_EQ(EngineInit(&recorder.context()), 0);
+    GetPrefStore().SetInt("overall.httpd.port", 0);  // any free port
+    ASSERT_EQ(EngineInitLate(&recorder.context()), 0);
+    const std::string base = "http://127.0.0.1:" + std::to_string(recorder.context().httpPort.load());
+
+    auto list = Shell("curl -sS " + base + "/extensions/extensions.xml");
+    EXPECT_NE(list.output.find("<category id=\"other\">"), std::string::npos) << list.output;
+    EXPECT_NE(list.output.find("<extension id=\"clock\" name=\"Clock\"/>"), std::string::npos) << list.output;
+    EXPECT_EQ(Shell("curl -sS " + base + "/extensions/clock/").output, "<html>tick</html>");
+    EngineShutdown(&recorder.context());
+    EXPECT_EQ(recorder.context().extensionList, nullptr);
 }
 
 }  // namespace
