@@ -9,6 +9,7 @@
 #include "common/stringtable.h"
 #include "engine/engine_api.h"
 #include "engine/eventlog.h"
+#include "engine/extensions.h"
 #include "engine/pending.h"
 #include "engine/prefs/preffiles.h"
 #include "engine/prefs/prefstore.h"
@@ -17,6 +18,7 @@
 #include "platform/fs.h"
 #include "platform/sync.h"
 #include "platform/sysinfo.h"
+#include "remote/handlers/routes.h"
 #include "remote/httpd/web_server.h"
 
 namespace {
@@ -110,7 +112,7 @@ int EngineInitLate(EngineContext* context) {
     if (StartHttpServer() != 0) {
         RaiseEvent(kEventNotice, EngineText("httpd_error"));
     } else if (context) {
-        context->extensionList = ScanExtensionRegistry(g_appPath + "extensions");
+        LoadExtensionRegistry(context, g_appPath + "extensions");
     }
     return 0;
 }
@@ -144,8 +146,7 @@ void EngineShutdown(EngineContext* context) {
     if (!context) return;
     StopPreviewPlayer();
     StopHttpServer();
-    FreeExtensionRegistry(context->extensionList);
-    context->extensionList = nullptr;
+    FreeExtensionRegistry(context);
     FreePluginLists();
     ReleaseCdromLayer();
 
@@ -176,6 +177,7 @@ int StartHttpServer() {
     const bool remote = prefs.GetInt("overall.httpd.remote") != 0;
     if (remote) LogMessage(&g_coreLog, "The control server accepts connections from other hosts.", 0);
     const uint32_t bind = remote ? kWebBindAny : WebBindLoopback();
+    RegisterControlRoutes(&g_controlServer);
     const int bound = WebServerStart(&g_controlServer, port, 0, g_webRoot.c_str(), bind);
     if (context) context->httpPort = bound;
     if (bound == 0) return -1;

@@ -1,7 +1,5 @@
 #include "engine/pending.h"
 
-void* ScanExtensionRegistry(const std::string&) { return nullptr; }
-void FreeExtensionRegistry(void*) {}
 void InitMediaInfoReader() {}
 void InitProcessorProbe() {}
 int ReadSystemInformation() { return -1; }

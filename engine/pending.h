@@ -5,9 +5,6 @@
 
 #include <string>
 
-// Extension registry: scans the "extensions" folder; null when none is available.
-void* ScanExtensionRegistry(const std::string& folder);
-void FreeExtensionRegistry(void* list);
 // Media-information reader's shared object.
 void InitMediaInfoReader();
 // Processor usage probe and system information; -1 when not available.

@@ -122,7 +122,7 @@ TEST(XmlLoad, StylesheetHrefCannotInjectMarkup) {
 TEST(XmlLoad, UrlGoesThroughFetchSeam) {
     CXML xml;
     SetXmlFetcher({});
-    EXPECT_EQ(xml.Open("http://127.0.0.1:1/x.xml"), -1);  // nothing installed: fails cleanly
+    EXPECT_EQ(xml.Open("http://127.0.0.1:1/x.xml"), -1);  // the HTTP client: nothing listens there
 
     struct Case {
         bool ok;
