@@ -16,6 +16,7 @@
 #include "engine/pending.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/taskvars.h"
+#include "engine/tools/media_info.h"
 #include "platform/numtext.h"
 
 namespace {

@@ -9,7 +9,6 @@ void EnumeratePlugins(const char*, const char*, const char*, int) {}
 void FreePluginLists() {}
 void StopPreviewPlayer() {}
 
-int ReadMediaInformation(QueueItem*) { return -1; }
 int IdentifyStreamsWithPlayer(QueueItem*) { return -1; }
 int AnalyzeNetworkStream(QueueItem*) { return -1; }
 int ProbeCdaTrack(QueueItem*) { return -1; }

@@ -20,8 +20,6 @@ void FreePluginLists();
 void StopPreviewPlayer();
 
 struct QueueItem;
-// Media-information reader on an item: 0 when it ran, -1 when not available or it failed.
-int ReadMediaInformation(QueueItem* item);
 // Stream identification through the external player's video source: 0 or -1.
 int IdentifyStreamsWithPlayer(QueueItem* item);
 // Network stream probe: 0 or -1.
