@@ -14,6 +14,7 @@
 #include "engine/context.h"
 #include "engine/engine_init.h"
 #include "engine/pending.h"
+#include "engine/tools/media_probe.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/taskvars.h"
 #include "engine/tools/media_info.h"
@@ -276,11 +277,11 @@ int ProbeItem(QueueItem* item, int force) {
                     enough = (item->video && item->video->codec && std::strcmp(item->video->codec, "DFSC") == 0) ||
                              ((row->typeId == 16 || row->typeId == 29) && !force) || (noStreams && force);
                 }
-                if (noStreams && row->typeId == 20 && ReadApeInformation(item) == 0) enough = true;
+                if (noStreams && row->typeId == 20 && ProbeApeFile(item)) enough = true;
             }
             if (!enough) {
                 RaiseEvent(kEventStatusText, EngineText("scan_stream"));
-                IdentifyStreamsWithPlayer(item);
+                AnalyzeStream(item);
             }
             item->flags |= kItemFlagHasStreams;
         }

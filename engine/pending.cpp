@@ -9,8 +9,6 @@ void EnumeratePlugins(const char*, const char*, const char*, int) {}
 void FreePluginLists() {}
 void StopPreviewPlayer() {}
 
-int IdentifyStreamsWithPlayer(QueueItem*) { return -1; }
 int AnalyzeNetworkStream(QueueItem*) { return -1; }
 int ProbeCdaTrack(QueueItem*) { return -1; }
-int ReadApeInformation(QueueItem*) { return -1; }
 int ChooseEncoderForItem(QueueItem*, bool) { return -1; }

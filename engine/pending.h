@@ -20,13 +20,9 @@ void FreePluginLists();
 void StopPreviewPlayer();
 
 struct QueueItem;
-// Stream identification through the external player's video source: 0 or -1.
-int IdentifyStreamsWithPlayer(QueueItem* item);
 // Network stream probe: 0 or -1.
 int AnalyzeNetworkStream(QueueItem* item);
 // Audio CD track probe through the CD layer: 0 or -1.
 int ProbeCdaTrack(QueueItem* item);
-// Monkey's Audio header reader: 0 or -1.
-int ReadApeInformation(QueueItem* item);
 // Encoder the format chooser picks for an item (video only when considered); -1 when none.
 int ChooseEncoderForItem(QueueItem* item, bool considerVideo);

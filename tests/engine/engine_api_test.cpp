@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "engine/prefs/prefstore.h"
@@ -160,6 +161,24 @@ TEST_F(EngineApi, ProbeShortCutsAndMissingFiles) {
     EXPECT_EQ(odd->containerBitrate, UINT32_MAX);
     EXPECT_EQ(odd->containerOverhead, 10000);
     for (QueueItem* it : {done, playlist, missing, blank, odd}) QueueFreeItem(it);
+}
+
+// A real file is described by the information tool and the player, as a run needs it.
+TEST_F(EngineApi, ProbeDescribesARealFile) {
+    sqtest::TempDir dir;
+    const std::string path = dir.file("tone.wav");
+    ASSERT_EQ(system(("sox -n -r 48000 -c 1 -b 16 " + path + " synth 2 sine 440 2>/dev/null").c_str()), 0);
+    const std::string oldPath = getenv("PATH") ? getenv("PATH") : "";
+    setenv("PATH", (std::string(SQ_OUT_DIR) + "/tools:" + oldPath).c_str(), 1);
+    QueueItem* item = QueueNewItem(path.c_str());
+    EXPECT_EQ(ProbeItem(item, 0), 0);
+    setenv("PATH", oldPath.c_str(), 1);
+    ASSERT_NE(item->audio, nullptr);
+    EXPECT_EQ(item->audio->samplerate, 48000u);
+    EXPECT_EQ(item->audio->channels, 1u);
+    EXPECT_NEAR(item->duration, 2000, 60);
+    EXPECT_TRUE(item->flags.load() & kItemFlagHasStreams);
+    QueueFreeItem(item);
 }
 
 TEST_F(EngineApi, OutputInfoTextExpandsTheItemPreset) {
