@@ -253,6 +253,9 @@ void CDialogWindow::LoadControls() {
         default: break;
         }
     }
+    // The skip serves the one refill that follows a user's change; a later refill (a revert, a
+    // preset) must show every control again.
+    if (g_skip.hwnd == hwnd_) g_skip.id = 0;
     --loading_;
     RefreshStates();
     if (UiModeAtStart.load() == 2) {
