@@ -5,6 +5,13 @@
 //
 // All names and numbers here are this layer's own declarations. Message and style numbers keep
 // the values that stored ids and plug-ins depend on.
+//
+// This header holds the types, windows, the message loop, dialogs, the basic controls and message
+// boxes, and includes the rest: desktop.h (geometry, screen, cursor, drawing records), menus.h
+// (menus, accelerators), shell.h (file and folder dialogs, tray, drops) and views.h (list view,
+// tree view, tab, status bar, tool tips). resources.h describes templates and where they come
+// from; plugin.h the C calls for plug-ins; driver.h the test driver. LEFT_OUT.md lists what the
+// layer does not provide.
 #pragma once
 
 #include <cstdint>

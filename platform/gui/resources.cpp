@@ -5,6 +5,8 @@
 #include <cctype>
 #include <charconv>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <set>
 
 #include <libxml/parser.h>
@@ -498,6 +500,49 @@ std::map<int, std::shared_ptr<const T>> LoadFiles(const std::filesystem::path& d
     return found;
 }
 
+// images.xml: each picture's id, type and file (relative to the folder), read whole.
+std::map<int, std::shared_ptr<const ImageResource>> LoadImages(const std::filesystem::path& folder,
+                                                               std::vector<std::string>& problems) {
+    std::map<int, std::shared_ptr<const ImageResource>> found;
+    const auto list = folder / "images.xml";
+    std::error_code ec;
+    if (!std::filesystem::exists(list, ec)) return found;
+    CXML x;
+    XmlNode root = x.Open(list.string().c_str()) == 0 ? x.goRoot() : nullptr;
+    if (!root || std::string(x.getNodeName()) != "images") {
+        problems.push_back("images.xml: not a well-formed <images> list");
+        return found;
+    }
+    for (XmlNode n = x.goChild(); n; n = x.goNext()) {
+        ImageResource image;
+        std::string problem;
+        const std::string file = x.getAttribute("file", "", n);
+        image.type = x.getAttribute("type", "", n);
+        if (!IntAttr(x, n, "id", image.id, true, "images.xml, an image", problem)) {
+            // problem says what is wrong with the id
+        } else if (image.type != "png" && image.type != "bmp") {
+            problem = "image " + std::to_string(image.id) + ": unknown type \"" + image.type + "\"";
+        } else if (file.empty() || file.find("..") != std::string::npos || file[0] == '/') {
+            problem = "image " + std::to_string(image.id) + ": the file must lie in the resource folder";
+        } else if (found.count(image.id)) {
+            problem = "image " + std::to_string(image.id) + ": the id is used twice";
+        } else {
+            std::ifstream in(folder / file, std::ios::binary);
+            std::ostringstream bytes;
+            bytes << in.rdbuf();
+            if (!in) problem = "image " + std::to_string(image.id) + ": cannot read " + file;
+            image.bytes = bytes.str();
+        }
+        if (!problem.empty()) {
+            problems.push_back(problem.rfind("images.xml", 0) == 0 ? problem : "images.xml: " + problem);
+            continue;
+        }
+        int id = image.id;
+        found[id] = std::make_shared<const ImageResource>(std::move(image));
+    }
+    return found;
+}
+
 }  // namespace
 
 bool ParseDialogXml(const std::string& text, DialogTemplate& out, std::string& error) {
@@ -533,6 +578,14 @@ void LiteralResources::Add(AcceleratorTable t) {
     accelerators_[id] = std::make_shared<const AcceleratorTable>(std::move(t));
 }
 
+void LiteralResources::Add(ImageResource t) {
+    std::lock_guard lk(m_);
+    int id = t.id;
+    images_[id] = std::make_shared<const ImageResource>(std::move(t));
+}
+
+std::shared_ptr<const ImageResource> LiteralResources::FindImage(HINSTANCE, int id) const { return FindIn(m_, images_, id); }
+
 std::shared_ptr<const DialogTemplate> LiteralResources::FindDialog(HINSTANCE, int id) const {
     return FindIn(m_, dialogs_, id);
 }
@@ -563,11 +616,13 @@ bool XmlResourceFolder::Load(const std::string& folder, std::string& error) {
             problems.push_back("accelerators.xml: " + problem);
         }
     }
+    auto images = LoadImages(fs::path(folder), problems);
     {
         std::lock_guard lk(m_);
         dialogs_ = std::move(dialogs);
         menus_ = std::move(menus);
         accelerators_ = std::move(accelerators);
+        images_ = std::move(images);
     }
     error.clear();
     for (const auto& p : problems) error += (error.empty() ? "" : "\n") + p;
@@ -583,6 +638,37 @@ std::shared_ptr<const MenuTemplate> XmlResourceFolder::FindMenu(HINSTANCE, int i
 std::shared_ptr<const AcceleratorTable> XmlResourceFolder::FindAccelerators(HINSTANCE, int id) const {
     return FindIn(m_, accelerators_, id);
 }
+std::shared_ptr<const ImageResource> XmlResourceFolder::FindImage(HINSTANCE, int id) const {
+    return FindIn(m_, images_, id);
+}
+
+namespace {
+std::mutex g_modulesLock;
+std::map<uintptr_t, ResourceDataFn> g_modules;
+}  // namespace
+
+void RegisterResourceModule(HINSTANCE module, ResourceDataFn fn) {
+    std::lock_guard lk(g_modulesLock);
+    if (fn) g_modules[reinterpret_cast<uintptr_t>(module)] = std::move(fn);
+    else g_modules.erase(reinterpret_cast<uintptr_t>(module));
+}
+
+std::optional<std::string> LoadResourceBytes(HINSTANCE instance, int id) {
+    ResourceDataFn fn;
+    {
+        std::lock_guard lk(g_modulesLock);
+        auto it = g_modules.find(reinterpret_cast<uintptr_t>(instance));
+        if (it != g_modules.end()) fn = it->second;
+    }
+    if (fn) return fn(id);
+    auto provider = GetResourceProvider();
+    auto image = provider ? provider->FindImage(instance, id) : nullptr;
+    if (!image) return std::nullopt;
+    return image->bytes;
+}
+
+unsigned long GetNativeWindowId(HWND) { return 0; }  // the headless back-end has no native windows
+
 std::vector<int> XmlResourceFolder::DialogIds() const { return IdsOf(m_, dialogs_); }
 std::vector<int> XmlResourceFolder::MenuIds() const { return IdsOf(m_, menus_); }
 

@@ -5,7 +5,9 @@
 
 #include <map>
 #include <memory>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -57,6 +59,13 @@ struct AcceleratorTable {
     std::vector<ACCEL> entries;
 };
 
+// A picture the program ships: PNG or BMP bytes as they are in the file.
+struct ImageResource {
+    int id = 0;
+    std::string type;  // "png" or "bmp"
+    std::string bytes;
+};
+
 // Ids that several controls may share (labels nobody addresses).
 inline constexpr int kAnonymousControlId = -1;
 
@@ -74,7 +83,18 @@ public:
     virtual std::shared_ptr<const DialogTemplate> FindDialog(HINSTANCE instance, int id) const = 0;
     virtual std::shared_ptr<const MenuTemplate> FindMenu(HINSTANCE, int) const { return nullptr; }
     virtual std::shared_ptr<const AcceleratorTable> FindAccelerators(HINSTANCE, int) const { return nullptr; }
+    virtual std::shared_ptr<const ImageResource> FindImage(HINSTANCE, int) const { return nullptr; }
 };
+
+// The bytes of picture id: from a module registered for instance, else from the provider.
+// None when neither has it.
+std::optional<std::string> LoadResourceBytes(HINSTANCE instance, int id);
+// A loaded library that hands out its own pictures (its GetResourceData entry); null fn removes it.
+using ResourceDataFn = std::function<std::optional<std::string>(int id)>;
+void RegisterResourceModule(HINSTANCE module, ResourceDataFn fn);
+// The native window id another program can draw into (an X11 window id), or 0 when there is none
+// (always without a display).
+unsigned long GetNativeWindowId(HWND hwnd);
 
 // Installs the provider dialogs are created from (null: none).
 void SetResourceProvider(std::shared_ptr<ResourceProvider> provider);
@@ -86,15 +106,18 @@ public:
     void Add(DialogTemplate t);
     void Add(MenuTemplate t);
     void Add(AcceleratorTable t);
+    void Add(ImageResource t);
     std::shared_ptr<const DialogTemplate> FindDialog(HINSTANCE instance, int id) const override;
     std::shared_ptr<const MenuTemplate> FindMenu(HINSTANCE instance, int id) const override;
     std::shared_ptr<const AcceleratorTable> FindAccelerators(HINSTANCE instance, int id) const override;
+    std::shared_ptr<const ImageResource> FindImage(HINSTANCE instance, int id) const override;
 
 private:
     mutable std::mutex m_;
     std::map<int, std::shared_ptr<const DialogTemplate>> dialogs_;
     std::map<int, std::shared_ptr<const MenuTemplate>> menus_;
     std::map<int, std::shared_ptr<const AcceleratorTable>> accelerators_;
+    std::map<int, std::shared_ptr<const ImageResource>> images_;
 };
 
 // The XML form:
@@ -116,7 +139,8 @@ bool ParseStyleNames(const std::string& text, const std::string& className, bool
                      std::string& error);
 
 // The resources of a folder: <folder>/dialogs/<id>-<name>.xml and <folder>/menus/<id>-<name>.xml,
-// one each, and <folder>/accelerators.xml.
+// one each, <folder>/accelerators.xml, and <folder>/images.xml listing the pictures:
+//   <images><image id="299" type="png" file="images/splash.png"/></images>
 class XmlResourceFolder : public ResourceProvider {
 public:
     // Reads every file. False with the problems found (a bad file, a file name whose id prefix
@@ -125,6 +149,7 @@ public:
     std::shared_ptr<const DialogTemplate> FindDialog(HINSTANCE instance, int id) const override;
     std::shared_ptr<const MenuTemplate> FindMenu(HINSTANCE instance, int id) const override;
     std::shared_ptr<const AcceleratorTable> FindAccelerators(HINSTANCE instance, int id) const override;
+    std::shared_ptr<const ImageResource> FindImage(HINSTANCE instance, int id) const override;
     std::vector<int> DialogIds() const;
     std::vector<int> MenuIds() const;
 
@@ -133,6 +158,7 @@ private:
     std::map<int, std::shared_ptr<const DialogTemplate>> dialogs_;
     std::map<int, std::shared_ptr<const MenuTemplate>> menus_;
     std::map<int, std::shared_ptr<const AcceleratorTable>> accelerators_;
+    std::map<int, std::shared_ptr<const ImageResource>> images_;
 };
 
 }  // namespace gui

@@ -97,7 +97,7 @@ void EnsureVisible(const Window& w, ListViewModel& m, int i) {
 
 void FillItem(ListViewModel& m, int i, LVITEMA& item) {
     ListRow& r = m.rows[static_cast<size_t>(i)];
-    if (item.mask & LVIF_TEXT) item.cchTextMax = std::max(0, item.cchTextMax), CopyOut(Cell(r, item.iSubItem), item.pszText, item.cchTextMax);
+    if (item.mask & LVIF_TEXT) CopyOut(Cell(r, item.iSubItem), item.pszText, item.cchTextMax);
     if (item.mask & LVIF_STATE) item.state = RowState(r) & item.stateMask;
     if (item.mask & LVIF_PARAM) item.lParam = r.param;
     if (item.mask & LVIF_IMAGE) item.iImage = r.image;

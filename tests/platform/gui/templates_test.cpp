@@ -90,6 +90,40 @@ TEST(DialogXml, FolderChecksNamesAndIds) {
     EXPECT_EQ(folder.DialogIds(), (std::vector<int>{10, 13})) << "what was read stays available";
 }
 
+TEST(ResourceImages, ListedPicturesAndModules) {
+    sqtest::TempDir dir;
+    std::filesystem::create_directories(dir.path() / "images");
+    std::ofstream(dir.path() / "images" / "splash.png", std::ios::binary) << std::string("\x89PNG\0data", 9);
+    std::ofstream(dir.path() / "images.xml") << R"(<images>
+        <image id="299" type="png" file="images/splash.png"/>
+        <image id="300" type="gif" file="images/splash.png"/>
+        <image id="301" type="png" file="../secret.png"/>
+        <image id="302" type="png" file="images/missing.png"/>
+        <image id="299" type="png" file="images/splash.png"/>
+      </images>)";
+    auto folder = std::make_shared<XmlResourceFolder>();
+    std::string error;
+    EXPECT_FALSE(folder->Load(dir.path().string(), error));
+    for (const char* e : {"image 300: unknown type \"gif\"", "image 301: the file must lie in the resource folder",
+                          "image 302: cannot read", "image 299: the id is used twice"})
+        EXPECT_NE(error.find(e), std::string::npos) << e << "\n" << error;
+    SetResourceProvider(folder);
+    EXPECT_EQ(LoadResourceBytes(nullptr, 299), std::optional<std::string>(std::string("\x89PNG\0data", 9)));
+    EXPECT_FALSE(LoadResourceBytes(nullptr, 300));
+
+    // A registered library answers for its own instance only.
+    auto library = reinterpret_cast<HINSTANCE>(0x5000);
+    RegisterResourceModule(library, [](int id) -> std::optional<std::string> {
+        if (id == 292) return std::string("png 292");
+        return std::nullopt;
+    });
+    EXPECT_EQ(LoadResourceBytes(library, 292), std::optional<std::string>("png 292"));
+    EXPECT_FALSE(LoadResourceBytes(library, 299));
+    EXPECT_FALSE(LoadResourceBytes(nullptr, 292));
+    RegisterResourceModule(library, nullptr);
+    SetResourceProvider(nullptr);
+}
+
 class Templates : public sqtest::GuiTest {};
 
 // Every resource shipped in data/ui loads, and every dialog and menu in it can be made.

@@ -94,6 +94,23 @@ TEST_F(Views, ListViewStatesAndRowMinusOne) {
     EXPECT_STREQ(buf, "4.");
     EXPECT_EQ(drv.Rows(list_)[1].cells, (std::vector<std::string>{"r1", "4.2 MB"}));
 
+    // Images and parameters of a row, through the whole-item messages.
+    LVITEMA set;
+    set.mask = LVIF_IMAGE;
+    set.iItem = 2;
+    set.iImage = 3;
+    ASSERT_TRUE(SendMessageA(list_, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&set)));
+    LVITEMA get;
+    get.mask = LVIF_IMAGE | LVIF_PARAM | LVIF_STATE;
+    get.iItem = 2;
+    get.stateMask = LVIS_STATEIMAGEMASK;
+    ASSERT_TRUE(SendMessageA(list_, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&get)));
+    EXPECT_EQ(get.iImage, 3);
+    EXPECT_EQ(get.lParam, 102);
+    EXPECT_EQ(get.state, INDEXTOSTATEIMAGEMASK(1));
+    get.iItem = 5;
+    EXPECT_FALSE(SendMessageA(list_, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&get))) << "no row 5";
+
     // A deleted row takes its state along.
     SendMessageA(list_, LVM_DELETEITEM, 3, 0);
     EXPECT_EQ(drv.Items(list_), (std::vector<std::string>{"r0", "r1", "r2", "r4"}));
