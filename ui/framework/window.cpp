@@ -530,3 +530,155 @@ void TranslateControlsOf(HWND hwnd) {
 }
 
 }  // namespace ui
+
+namespace ui {
+
+using namespace gui;
+
+void CWindow::TrackPopup(HMENU menu, int x, int y) {
+    if (x == -1 && y == -1) {
+        POINT p{};
+        GetCursorPos(&p);
+        x = p.x;
+        y = p.y;
+    }
+    TrackPopupMenu(GetSubMenu(menu, 0), TPM_RIGHTBUTTON, x, y, 0, hwnd_, nullptr);
+}
+
+int CWindow::HitTest(int x, int y, const int* ids) {
+    auto style = static_cast<DWORD>(GetWindowLongPtrA(hwnd_, GWL_STYLE));
+    const bool menu = GetMenu(hwnd_) != nullptr;
+    for (int i = 0; ids && ids[i]; ++i) {
+        HWND item = GetDlgItem(hwnd_, ids[i]);
+        if (!item) continue;
+        RECT r{};
+        GetWindowRect(item, &r);
+        // The control's rectangle relative to the window's client origin, grown by the frame
+        // like the window, so it compares with a point relative to the window's corner.
+        RECT frame{0, 0, 0, 0};
+        AdjustWindowRect(&frame, style, menu);
+        POINT p{r.left, r.top};
+        ScreenToClient(hwnd_, &p);
+        RECT rel{p.x - frame.left, p.y - frame.top, p.x - frame.left + (r.right - r.left),
+                 p.y - frame.top + (r.bottom - r.top)};
+        if (x >= rel.left && x < rel.right && y >= rel.top && y < rel.bottom) return i;
+    }
+    return -1;
+}
+
+namespace {
+
+void CopyText(char* out, size_t room, const char* text) {
+    if (!text) text = "";
+    // Cut at a character boundary: a UTF-8 sequence is never split.
+    size_t n = std::strlen(text);
+    if (n >= room) {
+        n = room - 1;
+        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    }
+    std::memcpy(out, text, n);
+    out[n] = '\0';
+}
+
+}  // namespace
+
+bool CWindow::SetTrayIcon(DWORD message, const char* tip, const char* balloonText, const char* balloonTitle) {
+    NOTIFYICONDATAA nid;
+    nid.hWnd = hwnd_;
+    nid.uID = 1;
+    nid.uCallbackMessage = kTrayMessage;
+    nid.hIcon = LoadIconA(instance_, MAKEINTRESOURCEA(106));
+    nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    if (tip) {
+        CopyText(nid.szTip, 33, tip);
+    } else {
+        char own[129] = "";
+        GetWindowTextA(hwnd_, own, sizeof own);
+        CopyText(nid.szTip, sizeof nid.szTip, own);
+    }
+    if (balloonText) {
+        nid.uFlags |= NIF_INFO;
+        CopyText(nid.szInfo, 65, balloonText);
+        CopyText(nid.szInfoTitle, 17, balloonTitle);
+        nid.dwInfoFlags = NIIF_NOSOUND;
+        nid.uTimeout = 3000;
+    }
+    return Shell_NotifyIconA(message, &nid) != 0;
+}
+
+namespace {
+
+HWND MakeTipWindow(HWND owner, HINSTANCE instance) {
+    HWND tip = CreateWindowExA(WS_EX_TOPMOST, kTooltipsClass, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr, instance,
+                               nullptr);
+    if (tip) {
+        SendMessageA(tip, TTM_SETDELAYTIME, TTDT_INITIAL, 100);
+        SendMessageA(tip, TTM_SETDELAYTIME, TTDT_AUTOPOP, 30000);
+    }
+    return tip;
+}
+
+}  // namespace
+
+void CWindow::AddToolTip(int id, const char* text) {
+    HWND item = GetItem(id);
+    HWND tip = MakeTipWindow(hwnd_, instance_);
+    if (!tip || !item) return;
+    std::string copy = text ? text : "";
+    TOOLINFOA ti;
+    ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    ti.hwnd = hwnd_;
+    ti.uId = reinterpret_cast<UINT_PTR>(item);
+    ti.lpszText = copy.data();
+    SendMessageA(tip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
+}
+
+void CWindow::AddToolTipRect(UINT_PTR toolId, const char* text, const RECT& rect) {
+    HWND tip = MakeTipWindow(hwnd_, instance_);
+    if (!tip) return;
+    std::string copy = text ? text : "";
+    TOOLINFOA ti;
+    ti.uFlags = TTF_SUBCLASS;
+    ti.hwnd = hwnd_;
+    ti.uId = toolId;
+    ti.rect = rect;
+    ti.lpszText = copy.data();
+    SendMessageA(tip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
+    SetWindowPos(tip, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void CWindow::MoveItemWithTip(int id, int x, int y, const char* text, UINT_PTR toolId) {
+    HWND item = GetItem(id);
+    if (!item) return;
+    RECT r{};
+    GetWindowRect(item, &r);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    MoveWindow(item, x, y, w, h, TRUE);
+    ShowWindow(item, SW_SHOW);
+    if (text) AddToolTipRect(toolId, text, RECT{x, y, x + w, y + h});
+}
+
+void ShowMenu(int menuId, HWND anchor, uint32_t checkedMask, uint32_t disabledMask) {
+    HMENU menu = LoadMenuA(nullptr, MAKEINTRESOURCEA(menuId));
+    if (!menu) return;
+    HMENU sub = GetSubMenu(menu, 0);
+    if (sub) {
+        TranslateMenu(sub);
+        for (UINT i = 0; i < 32; ++i) {
+            if (checkedMask & (1u << i)) CheckMenuItem(sub, i, MF_CHECKED | MF_BYPOSITION);
+            if (disabledMask & (1u << i)) EnableMenuItem(sub, i, MF_GRAYED | MF_DISABLED | MF_BYPOSITION);
+        }
+        RECT r{};
+        GetWindowRect(anchor, &r);
+        POINT at{r.left, r.bottom - 1};
+        if (at.x == -1 && at.y == -1) GetCursorPos(&at);
+        // A child anchor (a button) lets its top-level window receive the command.
+        HWND owner = anchor;
+        while (HWND up = GetParent(owner)) owner = up;
+        TrackPopupMenu(sub, TPM_RIGHTBUTTON, at.x, at.y, 0, owner, nullptr);
+    }
+    DestroyMenu(menu);
+}
+
+}  // namespace ui

@@ -137,6 +137,17 @@ public:
     void CenterOkButton();
     int GetShowState();
     gui::HMENU FindSubMenu(gui::HMENU menu, const char* name);
+    // Sub-menu 0 of the menu at (x, y), or at the cursor when both are -1.
+    void TrackPopup(gui::HMENU menu, int x, int y);
+    // The index in a 0-terminated id list of the first control whose rectangle holds (x, y),
+    // taken relative to the window's top-left corner; -1 when none.
+    int HitTest(int x, int y, const int* ids);
+
+    // Tray icon 1 of this window: add, modify or delete by message, with an optional balloon.
+    bool SetTrayIcon(gui::DWORD message, const char* tip, const char* balloonText, const char* balloonTitle);
+    void AddToolTip(int id, const char* text);
+    void AddToolTipRect(gui::UINT_PTR toolId, const char* text, const gui::RECT& rect);
+    void MoveItemWithTip(int id, int x, int y, const char* text, gui::UINT_PTR toolId);
 
     HWND Handle() const { return hwnd_; }
     CWindow* Parent() const { return parent_; }
@@ -167,5 +178,8 @@ private:
 // menu and its submenus, giving each translated item a mnemonic not yet used at its level.
 void TranslateMenu(gui::HMENU menu);
 void TranslateWindowText(HWND hwnd);
+// Loads a menu, translates sub-menu 0, checks and greys its items by bit masks, shows it at the
+// anchor's bottom-left corner (the cursor when the anchor point is (-1, -1)), then destroys it.
+void ShowMenu(int menuId, HWND anchor, uint32_t checkedMask, uint32_t disabledMask);
 
 }  // namespace ui

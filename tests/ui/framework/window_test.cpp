@@ -358,3 +358,54 @@ TEST_F(FrameworkTest, ControlHelpersReadAndWriteTheirControls) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FrameworkTest, TrayIconCutsItsTextsAtCharacterBoundaries) {
+    TickingWindow w;
+    ASSERT_NE(w.Create(WS_OVERLAPPEDWINDOW, 0, static_cast<HWND>(nullptr)), nullptr);
+    const std::string tip = std::string(31, 't') + "é";  // the 32-character limit falls inside "é"
+    ASSERT_TRUE(w.SetTrayIcon(NIM_ADD, tip.c_str(), "Batch finished", "Sonquill title over 16"));
+    auto tray = drv.Tray();
+    ASSERT_EQ(tray.size(), 1u);
+    EXPECT_EQ(tray[0].id, 1u);
+    EXPECT_EQ(tray[0].callback, ui::kTrayMessage);
+    EXPECT_EQ(tray[0].tip, std::string(31, 't'));
+    ASSERT_EQ(tray[0].balloons.size(), 1u);
+    EXPECT_EQ(tray[0].balloons[0].first, "Sonquill title o");
+    EXPECT_EQ(tray[0].balloons[0].second, "Batch finished");
+    EXPECT_TRUE(w.SetTrayIcon(NIM_DELETE, nullptr, nullptr, nullptr));
+    EXPECT_TRUE(drv.Tray().empty());
+    w.Close();
+}
+
+TEST_F(FrameworkTest, ShowMenuTranslatesChecksAndGreysByMask) {
+    MenuTemplate m;
+    m.id = 7001;
+    MenuItemTemplate popup;
+    popup.popup = true;
+    popup.text = "p";
+    for (int i = 0; i < 3; ++i) {
+        MenuItemTemplate item;
+        item.id = 40100 + i;
+        item.text = i == 0 ? "menu_start" : "plain";
+        popup.items.push_back(item);
+    }
+    m.items.push_back(popup);
+    resources->Add(m);
+    TickingWindow w;
+    ASSERT_NE(w.Create(WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, static_cast<HWND>(nullptr)), nullptr);
+    std::string dump;
+    drv.OnPopupMenu([&](const std::string& d, POINT) {
+        dump = d;
+        return 0u;
+    });
+    ui::ShowMenu(7001, w.Handle(), 0b001, 0b100);
+    EXPECT_NE(dump.find("checked"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("grayed"), std::string::npos) << dump;
+    const auto checkedLine = dump.substr(0, dump.find('\n'));
+    EXPECT_NE(checkedLine.find("checked"), std::string::npos) << dump;
+    w.Close();
+}
+
+}  // namespace
