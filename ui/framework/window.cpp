@@ -70,6 +70,11 @@ CStringTable& UiStrings() {
     return table;
 }
 
+CStringTable& PluginStrings() {
+    static CStringTable table;
+    return table;
+}
+
 // --- life ---
 
 namespace {

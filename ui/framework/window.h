@@ -50,6 +50,8 @@ private:
 CWindowMatchTable& WindowMap();
 // The user-interface texts that captions and menu items beginning with '_' are looked up in.
 CStringTable& UiStrings();
+// The texts of plug-in panels.
+CStringTable& PluginStrings();
 
 // The tray callback message.
 inline constexpr UINT kTrayMessage = gui::WM_USER + 100;
