@@ -5,6 +5,7 @@
 
 #include "engine/engine_api.h"
 #include "engine/prefs/prefnode.h"
+#include "platform/numtext.h"
 #include "ui/framework/dialog.h"
 
 namespace ui {
@@ -224,9 +225,7 @@ void CDialogWindow::LoadControls() {
             default: {
                 std::string text;
                 if (type == kPrefFloat) {
-                    char buf[64];
-                    std::snprintf(buf, sizeof buf, "%g", static_cast<double>(GetPrefFloat(row->key)));
-                    text = buf;
+                    text = platform::FormatShortest(GetPrefFloat(row->key));
                 } else if (const char* v = GetPrefString(row->key)) {
                     text = v;
                 }
@@ -319,7 +318,7 @@ bool CDialogWindow::OnSelChange(int id, int, HWND) {
     case kPrefBool: SetPrefInt(row->key, sel > 0 ? 1 : 0); break;
     case kPrefFloat:
         if (!text.empty()) {
-            double v = std::strtod(text.c_str(), nullptr);
+            double v = platform::ParseDouble(text.c_str());
             if (IntAllowed(row->key, v)) SetPrefFloat(row->key, static_cast<float>(v));
         }
         break;
@@ -363,8 +362,7 @@ bool CDialogWindow::OnEditChange(int id, int, HWND) {
         break;
     }
     case kPrefFloat: {
-        char* end = nullptr;
-        double v = std::strtod(text.c_str(), &end);
+        double v = platform::ParseDouble(text.c_str());
         if (IntAllowed(row->key, v)) SetPrefFloat(row->key, static_cast<float>(v));
         break;
     }

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/gui/desktop.h"
+#include "platform/numtext.h"
 
 namespace ui {
 
@@ -347,13 +348,8 @@ void CWindow::SetItemText(int id, const char* text) {
 void CWindow::SetItemInt(int id, int value) { SetItemText(id, std::to_string(value).c_str()); }
 
 void CWindow::SetItemFloat(int id, double value, int decimals) {
-    // The "C" numeric locale is kept process-wide, so the decimal point is always '.'.
-    char text[64];
-    if (decimals > 0)
-        std::snprintf(text, sizeof text, "%.*f", std::min(decimals, 20), value);
-    else
-        std::snprintf(text, sizeof text, "%f", value);
-    SetItemText(id, text);
+    // Always with '.', whatever numeric locale a toolkit has set.
+    SetItemText(id, platform::FormatFixed(value, decimals > 0 ? std::min(decimals, 20) : 6).c_str());
 }
 
 int CWindow::SelectComboString(int id, const char* text) {

@@ -13,6 +13,7 @@
 #include "platform/gui/driver.h"
 #include "platform/gui/menus.h"
 #include "platform/gui/resources.h"
+#include "support/locale_guard.h"
 #include "support/shipped_data.h"
 #include "ui/framework/dialog.h"
 
@@ -349,6 +350,11 @@ TEST_F(FrameworkTest, ControlHelpersReadAndWriteTheirControls) {
     EXPECT_EQ(drv.Text(d.GetItem(1)), "1.50");
     d.SetItemFloat(0, 1.5, 0);  // id 0: the control addressed last
     EXPECT_EQ(drv.Text(d.GetItem(1)), "1.500000");
+    {
+        sqtest::CommaLocale comma;  // as a desktop toolkit sets it
+        d.SetItemFloat(1, 2.5, 2);
+        EXPECT_EQ(drv.Text(d.GetItem(1)), "2.50");
+    }
     d.SetItemInt(kOpenInner, -42);
     EXPECT_EQ(d.GetItemText(kOpenInner), "-42");
     EXPECT_EQ(d.GetItemText(4242), "");
