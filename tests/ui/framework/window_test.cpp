@@ -415,3 +415,28 @@ TEST_F(FrameworkTest, ShowMenuTranslatesChecksAndGreysByMask) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WindowPlacement, CenteringKeepsClearOfAPanelAtTheWorkAreasOrigin) {
+    gui::testing::Driver::Options o;
+    o.workArea = RECT{100, 40, 1100, 840};  // a panel on the left and one at the top
+    gui::testing::Driver drv([](const std::string& what) { ADD_FAILURE() << what; }, o);
+    TickingWindow w;
+    ASSERT_NE(w.Create(WS_OVERLAPPEDWINDOW, 0, static_cast<HWND>(nullptr)), nullptr);
+    w.CenterOnWorkArea(400, 300);
+    RECT r = drv.Rect(w.Handle());
+    EXPECT_EQ(r.left, 400);
+    EXPECT_EQ(r.top, 290);
+    w.CenterOnWorkArea(2000, 300);  // wider than the work area: pinned to its left edge
+    EXPECT_EQ(drv.Rect(w.Handle()).left, 100);
+    w.MoveTo(CW_USEDEFAULT, 7, -1, 50);  // keeps x and the width
+    r = drv.Rect(w.Handle());
+    EXPECT_EQ(r.left, 100);
+    EXPECT_EQ(r.top, 7);
+    EXPECT_EQ(r.right - r.left, 2000);
+    EXPECT_EQ(r.bottom - r.top, 50);
+    w.Close();
+}
+
+}  // namespace
