@@ -1,0 +1,93 @@
+#include "engine/tools/cpu_usage.h"
+
+#include <chrono>
+#include <thread>
+
+#include "platform/procstat.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <x86intrin.h>
+#define SQ_HAVE_TSC 1
+#endif
+
+float CCpuUsage::GetUsage() {
+    uint64_t idle = 0, total = 0;
+    if (!platform::ReadSystemCpuTicks(&idle, &total)) return -1.0f;
+    std::lock_guard<std::mutex> guard(lock_);
+    const auto value = static_cast<int64_t>(idle);
+    const auto time = static_cast<int64_t>(total);
+    if (first_) {
+        first_ = false;
+        lastValue_ = value;
+        lastTime_ = time;
+        return 0.0f;
+    }
+    // No tick between two calls gives no figure yet; keep the reference for the next call.
+    if (time == lastTime_) return 0.0f;
+    const double usage = (1.0 - double(value - lastValue_) / double(time - lastTime_)) * 100.0;
+    lastValue_ = value;
+    lastTime_ = time;
+    return usage < 0 ? -1.0f : static_cast<float>(usage);
+}
+
+float CCpuUsage::GetProcessUsage(uint32_t processId) {
+    if (processId == 0) return -1.0f;
+    uint64_t ticks = 0;
+    if (!platform::ReadProcessGroupCpuTicks(static_cast<int>(processId), &ticks)) return -1.0f;
+    const int64_t time = platform::MonotonicTime100ns();
+    const int64_t value = static_cast<int64_t>(ticks) * 10000000 / platform::CpuTicksPerSecond();
+    std::lock_guard<std::mutex> guard(lock_);
+    if (first_) {
+        first_ = false;
+        lastValue_ = value;
+        lastTime_ = time;
+        return 0.0f;
+    }
+    if (time <= lastTime_) return 0.0f;
+    const float usage = static_cast<float>(value - lastValue_) * 100.0f / static_cast<float>(time - lastTime_);
+    lastValue_ = value;
+    lastTime_ = time;
+    return usage;
+}
+
+namespace {
+
+std::mutex g_clockLock;
+bool g_clockHasReference = false;
+int64_t g_clockRefMs = 0;
+uint64_t g_clockRefCycles = 0;
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+uint32_t CpuClockMHz(bool restart) {
+#ifdef SQ_HAVE_TSC
+    std::lock_guard<std::mutex> guard(g_clockLock);
+    int64_t ms = NowMs();
+    uint64_t cycles = __rdtsc();
+    const bool newReference = !g_clockHasReference || cycles < g_clockRefCycles || restart;
+    if (newReference) {
+        g_clockRefMs = ms;
+        g_clockRefCycles = cycles;
+        g_clockHasReference = true;
+    }
+    if (newReference || ms == g_clockRefMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ms = NowMs();
+        cycles = __rdtsc();
+    }
+    const int64_t elapsedMs = ms - g_clockRefMs;
+    const uint64_t elapsedCycles = cycles - g_clockRefCycles;
+    g_clockRefMs = ms;
+    g_clockRefCycles = cycles;
+    if (elapsedMs <= 0) return 0;
+    return static_cast<uint32_t>(elapsedCycles / static_cast<uint64_t>(elapsedMs) / 1000);
+#else
+    (void)restart;
+    return 0;
+#endif
+}
