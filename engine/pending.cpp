@@ -3,8 +3,6 @@
 void* ScanExtensionRegistry(const std::string&) { return nullptr; }
 void FreeExtensionRegistry(void*) {}
 void InitMediaInfoReader() {}
-void InitProcessorProbe() {}
-int ReadSystemInformation() { return -1; }
 bool InitCdromLayer(int) { return false; }
 void ReleaseCdromLayer() {}
 void EnumeratePlugins(const char*, const char*, const char*, int) {}

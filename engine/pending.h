@@ -10,9 +10,6 @@ void* ScanExtensionRegistry(const std::string& folder);
 void FreeExtensionRegistry(void* list);
 // Media-information reader's shared object.
 void InitMediaInfoReader();
-// Processor usage probe and system information; -1 when not available.
-void InitProcessorProbe();
-int ReadSystemInformation();
 // CD-ROM layer with a back-end selector; false when not available.
 bool InitCdromLayer(int backend);
 void ReleaseCdromLayer();

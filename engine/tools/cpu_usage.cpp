@@ -1,9 +1,13 @@
 #include "engine/tools/cpu_usage.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
+#include "platform/cpuinfo.h"
 #include "platform/procstat.h"
+#include "platform/sysinfo.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <x86intrin.h>
@@ -90,4 +94,40 @@ uint32_t CpuClockMHz(bool restart) {
     (void)restart;
     return 0;
 #endif
+}
+
+namespace {
+
+std::mutex g_infoLock;
+int32_t g_infoStatus = -1;
+platform::CpuIdentity g_identity;
+
+}  // namespace
+
+int32_t LoadSysInfo() {
+    std::lock_guard<std::mutex> guard(g_infoLock);
+    g_infoStatus = platform::ReadCpuIdentity(&g_identity) ? 0 : -1;
+    return g_infoStatus;
+}
+
+int32_t GetCpuInfo(ProcessorRecord* record) {
+    {
+        std::lock_guard<std::mutex> guard(g_infoLock);
+        if (g_infoStatus != 0) {
+            g_infoStatus = platform::ReadCpuIdentity(&g_identity) ? 0 : -1;
+            if (g_infoStatus != 0) return -1;
+        }
+    }
+    *record = ProcessorRecord{};
+    record->fields[14] = std::max(1, platform::ProcessorCount());
+    record->fields[15] = g_identity.cores;
+    record->fields[17] = g_identity.level1CacheKB;
+    std::strncpy(record->vendor, g_identity.vendor.c_str(), sizeof record->vendor - 1);
+    size_t n = 0;
+    for (char ch : g_identity.name) {
+        if (n + 1 >= sizeof record->name) break;
+        if (ch == ' ' && n > 0 && record->name[n - 1] == ' ') continue;
+        record->name[n++] = ch;
+    }
+    return 0;
 }

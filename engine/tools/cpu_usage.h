@@ -1,6 +1,6 @@
 // Processor load: of the whole system and of one process (counted with its process group), as
-// shown per encoder and in the statistics; and the processor clock measured with the time-stamp
-// counter.
+// shown per encoder and in the statistics; the processor clock measured with the time-stamp
+// counter; and the processor record the engine keeps for display.
 #pragma once
 
 #include <cstdint>
@@ -30,3 +30,17 @@ private:
 // reference reading (taken now when there is none, when restart is asked for or the counter went
 // back; the call then waits 100 ms). 0 where there is no time-stamp counter.
 uint32_t CpuClockMHz(bool restart);
+
+// The engine's processor record, kept for display. Only the fields the machine can tell are
+// filled: [14] logical processors (at least 1), [15] cores, [17] level-1 cache in KB; the others
+// stay 0.
+struct ProcessorRecord {
+    int32_t fields[23] = {};
+    char vendor[20] = {};
+    char name[256] = {};  // runs of blanks collapsed to one
+};
+
+// Reads the processor's identity once: 0, or -1 when the machine tells nothing.
+int32_t LoadSysInfo();
+// Fills the record (loading the identity first when needed): 0, or -1 when it cannot be read.
+int32_t GetCpuInfo(ProcessorRecord* record);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <memory>
@@ -147,6 +148,24 @@ TEST(CpuUsage, ClockIsPlausible) {
 #else
     EXPECT_EQ(CpuClockMHz(true), 0u);
 #endif
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CpuInfo, RecordFromTheMachine) {
+    ASSERT_EQ(LoadSysInfo(), 0);
+    ProcessorRecord record;
+    std::memset(static_cast<void*>(&record), 0x55, sizeof record);  // every field is written, not left over
+    ASSERT_EQ(GetCpuInfo(&record), 0);
+    EXPECT_GE(record.fields[14], 1);
+    EXPECT_GE(record.fields[15], 0);
+    EXPECT_EQ(record.fields[16], 0);
+    EXPECT_EQ(record.vendor[sizeof record.vendor - 1], '\0');
+    const std::string name = record.name;
+    EXPECT_FALSE(name.empty());
+    EXPECT_EQ(name.find("  "), std::string::npos);  // runs of blanks collapsed
 }
 
 }  // namespace
