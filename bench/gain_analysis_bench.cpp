@@ -12,6 +12,8 @@
 
 namespace {
 
+using namespace gain;
+
 constexpr int kRate = 44100;
 constexpr size_t kSamples = kRate * 10;  // 10 s per channel
 constexpr size_t kPiece = 4096;          // what a decode pass hands over at a time

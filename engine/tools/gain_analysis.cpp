@@ -5,6 +5,8 @@
 #include <cstring>
 #include <iterator>
 
+namespace gain {
+
 namespace {
 
 constexpr int kYuleOrder = 10;
@@ -257,3 +259,5 @@ bool GainFilterRows(int32_t sampleRate, const double** yule, const double** butt
     *butter = kButter[row - std::begin(kRates)];
     return true;
 }
+
+}  // namespace gain

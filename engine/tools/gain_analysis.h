@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+// In a namespace of its own: the audio pass calls its interface to an analysis GainAnalysis too.
+namespace gain {
+
 inline constexpr int kGainMaxOrder = 10;
 inline constexpr int kGainMaxWindow = 4800;  // 50 ms at 96 kHz, the highest rate analysed
 inline constexpr int kGainHistogramSize = 12000;  // 100 bins per dB over 120 dB
@@ -55,3 +58,5 @@ inline double GainToStore(double gain) { return GainIsAnalysed(gain) ? gain : 0.
 // The filter coefficients used for a rate (21 equal-loudness, 5 high-pass; interleaved b0, a1, b1,
 // a2, ...); false for a rate without a filter.
 bool GainFilterRows(int32_t sampleRate, const double** yule, const double** butter);
+
+}  // namespace gain

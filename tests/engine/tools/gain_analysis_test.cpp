@@ -11,6 +11,8 @@
 
 namespace {
 
+using namespace gain;
+
 constexpr double kFullScale = 32767.0;
 
 std::vector<double> Sine(int rate, double seconds, double amplitude, double hz = 1000.0) {
