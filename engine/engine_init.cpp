@@ -15,6 +15,7 @@
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/inputtype.h"
 #include "engine/queue/queue.h"
+#include "engine/tools/cpu_usage.h"
 #include "platform/fs.h"
 #include "platform/sync.h"
 #include "platform/sysinfo.h"
@@ -87,7 +88,6 @@ int EngineInit(EngineContext* context) {
         LogSource src = MakeLogSource(source);
         LogMessage(&src, text, 0);
     });
-    InitProcessorProbe();
     InitMediaInfoReader();
 
     delete g_engineMutex;
@@ -137,7 +137,7 @@ int EngineStart(EngineContext* context) {
     EnumeratePlugins(prefs.GetString("audiosrc.winamp.dir"), prefs.GetString("audiosrc.winamp.disabledInPlugins"),
                      prefs.GetString("audiosrc.winamp.enabledDspPlugins"), context->dspArgument);
 
-    context->processorUsage = ReadSystemInformation();
+    context->processorUsage = LoadSysInfo();  // 0 once the processor's identity is read, else -1
     LogMessageKey(&g_coreLog, "inited", 0);
     return 0;
 }

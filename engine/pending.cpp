@@ -1,8 +1,6 @@
 #include "engine/pending.h"
 
 void InitMediaInfoReader() {}
-void InitProcessorProbe() {}
-int ReadSystemInformation() { return -1; }
 bool InitCdromLayer(int) { return false; }
 void ReleaseCdromLayer() {}
 void EnumeratePlugins(const char*, const char*, const char*, int) {}

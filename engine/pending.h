@@ -7,9 +7,6 @@
 
 // Media-information reader's shared object.
 void InitMediaInfoReader();
-// Processor usage probe and system information; -1 when not available.
-void InitProcessorProbe();
-int ReadSystemInformation();
 // CD-ROM layer with a back-end selector; false when not available.
 bool InitCdromLayer(int backend);
 void ReleaseCdromLayer();

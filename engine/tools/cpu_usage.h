@@ -1,0 +1,46 @@
+// Processor load: of the whole system and of one process (counted with its process group), as
+// shown per encoder and in the statistics; the processor clock measured with the time-stamp
+// counter; and the processor record the engine keeps for display.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+class CCpuUsage {
+public:
+    CCpuUsage() = default;
+    virtual ~CCpuUsage() = default;
+
+    // Percent of all processors in use since the previous call; 0 on the first call (and when no
+    // time has passed); -1 when the figures cannot be read or the result is negative.
+    float GetUsage();
+    // Percent of one processor the process used since the previous call, so a process busy on
+    // several processors exceeds 100; -1 for process id 0 or a process that is gone; 0 on the first
+    // call and when no time has passed.
+    virtual float GetProcessUsage(uint32_t processId);
+
+private:
+    std::mutex lock_;  // one meter may be read from several threads
+    bool first_ = true;
+    int64_t lastValue_ = 0;
+    int64_t lastTime_ = 0;
+};
+
+// The processor clock in MHz: time-stamp counter cycles over the milliseconds since the last
+// reference reading (taken now when there is none, when restart is asked for or the counter went
+// back; the call then waits 100 ms). 0 where there is no time-stamp counter.
+uint32_t CpuClockMHz(bool restart);
+
+// The engine's processor record, kept for display. Only the fields the machine can tell are
+// filled: [14] logical processors (at least 1), [15] cores, [17] level-1 cache in KB; the others
+// stay 0.
+struct ProcessorRecord {
+    int32_t fields[23] = {};
+    char vendor[20] = {};
+    char name[256] = {};  // runs of blanks collapsed to one
+};
+
+// Reads the processor's identity once: 0, or -1 when the machine tells nothing.
+int32_t LoadSysInfo();
+// Fills the record (loading the identity first when needed): 0, or -1 when it cannot be read.
+int32_t GetCpuInfo(ProcessorRecord* record);

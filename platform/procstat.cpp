@@ -1,0 +1,100 @@
+#include "platform/procstat.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+namespace platform {
+
+namespace {
+
+// Reads a small /proc file whole; empty when it cannot be read.
+std::string ReadProcFile(const char* path) {
+    std::string text;
+    FILE* f = std::fopen(path, "re");
+    if (!f) return text;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    std::fclose(f);
+    return text;
+}
+
+struct ProcStat {
+    int pgrp = 0;
+    uint64_t ticks = 0;
+};
+
+// The fields of /proc/<pid>/stat after the command name, which may itself hold blanks and
+// parentheses: state ppid pgrp ... utime (14th field) stime (15th).
+bool ReadProcStat(int pid, ProcStat* out) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
+    const std::string text = ReadProcFile(path);
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos) return false;
+    char state = 0;
+    int ppid = 0;
+    unsigned long long utime = 0, stime = 0;
+    if (std::sscanf(text.c_str() + close + 1, " %c %d %d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &state, &ppid,
+                    &out->pgrp, &utime, &stime) != 5)
+        return false;
+    out->ticks = utime + stime;
+    return true;
+}
+
+}  // namespace
+
+bool ReadSystemCpuTicks(uint64_t* idle, uint64_t* total) {
+    const std::string text = ReadProcFile("/proc/stat");
+    if (text.compare(0, 4, "cpu ") != 0) return false;
+    unsigned long long v[10] = {};
+    const int n = std::sscanf(text.c_str() + 4, "%llu %llu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1],
+                              &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9]);
+    if (n < 4) return false;
+    // user nice system idle iowait irq softirq steal (guest times are already in user and nice).
+    uint64_t sum = 0;
+    for (int i = 0; i < n && i < 8; ++i) sum += v[i];
+    *idle = v[3] + (n > 4 ? v[4] : 0);
+    *total = sum;
+    return true;
+}
+
+bool ReadProcessGroupCpuTicks(int pid, uint64_t* ticks) {
+    if (pid <= 0) return false;
+    ProcStat leader;
+    if (!ReadProcStat(pid, &leader)) return false;
+    uint64_t sum = leader.ticks;
+    if (leader.pgrp == pid) {
+        if (DIR* dir = opendir("/proc")) {
+            while (dirent* entry = readdir(dir)) {
+                char* end = nullptr;
+                const long other = std::strtol(entry->d_name, &end, 10);
+                if (*end != '\0' || other <= 0 || other == pid) continue;
+                ProcStat member;
+                if (ReadProcStat(static_cast<int>(other), &member) && member.pgrp == pid) sum += member.ticks;
+            }
+            closedir(dir);
+        }
+    }
+    *ticks = sum;
+    return true;
+}
+
+long CpuTicksPerSecond() {
+    const long hz = sysconf(_SC_CLK_TCK);
+    return hz > 0 ? hz : 100;
+}
+
+int64_t MonotonicTime100ns() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 10000000 + ts.tv_nsec / 100;
+}
+
+}  // namespace platform

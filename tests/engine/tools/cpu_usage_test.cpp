@@ -1,0 +1,171 @@
+#include "engine/tools/cpu_usage.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <memory>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+// A shell child leading its own process group, killed with its group at the end.
+class Child {
+public:
+    explicit Child(const char* script) {
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attr, 0);
+        const char* argv[] = {"/bin/sh", "-c", script, nullptr};
+        if (posix_spawn(&pid_, "/bin/sh", nullptr, &attr, const_cast<char**>(argv), environ) != 0) pid_ = 0;
+        posix_spawnattr_destroy(&attr);
+    }
+    ~Child() {
+        if (pid_ <= 0) return;
+        kill(-pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    uint32_t pid() const { return static_cast<uint32_t>(pid_); }
+
+private:
+    pid_t pid_ = 0;
+};
+
+constexpr const char* kSpin = "while :; do :; done";
+
+// Time on a processor in ns from the scheduler's own account (a second source beside the ticks
+// the meter reads).
+double OnCpuNs(uint32_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
+    double ns = -1;
+    in >> ns;
+    return ns;
+}
+
+struct Reading {
+    float usage;
+    float scheduler;  // the same figure from the scheduler, for a process without helpers
+};
+
+Reading ProcessUsageOver(uint32_t pid, std::chrono::milliseconds span) {
+    CCpuUsage meter;
+    EXPECT_EQ(meter.GetProcessUsage(pid), 0.0f);  // the first reading sets the reference
+    const auto start = std::chrono::steady_clock::now();
+    const double startNs = OnCpuNs(pid);
+    std::this_thread::sleep_for(span);
+    const float usage = meter.GetProcessUsage(pid);
+    const double wallNs = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+    return {usage, static_cast<float>((OnCpuNs(pid) - startNs) * 100.0 / wallNs)};
+}
+
+// A spinning child reads about 100 % of one processor on an idle machine; on a shared one it gets
+// less, so the figure is held against the scheduler's account and a floor.
+TEST(CpuUsage, ProcessLoadOfBusyIdleAndGroupedChildren) {
+    const struct {
+        const char* name;
+        const char* script;
+        bool alone;  // no helpers: the scheduler's figure of the leader is the whole load
+        float low, high;
+    } cases[] = {
+        {"busy", kSpin, true, 25.0f, 130.0f},
+        {"idle", "sleep 30", true, 0.0f, 5.0f},
+        // The leader only waits; its busy helpers in the same group count as its load.
+        {"busy helper", "sh -c 'while :; do :; done' & wait", false, 25.0f, 130.0f},
+        {"two busy helpers", "sh -c 'while :; do :; done' & sh -c 'while :; do :; done' & wait", false, 50.0f, 260.0f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Child child(c.script);
+        ASSERT_NE(child.pid(), 0u);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let the helpers start
+        const Reading r = ProcessUsageOver(child.pid(), std::chrono::milliseconds(1000));
+        EXPECT_GE(r.usage, c.low);
+        EXPECT_LE(r.usage, c.high);
+        if (c.alone) {
+            EXPECT_NEAR(r.usage, r.scheduler, 10.0f);
+        }
+    }
+}
+
+TEST(CpuUsage, ProcessWithoutFigures) {
+    CCpuUsage meter;
+    EXPECT_EQ(meter.GetProcessUsage(0), -1.0f);
+    pid_t gone = 0;
+    {
+        Child child("exit 0");
+        gone = static_cast<pid_t>(child.pid());
+    }
+    EXPECT_EQ(meter.GetProcessUsage(static_cast<uint32_t>(gone)), -1.0f);
+    // Two readings with no time between them give 0, never a division by zero.
+    const uint32_t self = static_cast<uint32_t>(getpid());
+    EXPECT_EQ(meter.GetProcessUsage(self), 0.0f);
+    const float again = meter.GetProcessUsage(self);
+    EXPECT_GE(again, 0.0f);
+    EXPECT_LT(again, 1e6f);
+}
+
+TEST(CpuUsage, SystemLoadRisesUnderLoad) {
+    CCpuUsage meter;
+    EXPECT_EQ(meter.GetUsage(), 0.0f);
+    // Back-to-back readings within one tick report 0, not NaN.
+    const float quick = meter.GetUsage();
+    EXPECT_GE(quick, 0.0f);
+    EXPECT_LE(quick, 100.0f);
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    const float before = meter.GetUsage();
+    EXPECT_GE(before, 0.0f);
+    EXPECT_LE(before, 100.0f);
+    {
+        std::vector<std::unique_ptr<Child>> spinners;
+        for (unsigned i = 0; i < std::thread::hardware_concurrency(); ++i) spinners.push_back(std::make_unique<Child>(kSpin));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        meter.GetUsage();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const float loaded = meter.GetUsage();
+        EXPECT_GE(loaded, 85.0f);  // every processor has a spinner
+        EXPECT_LE(loaded, 100.0f);
+    }
+}
+
+TEST(CpuUsage, ClockIsPlausible) {
+#if defined(__x86_64__) || defined(__i386__)
+    const uint32_t first = CpuClockMHz(true);
+    EXPECT_GT(first, 100u);
+    EXPECT_LT(first, 20000u);
+    const uint32_t second = CpuClockMHz(false);
+    EXPECT_NEAR(double(second), double(first), first * 0.2);
+#else
+    EXPECT_EQ(CpuClockMHz(true), 0u);
+#endif
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CpuInfo, RecordFromTheMachine) {
+    ASSERT_EQ(LoadSysInfo(), 0);
+    ProcessorRecord record;
+    std::memset(static_cast<void*>(&record), 0x55, sizeof record);  // every field is written, not left over
+    ASSERT_EQ(GetCpuInfo(&record), 0);
+    EXPECT_GE(record.fields[14], 1);
+    EXPECT_GE(record.fields[15], 0);
+    EXPECT_EQ(record.fields[16], 0);
+    EXPECT_EQ(record.vendor[sizeof record.vendor - 1], '\0');
+    const std::string name = record.name;
+    EXPECT_FALSE(name.empty());
+    EXPECT_EQ(name.find("  "), std::string::npos);  // runs of blanks collapsed
+}
+
+}  // namespace
