@@ -12,6 +12,7 @@
 #include "engine/jobs/audiotask.h"
 #include "engine/jobs/itemstate.h"
 #include "engine/jobs/jobstats.h"
+#include "engine/jobs/track_gain.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/queue.h"
 #include "engine/sources/audio_source.h"
@@ -24,7 +25,7 @@ namespace {
 constexpr uint32_t kWaitSliceMs = 50;
 constexpr uint32_t kPauseStepMs = 100;
 
-GainAnalysisFactory gainFactory = nullptr;
+GainAnalysisFactory gainFactory = MakeTrackGainAnalysis;
 
 bool Stopping(const QueueItem* item) { return item && item->state.load() >= kItemStopping; }
 

@@ -29,8 +29,8 @@ public:
     virtual void Cancel() {}
 };
 
-// Loudness analysis of one track (or one channel with balancing). The engine has none built yet:
-// the default factory makes none and every gain stays "no gain" (0 dB).
+// Loudness analysis of one track (or one channel with balancing). The default factory makes the
+// ReplayGain analysis (track_gain.h); a factory of null makes none, and every gain stays 0 dB.
 class GainAnalysis {
 public:
     virtual ~GainAnalysis() = default;

@@ -2,6 +2,7 @@
 // delay, range, speed, channel swap and two-track mixes, and that every way a tool can die or
 // hang ends the pass in bounded time with the right item state.
 #include "engine/jobs/audiothreads.h"
+#include "engine/jobs/track_gain.h"
 
 #include <gtest/gtest.h>
 
@@ -281,7 +282,7 @@ TEST(AudioThreads, GainResultsStored) {
             EXPECT_EQ(p.streams[0].gain[1], c.expect1);
         }
     }
-    SetGainAnalysisFactory(nullptr);
+    SetGainAnalysisFactory(MakeTrackGainAnalysis);
 }
 
 }  // namespace

@@ -109,6 +109,30 @@ TEST_F(Road, QueueIntoEveryFormat) {
     }
 }
 
+// Mean volume in dB as ffmpeg's volumedetect measures it.
+double MeanVolume(const std::string& path) {
+    const std::string s = Capture("ffmpeg -v info -i '" + path + "' -af volumedetect -f null - 2>&1 | "
+                                  "sed -n 's/.*mean_volume: \\(-*[0-9.]*\\) dB.*/\\1/p'");
+    return s.empty() ? 0 : std::atof(s.c_str());
+}
+
+// Normalisation: an analysis pass measures the quiet input, and the output comes out louder.
+TEST_F(Road, NormalisationRaisesAQuietInput) {
+    const std::string input = in.file("quiet.wav");
+    ASSERT_TRUE(Shell("ffmpeg -v error -f lavfi -i 'sine=frequency=440:duration=3:sample_rate=44100' "
+                      "-af volume=-30dB -ac 2 -y '" + input + "'"));
+    GetPrefStore().SetInt("overall.audio.encoder", kEncFlac);
+    GetPrefStore().SetInt("audiofilter.volume.normalization", 1);
+    QueueItem* item = Add(input);
+    Describe(item, 44100, 2, 3000, "Quill", "Quiet");
+    RunBatch(1);
+    ASSERT_EQ(item->state.load(), kItemDone) << "error " << item->errorCode.load();
+    ASSERT_TRUE(item->destFile);
+    const double before = MeanVolume(input);
+    const double after = MeanVolume(item->destFile);
+    EXPECT_GT(after - before, 10.0) << before << " dB in, " << after << " dB out";
+}
+
 TEST_F(Road, EventsAndLogInOrderForOneItem) {
     const std::string path = in.file("one.wav");
     ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 '" + path + "' synth 1 sine 440"));
