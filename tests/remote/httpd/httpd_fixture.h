@@ -1,5 +1,5 @@
-// Test helpers for the web server: a small route table with its dispatcher, a raw-socket client
-// and a runner for command-line clients (curl, wrk), all bounded in time.
+// Test helpers for the web server: a raw-socket client and a runner for command-line clients
+// (curl, wrk), all bounded in time.
 #pragma once
 
 #include <arpa/inet.h>
@@ -18,49 +18,6 @@
 #include "remote/httpd/web_server.h"
 
 namespace httpdtest {
-
-// Offers the request to the server's routes in order, as the program's dispatcher does, and
-// applies the first non-zero answer to the connection.
-inline uint32_t Dispatch(WebServer* server, WebConnection* c) {
-    char* path = c->path;
-    while (*path == '/') ++path;
-    for (UrlRoute* r = server->routes; r && r->prefix; ++r) {
-        size_t n = strlen(r->prefix);
-        if (!r->handler || strncmp(path, r->prefix, n) != 0) continue;
-        UrlRequest req;
-        req.server = server;
-        req.connection = c;
-        req.path = path + n;
-        req.request = c->requestBuffer;
-        req.reply = c->replyBuffer;
-        req.reply[0] = 0;
-        req.payload = c->payload;
-        req.length = c->bufferSize;
-        req.context = r->context;
-        c->route = r;
-        if (!(c->state & kReplyPost)) WebParseVars(&req);  // a form body is parsed by its handler
-        uint32_t result = r->handler(&req);
-        if (result) {
-            if (result & (kReplyBuffer | kReplyStreamed | kReplyRedirect)) {
-                c->replyBuffer = req.reply;
-                c->pending = (result & kReplyRedirect) ? 0 : req.length;
-                if (result & kReplyBuffer) c->contentLength = req.dataLength > 0 ? req.dataLength : req.length;
-                if (result & kReplyFreeBuffer) c->bufferToFree = req.reply;
-            }
-            if ((result & kReplyFile) && req.reply[0]) {
-                free(c->path);
-                c->path = strdup(req.reply);
-                c->pathFromHandler = true;
-            }
-            c->state |= result;
-            c->contentType = req.contentType;
-            server->routeReplies.fetch_add(1);
-        }
-        WebFreeVars(&req);
-        if (result) return result;
-    }
-    return 0;
-}
 
 // Connects to 127.0.0.1:port, optionally from a given local loopback address. -1 on failure.
 inline int Connect(int port, const char* localAddress = nullptr) {

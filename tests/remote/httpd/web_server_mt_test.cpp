@@ -14,6 +14,7 @@
 
 #include "httpd_fixture.h"
 #include "platform/net.h"
+#include "remote/handlers/routes.h"
 #include "remote/httpd/web_server.h"
 #include "support/tempdir.h"
 
@@ -109,7 +110,7 @@ int CollectUpload(WebServer*, WebConnection*, WebMultipart* mp, const char* data
 class WebServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetWebDispatchFunction(Dispatch);
+        SetWebDispatchFunction(WebDispatchRoute);
         root_ = tmp_.file("root");
         std::filesystem::create_directories(root_ + "/docs");
         tmp_.write("root/index.html", "<html>home</html>");
