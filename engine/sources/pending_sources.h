@@ -15,11 +15,6 @@ public:
     CWinampInput() : CUnavailableSource("Winamp Input Plugins") {}
 };
 
-class CAvsAudioSource : public CUnavailableSource {
-public:
-    CAvsAudioSource() : CUnavailableSource("AVISynth") {}
-};
-
 class CAudioCapSource : public CUnavailableSource {
 public:
     CAudioCapSource() : CUnavailableSource("Audio Capture") {}

@@ -5,6 +5,7 @@
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/queue.h"
 
+#include "engine/sources/avs_source.h"
 #include "engine/sources/decoder_sources.h"
 #include "engine/sources/pending_sources.h"
 #include "engine/sources/wave_sources.h"
