@@ -200,7 +200,6 @@ bool CVideoSource::ReadStreamHeader(WaveHeader* wave) {
         }
         if (videoNeed == 4 && videoGot == 4) {
             uint32_t length = raw[0] | raw[1] << 8 | raw[2] << 16 | static_cast<uint32_t>(raw[3]) << 24;
-            if (length == kStreamHeaderSize + 4) length = kStreamHeaderSize;  // the length counted itself
             if (length == 0 || length > kStreamHeaderSize) return false;
             videoNeed = 4 + length;
         }

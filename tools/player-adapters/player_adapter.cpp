@@ -8,7 +8,7 @@
 // -of, -o, -pcmopts) are dropped and the PCM goes to the named pipe in the same WAVE form.
 // "-vo yuvpipe:fd=N" (raw frames behind a stream header) is another option the player lacks: the
 // adapter then runs the player with its YUV4MPEG output into a pipe of its own and converts that
-// stream into descriptor N itself: a 40-byte header (the header's length 40, the format code 0 for
+// stream into descriptor N itself: a length word (36) and the 36-byte header (the format code 0 for
 // 4:2:0 planar, width, height, a word kept 0, the rate as numerator and denominator, 12 bytes of 0)
 // followed by the frames as they are, without the YUV4MPEG frame lines. "-vc coreavc" names a
 // decoder that does not exist here and is dropped.
@@ -132,7 +132,7 @@ bool ConvertY4m(int in, int out) {
     }
     if (width == 0 || height == 0 || width > 16384 || height > 16384) return false;
     char header[40] = {};
-    Put32(header, 40);
+    Put32(header, 36);  // the header length, not counting this word
     Put32(header + 8, static_cast<uint32_t>(width));
     Put32(header + 12, static_cast<uint32_t>(height));
     Put32(header + 20, static_cast<uint32_t>(fpsNum));
