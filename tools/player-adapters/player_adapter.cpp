@@ -6,10 +6,19 @@
 //
 // As "mencoder" it decodes the audio with the player: the encoder's output options (-oac, -ovc,
 // -of, -o, -pcmopts) are dropped and the PCM goes to the named pipe in the same WAVE form.
+// "-vo yuvpipe:fd=N" (raw frames behind a stream header) is another option the player lacks: the
+// adapter then runs the player with its YUV4MPEG output into a pipe of its own and converts that
+// stream into descriptor N itself: a length word (36) and the 36-byte header (the format code 0 for
+// 4:2:0 planar, width, height, a word kept 0, the rate as numerator and denominator, 12 bytes of 0)
+// followed by the frames as they are, without the YUV4MPEG frame lines. "-vc coreavc" names a
+// decoder that does not exist here and is dropped.
 // SQ_REAL_MPLAYER names the player to run (default /usr/bin/mplayer).
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +57,97 @@ std::string RewriteAudioOut(const std::string& ao) {
 
 bool Is(const char* a, const char* b) { return strcmp(a, b) == 0; }
 
+// Buffered reads from the player's YUV4MPEG pipe.
+class PipeReader {
+public:
+    explicit PipeReader(int fd) : fd_(fd) {}
+    // A line without its newline; false at the end or past maxLength bytes.
+    bool Line(std::string* line, size_t maxLength = 4096) {
+        line->clear();
+        for (char c; Byte(&c);) {
+            if (c == '\n') return true;
+            if (line->size() >= maxLength) return false;
+            *line += c;
+        }
+        return false;
+    }
+    // Exactly n bytes into out; false when the stream ends before.
+    bool Exactly(char* out, size_t n) {
+        while (n > 0) {
+            if (head_ == tail_ && !Fill()) return false;
+            size_t take = std::min(n, tail_ - head_);
+            memcpy(out, buf_ + head_, take);
+            head_ += take, out += take, n -= take;
+        }
+        return true;
+    }
+
+private:
+    bool Byte(char* c) { return Exactly(c, 1); }
+    bool Fill() {
+        for (;;) {
+            ssize_t got = read(fd_, buf_, sizeof buf_);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) return false;
+            head_ = 0, tail_ = static_cast<size_t>(got);
+            return true;
+        }
+    }
+    int fd_;
+    char buf_[65536];
+    size_t head_ = 0, tail_ = 0;
+};
+
+bool WriteAll(int fd, const char* data, size_t n) {
+    while (n > 0) {
+        ssize_t put = write(fd, data, n);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        data += put, n -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+void Put32(char* at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+// Converts the player's YUV4MPEG stream from in into the frame stream on out. False when the
+// stream is not 4:2:0 or is malformed.
+bool ConvertY4m(int in, int out) {
+    PipeReader reader(in);
+    std::string line;
+    if (!reader.Line(&line) || line.rfind("YUV4MPEG2", 0) != 0) return false;
+    unsigned long width = 0, height = 0, fpsNum = 0, fpsDen = 0;
+    size_t at = 0;
+    while (at < line.size()) {
+        size_t end = line.find(' ', at);
+        if (end == std::string::npos) end = line.size();
+        const std::string tag = line.substr(at, end - at);
+        if (!tag.empty() && tag[0] == 'W') width = strtoul(tag.c_str() + 1, nullptr, 10);
+        if (!tag.empty() && tag[0] == 'H') height = strtoul(tag.c_str() + 1, nullptr, 10);
+        if (!tag.empty() && tag[0] == 'F') sscanf(tag.c_str() + 1, "%lu:%lu", &fpsNum, &fpsDen);
+        if (!tag.empty() && tag[0] == 'C' && tag.rfind("C420", 0) != 0) return false;
+        at = end + 1;
+    }
+    if (width == 0 || height == 0 || width > 16384 || height > 16384) return false;
+    char header[40] = {};
+    Put32(header, 36);  // the header length, not counting this word
+    Put32(header + 8, static_cast<uint32_t>(width));
+    Put32(header + 12, static_cast<uint32_t>(height));
+    Put32(header + 20, static_cast<uint32_t>(fpsNum));
+    Put32(header + 24, static_cast<uint32_t>(fpsDen));
+    if (!WriteAll(out, header, sizeof header)) return false;
+    const size_t chroma = ((width + 1) / 2) * ((height + 1) / 2);
+    std::vector<char> frame(width * height + 2 * chroma);
+    while (reader.Line(&line)) {
+        if (line.rfind("FRAME", 0) != 0) return false;
+        if (!reader.Exactly(frame.data(), frame.size())) return false;
+        if (!WriteAll(out, frame.data(), frame.size())) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,6 +160,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> args;
     args.emplace_back("mplayer");
     std::string pcmPipe;  // mencoder: the descriptor of -pcmopts pipe=
+    long framePipe = -1;  // the descriptor of -vo yuvpipe:fd=
+    int y4m[2] = {-1, -1};
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -71,6 +173,16 @@ int main(int argc, char** argv) {
             ++i;  // the system's player has no such option; its rate comes from the stream
         } else if (Is(a, "-hr-edl-seek")) {
             // an encoder option: the player seeks precisely in any case
+        } else if (Is(a, "-vo") && hasValue && strncmp(argv[i + 1], "yuvpipe:fd=", 11) == 0) {
+            framePipe = PipeNumber(argv[++i] + 11);
+            if (framePipe < 0 || pipe(y4m) != 0) {
+                fprintf(stderr, "%s: cannot set up the frame pipe\n", name);
+                return 1;
+            }
+            args.emplace_back("-vo");
+            args.emplace_back("yuv4mpeg:file=/dev/fd/" + std::to_string(y4m[1]));
+        } else if (Is(a, "-vc") && hasValue && Is(argv[i + 1], "coreavc")) {
+            ++i;
         } else if (Is(a, "-ao") && hasValue) {
             args.emplace_back(a);
             args.emplace_back(RewriteAudioOut(argv[++i]));
@@ -98,6 +210,26 @@ int main(int argc, char** argv) {
     std::vector<char*> argvOut;
     for (auto& s : args) argvOut.push_back(s.data());
     argvOut.push_back(nullptr);
+    if (framePipe >= 0) {
+        pid_t player = fork();
+        if (player < 0) return 1;
+        if (player == 0) {
+            close(y4m[0]);
+            close(static_cast<int>(framePipe));
+            execv(real, argvOut.data());
+            fprintf(stderr, "%s: cannot run %s: %s\n", name, real, strerror(errno));
+            _exit(127);
+        }
+        close(y4m[1]);
+        const bool converted = ConvertY4m(y4m[0], static_cast<int>(framePipe));
+        close(static_cast<int>(framePipe));  // the reader sees the end of the frames now
+        close(y4m[0]);                       // a player still writing ends on the broken pipe
+        int status = 0;
+        while (waitpid(player, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (!converted) return 1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    }
     execv(real, argvOut.data());
     fprintf(stderr, "%s: cannot run %s: %s\n", name, real, strerror(errno));
     return 127;
