@@ -47,29 +47,36 @@ bool AskKeepWaiting(QueueItem* item, const char* key) {
 
 enum class WaitResult { kReady, kGiveUp, kLeave };
 
-// Decode side: waits until the block is empty. kGiveUp after a time-out the user (or a stop or
-// the test phase) did not want to sit out; kLeave when the other side or the engine ends the pass.
+// One slice of a wait on the other thread: false once the time-out ran out and the user (or a
+// stop or the test phase) does not want to sit it out; true to look again.
+bool WaitSlice(AudioTask* task, const AudioThreadSettings& s, int track, platform::Event& event, uint32_t& waited,
+               const char* promptKey) {
+    QueueItem* item = task->item;
+    if (track > 0) {
+        platform::SleepMs(10);
+        return true;
+    }
+    if (event.Wait(kWaitSliceMs)) {
+        waited = 0;
+        return true;
+    }
+    waited += kWaitSliceMs;
+    if (waited < static_cast<uint32_t>(s.timeoutMs)) return true;
+    waited = 0;
+    const uint32_t state = item ? item->state.load() : kItemEncoding;
+    if (state == kItemPaused || task->toStdout) return true;
+    if (state >= kItemStopping || (item && (item->flags.load() & kItemFlagTestPhase))) return false;
+    return AskKeepWaiting(item, promptKey);
+}
+
+// Decode side: waits until the block is empty. kGiveUp after a time-out nobody wanted to sit out;
+// kLeave when the other side or the engine ends the pass.
 WaitResult WaitBlockEmpty(AudioTask* task, const AudioThreadSettings& s, int track, std::atomic<int32_t>& count) {
     AudioBlockBuffer& buf = *task->buffer;
-    QueueItem* item = task->item;
     uint32_t waited = 0;
     while (count.load(std::memory_order_acquire) != 0) {
-        if (buf.abort.load() || buf.encodeDone.load() || Stopping(item)) return WaitResult::kLeave;
-        if (track > 0) {
-            platform::SleepMs(10);
-            continue;
-        }
-        if (buf.spaceFreed.Wait(kWaitSliceMs)) {
-            waited = 0;
-            continue;
-        }
-        waited += kWaitSliceMs;
-        if (waited < static_cast<uint32_t>(s.timeoutMs)) continue;
-        waited = 0;
-        const uint32_t state = item ? item->state.load() : kItemEncoding;
-        if (state == kItemPaused || task->toStdout) continue;
-        if (state >= kItemStopping || (item && (item->flags.load() & kItemFlagTestPhase))) return WaitResult::kGiveUp;
-        if (!AskKeepWaiting(item, "encode_thread_block")) return WaitResult::kGiveUp;
+        if (buf.abort.load() || buf.encodeDone.load() || Stopping(task->item)) return WaitResult::kLeave;
+        if (!WaitSlice(task, s, track, buf.spaceFreed, waited, "encode_thread_block")) return WaitResult::kGiveUp;
     }
     return WaitResult::kReady;
 }
@@ -77,27 +84,12 @@ WaitResult WaitBlockEmpty(AudioTask* task, const AudioThreadSettings& s, int tra
 // Encode side: waits until the block is filled (or holds the end marker).
 WaitResult WaitBlockFilled(AudioTask* task, const AudioThreadSettings& s, int track, std::atomic<int32_t>& count) {
     AudioBlockBuffer& buf = *task->buffer;
-    QueueItem* item = task->item;
     uint32_t waited = 0;
     while (count.load(std::memory_order_acquire) == 0) {
-        if (buf.abort.load() || Stopping(item)) return WaitResult::kLeave;
+        if (buf.abort.load() || Stopping(task->item)) return WaitResult::kLeave;
         // The decode thread stores its last count before it sets `ended`: look once more.
         if (buf.ended.load()) return count.load(std::memory_order_acquire) ? WaitResult::kReady : WaitResult::kLeave;
-        if (track > 0) {
-            platform::SleepMs(10);
-            continue;
-        }
-        if (buf.dataReady.Wait(kWaitSliceMs)) {
-            waited = 0;
-            continue;
-        }
-        waited += kWaitSliceMs;
-        if (waited < static_cast<uint32_t>(s.timeoutMs)) continue;
-        waited = 0;
-        const uint32_t state = item ? item->state.load() : kItemEncoding;
-        if (state == kItemPaused || task->toStdout) continue;
-        if (state >= kItemStopping || (item && (item->flags.load() & kItemFlagTestPhase))) return WaitResult::kGiveUp;
-        if (!AskKeepWaiting(item, "decode_thread_block")) return WaitResult::kGiveUp;
+        if (!WaitSlice(task, s, track, buf.dataReady, waited, "decode_thread_block")) return WaitResult::kGiveUp;
     }
     return WaitResult::kReady;
 }
