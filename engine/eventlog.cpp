@@ -186,10 +186,11 @@ LogSource MakeLogSource(const char* name) {
 bool OpenLogFile(const char* path) {
     // Read access only to look at the last byte; every write goes to the end. A file that may be
     // written but not read is appended to as it stands.
+    // Under the file lock, so that no line of this program is half written while the end is read.
+    std::lock_guard lk(g_fileMutex);
     FILE* f = path ? std::fopen(path, "a+b") : nullptr;
     if (f) EndTornLine(f);
     else if (path) f = std::fopen(path, "ab");
-    std::lock_guard lk(g_fileMutex);
     if (g_file) std::fclose(g_file);
     g_file = f;
     return f != nullptr;
