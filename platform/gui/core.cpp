@@ -637,6 +637,10 @@ HWND GetParent(HWND hwnd) {
     return w->owner ? w->owner->handle : nullptr;
 }
 
+uint64_t GetNativeWindowId(HWND) {
+    return 0;  // the headless back-end has no display windows
+}
+
 HWND SetParent(HWND child, HWND newParent) {
     if (!OnUi()) return Marshal<HWND>([&] { return SetParent(child, newParent); });
     Window* w = Raw(child);

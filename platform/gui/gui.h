@@ -584,6 +584,9 @@ UINT RegisterWindowMessageA(LPCSTR name);
 
 BOOL IsWindow(HWND hwnd);
 HWND GetParent(HWND hwnd);
+// The display system's id of a window (an X11 window id with real windows), 0 when it has none
+// (the headless back-end, or a window not shown yet). Players draw video into it.
+uint64_t GetNativeWindowId(HWND hwnd);
 HWND SetParent(HWND child, HWND newParent);
 HWND GetDlgItem(HWND dialog, int id);
 int GetDlgCtrlID(HWND hwnd);
