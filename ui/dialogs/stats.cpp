@@ -1,0 +1,250 @@
+#include "ui/dialogs/stats.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "common/timeutil.h"
+#include "engine/context.h"
+#include "engine/prefs/prefstore.h"
+#include "engine/queue/queue.h"
+#include "platform/sync.h"
+
+namespace ui {
+namespace {
+
+enum : int {
+    kItemElapsed = 1030,
+    kItemReset1 = 1032,
+    kItemBitrate = 1033,
+    kRemaining = 1034,
+    kOutputSize = 1035,
+    kBatchElapsed = 1037,
+    kSpeed = 1038,
+    kSinceStart = 1039,
+    kProcessed = 1040,
+    kOutputs = 1041,
+    kErrors = 1042,
+    kSkipped = 1043,
+    kCounter = 1044,
+    kSourceSize = 1045,
+    kThroughput = 1046,
+    kLoadTotal = 1047,
+    kSumSpeed = 1048,
+    kLoadPart1 = 1050,
+    kLoadPart2 = 1051,
+    kClock = 1052,
+    kMemory = 1053,
+    kSumCheck = 1066,
+    kFileName = 1294,
+};
+
+template <typename... Args>
+std::string Format(const char* format, Args... args) {
+    char text[128];
+    std::snprintf(text, sizeof text, format, args...);
+    return text;
+}
+
+std::string TimeText(int seconds) {
+    char text[QX_TIMESTR_SIZE];
+    Int2TimeStr(seconds, text);
+    return text;
+}
+
+// The file name after the last separator of either kind.
+const char* FileNamePart(const char* path) {
+    if (!path) return "";
+    const char* name = path;
+    for (const char* p = path; *p; ++p) {
+        if (*p == '/' || *p == '\\') name = p + 1;
+    }
+    return name;
+}
+
+// Speed of every item being converted, for the sum over parallel jobs.
+float SumOfRunningSpeeds() {
+    float sum = 0;
+    QueueLockGuard lock;
+    for (QueueItem* item = QueueNext(nullptr); item; item = QueueNext(item)) {
+        if (item->state.load() == kItemEncoding) sum += item->run.speed.load();
+    }
+    return sum;
+}
+
+}  // namespace
+
+std::string RemainingTimeText(int seconds, const char* mins, const char* secs) {
+    if (seconds >= 61) return Format("%d %s", seconds / 60, mins);
+    if (seconds >= 2) return Format("%d %s", seconds, secs);
+    return {};
+}
+
+std::string ThroughputText(int megabytesPerSecond) {
+    if (megabytesPerSecond >= 10240) return Format("%dGB/s", megabytesPerSecond / 1024);
+    return Format("%dMB/s", megabytesPerSecond);
+}
+
+CDlgStats& StatsWindow() {
+    static CDlgStats window;
+    return window;
+}
+
+bool CDlgStats::OnInitDialog() {
+    SetCheck(kSumCheck, true);
+    gui::ShowWindow(GetItem(kSumCheck),
+                    GetPrefStore().GetInt("overall.task.parallelize") > 1 ? gui::SW_SHOW : gui::SW_HIDE);
+    return true;
+}
+
+void CDlgStats::Open(HWND mainWindow) {
+    if (hwnd_) {
+        for (int id : {kItemElapsed, kSpeed, kRemaining, kOutputSize, kItemBitrate, kItemReset1, kSumSpeed}) {
+            SetItemText(id, "0");
+        }
+    } else if (mainWindow) {
+        mainWindow_ = mainWindow;
+        if (!CreateModeless(nullptr, kStatsTemplate, mainWindow)) return;
+        Dock();
+        Show();
+    }
+    // One console for the window's whole life: a second open of the same port would fail and
+    // silence the display after the first job.
+    PrefStore& prefs = GetPrefStore();
+    if (!console_ && prefs.GetInt("overall.ui.serialDataMode") == 1) {
+        int baud = prefs.GetInt("overall.ui.serialBaudRate");
+        const char* port = prefs.GetString("overall.ui.serialPort");
+        console_ = OpenStatusConsole(port ? port : "", baud > 0 ? static_cast<uint32_t>(baud) : 38400u);
+    }
+}
+
+void CDlgStats::Dock() {
+    if (!hwnd_ || !mainWindow_) return;
+    gui::RECT main{}, own{};
+    if (!gui::GetWindowRect(mainWindow_, &main) || !gui::GetWindowRect(hwnd_, &own)) return;
+    const int width = own.right - own.left;
+    const int height = own.bottom - own.top;
+    const int top = height > main.bottom - main.top ? main.top : main.bottom - height;
+    gui::MoveWindow(hwnd_, main.right, top, width, height, gui::TRUE);
+}
+
+void CDlgStats::UpdateBatchCounters() {
+    EngineContext* ctx = GetEngineContext();
+    if (!hwnd_ || !ctx) return;
+    SetItemText(kProcessed, Format("%d", ctx->processedFiles.load()).c_str());
+    SetItemText(kOutputs, Format("%d", ctx->outputFiles.load()).c_str());
+    SetItemText(kErrors, Format("%d", ctx->errorFiles.load()).c_str());
+    SetItemText(kSkipped, Format("%d", ctx->skippedFiles.load()).c_str());
+    SetItemText(kCounter, Format("%u", static_cast<unsigned>(ctx->processedFiles.load())).c_str());
+}
+
+void CDlgStats::ShowItemStats(QueueItem* item) {
+    EngineContext* ctx = GetEngineContext();
+    if (!hwnd_ || !item) return;
+    const uint32_t elapsedMs = item->run.elapsed.load();
+    const int elapsed = static_cast<int>(elapsedMs / 1000);
+    if (elapsed > 0) SetItemText(kItemElapsed, Format("%d:%02d", elapsed / 60, elapsed % 60).c_str());
+    const int throughput = ctx ? ctx->throughput.load() : 0;
+    if (throughput != 0) SetItemText(kThroughput, ThroughputText(throughput).c_str());
+    const uint64_t bytes = item->run.bytes.load();
+    const uint32_t position = item->run.position.load();
+    const int kbps = position ? static_cast<int>(bytes * 8 / position) : 0;  // bits per ms = kbit/s
+    if (kbps != 0) SetItemText(kItemBitrate, Format("%dKbps", kbps).c_str());
+    if (item->size != 0) SetItemText(kSourceSize, Format("%dMB", static_cast<int>(item->size / 1024)).c_str());
+    if (bytes != 0) SetItemText(kOutputSize, Format("%.1fMB", static_cast<double>(bytes) / (1024.0 * 1024.0)).c_str());
+    float speed = item->run.speed.load();
+    if (GetPrefStore().GetInt("overall.task.parallelize") > 1 && IsChecked(kSumCheck)) speed = SumOfRunningSpeeds();
+    if (speed != 0) SetItemText(kSumSpeed, Format("%.2fX", static_cast<double>(speed)).c_str());
+}
+
+void CDlgStats::UpdateStatsPanel(QueueItem* shown) {
+    EngineContext* ctx = GetEngineContext();
+    if (!hwnd_ || !ctx) return;
+    const bool mainVisible = mainWindow_ && gui::IsWindowVisible(mainWindow_);
+    const bool minimised = mainWindow_ && gui::IsIconic(mainWindow_);
+    // Hidden in the tray: only the display, when one is attached, still follows the batch.
+    if (!mainVisible && !console_) return;
+    if (mins_.empty()) {
+        mins_ = UiStrings().GetString("mins", 0, "mins");
+        secs_ = UiStrings().GetString("secs", 0, "secs");
+    }
+    auto figure = [&](int kind) { return figures_ ? figures_(kind) : -1; };
+    int total = -1, part1 = -1, part2 = -1, clockMHz = 0;
+    if (!minimised || console_) {
+        total = figure(0);
+        part1 = figure(1);
+        part2 = figure(2);
+        if (total >= 0) SetItemText(kLoadTotal, Format("%.1f%%", static_cast<double>(total)).c_str());
+        if (part1 >= 0 && part1 <= 100) SetItemText(kLoadPart1, Format("%.1f%%", static_cast<double>(part1)).c_str());
+        if (part2 >= 0 && part2 <= 100) SetItemText(kLoadPart2, Format("%.1f%%", static_cast<double>(part2)).c_str());
+        const uint64_t now = platform::TickCount();
+        if (!clockRefreshed_ || now - lastClockRefresh_ > 3000) {
+            clockMHz = figure(3);
+            if (clockMHz >= 100) SetItemText(kClock, Format("%.2f Ghz", clockMHz / 1000.0).c_str());
+            const int memory = figure(4);
+            if (memory >= 0) SetItemText(kMemory, Format("%d MB", memory).c_str());
+            lastClockRefresh_ = now;
+            clockRefreshed_ = true;
+        }
+        if (ctx->runningWorkers.load() > 1 && shown) SetItemText(kFileName, FileNamePart(shown->file));
+    }
+    const int batchElapsed = ctx->totalElapsedMs.load() / 1000;
+    SetItemText(kBatchElapsed, TimeText(batchElapsed).c_str());
+    const uint64_t start = ctx->batchStartTime.load();
+    const uint64_t since = start ? (platform::TickCount() - start) / 1000 : 0;
+    SetItemText(kSinceStart, TimeText(static_cast<int>(since)).c_str());
+
+    const float progress = shown ? shown->run.progress.load() : -1.0f;
+    if (progress < 0 || ctx->totalElapsedMs.load() < 1000) return;
+    const int remaining = ctx->remainingSeconds.load();
+    SetItemText(kRemaining, RemainingTimeText(remaining, mins_.c_str(), secs_.c_str()).c_str());
+    if (console_) {
+        SerialStatusFigures f;
+        f.progressPercent = progress;
+        f.speed1 = shown->run.speed.load();
+        f.speed2 = ctx->encodingSpeed.load();
+        f.itemCounter1 = ctx->processedFiles.load();
+        f.itemCounter2 = ctx->outputFiles.load();
+        const uint32_t position = shown->run.position.load();
+        f.itemBitrate = position ? static_cast<int64_t>(shown->run.bytes.load() * 8 / position) : 0;
+        f.itemFigure = shown->run.bytes.load() / 1024;
+        f.remainingSeconds = remaining;
+        f.batchElapsedSeconds = batchElapsed;
+        f.cpuTotal = total;
+        f.cpuPart1 = part1;
+        f.cpuPart2 = part2;
+        f.cpuClockMHz = clockMHz > 0 ? clockMHz : 0;
+        SendStatusRecords(*console_, f);
+    }
+    if (!minimised) ShowItemStats(shown);
+}
+
+bool CDlgStats::OnControlCommand(int id) {
+    if (id == 2) {
+        gui::PostMessageA(hwnd_, gui::WM_CLOSE, 0, 0);
+        return true;
+    }
+    return false;
+}
+
+bool CDlgStats::OnClose() {
+    if (console_) {
+        bool stopping = false;
+        QueueLockGuard lock;
+        for (QueueItem* item = QueueNext(nullptr); item && !stopping; item = QueueNext(item)) {
+            stopping = item->state.load() == kItemStopping;
+        }
+        CloseStatusConsole(console_, stopping);
+    }
+    mainWindow_ = nullptr;
+    clockRefreshed_ = false;
+    return true;
+}
+
+void ShowStats(HWND mainWindow) { StatsWindow().Open(mainWindow); }
+void UpdateBatchCounters() { StatsWindow().UpdateBatchCounters(); }
+void ShowItemStats(QueueItem* item) { StatsWindow().ShowItemStats(item); }
+void UpdateStatsPanel(QueueItem* shown) { StatsWindow().UpdateStatsPanel(shown); }
+void DockStats() { StatsWindow().Dock(); }
+
+}  // namespace ui
