@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 #include "common/fileutil.h"
@@ -314,8 +315,21 @@ int ProbeItem(QueueItem* item, int force) {
     return (item->audio || item->video) ? 0 : -1;
 }
 
-const char* RunMediaTool(int, int, QueueItem*) {
-    return nullptr;  // the media-information tool and the resampler tool come with their own readers
+const char* RunMediaTool(int kind, int, QueueItem* item) {
+    std::unique_ptr<CMediaTool> tool;
+    if (kind == 0) {
+        tool = std::make_unique<CMediaInfo>();
+    } else if (kind == 2) {
+        tool = std::make_unique<CShibatch>();
+    } else {
+        return nullptr;
+    }
+    // The text stays valid until the calling thread runs a tool again.
+    thread_local std::string text;
+    tool->Prepare();
+    if (!tool->Analyze(0, item)) return nullptr;
+    text = tool->output;
+    return text.c_str();
 }
 
 void DetectAviSynth() {
