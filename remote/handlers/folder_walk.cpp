@@ -76,8 +76,8 @@ int QueueAddPath(const char* folderText, bool recursive) {
         if (semi == std::string::npos) break;
         start = semi + 1;
     }
-    rules.wildcard = prefs.GetString("overall.generic.wildcard");
-    if (rules.wildcard.empty()) rules.wildcard = "*";
+    const char* wildcard = prefs.GetString("overall.generic.wildcard");
+    rules.wildcard = std::string(*wildcard ? wildcard : "*");
 
     std::lock_guard lock(g_walkMutex);
     return AddFolder(rules, folder, recursive ? kMaxDepth : 0);
