@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <mutex>
 #include <thread>
 
@@ -14,54 +16,62 @@
 extern char** environ;
 
 namespace platform {
+
 namespace {
 
-std::mutex g_handlerMutex;
-std::function<bool(const std::string&)> g_handler;
+std::mutex g_hookMutex;
+std::function<bool(const std::string&)> g_hook;
 
-bool Openable(const std::string& target) {
-    auto startsWith = [&](const char* prefix) {
-        return target.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
-    };
-    if (startsWith("http://") || startsWith("https://")) return true;
+bool IsWebAddress(const std::string& target) {
+    return strncasecmp(target.c_str(), "http://", 7) == 0 || strncasecmp(target.c_str(), "https://", 8) == 0;
+}
+
+bool IsPlainDocument(const std::string& target) {
     struct stat st{};
-    return !target.empty() && target.find("://") == std::string::npos && target[0] != '-' &&
-           stat(target.c_str(), &st) == 0;
+    return stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0111) == 0;
 }
 
 bool SpawnOpener(const std::string& target) {
     InitProcessLayer();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (int fd = 0; fd <= 2; ++fd) {
-        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
-    }
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    // Its own session: the browser it starts outlives neither our group's signals nor our terminal.
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
     std::string program = "xdg-open";
     char* argv[] = {program.data(), const_cast<char*>(target.c_str()), nullptr};
     pid_t pid = -1;
-    int rc = posix_spawnp(&pid, "xdg-open", &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const int rc = posix_spawnp(&pid, "xdg-open", &fa, &attr, argv, environ);
+    posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
     if (rc != 0) return false;
-    // xdg-open hands over to the browser and ends; reap it without holding the caller.
-    std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
+    // Reaped on a thread of its own: the caller does not wait for the desktop.
+    std::thread([pid] {
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
     return true;
 }
 
 }  // namespace
 
 bool ShellOpen(const std::string& target) {
-    if (!Openable(target)) return false;
-    std::function<bool(const std::string&)> handler;
+    if (target.empty() || target.find_first_of("\r\n") != std::string::npos) return false;
+    if (!IsWebAddress(target) && !IsPlainDocument(target)) return false;
+    std::function<bool(const std::string&)> hook;
     {
-        std::lock_guard<std::mutex> lock(g_handlerMutex);
-        handler = g_handler;
+        std::lock_guard lock(g_hookMutex);
+        hook = g_hook;
     }
-    return handler ? handler(target) : SpawnOpener(target);
+    return hook ? hook(target) : SpawnOpener(target);
 }
 
-void SetShellOpenHandler(std::function<bool(const std::string& target)> handler) {
-    std::lock_guard<std::mutex> lock(g_handlerMutex);
-    g_handler = std::move(handler);
+void SetShellOpenHook(std::function<bool(const std::string& target)> hook) {
+    std::lock_guard lock(g_hookMutex);
+    g_hook = std::move(hook);
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
-// Opens an address or a file with the desktop's default program (xdg-open, started through argv,
-// never a shell). Only http and https addresses and existing files are opened.
+// Opening an address or a document with the desktop's own handler (the user's browser for a web
+// address), the way a user double-clicks it: xdg-open is started directly with the target as its
+// one argument, never through a shell, and the call does not wait for it.
 #pragma once
 
 #include <functional>
@@ -7,10 +8,12 @@
 
 namespace platform {
 
-// True when the opener was started.
+// Starts the handler for the target: an "http://" or "https://" address, or an existing file that
+// is not executable. Anything else is refused (false), as is a failed start.
 bool ShellOpen(const std::string& target);
 
-// Replaces the opener (tests); null restores xdg-open.
-void SetShellOpenHandler(std::function<bool(const std::string& target)> handler);
+// Replaces what ShellOpen starts (tests record the targets); an empty function restores xdg-open.
+// The hook sees only targets that passed the checks above.
+void SetShellOpenHook(std::function<bool(const std::string& target)> hook);
 
 }  // namespace platform

@@ -1,10 +1,141 @@
 #include "remote/handlers/routes.h"
 
+#include <strings.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "engine/extensions.h"
+#include "remote/handlers/control_handlers.h"
+#include "remote/handlers/xmlrpc_methods.h"
 #include "remote/httpd/web_server.h"
+
+namespace {
+
+struct RouteEntry {
+    const char* prefix;
+    UrlHandler handler;  // null: the route's handler is not part of this build; the entry keeps its place
+    UrlInit init;
+    bool changesState;   // refused when a request comes from another site
+};
+
+// The control server's routes, in the order they are tried.
+const RouteEntry kControlRoutes[] = {
+    {"xmlrpc", HandleXmlRpc, RegisterRpcMethods, true},
+    {"qx/stats", nullptr, nullptr, false},
+    {"qx/put", HandleQxPut, nullptr, true},
+    {"qx/get", HandleQxGet, nullptr, false},
+    {"qx/itemstats_", nullptr, nullptr, false},
+    {"prefs/get", HandlePrefsGet, nullptr, false},
+    {"prefs/set", HandlePrefsSet, nullptr, true},
+    {"prefs/revert", HandlePrefsRevert, nullptr, true},
+    {"prefs/prefs.xml", HandlePrefsXml, nullptr, false},
+    {"prefs/plugin.xml", HandlePluginXml, nullptr, true},
+    {"prefs/import", HandlePrefsImport, nullptr, true},
+    {"openurl", HandleOpenUrl, nullptr, true},
+    {"extensions", BuildExtensionsXml, nullptr, false},
+    {"queue", HandleQueue, nullptr, true},
+    {"ui", HandleUiCommand, nullptr, true},
+    {"qx/queue.m3u", nullptr, nullptr, false},
+    {"qx/queue", HandleQueue, nullptr, true},
+    {"qx/task", HandleQxTask, nullptr, true},
+    {"qx/action", HandleUiCommand, nullptr, true},
+    {"qx/sysinfo.xml", nullptr, nullptr, false},
+    {"qx/sys.xml", nullptr, nullptr, false},
+    {"qx/appinfo.xml", nullptr, nullptr, false},
+    {"qx/wmcodecs.xml", nullptr, nullptr, false},
+    {"qx/report.xml", nullptr, nullptr, false},
+    {"qx/report.js", nullptr, nullptr, false},
+    {"qx/mediainfo.xml", nullptr, nullptr, false},
+    {"qx/benchmark/fileread", HandleFileRead, nullptr, true},
+    {"sensors/", HandleSensors, nullptr, false},
+    {"start", HandleStart, nullptr, false},
+};
+
+bool ChangesState(const UrlRoute* route) {
+    for (const RouteEntry& e : kControlRoutes)
+        if (strcmp(e.prefix, route->prefix) == 0) return e.changesState;
+    return false;
+}
+
+// The value of a header in the NUL-terminated header block, cut at its line end; false when absent.
+bool RawHeader(const char* block, const char* name, std::string* value) {
+    const size_t n = strlen(name);
+    for (const char* line = block ? strstr(block, "\r\n") : nullptr; line; line = strstr(line, "\r\n")) {
+        line += 2;
+        if (strncasecmp(line, name, n) != 0 || line[n] != ':') continue;
+        const char* v = line + n + 1;
+        while (*v == ' ' || *v == '\t') ++v;
+        const char* end = strstr(v, "\r\n");
+        value->assign(v, end ? static_cast<size_t>(end - v) : strlen(v));
+        return true;
+    }
+    return false;
+}
+
+// "host[:port]" without its port, lower case; the brackets of an IPv6 literal are kept.
+std::string HostName(const std::string& hostPort) {
+    std::string host = hostPort;
+    if (!host.empty() && host[0] == '[') {
+        size_t close = host.find(']');
+        host = host.substr(0, close == std::string::npos ? host.size() : close + 1);
+    } else if (size_t colon = host.find(':'); colon != std::string::npos) {
+        host.resize(colon);
+    }
+    for (char& ch : host) ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
+    return host;
+}
+
+bool IsLoopbackName(const std::string& host) {
+    return host == "localhost" || host == "[::1]" || host.rfind("127.", 0) == 0;
+}
+
+// The "host[:port]" of an absolute http(s) address; empty for anything else ("null", a bare path).
+std::string OriginHostPort(const std::string& url) {
+    size_t start;
+    if (strncasecmp(url.c_str(), "http://", 7) == 0) start = 7;
+    else if (strncasecmp(url.c_str(), "https://", 8) == 0) start = 8;
+    else return "";
+    size_t end = url.find_first_of("/?#", start);
+    std::string hp = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    for (char& ch : hp) ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
+    return hp;
+}
+
+// Whether a request may reach the route: the Host of a loopback-only server names this machine,
+// and a request to a route that changes state comes from a page of this server (or from no page).
+bool RequestAllowed(WebServer* server, WebConnection* c, const UrlRoute* route) {
+    if (server != &g_controlServer) return true;
+    std::string host = c->host;
+    if (size_t cut = host.find_first_of("\r\n"); cut != std::string::npos) host.resize(cut);
+    while (!host.empty() && host.back() == ' ') host.pop_back();
+    std::string lowerHost = host;
+    for (char& ch : lowerHost) ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
+    if (server->bindAddress == WebBindLoopback() && !host.empty() && !IsLoopbackName(HostName(host))) return false;
+    if (!ChangesState(route)) return true;
+    for (const char* name : {"Origin", "Referer"}) {
+        std::string value;
+        if (!RawHeader(c->requestBuffer, name, &value)) continue;
+        const std::string from = OriginHostPort(value);
+        if (from.empty()) return false;
+        if (lowerHost.empty() ? !IsLoopbackName(HostName(from)) : from != lowerHost) return false;
+    }
+    return true;
+}
+
+uint32_t Refuse(WebConnection* c) {
+    static const char kText[] = "Forbidden";
+    c->status = 403;
+    snprintf(c->replyBuffer, static_cast<size_t>(c->bufferSize), "%s", kText);
+    c->pending = static_cast<int32_t>(strlen(c->replyBuffer));
+    c->contentLength = c->pending;
+    c->contentType = 3;
+    c->state |= kReplyBuffer | kReplyClose;
+    return kReplyBuffer | kReplyClose;
+}
+
+}  // namespace
 
 int WebServerAddRoute(WebServer* server, const char* prefix, uint32_t (*handler)(UrlRequest*),
                       int (*init)(int, UrlRoute*, WebServer*)) {
@@ -23,18 +154,35 @@ int WebServerAddRoute(WebServer* server, const char* prefix, uint32_t (*handler)
 
 uint32_t WebDispatchRoute(WebServer* server, WebConnection* c) {
     char* path = c->path;
+    if (!path) return 0;
     if (char* rtsp = strstr(path, "rtsp://")) {
         if (char* slash = strchr(rtsp + 7, '/')) path = slash + 1;
     } else {
         while (*path == '/') ++path;
     }
+    // The query is parsed once, when the first route matches, and handed to every route tried.
+    UrlRequest parsed;
+    bool varsParsed = false;
+    uint32_t result = 0;
     for (UrlRoute* r = server->routes; r && r->prefix; ++r) {
         size_t n = strlen(r->prefix);
         if (!r->handler || strncmp(path, r->prefix, n) != 0) continue;
+        if (!RequestAllowed(server, c, r)) {
+            result = Refuse(c);
+            break;
+        }
+        if (!varsParsed && !(c->state & kReplyPost)) {  // a form body is parsed by its handler
+            parsed.connection = c;
+            parsed.path = path;
+            WebParseVars(&parsed);
+        }
+        varsParsed = true;
         UrlRequest req;
         req.server = server;
         req.connection = c;
         req.path = path + n;
+        req.variables = parsed.variables;
+        req.variableCount = parsed.variableCount;
         req.request = c->requestBuffer;
         req.reply = c->replyBuffer;
         req.reply[0] = 0;
@@ -42,8 +190,13 @@ uint32_t WebDispatchRoute(WebServer* server, WebConnection* c) {
         req.length = c->bufferSize;
         req.context = r->context;
         c->route = r;
-        if (!(c->state & kReplyPost)) WebParseVars(&req);  // a form body is parsed by its handler
-        const uint32_t result = r->handler(&req);
+        result = r->handler(&req);
+        // A handler that parsed a form body itself hands the array over to be freed here.
+        if (req.variables != parsed.variables) {
+            WebFreeVars(&parsed);
+            parsed.variables = req.variables;
+            parsed.variableCount = req.variableCount;
+        }
         if (result) {
             if (result & (kReplyBuffer | kReplyStreamed | kReplyRedirect)) {
                 c->replyBuffer = req.reply;
@@ -59,15 +212,15 @@ uint32_t WebDispatchRoute(WebServer* server, WebConnection* c) {
             c->state |= result;
             c->contentType = req.contentType;
             server->routeReplies.fetch_add(1);
+            break;
         }
-        WebFreeVars(&req);
-        if (result) return result;
     }
-    return 0;
+    WebFreeVars(&parsed);
+    return result;
 }
 
 void RegisterControlRoutes(WebServer* server) {
     SetWebDispatchFunction(WebDispatchRoute);
     if (!server || server->running.load()) return;
-    WebServerAddRoute(server, "extensions", BuildExtensionsXml, nullptr);
+    for (const RouteEntry& e : kControlRoutes) WebServerAddRoute(server, e.prefix, e.handler, e.init);
 }

@@ -1,5 +1,5 @@
 // Route tables of the servers and the dispatcher that hands a request to the first route whose
-// prefix begins its path. Routes are added to the control table as their handlers are built.
+// prefix begins its path.
 #pragma once
 
 #include <cstdint>
@@ -13,11 +13,17 @@ struct UrlRoute;
 // already; the number of entries for a null prefix. The server's table must exist.
 int WebServerAddRoute(WebServer* server, const char* prefix, uint32_t (*handler)(UrlRequest*),
                       int (*init)(int, UrlRoute*, WebServer*));
+// WebServerRemoveRoute is the server's own (remote/httpd/web_server.h): stopping it removes a route.
 
 // Offers the request to the server's routes in order; the first non-zero answer is applied to the
 // connection and returned. 0: serve the request as a file.
+//
+// The query is parsed once and every route that is tried sees the same variables. On the control
+// server, a request whose Host names another machine while the server listens on loopback only,
+// and a request to a route that changes state whose Origin or Referer names another site, are
+// answered 403 without reaching a handler: a web page the user visits cannot drive the program.
 uint32_t WebDispatchRoute(WebServer* server, WebConnection* connection);
 
-// Adds the control server's routes and makes WebDispatchRoute the servers' dispatcher. Called
-// before the server starts.
+// Adds the control server's routes in their order and makes WebDispatchRoute the servers'
+// dispatcher. Called before the server starts; a restart adds nothing new.
 void RegisterControlRoutes(WebServer* server);

@@ -26,18 +26,6 @@ void CloseSlot(WebServer* server, WebConnection* c) {
     WebEndRequest(server, c);
 }
 
-void RemoveRoute(WebServer* server, const char* prefix) {
-    if (!server->routes) return;
-    for (UrlRoute* r = server->routes; r->prefix; ++r) {
-        if (strcmp(r->prefix, prefix) != 0) continue;
-        do {
-            r[0] = r[1];
-            ++r;
-        } while (r[-1].prefix);
-        return;
-    }
-}
-
 int SlotsHeldBy(WebServer* server, uint32_t peer) {
     int n = 0;
     for (int i = 0; i < server->clientLimit; ++i)
@@ -131,6 +119,19 @@ uint32_t WebBindLoopback() { return platform::NetLoopbackAddress(); }
 
 WebDispatchFunction WebCurrentDispatch() { return g_dispatch.load(); }
 
+int WebServerRemoveRoute(WebServer* server, const char* prefix) {
+    if (!server || !server->routes || !prefix) return -1;
+    for (UrlRoute* r = server->routes; r->prefix; ++r) {
+        if (strcmp(r->prefix, prefix) != 0) continue;
+        do {
+            r[0] = r[1];
+            ++r;
+        } while (r[-1].prefix);
+        return 0;
+    }
+    return -1;
+}
+
 void SetWebDispatchFunction(WebDispatchFunction fn) { g_dispatch.store(fn); }
 
 WebServer::WebServer() {
@@ -215,7 +216,7 @@ int WebServerShutdown(WebServer* server) {
 void WebServerStop(WebServer* server) {
     if (!server->running.load()) return;
     WebServerShutdown(server);
-    RemoveRoute(server, "~stats");
+    WebServerRemoveRoute(server, "~stats");
     if (server->finished.Wait(3000)) {
         if (server->thread.joinable()) server->thread.join();
     } else {

@@ -249,6 +249,8 @@ int WebOpenListener(WebServer* server);
 // Asks the thread to end and waits up to 3 s for it: 0, or -1 when not running or already stopping.
 int WebServerShutdown(WebServer* server);
 void WebServerStop(WebServer* server);
+// Removes the route with exactly that prefix (later entries move up): 0, or -1 when there is none.
+int WebServerRemoveRoute(WebServer* server, const char* prefix);
 void WebResetConnection(WebConnection* connection);
 void WebServerThread(WebServer* server);
 

@@ -231,7 +231,7 @@ TEST_F(NewsRefresh, TheSplashIsRenewedAndAFailedDownloadLeavesNone) {
 
 TEST(NewsLinks, OnlyWebAddressesFromTheFeedAreOpened) {
     std::vector<std::string> opened;
-    platform::SetShellOpenHandler([&](const std::string& target) {
+    platform::SetShellOpenHook([&](const std::string& target) {
         opened.push_back(target);
         return true;
     });
@@ -242,7 +242,7 @@ TEST(NewsLinks, OnlyWebAddressesFromTheFeedAreOpened) {
     ASSERT_EQ(feed.document.Read("<rss><links><link id=\"referral\" link=\"go/here\"/></links></rss>"), 0);
     EXPECT_TRUE(OpenReferralLink());
     EXPECT_TRUE(OpenUpdatePage(8080));
-    platform::SetShellOpenHandler(nullptr);
+    platform::SetShellOpenHook(nullptr);
     ASSERT_EQ(opened.size(), 2u);
     EXPECT_EQ(opened[0], "http://base.example/go/here");
     EXPECT_EQ(opened[1].rfind("/update/?p=8080&ver=1.0.0&build=1000"), opened[1].size() - 36);
