@@ -8,6 +8,7 @@
 
 #include "engine/extensions.h"
 #include "remote/handlers/control_handlers.h"
+#include "remote/handlers/stream_handlers.h"
 #include "remote/handlers/xmlrpc_methods.h"
 #include "remote/httpd/web_server.h"
 
@@ -37,7 +38,7 @@ const RouteEntry kControlRoutes[] = {
     {"extensions", BuildExtensionsXml, nullptr, false},
     {"queue", HandleQueue, nullptr, true},
     {"ui", HandleUiCommand, nullptr, true},
-    {"qx/queue.m3u", nullptr, nullptr, false},
+    {"qx/queue.m3u", HandleQueueM3u, nullptr, false},
     {"qx/queue", HandleQueue, nullptr, true},
     {"qx/task", HandleQxTask, nullptr, true},
     {"qx/action", HandleUiCommand, nullptr, true},
