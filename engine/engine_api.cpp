@@ -213,15 +213,6 @@ int BuildWebUiUrl(int kind, const char* argument, char* buffer, int size) {
     return n;
 }
 
-// --- plug-in lists ---
-
-int WinampPluginControl(int list, int operation, int index, void* argument, int size) {
-    // Native plug-ins of the other platform cannot be loaded here, so both lists are empty and
-    // every index lies past them.
-    (void)list, (void)operation, (void)index, (void)argument, (void)size;
-    return 0;
-}
-
 // --- probing ---
 
 int ProbeItem(QueueItem* item, int force) {

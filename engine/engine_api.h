@@ -57,7 +57,7 @@ int BuildWebUiUrl(int kind, const char* argument, char* buffer, int size);
 // The branch name of an encoder id (0 to 23) on the preference pages; null past the table.
 const char* EncoderBranchName(int encoderId);
 
-// --- plug-in lists (0 DSP, 1 input) ---
+// --- plug-in lists (0 DSP, 1 input; engine/sources/winamp_host.cpp) ---
 int WinampPluginControl(int list, int operation, int index, void* argument, int size);
 
 // --- probing and tools ---

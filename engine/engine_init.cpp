@@ -15,6 +15,7 @@
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/inputtype.h"
 #include "engine/queue/queue.h"
+#include "engine/sources/winamp_host.h"
 #include "engine/tools/cpu_usage.h"
 #include "platform/fs.h"
 #include "platform/sync.h"

@@ -3,8 +3,6 @@
 void InitMediaInfoReader() {}
 bool InitCdromLayer(int) { return false; }
 void ReleaseCdromLayer() {}
-void EnumeratePlugins(const char*, const char*, const char*, int) {}
-void FreePluginLists() {}
 void StopPreviewPlayer() {}
 
 int AnalyzeNetworkStream(QueueItem*) { return -1; }

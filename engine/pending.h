@@ -10,9 +10,6 @@ void InitMediaInfoReader();
 // CD-ROM layer with a back-end selector; false when not available.
 bool InitCdromLayer(int backend);
 void ReleaseCdromLayer();
-// Input and DSP plug-in lists (native plug-ins of the other platform cannot load here).
-void EnumeratePlugins(const char* folder, const char* disabledInputs, const char* enabledDsp, int dspArgument);
-void FreePluginLists();
 // Preview player.
 void StopPreviewPlayer();
 

@@ -16,6 +16,7 @@
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/queue.h"
 #include "engine/sources/audio_source.h"
+#include "engine/sources/winamp_host.h"
 #include "platform/fs.h"
 #include "platform/sync.h"
 
@@ -239,6 +240,12 @@ int AudioDecodeThread(AudioTask* task, const AudioThreadSettings& s) {
         }
     }
 
+    // DSP plug-ins get a second of silence first; with any running, blocks are read half full so
+    // that a plug-in may double the frames it is given.
+    DspChain dsp(task->bitsPerSample, task->channels, task->sampleRate, static_cast<uint16_t>(blockAlign));
+    dsp.WarmUp(byteRate);
+    const int32_t readSize = dsp.Active() ? dsp.MaxInput() : kAudioBlockBytes;
+
     const int64_t limit = task->duration > 0 ? BytesForMs(task->duration, byteRate, blockAlign) : 0;
     int64_t delivered[2] = {0, 0};
 
@@ -260,18 +267,26 @@ int AudioDecodeThread(AudioTask* task, const AudioThreadSettings& s) {
             uint8_t* block = buf.blocks[t][index];
             PcmReader* reader = task->readers[t];
             int32_t bytes = -1;
-            if (reader) {
+            bool emptiedByDsp = false;
+            do {
+                if (!reader) break;
                 if (tracks == 1) {
-                    bytes = reader->Read(block, kAudioBlockBytes);
+                    bytes = reader->Read(block, readSize);
                 } else {
                     bytes = 0;
-                    while (bytes < kAudioBlockBytes) {
-                        const int32_t got = reader->Read(block + bytes, kAudioBlockBytes - bytes);
+                    while (bytes < readSize) {
+                        const int32_t got = reader->Read(block + bytes, readSize - bytes);
                         if (got < 1) break;
                         bytes += got;
                     }
                 }
-            }
+                // A DSP plug-in that keeps nothing of a block leaves it empty: the next read refills it.
+                emptiedByDsp = false;
+                if (bytes > 0 && dsp.Active()) {
+                    bytes = dsp.Process(block, bytes, kAudioBlockBytes);
+                    emptiedByDsp = bytes < 1;
+                }
+            } while (emptiedByDsp && !buf.abort.load() && !Stopping(item));
             if (limit > 0 && bytes > 0 && delivered[t] + bytes >= limit) {
                 bytes = static_cast<int32_t>(limit - delivered[t]);
                 reachedLimit = true;

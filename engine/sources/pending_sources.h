@@ -1,4 +1,4 @@
-// Sources whose transport (plug-in host, script host, capture device, disc drive) is not part of
+// Sources whose transport (capture device, disc drive) is not part of
 // this build yet: they carry their names and refuse to open.
 #pragma once
 
@@ -8,11 +8,6 @@ class CUnavailableSource : public CAudioSource {
 public:
     explicit CUnavailableSource(const char* displayName) { SetName(displayName); }
     bool Open(AudioTask*) override { return false; }
-};
-
-class CWinampInput : public CUnavailableSource {
-public:
-    CWinampInput() : CUnavailableSource("Winamp Input Plugins") {}
 };
 
 class CAudioCapSource : public CUnavailableSource {

@@ -9,6 +9,7 @@
 #include "engine/sources/decoder_sources.h"
 #include "engine/sources/pending_sources.h"
 #include "engine/sources/wave_sources.h"
+#include "engine/sources/winamp_host.h"
 #include "platform/numtext.h"
 
 int CCDAudioSource::TrackOfPath(const std::string& path) {

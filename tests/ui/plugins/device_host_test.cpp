@@ -1,0 +1,268 @@
+// The device plug-in host on the headless windowing layer with a plug-in of the tests' own: what
+// it refuses to load, what the XML description sets (name, flags, menus, preset catalogs), how
+// saved choices come back, and what the plug-in is told and may refuse.
+#include "ui/plugins/device_host.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "engine/jobs/job_harness.h"
+#include "platform/fs.h"
+#include "platform/gui/driver.h"
+#include "platform/gui/plugin.h"
+#include "platform/gui/resources.h"
+#include "support/event_recorder.h"
+#include "support/plugin_folder.h"
+#include "support/program_ui.h"
+#include "support/shipped_data.h"
+#include "support/tempdir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace gui;
+using ui::CDeviceDialog;
+using ui::DeviceHost;
+
+constexpr int kRateCombo = 1182;
+
+const char kDescription[] = R"(<?xml version="1.0"?>
+<QuorvexPlugin>
+ <properties>
+  <name value="Pocket player"/>
+  <link value="http://example.invalid/pocket"/>
+  <flag summary="1" dialog="yes" confirm="0x"/>
+  <summary width="200" height="90"/>
+ </properties>
+ <menus>
+  <menu text="video_settings" key="videoenc.x264"/>
+  <menu text="no_key"/>
+ </menus>
+ <presets>
+  <common><node key="overall"><node key="decoding"><node key="speed">3</node></node></node></common>
+  <catalog text="Empty"/>
+  <catalog text="_ratio">
+   <preset text="Low"><node key="overall"><node key="audio"><node key="bitrateRatio">10</node></node></node></preset>
+   <preset text="Mid" sel="1"><node key="overall"><node key="audio"><node key="bitrateRatio">20</node></node></node></preset>
+   <preset text="High"><node key="overall"><node key="audio"><node key="bitrateRatio">30</node></node></node></preset>
+  </catalog>
+  <catalog text="C3"><preset text="a"/><preset text="b" sel="1"/></catalog>
+  <catalog text="C4"><preset text="a"/></catalog>
+  <catalog text="C5"><preset text="a"/></catalog>
+  <catalog text="C6"><preset text="a"/></catalog>
+  <catalog text="C7"><preset text="a"/></catalog>
+ </presets>
+</QuorvexPlugin>)";
+
+class DeviceHostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(sqtest::LoadShippedEngineData());
+        fs::create_directory(program.path() / "plugins");
+        platform::SetAppFolderOverride(program.path().string());
+        drv.OnMessageBox([](const gui::testing::BoxRecord&) { return IDOK; });
+        GetPrefStore().SetString("overall.ui.pluginParams", "");
+    }
+    void TearDown() override {
+        ui::ShutdownPluginHost();
+        for (const char* v : {"DEVICE_REFUSE_LOAD", "DEVICE_REFUSE_UNLOAD", "DEVICE_NO_PANEL", "DEVICE_NULL_HEADER"}) unsetenv(v);
+        platform::SetAppFolderOverride("");
+    }
+    // Copies a built test plug-in into the program's plug-in folder, with a description when given.
+    std::string Plant(const std::string& built, const std::string& as, const char* description = nullptr) {
+        const fs::path dir = program.path() / "plugins";
+        fs::copy_file(std::string(SQ_TEST_PLUGIN_DIR) + "/" + built + ".so", dir / as, fs::copy_options::overwrite_existing);
+        if (description) std::ofstream(ui::DescriptionPath((dir / as).string())) << description;
+        return (dir / as).string();
+    }
+    int Selection(int combo) { return static_cast<int>(SendMessageA(drv.Find(DeviceHost().Handle(), combo), CB_GETCURSEL, 0, 0)); }
+
+    sqtest::TempDir program;
+    sqtest::EventRecorder recorder;
+    gui::testing::Driver drv{[](const std::string& what) { ADD_FAILURE() << what; }, sqtest::ProgramUiOptions()};
+};
+
+TEST_F(DeviceHostTest, RefusedNamesAndLibrariesLoadNothing) {
+    Plant("device", "device.so");
+    Plant("in_tiny", "noexport.so");
+    struct Case {
+        const char* name;
+        const char* env;  // refusal the plug-in is told to make
+        bool box;         // "Error loading DLL" shown
+    } const cases[] = {
+        {"../device.so", nullptr, true}, {"sub/device.so", nullptr, true}, {".device.so", nullptr, true},
+        {"device.dll", nullptr, true},   {"missing.so", nullptr, true},    {"noexport.so", nullptr, false},
+        {"device.so", "DEVICE_NULL_HEADER", false}, {"device.so", "DEVICE_NO_PANEL", false},
+        {"device.so", "DEVICE_REFUSE_LOAD", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name + std::string(" ") + (c.env ? c.env : ""));
+        if (c.env) setenv(c.env, "1", 1);
+        const size_t boxes = drv.Boxes().size();
+        EXPECT_EQ(DeviceHost().LoadPlugin(c.name, nullptr), 0);
+        EXPECT_EQ(DeviceHost().Handle(), nullptr) << "the host window is closed";
+        EXPECT_EQ(DeviceHost().Header(), nullptr);
+        ASSERT_EQ(drv.Boxes().size(), boxes + (c.box ? 1 : 0));
+        if (c.box) {
+            EXPECT_EQ(drv.Boxes().back().caption, "Error loading DLL");
+        }
+        if (c.env) unsetenv(c.env);
+    }
+    EXPECT_EQ(sqtest::DevicePluginEventCodes(program.file("plugins/device.so")), (std::vector<int>{0})) << "told of the load it refused";
+}
+
+TEST_F(DeviceHostTest, DescriptionSetsNameFlagsMenusAndCatalogs) {
+    const std::string path = Plant("device", "pocket.so", kDescription);
+    GetPrefStore().SetInt("overall.task.parallelize", 1);
+    ASSERT_EQ(DeviceHost().LoadPlugin("pocket.so", nullptr), 1);
+    CDeviceDialog& host = DeviceHost();
+    HWND window = host.Handle();
+    ASSERT_NE(window, nullptr);
+    EXPECT_STREQ(host.Header()->name, "Pocket player");
+    EXPECT_EQ(drv.Text(window), "Pocket player");
+    EXPECT_EQ(host.Link(), "http://example.invalid/pocket");
+    // The header's dock bit is cleared by a "flag" property without it; "0x" counts as off.
+    EXPECT_EQ(host.HostFlags(), static_cast<uint32_t>(kPluginSummary | kPluginDialog));
+    EXPECT_EQ(host.SummaryWidth(), 200);
+    EXPECT_TRUE(drv.Visible(static_cast<HWND>(host.Header()->pluginWindow)));
+    EXPECT_EQ(GetParent(static_cast<HWND>(host.Header()->pluginWindow)), window);
+    EXPECT_NE(qxgui_GetDlgItem(host.Header()->pluginWindow, 11), nullptr);
+
+    // The empty catalog gets no combo; of the other six, five are shown.
+    ASSERT_EQ(host.CatalogCount(), 5);
+    EXPECT_EQ(drv.Items(drv.Find(window, kRateCombo)), (std::vector<std::string>{"Low", "Mid", "High"}));
+    EXPECT_EQ(drv.Text(drv.Find(window, 1183)), "ratio");
+    EXPECT_EQ(Selection(kRateCombo), 1);
+    EXPECT_EQ(Selection(1110), 1);
+    // The presets came from the catalog behind each combo, after the common part.
+    EXPECT_EQ(GetPrefStore().GetInt("overall.audio.bitrateRatio"), 20);
+    EXPECT_EQ(GetPrefStore().GetInt("overall.decoding.speed"), 3);
+    EXPECT_EQ(sqtest::DevicePluginEventCodes(path), (std::vector<int>{0, 2}));
+
+    // A pick applies the presets and tells the plug-in which combo and entry.
+    ASSERT_TRUE(drv.PickCombo(drv.Find(window, kRateCombo), 2));
+    EXPECT_EQ(GetPrefStore().GetInt("overall.audio.bitrateRatio"), 30);
+    EXPECT_EQ(sqtest::DevicePluginEventCodes(path).back(), kPluginEventPreset);
+    EXPECT_EQ(ui::SettingsChangedLevel.load(), 2);
+
+    // Menus: the description's entries from 60011, the fixed encoders elsewhere.
+    const std::string menu = drv.MenuDump(host.PopupMenu());
+    EXPECT_NE(menu.find("video_settings [60011]"), std::string::npos) << menu;
+    EXPECT_NE(menu.find("no_key [60012]"), std::string::npos) << menu;
+    SendMessageA(window, WM_COMMAND, ui::kCmdFirstPluginMenu, 0);
+    EXPECT_NE(host.SettingsUrl().find("?path=videoenc.x264"), std::string::npos) << host.SettingsUrl();
+    SendMessageA(window, WM_COMMAND, ui::kCmdFirstPluginMenu + 1, 0);
+    EXPECT_NE(host.SettingsUrl().find("?path=videoenc.x264"), std::string::npos) << "an entry without a key opens nothing";
+    SendMessageA(window, WM_COMMAND, ui::kCmdParallel, 0);
+    EXPECT_EQ(GetPrefStore().GetInt("overall.task.parallelize"), 2);
+    SendMessageA(window, WM_COMMAND, ui::kCmdDisplayFrames, 0);
+    EXPECT_EQ(GetPrefStore().GetInt("overall.preview.mode"), 2) << "no sizing window";
+
+    ui::ShutdownPluginHost();
+    EXPECT_EQ(sqtest::DevicePluginEventCodes(path).back(), kPluginEventUnload);
+    EXPECT_STREQ(GetPrefStore().GetString("overall.ui.pluginParams"), "pocket.so,2,1,-1,-1,-1");
+}
+
+TEST_F(DeviceHostTest, SavedChoicesComeBackOnlyForTheirOwnPlugin) {
+    Plant("device", "pocket.so", kDescription);
+    const struct {
+        const char* saved;
+        int rate, second;  // selections of the first two combos after the load
+    } cases[] = {
+        {"other.so,2,0", 1, 1},
+        {"pocket.sox,2,0", 1, 1},     // a longer name is another plug-in
+        {"pocket.so,2,0", 2, 0},
+        {"pocket.so,-1,0", 1, 1},     // an empty combo stops the restoring there
+        {"pocket.so,0,-1,0", 0, 1},
+        {"pocket.so,9,0", 1, 0},      // past the combo's entries: the default, and on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.saved);
+        GetPrefStore().SetString("overall.ui.pluginParams", c.saved);
+        ASSERT_EQ(DeviceHost().LoadPlugin("pocket.so", nullptr), 1);
+        EXPECT_EQ(Selection(kRateCombo), c.rate);
+        EXPECT_EQ(Selection(1110), c.second);
+        ui::ShutdownPluginHost();
+    }
+}
+
+TEST_F(DeviceHostTest, CallbacksStayWithinTheCatalogsShown) {
+    Plant("device", "pocket.so", kDescription);
+    ASSERT_EQ(DeviceHost().LoadPlugin("pocket.so", nullptr), 1);
+    PluginHostCallbacks* cb = DeviceHost().Header()->callbacks;
+    for (auto [catalog, index] : {std::pair{7, 0}, {-1, 0}, {5, 0}, {0, 3}, {0, -1}}) cb->selectPreset(catalog, index);
+    EXPECT_EQ(Selection(kRateCombo), 1);
+    cb->selectPreset(0, 0);
+    EXPECT_EQ(Selection(kRateCombo), 0);
+    EXPECT_EQ(GetPrefStore().GetInt("overall.audio.bitrateRatio"), 10);
+
+    EXPECT_TRUE(cb->setPrefFromText("overall.audio.bitrateRatio", "55"));
+    ASSERT_NE(cb->getPref("overall.audio.bitrateRatio"), nullptr);
+    EXPECT_EQ(GetPrefStore().GetInt("overall.audio.bitrateRatio"), 55);
+    EXPECT_EQ(cb->getPref("no.such.key"), nullptr);
+    EXPECT_STREQ(cb->getString("no_such_text"), "");
+    cb->openSettings("audioenc.lame");
+    EXPECT_NE(DeviceHost().SettingsUrl().find("?path=audioenc.lame"), std::string::npos);
+    cb->refreshSummary(3);
+    EXPECT_EQ(ui::SettingsChangedLevel.load(), 3);
+    EXPECT_FALSE(drv.TreeViewDump(drv.Find(DeviceHost().Handle(), 1085)).empty()) << "the summary flag is set";
+}
+
+TEST_F(DeviceHostTest, ARefusedUnloadKeepsTheHostWindowAndThePlugin) {
+    const std::string path = Plant("device", "pocket.so", kDescription);
+    Plant("device", "second.so");
+    ASSERT_EQ(DeviceHost().LoadPlugin("pocket.so", nullptr), 1);
+    setenv("DEVICE_REFUSE_UNLOAD", "1", 1);
+    HWND window = DeviceHost().Handle();
+    drv.Close(window);
+    EXPECT_EQ(DeviceHost().Handle(), window);
+    EXPECT_TRUE(drv.Visible(static_cast<HWND>(DeviceHost().Header()->pluginWindow)));
+    EXPECT_EQ(DeviceHost().LoadPlugin("second.so", nullptr), 0) << "the first one stays";
+    EXPECT_EQ(DeviceHost().PluginName(), "pocket.so");
+    unsetenv("DEVICE_REFUSE_UNLOAD");
+    EXPECT_EQ(DeviceHost().LoadPlugin("second.so", nullptr), 1);
+    EXPECT_EQ(DeviceHost().Handle(), window) << "one host window for the next plug-in";
+    EXPECT_STREQ(DeviceHost().Header()->name, "Test device");
+}
+
+TEST_F(DeviceHostTest, DescriptionFromTheLibraryOrAReportedBreak) {
+    Plant("device_res", "res.so");
+    ASSERT_EQ(DeviceHost().LoadPlugin("res.so", nullptr), 1);
+    EXPECT_STREQ(DeviceHost().Header()->name, "From resource") << "read by its size, not to a terminator";
+    ui::ShutdownPluginHost();
+
+    Plant("device", "broken.so", "<OtherRoot><properties>");
+    ASSERT_EQ(DeviceHost().LoadPlugin("broken.so", nullptr), 1) << "the panel still shows";
+    EXPECT_EQ(DeviceHost().CatalogCount(), 0);
+    EXPECT_STREQ(DeviceHost().Header()->name, "Test device");
+    bool reported = false;
+    for (const std::string& t : recorder.texts(kEventNotice)) reported |= t == "PLUGIN_XML_ERROR";
+    EXPECT_TRUE(reported) << ::testing::PrintToString(recorder.texts(kEventNotice));
+}
+
+TEST_F(DeviceHostTest, ASizingWindowGivesTheVideoAreaAndTheFirstPreviewMode) {
+    Plant("device_sizing", "sizing.so");
+    GetPrefStore().SetInt("overall.preview.mode", 0);
+    ASSERT_EQ(DeviceHost().LoadPlugin("sizing.so", nullptr), 1);
+    PluginHeader* header = DeviceHost().Header();
+    RECT rc{};
+    ASSERT_TRUE(GetClientRect(static_cast<HWND>(header->sizingWindow), &rc));
+    EXPECT_GT(rc.right, 0);
+    EXPECT_EQ(header->videoWidth, rc.right - rc.left);
+    EXPECT_EQ(header->videoHeight, rc.bottom - rc.top);
+    SendMessageA(DeviceHost().Handle(), WM_COMMAND, ui::kCmdDisplayFrames, 0);
+    EXPECT_EQ(GetPrefStore().GetInt("overall.preview.mode"), 1);
+}
+
+TEST(DeviceHostNames, DescriptionPathReplacesOnlyTheFileExtension) {
+    EXPECT_EQ(ui::DescriptionPath("/p/plugins/dev.so"), "/p/plugins/dev.xml");
+    EXPECT_EQ(ui::DescriptionPath("/p/my.plugins/dev"), "/p/my.plugins/dev.xml");
+    EXPECT_TRUE(ui::IsPluginFileName("dev.so"));
+    for (const char* bad : {"", ".so", "../dev.so", "a/dev.so", "a\\dev.so", ".dev.so", "dev.dll", "dev..so"})
+        EXPECT_FALSE(ui::IsPluginFileName(bad)) << bad;
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+// The host of device and user-interface plug-ins: one process-wide dialog that loads a plug-in
+// library from the program's "plugins" folder, embeds the plug-in's panel beside preset combos
+// read from the plug-in's XML description, gives the plug-in a table of host callbacks and
+// forwards the batch's life cycle to it as events.
+//
+// The program calls, at start-up: DeviceHost() (builds the instance), then LoadLastPlugin (the
+// plug-in of "overall.ui.lastLoadedPlugin", when it is set); from its engine-event handler, on the
+// thread that reports the event: ForwardEngineEventToPlugin; at shut-down: ShutdownPluginHost.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/xml.h"
+#include "platform/dynlib/dynlib.h"
+#include "platform/sync.h"
+#include "ui/framework/dialog.h"
+#include "ui/plugins/plugin_abi.h"
+
+namespace ui {
+
+inline constexpr int kDeviceDialogOwn = 233;    // the host as a window of its own
+inline constexpr int kDeviceDialogChild = 311;  // the host inside the main window
+
+// Commands of the host's popup menu.
+enum DeviceHostCommand : int {
+    kCmdPlay = 40014,
+    kCmdDevicePreview = 40018,
+    kCmdDisplayFrames = 40363,
+    kCmdUseAvs = 60000,
+    kCmdParallel = 60001,
+    kCmdAutomation = 60002,
+    kCmdFirstPluginMenu = 60011,  // and on, one per menu entry of the description
+    kCmdCudaEncoder = 59998,      // kept apart from the plug-in's entries
+    kCmdIntelEncoder = 59999,
+};
+
+inline constexpr int kPresetCatalogs = 5;
+
+class CDeviceDialog : public CDialogWindow {
+public:
+    CDeviceDialog();
+    ~CDeviceDialog() override;
+
+    // Loads name (a bare library file name in "<program folder>/plugins/") with the host as a
+    // child of parent. 1 loaded, 0 failed.
+    int LoadPlugin(const char* name, HWND parent);
+    // Tells the plug-in it is being unloaded and saves the combos' choices; false when it refuses
+    // (force: the refusal is not heeded).
+    bool Unload(bool force = false);
+    // Sends an event to the loaded plug-in; its answer, or 0 without one. Any thread; an unload
+    // waits for a running event.
+    int SendEvent(int code, intptr_t data);
+
+    // Applies the description's common preset and each combo's chosen preset to the preferences.
+    void ApplyPresets();
+    // Selects an entry of a catalog's combo (catalog from 0) and applies the presets; nothing
+    // outside the catalogs shown or the catalog's entries.
+    void SelectPreset(int catalog, int index);
+    // Lets the plug-in refresh the summary (event 12), else refills the summary tree.
+    void RefreshSummary();
+    // Opens the settings page of a key prefix ("" the whole settings).
+    void OpenSettings(const char* keyPrefix);
+    // Destroys the host window (the plug-in's panel goes with it).
+    void DestroyHost();
+
+    // The host dialog is made as a child of the main window (template 311) instead of a window of
+    // its own (233). The main window chooses before the first load.
+    void SetEmbedded(bool embedded) { embedded_ = embedded; }
+    // Where the settings pages open (the program's browser window); the address built for the key
+    // prefix is passed. Without one, nothing opens.
+    void SetSettingsOpener(std::function<void(const std::string& url)> opener) { openSettings_ = std::move(opener); }
+
+    const std::string& PluginName() const { return name_; }
+    PluginHeader* Header() const { return header_; }
+    uint32_t HostFlags() const { return hostFlags_; }
+    const std::string& Link() const { return link_; }
+    const std::string& Url() const { return url_; }
+    int CatalogCount() const { return catalogCount_; }
+    int SummaryWidth() const { return summaryWidth_; }
+    int SummaryHeight() const { return summaryHeight_; }
+    gui::HMENU PopupMenu() const { return menu_; }
+    // The address the last settings request asked for.
+    const std::string& SettingsUrl() const { return settingsUrl_; }
+    static int CatalogCombo(int catalog);
+
+    bool OnControlCommand(int id) override;
+    bool OnControlSelChange(int id) override;
+    bool OnClose() override;
+
+private:
+    void ReadDescription(const std::string& libraryPath, const platform::DynLib& library, const PluginHeader& header);
+    void ReadProperties();
+    void BuildMenu();
+    void FillCatalogs();
+    void Layout();
+    void ToggleMenuCheck(int id);
+    void FillSummary();
+    void ForgetPlugin();
+
+    std::string name_;
+    PluginHeader* header_ = nullptr;
+    std::string displayName_;  // the description's "name", owned here while the plug-in is loaded
+    const char* pluginName_ = nullptr;  // the header's own name, given back at unload
+    uint32_t hostFlags_ = 0;
+    std::unique_ptr<CXML> doc_;
+    std::string xmlText_;      // the description file's text, or a copy of the library's resource
+    std::string link_, url_;
+    int summaryWidth_ = 0, summaryHeight_ = 0;
+    int catalogCount_ = 0;
+    int catalogNode_[kPresetCatalogs] = {};  // the description's catalog number behind each combo
+    gui::HMENU menu_ = nullptr;
+    std::vector<std::string> menuKeys_;      // the "key" of each plug-in menu entry
+    bool embedded_ = false;
+    std::function<void(const std::string&)> openSettings_;
+    std::string settingsUrl_;
+    // Held while an event runs and while the plug-in is unloaded: events 3, 5, 6 and 7 come from
+    // engine threads. A UI thread waiting here still serves calls sent to it.
+    platform::RecursiveMutex eventLock_;
+};
+
+// The process's host.
+CDeviceDialog& DeviceHost();
+// Loads "overall.ui.lastLoadedPlugin" when it names a plug-in; 1 loaded, 0 not.
+int LoadLastPlugin(HWND parent);
+// Unloads the plug-in (even when it refuses, the program is ending) and closes the host window.
+void ShutdownPluginHost();
+// Passes the batch's life cycle on to the plug-in: batch starting (3), job started (5) and ended
+// (6) with the event's data, batch ended (7). Other engine events are not the plug-in's.
+void ForwardEngineEventToPlugin(int engineCode, intptr_t data);
+
+// True for a name the host loads: a bare file name with the library extension, no folder part.
+bool IsPluginFileName(const std::string& name);
+// The description file of a library path: the file-name part's extension replaced by "xml" (or
+// ".xml" added when it has none).
+std::string DescriptionPath(const std::string& libraryPath);
+
+}  // namespace ui
