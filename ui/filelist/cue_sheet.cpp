@@ -1,7 +1,7 @@
 #include "ui/filelist/cue_sheet.h"
 
 #include <algorithm>
-#include <charconv>
+#include <climits>
 #include <cstring>
 
 #include "common/charset.h"
@@ -121,7 +121,8 @@ std::optional<uint32_t> ParseCueTime(const std::string& text) {
         }
     }
     if (p != end && !IsBlank(*p)) return std::nullopt;
-    if (parts[1] >= 60 || parts[2] >= 75) return std::nullopt;
+    // Seconds and frames within their ranges, and minutes that milliseconds in 32 bits can hold.
+    if (parts[1] >= 60 || parts[2] >= 75 || parts[0] > 71000) return std::nullopt;
     return (parts[0] * 60 + parts[1]) * 1000 + parts[2] * 1000 / 75;
 }
 
@@ -217,7 +218,7 @@ int CueSheetGetTrack(const CueSheet& sheet, int i, QueueItem* item) {
         if (end == 0 && track.listed && item->duration > 0) end = static_cast<uint32_t>(item->duration);
         if (end <= item->begin) end = 0;  // times out of order: open to the end
         item->end = end;
-        item->duration = end >= 1 ? static_cast<int32_t>(end - item->begin) : 0;
+        item->duration = end >= 1 ? static_cast<int32_t>(std::min<uint32_t>(end - item->begin, INT32_MAX)) : 0;
         if (!performer) performer = CueSheetFind(sheet, 0, "PERFORMER");
         item->track = static_cast<uint16_t>(i);
         item->tagTrack = static_cast<uint32_t>(i);

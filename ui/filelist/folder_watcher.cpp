@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "common/fileutil.h"
 #include "engine/queue/queue.h"
 #include "platform/fs.h"
 #include "ui/filelist/queue_adder.h"
@@ -86,7 +85,9 @@ void CFolderWatcher::RestartWatch(const std::string& setting) {
         at = end + 1;
         if (entry.empty()) continue;
         const size_t sep = entry.find_last_of("/\\");
-        if (IsDirectory(entry.c_str()) || sep == std::string::npos) {
+        platform::PathInfo info;
+        const bool folder = platform::StatPath(entry.c_str(), &info) && info.isDir;
+        if (folder || sep == std::string::npos) {
             AddWatch(entry, "*.*");
         } else if (sep + 1 == entry.size()) {
             AddWatch(entry.substr(0, sep), "*.*");

@@ -10,6 +10,7 @@
 #include "common/fileutil.h"
 #include "engine/engine_api.h"
 #include "engine/queue/queue.h"
+#include "platform/fs.h"
 #include "ui/filelist/cue_sheet.h"
 #include "ui/filelist/list_text.h"
 #include "ui/filelist/playlist.h"
@@ -79,7 +80,8 @@ QueueItem* QueueAdder::AddCueSheet(const std::string& path, const char* alias, i
 
 QueueItem* QueueAdder::AddIn(const std::string& path, const char* alias, int track, int chapter, Chain& chain) {
     if (path.empty()) return nullptr;
-    if (IsDirectory(path.c_str())) return nullptr;
+    platform::PathInfo info;
+    if (platform::StatPath(path.c_str(), &info) && info.isDir) return nullptr;
     switch (KindOf(path)) {
     case ListKind::kPlaylist: return LoadM3UIn(path, chain);
     case ListKind::kCueSheet: return AddCueSheetIn(path, alias, chapter, chain);
@@ -143,7 +145,7 @@ QueueItem* QueueAdder::AddCueSheetIn(const std::string& path, const char* alias,
         auto found = templates.find(named);
         if (found != templates.end()) return found->second;
         std::string media = named;
-        if (!FileExist(media.c_str())) {
+        if (!platform::PathExists(media.c_str())) {
             const size_t nameAt = path.find_last_of('/') + 1;
             const size_t dot = path.rfind('.');
             const std::string base = dot != std::string::npos && dot >= nameAt ? path.substr(0, dot) : path;

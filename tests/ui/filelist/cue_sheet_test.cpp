@@ -19,6 +19,7 @@ TEST(CueTime, FramesAreSeventyFifthsOfASecond) {
         {"03:25:37", 205493},  {"00:00:00", 0},          {"100:00:00", 6000000}, {"1:2:3", 62040},
         {"00:59:74", 59986},   {"00:60:00", std::nullopt}, {"00:00:75", std::nullopt},
         {"3:25", std::nullopt}, {"", std::nullopt},       {"aa:bb:cc", std::nullopt}, {"01:02:03x", std::nullopt},
+        {"71000:00:00", 4260000000u}, {"71583:00:00", std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseCueTime(c.text), c.ms) << c.text;
 }
@@ -58,7 +59,9 @@ void Check(const SheetCase& c) {
         EXPECT_STREQ(item->tagTitle, w.title);
         EXPECT_EQ((item->flags & kItemFlagHasTags) != 0, w.title != nullptr);
         EXPECT_STREQ(item->tagArtist, w.artist);
-        if (w.file) EXPECT_STREQ(item->file, w.file);
+        if (w.file) {
+            EXPECT_STREQ(item->file, w.file);
+        }
         QueueFreeItem(item);
     }
     QueueItem* beyond = QueueNewItem(nullptr);
@@ -147,7 +150,9 @@ TEST(CueSheetReader, HostileLines) {
         sheet.text = c.text;
         ASSERT_EQ(CueSheetParse(sheet), c.count);
         ASSERT_EQ(sheet.tracks.size(), static_cast<size_t>(c.count) + 1);
-        if (c.count > 0) EXPECT_EQ(sheet.tracks[1].start, c.start1);
+        if (c.count > 0) {
+            EXPECT_EQ(sheet.tracks[1].start, c.start1);
+        }
         CueSheetFree(sheet);
         EXPECT_EQ(sheet.status, 0);
         EXPECT_TRUE(sheet.tracks.empty());
