@@ -667,7 +667,6 @@ std::optional<std::string> LoadResourceBytes(HINSTANCE instance, int id) {
     return image->bytes;
 }
 
-
 std::vector<int> XmlResourceFolder::DialogIds() const { return IdsOf(m_, dialogs_); }
 std::vector<int> XmlResourceFolder::MenuIds() const { return IdsOf(m_, menus_); }
 
