@@ -92,9 +92,6 @@ std::optional<std::string> LoadResourceBytes(HINSTANCE instance, int id);
 // A loaded library that hands out its own pictures (its GetResourceData entry); null fn removes it.
 using ResourceDataFn = std::function<std::optional<std::string>(int id)>;
 void RegisterResourceModule(HINSTANCE module, ResourceDataFn fn);
-// The native window id another program can draw into (an X11 window id), or 0 when there is none
-// (always without a display).
-unsigned long GetNativeWindowId(HWND hwnd);
 
 // Installs the provider dialogs are created from (null: none).
 void SetResourceProvider(std::shared_ptr<ResourceProvider> provider);
