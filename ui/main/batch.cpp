@@ -51,10 +51,6 @@ int RunBatchSlot(int slot) {
 
 const char* Ui(const char* key) { return UiStrings().GetString(key); }
 
-CDlgMain* MainWindow() {
-    CDlgMain* w = Shell().mainWindow;
-    return w && w->Handle() ? w : nullptr;
-}
 
 // Items that did not end done: the exit code of a run that exits after its batch.
 int UnfinishedItems() {
@@ -77,10 +73,10 @@ bool WaitUntil(unsigned timeoutMs, const std::function<bool()>& ready) {
 
 void EndBatch(int result) {
     ShellState& s = Shell();
-    if (CDlgMain* w = MainWindow()) {
-        w->ShowProgress(nullptr);
-        w->ShowBatchEnded();
-    }
+    WithMainWindow([](CDlgMain& w) {
+        w.ShowProgress(nullptr);
+        w.ShowBatchEnded();
+    });
     RaiseEvent(16);
     SettingsChangedLevel = 2;
     ApplyCountdown = 0;
@@ -216,12 +212,12 @@ int StartTranscoding() {
         return -1;
     }
     SetCurrentListItem(QueueGetItem(0));
-    if (CDlgMain* w = MainWindow()) w->ShowJobStarted(nullptr);
+    WithMainWindow([](CDlgMain& w) { w.ShowJobStarted(nullptr); });
 
     // Parallel jobs, kept within 1 to 8 whatever the stored value.
     const int parallel = std::clamp(GetPrefInt("overall.task.parallelize"), 1, kMaxWorkers);
     const int count = std::max(std::min(parallel, ready), 1);
-    if (CDlgMain* w = MainWindow()) w->SetTitleText(Ui("preprocessing"));
+    WithMainWindow([](CDlgMain& w) { w.SetTitleText(Ui("preprocessing")); });
 
     // Both counts are set before any worker starts, so a worker that finishes at once never
     // takes itself for the last.

@@ -48,10 +48,6 @@ private:
     gui::UiMutex* held_ = nullptr;
 };
 
-CDlgMain* MainWindow() {
-    CDlgMain* w = Shell().mainWindow;
-    return w && w->Handle() ? w : nullptr;
-}
 
 // The count-down of notices: only when nobody may be there to answer.
 uint32_t NoticeCountDown() {
@@ -81,7 +77,6 @@ int JobStarted(QueueItem*, int64_t row) {
         std::lock_guard lk(g_counterLock);
         g_counters.currentRow = static_cast<int>(row);
     }
-    CDlgMain* w = MainWindow();
     QueueItem* item = QueueGetItem(static_cast<int>(row));
     SetCurrentListItem(item);
     if (!item) return 0;
@@ -102,12 +97,12 @@ int JobStarted(QueueItem*, int64_t row) {
             g_counters.presetLoaded = true;
         }
     }
-    if (w) w->SetStatusText(2, item->file);
+    WithMainWindow([&](CDlgMain& w) { w.SetStatusText(2, item->file); });
     PluginEvent(5, item);
     SettingsChangedLevel = 3;
     ApplyCountdown = 8;
     if (GetPrefInt("overall.task.saveQueue") != 0) SaveQueueNow();
-    if (w) w->ShowJobStarted(item);
+    WithMainWindow([&](CDlgMain& w) { w.ShowJobStarted(item); });
     return 0;
 }
 
@@ -126,7 +121,7 @@ void Balloon(const char* titleKey, QueueItem* item, bool counted) {
         if (counted) ++g_counters.jobsDone;
     }
     if (title.empty()) return;
-    if (CDlgMain* w = MainWindow()) w->ShowBalloon(item->file ? item->file : "", title.c_str());
+    WithMainWindow([&](CDlgMain& w) { w.ShowBalloon(item->file ? item->file : "", title.c_str()); });
 }
 
 int JobEnded(QueueItem* item, int64_t row) {
@@ -152,7 +147,7 @@ int JobEnded(QueueItem* item, int64_t row) {
         }
         default: break;
         }
-        if (CDlgMain* w = MainWindow()) w->ShowProgress(item);
+        WithMainWindow([&](CDlgMain& w) { w.ShowProgress(item); });
         PluginEvent(6, item);
         if (saveQueue != 0) SaveQueueNow();
         FileListWriteRow(item);
@@ -186,15 +181,15 @@ int BatchStarted() {
 }
 
 int BatchEnded(int64_t) {
-    if (CDlgMain* w = MainWindow()) {
-        w->ShowBatchEnded();
+    WithMainWindow([](CDlgMain& w) {
+        w.ShowBatchEnded();
         PluginEvent(7, nullptr);
         FileListRefreshRows();
-        if (gui::IsIconic(w->Handle())) {
-            gui::ShowWindow(w->Handle(), gui::SW_RESTORE);
-            w->Show();
+        if (gui::IsIconic(w.Handle())) {
+            gui::ShowWindow(w.Handle(), gui::SW_RESTORE);
+            w.Show();
         }
-    }
+    });
     // The report page needs the maker's web site, which this system has not: it is never opened.
     return 0;
 }
@@ -283,17 +278,17 @@ int EngineEventCallback(int code, intptr_t data, int64_t arg) {
             copy = g_log;
         }
         if (s.echoToStderr.load() && data) std::fprintf(stderr, "%s\n", Text(data));
-        if (CDlgMain* w = MainWindow()) w->SetLogText(copy);
+        WithMainWindow([&](CDlgMain& w) { w.SetLogText(copy); });
         return 0;
     }
     case 12:
-        if (CDlgMain* w = MainWindow()) w->SetTitleText(Text(data));
+        WithMainWindow([&](CDlgMain& w) { w.SetTitleText(Text(data)); });
         return 0;
     case 13:
-        if (CDlgMain* w = MainWindow()) {
-            if (const char* text = reinterpret_cast<const char*>(arg)) w->SetStatusText(0, text);
-            else w->ShowItemState(static_cast<uint32_t>(data));
-        }
+        WithMainWindow([&](CDlgMain& w) {
+            if (const char* text = reinterpret_cast<const char*>(arg)) w.SetStatusText(0, text);
+            else w.ShowItemState(static_cast<uint32_t>(data));
+        });
         return 0;
     case 14:
         SettingsChangedLevel = static_cast<int>(data);
@@ -302,7 +297,7 @@ int EngineEventCallback(int code, intptr_t data, int64_t arg) {
     case 15: FileListRefreshRows(); return 0;
     case 16:
         if (GetPrefInt("overall.ui.expertView") == 4)
-            if (CDlgMain* w = MainWindow()) w->SetExpertText(Text(data));
+            WithMainWindow([&](CDlgMain& w) { w.SetExpertText(Text(data)); });
         return 0;
     case 17: return JobStarted(reinterpret_cast<QueueItem*>(data), arg);
     case 18: return JobEnded(reinterpret_cast<QueueItem*>(data), arg);

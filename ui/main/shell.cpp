@@ -46,12 +46,20 @@ void Box(const char* text, const char* caption = nullptr) { gui::MessageBoxA(nul
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// A relative name on the command line means one in the folder the program was started in, not in
+// the program folder start-up moves to.
+std::string FromStartFolder(const std::string& name) {
+    if (name.empty() || name[0] == '/' || IsNetworkPath(name.c_str()) || name.find("://") != std::string::npos)
+        return name;
+    return Shell().startFolder + name;
+}
+
 void ApplyOption(const std::string& name, const std::string& arg, int pass) {
     CommandLineOptions& o = Shell().options;
     if (name == "preset") {
         if (pass == 1) {
             RevertPrefs();
-            LoadPreset(arg.c_str(), nullptr, true);
+            LoadPreset(FromStartFolder(arg).c_str(), nullptr, true);
         }
     } else if (name == "assume") {
         static const char* const kWords[] = {"yes", "no", "cancel", "default"};
@@ -165,6 +173,8 @@ int ShutDown(int exitCode) {
     }
     if (NewsChanged()) NewsSave(GetDataPath("rss.xml").c_str());
     StopStartupThread();
+    if (s.accelerators) gui::DestroyAcceleratorTable(s.accelerators);
+    s.accelerators = nullptr;
     BrowserHostDestroy();
     ReleaseResourceLibrary();
     StopStreamingServer();
@@ -184,6 +194,31 @@ int ShutDown(int exitCode) {
 ShellState& Shell() {
     static ShellState state;
     return state;
+}
+
+void ResetShellState() {
+    ShellState& s = Shell();
+    s.options = CommandLineOptions{};
+    s.caption.clear();
+    s.rebuild = false;
+    s.newsStarted = false;
+    s.autoStartDelay = 0;
+    s.afterBatchAction = 0;
+    s.exitFlag = false;
+    s.mainWindow = nullptr;
+    s.mainHwnd = nullptr;
+    s.context.runningWorkers = 0;
+    s.context.startedWorkers = 0;
+    s.context.taskMode = 0;
+    ResetDataPath();
+    ResetEventState();
+}
+
+void WithMainWindow(const std::function<void(CDlgMain&)>& fn) {
+    gui::RunOnUiThread([&] {
+        CDlgMain* w = Shell().mainWindow;
+        if (w && w->Handle()) fn(*w);
+    });
 }
 
 std::string TitleText(const char* text) {
@@ -229,7 +264,7 @@ unsigned ParseCommandLine(const char* text, int pass) {
             hasPending = false;
             continue;
         }
-        if (pass == 1 && FileListAdd(word.c_str())) ++count;
+        if (pass == 1 && FileListAdd(FromStartFolder(word).c_str())) ++count;
     }
     return count;
 }
@@ -343,10 +378,63 @@ int InitProgram() {
     return 0;
 }
 
-int WinMain(const char* commandLine) {
+namespace {
+
+bool g_ownLayer = false;
+std::string g_commandLine;
+
+int LeaveProgram(int code) {
+    SetBrowseForPathHook(nullptr);
     ShellState& s = Shell();
-    const bool ownLayer = !gui::IsRunning();
-    if (ownLayer && !gui::Init()) return -1;
+    if (s.accelerators) gui::DestroyAcceleratorTable(s.accelerators);
+    s.accelerators = nullptr;
+    if (g_ownLayer) gui::Shutdown();
+    g_ownLayer = false;
+    return code;
+}
+
+}  // namespace
+
+bool OpenMainWindow(bool firstCycle) {
+    ShellState& s = Shell();
+    auto* main = new CDlgMain;
+    s.mainWindow = main;
+    if (!main->CreateMainWindow()) {
+        Box("Error creating the main window");
+        s.mainWindow = nullptr;
+        delete main;
+        return false;
+    }
+    s.mainHwnd = main->Handle();
+    if (firstCycle && ParseCommandLine(g_commandLine.c_str(), 1) == 0) LoadQueueFile(GetDataPath("queue.xml").c_str());
+    FileListRefreshRows();
+    SelectFirstListRow();
+    s.rebuild = false;
+    main->ApplySettings(3);
+    main->Show();
+    PluginHostShow();
+    if (s.options.start)
+        gui::PostMessageA(main->Handle(), gui::WM_APP, 0, reinterpret_cast<gui::LPARAM>(kTranscodeCommand));
+    RegisterUiMethods();
+    return true;
+}
+
+void CloseMainWindow() {
+    ShellState& s = Shell();
+    CDlgMain* main = s.mainWindow;
+    if (!main) return;
+    if (main->Handle()) main->OnClose();
+    SplashClose();
+    s.mainHwnd = nullptr;
+    s.mainWindow = nullptr;
+    delete main;
+}
+
+int StartProgram(const char* commandLine) {
+    ShellState& s = Shell();
+    g_commandLine = commandLine ? commandLine : "";
+    g_ownLayer = !gui::IsRunning();
+    if (g_ownLayer && !gui::Init()) return -1;
     if (!gui::GetResourceProvider()) {
         auto folder = std::make_shared<gui::XmlResourceFolder>();
         std::string error;
@@ -354,70 +442,62 @@ int WinMain(const char* commandLine) {
         gui::SetResourceProvider(folder);
     }
     s.accelerators = gui::LoadAcceleratorsA(MainInstance(), gui::MAKEINTRESOURCEA(kAcceleratorTable));
+    // Folder choices of the engine and the batch starter go to the layer's folder dialog.
+    SetBrowseForPathHook([](const std::string& start, const char* title, void* owner, std::string& chosen) {
+        auto folder = gui::BrowseForFolder(static_cast<gui::HWND>(owner), title ? title : "", start);
+        if (!folder) return false;
+        chosen = *folder;
+        return true;
+    });
     s.codePage = LocaleCodePage();
-    ParseCommandLine(commandLine, 0);
+    std::error_code ec;
+    s.startFolder = std::filesystem::current_path(ec).string();
+    if (s.startFolder.empty() || s.startFolder.back() != '/') s.startFolder += '/';
+    ParseCommandLine(g_commandLine.c_str(), 0);
     s.exitFlag = s.options.exit;
     SplashStart();
 
-    auto finish = [&](int code) {
-        if (ownLayer) gui::Shutdown();
-        return code;
-    };
     if (InitProgram() != 0) {
         StopStartupThread();
         ReleaseResourceLibrary();
         EngineShutdown(&s.context);
-        return finish(-1);
+        delete s.uiMutex;
+        s.uiMutex = nullptr;
+        return LeaveProgram(-1);
     }
     s.newsStarted = NewsRefresh(1);
     s.uiModeAtStart = GetPrefInt("overall.ui.mode");
     UiModeAtStart = s.uiModeAtStart.load();
     BrowserHostCreate();
     NewsLoadFeed(GetDataPath("rss.xml").c_str());
+    return OpenMainWindow(true) ? 0 : 1;
+}
 
+int RunMessageLoop() {
+    ShellState& s = Shell();
+    gui::MSG msg;
+    while (gui::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (!gui::TranslateAcceleratorA(s.mainHwnd.load(), s.accelerators, &msg)) {
+            gui::TranslateMessage(&msg);
+            gui::DispatchMessageA(&msg);
+        }
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+int FinishProgram(int exitCode) { return LeaveProgram(ShutDown(exitCode)); }
+
+int WinMain(const char* commandLine) {
+    const int started = StartProgram(commandLine);
+    if (started < 0) return -1;
+    if (started > 0) return FinishProgram(0);
     int exitCode = 0;
-    bool firstCycle = true;
-    do {
-        auto* main = new CDlgMain;
-        s.mainWindow = main;
-        if (!main->CreateMainWindow()) {
-            Box("Error creating the main window");
-            s.mainWindow = nullptr;
-            delete main;
-            exitCode = 0;
-            break;
-        }
-        s.mainHwnd = main->Handle();
-        if (firstCycle) {
-            if (ParseCommandLine(commandLine, 1) == 0) LoadQueueFile(GetDataPath("queue.xml").c_str());
-            firstCycle = false;
-        }
-        FileListRefreshRows();
-        SelectFirstListRow();
-        s.rebuild = false;
-        main->ApplySettings(3);
-        main->Show();
-        PluginHostShow();
-        if (s.options.start)
-            gui::PostMessageA(main->Handle(), gui::WM_APP, 0, reinterpret_cast<gui::LPARAM>(kTranscodeCommand));
-        RegisterUiMethods();
-
-        gui::MSG msg;
-        while (gui::GetMessageA(&msg, nullptr, 0, 0) > 0) {
-            if (!gui::TranslateAcceleratorA(main->Handle(), s.accelerators, &msg)) {
-                gui::TranslateMessage(&msg);
-                gui::DispatchMessageA(&msg);
-            }
-        }
-        exitCode = static_cast<int>(msg.wParam);
-        if (main->Handle()) main->OnClose();
-        SplashClose();
-        s.mainHwnd = nullptr;
-        s.mainWindow = nullptr;
-        delete main;
-    } while (s.rebuild.load());
-
-    return finish(ShutDown(exitCode));
+    for (;;) {
+        exitCode = RunMessageLoop();
+        CloseMainWindow();
+        if (!Shell().rebuild.load() || !OpenMainWindow(false)) break;
+    }
+    return FinishProgram(exitCode);
 }
 
 }  // namespace ui

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -54,12 +55,15 @@ struct ShellState {
     gui::HACCEL accelerators = nullptr;
     void* resourceLibrary = nullptr;
     std::string initData;  // the core definition file, whole
+    std::string startFolder;  // the working folder the program was started in, with '/'
     std::thread startupThread;
     platform::Event startupStop{true, false};
     std::atomic<bool> startupDone{false};
 };
 
 ShellState& Shell();
+// Back to the state before a start (options, flags, data folder, log and counters).
+void ResetShellState();
 
 // Reads the command line in two passes: pass 0 applies options only; pass 1 also loads presets
 // and adds files. The number of files added (pass 1).
@@ -77,6 +81,18 @@ bool LoadInitData();
 int InitProgram();
 // The whole program's life: start-up, window cycle, shut-down. The process exit code.
 int WinMain(const char* commandLine);
+// Its stages: start-up up to the shown main window (0; -1 when start-up failed, 1 when the main
+// window could not be made), one window's message loop (the exit code it ended with), a window
+// cycle's end and start, and the shut-down (the exit code to return).
+int StartProgram(const char* commandLine);
+int RunMessageLoop();
+void CloseMainWindow();
+bool OpenMainWindow(bool firstCycle);
+int FinishProgram(int exitCode);
+
+// Runs fn with the main window on the UI thread, where the window is made and destroyed, so a
+// worker never reaches a window being torn down; nothing when there is none. Waits for it.
+void WithMainWindow(const std::function<void(CDlgMain&)>& fn);
 
 // The window caption with " - " and text, or the caption alone for null.
 std::string TitleText(const char* text);
