@@ -452,8 +452,14 @@ bool Init(const InitOptions& options) {
 void Shutdown() {
     if (!OnUi()) return;
     State& s = S();
-    for (int round = 0; round < 8 && !s.topLevels.empty(); ++round)
-        for (Window* w : std::vector<Window*>(s.topLevels)) DestroyWindow(w->handle);
+    // By handle: destroying one top-level takes the windows it owns along, so a pointer taken
+    // before may already be gone.
+    for (int round = 0; round < 8 && !s.topLevels.empty(); ++round) {
+        std::vector<HWND> handles;
+        for (Window* w : s.topLevels) handles.push_back(w->handle);
+        for (HWND h : handles)
+            if (IsWindow(h)) DestroyWindow(h);
+    }
     platform::SetMessageBoxHook(nullptr);
     platform::SetUiWaitHook(nullptr);
     {

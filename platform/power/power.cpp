@@ -1,0 +1,97 @@
+#include "platform/power/power.h"
+
+#include <gio/gio.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <mutex>
+
+namespace platform {
+
+namespace {
+
+constexpr const char* kLogindName = "org.freedesktop.login1";
+constexpr const char* kLogindPath = "/org/freedesktop/login1";
+constexpr const char* kManager = "org.freedesktop.login1.Manager";
+constexpr int kCallTimeoutMs = 5000;
+
+// One method call; takes ownership of a floating parameter tuple. The reply, or null.
+GVariant* Call(GDBusConnection* bus, const char* path, const char* iface, const char* method, GVariant* params,
+               std::string* error) {
+    GError* err = nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(bus, kLogindName, path, iface, method, params, nullptr,
+                                                  G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, &err);
+    if (!reply && error) *error = err ? err->message : "no reply";
+    if (err) g_error_free(err);
+    return reply;
+}
+
+class LogindPowerControl : public PowerControl {
+public:
+    bool Request(PowerAction action, std::string* error) override {
+        GError* err = nullptr;
+        GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &err);
+        if (!bus) {
+            if (error) *error = err ? err->message : "no system bus";
+            if (err) g_error_free(err);
+            return false;
+        }
+        GVariant* reply = nullptr;
+        switch (action) {
+        case PowerAction::PowerOff:
+            reply = Call(bus, kLogindPath, kManager, "PowerOff", g_variant_new("(b)", FALSE), error);
+            break;
+        case PowerAction::Hibernate:
+            reply = Call(bus, kLogindPath, kManager, "Hibernate", g_variant_new("(b)", FALSE), error);
+            break;
+        case PowerAction::Suspend:
+            reply = Call(bus, kLogindPath, kManager, "Suspend", g_variant_new("(b)", FALSE), error);
+            break;
+        case PowerAction::Reboot:
+            reply = Call(bus, kLogindPath, kManager, "Reboot", g_variant_new("(b)", FALSE), error);
+            break;
+        case PowerAction::LogOff: reply = EndSession(bus, error); break;
+        }
+        g_object_unref(bus);
+        if (!reply) return false;
+        g_variant_unref(reply);
+        return true;
+    }
+
+private:
+    // The session named by XDG_SESSION_ID, else the one this process belongs to.
+    static GVariant* EndSession(GDBusConnection* bus, std::string* error) {
+        if (const char* id = std::getenv("XDG_SESSION_ID"); id && *id)
+            return Call(bus, kLogindPath, kManager, "TerminateSession", g_variant_new("(s)", id), error);
+        GVariant* found = Call(bus, kLogindPath, kManager, "GetSessionByPID",
+                               g_variant_new("(u)", static_cast<guint32>(getpid())), error);
+        if (!found) return nullptr;
+        const gchar* path = nullptr;
+        g_variant_get(found, "(&o)", &path);
+        GVariant* reply = Call(bus, path, "org.freedesktop.login1.Session", "Terminate", nullptr, error);
+        g_variant_unref(found);
+        return reply;
+    }
+};
+
+std::mutex g_lock;
+PowerControl* g_installed = nullptr;
+std::unique_ptr<PowerControl> g_logind;
+
+}  // namespace
+
+std::unique_ptr<PowerControl> MakeLogindPowerControl() { return std::make_unique<LogindPowerControl>(); }
+
+PowerControl& GetPowerControl() {
+    std::lock_guard lk(g_lock);
+    if (g_installed) return *g_installed;
+    if (!g_logind) g_logind = MakeLogindPowerControl();
+    return *g_logind;
+}
+
+void SetPowerControl(PowerControl* control) {
+    std::lock_guard lk(g_lock);
+    g_installed = control;
+}
+
+}  // namespace platform

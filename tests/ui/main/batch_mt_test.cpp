@@ -1,0 +1,176 @@
+// The batch starter and the end of a batch: how many workers start, that the last one ends the
+// batch exactly once, and the shutdown notice with the after-batch action.
+#include "ui/main/batch.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/engine_api.h"
+#include "engine/queue/queue.h"
+#include "platform/power/power.h"
+#include "support/shell_run.h"
+#include "ui/dialogs/prompt.h"
+#include "ui/main/shell.h"
+
+namespace {
+
+using gui::testing::Driver;
+
+class RecordingPower : public platform::PowerControl {
+public:
+    bool Request(platform::PowerAction action, std::string*) override {
+        std::lock_guard lk(lock);
+        actions.push_back(action);
+        return true;
+    }
+    std::vector<platform::PowerAction> Actions() {
+        std::lock_guard lk(lock);
+        return actions;
+    }
+    std::mutex lock;
+    std::vector<platform::PowerAction> actions;
+};
+
+class Batch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(run.Start(""), 0);
+        platform::SetPowerControl(&power);
+        SetPrefString("overall.task.destdir", "");
+        ui::SetBatchRunner([this](int slot) {
+            slots.fetch_add(1);
+            maxSlot.store(std::max(maxSlot.load(), slot));
+            return result.load();
+        });
+    }
+    void TearDown() override {
+        EXPECT_NE(ui::WaitWorkerThreads(10000), 0);
+        ui::SetBatchRunner(nullptr);
+        platform::SetPowerControl(nullptr);
+        ui::CDlgPrompt::SetAnswerAtOnce(false);
+    }
+
+    void Fill(int items, uint32_t state = kItemReady) {
+        QueueClear();
+        for (int i = 0; i < items; ++i) {
+            QueueItem* item = QueueNewItem(("/in/" + std::to_string(i) + ".flac").c_str());
+            item->state = state;
+            ASSERT_EQ(QueueAppend(item), 0);
+        }
+    }
+    // Starts a batch and waits (serving the workers' calls) until every worker has ended.
+    int StartAndWait() {
+        slots = 0;
+        const int started = ui::StartTranscoding();
+        if (started == 0) {
+            EXPECT_EQ(ui::WaitWorkerThreads(20000), 1);
+        }
+        return started;
+    }
+
+    sqtest::ShellRun run;
+    RecordingPower power;
+    std::atomic<int> slots{0}, maxSlot{-1}, result{kItemDone};
+};
+
+TEST_F(Batch, WorkerCountFollowsParallelJobsAndReadyItems) {
+    struct Case {
+        int parallelize, ready, workers;
+    } cases[] = {{4, 2, 2}, {12, 20, 8}, {0, 3, 1}, {-3, 3, 1}, {3, 3, 3}};
+    for (const Case& c : cases) {
+        Fill(c.ready);
+        SetPrefInt("overall.task.parallelize", c.parallelize);
+        ASSERT_EQ(StartAndWait(), 0);
+        EXPECT_EQ(slots.load(), c.workers) << c.parallelize << " with " << c.ready;
+    }
+}
+
+TEST_F(Batch, TheLastWorkerEndsEachBatchOnce) {
+    // Workers that return at once: the notice is answered by its default (1) and the action asked.
+    ui::CDlgPrompt::SetAnswerAtOnce(true);
+    ui::Shell().afterBatchAction = 1;
+    SetPrefInt("overall.task.parallelize", 3);
+    for (int round = 0; round < 40; ++round) {
+        Fill(3);
+        ASSERT_EQ(StartAndWait(), 0);
+    }
+    const auto actions = power.Actions();
+    EXPECT_EQ(actions.size(), 40u);
+    for (auto a : actions) EXPECT_EQ(a, platform::PowerAction::PowerOff);
+}
+
+TEST_F(Batch, AStoppedBatchRunsNoAfterBatchAction) {
+    ui::Shell().afterBatchAction = 4;
+    result = kItemStopping;
+    Fill(2);
+    ASSERT_EQ(StartAndWait(), 0);
+    EXPECT_TRUE(power.Actions().empty());
+    EXPECT_FALSE(run.driver().QuitSeen());
+}
+
+TEST_F(Batch, NoticeLeftAloneRunsTheActionAndQuitsWithTheUnfinishedCount) {
+    ui::Shell().afterBatchAction = 4;
+    run.driver().LeaveAlone(ui::kPromptTemplate);
+    Fill(2);
+    QueueGetItem(0)->state = kItemDone;  // the fake worker leaves the other one unfinished
+    ASSERT_EQ(StartAndWait(), 0);
+    ASSERT_EQ(power.Actions().size(), 1u);
+    EXPECT_EQ(power.Actions()[0], platform::PowerAction::Reboot);
+    run.driver().Pump();
+    int code = -1;
+    EXPECT_TRUE(run.driver().QuitSeen(&code));
+    EXPECT_EQ(code, 1);
+}
+
+TEST_F(Batch, ExitOptionQuitsEvenWhenTheNoticeIsCancelled) {
+    ui::Shell().exitFlag = true;
+    run.driver().OnModal(ui::kPromptTemplate, [](Driver& d, gui::HWND dlg) { d.Click(d.Find(dlg, gui::IDCANCEL)); });
+    Fill(1);
+    QueueGetItem(0)->state = kItemReady;
+    ASSERT_EQ(StartAndWait(), 0);
+    EXPECT_TRUE(power.Actions().empty());
+    run.driver().Pump();
+    EXPECT_TRUE(run.driver().QuitSeen());
+}
+
+TEST_F(Batch, WithNothingReadyTheUserDecidesWhetherToRunAgain) {
+    Fill(2, kItemDone);
+    // Declined: the queue stays as it is and nothing starts.
+    ui::Shell().options.assume = 2;
+    run.driver().OnModal(ui::kPromptTemplate, [](Driver& d, gui::HWND dlg) {
+        EXPECT_EQ(d.Text(d.Find(dlg, 1244)), "There is nothing to transcode.");
+        d.Click(d.Find(dlg, gui::IDOK));
+    });
+    EXPECT_EQ(StartAndWait(), -1);
+    EXPECT_EQ(slots.load(), 0);
+    EXPECT_EQ(QueueGetItem(0)->state.load(), kItemDone);
+    // Accepted: every item is ready again and one worker runs.
+    ui::Shell().options.assume = 1;
+    SetPrefInt("overall.task.parallelize", 4);
+    EXPECT_EQ(StartAndWait(), 0);
+    EXPECT_EQ(slots.load(), 1);
+    EXPECT_EQ(QueueGetItem(1)->state.load(), kItemReady);
+}
+
+TEST_F(Batch, EmptyQueueAndMissingDestinationRefuseTheBatch) {
+    QueueClear();
+    run.driver().OnModal(ui::kPromptTemplate, [](Driver& d, gui::HWND dlg) {
+        EXPECT_EQ(d.Text(d.Find(dlg, 1244)), "There is no file in the list. Please add files first.");
+        d.Click(d.Find(dlg, gui::IDOK));
+    });
+    EXPECT_EQ(StartAndWait(), -1);
+
+    Fill(1);
+    SetPrefString("overall.task.destdir", run.files().file("missing/").c_str());
+    SetPrefInt("overall.automation.autoCreateDir", 0);
+    run.driver().OnModal(ui::kPromptTemplate, [](Driver& d, gui::HWND dlg) { d.Click(d.Find(dlg, gui::IDOK)); });
+    run.driver().OnFolderDialog([](const gui::FileDialogRequest&) -> std::optional<std::string> { return std::nullopt; });
+    EXPECT_EQ(StartAndWait(), -1);
+    EXPECT_EQ(slots.load(), 0);
+}
+
+}  // namespace

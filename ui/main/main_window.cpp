@@ -1,0 +1,410 @@
+#include "ui/main/main_window.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/engine_api.h"
+#include "engine/engine_init.h"
+#include "engine/jobs/jobdriver.h"
+#include "engine/jobs/jobstats.h"
+#include "engine/pending.h"
+#include "ui/main/batch.h"
+#include "ui/main/engine_events.h"
+#include "ui/main/seams.h"
+#include "ui/main/shell.h"
+
+namespace ui {
+
+namespace {
+
+constexpr gui::UINT_PTR kTimer = 0;
+constexpr int kNoPosition = static_cast<int>(0x80000002u);
+constexpr int kMinWidth = 200, kMinHeight = 150;  // a smaller saved size falls back to the template's
+constexpr int kVisibleMargin = 48;                // a saved position keeps this much inside the work area
+
+const char* Ui(const char* key) { return UiStrings().GetString(key); }
+
+ControlBinding g_bindings[] = {
+    {kIdDestDir, "overall.task.destdir", 0, kTextField},
+    {kIdTaskMode, "overall.task.mode", 1, kComboBox},
+    {0, nullptr, 0, 0},
+};
+
+bool Running(const QueueItem* item) { return item->audioTask.load() != nullptr; }
+
+// Fills the first %d and %.1f conversions of a translated progress text in order; a text holding
+// any other conversion is replaced by the plain figure, so a translation can never misread them.
+std::string FormatProgress(const char* format, int pass, int passes, double percent) {
+    std::string out;
+    int ints = 0;
+    for (const char* p = format; *p; ++p) {
+        if (p[0] != '%') {
+            out += *p;
+            continue;
+        }
+        char buf[64];
+        if (p[1] == '%') {
+            out += '%';
+            ++p;
+        } else if (p[1] == 'd') {
+            std::snprintf(buf, sizeof buf, "%d", ints++ == 0 ? pass : passes);
+            out += buf;
+            ++p;
+        } else if (std::strncmp(p, "%.1f", 4) == 0) {
+            std::snprintf(buf, sizeof buf, "%.1f", percent);
+            out += buf;
+            p += 3;
+        } else {
+            std::snprintf(buf, sizeof buf, "%.1f%%", percent);
+            return buf;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+CDlgMain::CDlgMain() = default;
+
+CDlgMain::~CDlgMain() {
+    if (hwnd_) Close();
+}
+
+ControlBinding* CDlgMain::GetBindings() { return g_bindings; }
+
+HWND CDlgMain::CreateMainWindow() { return CreateModeless(MainInstance(), kMainTemplate, static_cast<HWND>(nullptr)); }
+
+bool CDlgMain::OnInitDialog() {
+    gui::SetClassLongPtrA(hwnd_, gui::GCLP_HICON,
+                          reinterpret_cast<uintptr_t>(gui::LoadIconA(MainInstance(), gui::MAKEINTRESOURCEA(kAppIcon))));
+    TranslateControls(nullptr);
+    static const int kParts[] = {220, 560, -1};
+    SendItemMessage(kIdStatusBar, gui::SB_SETPARTS, 3, reinterpret_cast<LPARAM>(kParts));
+    AddToolTip(kIdStartButton, Ui("tip_start"));
+    AddToolTip(kIdPauseButton, Ui("tip_pause"));
+    SetTitleText(nullptr);
+    ShowItemState(GetItemState(nullptr));
+    RestorePlacement();
+    traySetting_ = GetPrefInt("overall.ui.trayConfig");
+    if (traySetting_ != 0 && !SetTrayIcon(gui::NIM_ADD, nullptr, nullptr, nullptr)) traySetting_ = 0;
+    RaiseEvent(25, reinterpret_cast<intptr_t>(hwnd_));
+    timerId_ = gui::SetTimer(hwnd_, kTimer, 250, nullptr);
+    return true;
+}
+
+void CDlgMain::SetTitleText(const char* text) { SetText(TitleText(text).c_str()); }
+
+void CDlgMain::SetStatusText(int part, const char* text) {
+    if (part == 0 && text && Shell().echoToStderr.load()) std::fprintf(stderr, "status: %s\n", text);
+    SendItemMessage(kIdStatusBar, gui::SB_SETTEXTA, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(text ? text : ""));
+}
+
+void CDlgMain::ShowItemState(uint32_t state) {
+    const char* key = nullptr;
+    switch (state) {
+    case kItemReady: key = "state_idle"; break;
+    case kItemEncoding: key = Shell().context.taskMode.load() == 2 ? "benchmarking" : "transcoding"; break;
+    case kItemPaused: key = "paused"; break;
+    case kItemSplitting: key = "splitting"; break;
+    case kItemStopping: key = "stopping"; break;
+    case kItemError: key = "error"; break;
+    default: return;
+    }
+    SetStatusText(0, Ui(key));
+}
+
+void CDlgMain::ShowProgress(QueueItem* item) {
+    if (!item) {
+        SendItemMessage(kIdItemProgress, gui::PBM_SETPOS, 0, 0);
+        SendItemMessage(kIdOverallProgress, gui::PBM_SETPOS, 0, 0);
+        return;
+    }
+    const int overall = GetQueueProgress(item);
+    if (overall >= 0) SendItemMessage(kIdOverallProgress, gui::PBM_SETPOS, static_cast<WPARAM>(overall), 0);
+    const double progress = item->run.progress.load();
+    char title[128];
+    if (minimised_) {
+        std::snprintf(title, sizeof title, "%.1f%% / %.1f%%", progress, static_cast<double>(overall));
+        SetText(title);
+        return;
+    }
+    if (progress <= 0) return;
+    SendItemMessage(kIdItemProgress, gui::PBM_SETPOS, static_cast<WPARAM>(progress), 0);
+    const char* key = "progress_npass";
+    if (item->flags.load() & kItemFlagTestPhase) key = "progress_test";
+    else if (item->flags.load() & kItemFlagStarted && item->run.passCount.load() == 0) key = "progress_audio";
+    else if (item->run.passCount.load() < 2) key = "progress_1pass";
+    SetTitleText(FormatProgress(Ui(key), item->run.pass.load(), item->run.passCount.load(), progress).c_str());
+}
+
+void CDlgMain::SetLogText(const std::string& text) {
+    SetItemText(kIdLog, text.c_str());
+    SendItemMessage(kIdLog, gui::EM_SETSEL, text.size(), static_cast<LPARAM>(text.size()));
+    SendItemMessage(kIdLog, gui::EM_SCROLLCARET, 0, 0);
+}
+
+void CDlgMain::SetExpertText(const char* text) { SetItemText(kIdExpertPane, text ? text : ""); }
+
+void CDlgMain::ApplySettings(int code) {
+    if (applying_) return;
+    applying_ = true;
+    if (GetItemState(nullptr) == 0) {
+        std::string summary;
+        if (GetPrefInt("overall.video.enabled"))
+            summary += std::string(Ui("video")) + ": " + GetPrefEnumText("overall.video.format", GetPrefInt("overall.video.format")) + "  ";
+        if (GetPrefInt("overall.audio.enabled"))
+            summary += std::string(Ui("audio")) + ": " +
+                       GetPrefEnumText("overall.audio.encoder", GetPrefInt("overall.audio.encoder")) + "  ";
+        SetStatusText(2, summary.c_str());
+    }
+    (void)code;
+    LoadControls();
+    applying_ = false;
+}
+
+void CDlgMain::ShowJobStarted(QueueItem*) {
+    gui::SendDlgItemMessageA(hwnd_, kIdStartButton, gui::WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Ui("menu_stop")));
+}
+
+void CDlgMain::ShowBatchEnded() {
+    gui::SendDlgItemMessageA(hwnd_, kIdStartButton, gui::WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Ui("menu_start")));
+    ShowItemState(GetItemState(nullptr));
+    SetTitleText(nullptr);
+}
+
+void CDlgMain::ShowBalloon(const char* text, const char* title) {
+    if (traySetting_ != 0) SetTrayIcon(gui::NIM_MODIFY, Shell().caption.c_str(), text, title);
+}
+
+bool CDlgMain::OnTimer(gui::UINT_PTR id) {
+    if (id != kTimer) return false;
+    ShellState& s = Shell();
+    // Settings apply.
+    if (SettingsChangedLevel.load() > 0) {
+        if (ApplyCountdown.load() > 0) ApplyCountdown.fetch_sub(1);
+        if (ApplyCountdown.load() <= 0) {
+            ApplySettings(SettingsChangedLevel.load());
+            SettingsChangedLevel = 0;
+            ApplyCountdown = 0;
+            autoStartTicks_ = GetPrefInt("overall.automation.autoTask") ? GetPrefInt("overall.automation.autoStartDelay") : 0;
+        }
+    }
+    // The running job, one item per tick when several run. The UI mutex is only tried: a worker
+    // that holds it is busy updating the window itself.
+    if (s.context.runningWorkers.load() > 0 && s.uiMutex && s.uiMutex->try_lock()) {
+        QueueItem* found = nullptr;
+        {
+            QueueLockGuard lock;
+            QueueItem* start = lastServed_ && QueueIndexOf(lastServed_) >= 0 ? QueueNext(lastServed_) : nullptr;
+            for (QueueItem* it = start ? start : QueueNext(nullptr); it && !found; it = QueueNext(it))
+                if (Running(it)) found = it;
+            for (QueueItem* it = QueueNext(nullptr); it && it != start && !found; it = QueueNext(it))
+                if (Running(it)) found = it;
+            if (found) {
+                if (found->state.load() == kItemEncoding) UpdateItemStats(found, false);
+                if (found == CurrentListItem() || s.context.runningWorkers.load() == 1) ShowProgress(found);
+                FileListWriteRow(found);
+            }
+            lastServed_ = found;
+        }
+        s.uiMutex->unlock();
+    }
+    ++ticks_;
+    s.context.beatCounter.fetch_add(1);
+    return true;
+}
+
+void CDlgMain::StopAll() {
+    StopItem(nullptr);
+    WaitWorkerThreads(3000);
+}
+
+void CDlgMain::RunAppCommand(const std::string& word) {
+    if (word == "transcode" || word == "start") {
+        SetForeground();
+        if (GetItemState(nullptr) == 0 && WorkerCount() == 0) {
+            if (StartTranscoding() != 0 && Shell().exitFlag.load()) gui::PostMessageA(hwnd_, gui::WM_QUIT, static_cast<WPARAM>(-1), 0);
+        } else {
+            StopAll();
+        }
+    } else if (word == "stop_transcode" || word == "stop") {
+        SetForeground();
+        StopAll();
+    } else {
+        RaiseEvent(4, Ui("COMMAND_ERROR"));
+    }
+}
+
+bool CDlgMain::OnAppCommand(WPARAM, LPARAM lParam) {
+    const char* text = reinterpret_cast<const char*>(lParam);
+    if (!text) return false;
+    std::string command(text);
+    RunAppCommand(command.substr(0, command.find(' ')));
+    return true;
+}
+
+bool CDlgMain::OnMenuCommand(int id) {
+    ShellState& s = Shell();
+    switch (id) {
+    case kCmdExit: gui::SendMessageA(hwnd_, gui::WM_CLOSE, 0, 0); return true;
+    case kCmdStart:
+        StartTranscoding();
+        SetForeground();
+        return true;
+    case kCmdStop: StopItem(nullptr); return true;
+    case kCmdPause:
+        if (TogglePauseItem(CurrentListItem()) != 0) RaiseEvent(4, Ui("pause_error"));
+        return true;
+    case kShowUiCommand:
+        if (!gui::IsWindowVisible(hwnd_) || gui::IsIconic(hwnd_)) {
+            gui::ShowWindow(hwnd_, gui::SW_RESTORE);
+            Show();
+            PluginHostShow();
+            SetForeground();
+        } else {
+            Minimize();
+        }
+        return true;
+    default: break;
+    }
+    for (int action = 0; action < 6; ++action) {
+        if (id != kAfterBatchCommands[action]) continue;
+        s.afterBatchAction = action;
+        // The program keeps running after a hibernate or standby.
+        if (action == 2 || action == 3) s.exitFlag = s.options.exit;
+        return true;
+    }
+    return false;
+}
+
+bool CDlgMain::OnControlCommand(int id) {
+    if (id == kIdStartButton) {
+        if (GetItemState(nullptr) == 0 && Shell().context.runningWorkers.load() == 0) return OnMenuCommand(kCmdStart);
+        return OnMenuCommand(kCmdStop);
+    }
+    if (id == kIdPauseButton) return OnMenuCommand(kCmdPause);
+    return false;
+}
+
+// Accelerators arrive here as command code 1.
+bool CDlgMain::OnControlSelChange(int id) { return OnMenuCommand(id); }
+
+bool CDlgMain::OnSelChange(int id, int code, HWND control) {
+    const bool handled = CDialogWindow::OnSelChange(id, code, control);
+    if (id != kIdTaskMode || loading_) return handled;
+    const int mode = GetComboSel(kIdTaskMode);
+    if (Shell().context.taskMode.load() == 6 && mode != 6) StopStreamingServer();
+    Shell().context.taskMode = mode;
+    if (mode == 0) {
+        SetPrefFloat("overall.generic.encodingSpeed", 0.0f);
+        SettingsChangedLevel = 1;
+    }
+    return true;
+}
+
+bool CDlgMain::OnEnterMenuLoop() {
+    gui::HMENU menu = gui::GetMenu(hwnd_);
+    if (!menu) return false;
+    const int current = Shell().afterBatchAction.load();
+    for (int action = 0; action < 6; ++action)
+        gui::CheckMenuItem(menu, static_cast<UINT>(kAfterBatchCommands[action]),
+                           gui::MF_BYCOMMAND | (action == current ? gui::MF_CHECKED : gui::MF_UNCHECKED));
+    return true;
+}
+
+bool CDlgMain::OnTrayNotify(WPARAM, LPARAM lParam) {
+    if (static_cast<UINT>(lParam) == gui::WM_LBUTTONUP) return OnMenuCommand(kShowUiCommand);
+    if (static_cast<UINT>(lParam) == gui::WM_RBUTTONUP) {
+        gui::HMENU menu = gui::LoadMenuA(MainInstance(), gui::MAKEINTRESOURCEA(kTrayMenu));
+        if (!menu) return true;
+        TranslateMenu(menu);
+        TrackPopup(menu, -1, -1);
+        gui::DestroyMenu(menu);
+    }
+    return true;
+}
+
+bool CDlgMain::OnTaskbarCreated(UINT, WPARAM, LPARAM) {
+    if (traySetting_ != 0) SetTrayIcon(gui::NIM_ADD, nullptr, nullptr, nullptr);
+    return true;
+}
+
+bool CDlgMain::OnWindowPosChanged() {
+    gui::WINDOWPLACEMENT wp;
+    gui::GetWindowPlacement(hwnd_, &wp);
+    minimised_ = wp.showCmd == gui::SW_SHOWMINIMIZED;
+    if (minimised_ && traySetting_ == 2) Hide();
+    return false;
+}
+
+bool CDlgMain::OnClose() {
+    if (GetItemState(nullptr) != 0) {
+        if (RaiseEvent(6, Ui("EXIT_CONFIRM")) == 0) return false;
+        StopItem(nullptr);
+    }
+    gui::KillTimer(hwnd_, kTimer);
+    if (traySetting_ != 0) {
+        SetTrayIcon(gui::NIM_DELETE, nullptr, nullptr, nullptr);
+        traySetting_ = 0;
+    }
+    SavePlacementAndQuit();
+    return true;
+}
+
+void CDlgMain::RestorePlacement() {
+    const std::string param = GetPrefString("overall.ui.param");
+    int v[5] = {0, 0, kNoPosition, kNoPosition, -1};
+    const char* p = param.c_str();
+    for (int i = 0; i < 5 && *p; ++i) {
+        v[i] = static_cast<int>(std::strtol(p, nullptr, 10));
+        p = std::strchr(p, ',');
+        if (!p) break;
+        ++p;
+    }
+    opacity_ = v[4];
+    gui::LONG_PTR ex = gui::GetWindowLongPtrA(hwnd_, gui::GWL_EXSTYLE);
+    if (opacity_ >= 1 && opacity_ <= 254) {
+        gui::SetWindowLongPtrA(hwnd_, gui::GWL_EXSTYLE, ex | gui::WS_EX_LAYERED);
+        gui::SetLayeredWindowAttributes(hwnd_, 0, static_cast<gui::BYTE>(opacity_), gui::LWA_ALPHA);
+    } else {
+        gui::SetWindowLongPtrA(hwnd_, gui::GWL_EXSTYLE, ex & ~static_cast<gui::LONG_PTR>(gui::WS_EX_LAYERED));
+    }
+    gui::RECT own;
+    gui::GetWindowRect(hwnd_, &own);
+    int width = v[0], height = v[1];
+    // A size too small to use, or none, is the template's.
+    if (width < kMinWidth || height < kMinHeight) {
+        width = own.right - own.left;
+        height = own.bottom - own.top;
+    }
+    gui::RECT work;
+    gui::SystemParametersInfoA(gui::SPI_GETWORKAREA, 0, &work, 0);
+    const int x = v[2], y = v[3];
+    const bool saved = !(x == kNoPosition && y == kNoPosition);
+    // Some of the window must lie inside the work area, or it could never be reached.
+    if (saved && x + width >= work.left + kVisibleMargin && y + height >= work.top + kVisibleMargin &&
+        x <= work.right - kVisibleMargin && y <= work.bottom - kVisibleMargin) {
+        MoveTo(x, y, width, height);
+    } else {
+        CenterOnWorkArea(width, height);
+    }
+}
+
+void CDlgMain::SavePlacementAndQuit() {
+    gui::ShowWindow(hwnd_, gui::SW_RESTORE);
+    gui::RECT r;
+    gui::GetWindowRect(hwnd_, &r);
+    char text[96];
+    // The opacity read at start is written back, so closing never drops it.
+    if (opacity_ >= 0)
+        std::snprintf(text, sizeof text, "%d,%d,%d,%d,%d", r.right - r.left, r.bottom - r.top, r.left, r.top, opacity_);
+    else
+        std::snprintf(text, sizeof text, "%d,%d,%d,%d", r.right - r.left, r.bottom - r.top, r.left, r.top);
+    SetPrefString("overall.ui.param", text);
+    StopPreviewPlayer();
+    Hide();
+    gui::PostQuitMessage(0);
+}
+
+}  // namespace ui

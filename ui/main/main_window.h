@@ -1,0 +1,94 @@
+// The main window (template 101): status bar, progress bars, log, title, tray icon, the 250 ms
+// timer that applies changed settings and shows the running job, and the commands that start,
+// pause and stop the batch.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ui/framework/dialog.h"
+
+struct QueueItem;
+
+namespace ui {
+
+inline constexpr int kMainTemplate = 101;
+inline constexpr int kTrayMenu = 295;
+
+// Command ids.
+inline constexpr int kCmdExit = 40005;
+inline constexpr int kCmdStart = 40006;
+inline constexpr int kCmdStop = 40027;
+inline constexpr int kShowUiCommand = 40308;
+inline constexpr int kCmdPause = 40309;
+// After-batch actions 0 to 5 (none, power off, hibernate, standby, reboot, log off).
+inline constexpr int kAfterBatchCommands[6] = {40284, 40283, 40279, 40280, 40281, 40282};
+
+// Controls.
+inline constexpr int kIdDestDir = 1026;
+inline constexpr int kIdTaskMode = 1072;
+inline constexpr int kIdItemProgress = 1015;
+inline constexpr int kIdOverallProgress = 1025;
+inline constexpr int kIdStartButton = 1132;
+inline constexpr int kIdPauseButton = 1105;
+inline constexpr int kIdLog = 1086;
+inline constexpr int kIdExpertPane = 1085;
+inline constexpr int kIdStatusBar = 1170;
+
+class CDlgMain : public CDialogWindow {
+public:
+    CDlgMain();
+    ~CDlgMain() override;
+
+    // Creates the modeless window from template 101; null on failure.
+    HWND CreateMainWindow();
+
+    bool OnInitDialog() override;
+    ControlBinding* GetBindings() override;
+    bool OnTimer(gui::UINT_PTR id) override;
+    bool OnClose() override;
+    bool OnWindowPosChanged() override;
+    bool OnMenuCommand(int id) override;
+    bool OnControlCommand(int id) override;
+    bool OnControlSelChange(int id) override;
+    bool OnSelChange(int id, int code, HWND control) override;
+    bool OnEnterMenuLoop() override;
+    bool OnAppCommand(WPARAM wParam, LPARAM lParam) override;
+    bool OnTrayNotify(WPARAM wParam, LPARAM lParam) override;
+    bool OnTaskbarCreated(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+    // "%s - %s" (caption, text), or the caption alone for null.
+    void SetTitleText(const char* text);
+    void SetStatusText(int part, const char* text);
+    // Part 0 shows the item state's name (states without a name change nothing).
+    void ShowItemState(uint32_t state);
+    void ShowProgress(QueueItem* item);
+    void SetLogText(const std::string& text);
+    void SetExpertText(const char* text);
+    void ApplySettings(int code);
+    // The batch started (item null) or a job started; the batch ended.
+    void ShowJobStarted(QueueItem* item);
+    void ShowBatchEnded();
+    void ShowBalloon(const char* text, const char* title);
+    void RestorePlacement();
+    void SavePlacementAndQuit();
+
+    bool Minimised() const { return minimised_; }
+    int TrayConfig() const { return traySetting_; }
+    int Ticks() const { return ticks_; }
+
+private:
+    void RunAppCommand(const std::string& word);
+    void StopAll();
+
+    bool minimised_ = false;
+    int traySetting_ = 0;
+    gui::UINT_PTR timerId_ = 0;
+    int ticks_ = 0;
+    int autoStartTicks_ = 0;
+    int opacity_ = -1;  // the saved opacity, -1 when none was saved
+    bool applying_ = false;
+    QueueItem* lastServed_ = nullptr;
+};
+
+}  // namespace ui

@@ -1,0 +1,503 @@
+#include "ui/main/shell.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+
+#include "common/fileutil.h"
+#include "common/stringtable.h"
+#include "common/sysutil.h"
+#include "engine/encoders/codecs.h"
+#include "engine/engine_api.h"
+#include "engine/engine_init.h"
+#include "engine/eventlog.h"
+#include "engine/jobs/jobdriver.h"
+#include "engine/prefs/preffiles.h"
+#include "engine/queue/queuefile.h"
+#include "platform/cpuinfo.h"
+#include "platform/fs.h"
+#include "platform/gui/resources.h"
+#include "res/resdata.h"
+#include "ui/framework/dialog.h"
+#include "ui/main/batch.h"
+#include "ui/main/engine_events.h"
+#include "ui/main/main_window.h"
+#include "ui/main/seams.h"
+
+namespace ui {
+
+namespace {
+
+std::mutex g_dataPathLock;
+std::string g_dataFolder;
+bool g_dataFolderKnown = false;
+
+LogSource g_shellLog = MakeLogSource("Shell");
+
+const char kTranscodeCommand[] = "transcode";
+
+void Box(const char* text, const char* caption = nullptr) { gui::MessageBoxA(nullptr, text, caption, gui::MB_OK); }
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// A relative name on the command line means one in the folder the program was started in, not in
+// the program folder start-up moves to.
+std::string FromStartFolder(const std::string& name) {
+    if (name.empty() || name[0] == '/' || IsNetworkPath(name.c_str()) || name.find("://") != std::string::npos)
+        return name;
+    return Shell().startFolder + name;
+}
+
+void ApplyOption(const std::string& name, const std::string& arg, int pass) {
+    CommandLineOptions& o = Shell().options;
+    if (name == "preset") {
+        if (pass == 1) {
+            RevertPrefs();
+            LoadPreset(FromStartFolder(arg).c_str(), nullptr, true);
+        }
+    } else if (name == "assume") {
+        static const char* const kWords[] = {"yes", "no", "cancel", "default"};
+        for (int i = 0; i < 4; ++i)
+            if (strcasecmp(arg.c_str(), kWords[i]) == 0) o.assume = i + 1;
+    } else if (name == "ext") {
+        if (!o.extSet) o.ext = arg, o.extSet = true;
+    } else if (name == "plugin") {
+        if (!o.pluginSet) o.plugin = arg, o.pluginSet = true;
+    } else if (name == "prefs") {
+        o.coreFile = arg;
+    } else if (name == "defaults") {
+        std::snprintf(o.defaultsFile, sizeof o.defaultsFile, "%s", arg.c_str());
+    } else if (name == "dropbox") {
+        o.dropbox = arg;
+    }
+}
+
+// The code page the locale's character set stands for: 936 for the Chinese ones, else UTF-8's.
+int LocaleCodePage() {
+    for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* v = std::getenv(var);
+        if (!v || !*v) continue;
+        const std::string value(v);
+        return (value.find("GB") != std::string::npos || value.find("gb") != std::string::npos) ? 936 : 65001;
+    }
+    return 65001;
+}
+
+void StartupThread() {
+    ShellState& s = Shell();
+    while (!s.mainHwnd.load()) {
+        if (s.startupStop.Wait(100)) {
+            s.startupDone = true;
+            return;
+        }
+    }
+    EngineStart(&s.context);
+    std::string hardware;
+    platform::CpuIdentity cpu;
+    if (platform::ReadCpuIdentity(&cpu)) hardware = cpu.name.substr(0, cpu.name.find('@'));
+    if (s.context.openClPresent) hardware += " / OpenCL";
+    auto showHardware = [&] {
+        if (gui::HWND h = s.mainHwnd.load())
+            gui::SendDlgItemMessageA(h, kIdStatusBar, gui::SB_SETTEXTA, 1, reinterpret_cast<gui::LPARAM>(hardware.c_str()));
+    };
+    showHardware();
+    for (;;) {
+        gui::HWND h = s.mainHwnd.load();
+        gui::WINDOWPLACEMENT wp;
+        if (!h || (gui::GetWindowPlacement(h, &wp) && wp.showCmd == gui::SW_SHOWNORMAL)) break;
+        if (s.startupStop.Wait(1000)) break;
+    }
+    showHardware();
+    s.startupDone = true;
+}
+
+void StopStartupThread() {
+    ShellState& s = Shell();
+    if (!s.startupThread.joinable()) return;
+    s.startupStop.Set();
+    // It may be sending to this thread: serve its sends while waiting.
+    if (gui::IsUiThread()) gui::WaitPumping(platform::kInfinite, [&] { return s.startupDone.load(); });
+    s.startupThread.join();
+}
+
+void ReleaseResourceLibrary() {
+    ShellState& s = Shell();
+    if (!s.resourceLibrary) return;
+    gui::RegisterResourceModule(static_cast<gui::HINSTANCE>(s.resourceLibrary), nullptr);
+    dlclose(s.resourceLibrary);
+    s.resourceLibrary = nullptr;
+}
+
+bool LoadResourceLibrary() {
+    ShellState& s = Shell();
+    const std::string path = platform::AppFolder() + "libqxres.so";
+    struct stat st {};
+    int error = stat(path.c_str(), &st) == 0 ? 0 : errno;
+    void* lib = error == 0 ? dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
+    auto get = lib ? reinterpret_cast<GetResourceDataFn>(dlsym(lib, "GetResourceData")) : nullptr;
+    if (!get) {
+        if (lib) dlclose(lib);
+        char number[16];
+        std::snprintf(number, sizeof number, "%d", error ? error : ENOEXEC);
+        Box("Error loading resource DLL", number);
+        return false;
+    }
+    s.resourceLibrary = lib;
+    gui::RegisterResourceModule(static_cast<gui::HINSTANCE>(lib), [get](int id) -> std::optional<std::string> {
+        const char* type = nullptr;
+        const unsigned char* bytes = nullptr;
+        size_t size = 0;
+        if (get(id, &type, &bytes, &size) != 1) return std::nullopt;
+        return std::string(reinterpret_cast<const char*>(bytes), size);
+    });
+    return true;
+}
+
+// The shut-down after the window cycle, in its fixed order.
+int ShutDown(int exitCode) {
+    ShellState& s = Shell();
+    LogMessage(&g_shellLog, "Stopping jobs", 0);
+    StopItem(nullptr);
+    WaitWorkerThreads(3000);
+    LogMessage(&g_shellLog, "Saving preferences", 0);
+    if (SavePrefs(GetDataPath("prefs.xml").c_str(), nullptr) != 0) LogMessage(&g_shellLog, "Preferences not saved", 0);
+    if (GetPrefInt("overall.task.saveQueue") != 0) {
+        LogMessage(&g_shellLog, "Saving the queue", 0);
+        if (SaveQueueFile(GetDataPath("queue.xml").c_str()) < 0) LogMessage(&g_shellLog, "Queue not saved", 0);
+    }
+    if (NewsChanged()) NewsSave(GetDataPath("rss.xml").c_str());
+    StopStartupThread();
+    if (s.accelerators) gui::DestroyAcceleratorTable(s.accelerators);
+    s.accelerators = nullptr;
+    BrowserHostDestroy();
+    ReleaseResourceLibrary();
+    StopStreamingServer();
+    LogMessage(&g_shellLog, "Shutting down the engine", 0);
+    QueueClear();
+    EngineShutdown(&s.context);
+    delete s.uiMutex;
+    s.uiMutex = nullptr;
+    UiStrings().Destroy();
+    PluginStrings().Destroy();
+    s.initData.clear();
+    return exitCode;
+}
+
+}  // namespace
+
+ShellState& Shell() {
+    static ShellState state;
+    return state;
+}
+
+void ResetShellState() {
+    ShellState& s = Shell();
+    s.options = CommandLineOptions{};
+    s.caption.clear();
+    s.rebuild = false;
+    s.newsStarted = false;
+    s.autoStartDelay = 0;
+    s.afterBatchAction = 0;
+    s.exitFlag = false;
+    s.mainWindow = nullptr;
+    s.mainHwnd = nullptr;
+    s.context.runningWorkers = 0;
+    s.context.startedWorkers = 0;
+    s.context.taskMode = 0;
+    ResetDataPath();
+    ResetEventState();
+}
+
+void WithMainWindow(const std::function<void(CDlgMain&)>& fn) {
+    gui::RunOnUiThread([&] {
+        CDlgMain* w = Shell().mainWindow;
+        if (w && w->Handle()) fn(*w);
+    });
+}
+
+std::string TitleText(const char* text) {
+    std::string title = Shell().caption;
+    if (text) title += std::string(" - ") + text;
+    if (title.size() > 127) title.resize(127);
+    return title;
+}
+
+unsigned ParseCommandLine(const char* text, int pass) {
+    if (!text || !*text) return 0;
+    const std::string line(text);
+    unsigned count = 0;
+    std::string pending;
+    bool hasPending = false;
+    size_t i = 0;
+    for (;;) {
+        while (i < line.size() && IsBlank(line[i])) ++i;
+        if (i >= line.size()) break;
+        std::string word;
+        bool option = false;
+        if (line[i] == '"') {
+            const size_t end = line.find('"', i + 1);
+            word = line.substr(i + 1, end == std::string::npos ? std::string::npos : end - i - 1);
+            i = end == std::string::npos ? line.size() : end + 1;
+        } else {
+            size_t end = i;
+            while (end < line.size() && !IsBlank(line[end])) ++end;
+            option = line[i] == '-';
+            word = line.substr(i, end - i);
+            i = end < line.size() ? end + 1 : end;
+        }
+        if (option) {
+            const std::string name = word.substr(1);
+            hasPending = false;
+            if (name == "start") Shell().options.start = true;
+            else if (name == "exit") Shell().options.exit = true;
+            else pending = name, hasPending = true;
+            continue;
+        }
+        if (hasPending) {
+            ApplyOption(pending, word, pass);
+            hasPending = false;
+            continue;
+        }
+        if (pass == 1 && FileListAdd(FromStartFolder(word).c_str())) ++count;
+    }
+    return count;
+}
+
+std::string GetDataPath(const char* name) {
+    std::lock_guard lk(g_dataPathLock);
+    if (g_dataFolderKnown) return g_dataFolder + name;
+    const std::string value = GetPrefString("overall.ui.dataDir");
+    if (value == ".") return name;
+    std::string folder;
+    if (!value.empty()) {
+        const char* env = (value[0] != '/' && !(value.size() > 1 && value[1] == ':')) ? std::getenv(value.c_str()) : nullptr;
+        folder = env ? env : value;
+    } else {
+        folder = platform::DataFolder();
+        if (folder.empty() || MakeDir(folder.c_str()) != 0) return name;
+    }
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    g_dataFolder = folder;
+    g_dataFolderKnown = true;
+    return g_dataFolder + name;
+}
+
+void ResetDataPath() {
+    std::lock_guard lk(g_dataPathLock);
+    g_dataFolder.clear();
+    g_dataFolderKnown = false;
+}
+
+bool LoadInitData() {
+    char* buffer = nullptr;
+    const int n = LoadTextFile(Shell().options.coreFile.c_str(), &buffer, 0);
+    if (n < 0) {
+        std::free(buffer);
+        return false;
+    }
+    Shell().initData.assign(buffer, static_cast<size_t>(n));
+    std::free(buffer);
+    return true;
+}
+
+int InitProgram() {
+    ShellState& s = Shell();
+    const std::string app = platform::AppFolder();
+    std::error_code ec;
+    std::filesystem::current_path(app, ec);
+    const char* oldPath = std::getenv("PATH");
+    const std::string path = app + "codecs64:" + app + "codecs:" + app + "tools:" + (oldPath ? oldPath : "");
+    setenv("PATH", path.c_str(), 1);
+
+    s.context.eventCallback = EngineEventCallback;
+    if (!s.uiMutex) s.uiMutex = new gui::UiMutex;
+    s.context.buildNumber = kBuildNumber;
+    s.context.editionText.clear();
+
+    if (!LoadInitData()) {
+        Box("Error loading program initialization data.");
+        return -1;
+    }
+    s.context.definitionsText = s.initData.c_str();
+    s.context.definitionsLength = static_cast<uint32_t>(s.initData.size());
+    if (EngineInit(&s.context) != 0) {
+        ReportFatalError();
+        Box("Error initializing the core engine.");
+        return -1;
+    }
+    std::vector<std::string> shipped = {"qxcore64.xml", s.options.defaultsFile};
+    if (IsUnderWine()) shipped.push_back("wine.xml");
+    shipped.push_back("sonquill.xml");
+    LoadStartupPrefs(shipped, GetDataPath("prefs.xml").c_str());
+    s.context.editionText = "audio";
+    if (EngineInitLate(&s.context) != 0) {
+        ReportFatalError();
+        Box("Error initializing the core engine.");
+        return -1;
+    }
+
+    s.startupStop.Reset();
+    s.startupDone = false;
+    s.startupThread = std::thread(StartupThread);
+
+    if (LoadCodecsDefinition(false, "qxcodecs.xml", 0) != 0) {
+        Box("Error loading codecs definition file.");
+        return -1;
+    }
+    s.httpRunning = s.context.httpPort.load() != 0;
+
+    const int language = GetPrefInt("overall.ui.language");
+    s.webLanguage = (language == 2 || (language == 0 && s.codePage == 936)) ? "/zh" : "";
+    char list[512] = {};
+    UiStrings().Destroy();
+    PluginStrings().Destroy();
+    UiStrings().Load("lang.xml", "qxgui", language, list, sizeof list);
+    PluginStrings().Load("lang.xml", "plugins", language, nullptr, 0);
+
+    if (!LoadResourceLibrary()) return -1;
+
+    const std::string caption = GetPrefString("overall.ui.caption");
+    if (!caption.empty() && caption[0] == '.') s.caption = caption.substr(1);
+    else if (caption.find("Quorvex") == std::string::npos) s.caption = "Sonquill x64 1.0.0.1000";
+    else s.caption = caption;
+    s.aboutText = s.caption;
+
+    if (GetPrefInt("overall.task.mode") == 6 && GetPrefInt("overall.streaming.enabled")) {
+        std::string cache = GetPrefString("overall.streaming.cacheDir");
+        if (cache.empty()) cache = GetDataPath("streaming");
+        MakeDir(cache.c_str());
+        StartStreamingServer(GetPrefInt("overall.streaming.port"), nullptr);
+    }
+    s.autoStartDelay = GetPrefInt("overall.automation.autoTask") ? GetPrefInt("overall.automation.autoStartDelay") : 0;
+    return 0;
+}
+
+namespace {
+
+bool g_ownLayer = false;
+std::string g_commandLine;
+
+int LeaveProgram(int code) {
+    SetBrowseForPathHook(nullptr);
+    ShellState& s = Shell();
+    if (s.accelerators) gui::DestroyAcceleratorTable(s.accelerators);
+    s.accelerators = nullptr;
+    if (g_ownLayer) gui::Shutdown();
+    g_ownLayer = false;
+    return code;
+}
+
+}  // namespace
+
+bool OpenMainWindow(bool firstCycle) {
+    ShellState& s = Shell();
+    auto* main = new CDlgMain;
+    s.mainWindow = main;
+    if (!main->CreateMainWindow()) {
+        Box("Error creating the main window");
+        s.mainWindow = nullptr;
+        delete main;
+        return false;
+    }
+    s.mainHwnd = main->Handle();
+    if (firstCycle && ParseCommandLine(g_commandLine.c_str(), 1) == 0) LoadQueueFile(GetDataPath("queue.xml").c_str());
+    FileListRefreshRows();
+    SelectFirstListRow();
+    s.rebuild = false;
+    main->ApplySettings(3);
+    main->Show();
+    PluginHostShow();
+    if (s.options.start)
+        gui::PostMessageA(main->Handle(), gui::WM_APP, 0, reinterpret_cast<gui::LPARAM>(kTranscodeCommand));
+    RegisterUiMethods();
+    return true;
+}
+
+void CloseMainWindow() {
+    ShellState& s = Shell();
+    CDlgMain* main = s.mainWindow;
+    if (!main) return;
+    if (main->Handle()) main->OnClose();
+    SplashClose();
+    s.mainHwnd = nullptr;
+    s.mainWindow = nullptr;
+    delete main;
+}
+
+int StartProgram(const char* commandLine) {
+    ShellState& s = Shell();
+    g_commandLine = commandLine ? commandLine : "";
+    g_ownLayer = !gui::IsRunning();
+    if (g_ownLayer && !gui::Init()) return -1;
+    if (!gui::GetResourceProvider()) {
+        auto folder = std::make_shared<gui::XmlResourceFolder>();
+        std::string error;
+        if (!folder->Load(platform::AppFolder() + "ui", error)) std::fprintf(stderr, "resources: %s\n", error.c_str());
+        gui::SetResourceProvider(folder);
+    }
+    s.accelerators = gui::LoadAcceleratorsA(MainInstance(), gui::MAKEINTRESOURCEA(kAcceleratorTable));
+    // Folder choices of the engine and the batch starter go to the layer's folder dialog.
+    SetBrowseForPathHook([](const std::string& start, const char* title, void* owner, std::string& chosen) {
+        auto folder = gui::BrowseForFolder(static_cast<gui::HWND>(owner), title ? title : "", start);
+        if (!folder) return false;
+        chosen = *folder;
+        return true;
+    });
+    s.codePage = LocaleCodePage();
+    std::error_code ec;
+    s.startFolder = std::filesystem::current_path(ec).string();
+    if (s.startFolder.empty() || s.startFolder.back() != '/') s.startFolder += '/';
+    ParseCommandLine(g_commandLine.c_str(), 0);
+    s.exitFlag = s.options.exit;
+    SplashStart();
+
+    if (InitProgram() != 0) {
+        StopStartupThread();
+        ReleaseResourceLibrary();
+        EngineShutdown(&s.context);
+        delete s.uiMutex;
+        s.uiMutex = nullptr;
+        return LeaveProgram(-1);
+    }
+    s.newsStarted = NewsRefresh(1);
+    s.uiModeAtStart = GetPrefInt("overall.ui.mode");
+    UiModeAtStart = s.uiModeAtStart.load();
+    BrowserHostCreate();
+    NewsLoadFeed(GetDataPath("rss.xml").c_str());
+    return OpenMainWindow(true) ? 0 : 1;
+}
+
+int RunMessageLoop() {
+    ShellState& s = Shell();
+    gui::MSG msg;
+    while (gui::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (!gui::TranslateAcceleratorA(s.mainHwnd.load(), s.accelerators, &msg)) {
+            gui::TranslateMessage(&msg);
+            gui::DispatchMessageA(&msg);
+        }
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+int FinishProgram(int exitCode) { return LeaveProgram(ShutDown(exitCode)); }
+
+int WinMain(const char* commandLine) {
+    const int started = StartProgram(commandLine);
+    if (started < 0) return -1;
+    if (started > 0) return FinishProgram(0);
+    int exitCode = 0;
+    for (;;) {
+        exitCode = RunMessageLoop();
+        CloseMainWindow();
+        if (!Shell().rebuild.load() || !OpenMainWindow(false)) break;
+    }
+    return FinishProgram(exitCode);
+}
+
+}  // namespace ui

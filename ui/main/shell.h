@@ -1,0 +1,100 @@
+// The application shell: the command line, start-up, the window cycle with its message loop, and
+// shut-down in a fixed order. Process-wide state that the main window, the event handler and the
+// batch starter share lives here.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "engine/context.h"
+#include "platform/gui/gui.h"
+#include "platform/sync.h"
+
+namespace ui {
+
+class CDlgMain;
+
+inline constexpr int kBuildNumber = 1000;
+inline constexpr int kAcceleratorTable = 112;
+inline constexpr int kAppIcon = 106;
+
+struct CommandLineOptions {
+    bool start = false;
+    bool exit = false;
+    int assume = 0;  // 1 yes, 2 no, 3 cancel, 4 default
+    std::string ext, plugin;
+    bool extSet = false, pluginSet = false;
+    std::string coreFile = "qxcore.xml";
+    char defaultsFile[128] = "defaults.xml";
+    std::string dropbox;
+};
+
+struct ShellState {
+    CommandLineOptions options;
+    EngineContext context{};
+    std::string caption;
+    std::string aboutText;
+    std::string webLanguage;  // "" or "/zh"
+    std::string editionText;
+    int codePage = 65001;
+    CDlgMain* mainWindow = nullptr;
+    std::atomic<gui::HWND> mainHwnd{nullptr};
+    gui::UiMutex* uiMutex = nullptr;
+    std::atomic<bool> rebuild{false};
+    std::atomic<bool> newsStarted{false};
+    std::atomic<bool> httpRunning{false};
+    std::atomic<int> autoStartDelay{0};
+    std::atomic<int> afterBatchAction{0};  // 0 none, 1 power off, 2 hibernate, 3 standby, 4 reboot, 5 log off
+    std::atomic<bool> exitFlag{false};
+    std::atomic<int> uiModeAtStart{0};
+    // Without a display: log lines and the status text also go to standard error.
+    std::atomic<bool> echoToStderr{false};
+    gui::HACCEL accelerators = nullptr;
+    void* resourceLibrary = nullptr;
+    std::string initData;  // the core definition file, whole
+    std::string startFolder;  // the working folder the program was started in, with '/'
+    std::thread startupThread;
+    platform::Event startupStop{true, false};
+    std::atomic<bool> startupDone{false};
+};
+
+ShellState& Shell();
+// Back to the state before a start (options, flags, data folder, log and counters).
+void ResetShellState();
+
+// Reads the command line in two passes: pass 0 applies options only; pass 1 also loads presets
+// and adds files. The number of files added (pass 1).
+unsigned ParseCommandLine(const char* text, int pass);
+
+// The full path of a per-user file in the data folder.
+std::string GetDataPath(const char* name);
+// Forgets the data folder worked out before (a new start).
+void ResetDataPath();
+
+// Reads the core definition file whole; false when it cannot be opened.
+bool LoadInitData();
+// Engine, preference files, codecs description, string tables, resource library, caption.
+// 0, or -1 after a message box.
+int InitProgram();
+// The whole program's life: start-up, window cycle, shut-down. The process exit code.
+int WinMain(const char* commandLine);
+// Its stages: start-up up to the shown main window (0; -1 when start-up failed, 1 when the main
+// window could not be made), one window's message loop (the exit code it ended with), a window
+// cycle's end and start, and the shut-down (the exit code to return).
+int StartProgram(const char* commandLine);
+int RunMessageLoop();
+void CloseMainWindow();
+bool OpenMainWindow(bool firstCycle);
+int FinishProgram(int exitCode);
+
+// Runs fn with the main window on the UI thread, where the window is made and destroyed, so a
+// worker never reaches a window being torn down; nothing when there is none. Waits for it.
+void WithMainWindow(const std::function<void(CDlgMain&)>& fn);
+
+// The window caption with " - " and text, or the caption alone for null.
+std::string TitleText(const char* text);
+
+}  // namespace ui
