@@ -9,6 +9,7 @@
 #include "engine/jobs/jobdriver.h"
 #include "engine/jobs/jobstats.h"
 #include "engine/pending.h"
+#include "ui/dialogs/stats.h"
 #include "ui/main/batch.h"
 #include "ui/main/engine_events.h"
 #include "ui/main/seams.h"
@@ -208,6 +209,9 @@ bool CDlgMain::OnTimer(gui::UINT_PTR id) {
             }
             lastServed_ = found;
         }
+        // The statistics window (when open) follows the same item.
+        UpdateStatsPanel(found);
+        UpdateBatchCounters();
         s.uiMutex->unlock();
     }
     ++ticks_;

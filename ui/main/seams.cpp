@@ -1,9 +1,12 @@
 #include "ui/main/seams.h"
 
 #include <atomic>
+#include <filesystem>
 #include <mutex>
 
+#include "engine/context.h"
 #include "engine/queue/queue.h"
+#include "ui/news/newsfeed.h"
 
 namespace ui {
 
@@ -37,10 +40,17 @@ void FileListSyncCheckStates() {}
 
 void SplashStart() {}
 void SplashClose() {}
-bool NewsRefresh(int) { return false; }
-void NewsLoadFeed(const char*) {}
-bool NewsChanged() { return false; }
-void NewsSave(const char*) {}
+bool NewsRefresh(int mode) { return RefreshNewsFeed(mode).has_value(); }
+void NewsLoadFeed(const char* path) {
+    // The feed lives beside the other per-user files; no news servers are configured.
+    NewsSettings settings;
+    settings.dataFolder = std::filesystem::path(path ? path : "").parent_path().string();
+    if (EngineContext* ctx = GetEngineContext()) settings.edition = ctx->editionText;
+    ConfigureNews(std::move(settings));
+    LoadNewsFeed();
+}
+bool NewsChanged() { return GetNewsFeed().fetched.load(); }
+void NewsSave(const char*) { SaveNewsFeedIfFetched(); }
 void BrowserHostCreate() {}
 void BrowserHostDestroy() {}
 void PluginHostShow() {}
