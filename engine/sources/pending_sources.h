@@ -1,5 +1,5 @@
-// Sources whose transport (plug-in host, script host, capture device, disc drive) is not part of
-// this build yet: they carry their names and refuse to open.
+// Sources whose transport (plug-in host) is not part of this build yet: they carry their names
+// and refuse to open.
 #pragma once
 
 #include "engine/sources/audio_source.h"
@@ -15,15 +15,3 @@ public:
     CWinampInput() : CUnavailableSource("Winamp Input Plugins") {}
 };
 
-class CAudioCapSource : public CUnavailableSource {
-public:
-    CAudioCapSource() : CUnavailableSource("Audio Capture") {}
-};
-
-// A disc track named "<drive letter>:...TrackNN.cda".
-class CCDAudioSource : public CUnavailableSource {
-public:
-    CCDAudioSource() : CUnavailableSource("CD Audio") {}
-    // The track number of a ".cda" path (the two characters before its last dot), or 0.
-    static int TrackOfPath(const std::string& path);
-};
