@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "common/xml.h"
 #include "engine/encoders/wave_header.h"
 
 namespace cap = platform::capture;
@@ -65,20 +66,6 @@ std::vector<std::string> SortedNames(bool audio) {
     return names;
 }
 
-std::string XmlEscaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
 int64_t Now100ns() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count() / 100;
 }
@@ -102,7 +89,7 @@ std::string FindCaptureDevice(const char* name, std::vector<std::string>* names,
 
 std::string CaptureDeviceListXml(bool audio) {
     std::string text;
-    for (const std::string& n : SortedNames(audio)) text += "<device>" + XmlEscaped(n) + "</device>";
+    for (const std::string& n : SortedNames(audio)) text += "<device>" + XmlEscape(n.c_str()) + "</device>";
     return text;
 }
 

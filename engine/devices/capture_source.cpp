@@ -1,6 +1,5 @@
 #include "engine/devices/capture_source.h"
 
-#include <chrono>
 #include <cstring>
 
 #include "engine/context.h"
@@ -31,23 +30,24 @@ bool CAudioCapSource::Open(AudioTask* task) {
 
 void CAudioCapSource::Close() {
     // The device is closed whenever it is open, also when the header was never read.
-    std::unique_lock<std::timed_mutex> lock(readLock_, std::defer_lock);
+    bool locked = false;
     if (headerRead_) {
         device.Stop();  // a read waiting for the device gives up at once
-        (void)lock.try_lock_for(std::chrono::milliseconds(kReadLockMs));
+        locked = readLock_.lockFor(kReadLockMs);
         headerRead_ = false;
     }
     Stop();
     device.Close();
+    if (locked) readLock_.unlock();
 }
 
 int CAudioCapSource::Read(void* buffer, int size) {
-    std::unique_lock<std::timed_mutex> lock(readLock_, std::defer_lock);
     // A read that cannot have the lock would race Close.
-    if (!lock.try_lock_for(std::chrono::milliseconds(kReadLockMs))) return -1;
+    if (!readLock_.lockFor(kReadLockMs)) return -1;
     int64_t timeMs = 0;
     int got = 0;
     while (got == 0) got = device.ReadSample(buffer, size, &timeMs);
+    readLock_.unlock();
     if (got < 0) {
         if (device.Failed()) {
             RaiseEvent(kEventLogLine, device.Error().c_str());

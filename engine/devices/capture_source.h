@@ -2,11 +2,11 @@
 // comma-separated fields; the device name is the text after the last comma.
 #pragma once
 
-#include <mutex>
 #include <string>
 
 #include "engine/devices/capture.h"
 #include "engine/sources/audio_source.h"
+#include "platform/sync.h"
 
 struct QueueItem;
 
@@ -30,7 +30,7 @@ public:
     CaptureDevice device;
 
 private:
-    std::timed_mutex readLock_;
+    platform::RecursiveMutex readLock_;  // serialises Read against Close
     bool headerRead_ = false;
     QueueItem* item_ = nullptr;
 };
