@@ -51,6 +51,8 @@ protected:
     void SetUp() override {
         JobFixture::SetUp();
         socket_ = server.file("native");
+        for (const char* name : {"HOME", "XDG_RUNTIME_DIR"})
+            if (getenv(name)) saved_.emplace_back(name, getenv(name));
         setenv("PULSE_SERVER", ("unix:" + socket_).c_str(), 1);
         setenv("HOME", server.path().c_str(), 1);
         setenv("XDG_RUNTIME_DIR", server.path().c_str(), 1);
@@ -66,12 +68,15 @@ protected:
         End(player_);
         End(server_);
         unsetenv("PULSE_SERVER");
+        unsetenv("XDG_RUNTIME_DIR");
+        for (const auto& [name, value] : saved_) setenv(name.c_str(), value.c_str(), 1);
         JobFixture::TearDown();
     }
     sqtest::TempDir server;
     std::string socket_;
     pid_t server_ = -1, player_ = -1;
     bool ready_ = false;
+    std::vector<std::pair<std::string, std::string>> saved_;
 };
 
 TEST_F(PulseCapture, MonitorOfAPlayingSinkThroughTheBatch) {
