@@ -1,5 +1,7 @@
 #include "engine/devices/cd_source.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -76,10 +78,7 @@ int CCDAudioSource::Read(void* buffer, int size) {
 int ProbeCdaTrack(QueueItem* item) {
     if (!item || !item->file) return -1;
     const std::string path = item->file;
-    if (path.size() < 4) return -1;
-    std::string ext = path.substr(path.size() - 4);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (ext != ".cda") return -1;
+    if (path.size() < 4 || strcasecmp(path.c_str() + path.size() - 4, ".cda") != 0) return -1;
     const int track = CCDAudioSource::TrackOfPath(path);
     if (track < 1) return -1;
     if (!item->audio) item->audio = new AudioStreamInfo;
