@@ -13,6 +13,7 @@
 
 #include "common/fileutil.h"
 #include "engine/context.h"
+#include "engine/devices/cd_source.h"
 #include "engine/engine_init.h"
 #include "engine/pending.h"
 #include "engine/tools/media_probe.h"

@@ -7,6 +7,7 @@
 
 #include "common/fileutil.h"
 #include "common/stringtable.h"
+#include "engine/devices/cdrom.h"
 #include "engine/engine_api.h"
 #include "engine/eventlog.h"
 #include "engine/extensions.h"
@@ -132,7 +133,7 @@ int EngineStart(EngineContext* context) {
     context->openClPresent = opencl ? 1 : 0;
     if (opencl) dlclose(opencl);
 
-    InitCdromLayer(2);
+    CdInit(kCdBackendIoctl);
 
     LogMessageKey(&g_coreLog, "SCAN_PLUGINS", 0);
     EnumeratePlugins(prefs.GetString("audiosrc.winamp.dir"), prefs.GetString("audiosrc.winamp.disabledInPlugins"),
@@ -149,7 +150,7 @@ void EngineShutdown(EngineContext* context) {
     StopHttpServer();
     FreeExtensionRegistry(context);
     FreePluginLists();
-    ReleaseCdromLayer();
+    CdShutdown();
 
     // A worker that outlived its grace period may still read the shared state: leave the tree, the
     // mutex, the string table and the default formats to process exit rather than pull them from

@@ -7,16 +7,11 @@
 
 // Media-information reader's shared object.
 void InitMediaInfoReader();
-// CD-ROM layer with a back-end selector; false when not available.
-bool InitCdromLayer(int backend);
-void ReleaseCdromLayer();
 // Preview player.
 void StopPreviewPlayer();
 
 struct QueueItem;
 // Network stream probe: 0 or -1.
 int AnalyzeNetworkStream(QueueItem* item);
-// Audio CD track probe through the CD layer: 0 or -1.
-int ProbeCdaTrack(QueueItem* item);
 // Encoder the format chooser picks for an item (video only when considered); -1 when none.
 int ChooseEncoderForItem(QueueItem* item, bool considerVideo);

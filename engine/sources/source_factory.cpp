@@ -5,20 +5,12 @@
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/queue.h"
 
+#include "engine/devices/capture_source.h"
+#include "engine/devices/cd_source.h"
 #include "engine/sources/avs_source.h"
 #include "engine/sources/decoder_sources.h"
-#include "engine/sources/pending_sources.h"
-#include "engine/sources/wave_sources.h"
 #include "engine/sources/winamp_host.h"
-#include "platform/numtext.h"
-
-int CCDAudioSource::TrackOfPath(const std::string& path) {
-    if (path.find(".CDA") == std::string::npos && path.find(".cda") == std::string::npos) return 0;
-    size_t dot = path.find_last_of('.');
-    if (dot < 2) return 0;
-    int track = platform::ParseInt(path.substr(dot - 2, 2).c_str());
-    return track >= 1 ? track : 0;
-}
+#include "engine/sources/wave_sources.h"
 
 std::unique_ptr<CAudioSource> CreateAudioSource(int id) {
     switch (id) {

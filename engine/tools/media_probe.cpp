@@ -6,6 +6,7 @@
 
 #include "common/textutil.h"
 #include "engine/context.h"
+#include "engine/devices/cdrom.h"
 #include "engine/queue/queue.h"
 #include "engine/sources/decoder_sources.h"
 #include "engine/tools/player_cmd.h"
@@ -287,6 +288,7 @@ bool AnalyzeStream(QueueItem* item) {
 }
 
 std::string ProbeDiscTitles(int kind, int title, const char* device) {
+    if (kind == 3) return CdDiscText(device);  // an audio CD: the drive's disc text
     if (kind != 0 && kind != 1) return "";
     CProcessWrapperCRT runner(kProcGrowingBuffer | kProcStdout);
     std::string line = BuildDiscTitlesLine(kind, title, device);

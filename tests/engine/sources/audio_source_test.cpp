@@ -10,7 +10,7 @@
 #include "engine/jobs/audiotask.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/queue.h"
-#include "engine/sources/pending_sources.h"
+#include "engine/devices/cd_source.h"
 #include "support/pref_builder.h"
 #include "support/tempdir.h"
 
