@@ -667,8 +667,6 @@ std::optional<std::string> LoadResourceBytes(HINSTANCE instance, int id) {
     return image->bytes;
 }
 
-unsigned long GetNativeWindowId(HWND) { return 0; }  // the headless back-end has no native windows
-
 std::vector<int> XmlResourceFolder::DialogIds() const { return IdsOf(m_, dialogs_); }
 std::vector<int> XmlResourceFolder::MenuIds() const { return IdsOf(m_, menus_); }
 
