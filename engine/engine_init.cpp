@@ -16,6 +16,7 @@
 #include "engine/queue/inputtype.h"
 #include "engine/queue/queue.h"
 #include "engine/tools/cpu_usage.h"
+#include "engine/tools/preview.h"
 #include "platform/fs.h"
 #include "platform/sync.h"
 #include "platform/sysinfo.h"

@@ -5,7 +5,6 @@ bool InitCdromLayer(int) { return false; }
 void ReleaseCdromLayer() {}
 void EnumeratePlugins(const char*, const char*, const char*, int) {}
 void FreePluginLists() {}
-void StopPreviewPlayer() {}
 
 int AnalyzeNetworkStream(QueueItem*) { return -1; }
 int ProbeCdaTrack(QueueItem*) { return -1; }

@@ -13,8 +13,6 @@ void ReleaseCdromLayer();
 // Input and DSP plug-in lists (native plug-ins of the other platform cannot load here).
 void EnumeratePlugins(const char* folder, const char* disabledInputs, const char* enabledDsp, int dspArgument);
 void FreePluginLists();
-// Preview player.
-void StopPreviewPlayer();
 
 struct QueueItem;
 // Network stream probe: 0 or -1.

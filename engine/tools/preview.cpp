@@ -122,10 +122,9 @@ int CPreviewPlayer::Collect(int waitMs, bool untilAnswer, std::string& text) {
 
 bool CPreviewPlayer::Play(const char* path, int defaultLength) {
     if (!path) return false;
+    Halt();
     position = 0;
     file = path;
-    if (state == kPlayerPlaying || state == kPlayerPaused) Stop();
-    Shutdown();
 
     std::string line = QuotedPath(program.c_str()) + " ";
     if (!options.empty()) line += options;
@@ -189,9 +188,11 @@ bool CPreviewPlayer::SendCommand(const char* text, std::string* answer) {
         std::lock_guard<std::recursive_mutex> lock(exchange_);
         if (!WriteLine(text)) return false;
         if (!answer) return true;
-        // A short pause for the answer, longer only while a whole "name=value" line is still due.
-        Collect(100, false, got);
-        if (!LastAnswer(got, nullptr)) Collect(kPlayerAnswerLimitMs - 100, true, got);
+        // A short wait for what the player says; a question ("get_...") waits on for its whole
+        // "name=value" answer.
+        Collect(100, true, got);
+        if (!LastAnswer(got, nullptr) && std::strstr(text, "get_"))
+            Collect(kPlayerAnswerLimitMs - 100, true, got);
         reply_ = got;
     }
     if (!got.empty() && stateCallback) stateCallback(0, reinterpret_cast<intptr_t>(got.c_str()));
@@ -238,6 +239,11 @@ int CPreviewPlayer::Stop() {
     return 0;
 }
 
+void CPreviewPlayer::Halt() {
+    Stop();
+    Shutdown();
+}
+
 void CPreviewPlayer::Shutdown() {
     {
         std::lock_guard<std::mutex> lock(wakeMutex_);
@@ -281,7 +287,6 @@ void CPreviewPlayer::PollThread() {
                 break;  // the player has stopped answering
             }
         }
-        if (!text.empty()) RaiseEvent(kEventConsoleText, text.c_str());
         std::unique_lock<std::mutex> lock(wakeMutex_);
         wake_.wait_for(lock, std::chrono::milliseconds(250), [this] { return wakeUp_; });
         wakeUp_ = false;
@@ -388,6 +393,7 @@ std::string GetPreviewVideoOutput() {
 
 bool LaunchPreviewPlayer(const char* file, const char* options, int colorKey, int defaultLength) {
     CPreviewPlayer& p = GetPreviewPlayer();
+    p.Halt();  // nothing of the last play runs while its settings change
     p.program = "mplayer";
     p.options = std::string(options ? options : "") + " -colorkey " + std::to_string(colorKey);
     p.stateCallback = PlayerStateCallback;
@@ -442,6 +448,8 @@ int PlayerStop() {
     if (s != kPlayerPlaying && s != kPlayerPaused) return -1;
     return GetPreviewPlayer().Stop() == 0 ? 0 : -1;
 }
+
+void StopPreviewPlayer() { GetPreviewPlayer().Stop(); }
 
 int PlayItem(QueueItem* item, gui::HWND window, uint32_t flags, const char* extraOptions, PlayerCallback hook) {
     if (!item || GetPreviewPlayer().state != kPlayerStopped) return -1;

@@ -57,6 +57,8 @@ public:
     // 0, or -1 when nothing plays. Returns when the player has ended.
     int Stop();
     int GetPosition() const { return position.load(); }
+    // Stops what plays and waits for the poll thread to end; the fields may be changed after it.
+    void Halt();
 
     std::atomic<int> state{kPlayerStopped};
     std::string options;  // extra command-line options for the next start
@@ -112,5 +114,7 @@ int PlayerStop();
 int PlayItem(QueueItem* item, gui::HWND__* window, uint32_t flags, const char* extraOptions, PlayerCallback hook);
 // Plays a file in the window. 0, or -1.
 int PlayFile(const char* path, gui::HWND__* window);
+// Ends whatever the player plays (engine shut-down).
+void StopPreviewPlayer();
 // The one player (tests look at it).
 CPreviewPlayer& GetPreviewPlayer();

@@ -420,7 +420,7 @@ public:
         }
         if (!lx.AtEnd()) return Fail("unexpected text after the statement");
         Value v;
-        if (!Call(Lower(*name), args, v)) return false;
+        if (!Call(Lower(*name), *name, args, v)) return false;
         if (v.kind == Value::Kind::None) return true;
         if (v.kind != Value::Kind::Clip) return Fail("the statement gives no clip");
         (target.empty() ? last_ : vars_[target]) = v.clip;
@@ -479,7 +479,7 @@ private:
         return args[i].value.number;
     }
 
-    bool Call(const std::string& fn, std::vector<Arg>& args, Value& out) {
+    bool Call(const std::string& fn, const std::string& spelled, std::vector<Arg>& args, Value& out) {
         static const char* const kSources[] = {"directshowsource", "ffmpegsource2", "ffvideosource", "avisource",
                                                "avifilesource", "opendmlsource"};
         static const char* const kAudioSources[] = {"nicac3source", "nicdtssource", "nicmpg123source", "rawavsource",
@@ -498,6 +498,12 @@ private:
             return true;
         }
 
+        static const char* const kFilters[] = {"audiodub", "trim", "delayaudio", "amplifydb", "resampleaudio", "ssrc",
+                                               "convertaudioto16bit", "textsub", "vobsub", "swapuv", "converttoyv12",
+                                               "converttoyv16", "converttoyv24", "converttoyuy2", "converttorgb24",
+                                               "converttorgb32"};
+        if (std::find(std::begin(kFilters), std::end(kFilters), fn) == std::end(kFilters))
+            return Fail("there is no function named \"" + spelled + "\"");
         // AudioDub(audio) dubs the current clip.
         if (fn == "audiodub" && args.size() == 1 && args[0].value.kind == Value::Kind::Clip)
             args.insert(args.begin(), Arg{"", Value{Value::Kind::Clip, last_, "", 0.0}});
@@ -566,7 +572,7 @@ AVS_Value RunScript(const std::string& path) {
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         if (!script.Run(line))
-            return ErrorValue("Script error: " + script.error() + " (\"" + path + "\", line " + std::to_string(number) + ")");
+            return ErrorValue("Script error: " + script.error() + " (line " + std::to_string(number) + ")");
     }
     if (!script.last()) return ErrorValue("Script error: no source statement in \"" + path + "\"");
     return ClipValue(script.last());

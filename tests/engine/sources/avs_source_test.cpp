@@ -22,10 +22,10 @@ namespace {
 
 void Make(const std::string& cmd) { ASSERT_EQ(std::system((cmd + " >/dev/null 2>&1").c_str()), 0) << cmd; }
 
-// ffmpeg's own decode of a file as 16-bit stereo PCM.
-std::string FfmpegPcm(const std::string& path) {
+// ffmpeg's own decode as 16-bit PCM; args name the input and may add filters.
+std::string FfmpegDecode(const std::string& args) {
     std::string out;
-    FILE* p = popen(("ffmpeg -v quiet -i '" + path + "' -vn -f s16le -ac 2 -").c_str(), "r");
+    FILE* p = popen(("ffmpeg -v quiet " + args + " -vn -f s16le -c:a pcm_s16le -").c_str(), "r");
     if (!p) return out;
     char buf[65536];
     size_t n;
@@ -33,6 +33,9 @@ std::string FfmpegPcm(const std::string& path) {
     pclose(p);
     return out;
 }
+
+// ffmpeg's decode of a file as 16-bit stereo PCM.
+std::string FfmpegPcm(const std::string& path) { return FfmpegDecode("-i '" + path + "' -ac 2"); }
 
 std::string ReadAll(CAudioSource& s) {
     std::string out;
@@ -307,12 +310,7 @@ TEST_F(AvsSource, EveryScriptFormReadsLikeFfmpegsFilters) {
         CAvsAudioSource s;
         ASSERT_TRUE(s.Open(&task_)) << BuildAvsScript(item, &task_, true);
         ASSERT_TRUE(s.Prepare(&task_));
-        std::string want;
-        FILE* p = popen(("ffmpeg -v quiet " + c.ffmpeg + " -vn -f s16le -c:a pcm_s16le -").c_str(), "r");
-        ASSERT_TRUE(p);
-        char buf[65536];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) want.append(buf, n);
-        pclose(p);
+        const std::string want = FfmpegDecode(c.ffmpeg);
         ASSERT_GT(want.size(), 20000u);
         const std::string got = ReadAll(s);
         EXPECT_TRUE(SamePcm(got, want, c.tolerance)) << BuildAvsScript(item, &task_, true);
