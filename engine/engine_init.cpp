@@ -18,6 +18,7 @@
 #include "engine/queue/queue.h"
 #include "engine/sources/winamp_host.h"
 #include "engine/tools/cpu_usage.h"
+#include "engine/tools/preview.h"
 #include "platform/fs.h"
 #include "platform/sync.h"
 #include "platform/sysinfo.h"

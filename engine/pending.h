@@ -7,8 +7,6 @@
 
 // Media-information reader's shared object.
 void InitMediaInfoReader();
-// Preview player.
-void StopPreviewPlayer();
 
 struct QueueItem;
 // Network stream probe: 0 or -1.

@@ -31,7 +31,7 @@ bool IsPlainDocument(const std::string& target) {
     return stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0111) == 0;
 }
 
-bool SpawnOpener(const std::string& target) {
+bool SpawnOpener(const std::string& programName, const std::string& target) {
     InitProcessLayer();
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
@@ -40,10 +40,10 @@ bool SpawnOpener(const std::string& target) {
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    std::string program = "xdg-open";
+    std::string program = programName.empty() ? "xdg-open" : programName;
     char* argv[] = {program.data(), const_cast<char*>(target.c_str()), nullptr};
     pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, "xdg-open", &fa, &attr, argv, environ);
+    const int rc = posix_spawnp(&pid, program.c_str(), &fa, &attr, argv, environ);
     posix_spawn_file_actions_destroy(&fa);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) return false;
@@ -66,7 +66,11 @@ bool ShellOpen(const std::string& target) {
         std::lock_guard lock(g_hookMutex);
         hook = g_hook;
     }
-    return hook ? hook(target) : SpawnOpener(target);
+    return hook ? hook(target) : SpawnOpener("", target);
+}
+
+bool ShellOpenWith(const std::string& program, const std::string& argument) {
+    return SpawnOpener(program, argument);
 }
 
 void SetShellOpenHook(std::function<bool(const std::string& target)> hook) {

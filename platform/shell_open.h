@@ -12,6 +12,10 @@ namespace platform {
 // is not executable. Anything else is refused (false), as is a failed start.
 bool ShellOpen(const std::string& target);
 
+// Starts program (empty: "xdg-open") with the single argument, unchecked: for files the user chose.
+// The child runs in a session of its own and is reaped when it ends. False when it cannot start.
+bool ShellOpenWith(const std::string& program, const std::string& argument);
+
 // Replaces what ShellOpen starts (tests record the targets); an empty function restores xdg-open.
 // The hook sees only targets that passed the checks above.
 void SetShellOpenHook(std::function<bool(const std::string& target)> hook);

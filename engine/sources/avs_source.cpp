@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
@@ -177,8 +178,21 @@ bool MakeAvsScriptFile(CAvsHelper* owner, QueueItem* item, AudioTask* task, bool
     }
     std::string text = BuildAvsScript(item, task, templateAllowed);
     if (text.empty()) return false;
-    std::string target = path ? path : GetTaskVariable(item, task, "TempFile") + ".avs";
-    FILE* f = std::fopen(target.c_str(), "w");
+    std::string target;
+    FILE* f = nullptr;
+    if (path) {
+        target = path;
+        f = std::fopen(target.c_str(), "w");
+    } else {
+        // Two workers on the same source share its temporary name: the second takes the next free
+        // numbered name rather than overwriting (and later deleting) the first one's script.
+        const std::string base = GetTaskVariable(item, task, "TempFile");
+        for (int n = 1; !f && n <= 100; ++n) {
+            target = base + (n == 1 ? "" : "." + std::to_string(n)) + ".avs";
+            f = std::fopen(target.c_str(), "wx");
+            if (!f && errno != EEXIST) break;
+        }
+    }
     if (!f) return false;
     bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     ok = std::fclose(f) == 0 && ok;
@@ -262,7 +276,9 @@ int32_t CAvsAudioSource::Seek(int32_t ms) {
 
 int CAvsAudioSource::Read(void* buffer, int size) {
     if (!clip_ || nextSample >= length) return -1;
-    int allowed = ClippedCount(size);
+    // A script the engine cut itself is read whole; only a user's own script is held to the task's
+    // duration.
+    int allowed = scriptCuts_ ? size : ClippedCount(size);
     if (allowed < 0) return -1;
     int64_t samples = std::min<int64_t>(allowed / blockAlign_, static_cast<int64_t>(length) - nextSample);
     if (samples <= 0) return -1;  // less than one frame left before the limit

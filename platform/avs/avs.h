@@ -2,8 +2,9 @@
 // source call: open a script, convert its clip, read frames and audio samples.
 //
 // Two back-ends stand behind it, chosen when the environment is created from SQ_AVS_BACKEND:
-// - unset or "media": media files and the one-line source scripts the engine writes, decoded with
-//   libavformat/libavcodec, converted with libswscale and libswresample;
+// - unset or "media": media files and scripts of the statements the engine writes (sources, Trim,
+//   DelayAudio, ResampleAudio/SSRC, AmplifydB, AudioDub, ConvertAudioTo16bit; see script.cpp),
+//   decoded with libavformat/libavcodec, converted with libswscale and libswresample;
 // - "test": a deterministic clip described by a small key/value script, able to fail at every step
 //   (see test_source.cpp for the script words).
 // Any other value makes avs_create_script_environment fail.

@@ -36,7 +36,12 @@ AVS_Value ClipValue(std::shared_ptr<Clip> clip);
 
 // The back-ends' "Import": a clip, an error value, or (test scripts only) a value that is no clip.
 AVS_Value ImportTestScript(const std::string& path);
+// A media file or (by its ".avs" extension) a script of the media back-end.
 AVS_Value ImportMedia(const std::string& path);
+// A media file's clip; withVideo false leaves its video out. Null with error set on failure.
+std::shared_ptr<Clip> OpenMedia(const std::string& path, bool withVideo, std::string& error);
+// Runs a script (see script.cpp): its last clip, or an error value.
+AVS_Value RunScript(const std::string& path);
 
 // A filter over a clip: SwapUV or a conversion to another pixel type, by function name (lower case).
 AVS_Value ApplyFilter(const std::string& name, std::shared_ptr<Clip> source);

@@ -6,14 +6,13 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/intreadwrite.h>
 #include <libavutil/pixdesc.h>
 #include <libswresample/swresample.h>
 }
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <regex>
 
 namespace avs {
 namespace {
@@ -133,7 +132,7 @@ public:
 
     // Reads the streams' properties; counts frames and samples from the packets where the
     // container does not say.
-    std::string Open(const std::string& path, bool audio16) {
+    std::string Open(const std::string& path, bool withVideo) {
         path_ = path;
         AVFormatContext* fmt = nullptr;
         if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0)
@@ -143,18 +142,23 @@ public:
         if (avformat_find_stream_info(fmt, nullptr) < 0) return "\"" + path + "\" holds no readable streams";
         int v = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
         int a = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-        if (v >= 0 && (fmt->streams[v]->disposition & AV_DISPOSITION_ATTACHED_PIC)) v = -1;
+        if (v >= 0 && (!withVideo || (fmt->streams[v]->disposition & AV_DISPOSITION_ATTACHED_PIC))) v = -1;
         if (v < 0 && a < 0) return "\"" + path + "\" has neither video nor audio";
 
         // PCM packets tell their sample count by their size; other audio only by its time stamps.
         const int pcmBits = a >= 0 ? av_get_bits_per_sample(fmt->streams[a]->codecpar->codec_id) : 0;
         const int pcmBlock = a >= 0 ? pcmBits / 8 * fmt->streams[a]->codecpar->ch_layout.nb_channels : 0;
-        int64_t packets = 0, audioTicks = 0, pcmSamples = 0;
+        int64_t packets = 0, audioTicks = 0, pcmSamples = 0, skipped = 0;
         if (v >= 0 || a >= 0) {
             AVPacket* pkt = av_packet_alloc();
             while (pkt && av_read_frame(fmt, pkt) >= 0) {
                 if (pkt->stream_index == v) ++packets;
                 if (pkt->stream_index == a && pkt->duration > 0) audioTicks += pkt->duration;
+                // Encoder delay and padding (MP3, AAC) that the decoder drops are no samples.
+                size_t sdSize = 0;
+                const uint8_t* sd = pkt->stream_index == a ? av_packet_get_side_data(pkt, AV_PKT_DATA_SKIP_SAMPLES, &sdSize)
+                                                          : nullptr;
+                if (sd && sdSize >= 8) skipped += static_cast<int64_t>(AV_RL32(sd)) + AV_RL32(sd + 4);
                 if (pkt->stream_index == a && pcmBlock > 0) pcmSamples += pkt->size / pcmBlock;
                 av_packet_unref(pkt);
             }
@@ -177,7 +181,6 @@ public:
             const AVStream* s = fmt->streams[a];
             const int rate = s->codecpar->sample_rate;
             SampleFormat sf = SampleFormatFor(static_cast<AVSampleFormat>(s->codecpar->format));
-            if (audio16) sf = {AVS_SAMPLE_INT16, AV_SAMPLE_FMT_S16};
             packedFormat_ = sf.packed;
             vi_.audio_samples_per_second = rate;
             vi_.sample_type = sf.avsType;
@@ -185,6 +188,8 @@ public:
             int64_t samples = 0;
             if (pcmSamples > 0)
                 samples = pcmSamples;
+            else if (skipped > 0 && audioTicks > 0)
+                samples = std::max<int64_t>(0, av_rescale_q(audioTicks, s->time_base, {1, rate}) - skipped);
             else if (s->duration != AV_NOPTS_VALUE && s->duration > 0)
                 samples = av_rescale_q(s->duration, s->time_base, {1, rate});
             else if (fmt->duration > 0)
@@ -291,12 +296,6 @@ private:
     bool audioEnded_ = false;
 };
 
-std::string Trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
-}
-
 bool EndsWithAvs(const std::string& path) {
     if (path.size() < 4) return false;
     std::string ext = path.substr(path.size() - 4);
@@ -306,39 +305,19 @@ bool EndsWithAvs(const std::string& path) {
 
 }  // namespace
 
-// A script is read statement by statement: plug-in loads are ignored, one source statement names
-// the media file, "ConvertAudioTo16bit()" asks for 16-bit samples; anything else is refused.
-AVS_Value ImportMedia(const std::string& path) {
+std::shared_ptr<Clip> OpenMedia(const std::string& path, bool withVideo, std::string& error) {
     av_log_set_level(AV_LOG_ERROR);
-    std::string media = path;
-    bool audio16 = false;
-    if (EndsWithAvs(path)) {
-        std::ifstream in(path);
-        if (!in) return ErrorValue("Import: couldn't open \"" + path + "\"");
-        static const std::regex kSource(
-            R"re(^(?:\w+\s*=\s*)?(DirectShowSource|FFmpegSource2|FFVideoSource|AviSource|AviFileSource|OpenDMLSource)\s*\(\s*"([^"]+)".*\)$)re",
-            std::regex::icase);
-        static const std::regex kPlugin(R"(^LoadPlugin\s*\(.*\)$)", std::regex::icase);
-        static const std::regex kAudio16(R"(^ConvertAudioTo16bit\s*\(\s*\)$)", std::regex::icase);
-        media.clear();
-        std::string line;
-        std::smatch m;
-        while (std::getline(in, line)) {
-            line = Trim(line.substr(0, line.find('#')));
-            if (line.empty() || std::regex_match(line, kPlugin)) continue;
-            if (std::regex_match(line, kAudio16)) {
-                audio16 = true;
-            } else if (std::regex_match(line, m, kSource) && media.empty()) {
-                media = m[2];
-            } else {
-                return ErrorValue("Script error: unsupported statement: " + line);
-            }
-        }
-        if (media.empty()) return ErrorValue("Script error: no source statement in \"" + path + "\"");
-    }
     auto clip = std::make_shared<MediaClip>();
-    std::string error = clip->Open(media, audio16);
-    if (!error.empty()) return ErrorValue(error);
+    error = clip->Open(path, withVideo);
+    if (!error.empty()) return nullptr;
+    return clip;
+}
+
+AVS_Value ImportMedia(const std::string& path) {
+    if (EndsWithAvs(path)) return RunScript(path);
+    std::string error;
+    auto clip = OpenMedia(path, true, error);
+    if (!clip) return ErrorValue(error);
     return ClipValue(std::move(clip));
 }
 

@@ -12,7 +12,14 @@
 // 4:2:0 planar, width, height, a word kept 0, the rate as numerator and denominator, 12 bytes of 0)
 // followed by the frames as they are, without the YUV4MPEG frame lines. "-vc coreavc" names a
 // decoder that does not exist here and is dropped.
+// The preview's line ends with the input followed by "-nomsgcolor -quiet" (no other line ends so):
+// the adapter then adds "-slave", so that the player takes commands on its input and answers the
+// length and position questions, and passes that input on line by line. A question ("get_...") is
+// passed as "pausing_keep_force get_..." so that asking never ends a pause, as it otherwise would.
+// "-gui" (a build of the player with its own interface) is dropped.
 // SQ_REAL_MPLAYER names the player to run (default /usr/bin/mplayer).
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -148,6 +155,52 @@ bool ConvertY4m(int in, int out) {
     return true;
 }
 
+// Runs the player with a pipe as its input and passes this program's input into it line by line,
+// questions marked to keep a pause. Ends with the player.
+int RelaySlave(const char* real, std::vector<char*>& argvOut) {
+    int in[2];
+    if (pipe(in) != 0) return 1;
+    signal(SIGPIPE, SIG_IGN);
+    pid_t player = fork();
+    if (player < 0) return 1;
+    if (player == 0) {
+        dup2(in[0], 0);
+        close(in[0]);
+        close(in[1]);
+        execv(real, argvOut.data());
+        fprintf(stderr, "mplayer: cannot run %s: %s\n", real, strerror(errno));
+        _exit(127);
+    }
+    close(in[0]);
+    std::string pending;
+    int status = 0;
+    bool inputOpen = true;
+    for (;;) {
+        pid_t done = waitpid(player, &status, inputOpen ? WNOHANG : 0);
+        if (done == player) break;
+        if (done < 0 && errno != EINTR) return 1;
+        if (!inputOpen) continue;
+        pollfd p{0, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        char buf[4096];
+        ssize_t got = read(0, buf, sizeof buf);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            close(in[1]);  // the player sees the end of its input
+            inputOpen = false;
+            continue;
+        }
+        pending.append(buf, static_cast<size_t>(got));
+        for (size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
+            std::string line = pending.substr(0, nl + 1);
+            pending.erase(0, nl + 1);
+            if (line.rfind("get_", 0) == 0) line = "pausing_keep_force " + line;
+            WriteAll(in[1], line.data(), line.size());
+        }
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -171,6 +224,8 @@ int main(int argc, char** argv) {
             args.emplace_back("0");
         } else if (Is(a, "-rate") && hasValue) {
             ++i;  // the system's player has no such option; its rate comes from the stream
+        } else if (Is(a, "-gui")) {
+            // a build with its own interface: the system's player has none
         } else if (Is(a, "-hr-edl-seek")) {
             // an encoder option: the player seeks precisely in any case
         } else if (Is(a, "-vo") && hasValue && strncmp(argv[i + 1], "yuvpipe:fd=", 11) == 0) {
@@ -207,9 +262,13 @@ int main(int argc, char** argv) {
         args.insert(args.end() - (args.size() > 1 ? 1 : 0), head.begin(), head.end());
     }
 
+    const bool preview = !encoder && argc >= 3 && Is(argv[argc - 2], "-nomsgcolor") && Is(argv[argc - 1], "-quiet");
+    if (preview) args.emplace_back("-slave");
+
     std::vector<char*> argvOut;
     for (auto& s : args) argvOut.push_back(s.data());
     argvOut.push_back(nullptr);
+    if (preview) return RelaySlave(real, argvOut);
     if (framePipe >= 0) {
         pid_t player = fork();
         if (player < 0) return 1;

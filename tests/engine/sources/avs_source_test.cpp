@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,10 +22,10 @@ namespace {
 
 void Make(const std::string& cmd) { ASSERT_EQ(std::system((cmd + " >/dev/null 2>&1").c_str()), 0) << cmd; }
 
-// ffmpeg's own decode of a file as 16-bit stereo PCM.
-std::string FfmpegPcm(const std::string& path) {
+// ffmpeg's own decode as 16-bit PCM; args name the input and may add filters.
+std::string FfmpegDecode(const std::string& args) {
     std::string out;
-    FILE* p = popen(("ffmpeg -v quiet -i '" + path + "' -vn -f s16le -ac 2 -").c_str(), "r");
+    FILE* p = popen(("ffmpeg -v quiet " + args + " -vn -f s16le -c:a pcm_s16le -").c_str(), "r");
     if (!p) return out;
     char buf[65536];
     size_t n;
@@ -31,6 +33,9 @@ std::string FfmpegPcm(const std::string& path) {
     pclose(p);
     return out;
 }
+
+// ffmpeg's decode of a file as 16-bit stereo PCM.
+std::string FfmpegPcm(const std::string& path) { return FfmpegDecode("-i '" + path + "' -ac 2"); }
 
 std::string ReadAll(CAudioSource& s) {
     std::string out;
@@ -216,6 +221,119 @@ TEST_F(AvsSource, UserScriptIsKeptAndCutByTheTask) {
     EXPECT_TRUE(ReadAll(s) == full.substr(22050 * 4, 44100 * 4));
     s.Close();
     EXPECT_TRUE(std::filesystem::exists(script));
+}
+
+// 16-bit samples of two PCM texts differ by at most tolerance, and the texts are equally long.
+::testing::AssertionResult SamePcm(const std::string& got, const std::string& want, int tolerance) {
+    if (got.size() != want.size())
+        return ::testing::AssertionFailure() << got.size() << " bytes read, ffmpeg gives " << want.size();
+    for (size_t i = 0; i + 1 < got.size(); i += 2) {
+        int16_t a, b;
+        std::memcpy(&a, got.data() + i, 2);
+        std::memcpy(&b, want.data() + i, 2);
+        if (std::abs(a - b) > tolerance)
+            return ::testing::AssertionFailure() << "sample " << i / 2 << ": " << a << " against ffmpeg's " << b;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Every statement the engine writes is read by the back-end: the audio equals what ffmpeg's own
+// filters make of the same file.
+TEST_F(AvsSource, EveryScriptFormReadsLikeFfmpegsFilters) {
+    const std::string video = dir_.file("v.mkv");
+    Make("ffmpeg -v quiet -y -f lavfi -i testsrc=size=64x48:rate=25:d=4 -f lavfi -i sine=f=440:r=44100:d=4"
+         " -ac 2 -c:v ffv1 -c:a flac -sample_fmt s16 '" + video + "'");
+    const std::string other = dir_.file("other.flac");
+    Make("ffmpeg -v quiet -y -f lavfi -i sine=f=1000:r=44100:d=3 -ac 2 -sample_fmt s16 '" + other + "'");
+    const std::string ac3 = dir_.file("a.ac3");
+    Make("ffmpeg -v quiet -y -f lavfi -i sine=f=300:r=48000:d=2 -ac 2 -b:a 192k '" + ac3 + "'");
+    const std::string mp3 = dir_.file("a.mp3");
+    Make("ffmpeg -v quiet -y -f lavfi -i sine=f=300:r=44100:d=2 -ac 2 '" + mp3 + "'");
+    static const InputTypeRow kAc3 = {"ac3", 7, "", "", kInputKindAudio};
+    static const InputTypeRow kMp3 = {"mp3", 11, "", "", kInputKindAudio};
+    static const InputTypeRow kVideo = {"mkv", 1, "", "", kInputKindAudio | kInputKindVideo};
+
+    const struct {
+        const char* name;
+        std::string input;
+        const InputTypeRow* type;
+        int start, duration;
+        void (*prefs)(PrefStore&, QueueItem*, const std::string&);
+        std::string ffmpeg;  // the input and filters of ffmpeg's reference decode
+        int tolerance;
+    } cases[] = {
+        {"Trim(50,75)", video, &kVideo, 2000, 1000, nullptr,
+         "-i '" + video + "' -af atrim=start_sample=88200:end_sample=134064", 0},
+        {"DelayAudio(0.5)", video, &kVideo, 0, 0,
+         [](PrefStore& p, QueueItem*, const std::string&) { p.SetInt("overall.audio.delay", 500); },
+         "-i '" + video + "' -af adelay=500:all=1", 0},
+        {"DelayAudio(-0.25)", video, &kVideo, 0, 0,
+         [](PrefStore& p, QueueItem*, const std::string&) { p.SetInt("overall.audio.delay", -250); },
+         "-i '" + video + "' -af atrim=start_sample=11025", 0},
+        {"ResampleAudio(22050)", video, &kVideo, 0, 0,
+         [](PrefStore& p, QueueItem*, const std::string&) { p.SetInt("audiofilter.resample.samplerate", 22050); },
+         "-i '" + video + "' -af aresample=22050", 1},
+        {"AmplifydB(-6.5)", video, &kVideo, 0, 0,
+         [](PrefStore& p, QueueItem*, const std::string&) { p.SetFloat("audiofilter.volume.gain", -6.5f); },
+         "-i '" + video + "' -af volume=-6.5dB:precision=double", 1},
+        {"separate audio file", video, &kVideo, 0, 0,
+         [](PrefStore&, QueueItem* i, const std::string& f) {
+             SetStringField(&i->audioFile, f.c_str());
+             i->flags = i->flags | kItemFlagSeparateAudio;
+         },
+         "-i '" + other + "'", 0},
+        {"subtitles leave the audio alone", video, &kVideo, 0, 0,
+         [](PrefStore& p, QueueItem*, const std::string&) {
+             p.SetInt("overall.subtitle.mode", 1);
+             p.SetString("overall.subtitle.file", "/m/s.srt");
+         },
+         "-i '" + video + "'", 0},
+        {"NicAC3Source, SSRC(44100), gain", ac3, &kAc3, 0, 0,
+         [](PrefStore& p, QueueItem*, const std::string&) {
+             p.SetInt("audiofilter.resample.samplerate", 44100);
+             p.SetBool("audiofilter.resample.precious", true);
+             p.SetFloat("audiofilter.volume.gain", 3.0f);
+         },
+         "-i '" + ac3 + "' -af aresample=44100,volume=3dB:precision=double", 2},
+        {"NicMPG123Source", mp3, &kMp3, 0, 0, nullptr, "-i '" + mp3 + "'", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        item_ = nullptr;
+        SetUp();
+        QueueItem* item = Item(c.input, c.type == &kVideo ? 25 : 0);
+        item->inputType = c.type;
+        if (c.prefs) c.prefs(GetPrefStore(), item, other);
+        task_.start = c.start;
+        task_.duration = c.duration;
+        CAvsAudioSource s;
+        ASSERT_TRUE(s.Open(&task_)) << BuildAvsScript(item, &task_, true);
+        ASSERT_TRUE(s.Prepare(&task_));
+        const std::string want = FfmpegDecode(c.ffmpeg);
+        ASSERT_GT(want.size(), 20000u);
+        const std::string got = ReadAll(s);
+        EXPECT_TRUE(SamePcm(got, want, c.tolerance)) << BuildAvsScript(item, &task_, true);
+        EXPECT_EQ(s.header.dataSize, got.size());
+    }
+}
+
+// Two workers converting the same source at once each write and remove a script of their own.
+TEST_F(AvsSource, TwoJobsOfOneSourceKeepTheirOwnScripts) {
+    const std::string media = dir_.file("v.mkv");
+    Make("ffmpeg -v quiet -y -f lavfi -i testsrc=size=64x48:rate=25:d=1 -f lavfi -i sine=f=440:r=44100:d=1"
+         " -ac 2 -c:v ffv1 -c:a flac -sample_fmt s16 '" + media + "'");
+    Item(media, 25);
+    CAvsAudioSource first, second;
+    ASSERT_TRUE(first.Open(&task_));
+    ASSERT_TRUE(second.Open(&task_));
+    EXPECT_NE(first.scriptPath, second.scriptPath);
+    EXPECT_EQ(ScriptsLeft().size(), 2u);
+    first.Close();
+    ASSERT_TRUE(second.Prepare(&task_));
+    EXPECT_EQ(ReadAll(second).size(), 44100u * 4);
+    second.Close();
+    EXPECT_TRUE(ScriptsLeft().empty());
 }
 
 // Failures answer false and leave no generated script behind.

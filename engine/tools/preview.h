@@ -1,0 +1,120 @@
+// The preview player: the outside media player run in slave mode with its standard input and output
+// connected. Commands go in as text lines, answers ("ANS_name=value") come back on its output, and a
+// poll thread follows the playing position. The flat functions below are what the user interface
+// and the control server call; the user's own player can be opened through the desktop instead.
+//
+// No call waits on the player without a bound: starting gives up after kPlayerStartLimitMs, an
+// answer is waited for at most kPlayerAnswerLimitMs, and a player that stops answering for
+// kPlayerSilenceLimitMs while playing is ended by the poll thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "engine/tools/process.h"
+
+struct QueueItem;
+
+namespace gui {
+struct HWND__;
+}
+
+inline constexpr int kPlayerStartLimitMs = 10000;
+inline constexpr int kPlayerAnswerLimitMs = 1000;
+inline constexpr int kPlayerSilenceLimitMs = 10000;
+
+// Player states.
+enum PlayerState : int { kPlayerStopped = 0, kPlayerPlaying = 1, kPlayerPaused = 2, kPlayerStopping = 3 };
+
+// kind 0: a text read from the player (value: const char*); kind 1: a new state (value: the state).
+using PlayerCallback = int (*)(int kind, intptr_t value);
+
+// PlayItem flags.
+inline constexpr uint32_t kPlayOutput = 0x2000000;       // play the item's output, not its input
+inline constexpr uint32_t kPlayKeepWindow = 0x8000000;   // keep the preview window of the last play
+inline constexpr uint32_t kPlayColorKeyMask = 0xFFFFFF;  // the colour key in the low bits
+
+class CPreviewPlayer : public CProcessWrapper {
+public:
+    CPreviewPlayer();
+    ~CPreviewPlayer() override;
+
+    // Starts the player on the file; defaultLength (ms) stands when the player reports none.
+    bool Play(const char* file, int defaultLength);
+    // Writes the command line; with answer, waits (bounded) for the player's answer: the text after
+    // its last '=', or the whole text read when it holds none (empty when nothing came).
+    bool SendCommand(const char* text, std::string* answer);
+    // The new state (playing or paused), or -1.
+    int TogglePause();
+    // Seeks (mode as the player takes it: 0 relative, 1 percent, 2 absolute seconds) and reads the
+    // position back. A paused player stays paused.
+    bool Seek(float value, int mode);
+    // 0, or -1 when nothing plays. Returns when the player has ended.
+    int Stop();
+    int GetPosition() const { return position.load(); }
+    // Stops what plays and waits for the poll thread to end; the fields may be changed after it.
+    void Halt();
+
+    std::atomic<int> state{kPlayerStopped};
+    std::string options;  // extra command-line options for the next start
+    std::string program = "mplayer";
+    std::string file;
+    std::function<int(int, intptr_t)> stateCallback;
+    std::atomic<int> position{-1};  // ms; -1 when not playing
+    std::atomic<int> length{0};     // ms
+    std::atomic<bool> hasVideo{false};
+    std::atomic<bool> hasAudio{false};
+    // The bounds (ms) of the start and of the player's silence while playing; tests shorten them.
+    int startLimitMs = kPlayerStartLimitMs;
+    int silenceLimitMs = kPlayerSilenceLimitMs;
+
+    // The last text read from the player.
+    std::string LastReply() const;
+
+private:
+    void PollThread();
+    void ChangeState(int newState);
+    // Reads what the player prints within waitMs (returning as soon as a whole "name=value" line
+    // is there when untilAnswer); the newest text is kept. Under exchange_. -1 at the end of the
+    // output, else the bytes read.
+    int Collect(int waitMs, bool untilAnswer, std::string& text);
+    bool WriteLine(const std::string& line);  // under exchange_
+    // Ends the poll thread (when another thread asks) and closes the player; safe to repeat.
+    void Shutdown();
+
+    // One command and its answer at a time; held again by a callback that sends a command.
+    mutable std::recursive_mutex exchange_;
+    std::mutex wakeMutex_;
+    std::condition_variable wake_;
+    bool wakeUp_ = false;
+    std::thread poll_;
+    std::string reply_;  // under exchange_
+};
+
+// The player's video output named by "overall.preview.vo".
+std::string GetPreviewVideoOutput();
+// Starts the global player on the file with the options and the colour key.
+bool LaunchPreviewPlayer(const char* file, const char* options, int colorKey, int defaultLength);
+// Sends one command line to the player; the answer into *reply when given. 0, or -1 (also for a
+// text of several lines and for the player's command that runs programs).
+int PlayerCommand(const char* text, std::string* reply);
+// 0 position ms, 1 state, 2 position in percent of the length, 3 length ms, 4 has audio, 5 has
+// video; -1 for other selectors.
+int GetPlayerInfo(int selector);
+int PlayerPause();
+int PlayerSeek(float value, int mode);
+int PlayerStop();
+// Plays an item's input (or, with kPlayOutput, its output) in the window; hook is asked first about
+// every callback of the player. 1 or 0 started (the hook's answer), -1 failed.
+int PlayItem(QueueItem* item, gui::HWND__* window, uint32_t flags, const char* extraOptions, PlayerCallback hook);
+// Plays a file in the window. 0, or -1.
+int PlayFile(const char* path, gui::HWND__* window);
+// Ends whatever the player plays (engine shut-down).
+void StopPreviewPlayer();
+// The one player (tests look at it).
+CPreviewPlayer& GetPreviewPlayer();

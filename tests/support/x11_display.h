@@ -1,0 +1,46 @@
+// A private X server (Xvfb) for tests that need real windows, and a plain X11 window on it whose
+// picture can be read back.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+namespace sqtest {
+
+class XvfbDisplay {
+public:
+    XvfbDisplay();  // starts the server; ok() tells whether it came up
+    ~XvfbDisplay();
+    XvfbDisplay(const XvfbDisplay&) = delete;
+    XvfbDisplay& operator=(const XvfbDisplay&) = delete;
+
+    bool ok() const { return pid_ > 0; }
+    const std::string& name() const { return name_; }  // ":N"
+
+private:
+    pid_t pid_ = -1;
+    std::string name_;
+};
+
+// A shown top-level window with a black background.
+class X11Window {
+public:
+    X11Window(const std::string& display, int width, int height);
+    ~X11Window();
+    X11Window(const X11Window&) = delete;
+    X11Window& operator=(const X11Window&) = delete;
+
+    bool ok() const { return id_ != 0; }
+    uint64_t id() const { return id_; }
+    // Pixels of the window's current picture that are not black.
+    int LitPixels();
+
+private:
+    void* display_ = nullptr;
+    uint64_t id_ = 0;
+    int width_, height_;
+};
+
+}  // namespace sqtest
