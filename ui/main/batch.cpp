@@ -14,6 +14,7 @@
 #include "engine/jobs/jobdriver.h"
 #include "engine/prefs/preffiles.h"
 #include "engine/pending.h"
+#include "engine/tools/preview.h"
 #include "platform/power/power.h"
 #include "ui/dialogs/prompt.h"
 #include "ui/framework/dialog.h"

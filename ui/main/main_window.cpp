@@ -9,6 +9,7 @@
 #include "engine/jobs/jobdriver.h"
 #include "engine/jobs/jobstats.h"
 #include "engine/pending.h"
+#include "engine/tools/preview.h"
 #include "ui/dialogs/stats.h"
 #include "ui/main/batch.h"
 #include "ui/main/engine_events.h"
