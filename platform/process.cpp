@@ -6,6 +6,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -99,6 +100,12 @@ size_t WriteFull(int fd, const void* buf, size_t len) {
 }
 
 ChildProcess::~ChildProcess() { Release(); }
+
+int PipeBytesPending(int fd) {
+    int pending = 0;
+    if (fd < 0 || ioctl(fd, FIONREAD, &pending) != 0) return -1;
+    return pending;
+}
 
 int ChildProcess::Start(const SpawnRequest& req) {
     InitProcessLayer();

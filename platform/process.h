@@ -35,6 +35,9 @@ void CloseFd(int& fd);
 // the bytes written (less on error).
 ssize_t ReadRetry(int fd, void* buf, size_t len);
 size_t WriteFull(int fd, const void* buf, size_t len);
+// Bytes written into a pipe that its reader has not taken yet (either end of the pipe may be
+// asked); -1 when the descriptor is not a pipe or cannot be asked.
+int PipeBytesPending(int fd);
 
 // Where a child's standard stream comes from.
 inline constexpr int kStreamNull = -1;     // /dev/null

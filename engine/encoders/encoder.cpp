@@ -189,6 +189,7 @@ bool CAudioEncoder::Open(const char* destination, QueueItem*, const char* cmd) {
     // first writes and Finish watch the process until the time has passed.
     startedAt_ = NowMs();
     startCheckPending_ = true;
+    bytesWritten_ = 0;
     return !ToolEndedEarly();
 }
 
@@ -214,6 +215,7 @@ int CAudioEncoder::Write(const void* bytes, int length) {
     if (length == 0) return 0;
     if (!process || !bytes || length < 0 || ToolEndedEarly()) return -1;
     const int n = process->Write(bytes, length);
+    if (n > 0) bytesWritten_ += n;
     if (n != length) {
         ToolEndedEarly(true);
         finishedCleanly_ = false;
@@ -231,9 +233,15 @@ bool CAudioEncoder::WriteHeader(const WaveHeader* header) {
 void CAudioEncoder::Finish() {
     if (!process || !process->process.handle.Started()) return;
     LogMessageKey(&log, "WAIT_PROCESS", 0);
-    // A job shorter than the start window: the rest of the window is watched before the input
-    // ends, so a tool that quits at once still fails its start.
+    // A job shorter than the start window: a tool that has taken input from its pipe is reading,
+    // so its start went well and its input can end now. One that took nothing is watched for the
+    // rest of the window first, so a tool that quits at once still fails its start.
+    const int pending = platform::PipeBytesPending(process->stdinWrite);
+    if (pending >= 0 && bytesWritten_ > pending) startCheckPending_ = false;
     ToolEndedEarly(true);
+    // A tool that has already ended with input left unread did not encode all of it.
+    if (pending > 0 && !process->IsRunning() && platform::PipeBytesPending(process->stdinWrite) > 0)
+        finishedCleanly_ = false;
     // A paused tool is let go so it can finish within the limit.
     {
         std::lock_guard<std::recursive_mutex> lock(processLock_);

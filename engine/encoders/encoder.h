@@ -174,6 +174,7 @@ protected:
     bool startFailed_ = false;
     bool startCheckPending_ = false;
     int64_t startedAt_ = 0;
+    int64_t bytesWritten_ = 0;  // into the tool's input since Open
 };
 
 // Sets progress->position from the last "nn.n%" in text (clamped to 0..100 percent of the total).

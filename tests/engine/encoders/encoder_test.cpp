@@ -369,6 +369,18 @@ TEST_F(ToolEncoderTest, FinishJudgesTheToolsEnd) {
     }
 }
 
+TEST_F(ToolEncoderTest, ToolThatEndsWithInputLeftDidNotFinish) {
+    // It read 100 bytes, quit with status 0 after the start window and left the rest in its pipe.
+    bool opened = false;
+    auto enc = OpenTool("dd bs=1 count=100 of=/dev/null 2>/dev/null", &opened);
+    ASSERT_TRUE(opened);
+    EXPECT_TRUE(Feed(*enc, 16384));  // fits the pipe
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    enc->Finish();
+    EXPECT_FALSE(enc->FinishedCleanly());
+    EXPECT_FALSE(enc->StartFailed());
+}
+
 // True when the process is gone or has ended and waits only to be collected.
 static bool ProcessEnded(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
