@@ -45,14 +45,6 @@ uint32_t Reply(UrlRequest* r, const char* format, ...) {
     return kReplyBuffer;
 }
 
-// A heap text as the reply (freed after sending).
-uint32_t ReplyHeap(UrlRequest* r, char* text, int length, int contentType) {
-    r->reply = text;
-    r->length = length;
-    r->contentType = contentType;
-    return kReplyBuffer | kReplyFreeBuffer;
-}
-
 // Variables of the query, or of a form body when the request is a POST.
 bool HaveVariables(UrlRequest* r) {
     if (r->variableCount < 0 && r->payload) WebParseVars(r);
@@ -160,6 +152,13 @@ int RunningProgress() {
 bool OpenWebAddress(const char* url) {
     if (!url || (strncasecmp(url, "http://", 7) != 0 && strncasecmp(url, "https://", 8) != 0)) return false;
     return platform::ShellOpen(url);
+}
+
+uint32_t ReplyHeap(UrlRequest* r, char* text, int length, int contentType) {
+    r->reply = text;
+    r->length = length;
+    r->contentType = contentType;
+    return kReplyBuffer | kReplyFreeBuffer;
 }
 
 uint32_t HandleQxGet(UrlRequest* r) {

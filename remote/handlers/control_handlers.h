@@ -27,6 +27,9 @@ uint32_t HandleSensors(UrlRequest* request);     // "sensors/": processor load f
 uint32_t HandleStart(UrlRequest* request);       // "start": the start package file
 uint32_t HandleQxPut(UrlRequest* request);       // "qx/put": welcome and update page callbacks
 
+// Hands a malloc'd text to the server as the reply; it is freed after sending.
+uint32_t ReplyHeap(UrlRequest* request, char* text, int length, int contentType);
+
 // The first queued item running a job, or null. Hold the queue lock while using it.
 QueueItem* RunningItem();
 // The running item's progress percent (truncated), or -1 when no item is transcoding.

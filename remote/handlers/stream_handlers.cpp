@@ -12,8 +12,10 @@
 #include "engine/jobs/audiotask.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/inputtype.h"
+#include "engine/queue/cpath.h"
 #include "engine/queue/queue.h"
 #include "engine/queue/taskvars.h"
+#include "remote/handlers/control_handlers.h"
 #include "remote/httpd/web_server.h"
 
 namespace {
@@ -21,20 +23,7 @@ namespace {
 constexpr int kTextPlain = 3;
 constexpr int kUnknownContent = 21;
 
-// The file name of a path after its last separator of either kind.
-std::string FileNameOf(const char* path) {
-    if (!path) return {};
-    const char* name = path;
-    for (const char* p = path; *p; ++p) {
-        if (*p == '/' || *p == '\\') name = p + 1;
-    }
-    return name;
-}
-
-std::string WithoutExtension(const std::string& name) {
-    size_t dot = name.rfind('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
+std::string FileNameOf(const char* path) { return CPath(path).GetFileName(); }
 
 // "#EXTINF:<seconds>,[artist - ]title" (the source's name without extension when there is no title).
 std::string ExtInf(const QueueItem* item) {
@@ -43,7 +32,9 @@ std::string ExtInf(const QueueItem* item) {
     if (item->tagTitle && *item->tagTitle) {
         line += item->tagTitle;
     } else {
-        line += WithoutExtension(FileNameOf(item->file));
+        CPath name(FileNameOf(item->file));
+        name.StripExt();
+        line += name.str();
     }
     // A line end inside a tag would start a line of its own in the playlist.
     for (char& ch : line) {
@@ -66,10 +57,7 @@ uint32_t ReplyText(UrlRequest* r, const std::string& text) {
     char* copy = static_cast<char*>(std::malloc(text.size() + 1));
     if (!copy) return 0;
     std::memcpy(copy, text.c_str(), text.size() + 1);
-    r->reply = copy;
-    r->length = static_cast<int32_t>(text.size());
-    r->contentType = kTextPlain;
-    return kReplyBuffer | kReplyFreeBuffer;
+    return ReplyHeap(r, copy, static_cast<int>(text.size()), kTextPlain);
 }
 
 }  // namespace

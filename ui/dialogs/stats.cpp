@@ -7,6 +7,7 @@
 #include "common/timeutil.h"
 #include "engine/context.h"
 #include "engine/prefs/prefstore.h"
+#include "engine/queue/cpath.h"
 #include "engine/queue/queue.h"
 #include "platform/sync.h"
 
@@ -50,16 +51,6 @@ std::string TimeText(int seconds) {
     char text[QX_TIMESTR_SIZE];
     Int2TimeStr(seconds, text);
     return text;
-}
-
-// The file name after the last separator of either kind.
-const char* FileNamePart(const char* path) {
-    if (!path) return "";
-    const char* name = path;
-    for (const char* p = path; *p; ++p) {
-        if (*p == '/' || *p == '\\') name = p + 1;
-    }
-    return name;
 }
 
 // Speed of every item being converted, for the sum over parallel jobs.
@@ -186,7 +177,7 @@ void CDlgStats::UpdateStatsPanel(QueueItem* shown) {
             lastClockRefresh_ = now;
             clockRefreshed_ = true;
         }
-        if (ctx->runningWorkers.load() > 1 && shown) SetItemText(kFileName, FileNamePart(shown->file));
+        if (ctx->runningWorkers.load() > 1 && shown) SetItemText(kFileName, CPath(shown->file).GetFileName().c_str());
     }
     const int batchElapsed = ctx->totalElapsedMs.load() / 1000;
     SetItemText(kBatchElapsed, TimeText(batchElapsed).c_str());

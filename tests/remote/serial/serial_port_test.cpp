@@ -1,59 +1,18 @@
 #include "remote/serial/serial_port.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "support/pty_pair.h"
 #include "support/tempdir.h"
 
 namespace {
 
-// A pseudo-terminal pair: the port under test opens the slave by name, the test plays the
-// display on the master side.
-class PtyPair {
-public:
-    PtyPair() {
-        char name[256] = {};
-        if (openpty(&master_, &slave_, name, nullptr, nullptr) == 0) slaveName_ = name;
-    }
-    ~PtyPair() {
-        if (master_ >= 0) close(master_);
-        if (slave_ >= 0) close(slave_);
-    }
-    bool ok() const { return !slaveName_.empty(); }
-    const std::string& slaveName() const { return slaveName_; }
-    void sendToPort(const std::string& bytes) const {
-        ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-    // Reads what the port wrote, waiting at most a second for each chunk.
-    std::vector<uint8_t> receive(size_t count) const {
-        std::vector<uint8_t> out;
-        while (out.size() < count) {
-            pollfd p{master_, POLLIN, 0};
-            if (poll(&p, 1, 1000) <= 0) break;
-            uint8_t buf[256];
-            ssize_t n = read(master_, buf, std::min(sizeof buf, count - out.size()));
-            if (n <= 0) break;
-            out.insert(out.end(), buf, buf + n);
-        }
-        return out;
-    }
-    termios slaveTermios() const {
-        termios t{};
-        tcgetattr(slave_, &t);
-        return t;
-    }
-
-private:
-    int master_ = -1;
-    int slave_ = -1;
-    std::string slaveName_;
-};
+using sqtest::PtyPair;
 
 TEST(SerialFifo, HoldsOneByteLessThanItsSizeAndKeepsOrderAcrossTheWrap) {
     ctb::Fifo fifo(256);
@@ -194,7 +153,7 @@ TEST(SerialPort, ReadUntilFindsTheTerminatorOutsideQuotes) {
         ASSERT_TRUE(pty.ok());
         ctb::SerialPort port;
         ASSERT_EQ(port.Open(pty.slaveName().c_str(), nullptr), 0);
-        pty.sendToPort(c.input);
+        ASSERT_TRUE(pty.sendToPort(c.input));
         std::string text;
         EXPECT_EQ(port.ReadUntil(text, c.terminator, 200, c.quote), c.result) << c.input;
         EXPECT_EQ(text, c.text);
@@ -206,7 +165,7 @@ TEST(SerialPort, ControlCountsWaitingBytesAndRejectsUnknownCodes) {
     ASSERT_TRUE(pty.ok());
     ctb::SerialPort port;
     ASSERT_EQ(port.Open(pty.slaveName().c_str(), nullptr), 0);
-    pty.sendToPort("abc");
+    ASSERT_TRUE(pty.sendToPort("abc"));
     int waiting = -1;
     for (int i = 0; i < 100 && waiting != 3; ++i) {
         waiting = port.Control(261, nullptr);

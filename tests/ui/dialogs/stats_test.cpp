@@ -1,10 +1,6 @@
 #include "ui/dialogs/stats.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -14,6 +10,7 @@
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/queue.h"
 #include "platform/gui/gui_fixture.h"
+#include "support/pty_pair.h"
 #include "support/shipped_data.h"
 
 namespace {
@@ -31,20 +28,6 @@ TEST(StatsTexts, RemainingTimeAndThroughput) {
     for (const auto& [value, text] : throughput) EXPECT_EQ(ui::ThroughputText(value), text) << value;
 }
 
-// Reads what the statistics window wrote to the display's end of a pseudo-terminal.
-std::vector<uint8_t> Receive(int fd, size_t count) {
-    std::vector<uint8_t> out;
-    while (out.size() < count) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 1000) <= 0) break;
-        uint8_t buf[256];
-        ssize_t n = read(fd, buf, std::min(sizeof buf, count - out.size()));
-        if (n <= 0) break;
-        out.insert(out.end(), buf, buf + n);
-    }
-    return out;
-}
-
 class StatsWindowTest : public sqtest::GuiTest {
 protected:
     void SetUp() override {
@@ -57,12 +40,11 @@ protected:
         std::filesystem::current_path(std::filesystem::path(sqtest::DataFile("lang.xml")).parent_path());
         ASSERT_EQ(ui::UiStrings().Load("lang.xml", "qxgui", 0, nullptr, 0), 0);
         std::filesystem::current_path(cwd);
-        char name[256] = {};
-        ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+        ASSERT_TRUE(display.ok());
         PrefStore& prefs = GetPrefStore();
         prefs.SetInt("overall.task.parallelize", 2);
         prefs.SetInt("overall.ui.serialDataMode", 1);
-        prefs.SetString("overall.ui.serialPort", name);
+        prefs.SetString("overall.ui.serialPort", display.slaveName().c_str());
         prefs.SetInt("overall.ui.serialBaudRate", 38400);
         SetEngineContext(&ctx);
         main = MakeWindow();
@@ -79,8 +61,6 @@ protected:
         SetEngineContext(nullptr);
         ui::UiStrings().Destroy();
         gui::SetResourceProvider(nullptr);
-        close(master);
-        close(slave);
     }
     QueueItem* AddRunning(const char* path, float speed) {
         QueueItem* item = QueueNewItem(path);
@@ -94,7 +74,7 @@ protected:
 
     EngineContext ctx;
     HWND main = nullptr;
-    int master = -1, slave = -1;
+    sqtest::PtyPair display;  // the external display's end of the serial line
     std::vector<QueueItem*> items;
 };
 
@@ -106,7 +86,7 @@ TEST_F(StatsWindowTest, FollowsTheBatchOnScreenAndOnTheDisplay) {
     EXPECT_EQ(drv.Rect(h).left, drv.Rect(main).right);  // docked at the main window's right edge
     EXPECT_TRUE(drv.Visible(Item(1066)));                // two parallel jobs: the sum is offered
     EXPECT_EQ(drv.Check(Item(1066)), 1);
-    EXPECT_EQ(Receive(master, 4), (std::vector<uint8_t>{0x00, 0x10, 0x01, 0x00}));
+    EXPECT_EQ(display.receive(4), (std::vector<uint8_t>{0x00, 0x10, 0x01, 0x00}));
 
     // Every job start opens the window again; the display keeps its one port.
     ui::ShowStats(main);
@@ -134,7 +114,7 @@ TEST_F(StatsWindowTest, FollowsTheBatchOnScreenAndOnTheDisplay) {
     EXPECT_EQ(drv.Text(Item(1047)), "40.0%");
     EXPECT_EQ(drv.Text(Item(1294)), "one.flac");
     EXPECT_EQ(drv.Text(Item(1040)), "3");
-    const std::vector<uint8_t> records = Receive(master, 4 * 13);
+    const std::vector<uint8_t> records = display.receive(4 * 13);
     ASSERT_GE(records.size(), 8u);
     EXPECT_EQ(std::vector<uint8_t>(records.begin(), records.begin() + 4), (std::vector<uint8_t>{0x01, 0x10, 0x25, 0x00}));
 
@@ -143,7 +123,7 @@ TEST_F(StatsWindowTest, FollowsTheBatchOnScreenAndOnTheDisplay) {
     drv.Close(h);
     drv.Pump();
     EXPECT_FALSE(ui::StatsWindow().SerialOpen());
-    EXPECT_EQ(Receive(master, 4), (std::vector<uint8_t>{0x00, 0x10, 0x02, 0x00}));
+    EXPECT_EQ(display.receive(4), (std::vector<uint8_t>{0x00, 0x10, 0x02, 0x00}));
 }
 
 TEST_F(StatsWindowTest, WithoutAPortTheWindowStillWorks) {
