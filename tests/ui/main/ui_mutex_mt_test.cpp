@@ -26,8 +26,8 @@ TEST(UiMutex, PromptOnTheUiThreadWhileAWorkerHoldingTheMutexUpdatesTheWindow) {
         held = true;
         // The title update runs on the UI thread: it needs the UI thread while this one holds the mutex.
         ui::EngineEventCallback(12, reinterpret_cast<intptr_t>("from worker"), 0);
+        done = true;  // still under the mutex: the prompt cannot have taken it yet
         ui::Shell().uiMutex->unlock();
-        done = true;
     });
     while (!held.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     run.driver().OnModal(ui::kPromptTemplate, [](Driver& d, gui::HWND dlg) { d.Click(d.Find(dlg, gui::IDOK)); });
