@@ -1,7 +1,6 @@
 #include "engine/engine_init.h"
 
 #include <arpa/inet.h>
-#include <dlfcn.h>
 
 #include <cstdlib>
 
@@ -19,6 +18,7 @@
 #include "engine/sources/winamp_host.h"
 #include "engine/tools/cpu_usage.h"
 #include "engine/tools/preview.h"
+#include "platform/dynlib/dynlib.h"
 #include "platform/fs.h"
 #include "platform/sync.h"
 #include "platform/sysinfo.h"
@@ -130,9 +130,7 @@ int EngineStart(EngineContext* context) {
     if (prefs.GetInt("overall.generic.logging")) OpenLogFile(prefs.GetString("overall.generic.logfile"));
     else CloseLogFile();
 
-    void* opencl = dlopen("libOpenCL.so.1", RTLD_LAZY | RTLD_LOCAL);
-    context->openClPresent = opencl ? 1 : 0;
-    if (opencl) dlclose(opencl);
+    context->openClPresent = platform::DynLib().OpenFromLibraryPath("libOpenCL.so.1") ? 1 : 0;
 
     CdInit(kCdBackendIoctl);
 

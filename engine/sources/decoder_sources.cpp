@@ -1,6 +1,5 @@
 #include "engine/sources/decoder_sources.h"
 
-#include <dlfcn.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -321,15 +320,13 @@ intptr_t CAPEDecoder::Info(int field) { return getInfo && decompressor ? getInfo
 bool CAPEDecoder::Load(const std::string& path) {
     Close();
     std::string lib = platform::AppFolder() + kApeLibraryName;
-    library = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!library) library = dlopen(kApeLibraryName, RTLD_NOW | RTLD_LOCAL);
-    if (!library) return false;
-    create = reinterpret_cast<CreateFn>(dlsym(library, "c_APEDecompress_Create"));
-    destroy = reinterpret_cast<DestroyFn>(dlsym(library, "c_APEDecompress_Destroy"));
-    getData = reinterpret_cast<GetDataFn>(dlsym(library, "c_APEDecompress_GetData"));
-    seek = reinterpret_cast<SeekFn>(dlsym(library, "c_APEDecompress_Seek"));
-    getInfo = reinterpret_cast<GetInfoFn>(dlsym(library, "c_APEDecompress_GetInfo"));
-    getId3Tag = dlsym(library, "GetID3Tag");
+    if (!library.Open(lib) && !library.OpenFromLibraryPath(kApeLibraryName)) return false;
+    create = library.Function<CreateFn>("c_APEDecompress_Create");
+    destroy = library.Function<DestroyFn>("c_APEDecompress_Destroy");
+    getData = library.Function<GetDataFn>("c_APEDecompress_GetData");
+    seek = library.Function<SeekFn>("c_APEDecompress_Seek");
+    getInfo = library.Function<GetInfoFn>("c_APEDecompress_GetInfo");
+    getId3Tag = library.Symbol("GetID3Tag");
     if (!create || !destroy || !getData || !seek || !getInfo) {
         Close();
         return false;
@@ -363,8 +360,7 @@ bool CAPEDecoder::Open(AudioTask* task) {
 void CAPEDecoder::Close() {
     if (decompressor && destroy) destroy(decompressor);
     decompressor = nullptr;
-    if (library) dlclose(library);
-    library = nullptr;
+    library.Close();
     create = nullptr;
     destroy = nullptr;
     getData = nullptr;

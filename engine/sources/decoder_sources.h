@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/sources/audio_source.h"
+#include "platform/dynlib/dynlib.h"
 
 // A header read from a decoder that gives nothing for this long fails, so a stalled tool ends
 // in the item's error instead of holding the worker.
@@ -117,7 +118,7 @@ public:
     intptr_t Info(int field);
 
     std::string message = "APE Decoder";
-    void* library = nullptr;
+    platform::DynLib library;
     void* decompressor = nullptr;
     int blockAlign = 0;
     int64_t totalBlocks = 0;

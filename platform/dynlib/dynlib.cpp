@@ -21,14 +21,17 @@ DynLib& DynLib::operator=(DynLib&& other) noexcept {
 }
 
 bool DynLib::Open(const std::string& path) {
+    // A name without '/' would be searched on the library path: plug-ins are always files.
+    return OpenFromLibraryPath(path.find('/') == std::string::npos ? "./" + path : path);
+}
+
+bool DynLib::OpenFromLibraryPath(const std::string& name) {
     Close();
     error_.clear();
-    // A name without '/' would be searched on the library path: plug-ins are always files.
-    const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
-    handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    handle_ = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle_) {
         const char* why = dlerror();
-        error_ = why ? why : "cannot load " + path;
+        error_ = why ? why : "cannot load " + name;
     }
     return handle_ != nullptr;
 }

@@ -19,6 +19,8 @@ public:
 
     // Loads the library, binding every symbol now; false (with Error() set) when it cannot load.
     bool Open(const std::string& path);
+    // Loads a system library by its name, searched on the library path (never for plug-ins).
+    bool OpenFromLibraryPath(const std::string& name);
     // The address of an exported symbol, or null.
     void* Symbol(const char* name) const;
     template <typename Fn>
