@@ -98,6 +98,25 @@ bool ItemBusy(const QueueItem* item) {
     return state >= kItemEncoding && state <= kItemFinishing;
 }
 
+void InsertTab(HWND tabControl, int at, const std::string& text) {
+    std::string copy = text;
+    TCITEMA item;
+    item.mask = TCIF_TEXT;
+    item.pszText = copy.data();
+    SendMessageA(tabControl, TCM_INSERTITEMA, static_cast<WPARAM>(at), reinterpret_cast<LPARAM>(&item));
+}
+
+HTREEITEM InsertTreeItem(HWND tree, HTREEITEM parent, const char* text, LPARAM data) {
+    TVINSERTSTRUCTA ins;
+    ins.hParent = parent;
+    ins.hInsertAfter = TVI_LAST;
+    ins.item.mask = TVIF_TEXT | TVIF_PARAM;
+    std::string copy = text ? text : "";
+    ins.item.pszText = copy.data();
+    ins.item.lParam = data;
+    return reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&ins)));
+}
+
 void ShowControl(HWND control, bool shown) { ShowWindow(control, shown ? SW_SHOW : SW_HIDE); }
 
 void AnnounceChange(int level, int countdown) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/gui/gui.h"
+#include "platform/gui/views.h"
 #include "ui/framework/dialog.h"
 
 struct QueueItem;
@@ -65,6 +67,10 @@ std::vector<std::string> SplitListText(const std::string& text);
 void FillCombo(HWND combo, const std::vector<std::string>& items);
 // Whether an encoder (by id) can produce a format (an option text of "overall.audio.format").
 bool EncoderSupportsFormat(int encoderId, const char* format);
+// Adds a tab to a tab control at a position.
+void InsertTab(HWND tabControl, int at, const std::string& text);
+// Adds a node to a tree view (with item data); the new node.
+gui::HTREEITEM InsertTreeItem(HWND tree, gui::HTREEITEM parent, const char* text, LPARAM data = 0);
 // Shows or hides a control.
 void ShowControl(HWND control, bool shown);
 // Stores an integer only when it lies within the key's range; false when it does not.

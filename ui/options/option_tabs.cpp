@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "common/fileutil.h"
 #include "engine/engine_api.h"
 #include "engine/jobs/jobdriver.h"
+#include "platform/gui/shell.h"
 #include "ui/main/seams.h"
 #include "ui/main/shell.h"
 #include "ui/options/encoder_pages.h"
@@ -165,14 +167,6 @@ public:
     }
 
 private:
-    static void InsertTab(HWND tab, int at, const char* text) {
-        TCITEMA item;
-        item.mask = TCIF_TEXT;
-        std::string copy = text ? text : "";
-        item.pszText = copy.data();
-        SendMessageA(tab, TCM_INSERTITEMA, static_cast<WPARAM>(at), reinterpret_cast<LPARAM>(&item));
-    }
-
     static int ChosenEncoder() {
         if (GetPrefInt("overall.audio.autoEncoder")) {
             int id = -1;
@@ -750,6 +744,7 @@ public:
             // Only DSP plug-ins have a configuration.
             if (chosen >= 0 && (chosen >> 16) == 0) WinampPluginControl(0, 3, chosen & 0xFFFF, nullptr, 0);
             break;
+        case 1065: AddPlugin(); break;
         case 1265:
             if (chosen >= 0)
                 WinampPluginControl(static_cast<int>(chosen >> 16), 2, chosen & 0xFFFF,
@@ -762,6 +757,26 @@ public:
     }
 
 private:
+    // Copies a plug-in the user picks into the plug-in folder (an existing one is kept) and
+    // reads the lists again.
+    void AddPlugin() {
+        const std::string folder = GetPrefString("audiosrc.winamp.dir");
+        char file[4096] = {};
+        OPENFILENAMEA ofn;
+        ofn.hwndOwner = hwnd_;
+        ofn.lpstrFilter = "Plugin Files\0*.so\0\0";
+        ofn.lpstrFile = file;
+        ofn.nMaxFile = sizeof file;
+        ofn.lpstrInitialDir = folder.c_str();
+        ofn.lpstrTitle = Ui("add_plugin");
+        ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
+        if (!GetOpenFileNameA(&ofn) || folder.empty()) return;
+        const std::filesystem::path from(file);
+        std::error_code ec;
+        if (!std::filesystem::copy_file(from, std::filesystem::path(folder) / from.filename(), ec)) return;
+        OnControlCommand(4);
+    }
+
     LPARAM ChosenData() {
         HWND tree = GetItem(1087);
         auto sel = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
@@ -778,26 +793,15 @@ private:
         SendMessageA(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
         const char* const roots[2] = {"dsp_plugins", "in_plugins"};
         for (int list = 0; list < 2; ++list) {
-            HTREEITEM root = Insert(tree, TVI_ROOT, Ui(roots[list]), -1);
+            HTREEITEM root = InsertTreeItem(tree, TVI_ROOT, Ui(roots[list]), -1);
             for (int i = 0; i < 1024; ++i) {
                 char name[256] = {};
                 WinampPluginControl(list, 0, i, name, sizeof name);
                 if (!name[0]) break;
-                Insert(tree, root, name, (static_cast<LPARAM>(list) << 16) | i);
+                InsertTreeItem(tree, root, name, (static_cast<LPARAM>(list) << 16) | i);
             }
             SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root));
         }
-    }
-
-    static HTREEITEM Insert(HWND tree, HTREEITEM parent, const char* text, LPARAM data) {
-        TVINSERTSTRUCTA ins;
-        ins.hParent = parent;
-        ins.hInsertAfter = TVI_LAST;
-        ins.item.mask = TVIF_TEXT | TVIF_PARAM;
-        std::string copy = text ? text : "";
-        ins.item.pszText = copy.data();
-        ins.item.lParam = data;
-        return reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&ins)));
     }
 
     bool built_ = false;
@@ -848,12 +852,8 @@ public:
         }
         HTREEITEM target = Insert(tree, TVI_ROOT, Ui("target_format"));
         if (GetPrefInt("overall.audio.enabled")) {
-            HTREEITEM audio = Insert(tree, target, Ui("audio"));
-            if (GetPrefInt("overall.audio.copy")) {
-                Insert(tree, audio, Ui("stream_copy"));
-            } else {
-                Insert(tree, audio, GetPrefEnumText("overall.audio.format", GetPrefInt("overall.audio.format")));
-                Insert(tree, audio, Label("encoder", GetPrefEnumText("overall.audio.encoder", GetPrefInt("overall.audio.encoder"))).c_str());
+            if (HTREEITEM audio = TargetStream(tree, target, "audio", "overall.audio")) {
+                Insert(tree, audio, Label("encoder", EnumValue("overall.audio.encoder")).c_str());
                 const int rate = GetPrefInt("audiofilter.resample.samplerate");
                 if (rate)
                     std::snprintf(line, sizeof line, "%s: %d Hz", Ui("srate"), rate);
@@ -862,21 +862,36 @@ public:
                 Insert(tree, audio, line);
             }
         }
+        if (GetPrefInt("overall.video.enabled")) {
+            if (HTREEITEM video = TargetStream(tree, target, "video", "overall.video"))
+                Insert(tree, video, Label("mode", EnumValue("overall.video.mode")).c_str());
+        }
+        HTREEITEM position = Insert(tree, target, Ui("positioning"));
+        std::snprintf(line, sizeof line, "%s: %d %s", Ui("startoffset"), GetPrefInt("overall.decoding.startTime") / 1000, Ui("secs"));
+        Insert(tree, position, line);
+        std::snprintf(line, sizeof line, "%s: %d %s", Ui("length"), GetPrefInt("overall.decoding.duration") / 1000, Ui("secs"));
+        Insert(tree, position, line);
         SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(target));
     }
 
 private:
+    static const char* EnumValue(const char* key) { return GetPrefEnumText(key, GetPrefInt(key)); }
+
+    // The heading of a target stream with its format; null when the stream is copied (the
+    // heading then says so).
+    static HTREEITEM TargetStream(HWND tree, HTREEITEM target, const char* kind, const std::string& branch) {
+        HTREEITEM node = Insert(tree, target, Ui(kind));
+        if (GetPrefInt((branch + ".copy").c_str())) {
+            Insert(tree, node, Ui("stream_copy"));
+            return nullptr;
+        }
+        Insert(tree, node, EnumValue((branch + ".format").c_str()));
+        return node;
+    }
+
     static std::string Label(const char* key, const char* value) { return std::string(Ui(key)) + ": " + (value ? value : ""); }
 
-    static HTREEITEM Insert(HWND tree, HTREEITEM parent, const char* text) {
-        TVINSERTSTRUCTA ins;
-        ins.hParent = parent;
-        ins.hInsertAfter = TVI_LAST;
-        ins.item.mask = TVIF_TEXT;
-        std::string copy = text ? text : "";
-        ins.item.pszText = copy.data();
-        return reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&ins)));
-    }
+    static HTREEITEM Insert(HWND tree, HTREEITEM parent, const char* text) { return InsertTreeItem(tree, parent, text); }
 };
 
 // The tasking tab hosts the automation, tagging and plug-in pages in a row of its own.
@@ -886,13 +901,7 @@ public:
         if (index < 0 && tabControl) {
             SendMessageA(tabControl, TCM_DELETEALLITEMS, 0, 0);
             const char* const names[3] = {"automation", "tagging", "plugins"};
-            for (int i = 0; i < 3; ++i) {
-                TCITEMA item;
-                item.mask = TCIF_TEXT;
-                std::string text = Ui(names[i]);
-                item.pszText = text.data();
-                SendMessageA(tabControl, TCM_INSERTITEMA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
-            }
+            for (int i = 0; i < 3; ++i) InsertTab(tabControl, i, Ui(names[i]));
             SendMessageA(tabControl, TCM_SETCURSEL, 0, 0);
         }
         return CreateOutputSubTab(index < 0 ? 1 : index + 1);

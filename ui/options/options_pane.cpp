@@ -2,6 +2,7 @@
 
 #include "platform/gui/desktop.h"
 #include "ui/main/seams.h"
+#include "ui/options/option_tabs.h"
 
 namespace ui {
 
@@ -52,11 +53,7 @@ bool COptionsPane::OnInitDialog() {
     for (int i = 0; i < 6; ++i) {
         std::unique_ptr<COptionTab> tab(CreateOptionTab(i));
         if (!tab) continue;
-        std::string text = tab->GetTitle();
-        TCITEMA item;
-        item.mask = TCIF_TEXT;
-        item.pszText = text.data();
-        SendMessageA(tabs, TCM_INSERTITEMA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+        InsertTab(tabs, i, tab->GetTitle());
     }
     ShowOptionTab(0);
     return true;
@@ -162,6 +159,10 @@ void ApplyOptionsPane(int level) {
     if (g_pane) g_pane->Apply(level);
 }
 
-void DestroyOptionsPane() { g_pane.reset(); }
+void DestroyOptionsPane() {
+    // The popup belongs to the main window as much as the pane does.
+    ClosePopup();
+    g_pane.reset();
+}
 
 }  // namespace ui

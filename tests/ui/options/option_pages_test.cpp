@@ -343,3 +343,28 @@ TEST_F(OptionPages, TimeFieldsSetTheItemsTimes) {
 }
 
 }  // namespace
+
+namespace {
+
+// The compact audio tab shares the sound tab's rows, where its gain box is an editable list: the
+// popup showing it leaves the sound tab's gain with its one decimal, and the owner usable again.
+TEST_F(OptionPages, CompactAudioTabInPopupLeavesTheSoundTabAlone) {
+    SetPrefFloat("audiofilter.volume.gain", 1.5f);
+    const HWND main = ui::Shell().mainHwnd.load();
+    ui::ShowTabInPopup(ui::CreateAudioCfgTab(), main);
+    ASSERT_NE(ui::PopupTab(), nullptr);
+    EXPECT_FALSE(d().Enabled(main));
+    EXPECT_EQ(d().Text(d().Find(ui::PopupTab()->Handle(), 1068)), "1.5");
+    ui::ClosePopup();
+    EXPECT_EQ(ui::PopupTab(), nullptr);
+    EXPECT_TRUE(d().Enabled(main));
+
+    ChooseTab(1);
+    EXPECT_EQ(d().Text(TabItem(1068)), "1.5");
+    ASSERT_TRUE(d().SetTextAsUser(TabItem(1068), "-2.34"));
+    ui::SettingsChangedLevel = 1;
+    Apply();
+    EXPECT_EQ(d().Text(TabItem(1068)), "-2.3");
+}
+
+}  // namespace
