@@ -15,6 +15,7 @@
 #include "ui/main/engine_events.h"
 #include "ui/main/seams.h"
 #include "ui/main/shell.h"
+#include "ui/options/options_pane.h"
 
 namespace ui {
 
@@ -70,6 +71,7 @@ std::string FormatProgress(const char* format, int pass, int passes, double perc
 CDlgMain::CDlgMain() = default;
 
 CDlgMain::~CDlgMain() {
+    DestroyOptionsPane();
     if (hwnd_) Close();
 }
 
@@ -87,6 +89,7 @@ bool CDlgMain::OnInitDialog() {
     AddToolTip(kIdPauseButton, Ui("tip_pause"));
     SetTitleText(nullptr);
     ShowItemState(GetItemState(nullptr));
+    CreateOptionsPane(this);
     RestorePlacement();
     traySetting_ = GetPrefInt("overall.ui.trayConfig");
     if (traySetting_ != 0 && !SetTrayIcon(gui::NIM_ADD, nullptr, nullptr, nullptr)) traySetting_ = 0;
@@ -160,7 +163,7 @@ void CDlgMain::ApplySettings(int code) {
                        GetPrefEnumText("overall.audio.encoder", GetPrefInt("overall.audio.encoder")) + "  ";
         SetStatusText(2, summary.c_str());
     }
-    (void)code;
+    ApplyOptionsPane(code);
     LoadControls();
     applying_ = false;
 }

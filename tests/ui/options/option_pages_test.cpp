@@ -1,0 +1,370 @@
+// The option tabs and encoder pages in the running program's main window, driven as a user drives
+// them: the pages the shipped templates build, the keys their controls are bound to, the rate-mode
+// pages moving between quality and bit rate, what a tab does while a job runs or the format
+// chooses the encoder, values typed out of range, and a preset loaded while a page is open.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "engine/engine_api.h"
+#include "platform/gui/resources.h"
+#include "support/shell_run.h"
+#include "ui/main/seams.h"
+#include "ui/main/shell.h"
+#include "ui/options/encoder_pages.h"
+#include "ui/options/option_tabs.h"
+#include "ui/options/options_pane.h"
+
+namespace {
+
+using gui::HWND;
+using gui::testing::Driver;
+
+class OptionPages : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(run.Start(""), 0);
+        pane = ui::OptionsPane();
+        ASSERT_NE(pane, nullptr);
+        SetPrefInt("overall.audio.autoEncoder", 0);
+    }
+
+    Driver& d() { return run.driver(); }
+    HWND PaneItem(int id) { return d().Find(pane->Handle(), id); }
+    HWND TabItem(int id) { return d().Find(pane->Tab()->Handle(), id); }
+    HWND PageItem(int id) { return d().Find(pane->SubPage()->Handle(), id); }
+    // Shows the tab afresh (a tab picked again would not be built again).
+    void ChooseTab(int index) {
+        if (pane->TabIndex() == index) {
+            ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdOptionTabs), index == 0 ? 1 : 0));
+        }
+        ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdOptionTabs), index));
+    }
+    void ChooseEncoderPage(int encoderId) {
+        ChooseTab(0);
+        ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdEncoderTabs), encoderId + 1));
+        ASSERT_NE(pane->SubPage(), nullptr);
+    }
+    // The main window's timer applies what the pages announced.
+    void Apply() { d().Advance(300); }
+    int Range(HWND slider, bool max) {
+        return static_cast<int>(gui::SendMessageA(slider, max ? gui::TBM_GETRANGEMAX : gui::TBM_GETRANGEMIN, 0, 0));
+    }
+
+    sqtest::ShellRun run;
+    ui::COptionsPane* pane = nullptr;
+};
+
+// Every page the tabs can show: built from its shipped template, every bound control present in
+// it and bound to a key the shipped definitions hold (rate-mode pages in each of their modes), and
+// every caption that names a text found in the string table.
+TEST_F(OptionPages, EveryPageBuildsFromItsTemplateWithKnownKeysAndTexts) {
+    std::vector<std::pair<std::string, std::unique_ptr<ui::COptionPage>>> pages;
+    for (int i = 0; i < 6; ++i) pages.emplace_back("tab " + std::to_string(i), ui::CreateOptionTab(i));
+    for (int n = 1; n <= 3; ++n) pages.emplace_back("output sub-tab " + std::to_string(n), ui::CreateOutputSubTab(n));
+    pages.emplace_back("compact audio tab", ui::CreateAudioCfgTab());
+    for (int i = 0; i <= 27; ++i) pages.emplace_back("encoder page " + std::to_string(i), ui::CreateEncoderPage(i));
+    EXPECT_EQ(ui::CreateOptionTab(6), nullptr);
+
+    auto provider = gui::GetResourceProvider();
+    ASSERT_NE(provider, nullptr);
+    for (auto& [what, page] : pages) {
+        ASSERT_NE(page, nullptr) << what;
+        ASSERT_NE(page->CreatePage(pane->Handle()), nullptr) << what << " (template " << page->TemplateId() << ")";
+        auto tmpl = provider->FindDialog(nullptr, page->TemplateId());
+        ASSERT_NE(tmpl, nullptr) << what;
+        for (const auto& c : tmpl->controls) {
+            if (c.id == gui::kAnonymousControlId || c.caption.size() < 2 || c.caption[0] != '_') continue;
+            EXPECT_NE(d().Text(d().Find(page->Handle(), c.id)).substr(0, 1), "_")
+                << what << ": control " << c.id << " has no text for " << c.caption;
+        }
+        // Each value of the page's rate-mode key, so both keys of the moving rows are walked.
+        std::string modeKey;
+        if (const ui::ControlBinding* first = page->GetBindings(); first->key) {
+            const std::string key = first->key;
+            if (key.rfind("audioenc.", 0) == 0) modeKey = key.substr(0, key.rfind('.')) + ".mode";
+        }
+        PrefInfo range;
+        const bool hasMode = !modeKey.empty() && GetPrefInfo(modeKey.c_str(), 3, &range) == 0;
+        const int modes = hasMode ? range.range[1] + 1 : 1;
+        const int saved = hasMode ? GetPrefInt(modeKey.c_str()) : 0;
+        for (int mode = 0; mode < modes; ++mode) {
+            if (hasMode) SetPrefInt(modeKey.c_str(), mode);
+            for (const ui::ControlBinding* row = page->GetBindings(); row->id; ++row) {
+                if (!row->key) continue;
+                // The compact audio tab shares the sound tab's rows but holds only two of them.
+                if (page->TemplateId() == ui::kAudioCfgTemplate && row->id != 1131 && row->id != 1068) continue;
+                PrefInfo info;
+                EXPECT_EQ(GetPrefInfo(row->key, 1, &info), 0) << what << ": " << row->key << " is not defined";
+                EXPECT_NE(d().Find(page->Handle(), static_cast<int>(row->id)), nullptr)
+                    << what << ": control " << row->id << " (" << row->key << ") is not in the template";
+            }
+        }
+        if (hasMode) SetPrefInt(modeKey.c_str(), saved);
+        page->Close();
+    }
+}
+
+TEST_F(OptionPages, LameRateModeMovesTheSliderAndPresetGreysTheRest) {
+    ChooseEncoderPage(0);
+    ASSERT_EQ(pane->SubPage()->TemplateId(), 102);
+    SetPrefInt("audioenc.lame.preset", 0);
+    ASSERT_TRUE(d().PickCombo(PageItem(1046), 0));  // VBR: the quality key
+    EXPECT_EQ(Range(PageItem(1004), false), 0);
+    EXPECT_EQ(Range(PageItem(1004), true), 9);
+    EXPECT_TRUE(d().Visible(PageItem(1009)));
+    EXPECT_FALSE(d().Visible(PageItem(1014)));
+
+    ASSERT_TRUE(d().PickCombo(PageItem(1046), 1));  // CBR: the bit-rate key
+    EXPECT_EQ(GetPrefInt("audioenc.lame.mode"), 1);
+    EXPECT_EQ(Range(PageItem(1004), false), 8);
+    EXPECT_EQ(Range(PageItem(1004), true), 320);
+    EXPECT_EQ(gui::SendMessageA(PageItem(1004), gui::TBM_GETPAGESIZE, 0, 0), 16);
+    EXPECT_FALSE(d().Visible(PageItem(1009)));
+    EXPECT_FALSE(d().Visible(PageItem(1010)));
+    EXPECT_TRUE(d().Visible(PageItem(1014)));
+    ASSERT_TRUE(d().DragTrack(PageItem(1004), {200}));
+    EXPECT_EQ(GetPrefInt("audioenc.lame.bitrate"), 200);
+    EXPECT_EQ(d().Text(PageItem(1007)), "200");
+
+    ASSERT_TRUE(d().PickCombo(PageItem(1109), 2));  // a preset decides the rest
+    for (int id : {1004, 1007, 1046, 1048, 1066}) EXPECT_FALSE(d().Enabled(PageItem(id))) << id;
+    EXPECT_TRUE(d().Enabled(PageItem(1109)));
+    ASSERT_TRUE(d().PickCombo(PageItem(1109), 0));
+    EXPECT_TRUE(d().Enabled(PageItem(1004)));
+}
+
+// A number typed into a page, or picked from an editable list, reaches the preference tree only
+// when the key's range holds it; the field keeps the text and the key its value.
+TEST_F(OptionPages, TypedValuesNeverLeaveTheKeysRange) {
+    SetPrefInt("audioenc.lame.preset", 0);
+    SetPrefInt("audioenc.lame.mode", 1);
+    SetPrefInt("audioenc.lame.bitrate", 128);
+    ChooseEncoderPage(0);
+    struct Case {
+        std::string text;
+        int stored;
+    } bitrates[] = {{"400", 128}, {"-5", 128}, {"2", 128}, {"99999999999", 128}, {"abc", 128}, {"192", 192}, {"320", 320}};
+    for (const Case& c : bitrates) {
+        ASSERT_TRUE(d().SetTextAsUser(PageItem(1007), c.text));
+        EXPECT_EQ(GetPrefInt("audioenc.lame.bitrate"), c.stored) << c.text;
+    }
+
+    // The sample rate the audio tab offers and takes typed.
+    ChooseTab(0);
+    SetPrefInt("audiofilter.resample.samplerate", 22050);
+    struct RateCase {
+        std::string text;
+        int stored;
+    } rates[] = {{"-1", 22050}, {"0x", 22050}, {"999999", 22050}, {"Hz", 22050}, {"44100", 44100}, {"8000 Hz", 8000}};
+    for (const RateCase& c : rates) {
+        ASSERT_TRUE(d().SetTextAsUser(TabItem(1067), c.text));
+        EXPECT_EQ(GetPrefInt("audiofilter.resample.samplerate"), c.stored) << c.text;
+    }
+    ASSERT_TRUE(d().PickCombo(TabItem(1067), 0));  // "original"
+    EXPECT_EQ(GetPrefInt("audiofilter.resample.samplerate"), 0);
+    EXPECT_EQ(d().Selection(TabItem(1067)), std::vector<int>{0});
+
+    // The gain of the sound tab (-60 .. 60 dB).
+    ChooseTab(1);
+    SetPrefFloat("audiofilter.volume.gain", 1.5f);
+    for (const char* text : {"75", "-61", "nan"}) {
+        ASSERT_TRUE(d().SetTextAsUser(TabItem(1068), text));
+        EXPECT_FLOAT_EQ(GetPrefFloat("audiofilter.volume.gain"), 1.5f) << text;
+    }
+    ASSERT_TRUE(d().SetTextAsUser(TabItem(1068), "-3.5"));
+    EXPECT_FLOAT_EQ(GetPrefFloat("audiofilter.volume.gain"), -3.5f);
+}
+
+// A preset loaded while an encoder page is open (a preset per item at a job's start, a dropped
+// preset file) shows its values once the main window applies it.
+TEST_F(OptionPages, PresetLoadedWhilePageIsOpenIsShown) {
+    SetPrefInt("audioenc.lame.preset", 0);
+    SetPrefInt("audioenc.lame.mode", 0);
+    SetPrefInt("audioenc.lame.quality", 4);
+    ChooseEncoderPage(0);
+    ASSERT_EQ(d().Text(PageItem(1007)), "4");
+    const std::string preset = run.files().path().string() + "/cbr256.xml";
+    std::ofstream(preset) << "<?xml version=\"1.0\"?><QuorvexPrefs><node key=\"audioenc.lame.mode\">CBR</node>"
+                             "<node key=\"audioenc.lame.bitrate\">256</node></QuorvexPrefs>";
+    ASSERT_EQ(LoadPreset(preset.c_str(), nullptr, false), 0);
+    ui::SettingsChangedLevel = 2;
+    ui::ApplyCountdown = 0;
+    Apply();
+    EXPECT_EQ(d().Text(PageItem(1007)), "256");
+    EXPECT_EQ(d().Selection(PageItem(1046)), std::vector<int>{1});
+    EXPECT_TRUE(d().Visible(PageItem(1014)));
+
+    // A revert shows the defaults the same way.
+    RevertPrefs();
+    ui::SettingsChangedLevel = 1;
+    Apply();
+    EXPECT_EQ(d().Selection(PageItem(1046)), std::vector<int>{0});
+}
+
+// Choosing an encoder's tab sets the encoder, unless the format chooses it or a job runs; a format
+// the new encoder cannot write gives way to the first one it can.
+TEST_F(OptionPages, EncoderTabsChooseTheEncoderAndItsFormat) {
+    struct Case {
+        bool autoEncoder;
+        const char* before;  // the format chosen before
+        int tab;             // encoder id + 1
+        int encoder;         // "overall.audio.encoder" afterwards
+        const char* format;  // and the format
+        int pageTemplate;
+        const char* title;
+    } cases[] = {
+        {false, "MP3", 2, 1, "Vorbis", 105, "Vorbis"},   // MP3 is not Vorbis's: the format follows
+        {false, "MP3", 18, 17, "FLAC", 151, "FLAC"},
+        {false, "MP3", 23, 22, "PCM", 230, "PCM"},       // "PCM", not "ADPCM"
+        {false, "MP3", 9, 8, "WMA 9", 239, "WMA"},       // no page of its own: named after the encoder
+        {false, "AC-3", 15, 14, "AC-3", 204, "FFMPEG"},  // a format it writes stays
+        {false, "ADPCM", 23, 22, "PCM", 230, "PCM"},
+        {true, "MP3", 13, 0, "MP3", 300, "Speex"},       // the format chooses: the page only shows
+    };
+    auto formatIndex = [](const char* name) {
+        for (int i = 0; i < 64; ++i) {
+            const char* text = GetPrefEnumText("overall.audio.format", i);
+            if (!text || !*text) break;
+            if (std::string(text) == name) return i;
+        }
+        return -1;
+    };
+    for (const Case& c : cases) {
+        SetPrefInt("overall.audio.encoder", 0);
+        SetPrefInt("overall.audio.format", formatIndex(c.before));
+        SetPrefInt("overall.audio.autoEncoder", c.autoEncoder ? 1 : 0);
+        ChooseTab(0);
+        ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdEncoderTabs), c.tab)) << c.tab;
+        EXPECT_EQ(GetPrefInt("overall.audio.encoder"), c.encoder) << c.tab;
+        EXPECT_STREQ(GetPrefEnumText("overall.audio.format", GetPrefInt("overall.audio.format")), c.format) << c.tab;
+        ASSERT_NE(pane->SubPage(), nullptr);
+        EXPECT_EQ(pane->SubPage()->TemplateId(), c.pageTemplate) << c.tab;
+        EXPECT_STREQ(pane->SubPage()->GetTitle(), c.title) << c.tab;
+        Apply();
+    }
+    // Tab 0 is the summary of the target settings.
+    SetPrefInt("overall.audio.autoEncoder", 0);
+    ChooseTab(0);
+    ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdEncoderTabs), 0));
+    EXPECT_EQ(pane->SubPage()->TemplateId(), ui::kSummaryTemplate);
+    EXPECT_NE(d().TreeViewDump(PageItem(1087)).find("LAME MP3"), std::string::npos) << d().TreeViewDump(PageItem(1087));
+}
+
+TEST_F(OptionPages, DependentControlsFollowTheirKeys) {
+    struct Case {
+        int encoderId;
+        const char* key;
+        int value;
+        int control;
+        bool enabled;
+    } cases[] = {
+        {16, "audioenc.wavpack.hybrid", 0, 1084, false}, {16, "audioenc.wavpack.hybrid", 1, 1084, true},
+        {13, "audioenc.amr.codec", 0, 1052, false},      {13, "audioenc.amr.codec", 1, 1052, true},
+        {10, "audioenc.fraunhofer.mode", 2, 1051, false}, {10, "audioenc.fraunhofer.mode", 0, 1051, true},
+    };
+    for (const Case& c : cases) {
+        SetPrefInt(c.key, c.value);
+        ChooseEncoderPage(c.encoderId);
+        EXPECT_EQ(d().Enabled(PageItem(c.control)), c.enabled) << c.key << " " << c.value;
+    }
+    // The AMR codec buttons set the rate and channels the codec takes.
+    ChooseEncoderPage(13);
+    ASSERT_TRUE(d().Click(PageItem(1113)));
+    EXPECT_EQ(GetPrefInt("audiofilter.resample.samplerate"), 16000);
+    ASSERT_TRUE(d().Click(PageItem(1112)));
+    EXPECT_EQ(GetPrefInt("audiofilter.resample.samplerate"), 8000);
+    EXPECT_EQ(GetPrefInt("overall.audio.channels"), 1);
+
+    // Audio off greys the audio tab but its own box.
+    ChooseTab(0);
+    ASSERT_TRUE(d().Click(TabItem(1164)));
+    EXPECT_EQ(GetPrefInt("overall.audio.enabled"), 0);
+    for (int id : {1074, 1072, 1062, 1067}) EXPECT_FALSE(d().Enabled(TabItem(id))) << id;
+    EXPECT_TRUE(d().Enabled(TabItem(1164)));
+}
+
+TEST_F(OptionPages, TaskingTabCoresSpeedAndLists) {
+    ui::Shell().context.cpuCount = 4;
+    ChooseTab(2);
+    EXPECT_EQ(d().Items(TabItem(1252)).size(), 4u);  // the page's own texts, no numbers before them
+    EXPECT_EQ(d().Items(TabItem(1250)).size(), 4u);
+    EXPECT_EQ(d().Selection(TabItem(1250)), std::vector<int>{0});
+    EXPECT_TRUE(d().Enabled(TabItem(2003)));
+    EXPECT_FALSE(d().Enabled(TabItem(2004)));
+    SetPrefInt("overall.audio.encAffinity", 0);
+    ASSERT_TRUE(d().Click(TabItem(2001)));  // one box off: cores 0, 2, 3
+    EXPECT_EQ(GetPrefInt("overall.audio.encAffinity"), 0b1101);
+    EXPECT_FALSE(d().Check(TabItem(1093)));
+    ASSERT_TRUE(d().Click(TabItem(2001)));  // every shown core again: no restriction
+    EXPECT_EQ(GetPrefInt("overall.audio.encAffinity"), 0);
+    EXPECT_TRUE(d().Check(TabItem(1093)));
+
+    ASSERT_TRUE(d().Click(TabItem(1066)));
+    EXPECT_FLOAT_EQ(GetPrefFloat("overall.generic.encodingSpeed"), 1.0f);
+    ASSERT_TRUE(d().DragTrack(TabItem(1084), {0}));
+    EXPECT_FLOAT_EQ(GetPrefFloat("overall.generic.encodingSpeed"), 0.05f);
+
+    ASSERT_TRUE(d().PickCombo(TabItem(1252), 3));
+    EXPECT_EQ(GetPrefInt("overall.task.overwrite"), 3);
+    ASSERT_TRUE(d().PickCombo(TabItem(1251), 2));
+    EXPECT_EQ(GetPrefInt("overall.task.parallelize"), 3);
+}
+
+TEST_F(OptionPages, TimeFieldsSetTheItemsTimes) {
+    const std::string input = run.files().path().string() + "/a.wav";
+    std::ofstream(input) << "RIFF";
+    ASSERT_TRUE(ui::FileListAdd(input.c_str()));
+    ChooseTab(5);
+    QueueItem* item = QueueGetItem(0);
+    ASSERT_NE(item, nullptr);
+    struct Case {
+        const char* h;
+        const char* m;
+        const char* s;
+        const char* ms;
+        uint32_t begin;
+    } cases[] = {{"1", "", "", "", 3600000u}, {"0", "1", "30", "5", 90005u}, {"", "-3", "2", "", 2000u},
+                 {"99999999999", "", "", "", 0xFFFFFFFFu}};
+    for (const Case& c : cases) {
+        d().SetTextAsUser(TabItem(1090), c.h);
+        d().SetTextAsUser(TabItem(1070), c.m);
+        d().SetTextAsUser(TabItem(1091), c.s);
+        d().SetTextAsUser(TabItem(1092), c.ms);
+        EXPECT_EQ(item->begin, c.begin) << c.h << ":" << c.m << ":" << c.s << "." << c.ms;
+    }
+    // A running item's times are not edited under its worker.
+    item->state = kItemEncoding;
+    ChooseTab(5);
+    EXPECT_FALSE(d().Enabled(TabItem(1090)));
+    item->state = kItemReady;
+}
+
+}  // namespace
+
+namespace {
+
+// The compact audio tab shares the sound tab's rows, where its gain box is an editable list: the
+// popup showing it leaves the sound tab's gain with its one decimal, and the owner usable again.
+TEST_F(OptionPages, CompactAudioTabInPopupLeavesTheSoundTabAlone) {
+    SetPrefFloat("audiofilter.volume.gain", 1.5f);
+    const HWND main = ui::Shell().mainHwnd.load();
+    ui::ShowTabInPopup(ui::CreateAudioCfgTab(), main);
+    ASSERT_NE(ui::PopupTab(), nullptr);
+    EXPECT_FALSE(d().Enabled(main));
+    EXPECT_EQ(d().Text(d().Find(ui::PopupTab()->Handle(), 1068)), "1.5");
+    ui::ClosePopup();
+    EXPECT_EQ(ui::PopupTab(), nullptr);
+    EXPECT_TRUE(d().Enabled(main));
+
+    ChooseTab(1);
+    EXPECT_EQ(d().Text(TabItem(1068)), "1.5");
+    ASSERT_TRUE(d().SetTextAsUser(TabItem(1068), "-2.34"));
+    ui::SettingsChangedLevel = 1;
+    Apply();
+    EXPECT_EQ(d().Text(TabItem(1068)), "-2.3");
+}
+
+}  // namespace
