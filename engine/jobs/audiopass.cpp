@@ -1,6 +1,7 @@
 #include "engine/jobs/audiopass.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "common/fileutil.h"
@@ -21,6 +22,17 @@
 
 namespace {
 
+// The length of what a job converts: a joined group's first item stands for all of its items.
+int32_t JoinedDuration(QueueItem* item) {
+    int64_t total = std::max(item->duration, 0);
+    if (item->group != 0) {
+        QueueLockGuard lock;
+        for (QueueItem* next = QueueNext(item); next && next->group == item->group; next = QueueNext(next))
+            total += std::max(next->duration, 0);
+    }
+    return static_cast<int32_t>(std::min<int64_t>(total, INT32_MAX));
+}
+
 // The engine's source classes as the pass sees them.
 class SourceAdapter : public PassSource {
 public:
@@ -40,6 +52,7 @@ public:
     bool Prepare(AudioTask* task) override { return source_->Prepare(task); }
     const WaveHeader& Header() override { return source_->header; }
     void Close() override { source_->Close(); }
+    double GetCpuUsage() override { return source_->GetCpuUsage(); }
 
 private:
     std::unique_ptr<CAudioSource> source_;
@@ -294,7 +307,7 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
     publish();
     if (ok) {
         task->inputTracks = openedSources;
-        item->run.totalLength = static_cast<uint32_t>(task->duration ? task->duration : std::max(item->duration, 0));
+        item->run.totalLength = static_cast<uint32_t>(task->duration ? task->duration : JoinedDuration(item));
         SetItemStateUnlessStopping(item, kItemEncoding);
 
         for (int t = 0; t < openedSources && ok; ++t) {

@@ -14,6 +14,9 @@ public:
     virtual int32_t Read(uint8_t* buffer, int32_t size) = 0;
     // Ends a live source or its decoder process, so that a blocked Read returns.
     virtual void Stop() {}
+    // Percent of the machine's processors the decoder process used since the last call (0 the
+    // first time); -1 when the source runs no process. Safe from any thread while the pass runs.
+    virtual double GetCpuUsage() { return -1.0; }
 };
 
 class PcmWriter {
