@@ -46,7 +46,7 @@ bool ReadProcStat(int pid, ProcStat* out) {
     unsigned long long utime = 0, stime = 0, rss = 0;
     // ... utime stime cutime cstime priority nice threads itrealvalue starttime vsize rss (24th).
     const int n = std::sscanf(text.c_str() + close + 1,
-                              " %c %d %d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu %*d %*d %*d %*d %*d %*d %*llu %*llu %llu",
+                              " %c %d %d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu %*d %*d %*d %*d %*d %*d %*s %*s %llu",
                               &state, &out->ppid, &out->pgrp, &utime, &stime, &rss);
     if (n < 5) return false;
     out->ticks = utime + stime;

@@ -33,6 +33,31 @@ int32_t JoinedDuration(QueueItem* item) {
     return static_cast<int32_t>(std::min<int64_t>(total, INT32_MAX));
 }
 
+// A tool that reads the input file itself takes no PCM, so the pass's threads end at once: the
+// pass then follows the tool's progress from what it prints ("42.5%") until it ends, the item is
+// stopped, or it shows no sign of work (no progress, no output growth) for 30 s.
+void FollowSelfReadingTool(AudioTask* task, CAudioEncoder* enc) {
+    constexpr uint64_t kQuietLimitMs = 30000;
+    QueueItem* item = task->item;
+    EncoderProgress progress;
+    progress.total = item->run.totalLength.load();
+    uint64_t lastSign = platform::TickCount();
+    int64_t lastSize = -1;
+    while (item->state.load() < kItemStopping && enc->process && enc->process->IsRunning()) {
+        const uint64_t before = progress.position;
+        enc->WaitProgress(&progress);
+        if (progress.position != before) item->run.position = static_cast<uint32_t>(std::min(progress.position, progress.total));
+        const int64_t size = GetFileKB(task->trackOutputPaths[0].c_str());
+        const uint64_t now = platform::TickCount();
+        if (progress.position != before || size != lastSize || item->state.load() == kItemPaused) lastSign = now;
+        lastSize = size;
+        if (now - lastSign > kQuietLimitMs) {
+            LogMessage(&task->log, "The encoder shows no sign of work.", 0);
+            break;
+        }
+    }
+}
+
 // The engine's source classes as the pass sees them.
 class SourceAdapter : public PassSource {
 public:
@@ -77,8 +102,12 @@ int CountStreams(const QueueItem* item) {
 // thread and the pass call it; Cancel ends a tool that no longer reads.
 class EncoderWriter : public PcmWriter {
 public:
-    explicit EncoderWriter(CAudioEncoder* encoder) : encoder_(encoder) {}
-    bool WriteHeader(const WaveHeader& header) override { return encoder_->WriteHeader(&header); }
+    // A tool that reads the input file itself gets nothing on its standard input, not even the
+    // header: bytes it never reads would count as audio it did not encode.
+    EncoderWriter(CAudioEncoder* encoder, bool readsInputItself) : encoder_(encoder), readsInputItself_(readsInputItself) {}
+    bool WriteHeader(const WaveHeader& header) override {
+        return readsInputItself_ || encoder_->WriteHeader(&header);
+    }
     int32_t Write(const uint8_t* bytes, int32_t length) override { return encoder_->Write(bytes, length); }
     bool IsReady() override { return encoder_->IsReady(); }
     void Finish() override {
@@ -94,6 +123,7 @@ public:
 
 private:
     CAudioEncoder* encoder_;
+    bool readsInputItself_;
     std::atomic<bool> finished_{false};
 };
 
@@ -346,7 +376,7 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
                 task->outputCreated = true;
                 enc->SetPriority(0);
             }
-            writers[t] = std::make_unique<EncoderWriter>(enc);
+            writers[t] = std::make_unique<EncoderWriter>(enc, task->sourceId == kSourceDefault && !analysisPass);
         }
         publish();
         if (ok) {
@@ -355,6 +385,7 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
             platform::RecursiveMutex* engineMutex = ctx ? ctx->engineMutex : nullptr;
             if (engineMutex) engineMutex->unlock();
             RunAudioThreads(task, ReadAudioThreadSettings());
+            if (task->sourceId == kSourceDefault && !analysisPass && encoders[0]) FollowSelfReadingTool(task, encoders[0].get());
             if (engineMutex && !engineMutex->lockFor(5000)) LogMessage(&task->log, "Paralell tasks collision", 0);
         }
     }

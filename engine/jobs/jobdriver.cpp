@@ -652,6 +652,13 @@ int RunQueue(int workerIndex) {
             if (item->state.load() == kItemStopping) result = kItemStopping;
         }
         if (p.GetBool("overall.automation.autoTask") && item->state.load() == kItemDone) {
+            // The joined items were converted with it: they leave with it.
+            std::vector<QueueItem*> joined;
+            {
+                QueueLockGuard lock;
+                ForEachJoinedFollower(item, [&](QueueItem* next) { joined.push_back(next); });
+            }
+            for (QueueItem* next : joined) QueueFreeItem(next);
             QueueFreeItem(item);  // unlinked and freed: nothing else holds it once its job ended
             item = nullptr;
             RaiseEvent(kEventQueueChanged);

@@ -44,7 +44,9 @@ TEST(CpuClock, MachineClockMatchesProcCpuinfo) {
     std::ifstream in("/proc/cpuinfo");
     bool listed = false;
     for (std::string line; std::getline(in, line);) listed = listed || line.rfind("cpu MHz", 0) == 0;
-    if (listed) EXPECT_GT(cpu.clockMHz, 0);
+    if (listed) {
+        EXPECT_GT(cpu.clockMHz, 0);
+    }
 #if defined(__x86_64__)
     EXPECT_TRUE(platform::HasCpuFlag(cpu.flags, "sse2")) << "every x86-64 processor has it";
     EXPECT_GT(cpu.family, 0);

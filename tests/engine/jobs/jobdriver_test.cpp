@@ -459,6 +459,14 @@ TEST_F(JobSteps, JoinedGroupConvertsAsOneJob) {
         EXPECT_EQ(events.context().processedFiles.load(), 4);
         EXPECT_EQ(GetQueueProgress(nullptr), 100);
     }
+    // Unattended, a converted group leaves the queue whole.
+    QueueClear();
+    GetPrefStore().SetBool("overall.automation.autoTask", true);
+    AddInput("g1.wav", 9);
+    AddInput("g2.wav", 9);
+    RunBatch(2);
+    GetPrefStore().SetBool("overall.automation.autoTask", false);
+    EXPECT_EQ(QueueCount(), 0);
 }
 
 TEST_F(JobSteps, MismatchedGroupFailsWholeAndTheBatchGoesOn) {
@@ -472,6 +480,51 @@ TEST_F(JobSteps, MismatchedGroupFailsWholeAndTheBatchGoesOn) {
     EXPECT_EQ(alone->state.load(), kItemDone);
     EXPECT_EQ(events.texts(kEventNotice).size(), 1u) << "the mismatch is told once";
     EXPECT_EQ(LogLinesWith("Start transcoding"), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A tool that reads the input itself and takes longer than the encoder's finishing limit: it
+// prints its progress while it works, then writes the output.
+constexpr const char* kSelfReadingTool = R"(#!/bin/sh
+for p in 20 40 60 80; do echo "[ $p.0%]"; sleep 1; done
+cp "$1" "$2"
+echo "[100.0%]"
+)";
+
+class SelfReading : public sqtest::JobFixture {};
+
+TEST_F(SelfReading, ToolThatReadsTheInputItselfIsFollowedToItsEnd) {
+    PrefStore& p = GetPrefStore();
+    const std::string script = in.write("copier.sh", kSelfReadingTool);
+    p.SetInt("overall.audio.encoder", kEncGeneric);
+    p.SetString("audioenc.cli.command", ("sh " + script + " $(SourceFile) $(DestFile)").c_str());
+    p.SetString("audioenc.cli.fileext", "out");
+    p.SetBool("overall.audio.autoSource", false);
+    p.SetInt("overall.audio.source", 0);  // no decoder: the tool reads the file
+    const std::string input = in.file("whole.wav");
+    ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 '" + input + "' synth 2 sine 440"));
+    QueueItem* item = Add(input);
+    Describe(item, 44100, 2, 2000);
+    std::atomic<bool> running{true};
+    std::atomic<uint32_t> midway{0};
+    std::thread watcher([&] {
+        while (running) {
+            const uint32_t position = item->run.position.load();
+            if (position > 0 && position < 2000) midway = position;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    RunBatch(1, 60);
+    running = false;
+    watcher.join();
+    EXPECT_EQ(item->state.load(), kItemDone) << "error " << item->errorCode.load();
+    ASSERT_TRUE(item->destFile);
+    EXPECT_EQ(sqtest::ReadFile(item->destFile), sqtest::ReadFile(input)) << "the tool was not cut short";
+    EXPECT_GE(midway.load(), 400u) << "the progress the tool printed reached the item";
+    EXPECT_EQ(LiveChildren(), 0);
 }
 
 }  // namespace
