@@ -102,11 +102,12 @@ int CountStreams(const QueueItem* item) {
 // thread and the pass call it; Cancel ends a tool that no longer reads.
 class EncoderWriter : public PcmWriter {
 public:
-    // A tool that reads the input file itself gets nothing on its standard input, not even the
-    // header: bytes it never reads would count as audio it did not encode.
-    EncoderWriter(CAudioEncoder* encoder, bool readsInputItself) : encoder_(encoder), readsInputItself_(readsInputItself) {}
+    // A tool that reads the input file itself (task given) gets nothing on its standard input,
+    // not even the header, since bytes it never reads would count as audio it did not encode; it
+    // is followed to its end before its input is closed.
+    EncoderWriter(CAudioEncoder* encoder, AudioTask* selfReadingTask) : encoder_(encoder), selfReadingTask_(selfReadingTask) {}
     bool WriteHeader(const WaveHeader& header) override {
-        return readsInputItself_ || encoder_->WriteHeader(&header);
+        return selfReadingTask_ || encoder_->WriteHeader(&header);
     }
     int32_t Write(const uint8_t* bytes, int32_t length) override { return encoder_->Write(bytes, length); }
     bool IsReady() override { return encoder_->IsReady(); }
@@ -114,6 +115,9 @@ public:
         if (finished_.exchange(true)) return;
         encoder_->SetRunning(true);  // a tool held by a pause could not see the end of its input
         encoder_->Finish();
+    }
+    void BeforeFinish() override {
+        if (selfReadingTask_ && !finished_.load()) FollowSelfReadingTool(selfReadingTask_, encoder_);
     }
     void Cancel() override {
         encoder_->SetRunning(true);
@@ -123,7 +127,7 @@ public:
 
 private:
     CAudioEncoder* encoder_;
-    bool readsInputItself_;
+    AudioTask* selfReadingTask_;
     std::atomic<bool> finished_{false};
 };
 
@@ -258,6 +262,7 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
     QueueItem* item = task->item;
     EngineContext* ctx = GetEngineContext();
     task->analysisPass = analysisPass;
+    task->toolReadsInput = task->sourceId == kSourceDefault && !analysisPass;
     task->gainAnalysis = analysisPass || p.GetBool("overall.audio.replayGain");
 
     if (!item || (!item->audio && !(item->flags.load() & kItemFlagSeparateAudio)) || task->inputTracks < 1 ||
@@ -376,7 +381,7 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
                 task->outputCreated = true;
                 enc->SetPriority(0);
             }
-            writers[t] = std::make_unique<EncoderWriter>(enc, task->sourceId == kSourceDefault && !analysisPass);
+            writers[t] = std::make_unique<EncoderWriter>(enc, task->toolReadsInput ? task : nullptr);
         }
         publish();
         if (ok) {
@@ -385,7 +390,6 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
             platform::RecursiveMutex* engineMutex = ctx ? ctx->engineMutex : nullptr;
             if (engineMutex) engineMutex->unlock();
             RunAudioThreads(task, ReadAudioThreadSettings());
-            if (task->sourceId == kSourceDefault && !analysisPass && encoders[0]) FollowSelfReadingTool(task, encoders[0].get());
             if (engineMutex && !engineMutex->lockFor(5000)) LogMessage(&task->log, "Paralell tasks collision", 0);
         }
     }

@@ -345,8 +345,9 @@ int GetCpuLoad(int kind) {
     double sum = 0;
     bool running = false;
     for (AudioTask* task : tasks) {
-        std::lock_guard<std::mutex> lock(task->mutex);
-        if (task->state.load() != 2) continue;
+        // A task whose lock is held is finishing its tools: it is passed over, never waited for.
+        std::unique_lock<std::mutex> lock(task->mutex, std::try_to_lock);
+        if (!lock.owns_lock() || task->state.load() != 2) continue;
         for (int t = 0; t < 2; ++t) {
             const double usage = kind == 1 ? (task->readers[t] ? task->readers[t]->GetCpuUsage() : -1.0)
                                            : (task->encoders[t] ? task->encoders[t]->GetCpuUsage() : -1.0);
