@@ -23,6 +23,7 @@
 #include "engine/jobs/itemstate.h"
 #include "engine/jobs/jobstats.h"
 #include "engine/jobs/outputchecks.h"
+#include "engine/jobs/outputnames.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/queue.h"
 #include "engine/queue/taskvars.h"
@@ -436,7 +437,21 @@ int RunItem(QueueItem* item) {
     bool prepared = true;
     std::string output = GetOutputPath(item, true);
     task->outputPath = output;
-    if (mode != 6) {
+    // Another running job writing the same file is waited for (not in streaming or benchmark mode,
+    // whose outputs are not files of their own).
+    const bool ownsFile = mode != 6 && mode != 2 && !output.empty() && output != "-" && !IsNullOutput(output.c_str()) &&
+                          !IsNetworkPath(output.c_str());
+    OutputNameClaim outputClaim(ownsFile ? output : std::string(), [item] {
+        const uint32_t state = item->state.load();
+        return state >= kItemStopping && state != kItemFinishing;
+    });
+    if (outputClaim.waited() && outputClaim.claimed())
+        LogMessageFormat(&Log(), "Waited for another job writing %s", output.c_str());
+    if (!outputClaim.claimed()) {
+        output.clear();
+        prepared = false;
+    }
+    if (mode != 6 && prepared) {
         bool lastItem;
         {
             QueueLockGuard lock;

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <filesystem>
@@ -516,6 +517,41 @@ TEST_F(SelfReading, ToolThatReadsTheInputItselfIsFollowedToItsEnd) {
     EXPECT_EQ(sqtest::ReadFile(item->destFile), sqtest::ReadFile(input)) << "the tool was not cut short";
     EXPECT_EQ(item->run.position.load(), 2000u) << "the progress the tool printed reached the item";
     EXPECT_EQ(LiveChildren(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Two inputs of one name in different folders give one output name: the worker that meets the
+// name in use waits for the other job, then applies the overwrite policy to its finished file,
+// as one worker would; a job with another name is not held up.
+TEST_F(JobSteps, WorkersNeverWriteOneOutputAtOnce) {
+    SetPassSourceMaker([](uint32_t) -> std::unique_ptr<PassSource> {
+        return std::make_unique<sqtest::RampSource>(2 * 176400, 30);
+    });
+    PrefStore& p = GetPrefStore();
+    p.SetInt("overall.task.overwrite", 2);
+    p.SetString("overall.task.renPostfix", "_old");
+    fs::create_directories(in.path() / "x");
+    fs::create_directories(in.path() / "y");
+    QueueItem* first = AddInput("x/song.wav");
+    QueueItem* second = AddInput("y/song.wav");
+    QueueItem* other = AddInput("other.wav");
+    RunBatch(3);
+    p.SetInt("overall.task.overwrite", 1);
+    for (QueueItem* item : {first, second, other}) EXPECT_EQ(item->state.load(), kItemDone) << item->file;
+    QueueItem* earlier = first->run.startTime.load() <= second->run.startTime.load() ? first : second;
+    QueueItem* later = earlier == first ? second : first;
+    EXPECT_LE(earlier->run.startTime.load() + earlier->run.elapsed.load(), later->run.startTime.load())
+        << "the two jobs of one output name overlapped";
+    EXPECT_LT(other->run.startTime.load(), later->run.startTime.load()) << "a job of another name waited too";
+    EXPECT_EQ(LogLinesWith("Waited for another job writing"), 1);
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(out.path())) names.push_back(e.path().stem().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"other", "song", "song_old"})) << "the earlier output was moved aside whole";
+    for (const auto& e : fs::directory_iterator(out.path())) EXPECT_GT(fs::file_size(e.path()), 2u * 176400) << e.path();
 }
 
 }  // namespace
