@@ -8,6 +8,8 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -26,8 +28,10 @@ std::string ReadProcFile(const char* path) {
 }
 
 struct ProcStat {
+    int ppid = 0;
     int pgrp = 0;
     uint64_t ticks = 0;
+    uint64_t residentPages = 0;
 };
 
 // The fields of /proc/<pid>/stat after the command name, which may itself hold blanks and
@@ -39,12 +43,14 @@ bool ReadProcStat(int pid, ProcStat* out) {
     const size_t close = text.rfind(')');
     if (close == std::string::npos) return false;
     char state = 0;
-    int ppid = 0;
-    unsigned long long utime = 0, stime = 0;
-    if (std::sscanf(text.c_str() + close + 1, " %c %d %d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &state, &ppid,
-                    &out->pgrp, &utime, &stime) != 5)
-        return false;
+    unsigned long long utime = 0, stime = 0, rss = 0;
+    // ... utime stime cutime cstime priority nice threads itrealvalue starttime vsize rss (24th).
+    const int n = std::sscanf(text.c_str() + close + 1,
+                              " %c %d %d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu %*d %*d %*d %*d %*d %*d %*s %*s %llu",
+                              &state, &out->ppid, &out->pgrp, &utime, &stime, &rss);
+    if (n < 5) return false;
     out->ticks = utime + stime;
+    out->residentPages = n == 6 ? rss : 0;
     return true;
 }
 
@@ -84,6 +90,44 @@ bool ReadProcessGroupCpuTicks(int pid, uint64_t* ticks) {
     }
     *ticks = sum;
     return true;
+}
+
+uint64_t ReadProcessTreeResidentBytes(int pid) {
+    ProcStat root;
+    if (pid <= 0 || !ReadProcStat(pid, &root)) return 0;
+    // One pass over /proc for every process's parent, then the tree below pid.
+    std::vector<std::pair<int, ProcStat>> all;
+    if (DIR* dir = opendir("/proc")) {
+        while (dirent* entry = readdir(dir)) {
+            char* end = nullptr;
+            const long other = std::strtol(entry->d_name, &end, 10);
+            if (*end != '\0' || other <= 0 || other == pid) continue;
+            ProcStat st;
+            if (ReadProcStat(static_cast<int>(other), &st)) all.emplace_back(static_cast<int>(other), st);
+        }
+        closedir(dir);
+    }
+    uint64_t pages = root.residentPages;
+    std::vector<int> parents{pid};
+    while (!parents.empty()) {
+        const int parent = parents.back();
+        parents.pop_back();
+        for (auto& [id, st] : all) {
+            if (st.ppid != parent || id == 0) continue;
+            pages += st.residentPages;
+            parents.push_back(id);
+            id = 0;  // counted once
+        }
+    }
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    return pages * static_cast<uint64_t>(pageSize > 0 ? pageSize : 4096);
+}
+
+uint64_t ReadAvailableMemoryBytes() {
+    const std::string text = ReadProcFile("/proc/meminfo");
+    const size_t at = text.find("MemAvailable:");
+    if (at == std::string::npos) return 0;
+    return std::strtoull(text.c_str() + at + 13, nullptr, 10) * 1024;
 }
 
 long CpuTicksPerSecond() {

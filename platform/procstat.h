@@ -14,6 +14,13 @@ bool ReadSystemCpuTicks(uint64_t* idle, uint64_t* total);
 // False when there is no such process.
 bool ReadProcessGroupCpuTicks(int pid, uint64_t* ticks);
 
+// Resident memory of a process and of every process below it (its tools), in bytes; 0 when there
+// is no such process.
+uint64_t ReadProcessTreeResidentBytes(int pid);
+
+// Memory the system can still give to programs without swapping, in bytes; 0 when unknown.
+uint64_t ReadAvailableMemoryBytes();
+
 // Clock ticks per second of the figures above.
 long CpuTicksPerSecond();
 

@@ -1,6 +1,7 @@
 #include "engine/jobs/audiopass.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "common/fileutil.h"
@@ -21,6 +22,42 @@
 
 namespace {
 
+// The length of what a job converts: a joined group's first item stands for all of its items.
+int32_t JoinedDuration(QueueItem* item) {
+    int64_t total = std::max(item->duration, 0);
+    if (item->group != 0) {
+        QueueLockGuard lock;
+        for (QueueItem* next = QueueNext(item); next && next->group == item->group; next = QueueNext(next))
+            total += std::max(next->duration, 0);
+    }
+    return static_cast<int32_t>(std::min<int64_t>(total, INT32_MAX));
+}
+
+// A tool that reads the input file itself takes no PCM, so the pass's threads end at once: the
+// pass then follows the tool's progress from what it prints ("42.5%") until it ends, the item is
+// stopped, or it shows no sign of work (no progress, no output growth) for 30 s.
+void FollowSelfReadingTool(AudioTask* task, CAudioEncoder* enc) {
+    constexpr uint64_t kQuietLimitMs = 30000;
+    QueueItem* item = task->item;
+    EncoderProgress progress;
+    progress.total = item->run.totalLength.load();
+    uint64_t lastSign = platform::TickCount();
+    int64_t lastSize = -1;
+    while (item->state.load() < kItemStopping && enc->process && enc->process->IsRunning()) {
+        const uint64_t before = progress.position;
+        enc->WaitProgress(&progress);
+        if (progress.position != before) item->run.position = static_cast<uint32_t>(std::min(progress.position, progress.total));
+        const int64_t size = GetFileKB(task->trackOutputPaths[0].c_str());
+        const uint64_t now = platform::TickCount();
+        if (progress.position != before || size != lastSize || item->state.load() == kItemPaused) lastSign = now;
+        lastSize = size;
+        if (now - lastSign > kQuietLimitMs) {
+            LogMessage(&task->log, "The encoder shows no sign of work.", 0);
+            break;
+        }
+    }
+}
+
 // The engine's source classes as the pass sees them.
 class SourceAdapter : public PassSource {
 public:
@@ -40,6 +77,7 @@ public:
     bool Prepare(AudioTask* task) override { return source_->Prepare(task); }
     const WaveHeader& Header() override { return source_->header; }
     void Close() override { source_->Close(); }
+    double GetCpuUsage() override { return source_->GetCpuUsage(); }
 
 private:
     std::unique_ptr<CAudioSource> source_;
@@ -64,14 +102,22 @@ int CountStreams(const QueueItem* item) {
 // thread and the pass call it; Cancel ends a tool that no longer reads.
 class EncoderWriter : public PcmWriter {
 public:
-    explicit EncoderWriter(CAudioEncoder* encoder) : encoder_(encoder) {}
-    bool WriteHeader(const WaveHeader& header) override { return encoder_->WriteHeader(&header); }
+    // A tool that reads the input file itself (task given) gets nothing on its standard input,
+    // not even the header, since bytes it never reads would count as audio it did not encode; it
+    // is followed to its end before its input is closed.
+    EncoderWriter(CAudioEncoder* encoder, AudioTask* selfReadingTask) : encoder_(encoder), selfReadingTask_(selfReadingTask) {}
+    bool WriteHeader(const WaveHeader& header) override {
+        return selfReadingTask_ || encoder_->WriteHeader(&header);
+    }
     int32_t Write(const uint8_t* bytes, int32_t length) override { return encoder_->Write(bytes, length); }
     bool IsReady() override { return encoder_->IsReady(); }
     void Finish() override {
         if (finished_.exchange(true)) return;
         encoder_->SetRunning(true);  // a tool held by a pause could not see the end of its input
         encoder_->Finish();
+    }
+    void BeforeFinish() override {
+        if (selfReadingTask_ && !finished_.load()) FollowSelfReadingTool(selfReadingTask_, encoder_);
     }
     void Cancel() override {
         encoder_->SetRunning(true);
@@ -81,6 +127,7 @@ public:
 
 private:
     CAudioEncoder* encoder_;
+    AudioTask* selfReadingTask_;
     std::atomic<bool> finished_{false};
 };
 
@@ -215,6 +262,7 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
     QueueItem* item = task->item;
     EngineContext* ctx = GetEngineContext();
     task->analysisPass = analysisPass;
+    task->toolReadsInput = task->sourceId == kSourceDefault && !analysisPass;
     task->gainAnalysis = analysisPass || p.GetBool("overall.audio.replayGain");
 
     if (!item || (!item->audio && !(item->flags.load() & kItemFlagSeparateAudio)) || task->inputTracks < 1 ||
@@ -294,7 +342,7 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
     publish();
     if (ok) {
         task->inputTracks = openedSources;
-        item->run.totalLength = static_cast<uint32_t>(task->duration ? task->duration : std::max(item->duration, 0));
+        item->run.totalLength = static_cast<uint32_t>(task->duration ? task->duration : JoinedDuration(item));
         SetItemStateUnlessStopping(item, kItemEncoding);
 
         for (int t = 0; t < openedSources && ok; ++t) {
@@ -333,7 +381,7 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
                 task->outputCreated = true;
                 enc->SetPriority(0);
             }
-            writers[t] = std::make_unique<EncoderWriter>(enc);
+            writers[t] = std::make_unique<EncoderWriter>(enc, task->toolReadsInput ? task : nullptr);
         }
         publish();
         if (ok) {

@@ -58,6 +58,7 @@ struct AudioTask {
     std::string outputPath;
     std::string trackOutputPaths[2];
     bool toStdout = false;        // the output goes to standard output ("-")
+    bool toolReadsInput = false;  // the encoder's tool reads the input file itself: no PCM flows
     std::atomic<int64_t> outputBytes{0};  // bytes written, for outputs whose file cannot be measured
     std::atomic<int64_t> rounds{0};       // buffer rounds written by the encode thread
     std::mutex mutex;             // held while the encoders are finished, created or destroyed

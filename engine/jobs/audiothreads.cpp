@@ -348,6 +348,8 @@ int AudioEncodeThread(AudioTask* task, const AudioThreadSettings& s) {
         if (item) item->run.elapsed = static_cast<uint32_t>(platform::TickCount() - item->run.startTime.load());
         buf.readIndex = index;
         buf.encodeDone.store(true);
+        for (PcmWriter* w : task->writers)
+            if (w) w->BeforeFinish();
         std::lock_guard<std::mutex> lock(task->mutex);
         task->state = 5;  // finishing: a pause no longer reaches the tools
         for (PcmWriter* w : task->writers)
@@ -461,7 +463,8 @@ void RunAudioThreads(AudioTask* task, const AudioThreadSettings& s, const std::f
         const int64_t rounds = task->rounds.load();
         const uint64_t now = platform::TickCount();
         const uint32_t state = item ? item->state.load() : kItemEncoding;
-        if (rounds != lastRounds || state != kItemEncoding || task->toStdout) {
+        // A tool that reads its input itself moves no blocks; the pass watches it on its own.
+        if (rounds != lastRounds || state != kItemEncoding || task->toStdout || task->toolReadsInput) {
             lastRounds = rounds;
             lastMove = now;
             return false;

@@ -7,6 +7,9 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include <unistd.h>
 
 #include "common/fileutil.h"
 #include "engine/context.h"
@@ -20,10 +23,13 @@
 #include "engine/jobs/itemstate.h"
 #include "engine/jobs/jobstats.h"
 #include "engine/jobs/outputchecks.h"
+#include "engine/jobs/outputnames.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/queue.h"
 #include "engine/queue/taskvars.h"
+#include "engine/tools/cpu_usage.h"
 #include "platform/fs.h"
+#include "platform/procstat.h"
 #include "platform/sync.h"
 
 namespace {
@@ -35,6 +41,7 @@ LogSource& Log() {
     return log;
 }
 
+// Lock order: taskLifetime, then the queue lock, then a task's mutex.
 // Guards the item's task pointer against the task being freed while another thread uses it.
 std::mutex taskLifetime;
 
@@ -129,12 +136,56 @@ bool PrepareBatch() {
     return true;
 }
 
-// The next unclaimed item, claimed for this worker; null at the end of the queue.
+// The items joined to a group's first item: those that follow it with the same group number.
+template <typename Fn>
+void ForEachJoinedFollower(QueueItem* item, Fn&& fn) {
+    if (item->group == 0) return;
+    for (QueueItem* next = QueueNext(item); next && next->group == item->group; next = QueueNext(next)) fn(next);
+}
+
+// The next unclaimed item, claimed for this worker; null at the end of the queue. A joined group
+// is one job: its followers are claimed with its first item, so no other worker runs them alone.
 QueueItem* ClaimNext() {
     QueueLockGuard lock;
-    for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it))
-        if (!(it->flags.load() & kItemFlagClaimed) && QueueClaimItem(it)) return it;
+    for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it)) {
+        if ((it->flags.load() & kItemFlagClaimed) || !QueueClaimItem(it)) continue;
+        ForEachJoinedFollower(it, [](QueueItem* next) { QueueClaimItem(next); });
+        return it;
+    }
     return nullptr;
+}
+
+// Joined items take the state of the job that converted them; done ones count as done.
+void FinishJoinedFollowers(QueueItem* item) {
+    EngineContext* ctx = GetEngineContext();
+    const uint32_t state = item->state.load();
+    QueueLockGuard lock;
+    ForEachJoinedFollower(item, [&](QueueItem* next) {
+        next->state = state;
+        next->run.progress = item->run.progress.load();
+        if (state == kItemDone && ctx) ctx->processedFiles += 1;
+    });
+}
+
+// The test phase of a job: a short conversion from "overall.task.testPhasePos" before the real
+// one. False when the item must not be converted (the test failed and the user did not go on).
+bool RunTestPhase(QueueItem* item) {
+    PrefStore& p = Prefs();
+    const int setting = p.GetInt("overall.task.testPhase");
+    if (setting == 0) return true;
+    if (setting == 1 && !(p.GetInt("overall.video.mode") < 2 && p.GetBool("overall.video.enabled") &&
+                          !p.GetBool("overall.video.copy") && item->file && platform::PathExists(item->file)))
+        return true;
+    RaiseEvent(kEventStatusText, EngineText("test_phase"));
+    item->flags |= kItemFlagTestPhase;
+    const int result = RunItem(item);
+    item->flags &= ~kItemFlagTestPhase;
+    if (result != kItemError) return item->state.load() < kItemStopping || item->state.load() == kItemFinishing;
+    if (item->errorCode.load() != 0) return false;
+    if (RaiseEvent(kEventAskCountdown, EngineText("test_failure")) == 0) return false;
+    // The user goes on: the real conversion starts from a clean state.
+    item->state = kItemEncoding;
+    return true;
 }
 
 void FinishBatch(int result) {
@@ -274,6 +325,41 @@ void StopItem(QueueItem* item) {
         }
 }
 
+int GetCpuLoad(int kind) {
+    if (kind == 3) return static_cast<int>(CpuClockMHz(false));
+    if (kind == 4) return static_cast<int>(platform::ReadProcessTreeResidentBytes(getpid()) >> 20);
+    if (kind == 5) return static_cast<int>(platform::ReadAvailableMemoryBytes() >> 20);
+    if (kind != 1 && kind != 2) {
+        static CCpuUsage own;
+        const float usage = own.GetProcessUsage(static_cast<uint32_t>(getpid()));
+        return usage < 0 ? -1 : static_cast<int>(usage / EngineProcessorCount());
+    }
+    // The running tasks are taken under the lifetime lock, which keeps them alive; their tools
+    // are read under each task's lock, which keeps the pass from closing them meanwhile.
+    std::lock_guard<std::mutex> lifetime(taskLifetime);
+    std::vector<AudioTask*> tasks;
+    {
+        QueueLockGuard lock;
+        for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it))
+            if (AudioTask* task = it->audioTask.load()) tasks.push_back(task);
+    }
+    double sum = 0;
+    bool running = false;
+    for (AudioTask* task : tasks) {
+        // A task whose lock is held is finishing its tools: it is passed over, never waited for.
+        std::unique_lock<std::mutex> lock(task->mutex, std::try_to_lock);
+        if (!lock.owns_lock() || task->state.load() != 2) continue;
+        for (int t = 0; t < 2; ++t) {
+            const double usage = kind == 1 ? (task->readers[t] ? task->readers[t]->GetCpuUsage() : -1.0)
+                                           : (task->encoders[t] ? task->encoders[t]->GetCpuUsage() : -1.0);
+            if (usage < 0) continue;
+            sum += usage;
+            running = true;
+        }
+    }
+    return running ? static_cast<int>(sum + 0.5) : -1;
+}
+
 int GetQueueProgress(QueueItem* only) {
     QueueLockGuard lock;
     int64_t total = 0, done = 0;
@@ -351,7 +437,21 @@ int RunItem(QueueItem* item) {
     bool prepared = true;
     std::string output = GetOutputPath(item, true);
     task->outputPath = output;
-    if (mode != 6) {
+    // Another running job writing the same file is waited for (not in streaming or benchmark mode,
+    // whose outputs are not files of their own).
+    const bool ownsFile = mode != 6 && mode != 2 && !output.empty() && output != "-" && !IsNullOutput(output.c_str()) &&
+                          !IsNetworkPath(output.c_str());
+    OutputNameClaim outputClaim(ownsFile ? output : std::string(), [item] {
+        const uint32_t state = item->state.load();
+        return state >= kItemStopping && state != kItemFinishing;
+    });
+    if (outputClaim.waited() && outputClaim.claimed())
+        LogMessageFormat(&Log(), "Waited for another job writing %s", output.c_str());
+    if (!outputClaim.claimed()) {
+        output.clear();
+        prepared = false;
+    }
+    if (mode != 6 && prepared) {
         bool lastItem;
         {
             QueueLockGuard lock;
@@ -402,12 +502,14 @@ int RunItem(QueueItem* item) {
             if (kb < 1) kb = task->outputBytes.load() / 1024;
             const bool measurable = outputIsFile && mode != 2 && mode != 6;
             if (kb < 1 && measurable) SetItemError(kItemErrorEmptyOutput, item);
-            if (!(item->flags.load() & kItemFlagTestPhase) && (kb >= 1 || mode == 2)) UpdateItemStats(item, false);
-            if (ctx && mode != 2 && kb >= 1) {
+            // A test phase's output is a trial: it is not one of the batch's outputs.
+            const bool testPhase = item->flags.load() & kItemFlagTestPhase;
+            if (!testPhase && (kb >= 1 || mode == 2)) UpdateItemStats(item, false);
+            if (ctx && !testPhase && mode != 2 && kb >= 1) {
                 ctx->encodedKB += static_cast<int32_t>(kb);
                 ctx->outputFiles += 1;
             }
-            if (ctx) {
+            if (ctx && !testPhase) {
                 ctx->totalEncodingMs += static_cast<int32_t>(item->run.elapsed.load());
                 ctx->processedDurationMs += static_cast<int32_t>(item->run.position.load());
             }
@@ -472,8 +574,9 @@ int RunQueue(int workerIndex) {
         SetItemError(0, item);
         if (workerIndex == 0) SetLastItemError(0);
         if (item->group != 0 && TypeOf(item) != 40 && !CheckJoinSettings(item, !p.GetBool("overall.stack.mode"))) {
-            // A mismatched group fails; the batch goes on with the next item.
+            // A mismatched group fails as a whole; the batch goes on with the next item.
             SetItemStateUnlessStopping(item, kItemError);
+            FinishJoinedFollowers(item);
             if (ctx) ctx->errorFiles += 1;
             continue;
         }
@@ -495,15 +598,24 @@ int RunQueue(int workerIndex) {
             }
             const uint32_t before = item->state.load();
             SetItemState(item, kItemEncoding);
-            const int answer = RaiseEvent(kEventJobStarted, reinterpret_cast<intptr_t>(item), index);
-            if (answer == 2 || item->state.load() != kItemEncoding) {
-                // Not run: the item shows what it showed before.
-                if (answer == 2) ChangeItemState(item, kItemEncoding, before == kItemEncoding ? kItemReady : before);
-                handled = true;
-                break;
+            const bool testPassed = mode != 0 || RunTestPhase(item);
+            if (testPassed) {
+                SetItemState(item, kItemEncoding);
+                const int answer = RaiseEvent(kEventJobStarted, reinterpret_cast<intptr_t>(item), index);
+                if (answer == 2 || item->state.load() != kItemEncoding) {
+                    // Not run: the item shows what it showed before.
+                    if (answer == 2) ChangeItemState(item, kItemEncoding, before == kItemEncoding ? kItemReady : before);
+                    handled = true;
+                    break;
+                }
+                result = mode == 5 ? (RenameCopyItem(item) == 0 ? int{kItemEncoding} : int{kItemError}) : RunItem(item);
+                if (mode == 5 && result == kItemError) SetItemStateUnlessStopping(item, kItemError);
+            } else {
+                // The test phase ended the item: it stopped, or failed and is not converted.
+                const uint32_t state = item->state.load();
+                result = state == kItemStopping || state == kItemSkipping ? static_cast<int>(state) : int{kItemError};
+                if (result == kItemError) SetItemStateUnlessStopping(item, kItemError);
             }
-            result = mode == 5 ? (RenameCopyItem(item) == 0 ? int{kItemEncoding} : int{kItemError}) : RunItem(item);
-            if (mode == 5 && result == kItemError) SetItemStateUnlessStopping(item, kItemError);
             item->run.endTime = platform::TickCount();
 
             if (!lastLoop) {
@@ -544,6 +656,7 @@ int RunQueue(int workerIndex) {
             }
             RaiseEvent(kEventJobEnded, reinterpret_cast<intptr_t>(item), index);
             LogMessageKeyFormat(&Log(), "FINISH_JOB", item->file ? item->file : "", 0);
+            FinishJoinedFollowers(item);
             handled = true;
         }
         if (item->state.load() > kItemError) {
@@ -555,6 +668,13 @@ int RunQueue(int workerIndex) {
             if (item->state.load() == kItemStopping) result = kItemStopping;
         }
         if (p.GetBool("overall.automation.autoTask") && item->state.load() == kItemDone) {
+            // The joined items were converted with it: they leave with it.
+            std::vector<QueueItem*> joined;
+            {
+                QueueLockGuard lock;
+                ForEachJoinedFollower(item, [&](QueueItem* next) { joined.push_back(next); });
+            }
+            for (QueueItem* next : joined) QueueFreeItem(next);
             QueueFreeItem(item);  // unlinked and freed: nothing else holds it once its job ended
             item = nullptr;
             RaiseEvent(kEventQueueChanged);

@@ -24,6 +24,11 @@ int RenameCopyItem(QueueItem* item);
 int TogglePauseItem(QueueItem* item);
 void SetItemPriority(QueueItem* item, uint32_t priorityClass);
 void StopItem(QueueItem* item);
+// Processor and memory figures for the status panels by kind: 1 the decoders' and 2 the encoders'
+// processor load (percent of the machine, summed over running passes; -1 when none runs), 3 the
+// processor clock in MHz, 4 the program's and its tools' resident memory in MiB, 5 the memory
+// still available in MiB, any other kind the program's own processor load in percent.
+int GetCpuLoad(int kind);
 // Percent of the whole queue done.
 int GetQueueProgress(QueueItem* item);
 void FindSubtitleFile(QueueItem* item);

@@ -14,6 +14,9 @@ public:
     virtual int32_t Read(uint8_t* buffer, int32_t size) = 0;
     // Ends a live source or its decoder process, so that a blocked Read returns.
     virtual void Stop() {}
+    // Percent of the machine's processors the decoder process used since the last call (0 the
+    // first time); -1 when the source runs no process. Safe from any thread while the pass runs.
+    virtual double GetCpuUsage() { return -1.0; }
 };
 
 class PcmWriter {
@@ -23,6 +26,10 @@ public:
     // Writes all of the bytes; length, or anything else on failure.
     virtual int32_t Write(const uint8_t* bytes, int32_t length) = 0;
     virtual bool IsReady() { return true; }
+    // Called by the encode thread as it ends, before Finish and outside the task's lock: a tool
+    // that still works on its own (it reads the input file itself) is waited for here, while
+    // pause and stop still reach it.
+    virtual void BeforeFinish() {}
     // Ends the input of the tool and lets it finish its output. Called once or more.
     virtual void Finish() {}
     // Ends the tool at once, so that a Write blocked on a tool that stopped reading returns.

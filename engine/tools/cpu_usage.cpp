@@ -1,6 +1,7 @@
 #include "engine/tools/cpu_usage.h"
 
 #include <algorithm>
+#include <iterator>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -119,9 +120,19 @@ int32_t GetCpuInfo(ProcessorRecord* record) {
         }
     }
     *record = ProcessorRecord{};
+    record->fields[0] = g_identity.family;
+    record->fields[1] = g_identity.model;
+    record->fields[2] = g_identity.stepping;
+    static const char* const kFeatures[] = {"mmx", "mmxext", "3dnow", "3dnowext", "sse", "sse2",
+                                            "pni", "ssse3", "sse4a", "sse4_1", "sse4_2"};
+    for (size_t i = 0; i < std::size(kFeatures); ++i)
+        record->fields[3 + i] = platform::HasCpuFlag(g_identity.flags, kFeatures[i]) ? 1 : 0;
     record->fields[14] = std::max(1, platform::ProcessorCount());
     record->fields[15] = g_identity.cores;
     record->fields[17] = g_identity.level1CacheKB;
+    record->fields[18] = g_identity.level2CacheKB;
+    record->fields[19] = g_identity.level3CacheKB;
+    record->clockMHz = g_identity.clockMHz;
     std::strncpy(record->vendor, g_identity.vendor.c_str(), sizeof record->vendor - 1);
     size_t n = 0;
     for (char ch : g_identity.name) {

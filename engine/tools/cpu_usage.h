@@ -31,13 +31,16 @@ private:
 // back; the call then waits 100 ms). 0 where there is no time-stamp counter.
 uint32_t CpuClockMHz(bool restart);
 
-// The engine's processor record, kept for display. Only the fields the machine can tell are
-// filled: [14] logical processors (at least 1), [15] cores, [17] level-1 cache in KB; the others
-// stay 0.
+// The engine's processor record, kept for display, filled from what Linux tells: [0] family,
+// [1] model, [2] stepping, [3]-[13] 1 for each feature the processor has (MMX, extended MMX,
+// 3DNow!, extended 3DNow!, SSE, SSE2, SSE3, SSSE3, SSE4a, SSE4.1, SSE4.2), [14] logical
+// processors (at least 1), [15] cores, [17] level-1 cache, [18] level-2, [19] level-3 cache in
+// KB; [16] and [20]-[22] stay 0 (machine-specific registers are not read). Then the nominal clock.
 struct ProcessorRecord {
     int32_t fields[23] = {};
     char vendor[20] = {};
     char name[256] = {};  // runs of blanks collapsed to one
+    int32_t clockMHz = 0;  // nominal processor clock; 0 when unknown
 };
 
 // Reads the processor's identity once: 0, or -1 when the machine tells nothing.

@@ -1,9 +1,11 @@
 #include "engine/tools/gain_analysis.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <numbers>
 
 namespace gain {
 
@@ -16,9 +18,37 @@ constexpr double kStepsPerDb = 100.0;
 constexpr double kPercentile = 0.95;
 
 constexpr int32_t kRates[12] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
-// The equal-loudness rows for 88.2 and 64 kHz are not in this build: those rates are refused like
-// any rate without a filter (the caller then applies no gain).
+// The equal-loudness rows for 88.2 and 64 kHz are not in this build: those rates are halved and
+// analysed with the rows of 44.1 and 32 kHz (see Decimate).
 constexpr bool kRowAvailable[12] = {true, false, false, true, true, true, true, true, true, true, true, true};
+
+// The rate whose filters analyse a rate, and the step between the samples analysed.
+int32_t AnalysisRate(int32_t sampleRate, int32_t* decimation) {
+    *decimation = sampleRate == 88200 || sampleRate == 64000 ? 2 : 1;
+    return sampleRate / *decimation;
+}
+
+// A windowed-sinc (Blackman) low-pass at 0.23 of the input rate, unity gain at 0 Hz: what passes
+// lies below the half rate's Nyquist frequency, so halving folds nothing audible back.
+const double* DecimationTaps() {
+    static const auto taps = [] {
+        std::array<double, kGainDecimationTaps> t{};
+        constexpr double kCutoff = 0.23;
+        const int mid = kGainDecimationTaps / 2;
+        double sum = 0;
+        for (int n = 0; n < kGainDecimationTaps; ++n) {
+            const double x = n - mid;
+            const double sinc = x == 0 ? 2 * kCutoff : std::sin(2 * std::numbers::pi * kCutoff * x) / (std::numbers::pi * x);
+            const double w = 0.42 - 0.5 * std::cos(2 * std::numbers::pi * n / (kGainDecimationTaps - 1)) +
+                             0.08 * std::cos(4 * std::numbers::pi * n / (kGainDecimationTaps - 1));
+            t[n] = sinc * w;
+            sum += t[n];
+        }
+        for (double& v : t) v /= sum;
+        return t;
+    }();
+    return taps.data();
+}
 
 // Equal-loudness (Yule-Walker, order 10) coefficients per rate: b0, a1, b1, a2, b2, ... a10, b10.
 constexpr double kYule[12][2 * kYuleOrder + 1] = {
@@ -121,6 +151,9 @@ double SumOfSquares(const double* x, int32_t count) {
 }
 
 void ClearHistories(GainAnalysis* g) {
+    std::memset(g->ldecim, 0, sizeof g->ldecim);
+    std::memset(g->rdecim, 0, sizeof g->rdecim);
+    g->decimationPhase = 0;
     std::memset(g->linprebuf, 0, sizeof g->linprebuf);
     std::memset(g->rinprebuf, 0, sizeof g->rinprebuf);
     std::memset(g->lstepbuf, 0, sizeof(double) * kGainMaxOrder);
@@ -132,11 +165,14 @@ void ClearHistories(GainAnalysis* g) {
 }  // namespace
 
 int32_t GainSetSampleRate(GainAnalysis* g, int32_t sampleRate) {
-    const int32_t* row = std::find(std::begin(kRates), std::end(kRates), sampleRate);
+    int32_t decimation = 1;
+    const int32_t rate = AnalysisRate(sampleRate, &decimation);
+    const int32_t* row = std::find(std::begin(kRates), std::end(kRates), rate);
     if (row == std::end(kRates) || !kRowAvailable[row - std::begin(kRates)]) return 0;
     ClearHistories(g);
+    g->decimation = decimation;
     g->freqindex = static_cast<int32_t>(row - std::begin(kRates));
-    g->sampleWindow = static_cast<int32_t>(std::ceil(sampleRate * 0.05));
+    g->sampleWindow = static_cast<int32_t>(std::ceil(rate * 0.05));
     g->totsamp = 0;
     g->lsum = g->rsum = 0;
     g->titlePeak = 0;
@@ -152,15 +188,10 @@ int32_t GainInit(GainAnalysis* g, int32_t sampleRate) {
     return 1;
 }
 
-int32_t GainAnalyzeSamples(GainAnalysis* g, const double* left, const double* right, int64_t count,
-                           int32_t channels) {
-    if (count <= 0) return 1;
-    if (channels == 1) right = left;
-    else if (channels != 2) return 0;
-    if (g->sampleWindow <= 0 || g->sampleWindow > kGainMaxWindow) return 0;
+namespace {
 
-    for (int64_t i = 0; i < count; ++i) g->titlePeak = std::max({g->titlePeak, std::fabs(left[i]), std::fabs(right[i])});
-
+// The analysis proper, on samples at the rate of the object's filters.
+void AnalyzeAtRate(GainAnalysis* g, const double* left, const double* right, int64_t count) {
     // The first samples go behind the input history, so the filters see one continuous signal.
     double* const linpre = g->linprebuf + kGainMaxOrder;
     double* const rinpre = g->rinprebuf + kGainMaxOrder;
@@ -222,6 +253,59 @@ int32_t GainAnalyzeSamples(GainAnalysis* g, const double* left, const double* ri
         std::memcpy(g->linprebuf, left + count - kGainMaxOrder, sizeof(double) * kGainMaxOrder);
         std::memcpy(g->rinprebuf, right + count - kGainMaxOrder, sizeof(double) * kGainMaxOrder);
     }
+}
+
+// Low-passes and halves the input, a piece at a time, and analyses what remains.
+void Decimate(GainAnalysis* g, const double* left, const double* right, int64_t count) {
+    constexpr int kHistory = kGainDecimationTaps - 1;
+    constexpr int kPiece = 1024;
+    const double* taps = DecimationTaps();
+    double inL[kHistory + kPiece], inR[kHistory + kPiece];
+    double outL[kPiece / 2 + 1], outR[kPiece / 2 + 1];
+    for (int64_t done = 0; done < count;) {
+        const int n = static_cast<int>(std::min<int64_t>(kPiece, count - done));
+        std::memcpy(inL, g->ldecim, sizeof g->ldecim);
+        std::memcpy(inR, g->rdecim, sizeof g->rdecim);
+        std::memcpy(inL + kHistory, left + done, sizeof(double) * n);
+        std::memcpy(inR + kHistory, right + done, sizeof(double) * n);
+        int kept = 0;
+        for (int i = g->decimationPhase; i < n; i += g->decimation) {
+            // Output for input sample i: the taps over it and the kHistory samples before it.
+            const double* xl = inL + i;
+            const double* xr = inR + i;
+            double accL = 0, accR = 0;
+            for (int k = 0; k < kGainDecimationTaps; ++k) {
+                accL += taps[k] * xl[k];
+                accR += taps[k] * xr[k];
+            }
+            outL[kept] = accL;
+            outR[kept] = accR;
+            ++kept;
+        }
+        // The next kept sample is the first at or after the phase step past the last one.
+        const int next = g->decimationPhase + kept * g->decimation;
+        g->decimationPhase = next - n;
+        std::memcpy(g->ldecim, inL + n, sizeof g->ldecim);
+        std::memcpy(g->rdecim, inR + n, sizeof g->rdecim);
+        if (kept > 0) AnalyzeAtRate(g, outL, outR, kept);
+        done += n;
+    }
+}
+
+}  // namespace
+
+int32_t GainAnalyzeSamples(GainAnalysis* g, const double* left, const double* right, int64_t count,
+                           int32_t channels) {
+    if (count <= 0) return 1;
+    if (channels == 1) right = left;
+    else if (channels != 2) return 0;
+    if (g->sampleWindow <= 0 || g->sampleWindow > kGainMaxWindow) return 0;
+
+    for (int64_t i = 0; i < count; ++i) g->titlePeak = std::max({g->titlePeak, std::fabs(left[i]), std::fabs(right[i])});
+    if (g->decimation > 1)
+        Decimate(g, left, right, count);
+    else
+        AnalyzeAtRate(g, left, right, count);
     return 1;
 }
 

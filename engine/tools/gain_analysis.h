@@ -11,6 +11,8 @@ namespace gain {
 inline constexpr int kGainMaxOrder = 10;
 inline constexpr int kGainMaxWindow = 4800;  // 50 ms at 96 kHz, the highest rate analysed
 inline constexpr int kGainHistogramSize = 12000;  // 100 bins per dB over 120 dB
+// Low-pass taps of the halving step for rates analysed at half their rate (88.2 and 64 kHz).
+inline constexpr int kGainDecimationTaps = 95;
 // What the analysis answers when no complete block was seen; never a gain to apply.
 inline constexpr double kGainNotEnoughSamples = -24601.0;
 
@@ -32,9 +34,16 @@ struct GainAnalysis {
     uint32_t trackHistogram[kGainHistogramSize];
     uint32_t albumHistogram[kGainHistogramSize];
     double titlePeak = 0;  // largest absolute sample since the last title gain
+    // 88.2 and 64 kHz are low-passed and halved, then analysed with the 44.1 and 32 kHz filters:
+    // the last input samples of each channel and whether the next input sample is kept.
+    int32_t decimation = 1;
+    int32_t decimationPhase = 0;
+    double ldecim[kGainDecimationTaps - 1];
+    double rdecim[kGainDecimationTaps - 1];
 };
 
-// 1, or 0 for a rate the analysis has no filter for (the object then refuses samples).
+// 1, or 0 for a rate the analysis has no filter for (the object then refuses samples). 88.2 and
+// 64 kHz audio is analysed at half its rate, through the 44.1 and 32 kHz filters.
 int32_t GainInit(GainAnalysis* object, int32_t sampleRate);
 // Starts a new track at this rate: clears the histories, the block and the track histogram.
 int32_t GainSetSampleRate(GainAnalysis* object, int32_t sampleRate);

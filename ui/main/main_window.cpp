@@ -9,6 +9,7 @@
 #include "engine/jobs/jobdriver.h"
 #include "engine/jobs/jobstats.h"
 #include "engine/pending.h"
+#include "engine/tools/cpu_usage.h"
 #include "engine/tools/preview.h"
 #include "ui/dialogs/stats.h"
 #include "ui/main/batch.h"
@@ -35,6 +36,18 @@ ControlBinding g_bindings[] = {
 };
 
 bool Running(const QueueItem* item) { return item->audioTask.load() != nullptr; }
+
+// The processor and memory figures of the statistics panel; the clock falls back to the
+// processor's nominal clock when it cannot be measured.
+int StatusFigure(int kind) {
+    const int figure = GetCpuLoad(kind);
+    if (kind != 3 || figure > 0) return figure;
+    static const int nominal = [] {
+        ProcessorRecord record;
+        return GetCpuInfo(&record) == 0 ? record.clockMHz : 0;
+    }();
+    return nominal;
+}
 
 // Fills the first %d and %.1f conversions of a translated progress text in order; a text holding
 // any other conversion is replaced by the plain figure, so a translation can never misread them.
@@ -94,6 +107,7 @@ bool CDlgMain::OnInitDialog() {
     traySetting_ = GetPrefInt("overall.ui.trayConfig");
     if (traySetting_ != 0 && !SetTrayIcon(gui::NIM_ADD, nullptr, nullptr, nullptr)) traySetting_ = 0;
     RaiseEvent(25, reinterpret_cast<intptr_t>(hwnd_));
+    StatsWindow().SetFigureSource(StatusFigure);
     timerId_ = gui::SetTimer(hwnd_, kTimer, 250, nullptr);
     return true;
 }

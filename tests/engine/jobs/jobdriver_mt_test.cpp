@@ -39,6 +39,7 @@ TEST_F(WorkersUnderControl, PausePriorityAndStopFromAnotherThread) {
                 SetItemPriority(item, 0);
                 UpdateItemStats(item, true);
                 GetQueueProgress(nullptr);
+                for (int kind : {0, 1, 2, 4}) GetCpuLoad(kind);
             }
             if (!stopSent && stopped->audioTask.load()) {
                 StopItem(stopped);
@@ -60,6 +61,38 @@ TEST_F(WorkersUnderControl, PausePriorityAndStopFromAnotherThread) {
     }
     EXPECT_NE(stopped->state.load(), kItemDone) << "the stop was overwritten";
     EXPECT_EQ(items[0]->state.load(), kItemDone);
+}
+
+// The status panel's load figures read from another thread while real encoders run: the
+// encoders' load is measured while a pass runs, a source without a process has none, and once the
+// batch has ended nothing runs.
+TEST_F(WorkersUnderControl, LoadFiguresFollowTheRunningTools) {
+    SetPassSourceMaker([](uint32_t) -> std::unique_ptr<PassSource> { return std::make_unique<sqtest::RampSource>(40 * 176400); });
+    GetPrefStore().SetInt("overall.audio.encoder", kEncLame);
+    for (int i = 0; i < 2; ++i) Describe(Add(in.write("load" + std::to_string(i) + ".wav", "x")), 44100, 2, 40000);
+    std::atomic<bool> running{true};
+    std::atomic<int> encoderReadings{0}, sourceReadings{0}, memory{-1};
+    std::thread reader([&] {
+        while (running) {
+            encoderReadings += GetCpuLoad(2) >= 0;
+            sourceReadings += GetCpuLoad(1) >= 0;
+            memory = GetCpuLoad(4);
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        }
+    });
+    RunBatch(2, 200);
+    running = false;
+    reader.join();
+    SetPassSourceMaker(nullptr);
+    EXPECT_GT(encoderReadings.load(), 0) << "the encoders' load was never measured";
+    EXPECT_EQ(sourceReadings.load(), 0) << "an in-process source has no decoder to measure";
+    EXPECT_GT(memory.load(), 0);
+    EXPECT_EQ(GetCpuLoad(2), -1) << "nothing runs after the batch";
+    EXPECT_EQ(GetCpuLoad(1), -1);
+    EXPECT_GT(GetCpuLoad(5), 0);
+    const int own = GetCpuLoad(0);
+    EXPECT_GE(own, 0);
+    EXPECT_LE(own, 100);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <filesystem>
@@ -349,6 +350,208 @@ TEST_F(BatchRules, RenamedFilesStayInTheOutputFolder) {
     ASSERT_EQ(names.size(), 1u);
     EXPECT_EQ(names[0], ".._.._escape - x_y.wav");
     EXPECT_TRUE(fs::exists(in.file("song.wav"))) << "copied, not moved";
+}
+
+}  // namespace
+
+namespace {
+
+// A ramp source whose first opening fails the way a decoder that cannot start does.
+std::atomic<int> g_flakyOpens{0};
+class FlakySource : public sqtest::RampSource {
+public:
+    FlakySource() : RampSource(176400 / 4) {}
+    bool Open(AudioTask*) override { return g_flakyOpens.fetch_add(1) > 0; }
+};
+
+class JobSteps : public sqtest::JobFixture {
+protected:
+    void SetUp() override {
+        JobFixture::SetUp();
+        SetPassSourceMaker([](uint32_t) -> std::unique_ptr<PassSource> {
+            return std::make_unique<sqtest::RampSource>(176400 / 4);
+        });
+        GetPrefStore().SetInt("overall.audio.encoder", kEncPcm);
+    }
+    void TearDown() override {
+        SetPassSourceMaker(nullptr);
+        PrefStore& p = GetPrefStore();
+        p.SetInt("overall.task.testPhase", 0);
+        p.SetBool("overall.video.enabled", false);
+        JobFixture::TearDown();
+    }
+    QueueItem* AddInput(const char* name, int group = 0) {
+        QueueItem* item = Add(in.write(name, "input"));
+        Describe(item, 44100, 2, 250);
+        item->group = group;
+        return item;
+    }
+    size_t OutputFiles() const {
+        size_t n = 0;
+        for (const auto& e : fs::directory_iterator(out.path())) n += e.is_regular_file();
+        return n;
+    }
+};
+
+TEST_F(JobSteps, TestPhaseRunsBeforeTheConversion) {
+    const struct {
+        const char* name;
+        int setting;
+        bool videoEnabled;
+        bool flakySource;
+        uint32_t state;
+        uint32_t error;
+        int starts;  // "Start transcoding" lines: the test phase and the conversion each log one
+        size_t outputs;
+    } cases[] = {
+        {"no test phase", 0, false, false, kItemDone, 0, 1, 1},
+        {"video-only test without video", 1, false, false, kItemDone, 0, 1, 1},
+        {"video-only test with video", 1, true, false, kItemDone, 0, 2, 1},
+        {"always", 2, false, false, kItemDone, 0, 2, 1},
+        {"failed test ends the item", 2, false, true, kItemError, kItemErrorSourceFail, 1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QueueClear();
+        events.clear();
+        for (const auto& e : fs::directory_iterator(out.path())) fs::remove(e.path());
+        PrefStore& p = GetPrefStore();
+        p.SetInt("overall.task.testPhase", c.setting);
+        p.SetBool("overall.video.enabled", c.videoEnabled);
+        p.SetBool("overall.video.copy", false);
+        p.SetInt("overall.video.mode", 0);
+        g_flakyOpens = 0;
+        if (c.flakySource)
+            SetPassSourceMaker([](uint32_t) -> std::unique_ptr<PassSource> { return std::make_unique<FlakySource>(); });
+        QueueItem* item = AddInput("tested.wav");
+        RunBatch(1);
+        EXPECT_EQ(item->state.load(), c.state);
+        EXPECT_EQ(item->errorCode.load(), c.error);
+        EXPECT_EQ(LogLinesWith("Start transcoding"), c.starts);
+        EXPECT_EQ(OutputFiles(), c.outputs) << "the trial output never stays beside the real one";
+        EXPECT_EQ(events.context().outputFiles.load(), static_cast<int>(c.outputs)) << "a trial is not an output";
+        EXPECT_EQ(item->flags.load() & kItemFlagTestPhase, 0u);
+        const auto status = events.texts(kEventStatusText);
+        const bool announced = std::find(status.begin(), status.end(), EngineText("test_phase")) != status.end();
+        EXPECT_EQ(announced, c.starts == 2 || c.flakySource);
+        SetPassSourceMaker([](uint32_t) -> std::unique_ptr<PassSource> {
+            return std::make_unique<sqtest::RampSource>(176400 / 4);
+        });
+    }
+}
+
+// A joined group is one job: converted once by whichever worker claims its first item, into one
+// output; the joined items end as that job ended.
+TEST_F(JobSteps, JoinedGroupConvertsAsOneJob) {
+    for (int workers : {1, 3}) {
+        SCOPED_TRACE(testing::Message() << workers << " workers");
+        QueueClear();
+        events.clear();
+        for (const auto& e : fs::directory_iterator(out.path())) fs::remove(e.path());
+        QueueItem* first = AddInput("part1.wav", 4);
+        QueueItem* second = AddInput("part2.wav", 4);
+        QueueItem* third = AddInput("part3.wav", 4);
+        QueueItem* alone = AddInput("alone.wav");
+        RunBatch(workers);
+        for (QueueItem* item : {first, second, third, alone}) EXPECT_EQ(item->state.load(), kItemDone) << item->file;
+        EXPECT_EQ(LogLinesWith("Start transcoding"), 2) << "the group and the single item, each once";
+        EXPECT_EQ(LogLinesWith("part2.wav"), 0);
+        EXPECT_EQ(OutputFiles(), 2u);
+        EXPECT_EQ(events.context().processedFiles.load(), 4);
+        EXPECT_EQ(GetQueueProgress(nullptr), 100);
+    }
+    // Unattended, a converted group leaves the queue whole.
+    QueueClear();
+    GetPrefStore().SetBool("overall.automation.autoTask", true);
+    AddInput("g1.wav", 9);
+    AddInput("g2.wav", 9);
+    RunBatch(2);
+    GetPrefStore().SetBool("overall.automation.autoTask", false);
+    EXPECT_EQ(QueueCount(), 0);
+}
+
+TEST_F(JobSteps, MismatchedGroupFailsWholeAndTheBatchGoesOn) {
+    QueueItem* first = AddInput("a44.wav", 2);
+    QueueItem* second = AddInput("b48.wav", 2);
+    second->audio->samplerate = 48000;
+    QueueItem* alone = AddInput("alone.wav");
+    RunBatch(2);
+    EXPECT_EQ(first->state.load(), kItemError);
+    EXPECT_EQ(second->state.load(), kItemError);
+    EXPECT_EQ(alone->state.load(), kItemDone);
+    EXPECT_EQ(events.texts(kEventNotice).size(), 1u) << "the mismatch is told once";
+    EXPECT_EQ(LogLinesWith("Start transcoding"), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A tool that reads the input itself and takes longer than the encoder's finishing limit: it
+// prints its progress while it works, then writes the output.
+constexpr const char* kSelfReadingTool = R"(#!/bin/sh
+for p in 20 40 60 80; do echo "[ $p.0%]"; sleep 1; done
+cp "$1" "$2"
+echo "[100.0%]"
+)";
+
+class SelfReading : public sqtest::JobFixture {};
+
+TEST_F(SelfReading, ToolThatReadsTheInputItselfIsFollowedToItsEnd) {
+    PrefStore& p = GetPrefStore();
+    const std::string script = in.write("copier.sh", kSelfReadingTool);
+    p.SetInt("overall.audio.encoder", kEncGeneric);
+    p.SetString("audioenc.cli.command", ("sh " + script + " $(SourceFile) $(DestFile)").c_str());
+    p.SetString("audioenc.cli.fileext", "out");
+    p.SetBool("overall.audio.autoSource", false);
+    p.SetInt("overall.audio.source", 0);  // no decoder: the tool reads the file
+    const std::string input = in.file("whole.wav");
+    ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 '" + input + "' synth 2 sine 440"));
+    QueueItem* item = Add(input);
+    Describe(item, 44100, 2, 2000);
+    RunBatch(1, 60);
+    std::string log;
+    for (const std::string& line : events.texts(kEventLogLine)) log += line + "\n";
+    EXPECT_EQ(item->state.load(), kItemDone) << "error " << item->errorCode.load() << "\n" << log;
+    ASSERT_TRUE(item->destFile);
+    EXPECT_EQ(sqtest::ReadFile(item->destFile), sqtest::ReadFile(input)) << "the tool was not cut short";
+    EXPECT_EQ(item->run.position.load(), 2000u) << "the progress the tool printed reached the item";
+    EXPECT_EQ(LiveChildren(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Two inputs of one name in different folders give one output name: the worker that meets the
+// name in use waits for the other job, then applies the overwrite policy to its finished file,
+// as one worker would; a job with another name is not held up.
+TEST_F(JobSteps, WorkersNeverWriteOneOutputAtOnce) {
+    SetPassSourceMaker([](uint32_t) -> std::unique_ptr<PassSource> {
+        return std::make_unique<sqtest::RampSource>(2 * 176400, 30);
+    });
+    PrefStore& p = GetPrefStore();
+    p.SetInt("overall.task.overwrite", 2);
+    p.SetString("overall.task.renPostfix", "_old");
+    fs::create_directories(in.path() / "x");
+    fs::create_directories(in.path() / "y");
+    QueueItem* first = AddInput("x/song.wav");
+    QueueItem* second = AddInput("y/song.wav");
+    QueueItem* other = AddInput("other.wav");
+    RunBatch(3);
+    p.SetInt("overall.task.overwrite", 1);
+    for (QueueItem* item : {first, second, other}) EXPECT_EQ(item->state.load(), kItemDone) << item->file;
+    QueueItem* earlier = first->run.startTime.load() <= second->run.startTime.load() ? first : second;
+    QueueItem* later = earlier == first ? second : first;
+    EXPECT_LE(earlier->run.startTime.load() + earlier->run.elapsed.load(), later->run.startTime.load())
+        << "the two jobs of one output name overlapped";
+    EXPECT_LT(other->run.startTime.load(), later->run.startTime.load()) << "a job of another name waited too";
+    EXPECT_EQ(LogLinesWith("Waited for another job writing"), 1);
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(out.path())) names.push_back(e.path().stem().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"other", "song", "song_old"})) << "the earlier output was moved aside whole";
+    for (const auto& e : fs::directory_iterator(out.path())) EXPECT_GT(fs::file_size(e.path()), 2u * 176400) << e.path();
 }
 
 }  // namespace
