@@ -361,9 +361,12 @@ void CFileList::FlushRows() {
     }
 }
 
-bool CFileList::OnUser(WPARAM wParam, LPARAM) {
+bool CFileList::OnUser(WPARAM wParam, LPARAM lParam) {
     if (wParam == kFlushRows) FlushRows();
-    else if (wParam == kWalkEnded) WalkEnded();
+    // The end of an earlier walk that was waited for already is passed over.
+    else if (wParam == kWalkEnded) {
+        if (lParam == walkGeneration_ && walking_.load()) WalkEnded();
+    }
     else return false;
     return true;
 }
@@ -467,7 +470,7 @@ void CFileList::SelectAll() {
 void CFileList::ShowQueueCount() {
     char text[32];
     std::snprintf(text, sizeof text, "%d queued", QueueCount());
-    RaiseEvent(13, 0, reinterpret_cast<int64_t>(text));
+    RaiseEvent(13, static_cast<intptr_t>(0), reinterpret_cast<int64_t>(text));
 }
 
 // --- adding ---
@@ -534,13 +537,14 @@ bool CFileList::AddFolder(const std::string& folder, bool recursive) {
     if (walker_.joinable()) walker_.join();
     walkEnded_.Reset();
     queueFull_ = false;
+    ++walkGeneration_;
     std::string path = folder;
     while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
-    walker_ = std::thread([this, path, recursive] { WalkFolder(path, recursive); });
+    walker_ = std::thread([this, path, recursive, generation = walkGeneration_] { WalkFolder(path, recursive, generation); });
     return true;
 }
 
-void CFileList::WalkFolder(std::string folder, bool recursive) {
+void CFileList::WalkFolder(std::string folder, bool recursive, LPARAM generation) {
     const std::set<std::string> types = FileTypes();
     std::string wildcard = GetPrefString("overall.generic.wildcard") ? GetPrefString("overall.generic.wildcard") : "";
     if (wildcard.empty() || wildcard == "*.*") wildcard = "*";
@@ -574,12 +578,13 @@ void CFileList::WalkFolder(std::string folder, bool recursive) {
     };
     scan(folder, recursive ? -1 : 0);
     walkEnded_.Set();
-    if (HWND window = window_.load()) gui::PostMessageA(window, gui::WM_USER, kWalkEnded, 0);
+    if (HWND window = window_.load()) gui::PostMessageA(window, gui::WM_USER, kWalkEnded, generation);
 }
 
 void CFileList::WalkEnded() {
     if (walker_.joinable()) walker_.join();
     walking_ = false;
+    if (!hwnd_) return;
     FlushRows();
     if (GetFocusedItem() < 0) SelectFirstRow();
     ShowQueueCount();
@@ -588,9 +593,7 @@ void CFileList::WalkEnded() {
 void CFileList::WaitFolderAdd() {
     if (!walking_.load()) return;
     walkEnded_.Wait(platform::kInfinite);  // pumps on the UI thread
-    if (walker_.joinable()) walker_.join();
-    walking_ = false;
-    if (hwnd_) FlushRows();
+    if (walking_.load()) WalkEnded();
 }
 
 std::vector<std::pair<std::string, std::string>> InputTypeFilters() {

@@ -141,7 +141,7 @@ private:
     void DeleteRow(int row);
     // Asks the UI thread to flush rows (one post until it ran).
     void PostFlush();
-    void WalkFolder(std::string folder, bool recursive);
+    void WalkFolder(std::string folder, bool recursive, LPARAM generation);
     void WalkEnded();
     void CheckRows(const std::vector<bool>& checked);
     std::vector<bool> CheckStates();
@@ -159,6 +159,7 @@ private:
     std::atomic<bool> queueFull_{false};
     platform::Event walkEnded_{true, true};
     std::thread walker_;
+    LPARAM walkGeneration_ = 0;  // UI thread only
     std::atomic<HWND> window_{nullptr};  // the window, for other threads
 };
 

@@ -1,5 +1,7 @@
 // The main window's two command roads: numeric command ids (menus, accelerators, buttons, the tray
 // menu) and text commands (UiCommand) sent or posted by the engine, the shell and remote control.
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -124,20 +126,20 @@ std::string ExistingOutput(QueueItem* item) {
     return platform::PathExists(item->destFile) ? item->destFile : "";
 }
 
-// Reads "N", "+N", " N" or "-N"; false when there is no number.
-bool ParseSeek(const std::string& arg, float* value, int* mode) {
+}  // namespace
+
+bool ParseSeekArgument(const std::string& arg, float* value, int* mode) {
     if (arg.empty()) return false;
     const char first = arg[0];
     const char* number = arg.c_str() + ((first == '+' || first == ' ') ? 1 : 0);
-    char* end = nullptr;
-    const double v = std::strtod(number, &end);
-    if (end == number) return false;
+    double v = 0;
+    // Read without regard to the locale; no infinity or NaN.
+    const auto [end, error] = std::from_chars(number, arg.c_str() + arg.size(), v, std::chars_format::fixed);
+    if (error != std::errc() || end == number || !std::isfinite(v)) return false;
     *value = static_cast<float>(v);
     *mode = (first == '+' || first == ' ' || first == '-') ? 0 : 2;
     return true;
 }
-
-}  // namespace
 
 void CDlgMain::StopAll() {
     StopItem(nullptr);
@@ -147,7 +149,7 @@ void CDlgMain::StopAll() {
 void CDlgMain::SaveQueueAs(const std::string& path, bool report) {
     FileList().SyncCheckStates();
     const int result = SaveQueueFile(path.c_str());
-    if (report && result == 0 && QueueCount() > 0) SetStatusText(0, "Queue saved");
+    if (report && result > 0) SetStatusText(0, "Queue saved");
 }
 
 void CDlgMain::PlayFocused(const std::string& arg, uint32_t flags) {
@@ -229,7 +231,7 @@ void CDlgMain::RunAppCommand(const std::string& word, const std::string& arg, WP
     } else if (word == "seek") {
         float value = 0;
         int mode = 0;
-        if (ParseSeek(arg, &value, &mode)) PlayerSeek(value, mode);
+        if (ParseSeekArgument(arg, &value, &mode)) PlayerSeek(value, mode);
     } else if (word == "preview" || word == "play") {
         PlayFocused(arg, word == "preview" ? 0xA000010u : 0x8000010u);
     } else if (word == "stop_play") {
@@ -409,10 +411,9 @@ bool CDlgMain::OnMenuCommand(int id) {
         const std::string path =
             ChooseFile(hwnd_, false, Filter({{"Quorvex Queue XML", "*.xml"}}), "Load Queue", gui::OFN_FILEMUSTEXIST);
         if (path.empty()) return true;
-        const int before = QueueCount();
-        LoadQueueFile(path.c_str());
+        const int loaded = LoadQueueFile(path.c_str());
         list.RefreshRows();
-        if (QueueCount() > before) SetStatusText(0, "Queue loaded");
+        if (loaded > 0) SetStatusText(0, "Queue loaded");
         return true;
     }
     case 40095: {

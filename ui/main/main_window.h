@@ -42,6 +42,10 @@ inline constexpr int kIdRemoveMenuButton = 1028;
 inline constexpr int kIdOpenOutputButton = 1031;
 inline constexpr int kIdFileListFrame = 1089;  // where the file list lies
 
+// The argument of the "seek" command: "+N" or " N" forward and "-N" back (mode 0, relative), "N"
+// to that second (mode 2, absolute). False when it holds no number.
+bool ParseSeekArgument(const std::string& arg, float* value, int* mode);
+
 class CDlgMain : public CDialogWindow {
 public:
     CDlgMain();
