@@ -548,6 +548,13 @@ void CFileList::WalkFolder(std::string folder, bool recursive, LPARAM generation
     const std::set<std::string> types = FileTypes();
     std::string wildcard = GetPrefString("overall.generic.wildcard") ? GetPrefString("overall.generic.wildcard") : "";
     if (wildcard.empty() || wildcard == "*.*") wildcard = "*";
+    // Files the queue holds already are not added again; the walk itself meets each path once.
+    std::set<std::string> queued;
+    {
+        QueueLockGuard queue;
+        for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it))
+            if (it->file) queued.insert(it->file);
+    }
     // Folders are entered once each (by device and inode), so links that loop are walked once.
     std::set<std::pair<uint64_t, uint64_t>> visited;
     std::function<void(const std::string&, int)> scan = [&](const std::string& dir, int depth) {
@@ -571,8 +578,7 @@ void CFileList::WalkFolder(std::string folder, bool recursive, LPARAM generation
             if (fnmatch(wildcard.c_str(), name.c_str(), FNM_CASEFOLD) != 0) continue;
             if (!types.count(LowerExtension(name))) continue;
             const std::string path = entry.path().string();
-            // A file the queue holds already is not added twice.
-            if (QueueFindByFile(path.c_str())) continue;
+            if (!queued.insert(path).second) continue;
             QueueAdder::AddFile(path);
         }
     };
