@@ -7,6 +7,7 @@
 
 #include "platform/fs.h"
 #include "platform/gui/resources.h"
+#include "ui/filelist/file_list.h"
 #include "ui/main/shell.h"
 
 namespace sqtest {
@@ -44,6 +45,17 @@ int ShellRun::Finish(int exitCode) {
     ui::CloseMainWindow();
     driver_->Pump();  // the main window's destruction after its end
     return ui::FinishProgram(exitCode);
+}
+
+gui::HWND ShellRun::listView() { return driver_->Find(ui::FileList().Handle(), ui::kIdListView); }
+
+std::vector<gui::testing::RowRecord> ShellRun::rows() { return driver_->Rows(listView()); }
+
+std::vector<std::string> ShellRun::column(int column) {
+    std::vector<std::string> texts;
+    for (const auto& row : rows())
+        texts.push_back(column < static_cast<int>(row.cells.size()) ? row.cells[static_cast<size_t>(column)] : "");
+    return texts;
 }
 
 ShellRun::~ShellRun() {

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/gui/driver.h"
 #include "support/tempdir.h"
@@ -29,6 +30,11 @@ public:
     // Closes the main window, pumps its end and shuts the program down; the exit code.
     int Finish(int exitCode = 0);
     bool started() const { return started_; }
+
+    // The file list's list view, its rows as the user sees them, and one column's texts.
+    gui::HWND listView();
+    std::vector<gui::testing::RowRecord> rows();
+    std::vector<std::string> column(int column);
 
 private:
     TempDir appData_;

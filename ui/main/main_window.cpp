@@ -12,6 +12,7 @@
 #include "engine/tools/cpu_usage.h"
 #include "engine/tools/preview.h"
 #include "ui/dialogs/stats.h"
+#include "ui/filelist/file_list.h"
 #include "ui/main/batch.h"
 #include "ui/main/engine_events.h"
 #include "ui/main/seams.h"
@@ -108,6 +109,13 @@ bool CDlgMain::OnInitDialog() {
     if (traySetting_ != 0 && !SetTrayIcon(gui::NIM_ADD, nullptr, nullptr, nullptr)) traySetting_ = 0;
     RaiseEvent(25, reinterpret_cast<intptr_t>(hwnd_));
     StatsWindow().SetFigureSource(StatusFigure);
+    if (FileList().Create(hwnd_, kFileListTemplate)) {
+        gui::RECT r;
+        gui::GetWindowRect(GetItem(kIdFileListFrame), &r);
+        gui::POINT at{r.left, r.top};
+        gui::ScreenToClient(hwnd_, &at);
+        gui::MoveWindow(FileList().Handle(), at.x, at.y, r.right - r.left, r.bottom - r.top, 1);
+    }
     timerId_ = gui::SetTimer(hwnd_, kTimer, 250, nullptr);
     return true;
 }
@@ -237,78 +245,6 @@ bool CDlgMain::OnTimer(gui::UINT_PTR id) {
     return true;
 }
 
-void CDlgMain::StopAll() {
-    StopItem(nullptr);
-    WaitWorkerThreads(3000);
-}
-
-void CDlgMain::RunAppCommand(const std::string& word) {
-    if (word == "transcode" || word == "start") {
-        SetForeground();
-        if (GetItemState(nullptr) == 0 && WorkerCount() == 0) {
-            if (StartTranscoding() != 0 && Shell().exitFlag.load()) gui::PostMessageA(hwnd_, gui::WM_QUIT, static_cast<WPARAM>(-1), 0);
-        } else {
-            StopAll();
-        }
-    } else if (word == "stop_transcode" || word == "stop") {
-        SetForeground();
-        StopAll();
-    } else {
-        RaiseEvent(4, Ui("COMMAND_ERROR"));
-    }
-}
-
-bool CDlgMain::OnAppCommand(WPARAM, LPARAM lParam) {
-    const char* text = reinterpret_cast<const char*>(lParam);
-    if (!text) return false;
-    std::string command(text);
-    RunAppCommand(command.substr(0, command.find(' ')));
-    return true;
-}
-
-bool CDlgMain::OnMenuCommand(int id) {
-    ShellState& s = Shell();
-    switch (id) {
-    case kCmdExit: gui::SendMessageA(hwnd_, gui::WM_CLOSE, 0, 0); return true;
-    case kCmdStart:
-        StartTranscoding();
-        SetForeground();
-        return true;
-    case kCmdStop: StopItem(nullptr); return true;
-    case kCmdPause:
-        if (TogglePauseItem(CurrentListItem()) != 0) RaiseEvent(4, Ui("pause_error"));
-        return true;
-    case kShowUiCommand:
-        if (!gui::IsWindowVisible(hwnd_) || gui::IsIconic(hwnd_)) {
-            gui::ShowWindow(hwnd_, gui::SW_RESTORE);
-            Show();
-            PluginHostShow();
-            SetForeground();
-        } else {
-            Minimize();
-        }
-        return true;
-    default: break;
-    }
-    for (int action = 0; action < 6; ++action) {
-        if (id != kAfterBatchCommands[action]) continue;
-        s.afterBatchAction = action;
-        // The program keeps running after a hibernate or standby.
-        if (action == 2 || action == 3) s.exitFlag = s.options.exit;
-        return true;
-    }
-    return false;
-}
-
-bool CDlgMain::OnControlCommand(int id) {
-    if (id == kIdStartButton) {
-        if (GetItemState(nullptr) == 0 && Shell().context.runningWorkers.load() == 0) return OnMenuCommand(kCmdStart);
-        return OnMenuCommand(kCmdStop);
-    }
-    if (id == kIdPauseButton) return OnMenuCommand(kCmdPause);
-    return false;
-}
-
 // Accelerators arrive here as command code 1.
 bool CDlgMain::OnControlSelChange(int id) { return OnMenuCommand(id); }
 
@@ -322,16 +258,6 @@ bool CDlgMain::OnSelChange(int id, int code, HWND control) {
         SetPrefFloat("overall.generic.encodingSpeed", 0.0f);
         SettingsChangedLevel = 1;
     }
-    return true;
-}
-
-bool CDlgMain::OnEnterMenuLoop() {
-    gui::HMENU menu = gui::GetMenu(hwnd_);
-    if (!menu) return false;
-    const int current = Shell().afterBatchAction.load();
-    for (int action = 0; action < 6; ++action)
-        gui::CheckMenuItem(menu, static_cast<UINT>(kAfterBatchCommands[action]),
-                           gui::MF_BYCOMMAND | (action == current ? gui::MF_CHECKED : gui::MF_UNCHECKED));
     return true;
 }
 
@@ -366,6 +292,7 @@ bool CDlgMain::OnClose() {
         StopItem(nullptr);
     }
     gui::KillTimer(hwnd_, kTimer);
+    FileList().Destroy();
     if (traySetting_ != 0) {
         SetTrayIcon(gui::NIM_DELETE, nullptr, nullptr, nullptr);
         traySetting_ = 0;

@@ -34,6 +34,17 @@ inline constexpr int kIdPauseButton = 1105;
 inline constexpr int kIdLog = 1086;
 inline constexpr int kIdExpertPane = 1085;
 inline constexpr int kIdStatusBar = 1170;
+inline constexpr int kIdAddButton = 1002;
+inline constexpr int kIdPreviewButton = 3;
+inline constexpr int kIdInfoButton = 4;
+inline constexpr int kIdRemoveButton = 1024;
+inline constexpr int kIdRemoveMenuButton = 1028;
+inline constexpr int kIdOpenOutputButton = 1031;
+inline constexpr int kIdFileListFrame = 1089;  // where the file list lies
+
+// The argument of the "seek" command: "+N" or " N" forward and "-N" back (mode 0, relative), "N"
+// to that second (mode 2, absolute). False when it holds no number.
+bool ParseSeekArgument(const std::string& arg, float* value, int* mode);
 
 class CDlgMain : public CDialogWindow {
 public:
@@ -78,8 +89,12 @@ public:
     int Ticks() const { return ticks_; }
 
 private:
-    void RunAppCommand(const std::string& word);
+    void RunAppCommand(const std::string& word, const std::string& arg, WPARAM wParam);
     void StopAll();
+    void SaveQueueAs(const std::string& path, bool report);
+    // Plays the file list's current item (a player that plays is stopped instead).
+    void PlayFocused(const std::string& arg, uint32_t flags);
+    bool LoadPresetKeepingPrefs(const std::string& path);
 
     bool minimised_ = false;
     int traySetting_ = 0;

@@ -6,13 +6,14 @@
 
 #include "engine/context.h"
 #include "engine/queue/queue.h"
+#include "ui/filelist/file_list.h"
+#include "ui/main/remote_methods.h"
 #include "ui/news/newsfeed.h"
 
 namespace ui {
 
 namespace {
 
-std::atomic<QueueItem*> g_currentItem{nullptr};
 std::mutex g_registrarLock;
 UiMethodsRegistrar g_registrar;
 
@@ -22,21 +23,17 @@ gui::HINSTANCE MainInstance() { return nullptr; }
 
 bool FileListAdd(const char* path) {
     if (!path || !*path) return false;
-    QueueItem* item = QueueNewItem(path);
-    if (!item) return false;
-    if (QueueAppend(item) != 0) {
-        QueueFreeItem(item);
-        return false;
-    }
-    return true;
+    const int before = QueueCount();
+    FileList().AddFile(path);
+    return QueueCount() > before || FileList().FolderAddRunning();
 }
 
-QueueItem* CurrentListItem() { return g_currentItem.load(); }
-void SetCurrentListItem(QueueItem* item) { g_currentItem = item; }
-void SelectFirstListRow() { g_currentItem = QueueGetItem(0); }
-void FileListWriteRow(QueueItem*) {}
-void FileListRefreshRows() {}
-void FileListSyncCheckStates() {}
+QueueItem* CurrentListItem() { return FileList().CurrentItem(); }
+void SetCurrentListItem(QueueItem* item) { FileList().SetCurrentItem(item); }
+void SelectFirstListRow() { FileList().SelectFirstRow(); }
+void FileListWriteRow(QueueItem* item) { FileList().WriteRow(item); }
+void FileListRefreshRows() { FileList().RefreshRows(); }
+void FileListSyncCheckStates() { FileList().SyncCheckStates(); }
 
 void SplashStart() {}
 void SplashClose() {}
@@ -55,7 +52,7 @@ void BrowserHostCreate() {}
 void BrowserHostDestroy() {}
 void PluginHostShow() {}
 void PluginEvent(int, QueueItem*) {}
-void StopWatching() {}
+void StopWatching() { FileList().StopWatching(); }
 void OpenErrorCodePage(int) {}
 
 void SetUiMethodsRegistrar(UiMethodsRegistrar registrar) {
@@ -70,6 +67,7 @@ void RegisterUiMethods() {
         registrar = g_registrar;
     }
     if (registrar) registrar();
+    else InstallUiMethods();
 }
 
 }  // namespace ui

@@ -1,7 +1,6 @@
-// Calls into windows and services that are built later (the file list, splash, browser host, news
-// feed, plug-in host, folder watcher, remote methods). Until they exist each does the least that
-// keeps the program's road working: the file list keeps the queue and a current item, the others
-// do nothing.
+// Calls into windows and services that other parts of the program reach through one door: the
+// file list, and those built later (splash, browser host, news feed, plug-in host, remote
+// methods). Until a later one exists it does the least that keeps the program's road working.
 #pragma once
 
 #include <functional>
@@ -16,14 +15,15 @@ namespace ui {
 gui::HINSTANCE MainInstance();
 
 // --- file list ---
-// Adds a file to the end of the queue; true when it was added.
+// Adds a file (a folder: its files, in the background); true when something was added or a
+// folder add began.
 bool FileListAdd(const char* path);
 // The current item (the row last started or selected), or null.
 QueueItem* CurrentListItem();
 void SetCurrentListItem(QueueItem* item);
 // Makes row 0's item current when there is one.
 void SelectFirstListRow();
-// Row updates and the skip flags taken from the rows' check marks (no rows yet: nothing to do).
+// Row updates and the skip flags taken from the rows' check marks.
 void FileListWriteRow(QueueItem* item);
 void FileListRefreshRows();
 void FileListSyncCheckStates();

@@ -28,6 +28,9 @@
 #include "ui/main/batch.h"
 #include "ui/main/engine_events.h"
 #include "ui/main/main_window.h"
+#include "ui/filelist/drop_target.h"
+#include "ui/filelist/file_list.h"
+#include "ui/main/remote_methods.h"
 #include "ui/main/seams.h"
 
 namespace ui {
@@ -406,6 +409,14 @@ bool OpenMainWindow(bool firstCycle) {
         return false;
     }
     s.mainHwnd = main->Handle();
+    // Files and text dropped on the window enter the queue through the file list.
+    CDropTarget& drop = CDropTarget::Instance();
+    drop.SetWindow(main->Handle());
+    drop.SetCallbacks([](const char* text) { if (text && *text) FileList().AddFile(text); },
+                      [](gui::HDROP files) {
+                          for (const std::string& file : DroppedFiles(files)) FileList().AddFile(file);
+                      });
+    gui::RegisterDragDrop(main->Handle(), &drop);
     if (firstCycle && ParseCommandLine(g_commandLine.c_str(), 1) == 0) LoadQueueFile(GetDataPath("queue.xml").c_str());
     FileListRefreshRows();
     SelectFirstListRow();
@@ -423,7 +434,13 @@ void CloseMainWindow() {
     ShellState& s = Shell();
     CDlgMain* main = s.mainWindow;
     if (!main) return;
-    if (main->Handle()) main->OnClose();
+    RemoveUiMethods();
+    if (main->Handle()) {
+        gui::RevokeDragDrop(main->Handle());
+        main->OnClose();
+    }
+    CDropTarget::Instance().SetCallbacks(nullptr, nullptr);
+    CDropTarget::Instance().SetWindow(nullptr);
     SplashClose();
     s.mainHwnd = nullptr;
     s.mainWindow = nullptr;

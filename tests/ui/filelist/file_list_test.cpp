@@ -1,0 +1,288 @@
+// The file list in the running program, driven as a user drives it: files and folders added
+// through the menus and their dialogs, rows removed, moved, checked, grouped and marked, cells of
+// the running job, and the texts of each column.
+#include "ui/filelist/file_list.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/engine_api.h"
+#include "engine/queue/queue.h"
+#include "support/shell_run.h"
+#include "ui/dialogs/prompt.h"
+#include "ui/main/batch.h"
+#include "ui/main/main_window.h"
+#include "ui/main/shell.h"
+
+namespace {
+
+using gui::testing::Driver;
+using gui::testing::kCtrl;
+using Names = std::vector<std::string>;
+using gui::UINT;
+
+class FileListTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(run.Start(""), 0);
+        main = ui::Shell().mainHwnd.load();
+        ASSERT_NE(main, nullptr);
+        lv = run.listView();
+        ASSERT_NE(lv, nullptr);
+    }
+
+    Driver& driver() { return run.driver(); }
+    // A menu entry chosen as a user chooses it.
+    void Choose(UINT id) {
+        ASSERT_TRUE(driver().ChooseMenu(main, id)) << id;
+        driver().Pump();
+    }
+    std::string Status() {
+        auto texts = driver().StatusTexts(driver().Find(main, ui::kIdStatusBar));
+        return texts.empty() ? "" : texts[0];
+    }
+    // Files made in the test's folder; their paths.
+    std::vector<std::string> Make(const Names& names, const std::string& body = "x") {
+        std::vector<std::string> paths;
+        for (const std::string& name : names) paths.push_back(run.files().write(name, body));
+        return paths;
+    }
+    void AddThroughDialog(const std::vector<std::string>& paths) {
+        driver().OnFileDialog([paths](const gui::FileDialogRequest& r) -> std::optional<std::vector<std::string>> {
+            EXPECT_FALSE(r.save);
+            EXPECT_TRUE(r.multiple);
+            EXPECT_EQ(r.filters.front().first, "All Files");
+            return paths;
+        });
+        Choose(40011);
+    }
+
+    sqtest::ShellRun run;
+    gui::HWND main = nullptr;
+    gui::HWND lv = nullptr;
+};
+
+TEST_F(FileListTest, FilesAddedThroughTheDialogGetARowEach) {
+    const auto paths = Make({"a.mp3", "Movie.avi", "Movie.srt", "Movie.ass"}, std::string(20 * 1024, 'x'));
+    AddThroughDialog({paths[0], paths[1]});
+
+    EXPECT_EQ(run.column(ui::kColName), (Names{"a.mp3", "Movie.avi"}));
+    EXPECT_EQ(run.column(ui::kColSize), (Names{"20 KB", "20 KB"}));
+    EXPECT_EQ(run.column(ui::kColState), (Names{"Ready", "Ready"}));
+    EXPECT_EQ(run.column(ui::kColPath), (Names{paths[0], paths[1]}));
+    const auto rows = run.rows();
+    EXPECT_TRUE(rows[0].checked && rows[1].checked);
+    EXPECT_TRUE(rows[0].selected) << "the first row becomes current";
+    EXPECT_EQ(ui::FileList().CurrentItem(), QueueGetItem(0));
+    // The srt file beside the video is its subtitle (srt comes before ass).
+    ASSERT_NE(QueueGetItem(1)->subtitle, nullptr);
+    EXPECT_EQ(std::string(QueueGetItem(1)->subtitle), paths[2]);
+    EXPECT_EQ(QueueGetItem(0)->subtitle, nullptr);
+    EXPECT_EQ(Status(), "2 queued");
+
+    // A cancelled dialog adds nothing.
+    driver().OnFileDialog([](const gui::FileDialogRequest&) { return std::nullopt; });
+    Choose(40011);
+    EXPECT_EQ(QueueCount(), 2);
+}
+
+TEST_F(FileListTest, FolderAddsTakeTheFileTypesOnceEach) {
+    SetPrefString("overall.generic.fileTypes", "mp3;flac");
+    Make({"in/A.MP3", "in/b.flac", "in/c.wav", "in/sub/d.mp3", "in/sub/deeper/e.flac"});
+    const std::string folder = run.files().file("in");
+    driver().OnFolderDialog([folder](const gui::FileDialogRequest&) { return folder; });
+    struct Case {
+        UINT command;
+        Names names;
+    } cases[] = {
+        {40012, {"A.MP3", "b.flac"}},
+        {40295, {"A.MP3", "b.flac", "d.mp3", "e.flac"}},
+    };
+    for (const Case& c : cases) {
+        Choose(40112);  // remove all
+        ASSERT_EQ(QueueCount(), 0);
+        for (int round = 0; round < 2; ++round) {
+            Choose(c.command);
+            ui::FileList().WaitFolderAdd();
+            driver().Pump();
+            // The second add of the same folder finds every file queued already.
+            EXPECT_EQ(run.column(ui::kColName), c.names) << c.command << " round " << round;
+        }
+        EXPECT_EQ(Status(), std::to_string(c.names.size()) + " queued");
+    }
+}
+
+TEST_F(FileListTest, RowsAreRemovedMovedCheckedGroupedAndMarked) {
+    const auto paths = Make({"a.mp3", "b.mp3", "c.mp3"});
+    AddThroughDialog(paths);
+    ASSERT_EQ(run.column(ui::kColName), (Names{"a.mp3", "b.mp3", "c.mp3"}));
+
+    ASSERT_TRUE(driver().ClickRow(lv, 1));
+    Choose(40098);  // remove
+    EXPECT_EQ(run.column(ui::kColName), (Names{"a.mp3", "c.mp3"}));
+    EXPECT_TRUE(run.rows()[1].selected);
+
+    ASSERT_TRUE(driver().ClickRow(lv, 0));
+    Choose(40324);  // move down
+    EXPECT_EQ(run.column(ui::kColName), (Names{"c.mp3", "a.mp3"}));
+    EXPECT_TRUE(run.rows()[1].selected);
+    Choose(40324);  // the last row stays where it is, and stays in the queue
+    EXPECT_EQ(run.column(ui::kColName), (Names{"c.mp3", "a.mp3"}));
+    EXPECT_EQ(QueueCount(), 2);
+    Choose(40323);  // move up
+    EXPECT_EQ(run.column(ui::kColName), (Names{"a.mp3", "c.mp3"}));
+
+    // An unchecked row marks its item to be skipped when the queue is saved; a move keeps marks.
+    ASSERT_TRUE(driver().ToggleRowCheck(lv, 1));
+    ASSERT_TRUE(driver().ClickRow(lv, 0));
+    Choose(40324);
+    EXPECT_EQ(run.column(ui::kColName), (Names{"c.mp3", "a.mp3"}));
+    EXPECT_FALSE(run.rows()[0].checked);
+    EXPECT_TRUE(run.rows()[1].checked);
+    const std::string saved = run.files().file("saved");
+    driver().OnFileDialog([saved](const gui::FileDialogRequest& r) -> std::optional<std::vector<std::string>> {
+        EXPECT_TRUE(r.save);
+        return std::vector<std::string>{saved};
+    });
+    Choose(40095);  // save queue: ".xml" is added to a name without one
+    EXPECT_FALSE(sqtest::ReadFile(saved + ".xml").empty());
+    EXPECT_EQ(Status(), "Queue saved");
+    EXPECT_TRUE(QueueGetItem(0)->flags.load() & kItemFlagSkip);
+    EXPECT_FALSE(QueueGetItem(1)->flags.load() & kItemFlagSkip);
+
+    // Both rows grouped, then ungrouped.
+    ASSERT_TRUE(driver().ClickRow(lv, 0));
+    ASSERT_TRUE(driver().ClickRow(lv, 1, gui::WM_LBUTTONDOWN, kCtrl));
+    Choose(40325);
+    EXPECT_EQ(run.column(ui::kColGroup), (Names{"1", "1"}));
+    Choose(40326);
+    EXPECT_EQ(run.column(ui::kColGroup), (Names{"", ""}));
+
+    // One row marked done, then the done rows removed.
+    ASSERT_TRUE(driver().ClickRow(lv, 1));
+    Choose(40152);
+    EXPECT_EQ(run.column(ui::kColState), (Names{"Ready", "Done"}));
+    Choose(40163);
+    EXPECT_EQ(run.column(ui::kColName), (Names{"c.mp3"}));
+    EXPECT_EQ(QueueCount(), 1);
+
+    // The Delete key removes the selected rows.
+    ASSERT_TRUE(driver().ClickRow(lv, 0));
+    ASSERT_TRUE(driver().Key(gui::VK_DELETE));
+    driver().Pump();
+    EXPECT_TRUE(run.rows().empty());
+    EXPECT_EQ(QueueCount(), 0);
+    EXPECT_EQ(ui::FileList().CurrentItem(), nullptr);
+}
+
+TEST_F(FileListTest, RowsFollowTheRunningJobFromAnyThread) {
+    const auto paths = Make({"a.wav", "b.wav"});
+    AddThroughDialog(paths);
+    QueueItem* item = QueueGetItem(1);
+
+    // A worker writes the row: the window shows it once the UI thread runs again.
+    std::thread worker([item] {
+        item->state = kItemEncoding;
+        item->run.progress = 42.5f;
+        item->run.speed = 3.0f;
+        ui::FileList().WriteRow(item);
+    });
+    worker.join();
+    ASSERT_TRUE(driver().PumpUntil([&] { return run.column(ui::kColState)[1] == "42.5%"; }, 5000));
+    EXPECT_EQ(run.column(ui::kColSpeed)[1], "3.0X");
+
+    struct Case {
+        uint32_t state;
+        int error;
+        float progress;
+        const char* shown;
+    } cases[] = {
+        {kItemEncoding, 0, 0.0f, "Encoding"},
+        {kItemDone, 0, 100.0f, "Done"},
+        {kItemError, 11, 0.0f, "Error (11)"},
+        {42, 0, 0.0f, "Error"},
+    };
+    for (const Case& c : cases) {
+        item->state = c.state;
+        item->errorCode = c.error;
+        item->run.progress = c.progress;
+        ui::FileList().WriteRow(item);
+        EXPECT_EQ(run.column(ui::kColState)[1], c.shown) << c.state;
+    }
+    item->state = kItemReady;
+    item->errorCode = 0;
+}
+
+TEST_F(FileListTest, ARunBatchEndsWithEveryRowDone) {
+    SetPrefString("overall.task.destdir", run.files().file("out").c_str());
+    std::filesystem::create_directories(run.files().file("out"));
+    const std::string flac = run.files().file("tone.flac");
+    const std::string cmd = "ffmpeg -loglevel error -y -f lavfi -i sine=frequency=440:duration=1 -ac 2 '" + flac + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    AddThroughDialog({flac});
+    // The notice at the batch's end is answered.
+    driver().OnModal(ui::kPromptTemplate, [](Driver& d, gui::HWND dlg) { d.Click(d.Find(dlg, gui::IDOK)); });
+    Choose(40006);
+    ASSERT_TRUE(driver().PumpUntil(
+        [&] { return run.column(ui::kColState)[0] == "Done" && GetItemState(nullptr) == 0; }, 120000))
+        << run.column(ui::kColState)[0];
+    EXPECT_NE(ui::WaitWorkerThreads(10000), 0);
+    EXPECT_TRUE(std::filesystem::exists(run.files().file("out/tone.mp3")));
+}
+
+TEST(FileListCells, SizesDurationsAndNamesReadAsShown) {
+    struct SizeCase {
+        uint32_t kb;
+        const char* shown;
+    } sizes[] = {{1, "1 KB"}, {10239, "10239 KB"}, {10240, "10 MB"}, {1048575, "1023 MB"}, {1048576, "1.0 GB"}};
+    for (const SizeCase& c : sizes) EXPECT_EQ(ui::CFileList::SizeText(c.kb), c.shown) << c.kb;
+
+    struct DurationCase {
+        int32_t ms;
+        const char* shown;
+    } durations[] = {{0, ""}, {999, "00:00"}, {61000, "01:01"}, {3599999, "59:59"}, {3600000, "1:00:00"}};
+    for (const DurationCase& c : durations) EXPECT_EQ(ui::CFileList::DurationText(c.ms), c.shown) << c.ms;
+
+    struct NameCase {
+        const char* file;
+        const char* alias;
+        uint16_t track, chapter;
+        bool tags;
+        const char* shown;
+    } names[] = {
+        {"/m/x.flac", "Alias", 0, 0, false, "Alias"},
+        {"/m/x.flac", nullptr, 0, 0, true, "Artist - Title"},
+        {"br://", nullptr, 2, 3, false, "Bluray Track 2 Chapter 3"},
+        {"dvd://", nullptr, 0, 4, false, "DVD Chapter 4"},
+        {"dvdnav://", nullptr, 1, 0, false, "DVD Track 1"},
+        {"vcd://", nullptr, 2, 0, false, "VCD Track 2"},
+        {"vcd://", nullptr, 0, 0, false, "VCD"},
+        {"http://host/a.mp3", nullptr, 0, 0, false, "http://host/a.mp3"},
+        {"/m/a b.flac", nullptr, 3, 0, false, "a b.flac (Track 3)"},
+        {"/m/a.iso", nullptr, 3, 2, false, "a.iso (Track 3 Chapter 2)"},
+        {"C:\\m\\x.wav", nullptr, 0, 0, false, "x.wav"},
+    };
+    for (const NameCase& c : names) {
+        QueueItem* item = QueueNewItem(c.file);
+        ASSERT_NE(item, nullptr);
+        SetStringField(&item->alias, c.alias);
+        item->track = c.track;
+        item->chapter = c.chapter;
+        if (c.tags) {
+            item->flags.fetch_or(kItemFlagHasTags);
+            SetStringField(&item->tagArtist, "Artist");
+            SetStringField(&item->tagTitle, "Title");
+        }
+        EXPECT_EQ(ui::CFileList::DisplayName(item), c.shown) << c.file;
+        QueueFreeItem(item);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,277 @@
+// The main window's commands: menu entries chosen as a user chooses them, keys of the accelerator
+// table, and text commands as the engine and remote control send them, each with its effect on
+// the queue, the preferences or the windows.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/engine_api.h"
+#include "engine/queue/queue.h"
+#include "support/shell_run.h"
+#include "ui/dialogs/prompt.h"
+#include "ui/dialogs/stats.h"
+#include "ui/dialogs/trackpicker.h"
+#include "ui/filelist/file_list.h"
+#include "ui/main/main_window.h"
+#include "ui/main/shell.h"
+
+namespace {
+
+using gui::UINT;
+using gui::testing::BoxRecord;
+using gui::testing::Driver;
+
+class Commands : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(run.Start(""), 0);
+        main = ui::Shell().mainHwnd.load();
+        ASSERT_NE(main, nullptr);
+        for (const char* name : {"a.mp3", "b.mp3", "c.mp3"}) ui::FileList().AddFile(run.files().write(name, "x"));
+        driver().Pump();
+    }
+
+    Driver& driver() { return run.driver(); }
+    void Choose(UINT id) {
+        ASSERT_TRUE(driver().ChooseMenu(main, id)) << id;
+        driver().Pump();
+    }
+    void Send(const char* command) { gui::SendMessageA(main, gui::WM_APP, 0, reinterpret_cast<gui::LPARAM>(command)); }
+    // The next prompt's text, answered with OK.
+    void ExpectPrompt(std::string* text) {
+        driver().OnModal(ui::kPromptTemplate, [text](Driver& d, gui::HWND dlg) {
+            *text = d.Text(d.Find(dlg, 1244));
+            d.Click(d.Find(dlg, gui::IDOK));
+        });
+    }
+    std::string Status() {
+        auto texts = driver().StatusTexts(driver().Find(main, ui::kIdStatusBar));
+        return texts.empty() ? "" : texts[0];
+    }
+
+    sqtest::ShellRun run;
+    gui::HWND main = nullptr;
+};
+
+TEST_F(Commands, MenuEntriesSetPreferencesAndFlags) {
+    struct Case {
+        UINT id;
+        const char* key;
+        int value;
+    } cases[] = {
+        {40262, "videofilter.crop.mode", 0}, {40263, "videofilter.crop.mode", 1}, {40264, "videofilter.crop.mode", 2},
+        {40265, "videofilter.crop.mode", 3}, {40176, "overall.ui.mode", 1},       {40177, "overall.ui.mode", 2},
+        {40203, "overall.ui.mode", 0},
+    };
+    for (const Case& c : cases) {
+        Choose(c.id);
+        EXPECT_EQ(GetPrefInt(c.key), c.value) << c.id;
+    }
+    // Toggles flip each time.
+    for (const auto& [id, key] : {std::pair<UINT, const char*>{40392, "overall.preview.extPlayer"},
+                                  std::pair<UINT, const char*>{40085, "overall.ui.console"}}) {
+        const int before = GetPrefInt(key);
+        Choose(id);
+        EXPECT_EQ(GetPrefInt(key), before ? 0 : 1) << id;
+        Choose(id);
+        EXPECT_EQ(GetPrefInt(key), before) << id;
+    }
+    // After-batch actions: power off, reboot and log off end the program after the batch.
+    struct After {
+        UINT id;
+        int action;
+        bool exits;
+    } after[] = {{40283, 1, true}, {40279, 2, false}, {40280, 3, false}, {40281, 4, true}, {40282, 5, true}, {40284, 0, false}};
+    for (const After& c : after) {
+        Choose(c.id);
+        EXPECT_EQ(ui::Shell().afterBatchAction.load(), c.action) << c.id;
+        EXPECT_EQ(ui::Shell().exitFlag.load(), c.exits) << c.id;
+    }
+}
+
+TEST_F(Commands, MenuEntriesActOnTheRows) {
+    struct Case {
+        UINT id;
+        std::function<void()> before;
+        std::function<void()> check;
+    };
+    auto names = [&] { return run.column(ui::kColName); };
+    auto selected = [&] {
+        std::vector<int> rows;
+        const auto all = run.rows();
+        for (size_t i = 0; i < all.size(); ++i)
+            if (all[i].selected) rows.push_back(static_cast<int>(i));
+        return rows;
+    };
+    const Case cases[] = {
+        {40319, nullptr, [&] { EXPECT_EQ(selected(), (std::vector<int>{0, 1, 2})); }},
+        {40301, [&] { driver().ClickRow(run.listView(), 1); },
+         [&] { EXPECT_EQ(selected(), (std::vector<int>{0, 2})); }},
+        {40157, [&] { QueueGetItem(2)->state = kItemError; },
+         [&] { EXPECT_EQ(run.column(ui::kColState), (std::vector<std::string>{"Ready", "Ready", "Ready"})); }},
+        {40327, [&] { QueueGetItem(0)->state = kItemError; },
+         [&] { EXPECT_EQ(names(), (std::vector<std::string>{"b.mp3", "c.mp3"})); }},
+        {40376, [&] { QueueGetItem(1)->state = kItemSkipped; },
+         [&] { EXPECT_EQ(names(), (std::vector<std::string>{"b.mp3"})); }},
+        {40112, nullptr, [&] {
+             EXPECT_TRUE(names().empty());
+             EXPECT_EQ(QueueCount(), 0);
+             EXPECT_EQ(Status(), "0 queued");
+         }},
+    };
+    for (const Case& c : cases) {
+        if (c.before) c.before();
+        driver().Pump();
+        Choose(c.id);
+        c.check();
+    }
+}
+
+TEST_F(Commands, MenuEntriesOpenWindowsAndDialogs) {
+    // The statistics window opens and closes again.
+    Choose(40089);
+    EXPECT_NE(ui::StatsWindow().Handle(), nullptr);
+    Choose(40089);
+    EXPECT_EQ(ui::StatsWindow().Handle(), nullptr);
+
+    // The track picker opens once (the add entry goes through engine event 21).
+    Choose(40071);
+    ASSERT_NE(ui::AddTrackDialog().Handle(), nullptr);
+    EXPECT_EQ(driver().TemplateOf(ui::AddTrackDialog().Handle()), ui::CAddTrackDialog::kTemplateId);
+    ui::AddTrackDialog().CloseWindow();
+    driver().Pump();
+
+    // About and the encoder version are message boxes.
+    driver().ExpectBox([](const BoxRecord& b) { return !b.text.empty(); }, gui::IDOK);
+    Choose(40009);
+    driver().ExpectBox([](const BoxRecord& b) { return b.caption == "Audio encoder version" && !b.text.empty(); }, gui::IDOK);
+    Choose(40134);
+    EXPECT_EQ(driver().Boxes().size(), 2u);
+
+    // The destination folder from the folder dialog; a cancel keeps it.
+    const std::string out = run.files().file("out");
+    driver().OnFolderDialog([out](const gui::FileDialogRequest&) { return out; });
+    Choose(40010);
+    EXPECT_EQ(std::string(GetPrefString("overall.task.destdir")), out);
+    driver().OnFolderDialog([](const gui::FileDialogRequest&) { return std::nullopt; });
+    Choose(40010);
+    EXPECT_EQ(std::string(GetPrefString("overall.task.destdir")), out);
+
+    // A language entry (the menu is filled from the language list) asks for a restart once the
+    // language changes.
+    std::string prompt;
+    ExpectPrompt(&prompt);
+    gui::SendMessageA(main, gui::WM_COMMAND, 40500 + 1, 0);
+    EXPECT_EQ(GetPrefInt("overall.ui.language"), 1);
+    EXPECT_FALSE(prompt.empty());
+}
+
+TEST_F(Commands, PresetsAndQueuesGoToFilesAndComeBack) {
+    const std::string preset = run.files().file("mine");
+    SetPrefInt("videofilter.crop.mode", 2);
+    driver().OnFileDialog([&](const gui::FileDialogRequest& r) -> std::optional<std::vector<std::string>> {
+        return std::vector<std::string>{r.save ? preset : preset + ".xml"};
+    });
+    Choose(40075);  // save preset: ".xml" added
+    ASSERT_FALSE(sqtest::ReadFile(preset + ".xml").empty());
+    SetPrefInt("videofilter.crop.mode", 3);
+    Choose(40074);  // load preset
+    EXPECT_EQ(GetPrefInt("videofilter.crop.mode"), 2);
+
+    // A preset that cannot be read brings the user's own settings back, not the defaults.
+    const std::string broken = run.files().write("broken.xml", "<not a preset");
+    SetPrefInt("videofilter.crop.mode", 3);
+    Choose(40107);  // save settings as the user's
+    driver().OnFileDialog([&](const gui::FileDialogRequest&) { return std::vector<std::string>{broken}; });
+    Choose(40074);
+    EXPECT_EQ(GetPrefInt("videofilter.crop.mode"), 3);
+
+    const std::string queue = run.files().file("q.xml");
+    driver().OnFileDialog([&](const gui::FileDialogRequest&) { return std::vector<std::string>{queue}; });
+    Choose(40095);
+    Choose(40112);
+    ASSERT_EQ(QueueCount(), 0);
+    Choose(40094);
+    EXPECT_EQ(run.column(ui::kColName), (std::vector<std::string>{"a.mp3", "b.mp3", "c.mp3"}));
+    EXPECT_EQ(Status(), "Queue loaded");
+}
+
+TEST_F(Commands, AcceleratorsReachTheirCommands) {
+    struct Case {
+        UINT vk;
+        unsigned mods;
+        std::vector<std::string> names;
+    } cases[] = {
+        {'A', gui::testing::kCtrl, {"a.mp3", "b.mp3", "c.mp3"}},              // select all
+        {'G', gui::testing::kCtrl, {"a.mp3", "b.mp3", "c.mp3"}},              // group
+        {gui::VK_DELETE, gui::testing::kCtrl, {}},                              // remove all
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(driver().Key(c.vk, c.mods));
+        driver().Pump([](gui::MSG& m) {
+            return gui::TranslateAcceleratorA(ui::Shell().mainHwnd.load(), ui::Shell().accelerators, &m) != 0;
+        });
+        EXPECT_EQ(run.column(ui::kColName), c.names) << c.vk;
+    }
+}
+
+TEST_F(Commands, TextCommandsByWord) {
+    Send("karaoke true");
+    EXPECT_EQ(GetPrefInt("overall.audio.karaoke"), 1);
+    Send("karaoke TRUE");
+    EXPECT_EQ(GetPrefInt("overall.audio.karaoke"), 0);
+
+    // Words that change nothing here raise no prompt (an unscripted one fails the test).
+    for (const char* quiet : {"show time", "set_time", "stop_transcode now", "stop", "load_ui /no/such/preset.xml",
+                              "refresh_rss 2", "close_web", "seek", "stop_play"})
+        Send(quiet);
+
+    // Words are compared exactly: "Stop" is no command.
+    std::string prompt;
+    ExpectPrompt(&prompt);
+    Send("Stop");
+    EXPECT_FALSE(prompt.empty());
+
+    // "load_ui" loads a preset over the defaults.
+    SetPrefInt("videofilter.crop.mode", 1);
+    const std::string preset = run.files().write(
+        "p.xml", "<?xml version=\"1.0\"?><QuorvexPrefs><node key=\"videofilter.crop.mode\">3</node></QuorvexPrefs>");
+    Send(("load_ui " + preset).c_str());
+    EXPECT_EQ(GetPrefInt("videofilter.crop.mode"), 3);
+
+    // "add_dirs" asks for a folder and adds its files with their subfolders.
+    SetPrefString("overall.generic.fileTypes", "flac");
+    run.files().write("tree/x.flac", "x");
+    run.files().write("tree/deep/y.flac", "x");
+    const std::string tree = run.files().file("tree");
+    driver().OnFolderDialog([tree](const gui::FileDialogRequest&) { return tree; });
+    Send("add_dirs");
+    ui::FileList().WaitFolderAdd();
+    EXPECT_EQ(QueueCount(), 5);
+}
+
+TEST(SeekArgument, SignsAndBlanksChooseTheMode) {
+    struct Case {
+        const char* arg;
+        bool ok;
+        float value;
+        int mode;
+    } cases[] = {
+        {"+10", true, 10, 0}, {" 10", true, 10, 0}, {"-10", true, -10, 0}, {"10", true, 10, 2},
+        {"2.5", true, 2.5f, 2}, {"", false, 0, 0},  {"abc", false, 0, 0},  {"+", false, 0, 0},
+        {"nan", false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        float value = 0;
+        int mode = -1;
+        EXPECT_EQ(ui::ParseSeekArgument(c.arg, &value, &mode), c.ok) << c.arg;
+        if (!c.ok) continue;
+        EXPECT_EQ(value, c.value) << c.arg;
+        EXPECT_EQ(mode, c.mode) << c.arg;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,616 @@
+// The main window's two command roads: numeric command ids (menus, accelerators, buttons, the tray
+// menu) and text commands (UiCommand) sent or posted by the engine, the shell and remote control.
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/engine_api.h"
+#include "engine/jobs/jobdriver.h"
+#include "engine/prefs/preffiles.h"
+#include "engine/queue/queue.h"
+#include "engine/queue/queuefile.h"
+#include "engine/tools/preview.h"
+#include "platform/fs.h"
+#include "platform/shell_open.h"
+#include "ui/dialogs/fileinfo.h"
+#include "ui/dialogs/stats.h"
+#include "ui/dialogs/trackpicker.h"
+#include "ui/dialogs/urldialog.h"
+#include "ui/filelist/file_list.h"
+#include "ui/main/batch.h"
+#include "ui/main/main_window.h"
+#include "ui/main/seams.h"
+#include "ui/main/shell.h"
+#include "ui/news/newsfeed.h"
+#include "ui/plugins/device_host.h"
+
+namespace ui {
+
+namespace {
+
+const char* Ui(const char* key) { return UiStrings().GetString(key); }
+
+// Words of the add entries: they go through engine event 21 and come back as text commands.
+struct AddCommand {
+    int id;
+    const char* word;
+};
+constexpr AddCommand kAddCommands[] = {
+    {40011, "add_file"}, {40012, "add_dir"}, {40295, "add_dirs"},          {40071, "add_track"},
+    {40226, "add_url"},  {40331, "add_rss"}, {40377, "add_folder_watcher"},
+};
+
+// Player commands of the menu.
+struct PlayerMenuCommand {
+    int id;
+    const char* command;
+};
+constexpr PlayerMenuCommand kPlayerCommands[] = {
+    {40028, "switch_audio 1"}, {40029, "switch_audio 0"}, {40030, "switch_audio 2"}, {40037, "switch_audio 3"},
+    {40036, "switch_audio 4"}, {40035, "switch_audio 5"}, {40034, "switch_audio"},   {40044, "volume 1"},
+    {40045, "volume -1"},      {40046, "mute"},           {40047, "pause"},          {40048, "vo_fullscreen"},
+    {40051, "vo_ontop"},
+};
+
+// Preference values set by a menu entry.
+struct PrefMenuCommand {
+    int id;
+    const char* key;
+    int value;
+};
+constexpr PrefMenuCommand kPrefCommands[] = {
+    {40176, "overall.ui.mode", 1},         {40177, "overall.ui.mode", 2},         {40203, "overall.ui.mode", 0},
+    {40232, "overall.ui.mode", 3},         {40262, "videofilter.crop.mode", 0}, {40263, "videofilter.crop.mode", 1},
+    {40264, "videofilter.crop.mode", 2}, {40265, "videofilter.crop.mode", 3},
+};
+
+// Items removed by state.
+struct RemoveCommand {
+    int id;
+    uint32_t state;
+};
+constexpr RemoveCommand kRemoveCommands[] = {{40163, kItemDone}, {40327, kItemError}, {40376, kItemSkipped}};
+
+constexpr int kCmdLanguageBase = 40500;
+constexpr int kCmdExtensionBase = 40600;
+constexpr int kCmdWizardBase = 60000;
+
+// The buffer of a file dialog: "description\0pattern\0...\0".
+std::string Filter(std::initializer_list<std::pair<const char*, const char*>> entries) {
+    std::string text;
+    for (const auto& [name, pattern] : entries) {
+        text += name;
+        text += '\0';
+        text += pattern;
+        text += '\0';
+    }
+    return text + '\0';
+}
+
+// A file dialog with one choice; the path, or "" for a cancel.
+std::string ChooseFile(HWND owner, bool save, const std::string& filter, const char* title, gui::DWORD flags,
+                       const char* initialDir = nullptr) {
+    std::vector<char> buffer(4096, 0);
+    gui::OPENFILENAMEA ofn{};
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = filter.c_str();
+    ofn.lpstrFile = buffer.data();
+    ofn.nMaxFile = static_cast<gui::DWORD>(buffer.size());
+    ofn.lpstrTitle = title;
+    ofn.lpstrInitialDir = initialDir;
+    ofn.Flags = flags;
+    std::error_code ec;
+    const auto cwd = std::filesystem::current_path(ec);
+    const bool chosen = save ? gui::GetSaveFileNameA(&ofn) : gui::GetOpenFileNameA(&ofn);
+    if (!ec) std::filesystem::current_path(cwd, ec);
+    return chosen ? std::string(buffer.data()) : std::string();
+}
+
+// ".xml" appended when the file name itself (not a folder on the way) has no '.'.
+std::string WithXmlExtension(std::string path) {
+    const size_t name = path.find_last_of("/\\");
+    if (path.find('.', name == std::string::npos ? 0 : name + 1) == std::string::npos) path += ".xml";
+    return path;
+}
+
+bool Idle() { return GetItemState(nullptr) == 0; }
+
+// The focused item's output file when it exists, else "".
+std::string ExistingOutput(QueueItem* item) {
+    if (!item || !item->destFile || !*item->destFile) return {};
+    return platform::PathExists(item->destFile) ? item->destFile : "";
+}
+
+}  // namespace
+
+bool ParseSeekArgument(const std::string& arg, float* value, int* mode) {
+    if (arg.empty()) return false;
+    const char first = arg[0];
+    const char* number = arg.c_str() + ((first == '+' || first == ' ') ? 1 : 0);
+    double v = 0;
+    // Read without regard to the locale; no infinity or NaN.
+    const auto [end, error] = std::from_chars(number, arg.c_str() + arg.size(), v, std::chars_format::fixed);
+    if (error != std::errc() || end == number || !std::isfinite(v)) return false;
+    *value = static_cast<float>(v);
+    *mode = (first == '+' || first == ' ' || first == '-') ? 0 : 2;
+    return true;
+}
+
+void CDlgMain::StopAll() {
+    StopItem(nullptr);
+    WaitWorkerThreads(3000);
+}
+
+void CDlgMain::SaveQueueAs(const std::string& path, bool report) {
+    FileList().SyncCheckStates();
+    const int result = SaveQueueFile(path.c_str());
+    if (report && result > 0) SetStatusText(0, "Queue saved");
+}
+
+void CDlgMain::PlayFocused(const std::string& arg, uint32_t flags) {
+    if (GetPlayerInfo(1) == kPlayerPlaying) {
+        PlayerStop();
+        HWND window = reinterpret_cast<HWND>(std::strtoull(arg.c_str(), nullptr, 0));
+        if (window && gui::IsWindow(window)) gui::InvalidateRect(window, nullptr, 1);
+        return;
+    }
+    QueueItem* item = FileList().GetCurrentItem();
+    if (!item) {
+        RaiseEvent(2, Ui("NO_FILE"));
+        return;
+    }
+    // The window: a handle of this program's own windows only, then "a,b,w,h" after a ',' or a blank.
+    HWND window = nullptr;
+    int width = 0, height = 0;
+    if (!arg.empty()) {
+        char* end = nullptr;
+        window = reinterpret_cast<HWND>(std::strtoull(arg.c_str(), &end, 0));
+        if (window && !gui::IsWindow(window)) window = nullptr;
+        int v[4] = {0, 0, 0, 0};
+        int n = 0;
+        for (const char* p = end; p && *p && n < 4;) {
+            while (*p == ',' || *p == ' ') ++p;
+            if (!*p) break;
+            char* next = nullptr;
+            v[n++] = static_cast<int>(std::strtol(p, &next, 10));
+            if (next == p) break;
+            p = next;
+        }
+        if (window) {
+            gui::RECT r;
+            gui::GetClientRect(window, &r);
+            width = r.right - r.left;
+            height = r.bottom - r.top;
+        }
+        if (n == 4) width = v[2], height = v[3];
+    }
+    uint32_t key = 0;
+    if (window) key = static_cast<uint32_t>(gui::SendMessageA(window, gui::WM_USER, 0, 0)) & kPlayColorKeyMask;
+    std::string options = "-nokeepaspect";
+    if (width < height) options += std::string(" -vf-add rotate=") + std::to_string(GetPrefInt("videofilter.rotate.mode"));
+    // The colour key travels in the flags' low bits, where the player takes it from.
+    PlayItem(item, window, (flags & ~kPlayColorKeyMask) | key, options.c_str(), nullptr);
+}
+
+// --- text commands ---
+
+bool CDlgMain::OnAppCommand(WPARAM wParam, LPARAM lParam) {
+    const char* text = reinterpret_cast<const char*>(lParam);
+    if (!text) return false;
+    const std::string command(text);
+    const size_t blank = command.find(' ');
+    const std::string word = command.substr(0, blank);
+    const std::string arg = blank == std::string::npos ? "" : command.substr(blank + 1);
+    RunAppCommand(word, arg, wParam);
+    return true;
+}
+
+void CDlgMain::RunAppCommand(const std::string& word, const std::string& arg, WPARAM wParam) {
+    ShellState& s = Shell();
+    HWND asking = wParam ? reinterpret_cast<HWND>(wParam) : hwnd_;
+    if (!gui::IsWindow(asking)) asking = hwnd_;
+    if (word == "transcode" || word == "start") {
+        SetForeground();
+        if (GetItemState(nullptr) == 0 && WorkerCount() == 0) {
+            if (StartTranscoding() != 0 && s.exitFlag.load()) gui::PostMessageA(hwnd_, gui::WM_QUIT, static_cast<WPARAM>(-1), 0);
+        } else {
+            StopAll();
+        }
+    } else if (word == "stop_transcode" || word == "stop") {
+        SetForeground();
+        StopAll();
+    } else if (word == "set_time") {
+        // The time-range dialog is one of the option pages, which this window does not have yet.
+    } else if (word == "mpcmd") {
+        PlayerCommand(arg.c_str(), nullptr);
+    } else if (word == "seek") {
+        float value = 0;
+        int mode = 0;
+        if (ParseSeekArgument(arg, &value, &mode)) PlayerSeek(value, mode);
+    } else if (word == "preview" || word == "play") {
+        PlayFocused(arg, word == "preview" ? 0xA000010u : 0x8000010u);
+    } else if (word == "stop_play") {
+        PlayerStop();
+    } else if (word == "karaoke") {
+        SetPrefInt("overall.audio.karaoke", arg == "true" ? 1 : 0);
+    } else if (word == "user_input") {
+        // The user-input dialog is not built yet: the item keeps no text.
+    } else if (word == "load_plugin") {
+        if (!arg.empty() && IsPluginFileName(arg)) {
+            CDeviceDialog& host = DeviceHost();
+            if (host.Handle()) host.Hide();
+            host.Unload();
+            host.SetEmbedded(false);
+            host.LoadPlugin(arg.c_str(), hwnd_);
+        }
+    } else if (word == "refresh_rss") {
+        // The news tabs are not part of this window yet.
+    } else if (word == "add_file") {
+        if (FileList().AddFilesDialog(asking)) ApplySettings(2);
+    } else if (word == "add_dir" || word == "add_dirs") {
+        const bool all = word == "add_dirs";
+        auto folder = gui::BrowseForFolder(asking, Ui(all ? "menu_add_dir_all" : "menu_add_dir"), "");
+        if (!folder) return;
+        FileList().AddFolder(*folder, all);
+        ApplySettings(2);
+    } else if (word == "add_track") {
+        if (!AddTrackDialog().Handle()) ShowAddTrackDialog(asking);
+    } else if (word == "add_url" || word == "add_rss") {
+        const bool url = word == "add_url";
+        auto answer = ShowUrlDialog(asking, Ui(url ? "menu_add_url" : "menu_add_rss"), Ui("enter_url"));
+        if (answer && !answer->empty() && url) FileList().AddFile(*answer);
+        // Feeds are read by the news feed's fetcher, which takes no feed of the user's yet.
+    } else if (word == "add_folder_watcher") {
+        // The folder-watcher dialog is not built yet; the watch follows the setting as it stands.
+        const char* folders = GetPrefString("overall.automation.watchFolders");
+        FileList().RestartWatch(folders ? folders : "");
+    } else if (word == "show_ui") {
+        if (!arg.empty() && arg[0] == '0') {
+            Minimize();
+            return;
+        }
+        gui::ShowWindow(hwnd_, gui::SW_RESTORE);
+        Show();
+        PluginHostShow();
+        SetForeground();
+    } else if (word == "qxid") {
+        // The client id is only taken from a text handed in by the program itself.
+    } else if (word == "show") {
+        if (arg == "time") return RunAppCommand("set_time", "", wParam);
+        gui::ShowWindow(hwnd_, gui::SW_RESTORE);
+        Show();
+        PluginHostShow();
+        SetForeground();
+    } else if (word == "open_web" || word == "close_web") {
+        // The browser window is not built yet.
+    } else if (word == "load_ui") {
+        if (arg.empty() || !platform::PathExists(arg.c_str())) return;
+        LoadPresetKeepingPrefs(arg);
+    } else {
+        RaiseEvent(2, Ui("COMMAND_ERROR"));
+    }
+}
+
+// A preset over the defaults; when it cannot be loaded the user's own settings come back.
+bool CDlgMain::LoadPresetKeepingPrefs(const std::string& path) {
+    RevertPrefs();
+    LoadPreset(Shell().options.defaultsFile, nullptr, false);
+    if (LoadPreset(path.c_str(), nullptr, true) == 0) {
+        SettingsChangedLevel = 2;
+        ApplyCountdown = 0;
+        return true;
+    }
+    RevertPrefs();
+    LoadPreset(GetDataPath("prefs.xml").c_str(), nullptr, false);
+    SettingsChangedLevel = 2;
+    ApplyCountdown = 0;
+    return false;
+}
+
+// --- command ids ---
+
+bool CDlgMain::OnMenuCommand(int id) {
+    ShellState& s = Shell();
+    CFileList& list = FileList();
+    for (const AddCommand& c : kAddCommands)
+        if (c.id == id) {
+            RaiseEvent(21, c.word, static_cast<int64_t>(reinterpret_cast<intptr_t>(hwnd_)));
+            return true;
+        }
+    for (const PlayerMenuCommand& c : kPlayerCommands)
+        if (c.id == id) {
+            PlayerCommand(c.command, nullptr);
+            return true;
+        }
+    for (const PrefMenuCommand& c : kPrefCommands)
+        if (c.id == id) {
+            SetPrefInt(c.key, c.value);
+            return true;
+        }
+    for (const RemoveCommand& c : kRemoveCommands)
+        if (c.id == id) {
+            if (Idle()) {
+                list.RemoveByState(c.state);
+                ApplySettings(1);
+            }
+            return true;
+        }
+    for (int action = 0; action < 6; ++action) {
+        if (id != kAfterBatchCommands[action]) continue;
+        s.afterBatchAction = action;
+        // Power off, reboot and log off end the program after the batch; the command line's
+        // "exit" holds whatever is chosen.
+        s.exitFlag = action == 1 || action == 4 || action == 5 || s.options.exit;
+        return true;
+    }
+    switch (id) {
+    case kCmdExit: gui::SendMessageA(hwnd_, gui::WM_CLOSE, 0, 0); return true;
+    case 40016: SetPrefInt("overall.video.enabled", 0); [[fallthrough]];
+    case kCmdStart:
+        StartTranscoding();
+        SetForeground();
+        return true;
+    case kCmdStop: StopItem(nullptr); return true;
+    case 40009: {
+        const char* caption = UiStrings().GetString("menu_version", 0, "Information");
+        gui::MessageBoxA(hwnd_, s.aboutText.c_str(), caption, gui::MB_OK | gui::MB_ICONINFORMATION);
+        return true;
+    }
+    case 40010: {
+        const char* dest = GetPrefString("overall.task.destdir");
+        auto folder = gui::BrowseForFolder(hwnd_, Ui("menu_set_out_folder"), dest ? dest : "");
+        if (folder) {
+            SetPrefString("overall.task.destdir", folder->c_str());
+            LoadControls();
+        }
+        return true;
+    }
+    case 40014:
+    case 40018: {
+        const std::string output = ExistingOutput(list.GetCurrentItem());
+        if (!output.empty()) PlayFile(output.c_str(), nullptr);
+        return true;
+    }
+    case 40181: PlayFocused("", 0x8000010u); return true;
+    case 40065:
+    case 40131: PlayerStop(); return true;
+    case 40074: {
+        const std::string path = ChooseFile(hwnd_, false, Filter({{"Presets", "*.xml"}}), Ui("menu_load_preset"), 0x83000);
+        if (path.empty()) return true;
+        SetStatusText(0, Ui(LoadPresetKeepingPrefs(path) ? "preset_loaded" : "preset_load_failed"));
+        return true;
+    }
+    case 40075: {
+        std::string path = ChooseFile(hwnd_, true, Filter({{"Presets", "*.xml"}}), Ui("menu_save_preset"), 0x80802);
+        if (path.empty()) return true;
+        if (SavePrefs(WithXmlExtension(path).c_str(), kRevertSkipList) == 0) SetStatusText(0, Ui("preset_saved"));
+        return true;
+    }
+    case 40082:
+        RevertPrefs();
+        LoadPreset("qxcore64.xml", nullptr, false);
+        LoadPreset(s.options.defaultsFile, nullptr, false);
+        LoadPreset("sonquill.xml", nullptr, false);
+        ApplySettings(2);
+        return true;
+    case 40085:
+        SetPrefInt("overall.ui.console", GetPrefInt("overall.ui.console") ? 0 : 1);
+        SetForeground();
+        return true;
+    case 40089:
+        if (StatsWindow().Handle()) StatsWindow().Close();
+        else ShowStats(hwnd_);
+        return true;
+    case 40092: OpenUpdatePage(s.context.httpPort.load()); return true;
+    case 40094: {
+        const std::string path =
+            ChooseFile(hwnd_, false, Filter({{"Quorvex Queue XML", "*.xml"}}), "Load Queue", gui::OFN_FILEMUSTEXIST);
+        if (path.empty()) return true;
+        const int loaded = LoadQueueFile(path.c_str());
+        list.RefreshRows();
+        if (loaded > 0) SetStatusText(0, "Queue loaded");
+        return true;
+    }
+    case 40095: {
+        const std::string path =
+            ChooseFile(hwnd_, true, Filter({{"Quorvex Queue XML", "*.xml"}}), "Save Queue", gui::OFN_OVERWRITEPROMPT);
+        if (!path.empty()) SaveQueueAs(WithXmlExtension(path), true);
+        return true;
+    }
+    case 40098:
+        if (Idle()) {
+            list.RemoveSelected();
+            ApplySettings(1);
+        }
+        return true;
+    case 40107:
+        SavePrefs(GetDataPath("prefs.xml").c_str(), nullptr);
+        if (GetPrefInt("overall.task.saveQueue")) SaveQueueAs(GetDataPath("queue.xml"), false);
+        SetStatusText(0, "Saved as defaults");
+        return true;
+    case 40112:
+        if (Idle()) {
+            list.RemoveAll();
+            ApplySettings(1);
+        }
+        return true;
+    case 40134:
+    case 40137:
+    case 40138: {
+        const int kind = id == 40134 ? 0 : id == 40137 ? 1 : 2;
+        const char* key = kind == 0 ? "overall.audio.encoder" : kind == 1 ? "overall.video.encoder" : "overall.container.muxer";
+        const char* caption = kind == 0 ? "Audio encoder version" : kind == 1 ? "Video encoder version" : "Container muxer version";
+        const int encoder = GetPrefInt(key);
+        const char* version = GetEncoderVersion(kind, encoder);
+        std::string text = version ? version : "";
+        if (text.empty()) {
+            const char* name = GetPrefEnumText(key, encoder);
+            char buf[512];
+            std::snprintf(buf, sizeof buf, "%s", Ui("NO_ENCODER_VER"));
+            const std::string format = buf;
+            const size_t at = format.find("%s");
+            text = at == std::string::npos ? format : format.substr(0, at) + (name ? name : "") + format.substr(at + 2);
+        }
+        gui::MessageBoxA(hwnd_, text.c_str(), caption, gui::MB_OK | gui::MB_ICONINFORMATION);
+        return true;
+    }
+    case 40152: list.SetSelectedState(kItemDone); return true;
+    case 40154: list.SetSelectedState(kItemReady); return true;
+    case 40157: {
+        QueueLockGuard queue;
+        for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it))
+            if (!it->audioTask.load()) it->state = kItemReady;
+        list.RefreshRows();
+        return true;
+    }
+    case 40197:
+    case 40198: {
+        QueueItem* item = list.GetCurrentItem();
+        if (!item) return true;
+        if (id == 40197) {
+            const std::string output = ExistingOutput(item);
+            if (output.empty()) return true;
+            QueueItem* temp = QueueNewItem(output.c_str());
+            ShowFileInfo(temp, hwnd_);
+            QueueFreeItem(temp);
+        } else {
+            ShowFileInfo(item, hwnd_);
+        }
+        return true;
+    }
+    case 40235: list.EditSelected(kColDestDir); return true;
+    case 40270: list.EditSelected(kColPreset); return true;
+    case 40301: list.InvertSelection(); return true;
+    case kShowUiCommand:
+        if (!gui::IsWindowVisible(hwnd_) || gui::IsIconic(hwnd_)) {
+            gui::ShowWindow(hwnd_, gui::SW_RESTORE);
+            Show();
+            PluginHostShow();
+            SetForeground();
+        } else {
+            Minimize();
+        }
+        return true;
+    case kCmdPause:
+        if (TogglePauseItem(list.GetCurrentItem()) != 0) RaiseEvent(2, Ui("pause_error"));
+        return true;
+    case 40310:
+        if (QueueItem* item = list.GetCurrentItem(); item && item->state.load() == kItemEncoding)
+            SetItemState(item, kItemSkipping);
+        return true;
+    case 40319: list.SelectAll(); return true;
+    case 40323: list.MoveSelected(-1); return true;
+    case 40324: list.MoveSelected(1); return true;
+    case 40325: list.GroupSelected(); return true;
+    case 40326: list.UngroupSelected(); return true;
+    case 40374: SetItemState(nullptr, kItemFinishing); return true;
+    case 40390:
+        SetPrefInt("overall.ui.mode", GetPrefInt("overall.ui.mode") == 3 ? 1 : 3);
+        return true;
+    case 40392:
+        SetPrefInt("overall.preview.extPlayer", GetPrefInt("overall.preview.extPlayer") ? 0 : 1);
+        return true;
+    case 40394: {
+        const std::string path = ChooseFile(hwnd_, false, Filter({{"Application", "*"}}), Ui("menu_set_ext_player"), 0);
+        if (path.empty()) return true;
+        SetPrefString("overall.preview.extPlayerPath", path.c_str());
+        SetPrefInt("overall.preview.extPlayer", 1);
+        return true;
+    }
+    case 40399: {
+        bool any = false;
+        {
+            QueueLockGuard queue;
+            for (QueueItem* it = QueueNext(nullptr); it && !any; it = QueueNext(it)) any = it->statSampleCount > 0;
+        }
+        // The statistics page opens in the browser window, which is not built yet.
+        if (!any) gui::MessageBoxA(hwnd_, Ui("select_processed"), "Information", gui::MB_OK | gui::MB_ICONINFORMATION);
+        return true;
+    }
+    // Pages of the browser window and the maker's web site, which this system has not.
+    case 40061:
+    case 40069:
+    case 40140:
+    case 40179:
+    case 40289:
+    case 40298:
+    case 40321:
+    case 40328:
+    case 40334:
+    case 40379:
+    case 40386:
+    case 40388: return true;
+    default: break;
+    }
+    if (id >= kCmdLanguageBase && id < kCmdExtensionBase) {
+        const int language = id - kCmdLanguageBase;
+        if (GetPrefInt("overall.ui.language") != language) {
+            SetPrefInt("overall.ui.language", language);
+            RaiseEvent(2, Ui("need_restart"));
+        }
+        return true;
+    }
+    // Extension and wizard entries come from lists this window does not show yet.
+    return id >= kCmdExtensionBase && id < kCmdExtensionBase + 100 ? true : id >= kCmdWizardBase;
+}
+
+// Buttons of the main window.
+bool CDlgMain::OnControlCommand(int id) {
+    switch (id) {
+    case kIdStartButton:
+        if (Idle() && WorkerCount() == 0) return OnMenuCommand(kCmdStart);
+        ShowMenu(316, GetItem(id), 0, 0);
+        return true;
+    case kIdPauseButton:
+        if (GetItemState(nullptr) != kItemEncoding && GetItemState(nullptr) != kItemPaused) PlayerPause();
+        else OnMenuCommand(kCmdPause);
+        return true;
+    case kIdAddButton: ShowMenu(287, GetItem(id), 0, 0); return true;
+    case kIdPreviewButton: {
+        if (GetPlayerInfo(1) == kPlayerPlaying) {
+            PlayerStop();
+            return true;
+        }
+        QueueItem* item = FileList().CurrentItem();
+        uint32_t grey = 0;
+        if (!item || ExistingOutput(item).empty()) grey |= (1u << 3) | (1u << 4);
+        if (!item || (item->state.load() != kItemEncoding && item->state.load() != kItemPaused)) grey |= 1u << 2;
+        ShowMenu(kPreviewMenu, GetItem(id), GetPrefInt("overall.preview.extPlayer") ? 1u << 5 : 0, grey);
+        return true;
+    }
+    case kIdInfoButton: ShowMenu(318, GetItem(id), 0, 0); return true;
+    case kIdRemoveButton: return OnMenuCommand(40098);
+    case kIdRemoveMenuButton: ShowMenu(kRemoveMenu, GetItem(id), 0, 0); return true;
+    case kIdOpenOutputButton: {
+        // Only an existing folder is opened, never a program.
+        const char* dest = GetPrefString("overall.task.destdir");
+        std::string folder = dest ? dest : "";
+        if (folder.empty())
+            if (QueueItem* item = FileList().CurrentItem(); item && item->file && item->file[0] == '/')
+                folder = std::string(item->file).substr(0, std::string(item->file).find_last_of('/') + 1);
+        platform::PathInfo info;
+        if (!folder.empty() && platform::StatPath(folder.c_str(), &info) && info.isDir) platform::ShellOpen(folder);
+        return true;
+    }
+    default: return false;
+    }
+}
+
+bool CDlgMain::OnEnterMenuLoop() {
+    gui::HMENU menu = gui::GetMenu(hwnd_);
+    if (!menu) return false;
+    const int current = Shell().afterBatchAction.load();
+    for (int action = 0; action < 6; ++action)
+        gui::CheckMenuItem(menu, static_cast<UINT>(kAfterBatchCommands[action]),
+                           gui::MF_BYCOMMAND | (action == current ? gui::MF_CHECKED : gui::MF_UNCHECKED));
+    gui::CheckMenuItem(menu, 40392,
+                       gui::MF_BYCOMMAND | (GetPrefInt("overall.preview.extPlayer") ? gui::MF_CHECKED : gui::MF_UNCHECKED));
+    return true;
+}
+
+}  // namespace ui
