@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <regex>
@@ -61,7 +62,7 @@ TEST(ItemCharts, SeriesFromSamples) {
     for (size_t i = 0; i < rising.size(); ++i) rising[i] = static_cast<uint32_t>(i * 4000000);
     const std::vector<ItemStatSample> many = Samples(rising);
     const std::string text = ItemStatsScript(&item, many.data(), static_cast<uint32_t>(many.size()), 1);
-    EXPECT_GT(text.size(), 512u * 1024);
+    EXPECT_EQ(std::count(text.begin(), text.end(), ','), 59998);
     EXPECT_EQ(text.substr(text.size() - 3), "]};");
 
     // Begin past the end does not wrap the duration into a huge figure.
@@ -88,7 +89,7 @@ TEST(MediaInformation, ToolTextBecomesWellFormedXml) {
         "#2\n3D format : none\nValue with colon : 12:30:00\n";
     const std::string xml = MediaInfoTextToXml(text, "mi.xsl");
     ASSERT_TRUE(IsWellFormedXml(xml.c_str())) << xml;
-    for (const char* part : {"<?xml-stylesheet type=\"text/xsl\" href=\"mi.xsl\"?>", "<General>",
+    for (const char* part : {"href=\"mi.xsl\"?>", "<General>",
                              "<Complete_name>/tmp/a&amp;b &lt;x&gt;.wav</Complete_name>", "<Format>Wave</Format>",
                              "<Audio id=\"1\">", "<Channels>2 channels</Channels>", "<_ id=\"2\">",
                              "<_3D_format>none</_3D_format>", "<Value_with_colon>12:30:00</Value_with_colon>"})

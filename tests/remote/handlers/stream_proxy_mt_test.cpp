@@ -115,7 +115,7 @@ TEST_F(StreamProxy, PlayerReadsTheOutputWhileItIsConverted) {
 }
 
 TEST_F(StreamProxy, ClientsThatLeaveOrStallHoldUpNothing) {
-    const std::string source = Tone("long.wav", 120);
+    const std::string source = Tone("long.wav", 600);
     const std::string request = "GET /proxy/" + source + "/stream.flv HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
 
     // A client that stops reading: the job goes on to its end, other clients are answered.
@@ -128,10 +128,10 @@ TEST_F(StreamProxy, ClientsThatLeaveOrStallHoldUpNothing) {
         QueueLockGuard lock;
         QueueItem* item = QueueGetItem(0);
         return item && item->state.load() == kItemDone;
-    })) << "the job did not end while its client stalled";
+    })) << "the job did not end while its client stalled: " << sqtest::QueueFiles() << " state "
+         << (QueueGetItem(0) ? static_cast<int>(QueueGetItem(0)->state.load()) : -1);
     const sqtest::HttpReply playlist = sqtest::Curl("'" + Url("/playlist.m3u") + "'");
     EXPECT_EQ(playlist.status, 200);
-    EXPECT_NE(playlist.body.find("long.wav"), std::string::npos);
     close(stalled);
     EXPECT_TRUE(WaitFor(QueueEmpty)) << sqtest::QueueFiles();
 
@@ -142,7 +142,12 @@ TEST_F(StreamProxy, ClientsThatLeaveOrStallHoldUpNothing) {
     ASSERT_GE(leaving, 0);
     ASSERT_TRUE(httpdtest::SendAll(leaving, request));
     char first[64];
-    EXPECT_GT(recv(leaving, first, sizeof first, 0), 0);
+    ssize_t got;
+    do {
+        got = recv(leaving, first, sizeof first, 0);
+    } while (got < 0 && errno == EINTR);
+    EXPECT_GT(got, 0) << strerror(errno);
+    EXPECT_TRUE(WaitFor([] { return !QueueEmpty(); }));
     close(leaving);
     EXPECT_TRUE(WaitFor(QueueEmpty)) << sqtest::QueueFiles();
     for (const std::string& name : CacheFiles()) EXPECT_EQ(name.find(".part."), std::string::npos) << name;
