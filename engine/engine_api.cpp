@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "common/fileutil.h"
 #include "engine/context.h"
@@ -24,8 +25,28 @@
 
 namespace {
 
-// Serialises stream probing; waited for at most 10 s, after which the probe gives up.
-std::timed_mutex g_probeMutex;
+// Serialises stream probing; waited for at most 10 s, after which the probe gives up. The timed
+// wait polls a plain mutex: the thread checker cannot follow std::timed_mutex's clock-based wait
+// and reports every probe's unlock as an error.
+class ProbeMutex {
+public:
+    bool try_lock() { return m_.try_lock(); }
+    template <class Rep, class Period>
+    bool try_lock_for(const std::chrono::duration<Rep, Period>& wait) {
+        const auto until = std::chrono::steady_clock::now() + wait;
+        while (!m_.try_lock()) {
+            if (std::chrono::steady_clock::now() >= until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+    void lock() { m_.lock(); }
+    void unlock() { m_.unlock(); }
+
+private:
+    std::mutex m_;
+};
+ProbeMutex g_probeMutex;
 constexpr auto kProbeWait = std::chrono::milliseconds(10000);
 std::atomic<WaitCursorHook> g_waitCursor{nullptr};
 

@@ -23,6 +23,7 @@
 #include "platform/sync.h"
 #include "platform/sysinfo.h"
 #include "remote/handlers/routes.h"
+#include "remote/handlers/stream_handlers.h"
 #include "remote/httpd/web_server.h"
 
 namespace {
@@ -188,7 +189,7 @@ int StartHttpServer() {
 
 void StopHttpServer() { WebServerShutdown(&g_controlServer); }
 
-int StartStreamingServer(int port, UrlRoute* routes) {
+int StartStreamingServer(int port, UrlRoute* routes, const char* cacheDir) {
     PrefStore& prefs = GetPrefStore();
     uint32_t bind = WebBindLoopback();
     const int choice = prefs.GetInt("overall.streaming.bindIP");
@@ -208,11 +209,13 @@ int StartStreamingServer(int port, UrlRoute* routes) {
         free(routes);
         return 0;
     }
+    if (!routes && (!g_streamingServer.routes || !g_streamingServer.routes[0].prefix)) routes = MakeStreamingRoutes();
     if (routes) {  // the server owns its malloc'd route table and frees it at exit
         free(g_streamingServer.routes);
         g_streamingServer.routes = routes;
     }
-    return WebServerStart(&g_streamingServer, port, prefs.GetInt("overall.streaming.maxClients"), nullptr, bind);
+    SetWebDispatchFunction(WebDispatchRoute);
+    return WebServerStart(&g_streamingServer, port, prefs.GetInt("overall.streaming.maxClients"), cacheDir, bind);
 }
 
 void StopStreamingServer() { WebServerShutdown(&g_streamingServer); }

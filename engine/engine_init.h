@@ -49,8 +49,10 @@ void SetFatalMessage(const std::string& text);
 // unless "overall.httpd.remote" is set. 0, or -1 when it could not start.
 int StartHttpServer();
 void StopHttpServer();
-// The bound port, or 0. A route table (malloc'd, ended by a null prefix) passes to the server.
-int StartStreamingServer(int port, UrlRoute* routes);
+// The bound port, or 0. A route table (malloc'd, ended by a null prefix) passes to the server;
+// without one a server that has none gets the streaming routes. The cache folder is the web root
+// and receives the proxy's outputs.
+int StartStreamingServer(int port, UrlRoute* routes, const char* cacheDir = nullptr);
 void StopStreamingServer();
 
 // Looks both keys up in the engine's string table and sends event 4.

@@ -55,14 +55,6 @@ const char* Var(UrlRequest* r, const char* name) { return WebGetVar(r->variables
 
 void RaiseSettingsChanged(int delay) { RaiseEvent(kEventSettingsChanged, 2, delay); }
 
-// A stylesheet address as given, or null when it could break out of its processing instruction.
-const char* SafeHref(const char* href) {
-    if (!href || !*href) return nullptr;
-    for (const char* p = href; *p; ++p)
-        if (static_cast<unsigned char>(*p) < 0x20 || strchr("\"'<>?&", *p)) return nullptr;
-    return href;
-}
-
 // The body's XML: raw when it starts with '<'; else the URL-decoded value of a "payload=" form
 // field (up to the next field), else the whole body decoded. Null when the body was cut at the
 // server's size cap: a truncated document must not be taken for a whole one.
@@ -123,6 +115,13 @@ int SendUiCommand(const char* word, const char* argument) {
 }
 
 }  // namespace
+
+const char* SafeHref(const char* href) {
+    if (!href || !*href) return nullptr;
+    for (const char* p = href; *p; ++p)
+        if (static_cast<unsigned char>(*p) < 0x20 || strchr("\"'<>?&", *p)) return nullptr;
+    return href;
+}
 
 bool IsWellFormedXml(const char* text) {
     if (!text) return false;

@@ -34,6 +34,8 @@ uint32_t ReplyHeap(UrlRequest* request, char* text, int length, int contentType)
 QueueItem* RunningItem();
 // The running item's progress percent (truncated), or -1 when no item is transcoding.
 int RunningProgress();
+// A stylesheet address as given, or null when it could break out of its processing instruction.
+const char* SafeHref(const char* href);
 // Whether the text parses as a complete XML document (no recovery from errors).
 bool IsWellFormedXml(const char* text);
 // Opens an "http://" or "https://" address in the user's browser; anything else is refused.

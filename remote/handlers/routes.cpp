@@ -8,6 +8,7 @@
 
 #include "engine/extensions.h"
 #include "remote/handlers/control_handlers.h"
+#include "remote/handlers/report_handlers.h"
 #include "remote/handlers/stream_handlers.h"
 #include "remote/handlers/xmlrpc_methods.h"
 #include "remote/httpd/web_server.h"
@@ -24,10 +25,10 @@ struct RouteEntry {
 // The control server's routes, in the order they are tried.
 const RouteEntry kControlRoutes[] = {
     {"xmlrpc", HandleXmlRpc, RegisterRpcMethods, true},
-    {"qx/stats", nullptr, nullptr, false},
+    {"qx/stats", HandleStatsXml, nullptr, false},
     {"qx/put", HandleQxPut, nullptr, true},
     {"qx/get", HandleQxGet, nullptr, false},
-    {"qx/itemstats_", nullptr, nullptr, false},
+    {"qx/itemstats_", HandleItemStats, nullptr, false},
     {"prefs/get", HandlePrefsGet, nullptr, false},
     {"prefs/set", HandlePrefsSet, nullptr, true},
     {"prefs/revert", HandlePrefsRevert, nullptr, true},
@@ -42,13 +43,13 @@ const RouteEntry kControlRoutes[] = {
     {"qx/queue", HandleQueue, nullptr, true},
     {"qx/task", HandleQxTask, nullptr, true},
     {"qx/action", HandleUiCommand, nullptr, true},
-    {"qx/sysinfo.xml", nullptr, nullptr, false},
-    {"qx/sys.xml", nullptr, nullptr, false},
-    {"qx/appinfo.xml", nullptr, nullptr, false},
-    {"qx/wmcodecs.xml", nullptr, nullptr, false},
-    {"qx/report.xml", nullptr, nullptr, false},
-    {"qx/report.js", nullptr, nullptr, false},
-    {"qx/mediainfo.xml", nullptr, nullptr, false},
+    {"qx/sysinfo.xml", HandleSysInfoXml, nullptr, false},
+    {"qx/sys.xml", HandleSysXml, nullptr, false},
+    {"qx/appinfo.xml", HandleAppInfoXml, nullptr, false},
+    {"qx/wmcodecs.xml", HandleWmCodecsXml, nullptr, false},
+    {"qx/report.xml", HandleReportXml, nullptr, false},
+    {"qx/report.js", HandleReportJs, nullptr, false},
+    {"qx/mediainfo.xml", HandleMediaInfoXml, nullptr, false},
     {"qx/benchmark/fileread", HandleFileRead, nullptr, true},
     {"sensors/", HandleSensors, nullptr, false},
     {"start", HandleStart, nullptr, false},

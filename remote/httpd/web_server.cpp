@@ -261,6 +261,7 @@ void WebResetConnection(WebConnection* c) {
     c->bufferToFree = nullptr;
     c->multipart = nullptr;
     c->mimeText = nullptr;
+    c->handlerState = nullptr;
     c->sendAfter = 0;
     c->out.clear();
     c->outSent = 0;
@@ -285,6 +286,7 @@ void WebServerThread(WebServer* server) {
         items.push_back({server->listener, platform::kNetReadable, 0});
         int64_t now = WebNowSeconds();
         uint64_t tick = platform::TickCount();
+        uint64_t wakeAt = tick + 1000;  // a slot that sends later shortens the wait
         for (int i = 0; i < server->clientLimit; ++i) {
             WebConnection* c = &server->slots[i];
             if (c->socket < 0) continue;
@@ -298,7 +300,10 @@ void WebServerThread(WebServer* server) {
                 continue;
             }
             if (c->sendAfter) {
-                if (c->sendAfter > tick) continue;
+                if (c->sendAfter > tick) {
+                    wakeAt = std::min(wakeAt, c->sendAfter);
+                    continue;
+                }
                 c->sendAfter = 0;
             }
             short want = 0;
@@ -308,7 +313,7 @@ void WebServerThread(WebServer* server) {
             items.push_back({c->socket, want, 0});
             slotOf.push_back(i);
         }
-        int n = platform::NetPoll(items.data(), items.size(), 1000);
+        int n = platform::NetPoll(items.data(), items.size(), static_cast<int>(wakeAt - tick));
         if (n < 0) {
             if (server->stop.load()) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(1000));

@@ -167,6 +167,7 @@ struct WebConnection {
     uint64_t sendAfter = 0;          // tick before which nothing is sent (rate limit back-off)
     int32_t requestCount = 0;
     const char* mimeText = nullptr;  // explicit content type text
+    void* handlerState = nullptr;    // what a streamed reply's handler keeps between its calls
     WebMultipart* multipart = nullptr;
     char* requestBuffer = nullptr;   // kWebRequestBufferSize bytes, kept until the thread ends
 

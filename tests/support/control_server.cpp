@@ -12,7 +12,20 @@
 
 namespace sqtest {
 
-ControlServer::ControlServer(const std::string& webRoot) {
+ControlServer::ControlServer(const std::string& webRoot, bool ownPrefs) {
+    if (ownPrefs) AddTestPrefs();
+    QueueClear();
+    events_.context().buildNumber = 4321;
+    platform::SetShellOpenHook([this](const std::string& target) {
+        std::lock_guard lock(mutex_);
+        opened_.push_back(target);
+        return true;
+    });
+    RegisterControlRoutes(&g_controlServer);
+    port_ = WebServerStart(&g_controlServer, 0, 0, webRoot.c_str(), WebBindLoopback());
+}
+
+void ControlServer::AddTestPrefs() {
     PrefBuilder prefs(GetPrefStore());
     prefs.Add("t.int", kPrefInt, "5")->label = "A number";
     prefs.Add("t.enum", kPrefEnum, "1", {"low", "medium", "high"});
@@ -25,15 +38,6 @@ ControlServer::ControlServer(const std::string& webRoot) {
     prefs.Add("overall.generic.fileTypes", kPrefString, "mp3;flac");
     prefs.Add("overall.generic.wildcard", kPrefString, "*.*");
     GetPrefStore().RebuildKeyIndex();
-    QueueClear();
-    events_.context().buildNumber = 4321;
-    platform::SetShellOpenHook([this](const std::string& target) {
-        std::lock_guard lock(mutex_);
-        opened_.push_back(target);
-        return true;
-    });
-    RegisterControlRoutes(&g_controlServer);
-    port_ = WebServerStart(&g_controlServer, 0, 0, webRoot.c_str(), WebBindLoopback());
 }
 
 ControlServer::~ControlServer() {

@@ -13,8 +13,9 @@ namespace sqtest {
 
 class ControlServer {
 public:
-    // webRoot: the folder files are served from.
-    explicit ControlServer(const std::string& webRoot);
+    // webRoot: the folder files are served from. With ownPrefs false the preference tree is left
+    // as the test loaded it (the shipped definitions for a real batch, say).
+    explicit ControlServer(const std::string& webRoot, bool ownPrefs = true);
     ~ControlServer();
     ControlServer(const ControlServer&) = delete;
     ControlServer& operator=(const ControlServer&) = delete;
@@ -27,6 +28,7 @@ public:
     std::vector<std::string> opened() const;
 
 private:
+    static void AddTestPrefs();
     EventRecorder events_;
     int port_ = 0;
     mutable std::mutex mutex_;

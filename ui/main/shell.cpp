@@ -375,7 +375,7 @@ int InitProgram() {
         std::string cache = GetPrefString("overall.streaming.cacheDir");
         if (cache.empty()) cache = GetDataPath("streaming");
         MakeDir(cache.c_str());
-        StartStreamingServer(GetPrefInt("overall.streaming.port"), nullptr);
+        StartStreamingServer(GetPrefInt("overall.streaming.port"), nullptr, cache.c_str());
     }
     s.autoStartDelay = GetPrefInt("overall.automation.autoTask") ? GetPrefInt("overall.automation.autoStartDelay") : 0;
     return 0;

@@ -95,7 +95,8 @@ TEST_F(StreamingServerTest, PlaylistAndItemsServeTheQueue) {
     Add("http://radio.example/live", 0, nullptr, nullptr);
 
     const std::string ip = GetPrefStore().GetValueText("overall.streaming.ip");
-    const std::string base = "http://" + ip + ":8089/MediaServer/AudioItems/";
+    // The addresses carry the port the streaming server listens on, not the one it was asked for.
+    const std::string base = "http://" + ip + ":" + std::to_string(port) + "/MediaServer/AudioItems/";
     const sqtest::HttpReply playlist = Get("/playlist.m3u");
     EXPECT_EQ(playlist.status, 200);
     EXPECT_EQ(playlist.body, "#EXTM3U\n#EXTINF:61,First\n" + base + "1/first.mp3\n#EXTINF:2,second track\n" + base +
