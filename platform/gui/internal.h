@@ -50,6 +50,12 @@ public:
     // Delivers what a key message stood for to the display once the program let it through.
     virtual void KeyDispatched(const MSG& msg) = 0;
     virtual uint64_t NativeId(Window& w) = 0;
+    // Tray icons: false from TrayAdd when the desktop shows none.
+    virtual bool TrayAdd(const struct TrayIcon& icon) = 0;
+    virtual void TrayChanged(const struct TrayIcon& icon, bool newBalloon) = 0;
+    virtual void TrayRemoved(const struct TrayIcon& icon) = 0;
+    // A window registered for drops (or revoked): its widget takes file lists and text.
+    virtual void DropTarget(HWND hwnd, bool on) = 0;
 };
 
 enum class ControlKind {

@@ -79,6 +79,11 @@ public:
             if (it->seq != msg.time) continue;
             GdkEvent* e = it->event;
             held_.erase(it);
+            // List views move their selection in the model; the widget follows it.
+            if (Window* w = Raw(msg.hwnd); w && KindOf(*w) == ControlKind::ListView) {
+                gdk_event_free(e);
+                return;
+            }
             g_passingKey = true;
             gtk_main_do_event(e);
             g_passingKey = false;
@@ -86,6 +91,11 @@ public:
             return;
         }
     }
+
+    bool TrayAdd(const TrayIcon& icon) override { return AddTrayIcon(icon); }
+    void TrayChanged(const TrayIcon& icon, bool newBalloon) override { UpdateTrayIcon(icon, newBalloon); }
+    void TrayRemoved(const TrayIcon& icon) override { RemoveTrayIcon(icon); }
+    void DropTarget(HWND hwnd, bool on) override { SetDropTarget(hwnd, on); }
 
     uint64_t NativeId(Window& w) override {
         GtkPeer* p = PeerOf(&w);
@@ -102,10 +112,35 @@ public:
     bool HoldKey(HWND top, GdkEventKey* e, bool down) {
         const UINT vk = VirtualKeyOf(e->keyval);
         if (!vk) return false;
-        HWND target = GetFocus();
+        // The control that has GTK's keyboard focus, else the model's focus, else the window.
+        HWND target = nullptr;
+        if (GtkPeer* p = PeerOf(top); p && p->top) target = HandleOfWidget(gtk_window_get_focus(GTK_WINDOW(p->outer)));
+        if (!target) target = GetFocus();
         if (!target) target = top;
         if (!target) return false;
         const bool alt = (e->state & GDK_MOD1_MASK) != 0 || vk == VK_MENU;
+        State& s = S();
+        std::lock_guard lk(s.lock);
+        // The modifiers the event carries reach the queue first, so accelerators see them even
+        // when their own key events went elsewhere (a press before the window had the focus).
+        if (vk != VK_CONTROL && vk != VK_SHIFT && vk != VK_MENU) {
+            const std::pair<UINT, guint> mods[] = {{VK_CONTROL, GDK_CONTROL_MASK}, {VK_SHIFT, GDK_SHIFT_MASK}, {VK_MENU, GDK_MOD1_MASK}};
+            for (auto [mod, mask] : mods) {
+                const bool held = (e->state & mask) != 0;
+                if (held == (queuedMods_.count(mod) != 0)) continue;
+                MSG k{};
+                k.hwnd = target;
+                k.message = held ? WM_KEYDOWN : WM_KEYUP;
+                k.wParam = mod;
+                s.input.push_back(k);
+                if (held) queuedMods_.insert(mod);
+                else queuedMods_.erase(mod);
+            }
+        } else if (down) {
+            queuedMods_.insert(vk);
+        } else {
+            queuedMods_.erase(vk);
+        }
         MSG m{};
         m.hwnd = target;
         m.message = down ? (alt ? WM_SYSKEYDOWN : WM_KEYDOWN) : (alt ? WM_SYSKEYUP : WM_KEYUP);
@@ -117,11 +152,7 @@ public:
             held_.pop_front();
         }
         held_.push_back(HeldKey{m.time, gdk_event_copy(reinterpret_cast<GdkEvent*>(e))});
-        State& s = S();
-        {
-            std::lock_guard lk(s.lock);
-            s.input.push_back(m);
-        }
+        s.input.push_back(m);
         return true;
     }
 
@@ -129,6 +160,7 @@ private:
     QueueSource* source_ = nullptr;
     std::deque<HeldKey> held_;
     DWORD keySeq_ = 0;
+    std::set<UINT> queuedMods_;  // modifier keys down, as the queued messages leave them
 };
 
 GtkBackend* g_backend = nullptr;
@@ -150,6 +182,7 @@ GtkBackend::~GtkBackend() {
     S().fileResponder = nullptr;
     S().folderResponder = nullptr;
     S().popupResponder = nullptr;
+    ClearTrayIcons();
     g_backend = nullptr;
     g_active = false;
     for (auto& k : held_) gdk_event_free(k.event);
@@ -489,7 +522,6 @@ std::unique_ptr<Backend> StartGtkBackend() {
         return chosen->front();
     };
     s.popupResponder = gtk::ShowPopup;
-    s.trayAvailable = false;  // a tray icon needs a desktop that embeds it
     return backend;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // The layer's names first: GLib defines TRUE and FALSE as macros.
 #include "platform/gui/internal.h"
@@ -28,6 +29,8 @@ namespace detail {
 UINT VirtualKeyOf(guint keyval);
 // "&x" mnemonics become "_x", and a literal '_' is doubled.
 std::string MnemonicText(const std::string& text);
+// The local file names of a dropped URI list (others are skipped).
+std::vector<std::string> FilesOfUris(const gchar* const* uris);
 
 }  // namespace detail
 

@@ -24,6 +24,8 @@ struct GtkPeer : gui::detail::Peer {
     HMENU shownMenu = nullptr;
     int suppress = 0;  // raised while the widgets are set from the model: their signals are ours
     bool top = false;
+    bool placed = false;  // top-levels: the rectangle last given to the display
+    RECT placedRect{};
 
     ~GtkPeer() override;
 };
@@ -45,5 +47,11 @@ void SyncWidgets(Window& w);
 // chosen receives the id.
 void FillMenu(GtkMenuShell* shell, HMENU menu, UINT* chosen, HWND owner);
 HWND HandleOfWidget(GtkWidget* widget);
+// Tray icons and drops (the desktop side).
+bool AddTrayIcon(const gui::detail::TrayIcon& t);
+void UpdateTrayIcon(const gui::detail::TrayIcon& t, bool newBalloon);
+void RemoveTrayIcon(const gui::detail::TrayIcon& t);
+void ClearTrayIcons();
+void SetDropTarget(HWND hwnd, bool on);
 
 }  // namespace gui::gtk::detail

@@ -201,8 +201,43 @@ void OnTreeSelection(GtkTreeSelection* sel, gpointer data) {
 }
 
 gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
-    if (CanTakeInput(*Lookup(HandleData(data)))) SendMessageA(HandleData(data), WM_CLOSE, 0, 0);
-    return TRUE;
+    Window* w = Raw(HandleData(data));
+    if (w && CanTakeInput(*w)) SendMessageA(w->handle, WM_CLOSE, 0, 0);
+    return TRUE;  // the window procedure decides whether it goes
+}
+
+// The keyboard moved a trackbar: the layer's key action instead of GTK's own move.
+void OnMoveSlider(GtkRange* range, GtkScrollType scroll, gpointer data) {
+    g_signal_stop_emission_by_name(range, "move-slider");
+    if (!UserPeer(data)) return;
+    const bool vertical = gtk_orientable_get_orientation(GTK_ORIENTABLE(range)) == GTK_ORIENTATION_VERTICAL;
+    UINT vk = 0;
+    switch (scroll) {
+    case GTK_SCROLL_STEP_BACKWARD:
+    case GTK_SCROLL_STEP_LEFT:
+    case GTK_SCROLL_STEP_UP: vk = vertical ? VK_UP : VK_LEFT; break;
+    case GTK_SCROLL_STEP_FORWARD:
+    case GTK_SCROLL_STEP_RIGHT:
+    case GTK_SCROLL_STEP_DOWN: vk = vertical ? VK_DOWN : VK_RIGHT; break;
+    case GTK_SCROLL_PAGE_BACKWARD:
+    case GTK_SCROLL_PAGE_UP:
+    case GTK_SCROLL_PAGE_LEFT: vk = VK_PRIOR; break;
+    case GTK_SCROLL_PAGE_FORWARD:
+    case GTK_SCROLL_PAGE_DOWN:
+    case GTK_SCROLL_PAGE_RIGHT: vk = VK_NEXT; break;
+    case GTK_SCROLL_START: vk = VK_HOME; break;
+    case GTK_SCROLL_END: vk = VK_END; break;
+    default: return;
+    }
+    UserKeyTrack(HandleData(data), vk);
+    if (Window* w = Raw(HandleData(data))) MarkChanged(*w);
+}
+
+// GTK moved the keyboard focus (a click, Tab): the model's focus follows.
+gboolean OnFocusIn(GtkWidget*, GdkEvent*, gpointer data) {
+    HWND h = HandleData(data);
+    if (Raw(h) && GetFocus() != h) SetFocus(h);
+    return FALSE;
 }
 
 gboolean OnConfigure(GtkWidget*, GdkEventConfigure* e, gpointer data) {
@@ -215,6 +250,8 @@ gboolean OnConfigure(GtkWidget*, GdkEventConfigure* e, gpointer data) {
         const int dw = e->width - client.right, dh = e->height - client.bottom;
         MoveWindow(w->handle, w->rect.left, w->rect.top, w->rect.right - w->rect.left + dw,
                    w->rect.bottom - w->rect.top + dh, TRUE);
+        // The display already has this size: nothing to give back to it.
+        if ((w = Raw(HandleData(data))) && (p = PeerOf(w))) p->placedRect = w->rect;
     }
     return FALSE;
 }
@@ -404,6 +441,7 @@ void MakeChildWidgets(Window& w, GtkPeer& p) {
         gtk_scale_set_draw_value(GTK_SCALE(p.control), FALSE);
         g_signal_connect(p.control, "value-changed", G_CALLBACK(OnScaleValue), h);
         g_signal_connect(p.control, "button-release-event", G_CALLBACK(OnScaleRelease), h);
+        g_signal_connect(p.control, "move-slider", G_CALLBACK(OnMoveSlider), h);
         break;
     case ControlKind::Progress: p.outer = p.control = gtk_progress_bar_new(); break;
     case ControlKind::StatusBar:
@@ -432,10 +470,11 @@ void MakeChildWidgets(Window& w, GtkPeer& p) {
         break;
     }
     if (p.outer) {
-        GtkWidget* parentBox = p.outer;
-        (void)parentBox;
         Tag(p.outer, w.handle);
-        if (p.control) Tag(p.control, w.handle);
+        if (p.control) {
+            Tag(p.control, w.handle);
+            g_signal_connect(p.control, "focus-in-event", G_CALLBACK(OnFocusIn), h);
+        }
         if (GtkPeer* parent = PeerOf(w.parent); parent && parent->container)
             gtk_fixed_put(GTK_FIXED(parent->container), p.outer, w.rect.left, w.rect.top);
     }
@@ -645,11 +684,17 @@ void SyncStatusBar(Window& w, GtkPeer& p) {
 void SyncTopLevel(Window& w, GtkPeer& p) {
     GtkWindow* win = GTK_WINDOW(p.outer);
     if (w.text != (gtk_window_get_title(win) ? gtk_window_get_title(win) : "")) gtk_window_set_title(win, w.text.c_str());
-    RECT client;
-    GetClientRect(w.handle, &client);
-    gtk_window_move(win, w.rect.left, w.rect.top);
-    gtk_window_resize(win, std::max(1, static_cast<int>(client.right)), std::max(1, static_cast<int>(client.bottom)));
-    gtk_widget_set_size_request(p.container, 1, 1);
+    // Placed only when the program moved or sized it: where the user put it stays.
+    if (!p.placed || p.placedRect.left != w.rect.left || p.placedRect.top != w.rect.top ||
+        p.placedRect.right != w.rect.right || p.placedRect.bottom != w.rect.bottom) {
+        RECT client;
+        GetClientRect(w.handle, &client);
+        gtk_window_move(win, w.rect.left, w.rect.top);
+        gtk_window_resize(win, std::max(1, static_cast<int>(client.right)), std::max(1, static_cast<int>(client.bottom)));
+        gtk_widget_set_size_request(p.container, 1, 1);
+        p.placed = true;
+        p.placedRect = w.rect;
+    }
     gtk_widget_set_opacity(p.outer, (w.exStyle & WS_EX_LAYERED) ? w.alpha / 255.0 : 1.0);
     if (p.menuBar && p.shownMenu != w.menu) {
         for (GList* l = gtk_container_get_children(GTK_CONTAINER(p.menuBar)), *f = l; l || f; l = l ? l->next : nullptr) {

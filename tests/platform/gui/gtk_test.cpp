@@ -11,9 +11,13 @@
 #include <optional>
 #include <thread>
 
+#include "engine/prefs/prefstore.h"
+#include "engine/tools/preview.h"
 #include "platform/gui/gtk/gtk_backend.h"
 #include "support/locale_guard.h"
+#include "support/pref_builder.h"
 #include "support/shipped_data.h"
+#include "support/tempdir.h"
 #include "support/x11_display.h"
 #include "ui/framework/window.h"
 
@@ -444,6 +448,52 @@ TEST_F(GtkPicture, AProgramWindowHasANativeWindowOnceShown) {
     DestroyWindow(top);
 }
 
+TEST_F(GtkPicture, PreviewVideoIsDrawnInTheProgramsWindow) {
+    if (std::system("command -v mplayer >/dev/null 2>&1 && command -v ffmpeg >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "mplayer or ffmpeg is missing";
+    sqtest::TempDir dir;
+    const std::string video = dir.file("bars.avi");
+    const std::string make = "timeout 60 ffmpeg -nostdin -loglevel error -f lavfi -i testsrc=size=160x120:rate=10 -t 20 "
+                             "-c:v mpeg4 '" + video + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    sqtest::PrefBuilder prefs(GetPrefStore());
+    prefs.Add("overall.preview.vo", kPrefEnum, "2", {"Auto", "xv", "x11", "gl", "gl2", "sdl", "null"});
+    prefs.Add("overall.preview.extPlayer", kPrefBool, "0");
+    prefs.Add("overall.preview.extPlayerPath", kPrefFile);
+    prefs.Add("overall.decoding.aid", kPrefInt, "0");
+
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "PreviewHost";
+    RegisterClassA(&wc);
+    HWND top = CreateWindowExA(0, "PreviewHost", "preview", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 400, 320, nullptr,
+                               nullptr, nullptr, nullptr);
+    HWND pane = CreateWindowExA(0, "PreviewHost", "", WS_CHILD | WS_VISIBLE, 20, 20, 320, 240, top, nullptr, nullptr, nullptr);
+    GdkPixbuf* before = Capture("screenshot-video-before");
+    const RECT inside = [&] {
+        RECT r = ClientOnScreen(top);
+        return RECT{r.left + 40, r.top + 40, r.left + 320, r.top + 240};
+    }();
+    const size_t empty = Colours(before, inside);
+    g_object_unref(before);
+    EXPECT_LE(empty, 2u) << "the window shows something before the player starts";
+
+    ASSERT_EQ(PlayFile(video.c_str(), pane), 0);
+    size_t seen = 0;
+    for (int attempt = 0; attempt < 50 && seen <= 8; ++attempt) {  // the player's first frame, within 10 s
+        MSG m;
+        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        GdkPixbuf* shot = Capture("screenshot-video");
+        seen = Colours(shot, inside);
+        g_object_unref(shot);
+    }
+    StopPreviewPlayer();
+    EXPECT_GT(seen, 8u) << "no video inside the window";
+    DestroyWindow(top);
+    GetPrefStore().Clear();
+}
+
 // --- start-up ----------------------------------------------------------------------------------
 
 TEST(GtkStartUp, NumbersKeepTheirPointInACommaLocale) {
@@ -477,6 +527,78 @@ TEST(GtkStartUp, HeadlessIsForcedByTheEnvironment) {
     EXPECT_FALSE(gtk::Active());
     Shutdown();
     unsetenv("SONQUILL_GUI");
+}
+
+TEST_F(GtkPicture, KeysReachAcceleratorsFirstAndTheFocusedControlOtherwise) {
+    sqtest::MessageLog log;
+    sqtest::g_log = &log;
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = sqtest::RecordingWndProc;
+    wc.lpszClassName = "KeyHost";
+    RegisterClassA(&wc);
+    HWND top = CreateWindowExA(0, "KeyHost", "keys", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 30, 30, 300, 120, nullptr, nullptr,
+                               nullptr, nullptr);
+    HWND edit = CreateWindowExA(0, kEditClass, "", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 10, 10, 200, 24, top,
+                                reinterpret_cast<HMENU>(5), nullptr, nullptr);
+    ACCEL entry{static_cast<BYTE>(FVIRTKEY | FCONTROL), 'R', 40082};
+    HACCEL table = CreateAcceleratorTableA(&entry, 1);
+    side->Settle();
+    GtkWidget* entryWidget = gtk::ControlOf(edit);
+    gtk_window_present(GTK_WINDOW(gtk::WidgetOf(top)));
+    gtk_widget_grab_focus(entryWidget);
+    side->Settle();
+    log.Clear();
+    ASSERT_TRUE(gtk_test_widget_send_key(entryWidget, GDK_KEY_r, GDK_CONTROL_MASK));
+    ASSERT_TRUE(gtk_test_widget_send_key(entryWidget, GDK_KEY_x, static_cast<GdkModifierType>(0)));
+    // The program's loop: accelerators first, then the key goes on to the control.
+    for (int round = 0; round < 250 && GetWindowTextLengthA(edit) == 0; ++round) {
+        side->Settle();
+        MSG m;
+        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE))
+            if (!TranslateAcceleratorA(top, table, &m)) DispatchMessageA(&m);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::vector<std::pair<int, int>> commands = log.Commands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), std::pair<int, int>{40082, 1}), 1);
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), std::pair<int, int>{5, EN_CHANGE}), 1);
+    char text[16] = "";
+    GetWindowTextA(edit, text, sizeof text);
+    EXPECT_STREQ(text, "x") << "Ctrl+R went on to the edit, or x never arrived";
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(entryWidget)), "x");
+    DestroyAcceleratorTable(table);
+    DestroyWindow(top);
+    sqtest::g_log = nullptr;
+}
+
+TEST_F(GtkPicture, WithoutATrayAddingAnIconFails) {
+    HWND top = CreateWindowExA(0, kStaticClass, "tray owner", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                               nullptr, nullptr);
+    NOTIFYICONDATAA data{};
+    data.hWnd = top;
+    data.uID = 1;
+    data.uFlags = NIF_MESSAGE | NIF_TIP;
+    data.uCallbackMessage = 1124;
+    EXPECT_FALSE(Shell_NotifyIconA(NIM_ADD, &data));  // a bare X server has no tray
+    EXPECT_FALSE(Shell_NotifyIconA(NIM_DELETE, &data));
+    DestroyWindow(top);
+}
+
+TEST(GtkStartUp, DroppedUriListsBecomeLocalFileNames) {
+    struct Case {
+        std::vector<const gchar*> uris;
+        std::vector<std::string> files;
+    };
+    const Case cases[] = {
+        {{"file:///music/a.wav", "file:///music/b%20c.flac"}, {"/music/a.wav", "/music/b c.flac"}},
+        {{"file:///m/%C3%A9t%C3%A9.mp3"}, {"/m/\xC3\xA9t\xC3\xA9.mp3"}},
+        {{"http://example.invalid/x.mp3", "file:///ok.ogg"}, {"/ok.ogg"}},
+        {{"not a uri"}, {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<const gchar*> list = c.uris;
+        list.push_back(nullptr);
+        EXPECT_EQ(gtk::detail::FilesOfUris(list.data()), c.files) << c.uris.front();
+    }
 }
 
 TEST(GtkStartUp, KeysMapToVirtualKeys) {
