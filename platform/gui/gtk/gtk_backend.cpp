@@ -105,6 +105,8 @@ public:
         if (!gtk_widget_get_realized(widget)) return 0;
         GdkWindow* gw = gtk_widget_get_window(widget);
         if (!gw || !gdk_window_ensure_native(gw)) return 0;
+        // Another process draws into it next: the server must know the window first.
+        gdk_display_sync(gdk_window_get_display(gw));
         return GDK_WINDOW_XID(gw);
     }
 
