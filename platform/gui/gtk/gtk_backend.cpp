@@ -190,7 +190,7 @@ GtkBackend::~GtkBackend() {
     for (auto& k : held_) gdk_event_free(k.event);
     g_source_destroy(&source_->base);
     g_source_unref(&source_->base);
-    while (g_main_context_iteration(nullptr, FALSE)) {
+    for (int i = 0; i < 500 && g_main_context_iteration(nullptr, FALSE); ++i) {
     }
 }
 
@@ -458,7 +458,8 @@ void Settle() {
     if (!g_backend || !OnUi()) return;
     for (int round = 0; round < 4; ++round) {
         g_backend->Flush();
-        while (g_main_context_iteration(nullptr, FALSE)) {
+        // Bounded: the queue's source stays ready while the layer's own queue holds messages.
+        for (int i = 0; i < 500 && g_main_context_iteration(nullptr, FALSE); ++i) {
         }
         gdk_display_sync(gdk_display_get_default());
     }
