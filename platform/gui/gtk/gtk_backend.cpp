@@ -372,10 +372,13 @@ void FillMenu(GtkMenuShell* shell, HMENU menu, UINT* chosen, HWND owner) {
             widget = gtk_separator_menu_item_new();
         } else {
             const std::string text = item.text.substr(0, item.text.find('\t'));
-            widget = gtk_check_menu_item_new_with_mnemonic(MnemonicText(text).c_str());
-            gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), item.checked);
-            gtk_check_menu_item_set_draw_as_radio(GTK_CHECK_MENU_ITEM(widget), FALSE);
-            if (!item.checked) gtk_widget_set_name(widget, "plain");
+            // Only checked items show a check box: the theme draws one on every check item.
+            if (item.checked) {
+                widget = gtk_check_menu_item_new_with_mnemonic(MnemonicText(text).c_str());
+                gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), TRUE);
+            } else {
+                widget = gtk_menu_item_new_with_mnemonic(MnemonicText(text).c_str());
+            }
             if (const size_t tab = item.text.find('\t'); tab != std::string::npos) {
                 GtkWidget* label = gtk_bin_get_child(GTK_BIN(widget));
                 GtkWidget* box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
