@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/gui/internal.h"
@@ -200,6 +201,7 @@ LRESULT CallProc(const WindowPtr& w, UINT msg, WPARAM wParam, LPARAM lParam) {
     LRESULT r = proc(w->handle, msg, wParam, lParam);
     --w->callDepth;
     frames.pop_back();
+    if (w->alive) MarkChanged(*w);
     return r;
 }
 
@@ -267,7 +269,19 @@ void RegisterSystemClasses() {
     AddSystemClass(kTooltipsClass, TooltipsProc, ControlKind::Tooltips);
 }
 
-void WakeUi() { S().uiWake.notify_all(); }
+std::atomic<void (*)()> g_displayWake{nullptr};
+
+void WakeUi() {
+    S().uiWake.notify_all();
+    if (auto wake = g_displayWake.load()) wake();
+}
+
+void SetDisplayWake(void (*wake)()) { g_displayWake.store(wake); }
+
+void MarkChanged(const Window& w) {
+    State& s = S();
+    if (s.backend) s.changed.insert(reinterpret_cast<uintptr_t>(w.handle));
+}
 
 HWND CreateWindowInternal(DWORD exStyle, const std::shared_ptr<const WindowClass>& cls, LPCSTR windowName,
                           DWORD style, int x, int y, int width, int height, HWND parent, HMENU menu,
@@ -309,6 +323,7 @@ HWND CreateWindowInternal(DWORD exStyle, const std::shared_ptr<const WindowClass
         s.windows[reinterpret_cast<uintptr_t>(h)] = w;
     }
     (top ? s.topLevels : w->parent->children).push_back(w.get());
+    if (s.backend) s.backend->Created(*w);
     if (!sendCreate) return h;
 
     CREATESTRUCTA cs;
@@ -446,6 +461,13 @@ bool Init(const InitOptions& options) {
     platform::SetMessageBoxHook([](void* owner, const char* text, const char* caption, unsigned style) {
         return MessageBoxA(static_cast<HWND>(owner), text, caption, style);
     });
+    if (options.backend == InitOptions::Backend::Auto) {
+        const char* forced = std::getenv("SONQUILL_GUI");
+        if (!forced || std::string(forced) != "headless") {
+            s.backend = StartGtkBackend();
+            if (!s.backend) std::fprintf(stderr, "gui: no display could be opened; running without windows\n");
+        }
+    }
     return true;
 }
 
@@ -460,6 +482,8 @@ void Shutdown() {
         for (HWND h : handles)
             if (IsWindow(h)) DestroyWindow(h);
     }
+    s.changed.clear();
+    s.backend.reset();
     platform::SetMessageBoxHook(nullptr);
     platform::SetUiWaitHook(nullptr);
     {
@@ -578,6 +602,9 @@ BOOL DestroyWindow(HWND hwnd) {
     for (auto it = order.rbegin(); it != order.rend(); ++it) {
         WindowPtr& p = *it;
         CallProc(p, WM_NCDESTROY, 0, 0);
+        if (s.backend) s.backend->Destroying(*p);
+        p->peer.reset();
+        s.changed.erase(reinterpret_cast<uintptr_t>(p->handle));
         Detach(p.get());
         {
             // Other threads read alive under the lock (IsWindow, PostMessageA).
@@ -643,8 +670,11 @@ HWND GetParent(HWND hwnd) {
     return w->owner ? w->owner->handle : nullptr;
 }
 
-uint64_t GetNativeWindowId(HWND) {
-    return 0;  // the headless back-end has no display windows
+uint64_t GetNativeWindowId(HWND hwnd) {
+    if (!OnUi()) return Marshal<uint64_t>([&] { return GetNativeWindowId(hwnd); });
+    Window* w = Raw(hwnd);
+    State& s = S();
+    return w && s.backend ? s.backend->NativeId(*w) : 0;  // headless: no display windows
 }
 
 HWND SetParent(HWND child, HWND newParent) {
@@ -657,6 +687,7 @@ HWND SetParent(HWND child, HWND newParent) {
     w->parent = p;
     (p ? p->children : S().topLevels).push_back(w);
     if (p) w->owner = nullptr;
+    MarkChanged(*w);
     return old;
 }
 
@@ -738,8 +769,14 @@ LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value) {
     if (!w) return 0;
     LONG_PTR old = GetWindowLongPtrA(hwnd, index);
     switch (index) {
-    case GWL_STYLE: w->style = static_cast<DWORD>(value); return old;
-    case GWL_EXSTYLE: w->exStyle = static_cast<DWORD>(value); return old;
+    case GWL_STYLE:
+        w->style = static_cast<DWORD>(value);
+        MarkChanged(*w);
+        return old;
+    case GWL_EXSTYLE:
+        w->exStyle = static_cast<DWORD>(value);
+        MarkChanged(*w);
+        return old;
     case GWLP_WNDPROC:
         if (value) w->proc = reinterpret_cast<WNDPROC>(value);
         return old;

@@ -19,6 +19,7 @@ Driver::Driver(FailureFn onFailure, Options options)
       now_(*clock_) {
     InitOptions init;
     auto clock = clock_;
+    init.backend = gui::InitOptions::Backend::Headless;
     init.clock = [clock] { return clock->load(); };
     init.baseUnitX = options_.baseUnitX;
     init.baseUnitY = options_.baseUnitY;

@@ -506,6 +506,10 @@ inline constexpr UINT PM_REMOVE = 1;
 // ---------------------------------------------------------------------------------------------
 
 struct InitOptions {
+    // Where windows go: a display when one can be opened (else headless, with a line on standard
+    // error; SONQUILL_GUI=headless forces headless), or always headless (tests, scripted runs).
+    enum class Backend { Auto, Headless };
+    Backend backend = Backend::Auto;
     // The clock timers run on, in milliseconds (null: the platform's monotonic clock).
     std::function<uint64_t()> clock;
     // Dialog base units: a dialog unit is baseUnitX/4 by baseUnitY/8 pixels.

@@ -27,6 +27,37 @@ struct ControlModel {
     virtual ~ControlModel() = default;
 };
 
+// What a display back-end keeps for one window (its widgets).
+struct Peer {
+    virtual ~Peer() = default;
+};
+
+struct Window;
+
+// A back-end that shows the model on a display; the headless layer has none. Called on the UI
+// thread only, except Wake.
+class Backend {
+public:
+    virtual ~Backend() = default;
+    // A window record was made (before WM_CREATE) or is going away (children first).
+    virtual void Created(Window& w) = 0;
+    virtual void Destroying(Window& w) = 0;
+    // Brings the widgets of the windows whose model changed up to date.
+    virtual void Flush() = 0;
+    // Idles until woken, a display event came, or ms passed. No layer lock is held.
+    virtual void Wait(uint32_t ms) = 0;
+    virtual void Wake() = 0;  // any thread
+    // Delivers what a key message stood for to the display once the program let it through.
+    virtual void KeyDispatched(const MSG& msg) = 0;
+    virtual uint64_t NativeId(Window& w) = 0;
+    // Tray icons: false from TrayAdd when the desktop shows none.
+    virtual bool TrayAdd(const struct TrayIcon& icon) = 0;
+    virtual void TrayChanged(const struct TrayIcon& icon, bool newBalloon) = 0;
+    virtual void TrayRemoved(const struct TrayIcon& icon) = 0;
+    // A window registered for drops (or revoked): its widget takes file lists and text.
+    virtual void DropTarget(HWND hwnd, bool on) = 0;
+};
+
 enum class ControlKind {
     None, Dialog, Button, Static, Edit, ComboBox, ListBox, Trackbar, Progress,
     ListView, TreeView, Tab, StatusBar, Tooltips
@@ -73,6 +104,7 @@ struct Window {
     HICON icon = nullptr;
     BYTE alpha = 255;  // layered windows
     std::unique_ptr<ControlModel> model;
+    std::unique_ptr<Peer> peer;  // the display back-end's widgets
 
     // Dialogs.
     bool isDialog = false;
@@ -203,6 +235,8 @@ struct State {
     uint64_t fetched = 0;             // messages handed out, so an idle watcher sees progress
     std::string lastTemplateError;
     InitOptions options;
+    std::unique_ptr<Backend> backend;  // null: headless
+    std::set<uintptr_t> changed;       // windows whose widgets are behind their model
 };
 
 State& S();
@@ -263,6 +297,12 @@ HWND CreateDialogFromTemplate(HINSTANCE instance, const std::shared_ptr<const Di
 void SetTemplateError(const std::string& text);
 void Activate(Window* top);
 void WakeUi();
+// Notes that a window's model changed, so a display back-end re-syncs its widgets.
+void MarkChanged(const Window& w);
+// What also wakes the UI thread when it idles in a display back-end (any thread calls it).
+void SetDisplayWake(void (*wake)());
+// Starts the GTK back-end on the calling thread (null when no display can be opened).
+std::unique_ptr<Backend> StartGtkBackend();
 
 // Serves every sent record waiting for the UI thread.
 void ServeSent();

@@ -45,7 +45,7 @@ LRESULT WaitForAnswer(const std::shared_ptr<SentRecord>& rec) {
     std::unique_lock lk(s.lock);
     if (!Running()) return 0;
     s.sent.push_back(rec);
-    s.uiWake.notify_all();
+    WakeUi();
     if (limit && report) {
         if (!s.replyWake.wait_for(lk, std::chrono::milliseconds(limit), [&] { return rec->done; })) {
             const std::string what = "a call to the UI thread has waited " + std::to_string(limit) +
@@ -251,8 +251,22 @@ int FetchMessage(MSG* msg, bool remove, bool wait, const std::function<bool()>& 
             return msg->message == WM_QUIT ? 0 : 1;
         }
         if (!wait) return -3;
-        if (s.idleHook ? s.idleHook() : DefaultIdle()) continue;
+        if (s.idleHook ? s.idleHook() : (!s.backend && DefaultIdle())) continue;
         SiteScope site(kSiteLoop);
+        if (s.backend) {
+            // The display's events arrive while the loop idles; the widgets catch up first.
+            s.backend->Flush();
+            uint64_t next = NextTimerDeadline(), now = Now();
+            uint32_t ms = 50;
+            if (next) ms = static_cast<uint32_t>(std::min<uint64_t>(ms, next > now ? next - now : 0));
+            bool idle;
+            {
+                std::lock_guard lk(s.lock);
+                idle = s.sent.empty() && s.posted.empty() && s.input.empty() && !s.quitPending;
+            }
+            if (idle) s.backend->Wait(ms);
+            continue;
+        }
         auto slice = std::chrono::milliseconds(s.options.clock ? 5 : 50);
         if (!s.options.clock) {
             uint64_t next = NextTimerDeadline(), now = Now();
@@ -313,7 +327,7 @@ BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     m.wParam = wParam;
     m.lParam = lParam;
     s.posted.push_back(m);
-    s.uiWake.notify_all();
+    WakeUi();
     return TRUE;
 }
 
@@ -349,7 +363,10 @@ LRESULT DispatchMessageA(const MSG* msg) {
     }
     if (!msg->hwnd) return 0;
     if ((msg->message == WM_KEYDOWN) && HandleDialogKey(msg)) return 0;
-    return SendMessageA(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+    LRESULT r = SendMessageA(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+    State& s = S();
+    if (s.backend && msg->message >= WM_KEYDOWN && msg->message <= WM_SYSKEYUP) s.backend->KeyDispatched(*msg);
+    return r;
 }
 
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {

@@ -212,6 +212,7 @@ void ForgetDropTarget(HWND hwnd) {
     IDropTarget* t = it->second;
     targets.erase(it);
     t->Release();
+    if (S().backend && IsWindow(hwnd)) S().backend->DropTarget(hwnd, false);
 }
 
 }  // namespace detail
@@ -286,15 +287,20 @@ BOOL Shell_NotifyIconA(DWORD message, const NOTIFYICONDATAA* data) {
         t.hwnd = data->hWnd;
         t.id = data->uID;
         apply(t);
+        if (s.backend && !s.backend->TrayAdd(t)) return FALSE;  // no tray on this desktop
         s.tray.push_back(std::move(t));
         return TRUE;
     }
-    case NIM_MODIFY:
+    case NIM_MODIFY: {
         if (it == s.tray.end()) return FALSE;
+        const size_t balloons = it->balloons.size();
         apply(*it);
+        if (s.backend) s.backend->TrayChanged(*it, it->balloons.size() > balloons);
         return TRUE;
+    }
     case NIM_DELETE:
         if (it == s.tray.end()) return FALSE;
+        if (s.backend) s.backend->TrayRemoved(*it);
         s.tray.erase(it);
         return TRUE;
     default: return FALSE;
@@ -308,6 +314,7 @@ HRESULT RegisterDragDrop(HWND hwnd, IDropTarget* target) {
     if (targets.count(reinterpret_cast<uintptr_t>(hwnd))) return DRAGDROP_E_ALREADYREGISTERED;
     target->AddRef();
     targets[reinterpret_cast<uintptr_t>(hwnd)] = target;
+    if (S().backend) S().backend->DropTarget(hwnd, true);
     return S_OK;
 }
 

@@ -2,7 +2,9 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,7 +14,7 @@
 
 namespace sqtest {
 
-XvfbDisplay::XvfbDisplay() {
+XvfbDisplay::XvfbDisplay(const std::string& screen) {
     // A display number of this process's own, so that parallel tests do not meet.
     for (int n = 90 + getpid() % 400, tries = 0; tries < 20 && pid_ < 0; ++n, ++tries) {
         const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
@@ -22,7 +24,15 @@ XvfbDisplay::XvfbDisplay() {
         name_ = ":" + std::to_string(n);
         pid_t pid = fork();
         if (pid == 0) {
-            execlp("Xvfb", "Xvfb", name_.c_str(), "-screen", "0", "320x240x24", "-nolisten", "tcp", nullptr);
+            // The server ends with the test, however the test ends, and keeps none of its pipes.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            const int null = open("/dev/null", O_RDWR);
+            if (null >= 0) {
+                dup2(null, 0);
+                dup2(null, 1);
+                dup2(null, 2);
+            }
+            execlp("Xvfb", "Xvfb", name_.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp", nullptr);
             _exit(127);
         }
         if (pid < 0) return;
