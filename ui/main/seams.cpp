@@ -1,11 +1,13 @@
 #include "ui/main/seams.h"
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 
 #include "engine/context.h"
 #include "engine/queue/queue.h"
+#include "ui/dialogs/splash.h"
 #include "ui/news/newsfeed.h"
 
 namespace ui {
@@ -38,8 +40,8 @@ void FileListWriteRow(QueueItem*) {}
 void FileListRefreshRows() {}
 void FileListSyncCheckStates() {}
 
-void SplashStart() {}
-void SplashClose() {}
+void SplashStart() { StartSplash(); }
+void SplashClose() { DestroySplash(); }
 bool NewsRefresh(int mode) { return RefreshNewsFeed(mode).has_value(); }
 void NewsLoadFeed(const char* path) {
     // The feed lives beside the other per-user files; no news servers are configured.
@@ -48,6 +50,10 @@ void NewsLoadFeed(const char* path) {
     if (EngineContext* ctx = GetEngineContext()) settings.edition = ctx->editionText;
     ConfigureNews(std::move(settings));
     LoadNewsFeed();
+    // A click on the downloaded splash picture opens the feed's splash link.
+    NewsFeed& feed = GetNewsFeed();
+    std::unique_lock lock(feed.mutex, std::defer_lock);
+    if (lock.try_lock_for(std::chrono::seconds(3))) SetSplashLink(feed.update.splashLink);
 }
 bool NewsChanged() { return GetNewsFeed().fetched.load(); }
 void NewsSave(const char*) { SaveNewsFeedIfFetched(); }
