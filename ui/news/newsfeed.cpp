@@ -126,6 +126,7 @@ NewsSettings g_settings;
 std::string g_baseUrl;
 std::atomic<bool> g_refreshBusy{false};
 std::atomic<bool> g_updatePending{false};
+std::atomic<int> g_announcedBuild{0};
 
 NewsSettings Settings() {
     std::lock_guard<std::mutex> lock(g_settingsMutex);
@@ -464,6 +465,7 @@ std::optional<FeedServer> RefreshNewsFeed(int flags) {
             if (ParseNewsFeed(feed, settings.edition.c_str()) && settings.postUiCommand) {
                 settings.postUiCommand("refresh_rss");
             }
+            g_announcedBuild = newBuild;
             if (newBuild > 1000) {
                 g_updatePending = newBuild > GetPrefStore().GetInt("overall.generic.ignoredBuild");
             } else {
@@ -520,12 +522,16 @@ bool SaveNewsFeedIfFetched() {
 }
 
 bool IsUpdatePending() { return g_updatePending; }
+int AnnouncedBuild() { return g_announcedBuild; }
 
 bool OpenUpdatePage(int httpPort) {
     const NewsSettings settings = Settings();
-    const std::string url = NewsBaseUrl() + "/update/?p=" + std::to_string(httpPort) +
+    const std::string base = NewsBaseUrl();
+    const std::string url = base + "/update/?p=" + std::to_string(httpPort) +
                             "&ver=1.0.0&build=" + std::to_string(settings.build);
     g_updatePending = false;
+    // The base may come from the feed's "site": only a web address goes to the browser.
+    if (base.rfind("http://", 0) != 0 && base.rfind("https://", 0) != 0) return false;
     return platform::ShellOpen(url);
 }
 

@@ -123,6 +123,8 @@ bool LoadNewsFeed();
 bool SaveNewsFeedIfFetched();
 
 bool IsUpdatePending();
+// The build the last fetched feed announced for this edition (0: none).
+int AnnouncedBuild();
 // Opens the update page in the browser and clears the update notice.
 bool OpenUpdatePage(int httpPort);
 // Opens the feed's "referral" link when it has one.
