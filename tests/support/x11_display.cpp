@@ -12,7 +12,8 @@
 
 namespace sqtest {
 
-XvfbDisplay::XvfbDisplay() {
+XvfbDisplay::XvfbDisplay(const std::string& screen) {
+    const std::string geometry = screen + "x24";
     // A display number of this process's own, so that parallel tests do not meet.
     for (int n = 90 + getpid() % 400, tries = 0; tries < 20 && pid_ < 0; ++n, ++tries) {
         const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
@@ -22,7 +23,7 @@ XvfbDisplay::XvfbDisplay() {
         name_ = ":" + std::to_string(n);
         pid_t pid = fork();
         if (pid == 0) {
-            execlp("Xvfb", "Xvfb", name_.c_str(), "-screen", "0", "320x240x24", "-nolisten", "tcp", nullptr);
+            execlp("Xvfb", "Xvfb", name_.c_str(), "-screen", "0", geometry.c_str(), "-nolisten", "tcp", nullptr);
             _exit(127);
         }
         if (pid < 0) return;

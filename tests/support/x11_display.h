@@ -11,7 +11,8 @@ namespace sqtest {
 
 class XvfbDisplay {
 public:
-    XvfbDisplay();  // starts the server; ok() tells whether it came up
+    // Starts the server with a screen of that size ("WxH"); ok() tells whether it came up.
+    explicit XvfbDisplay(const std::string& screen = "320x240");
     ~XvfbDisplay();
     XvfbDisplay(const XvfbDisplay&) = delete;
     XvfbDisplay& operator=(const XvfbDisplay&) = delete;
