@@ -52,8 +52,8 @@ void NewsLoadFeed(const char* path) {
     LoadNewsFeed();
     // A click on the downloaded splash picture opens the feed's splash link.
     NewsFeed& feed = GetNewsFeed();
-    std::unique_lock lock(feed.mutex, std::defer_lock);
-    if (lock.try_lock_for(std::chrono::seconds(3))) SetSplashLink(feed.update.splashLink);
+    NewsFeedLock lock(feed.mutex);
+    if (lock.owns()) SetSplashLink(feed.update.splashLink);
 }
 bool NewsChanged() { return GetNewsFeed().fetched.load(); }
 void NewsSave(const char*) { SaveNewsFeedIfFetched(); }

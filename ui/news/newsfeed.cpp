@@ -282,8 +282,8 @@ std::string NewsFeed::GetLink(const char* id, const char* defaultLink) {
     if (!id) return fallback;
     std::string link;
     {
-        std::unique_lock<std::timed_mutex> lock(mutex, std::defer_lock);
-        if (!lock.try_lock_for(3000ms)) return fallback;
+        NewsFeedLock lock(mutex);
+        if (!lock.owns()) return fallback;
         xmlNode* root = document.doc ? xmlDocGetRootElement(document.doc) : nullptr;
         if (!NameIs(root, "rss")) return fallback;
         bool found = false;
@@ -311,8 +311,8 @@ std::string NewsFeed::GetLink(const char* id, const char* defaultLink) {
 
 bool ParseNewsFeed(NewsFeed& feed, const char* edition) {
     // Readers hold the lists; rebuilding them under a reader would pull them from under it.
-    std::unique_lock<std::timed_mutex> lock(feed.mutex, std::defer_lock);
-    if (!lock.try_lock_for(3000ms)) return false;
+    NewsFeedLock lock(feed.mutex);
+    if (!lock.owns()) return false;
     feed.channels.clear();
     feed.externalLinks.clear();
     feed.wizards.clear();
@@ -451,8 +451,8 @@ std::optional<FeedServer> RefreshNewsFeed(int flags) {
             }
             std::string knownSite;
             {
-                std::unique_lock<std::timed_mutex> lock(feed.mutex, std::defer_lock);
-                if (lock.try_lock_for(3000ms)) {
+                NewsFeedLock lock(feed.mutex);
+                if (lock.owns()) {
                     knownSite = feed.update.site;
                     feed.document = std::move(fresh);
                 }
@@ -474,8 +474,8 @@ std::optional<FeedServer> RefreshNewsFeed(int flags) {
         }
         std::string splashUrl;
         {
-            std::unique_lock<std::timed_mutex> lock(feed.mutex, std::defer_lock);
-            if (lock.try_lock_for(3000ms)) splashUrl = feed.update.splashUrl;
+            NewsFeedLock lock(feed.mutex);
+            if (lock.owns()) splashUrl = feed.update.splashUrl;
         }
         RenewSplash(splashUrl);
     }
@@ -500,8 +500,8 @@ bool LoadNewsFeed() {
     CXML loaded;
     if (loaded.Open(path.c_str()) != 0) return false;
     {
-        std::unique_lock<std::timed_mutex> lock(feed.mutex, std::defer_lock);
-        if (!lock.try_lock_for(3000ms)) return false;
+        NewsFeedLock lock(feed.mutex);
+        if (!lock.owns()) return false;
         feed.document = std::move(loaded);
     }
     return ParseNewsFeed(feed, Settings().edition.c_str());
@@ -511,8 +511,8 @@ bool SaveNewsFeedIfFetched() {
     NewsFeed& feed = GetNewsFeed();
     const std::string path = DataFile("rss.xml");
     if (!feed.fetched || path.empty()) return false;
-    std::unique_lock<std::timed_mutex> lock(feed.mutex, std::defer_lock);
-    if (!lock.try_lock_for(3000ms)) return false;
+    NewsFeedLock lock(feed.mutex);
+    if (!lock.owns()) return false;
     char* text = nullptr;
     int length = feed.document.Dump(&text);
     if (!text || length <= 0) return false;

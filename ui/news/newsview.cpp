@@ -95,8 +95,8 @@ void CNewsView::FillNewsTabs(int index) {
     std::vector<std::string> names;
     size_t channels = 0;
     {
-        std::unique_lock lock(feed_.mutex, std::defer_lock);
-        if (lock.try_lock_for(3000ms)) {
+        NewsFeedLock lock(feed_.mutex);
+        if (lock.owns()) {
             channels = feed_.channels.size();
             for (const NewsChannel& c : feed_.channels) names.push_back(Shown(c.name));
             for (const NewsLink& l : feed_.externalLinks) names.push_back(Shown(l.name));
@@ -132,8 +132,8 @@ void CNewsView::ShowNewsTab(int index) {
     std::string link;
     bool isChannel = false;
     {
-        std::unique_lock lock(feed_.mutex, std::defer_lock);
-        if (!lock.try_lock_for(3000ms)) return;
+        NewsFeedLock lock(feed_.mutex);
+        if (!lock.owns()) return;
         const size_t channels = feed_.channels.size();
         if (index >= 0 && static_cast<size_t>(index) < channels) {
             isChannel = true;
