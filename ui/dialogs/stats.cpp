@@ -9,7 +9,10 @@
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/cpath.h"
 #include "engine/queue/queue.h"
+#include "engine/tools/cpu_usage.h"
 #include "platform/sync.h"
+
+#include <unistd.h>
 
 namespace ui {
 namespace {
@@ -51,6 +54,30 @@ std::string TimeText(int seconds) {
     char text[QX_TIMESTR_SIZE];
     Int2TimeStr(seconds, text);
     return text;
+}
+
+// The machine's own figures when no other source is set: the system's load, the clock measured
+// with the time-stamp counter and the program's resident memory. The loads of the running
+// sources and encoders are not known here (-1: not shown).
+int MachineFigure(int kind) {
+    static CCpuUsage system;
+    switch (kind) {
+    case 1:
+    case 2: return -1;
+    case 3: return static_cast<int>(CpuClockMHz(false));
+    case 4: {
+        long pages = 0, resident = 0;
+        FILE* f = std::fopen("/proc/self/statm", "r");
+        if (!f) return -1;
+        const bool read = std::fscanf(f, "%ld %ld", &pages, &resident) == 2;
+        std::fclose(f);
+        return read ? static_cast<int>(resident * sysconf(_SC_PAGESIZE) / (1024 * 1024)) : -1;
+    }
+    default: {
+        const float usage = system.GetUsage();
+        return usage < 0 ? -1 : static_cast<int>(usage);
+    }
+    }
 }
 
 // Speed of every item being converted, for the sum over parallel jobs.
@@ -159,7 +186,7 @@ void CDlgStats::UpdateStatsPanel(QueueItem* shown) {
         mins_ = UiStrings().GetString("mins", 0, "mins");
         secs_ = UiStrings().GetString("secs", 0, "secs");
     }
-    auto figure = [&](int kind) { return figures_ ? figures_(kind) : -1; };
+    auto figure = [&](int kind) { return figures_ ? figures_(kind) : MachineFigure(kind); };
     int total = -1, part1 = -1, part2 = -1, clockMHz = 0;
     if (!minimised || console_) {
         total = figure(0);
@@ -182,11 +209,16 @@ void CDlgStats::UpdateStatsPanel(QueueItem* shown) {
     const int batchElapsed = ctx->totalElapsedMs.load() / 1000;
     SetItemText(kBatchElapsed, TimeText(batchElapsed).c_str());
     const uint64_t start = ctx->batchStartTime.load();
-    const uint64_t since = start ? (platform::TickCount() - start) / 1000 : 0;
+    const uint64_t sinceMs = start ? platform::TickCount() - start : 0;
+    const uint64_t since = sinceMs / 1000;
     SetItemText(kSinceStart, TimeText(static_cast<int>(since)).c_str());
 
+    // The context's batch time grows only when a job ends: while the first job runs, the batch has
+    // run as long as it has been started.
     const float progress = shown ? shown->run.progress.load() : -1.0f;
-    if (progress < 0 || ctx->totalElapsedMs.load() < 1000) return;
+    const uint64_t ranMs = std::max<uint64_t>(static_cast<uint64_t>(std::max(ctx->totalElapsedMs.load(), 0)),
+                                              ctx->runningWorkers.load() > 0 ? sinceMs : 0);
+    if (progress < 0 || ranMs < 1000) return;
     const int remaining = ctx->remainingSeconds.load();
     SetItemText(kRemaining, RemainingTimeText(remaining, mins_.c_str(), secs_.c_str()).c_str());
     if (console_) {

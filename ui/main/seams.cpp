@@ -1,6 +1,7 @@
 #include "ui/main/seams.h"
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 
@@ -8,6 +9,7 @@
 #include "engine/queue/queue.h"
 #include "ui/filelist/file_list.h"
 #include "ui/main/remote_methods.h"
+#include "ui/dialogs/splash.h"
 #include "ui/news/newsfeed.h"
 
 namespace ui {
@@ -35,8 +37,8 @@ void FileListWriteRow(QueueItem* item) { FileList().WriteRow(item); }
 void FileListRefreshRows() { FileList().RefreshRows(); }
 void FileListSyncCheckStates() { FileList().SyncCheckStates(); }
 
-void SplashStart() {}
-void SplashClose() {}
+void SplashStart() { StartSplash(); }
+void SplashClose() { DestroySplash(); }
 bool NewsRefresh(int mode) { return RefreshNewsFeed(mode).has_value(); }
 void NewsLoadFeed(const char* path) {
     // The feed lives beside the other per-user files; no news servers are configured.
@@ -45,6 +47,10 @@ void NewsLoadFeed(const char* path) {
     if (EngineContext* ctx = GetEngineContext()) settings.edition = ctx->editionText;
     ConfigureNews(std::move(settings));
     LoadNewsFeed();
+    // A click on the downloaded splash picture opens the feed's splash link.
+    NewsFeed& feed = GetNewsFeed();
+    NewsFeedLock lock(feed.mutex);
+    if (lock.owns()) SetSplashLink(feed.update.splashLink);
 }
 bool NewsChanged() { return GetNewsFeed().fetched.load(); }
 void NewsSave(const char*) { SaveNewsFeedIfFetched(); }

@@ -126,6 +126,7 @@ NewsSettings g_settings;
 std::string g_baseUrl;
 std::atomic<bool> g_refreshBusy{false};
 std::atomic<bool> g_updatePending{false};
+std::atomic<int> g_announcedBuild{0};
 
 NewsSettings Settings() {
     std::lock_guard<std::mutex> lock(g_settingsMutex);
@@ -281,8 +282,8 @@ std::string NewsFeed::GetLink(const char* id, const char* defaultLink) {
     if (!id) return fallback;
     std::string link;
     {
-        std::unique_lock<std::timed_mutex> lock(mutex, std::defer_lock);
-        if (!lock.try_lock_for(3000ms)) return fallback;
+        NewsFeedLock lock(mutex);
+        if (!lock.owns()) return fallback;
         xmlNode* root = document.doc ? xmlDocGetRootElement(document.doc) : nullptr;
         if (!NameIs(root, "rss")) return fallback;
         bool found = false;
@@ -310,8 +311,8 @@ std::string NewsFeed::GetLink(const char* id, const char* defaultLink) {
 
 bool ParseNewsFeed(NewsFeed& feed, const char* edition) {
     // Readers hold the lists; rebuilding them under a reader would pull them from under it.
-    std::unique_lock<std::timed_mutex> lock(feed.mutex, std::defer_lock);
-    if (!lock.try_lock_for(3000ms)) return false;
+    NewsFeedLock lock(feed.mutex);
+    if (!lock.owns()) return false;
     feed.channels.clear();
     feed.externalLinks.clear();
     feed.wizards.clear();
@@ -450,8 +451,8 @@ std::optional<FeedServer> RefreshNewsFeed(int flags) {
             }
             std::string knownSite;
             {
-                std::unique_lock<std::timed_mutex> lock(feed.mutex, std::defer_lock);
-                if (lock.try_lock_for(3000ms)) {
+                NewsFeedLock lock(feed.mutex);
+                if (lock.owns()) {
                     knownSite = feed.update.site;
                     feed.document = std::move(fresh);
                 }
@@ -464,6 +465,7 @@ std::optional<FeedServer> RefreshNewsFeed(int flags) {
             if (ParseNewsFeed(feed, settings.edition.c_str()) && settings.postUiCommand) {
                 settings.postUiCommand("refresh_rss");
             }
+            g_announcedBuild = newBuild;
             if (newBuild > 1000) {
                 g_updatePending = newBuild > GetPrefStore().GetInt("overall.generic.ignoredBuild");
             } else {
@@ -472,8 +474,8 @@ std::optional<FeedServer> RefreshNewsFeed(int flags) {
         }
         std::string splashUrl;
         {
-            std::unique_lock<std::timed_mutex> lock(feed.mutex, std::defer_lock);
-            if (lock.try_lock_for(3000ms)) splashUrl = feed.update.splashUrl;
+            NewsFeedLock lock(feed.mutex);
+            if (lock.owns()) splashUrl = feed.update.splashUrl;
         }
         RenewSplash(splashUrl);
     }
@@ -498,8 +500,8 @@ bool LoadNewsFeed() {
     CXML loaded;
     if (loaded.Open(path.c_str()) != 0) return false;
     {
-        std::unique_lock<std::timed_mutex> lock(feed.mutex, std::defer_lock);
-        if (!lock.try_lock_for(3000ms)) return false;
+        NewsFeedLock lock(feed.mutex);
+        if (!lock.owns()) return false;
         feed.document = std::move(loaded);
     }
     return ParseNewsFeed(feed, Settings().edition.c_str());
@@ -509,8 +511,8 @@ bool SaveNewsFeedIfFetched() {
     NewsFeed& feed = GetNewsFeed();
     const std::string path = DataFile("rss.xml");
     if (!feed.fetched || path.empty()) return false;
-    std::unique_lock<std::timed_mutex> lock(feed.mutex, std::defer_lock);
-    if (!lock.try_lock_for(3000ms)) return false;
+    NewsFeedLock lock(feed.mutex);
+    if (!lock.owns()) return false;
     char* text = nullptr;
     int length = feed.document.Dump(&text);
     if (!text || length <= 0) return false;
@@ -520,12 +522,16 @@ bool SaveNewsFeedIfFetched() {
 }
 
 bool IsUpdatePending() { return g_updatePending; }
+int AnnouncedBuild() { return g_announcedBuild; }
 
 bool OpenUpdatePage(int httpPort) {
     const NewsSettings settings = Settings();
-    const std::string url = NewsBaseUrl() + "/update/?p=" + std::to_string(httpPort) +
+    const std::string base = NewsBaseUrl();
+    const std::string url = base + "/update/?p=" + std::to_string(httpPort) +
                             "&ver=1.0.0&build=" + std::to_string(settings.build);
     g_updatePending = false;
+    // The base may come from the feed's "site": only a web address goes to the browser.
+    if (base.rfind("http://", 0) != 0 && base.rfind("https://", 0) != 0) return false;
     return platform::ShellOpen(url);
 }
 

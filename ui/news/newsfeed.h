@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/xml.h"
+#include "platform/sync.h"
 
 struct NewsItem {
     std::string title;
@@ -61,8 +62,26 @@ public:
     std::vector<NewsLink> externalLinks;
     std::vector<NewsWizard> wizards;
     UpdateFacts update;
-    std::timed_mutex mutex;          // held while the lists are rebuilt or read
+    platform::RecursiveMutex mutex;  // held while the lists are rebuilt or read (NewsFeedLock)
     std::atomic<bool> fetched{false};  // a fetched feed was parsed: save it at exit
+};
+
+// Holds a feed's lock for a scope when it can be taken within timeoutMs (on the UI thread the
+// wait serves calls sent to it).
+class NewsFeedLock {
+public:
+    explicit NewsFeedLock(platform::RecursiveMutex& feedMutex, uint32_t timeoutMs = 3000)
+        : mutex_(feedMutex), owns_(feedMutex.lockFor(timeoutMs)) {}
+    ~NewsFeedLock() {
+        if (owns_) mutex_.unlock();
+    }
+    NewsFeedLock(const NewsFeedLock&) = delete;
+    NewsFeedLock& operator=(const NewsFeedLock&) = delete;
+    bool owns() const { return owns_; }
+
+private:
+    platform::RecursiveMutex& mutex_;
+    bool owns_;
 };
 
 // The program's own feed.
@@ -123,6 +142,8 @@ bool LoadNewsFeed();
 bool SaveNewsFeedIfFetched();
 
 bool IsUpdatePending();
+// The build the last fetched feed announced for this edition (0: none).
+int AnnouncedBuild();
 // Opens the update page in the browser and clears the update notice.
 bool OpenUpdatePage(int httpPort);
 // Opens the feed's "referral" link when it has one.

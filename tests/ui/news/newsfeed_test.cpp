@@ -93,7 +93,7 @@ TEST(NewsFeedParse, AReaderHoldingTheListsKeepsThem) {
     NewsFeed feed;
     ASSERT_TRUE(ParseText(feed, "<rss><channel name=\"kept\"/></rss>", "std"));
     ASSERT_EQ(feed.document.Read("<rss><channel name=\"new\"/></rss>"), 0);
-    std::unique_lock<std::timed_mutex> reader(feed.mutex);
+    std::unique_lock reader(feed.mutex);
     bool parsed = true;
     std::thread parser([&] { parsed = ParseNewsFeed(feed, "std"); });
     parser.join();  // gives up after its 3 s wait
