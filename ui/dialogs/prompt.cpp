@@ -42,6 +42,7 @@ std::string FormatCount(const char* format, long long value) {
 }  // namespace
 
 void CDlgPrompt::SetAnswerAtOnce(bool atOnce) { g_answerAtOnce = atOnce; }
+bool CDlgPrompt::AnswersAtOnce() { return g_answerAtOnce; }
 
 CDlgPrompt::CDlgPrompt(uint32_t kind, const char* message, const char* title, uint32_t countDown, bool withCheckBox,
                        int defaultResult)

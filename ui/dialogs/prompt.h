@@ -34,6 +34,7 @@ public:
     // Without a display nobody can answer: every prompt then takes its default result at once
     // instead of waiting out its count-down.
     static void SetAnswerAtOnce(bool atOnce);
+    static bool AnswersAtOnce();
 
 private:
     void TimerStep();

@@ -18,9 +18,12 @@
 #include "platform/fs.h"
 #include "platform/shell_open.h"
 #include "ui/dialogs/fileinfo.h"
+#include "ui/dialogs/prompt.h"
+#include "ui/dialogs/folderwatch.h"
 #include "ui/dialogs/stats.h"
 #include "ui/dialogs/trackpicker.h"
 #include "ui/dialogs/urldialog.h"
+#include "ui/dialogs/userinput.h"
 #include "ui/filelist/file_list.h"
 #include "ui/main/batch.h"
 #include "ui/main/main_window.h"
@@ -239,7 +242,10 @@ void CDlgMain::RunAppCommand(const std::string& word, const std::string& arg, WP
     } else if (word == "karaoke") {
         SetPrefInt("overall.audio.karaoke", arg == "true" ? 1 : 0);
     } else if (word == "user_input") {
-        // The user-input dialog is not built yet: the item keeps no text.
+        // The engine sends the item whose input it asks for in place of an asking window. Without
+        // anyone to answer (no display) the item keeps no input, as an empty answer would.
+        QueueItem* item = reinterpret_cast<QueueItem*>(wParam);
+        if (item && QueueIndexOf(item) >= 0 && !CDlgPrompt::AnswersAtOnce()) AskUserInput(hwnd_, item);
     } else if (word == "load_plugin") {
         if (!arg.empty() && IsPluginFileName(arg)) {
             CDeviceDialog& host = DeviceHost();
@@ -266,7 +272,7 @@ void CDlgMain::RunAppCommand(const std::string& word, const std::string& arg, WP
         if (answer && !answer->empty() && url) FileList().AddFile(*answer);
         // Feeds are read by the news feed's fetcher, which takes no feed of the user's yet.
     } else if (word == "add_folder_watcher") {
-        // The folder-watcher dialog is not built yet; the watch follows the setting as it stands.
+        if (!CDlgPrompt::AnswersAtOnce()) ShowFolderWatcherDialog(asking);
         const char* folders = GetPrefString("overall.automation.watchFolders");
         FileList().RestartWatch(folders ? folders : "");
     } else if (word == "show_ui") {

@@ -11,9 +11,11 @@
 #include "engine/engine_api.h"
 #include "engine/queue/queue.h"
 #include "support/shell_run.h"
+#include "ui/dialogs/folderwatch.h"
 #include "ui/dialogs/prompt.h"
 #include "ui/dialogs/stats.h"
 #include "ui/dialogs/trackpicker.h"
+#include "ui/dialogs/userinput.h"
 #include "ui/filelist/file_list.h"
 #include "ui/main/main_window.h"
 #include "ui/main/shell.h"
@@ -167,6 +169,39 @@ TEST_F(Commands, MenuEntriesOpenWindowsAndDialogs) {
     gui::SendMessageA(main, gui::WM_COMMAND, 40500 + 1, 0);
     EXPECT_EQ(GetPrefInt("overall.ui.language"), 1);
     EXPECT_FALSE(prompt.empty());
+}
+
+TEST_F(Commands, UserInputAndFolderWatcherDialogs) {
+    // The engine asks for an item's input with the item in place of the asking window.
+    QueueItem* item = QueueGetItem(1);
+    ASSERT_NE(item, nullptr);
+    driver().OnModal(ui::kUserInputTemplate, [](Driver& d, gui::HWND dlg) {
+        d.SetTextAsUser(d.Find(dlg, 1090), "take two");
+        d.Click(d.Find(dlg, gui::IDOK));
+    });
+    gui::SendMessageA(main, gui::WM_APP, reinterpret_cast<gui::WPARAM>(item), reinterpret_cast<gui::LPARAM>("user_input"));
+    ASSERT_NE(item->userInput, nullptr);
+    EXPECT_STREQ(item->userInput, "take two");
+    // An item the queue does not hold opens nothing.
+    bool opened = false;
+    driver().OnModal(ui::kUserInputTemplate, [&opened](Driver& d, gui::HWND dlg) {
+        opened = true;
+        d.Click(d.Find(dlg, gui::IDOK));
+    });
+    QueueItem* stranger = QueueNewItem(run.files().write("d.mp3", "x").c_str());
+    gui::SendMessageA(main, gui::WM_APP, reinterpret_cast<gui::WPARAM>(stranger), reinterpret_cast<gui::LPARAM>("user_input"));
+    EXPECT_FALSE(opened);
+    QueueFreeItem(stranger);
+
+    // The watch-folder entry opens the editor; what it saves is watched.
+    const std::string folder = run.files().file("watched");
+    driver().OnModal(ui::kFolderWatcherTemplate, [folder](Driver& d, gui::HWND dlg) {
+        d.SetTextAsUser(d.Find(dlg, 1090), folder);
+        d.Click(d.Find(dlg, 1065));
+        d.Click(d.Find(dlg, gui::IDCANCEL));
+    });
+    Choose(40377);
+    EXPECT_NE(std::string(GetPrefString("overall.automation.watchFolders")).find(folder), std::string::npos);
 }
 
 TEST_F(Commands, PresetsAndQueuesGoToFilesAndComeBack) {
