@@ -208,6 +208,13 @@ bool AnyTokenBeginsWith(const char* text, const std::string& name) {
     return false;
 }
 
+// A plug-in that cannot be used is left out; the log names it and tells why.
+void LogLeftOut(const std::string& path, const std::string& why) {
+    const size_t slash = path.find_last_of('/');
+    LogSource log = MakeLogSource(path.substr(slash == std::string::npos ? 0 : slash + 1).c_str());
+    LogMessageFormat(&log, "Plug-in left out: %s", why.c_str());
+}
+
 bool IsLastResortPlugin(const std::string& fileName) { return strcasecmp(fileName.c_str(), "in_mp3.so") == 0; }
 
 void Unload(WinampInModule* module, bool initialised) {
@@ -221,9 +228,16 @@ void Unload(WinampInModule* module, bool initialised) {
 bool ReloadDspLibrary(DspPluginEntry& entry) {
     if (entry.library) return true;
     platform::DynLib lib(entry.path);
+    if (!lib.IsOpen()) {
+        LogLeftOut(entry.path, lib.Error());
+        return false;
+    }
     auto getHeader = lib.Function<WinampDspGetHeaderFn>("winampDSPGetHeader2");
     WinampDspHeader* header = getHeader ? getHeader() : nullptr;
-    if (!header || !header->getModule) return false;
+    if (!header || !header->getModule) {
+        LogLeftOut(entry.path, "no DSP header");
+        return false;
+    }
     entry.header = header;
     entry.library = lib.Release();
     return true;
@@ -236,9 +250,16 @@ bool ReloadDspLibrary(DspPluginEntry& entry) {
 
 WinampInModule* LoadInputPlugin(const std::string& path, void* window) {
     platform::DynLib lib(path);
+    if (!lib.IsOpen()) {
+        LogLeftOut(path, lib.Error());
+        return nullptr;
+    }
     auto get = lib.Function<WinampGetInModuleFn>("winampGetInModule2");
     WinampInModule* module = get ? get() : nullptr;
-    if (!module) return nullptr;
+    if (!module) {
+        LogLeftOut(path, "no input module");
+        return nullptr;
+    }
     g_outModule.hMainWindow = window;
     g_outModule.hDllInstance = platform::ProgramModuleHandle();
     module->hMainWindow = window;
@@ -339,6 +360,7 @@ int EnumDspPlugins(const std::string& folder, DspPluginTable& table, const char*
         entry.path = Joined(folder, name);
         if (!ReloadDspLibrary(entry)) continue;
         if (StartDspPlugin(entry, window) != 0) {
+            LogLeftOut(entry.path, "its module did not start");
             platform::CloseLibraryHandle(entry.library);
             continue;
         }

@@ -29,6 +29,7 @@
 #include "ui/main/engine_events.h"
 #include "ui/main/main_window.h"
 #include "ui/main/seams.h"
+#include "ui/plugins/device_host.h"
 
 namespace ui {
 
@@ -165,6 +166,7 @@ int ShutDown(int exitCode) {
     LogMessage(&g_shellLog, "Stopping jobs", 0);
     StopItem(nullptr);
     WaitWorkerThreads(3000);
+    ShutdownPluginHost();
     LogMessage(&g_shellLog, "Saving preferences", 0);
     if (SavePrefs(GetDataPath("prefs.xml").c_str(), nullptr) != 0) LogMessage(&g_shellLog, "Preferences not saved", 0);
     if (GetPrefInt("overall.task.saveQueue") != 0) {
@@ -406,6 +408,7 @@ bool OpenMainWindow(bool firstCycle) {
         return false;
     }
     s.mainHwnd = main->Handle();
+    LoadUiPlugin(main->Handle());
     if (firstCycle && ParseCommandLine(g_commandLine.c_str(), 1) == 0) LoadQueueFile(GetDataPath("queue.xml").c_str());
     FileListRefreshRows();
     SelectFirstListRow();
@@ -423,6 +426,7 @@ void CloseMainWindow() {
     ShellState& s = Shell();
     CDlgMain* main = s.mainWindow;
     if (!main) return;
+    UnloadUiPlugin();  // before its window goes with the main window
     if (main->Handle()) main->OnClose();
     SplashClose();
     s.mainHwnd = nullptr;

@@ -13,6 +13,7 @@
 #include "engine/jobs/itemstate.h"
 #include "engine/jobs/job_fixture.h"
 #include "engine/sources/plugin_jobs.h"
+#include "support/event_recorder.h"
 #include "support/plugin_folder.h"
 #include "support/wav_bytes.h"
 
@@ -24,6 +25,14 @@ using sqtest::Inverted;
 using sqtest::PluginJobs;
 using sqtest::WriteTinyFile;
 
+// The log lines that name the plug-in file and hold the text.
+int LogLines(const sqtest::EventRecorder& events, const std::string& file, const std::string& text) {
+    int n = 0;
+    for (const std::string& line : events.texts(kEventLogLine))
+        n += line.find(text) != std::string::npos && line.find("[" + file + "]") != std::string::npos;
+    return n;
+}
+
 std::vector<std::string> Names(const InputPluginList& list) {
     std::vector<std::string> names;
     for (const InputPluginEntry& e : list) names.push_back(e.fileName);
@@ -31,6 +40,7 @@ std::vector<std::string> Names(const InputPluginList& list) {
 }
 
 TEST(InputPluginList, OrderExtensionRewritesAndDisabledTokens) {
+    sqtest::EventRecorder events;
     PluginFolder folder;
     folder.plant("in_tiny", "in_a.so");
     folder.plant("in_probe", "in_b.so");      // empty extension list: last
@@ -61,11 +71,15 @@ TEST(InputPluginList, OrderExtensionRewritesAndDisabledTokens) {
         EXPECT_EQ(list[i].flags, expected[i].flags);
         EXPECT_EQ(list[i].description, expected[i].description);
     }
+    // The libraries left out are named in the log with the reason.
+    EXPECT_EQ(LogLines(events, "in_e.so", "Plug-in left out: no input module"), 1);
+    EXPECT_EQ(LogLines(events, "in_text.so", "Plug-in left out: "), 1);
     EXPECT_EQ(EnumInputPlugins(folder.file("missing"), list, ""), 0);
     EXPECT_TRUE(list.empty());
 }
 
 TEST(DspPluginTable, RefusingModulesAreDroppedAndOnlyNamedOnesEnabled) {
+    sqtest::EventRecorder events;
     PluginFolder folder;
     folder.plant("dsp_invert", "dsp_a.so");
     folder.plant("dsp_refuses", "dsp_b.so");
@@ -77,6 +91,7 @@ TEST(DspPluginTable, RefusingModulesAreDroppedAndOnlyNamedOnesEnabled) {
     EXPECT_EQ(table[1].name, "dsp_c.so");
     EXPECT_EQ(table[1].flags, 0u);
     EXPECT_EQ(table[1].description, "Doubler");
+    EXPECT_EQ(LogLines(events, "dsp_b.so", "Plug-in left out: its module did not start"), 1);
 
     // A stopped plug-in's library is gone; starting it again loads it anew.
     StopDspPlugin(table[1]);
