@@ -19,6 +19,7 @@
 #include "engine/tools/media_probe.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/taskvars.h"
+#include "engine/sources/winamp_host.h"
 #include "engine/tools/media_info.h"
 #include "platform/numtext.h"
 
@@ -276,6 +277,8 @@ int ProbeItem(QueueItem* item, int force) {
                 RaiseEvent(kEventStatusText, EngineText("scan_stream"));
                 AnalyzeStream(item);
             }
+            // A format only an input plug-in knows: the plug-in describes it.
+            if (!item->audio && !item->video) DescribeWithInputPlugin(item);
             item->flags |= kItemFlagHasStreams;
         }
         lock.unlock();

@@ -17,6 +17,7 @@
 
 #include "engine/engine_api.h"
 #include "engine/eventlog.h"
+#include "engine/jobs/audiopass.h"
 #include "engine/jobs/audiotask.h"
 #include "engine/jobs/blockbuffer.h"
 #include "engine/prefs/prefstore.h"
@@ -49,6 +50,8 @@ struct HostState {
     bool busy = false;
     std::thread::id busyThread{};
 };
+
+constexpr int kDescribeWaitMs = 5000;
 
 HostState& Host() {
     static HostState state;
@@ -494,6 +497,46 @@ int WinampPluginControl(int list, int operation, int index, void* argument, int 
     if (index < 0 || index >= static_cast<int>(g_inputs.size())) return 0;
     return ControlListEntry(g_inputs, g_inputs[static_cast<size_t>(index)], operation, argument, size,
                             "audiosrc.winamp.disabledInPlugins", false, [](const InputPluginEntry& d) { return d.fileName; });
+}
+
+bool DescribeWithInputPlugin(QueueItem* item) {
+    if (!item || !item->file || item->audio || item->video) return false;
+    const std::string path = item->file;
+    const size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
+    const std::string ext = path.substr(dot + 1);
+    // Only a plug-in that names the extension: one that probes by playing would take any file.
+    bool named = false;
+    for (const InputPluginEntry& e : InputPlugins()) {
+        if (e.flags & kPluginDisabled) continue;
+        for (const std::string& t : Tokens(e.extensions.c_str())) named |= strcasecmp(t.c_str(), ext.c_str()) == 0;
+    }
+    if (!named) return false;
+    {
+        // A job reading through a plug-in holds the host: the description waits for it, bounded.
+        HostState& h = Host();
+        std::unique_lock<std::mutex> lock(h.m);
+        if (h.busy && h.busyThread == std::this_thread::get_id()) return false;
+        if (!h.cv.wait_for(lock, std::chrono::milliseconds(kDescribeWaitMs), [&] { return !h.busy; })) return false;
+    }
+    AudioTask task;
+    InitAudioTask(&task, 0);
+    task.item = item;
+    CWinampInput source;
+    const bool described = source.Open(&task) && source.ReadHeader();
+    if (described) {
+        auto* stream = new AudioStreamInfo;
+        stream->samplerate = source.header.sampleRate;
+        stream->channels = source.header.channels;
+        stream->samplebits = source.header.bitsPerSample;
+        stream->format = source.header.formatTag;
+        stream->duration = source.lengthMs;
+        stream->codec = DupString("PCM");
+        item->audio = stream;
+        if (item->duration <= 0) item->duration = static_cast<int32_t>(source.lengthMs);
+    }
+    source.Close();
+    return described;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -91,6 +91,11 @@ private:
     std::vector<uint8_t> scratch_;
 };
 
+// Stream information for a file that the media tools could not read, from the enabled input
+// plug-in whose extension list names the file's extension: the plug-in starts decoding until it
+// announces its format, and its length is kept. True when the item got an audio stream.
+bool DescribeWithInputPlugin(QueueItem* item);
+
 class CWinampInput : public CAudioSource {
 public:
     CWinampInput();

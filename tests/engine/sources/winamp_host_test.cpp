@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "engine/engine_api.h"
+#include "engine/jobs/audiotask.h"
 #include "engine/jobs/itemstate.h"
 #include "engine/jobs/job_fixture.h"
 #include "engine/sources/plugin_jobs.h"
@@ -156,6 +157,46 @@ TEST_F(PickPlugin, ByExtensionWithoutCaseThenByProbing) {
     char description[8];
     WinampPluginControl(1, 0, 0, description, sizeof description);
     EXPECT_STREQ(description, "Tiny de") << "cut to the buffer";
+}
+
+// Files the media tools cannot read are described by the input plug-in that names their
+// extension; a plug-in that only probes by playing describes nothing.
+TEST_F(PickPlugin, AFormatOnlyAPluginKnowsIsDescribedByIt) {
+    WriteTinyFile(files.file("song.tny"), 22050, 1, 16, Pcm16Ramp(11025));  // half a second
+    WriteTinyFile(files.file("song.xyz"), 22050, 1, 16, Pcm16Ramp(11025));
+    WriteTinyFile(files.file("described.tny"), 22050, 1, 16, Pcm16Ramp(11025));
+    struct Case {
+        const char* file;
+        bool alreadyDescribed;
+        bool described;
+    } const cases[] = {
+        {"song.tny", false, true},
+        {"song.xyz", false, false},  // only the probing plug-in would take it
+        {"missing.tny", false, false},
+        {"described.tny", true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        QueueItem* item = QueueNewItem(files.file(c.file).c_str());
+        if (c.alreadyDescribed) item->audio = new AudioStreamInfo;
+        EXPECT_EQ(DescribeWithInputPlugin(item), c.described);
+        if (c.described) {
+            ASSERT_NE(item->audio, nullptr);
+            EXPECT_EQ(item->audio->samplerate, 22050u);
+            EXPECT_EQ(item->audio->channels, 1u);
+            EXPECT_EQ(item->audio->samplebits, 16u);
+            EXPECT_EQ(item->duration, 500);
+        }
+        QueueFreeItem(item);
+    }
+    // The host is free again afterwards.
+    CWinampInput source;
+    AudioTask task;
+    QueueItem* item = QueueNewItem(files.file("song.tny").c_str());
+    task.item = item;
+    EXPECT_TRUE(source.Open(&task));
+    source.Close();
+    QueueFreeItem(item);
 }
 
 std::string Doubled(const std::string& pcm) {

@@ -1,7 +1,8 @@
 // The program run with plug-ins of the tests' own: the device plug-in named by the saved settings
 // is loaded into the main window, its presets choose the DSP plug-in and a duration, the engine
-// lists what it found, and a batch started from the command line decodes a tiny file through the
-// input plug-in into a WAV whose samples show each plug-in's effect exactly.
+// lists what it found, and a batch started from the plug-in's panel decodes a tiny file given on
+// the command line through the input plug-in into a WAV whose samples show each plug-in's effect
+// exactly.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include "support/shell_run.h"
 #include "support/wav_bytes.h"
 #include "ui/main/batch.h"
+#include "ui/main/shell.h"
 #include "ui/plugins/device_host.h"
 
 namespace {
@@ -79,7 +81,9 @@ TEST(PluginsInTheProgram, DevicePresetsChooseTheDspAndTheBatchShowsEveryPluginsE
         sqtest::ShellRun run(prefs, program.path());
         const std::string input = run.files().file("song.tny");
         sqtest::WriteTinyFile(input, 44100, 2, 16, pcm);
-        ASSERT_EQ(run.Start("-start " + input), 0);
+        ASSERT_EQ(run.Start(input), 0);
+        // The engine reads its plug-in folder once the main window is up, on the start-up thread.
+        ASSERT_TRUE(run.driver().PumpUntil([] { return ui::Shell().startupDone.load(); }, 30000));
 
         // Loaded into the main window, and the engine lists what its preset enabled.
         ui::CDeviceDialog& host = ui::DeviceHost();
@@ -92,9 +96,19 @@ TEST(PluginsInTheProgram, DevicePresetsChooseTheDspAndTheBatchShowsEveryPluginsE
         EXPECT_EQ(DspEnabled("dsp_invert.so"), c.inverted);
         EXPECT_FALSE(DspEnabled("dsp_double.so"));  // the preset's list replaced the saved one
 
-        run.driver().Pump();  // the posted start
+        // Started from the panel's own button, which turns into its stop button until the batch
+        // has ended.
+        gui::HWND start = run.driver().Find(host.Handle(), 1132);
+        const std::string startLabel = run.driver().Text(start);
+        // The batch's final report is read and closed.
+        run.driver().OnModal(293, [](gui::testing::Driver& d, gui::HWND box) { d.Click(d.Find(box, 1)); });
+        ASSERT_TRUE(run.driver().Click(start));
+        EXPECT_TRUE(host.Transcoding());
+        EXPECT_NE(run.driver().Text(start), startLabel);
         ASSERT_EQ(ui::WaitWorkerThreads(60000), 1);
-        run.driver().Pump();
+        run.driver().Advance(1000);
+        EXPECT_FALSE(host.Transcoding());
+        EXPECT_EQ(run.driver().Text(start), startLabel);
         QueueItem* item = QueueGetItem(0);
         ASSERT_NE(item, nullptr);
         ASSERT_EQ(item->state.load(), kItemDone) << "error " << item->errorCode.load();
