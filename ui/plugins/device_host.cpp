@@ -697,7 +697,9 @@ void CDeviceDialog::StopPlayback(bool askPlugin) {
 
 void CDeviceDialog::StartOrStop() {
     if (!hwnd_) return;
-    if (GetItemState(nullptr) != kItemEncoding) {
+    // A batch whose workers run counts as converting even before its first job has begun: a
+    // second press never starts a second batch.
+    if (GetItemState(nullptr) != kItemEncoding && WorkerCount() == 0) {
         transcoding_ = true;
         SetItemText(kStartButton, Text("stop"));
         StartTranscoding();

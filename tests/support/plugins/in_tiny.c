@@ -2,7 +2,8 @@
  * mode (u32), then raw PCM. It decodes on a thread of its own and writes through the host's output
  * module. The mode makes it misbehave the ways a foreign plug-in may:
  *   0 plays normally; 1 its thread ends half-way without telling the host; 2 never announces a
- *   format; 3 announces 7 channels of 12 bits; 4 hands a negative length half-way.
+ *   format; 3 announces 7 channels of 12 bits; 4 hands a negative length half-way; 5 decodes slowly
+ *   (10 ms for each 4 KB), for tests that act while a job runs.
  * Built several times with other extension lists (EXTENSIONS, EXTENSIONS_MPEG), without the entry point (NO_ENTRY)
  * or without using the output module (NO_OUTPUT). */
 #include <pthread.h>
@@ -72,6 +73,7 @@ static void* decode(void* arg) {
         const size_t n = fread(buf, 1, sizeof buf - sizeof buf % (size_t)align, input);
         if (n == 0) break;
         if (mode == 1 && written >= total / 2) return NULL; /* gone without a word */
+        if (mode == 5) usleep(10000);
         if (mode == 4 && written >= total / 2) {
             out->Write(buf, -5);
             return NULL;

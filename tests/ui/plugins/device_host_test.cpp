@@ -420,6 +420,42 @@ TEST_F(DevicePanel, LinkPictureAndTabsOpenFromTheirButtons) {
     DeviceHost().SetTabOpener(nullptr);
 }
 
+TEST_F(DeviceHostTest, ADockingHostSitsLeftOfTheMainWindowWhileBothFit) {
+    Plant("device", "dock.so");  // the header asks to dock, and no description says otherwise
+    RECT work{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    const struct Case {
+        const char* what;
+        int mainX, mainWidth;
+        bool docked;
+        bool mainMoves;
+    } cases[] = {
+        {"room on the left", work.right / 2, 300, true, false},
+        {"no room on the left", work.left, 300, true, true},
+        {"no room for both", work.left, work.right - work.left - 10, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HWND main = CreateWindowExA(0, kStaticClass, "main", WS_POPUP | WS_VISIBLE, c.mainX, 100, c.mainWidth, 300, nullptr,
+                                    nullptr, nullptr, nullptr);
+        ASSERT_NE(main, nullptr);
+        DeviceHost().SetEmbedded(false);
+        ASSERT_EQ(DeviceHost().LoadPlugin("dock.so", main), 1);
+        RECT host{}, moved{};
+        GetWindowRect(DeviceHost().Handle(), &host);
+        GetWindowRect(main, &moved);
+        EXPECT_EQ((DeviceHost().HostFlags() & kPluginDock) != 0, c.docked);
+        EXPECT_EQ(moved.left != c.mainX, c.mainMoves);
+        if (c.docked) {
+            EXPECT_EQ(host.right, moved.left);
+            EXPECT_EQ(host.top, moved.top);
+            EXPECT_GE(host.left, work.left);
+        }
+        ui::ShutdownPluginHost();
+        DestroyWindow(main);
+    }
+}
+
 TEST(DeviceHostNames, DescriptionPathReplacesOnlyTheFileExtension) {
     EXPECT_EQ(ui::DescriptionPath("/p/plugins/dev.so"), "/p/plugins/dev.xml");
     EXPECT_EQ(ui::DescriptionPath("/p/my.plugins/dev"), "/p/my.plugins/dev.xml");

@@ -49,6 +49,15 @@ bool DspEnabled(const std::string& name) {
     return false;
 }
 
+// The settings of a run with the tests' plug-ins: the device plug-in of the program folder, the
+// input and DSP plug-ins of the folder given, and the conversion to WAV beside the input.
+std::string PluginRunPrefs(const std::string& winampFolder, const std::string& savedChoices) {
+    return Node("overall.ui.lastLoadedPlugin", "pocket.so") + Node("overall.ui.pluginParams", savedChoices) +
+           Node("audiosrc.winamp.dir", winampFolder) + Node("audiosrc.winamp.enabledDspPlugins", "dsp_double.so") +
+           Node("overall.audio.autoSource", "0") + Node("overall.audio.source", std::to_string(kSourceWinamp)) +
+           Node("overall.audio.encoder", std::to_string(kEncPcm)) + Node("overall.task.destdir", "");
+}
+
 TEST(PluginsInTheProgram, DevicePresetsChooseTheDspAndTheBatchShowsEveryPluginsEffect) {
     const std::string pcm = sqtest::Pcm16Ramp(44100, -20000);  // 0.5 s of stereo
     const size_t cut = 17640;                                  // 100 ms of it
@@ -70,14 +79,7 @@ TEST(PluginsInTheProgram, DevicePresetsChooseTheDspAndTheBatchShowsEveryPluginsE
         sqtest::PluginProgramFolder program;
         program.plantDevice("device", "pocket.so", kDescription);
 
-        const std::string prefs = Node("overall.ui.lastLoadedPlugin", "pocket.so") +
-                                  Node("overall.ui.pluginParams", c.savedChoices) +
-                                  Node("audiosrc.winamp.dir", winamp.path()) +
-                                  Node("audiosrc.winamp.enabledDspPlugins", "dsp_double.so") +
-                                  Node("overall.audio.autoSource", "0") +
-                                  Node("overall.audio.source", std::to_string(kSourceWinamp)) +
-                                  Node("overall.audio.encoder", std::to_string(kEncPcm)) +
-                                  Node("overall.task.destdir", "");
+        const std::string prefs = PluginRunPrefs(winamp.path(), c.savedChoices);
         sqtest::ShellRun run(prefs, program.path());
         const std::string input = run.files().file("song.tny");
         sqtest::WriteTinyFile(input, 44100, 2, 16, pcm);
@@ -133,6 +135,44 @@ TEST(PluginsInTheProgram, DevicePresetsChooseTheDspAndTheBatchShowsEveryPluginsE
         const std::string saved = sqtest::ReadFile(run.dataFolder() + "prefs.xml");
         EXPECT_NE(saved.find(c.inverted ? "pocket.so,1,-1" : "pocket.so,0,-1"), std::string::npos) << saved;
     }
+}
+
+TEST(PluginsInTheProgram, ThePanelsButtonStopsTheRunningJobUnlessThePluginObjects) {
+    sqtest::PluginFolder winamp;
+    winamp.plant("in_tiny", "in_tiny.so");
+    sqtest::PluginProgramFolder program;
+    program.plantDevice("device", "pocket.so", "<QuorvexPlugin/>");
+    sqtest::ShellRun run(PluginRunPrefs(winamp.path(), ""), program.path());
+    const std::string input = run.files().file("long.tny");
+    const std::string pcm(30 * 176400, '\x11');
+    sqtest::WriteTinyFile(input, 44100, 2, 16, pcm, 5);  // decoded slowly
+    ASSERT_EQ(run.Start(input), 0);
+    ASSERT_TRUE(run.driver().PumpUntil([] { return ui::Shell().startupDone.load(); }, 30000));
+    run.driver().OnModal(293, [](gui::testing::Driver& d, gui::HWND box) { d.Click(d.Find(box, 1)); });
+
+    ui::CDeviceDialog& host = ui::DeviceHost();
+    ASSERT_NE(host.Header(), nullptr);
+    gui::HWND button = run.driver().Find(host.Handle(), 1132);
+    ASSERT_TRUE(run.driver().Click(button));
+    QueueItem* item = QueueGetItem(0);
+    ASSERT_NE(item, nullptr);
+    ASSERT_TRUE(run.driver().PumpUntil(
+        [&] { return item->state.load() == kItemEncoding && item->audioTask.load() != nullptr; }, 30000));
+
+    setenv("DEVICE_REFUSE_STOP", "1", 1);
+    ASSERT_TRUE(run.driver().Click(button));
+    unsetenv("DEVICE_REFUSE_STOP");
+    EXPECT_EQ(item->state.load(), kItemEncoding) << "the plug-in kept the job running";
+    EXPECT_TRUE(host.Transcoding());
+
+    ASSERT_TRUE(run.driver().Click(button));
+    EXPECT_NE(ui::WaitWorkerThreads(30000), 0);
+    run.driver().Advance(1000);
+    EXPECT_FALSE(host.Transcoding());
+    EXPECT_NE(item->state.load(), kItemDone);
+    EXPECT_NE(item->state.load(), kItemEncoding);
+    const auto codes = sqtest::DevicePluginEventCodes(program.plugin("pocket.so"));
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), kPluginEventStopPressed), 2);
 }
 
 }  // namespace
