@@ -277,9 +277,10 @@ int ProbeItem(QueueItem* item, int force) {
                 RaiseEvent(kEventStatusText, EngineText("scan_stream"));
                 AnalyzeStream(item);
             }
-            // A format only an input plug-in knows: the plug-in describes it.
-            if (!item->audio && !item->video) DescribeWithInputPlugin(item);
-            item->flags |= kItemFlagHasStreams;
+            // A format only an input plug-in knows: the plug-in describes it, unless it is busy
+            // with another job; then the item is probed again later.
+            const bool later = !item->audio && !item->video && DescribeWithInputPlugin(item) < 0;
+            if (!later) item->flags |= kItemFlagHasStreams;
         }
         lock.unlock();
 

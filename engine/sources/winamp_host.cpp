@@ -26,6 +26,10 @@
 #include "platform/dynlib/dynlib.h"
 #include "platform/process.h"
 
+// Locks: the host's mutex (HostState::m), g_inputMutex (the input list) and g_dspMutex (the DSP
+// table, re-entrant) are each taken alone, never one under another; the preference store's lock
+// may be taken under g_dspMutex and g_inputMutex.
+
 namespace {
 
 constexpr int kPipeBytes = 65536;
@@ -499,11 +503,11 @@ int WinampPluginControl(int list, int operation, int index, void* argument, int 
                             "audiosrc.winamp.disabledInPlugins", false, [](const InputPluginEntry& d) { return d.fileName; });
 }
 
-bool DescribeWithInputPlugin(QueueItem* item) {
-    if (!item || !item->file || item->audio || item->video) return false;
+int DescribeWithInputPlugin(QueueItem* item) {
+    if (!item || !item->file || item->audio || item->video) return 0;
     const std::string path = item->file;
     const size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return 0;
     const std::string ext = path.substr(dot + 1);
     // Only a plug-in that names the extension: one that probes by playing would take any file.
     bool named = false;
@@ -511,13 +515,21 @@ bool DescribeWithInputPlugin(QueueItem* item) {
         if (e.flags & kPluginDisabled) continue;
         for (const std::string& t : Tokens(e.extensions.c_str())) named |= strcasecmp(t.c_str(), ext.c_str()) == 0;
     }
-    if (!named) return false;
+    if (!named) return 0;
     {
-        // A job reading through a plug-in holds the host: the description waits for it, bounded.
+        // A job reading through a plug-in holds the host. The item's own job waits for it as its
+        // source would; anyone else waits a little and leaves the description for later.
         HostState& h = Host();
         std::unique_lock<std::mutex> lock(h.m);
-        if (h.busy && h.busyThread == std::this_thread::get_id()) return false;
-        if (!h.cv.wait_for(lock, std::chrono::milliseconds(kDescribeWaitMs), [&] { return !h.busy; })) return false;
+        if (h.busy && h.busyThread == std::this_thread::get_id()) return -1;
+        const bool ownJob = item->state.load() == kItemEncoding;
+        const auto start = std::chrono::steady_clock::now();
+        while (h.busy) {
+            if (ownJob ? item->state.load() != kItemEncoding
+                       : std::chrono::steady_clock::now() - start > std::chrono::milliseconds(kDescribeWaitMs))
+                return -1;
+            h.cv.wait_for(lock, std::chrono::milliseconds(100));
+        }
     }
     AudioTask task;
     InitAudioTask(&task, 0);
@@ -536,7 +548,7 @@ bool DescribeWithInputPlugin(QueueItem* item) {
         if (item->duration <= 0) item->duration = static_cast<int32_t>(source.lengthMs);
     }
     source.Close();
-    return described;
+    return described ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------------------------

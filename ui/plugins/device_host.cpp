@@ -1,3 +1,6 @@
+// Locks: eventLock_ (held around each event and the unload) is the host's only lock; under it run
+// only the plug-in's event code and what its callbacks take (the preference store's lock, the
+// engine's plug-in list locks when a preset changes the lists).
 #include "ui/plugins/device_host.h"
 
 #include <algorithm>
@@ -480,28 +483,54 @@ void CDeviceDialog::FillSummary() {
         const char* text = p.GetEnumText(key, p.GetInt(key));
         return std::string(text ? text : "");
     };
-    char line[256];
+    auto labelled = [&](HTREEITEM parent, const char* format, const char* label, auto... values) {
+        char line[256];
+        std::snprintf(line, sizeof line, format, Text(label), values...);
+        add(parent, line);
+    };
     if (p.GetBool("overall.video.enabled")) {
         HTREEITEM video = add(TVI_ROOT, Text("video"));
         add(video, option("overall.video.format"));
-        if (p.GetBool("videofilter.scale.enabled")) {
-            std::snprintf(line, sizeof line, "%s: %dx%d", Text("resolution"), p.GetInt("videofilter.scale.width"),
-                          p.GetInt("videofilter.scale.height"));
-            add(video, line);
+        // Rate modes: ABR, VBR, CBR, CQP, two-pass, three-pass.
+        switch (p.GetInt("overall.video.mode")) {
+        case 1: labelled(video, "%s: %d%%", "quality", p.GetInt("overall.video.quality")); break;
+        case 3: labelled(video, "%s: %d", "video_quant", p.GetInt("overall.video.quant")); break;
+        default: labelled(video, "%s: %d Kbps", "bitrate", p.GetInt("overall.video.bitrate")); break;
         }
+        if (p.GetBool("videofilter.scale.enabled"))
+            labelled(video, "%s: %dx%d", "resolution", p.GetInt("videofilter.scale.width"), p.GetInt("videofilter.scale.height"));
+        if (p.GetBool("videofilter.frame.enabled") && p.GetInt("videofilter.frame.fps") > 0)
+            labelled(video, "%s: %.2f fps", "framerate",
+                     static_cast<double>(p.GetInt("videofilter.frame.fps")) / std::max(p.GetInt("videofilter.frame.fpsScale"), 1));
         SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(video));
     }
     if (p.GetBool("overall.audio.enabled")) {
         HTREEITEM audio = add(TVI_ROOT, Text("audio"));
         add(audio, option("overall.audio.format"));
-        if (const int rate = p.GetInt("audiofilter.resample.samplerate")) {
-            std::snprintf(line, sizeof line, "%s: %d Hz", Text("samplerate"), rate);
-            add(audio, line);
+        // The encoder's rate: its quality in a quality mode, else its bit rate.
+        const char* branch = EncoderBranchName(p.GetInt("overall.audio.encoder"));
+        const std::string b = branch ? branch : "";
+        const std::string key = "audioenc." + b + ".";
+        if (b == "amr") {
+            add(audio, option((key + (p.GetInt((key + "codec").c_str()) == 0 ? "modenb" : "modewb")).c_str()));
+        } else if (b == "lame" || b == "vorbis" || b == "nero" || b == "faac" || b == "ffmpeg") {
+            const std::string mode = b == "ffmpeg" ? "" : option((key + "mode").c_str());
+            if (mode == "VBR" || mode == "Quality") labelled(audio, "%s: %d", "quality", p.GetInt((key + "quality").c_str()));
+            else labelled(audio, "%s: %d Kbps", "bitrate", p.GetInt((key + "bitrate").c_str()));
         }
+        if (const int rate = p.GetInt("audiofilter.resample.samplerate")) labelled(audio, "%s: %d Hz", "samplerate", rate);
         add(audio, option("overall.audio.channels"));
         SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(audio));
     }
-    add(TVI_ROOT, option("overall.container.format"));
+    HTREEITEM container = add(TVI_ROOT, option("overall.container.format"));
+    add(container, option("overall.container.muxer"));
+    // Split mode: the length of each piece, in seconds or kilobytes.
+    if (p.GetInt("overall.task.mode") == 4) {
+        char line[256];
+        std::snprintf(line, sizeof line, "%s %d %s", Text("split_into"), p.GetInt("overall.task.splitParam"),
+                      Text(p.GetInt("overall.task.splitMode") == 1 ? "KB" : "secs"));
+        add(TVI_ROOT, line);
+    }
 }
 
 void CDeviceDialog::ToggleMenuCheck(int id) {

@@ -168,12 +168,12 @@ TEST_F(PickPlugin, AFormatOnlyAPluginKnowsIsDescribedByIt) {
     struct Case {
         const char* file;
         bool alreadyDescribed;
-        bool described;
+        int described;
     } const cases[] = {
-        {"song.tny", false, true},
-        {"song.xyz", false, false},  // only the probing plug-in would take it
-        {"missing.tny", false, false},
-        {"described.tny", true, false},
+        {"song.tny", false, 1},
+        {"song.xyz", false, 0},  // only the probing plug-in would take it
+        {"missing.tny", false, 0},
+        {"described.tny", true, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);

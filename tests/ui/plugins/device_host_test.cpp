@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "engine/encoders/encoder.h"
 #include "engine/jobs/job_harness.h"
 #include "engine/queue/queue.h"
 #include "engine/tools/preview.h"
@@ -227,6 +228,44 @@ TEST_F(DeviceHostTest, CallbacksStayWithinTheCatalogsShown) {
     cb->refreshSummary(3);
     EXPECT_EQ(ui::SettingsChangedLevel.load(), 3);
     EXPECT_FALSE(drv.TreeViewDump(drv.Find(DeviceHost().Handle(), 1085)).empty()) << "the summary flag is set";
+}
+
+TEST_F(DeviceHostTest, SummaryShowsTheTargetSettings) {
+    Plant("device", "pocket.so", kDescription);  // the description sets the summary flag
+    ASSERT_EQ(DeviceHost().LoadPlugin("pocket.so", nullptr), 1);
+    PrefStore& p = GetPrefStore();
+    struct Case {
+        const char* what;
+        std::vector<std::pair<const char*, int>> settings;
+        std::vector<std::string> lines;  // lines the summary holds
+    } const cases[] = {
+        {"video by quantizer, scaled, at a frame rate",
+         {{"overall.video.enabled", 1}, {"overall.video.mode", 3}, {"overall.video.quant", 20},
+          {"videofilter.scale.enabled", 1}, {"videofilter.scale.width", 640}, {"videofilter.scale.height", 360},
+          {"videofilter.frame.enabled", 1}, {"videofilter.frame.fps", 30000}, {"videofilter.frame.fpsScale", 1001}},
+         {"video_quant: 20", "resolution: 640x360", "framerate: 29.97 fps"}},
+        {"video by bit rate", {{"overall.video.enabled", 1}, {"overall.video.mode", 0}, {"overall.video.bitrate", 900}},
+         {"bitrate: 900 Kbps"}},
+        {"MP3 by quality", {{"overall.audio.enabled", 1}, {"overall.audio.encoder", kEncLame}, {"audioenc.lame.mode", 0},
+                            {"audioenc.lame.quality", 2}},
+         {"quality: 2"}},
+        {"MP3 by bit rate, resampled, split by time",
+         {{"overall.audio.enabled", 1}, {"overall.audio.encoder", kEncLame}, {"audioenc.lame.mode", 1},
+          {"audioenc.lame.bitrate", 192}, {"audiofilter.resample.samplerate", 48000}, {"overall.task.mode", 4},
+          {"overall.task.splitMode", 0}, {"overall.task.splitParam", 30}},
+         {"bitrate: 192 Kbps", "samplerate: 48000 Hz", "split_into 30 secs"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const char* key : {"overall.video.enabled", "overall.audio.enabled", "videofilter.scale.enabled",
+                                "videofilter.frame.enabled", "audiofilter.resample.samplerate", "overall.task.mode"})
+            p.SetInt(key, 0);
+        for (const auto& [key, value] : c.settings) p.SetInt(key, value);
+        DeviceHost().RefreshSummary();
+        const std::string dump = drv.TreeViewDump(drv.Find(DeviceHost().Handle(), 1085));
+        for (const std::string& line : c.lines) EXPECT_NE(dump.find(line), std::string::npos) << line << " in\n" << dump;
+    }
+    p.SetInt("overall.task.mode", 0);
 }
 
 TEST_F(DeviceHostTest, ARefusedUnloadKeepsTheHostWindowAndThePlugin) {
