@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <algorithm>
 #include <cstring>
@@ -26,7 +27,42 @@
 namespace {
 
 // Serialises stream probing; waited for at most 10 s, after which the probe gives up.
-std::timed_mutex g_probeMutex;
+// Serialises stream probing, taken with a bounded wait. Built on a condition variable: the thread
+// checker does not see std::timed_mutex's timed waits and reports their unlocks as faults.
+class ProbeLock {
+public:
+    void lock() {
+        std::unique_lock l(m_);
+        cv_.wait(l, [&] { return !held_; });
+        held_ = true;
+    }
+    bool try_lock() {
+        std::lock_guard l(m_);
+        if (held_) return false;
+        held_ = true;
+        return true;
+    }
+    template <typename Rep, typename Period>
+    bool try_lock_for(const std::chrono::duration<Rep, Period>& wait) {
+        std::unique_lock l(m_);
+        if (!cv_.wait_for(l, wait, [&] { return !held_; })) return false;
+        held_ = true;
+        return true;
+    }
+    void unlock() {
+        {
+            std::lock_guard l(m_);
+            held_ = false;
+        }
+        cv_.notify_one();
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool held_ = false;
+};
+ProbeLock g_probeMutex;
 constexpr auto kProbeWait = std::chrono::milliseconds(10000);
 std::atomic<WaitCursorHook> g_waitCursor{nullptr};
 

@@ -32,7 +32,8 @@ __attribute__((visibility("default"))) int not_a_plugin = 1;
 static WinampInModule mod;
 static pthread_t thread;
 static int running;
-static volatile int stopping;
+static int stopping; /* set by Stop on the host's thread, read by the decoder's */
+#define STOPPING() __atomic_load_n(&stopping, __ATOMIC_ACQUIRE)
 static volatile int seekMs = -1;
 static FILE* input;
 static uint32_t rate, mode;
@@ -65,7 +66,7 @@ static void* decode(void* arg) {
     const int align = channels * bits / 8 > 0 ? channels * bits / 8 : 1;
     char buf[4096];
     long written = 0;
-    while (!stopping) {
+    while (!STOPPING()) {
         if (seekMs >= 0) {
             fseek(input, start + (long)seekMs * (long)rate / 1000 * align, SEEK_SET);
             seekMs = -1;
@@ -79,12 +80,12 @@ static void* decode(void* arg) {
             return NULL;
         }
         int can;
-        while (!stopping && (can = out->CanWrite()) >= 0 && can < (int)n) usleep(1000);
+        while (!STOPPING() && (can = out->CanWrite()) >= 0 && can < (int)n) usleep(1000);
         if (out->CanWrite() < 0) break;
         if (out->Write(buf, (int)n) != 0) break;
         written += (long)n;
     }
-    if (!stopping) out->IsPlaying();
+    if (!STOPPING()) out->IsPlaying();
     return NULL;
 }
 
@@ -105,7 +106,7 @@ static void GetFileInfo(const char* file, char* title, int* lengthMs) {
 }
 
 static void Stop(void) {
-    stopping = 1;
+    __atomic_store_n(&stopping, 1, __ATOMIC_RELEASE);
     if (running) pthread_join(thread, NULL);
     running = 0;
     if (input) fclose(input);
@@ -122,7 +123,7 @@ static int Play(const char* file) {
         input = NULL;
         return -1;
     }
-    stopping = 0;
+    __atomic_store_n(&stopping, 0, __ATOMIC_RELEASE);
     seekMs = -1;
     if (pthread_create(&thread, NULL, decode, NULL) != 0) return -1;
     running = 1;
