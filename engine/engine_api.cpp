@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <algorithm>
 #include <cstring>
@@ -20,33 +21,49 @@
 #include "engine/tools/media_probe.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/taskvars.h"
+#include "engine/sources/winamp_host.h"
 #include "engine/tools/media_info.h"
 #include "platform/numtext.h"
 
 namespace {
 
-// Serialises stream probing; waited for at most 10 s, after which the probe gives up. The timed
-// wait polls a plain mutex: the thread checker cannot follow std::timed_mutex's clock-based wait
-// and reports every probe's unlock as an error.
-class ProbeMutex {
+// Serialises stream probing; waited for at most 10 s, after which the probe gives up. Built on a
+// condition variable: the thread checker does not see std::timed_mutex's timed waits and reports
+// their unlocks as faults.
+class ProbeLock {
 public:
-    bool try_lock() { return m_.try_lock(); }
-    template <class Rep, class Period>
-    bool try_lock_for(const std::chrono::duration<Rep, Period>& wait) {
-        const auto until = std::chrono::steady_clock::now() + wait;
-        while (!m_.try_lock()) {
-            if (std::chrono::steady_clock::now() >= until) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+    void lock() {
+        std::unique_lock l(m_);
+        cv_.wait(l, [&] { return !held_; });
+        held_ = true;
+    }
+    bool try_lock() {
+        std::lock_guard l(m_);
+        if (held_) return false;
+        held_ = true;
         return true;
     }
-    void lock() { m_.lock(); }
-    void unlock() { m_.unlock(); }
+    template <typename Rep, typename Period>
+    bool try_lock_for(const std::chrono::duration<Rep, Period>& wait) {
+        std::unique_lock l(m_);
+        if (!cv_.wait_for(l, wait, [&] { return !held_; })) return false;
+        held_ = true;
+        return true;
+    }
+    void unlock() {
+        {
+            std::lock_guard l(m_);
+            held_ = false;
+        }
+        cv_.notify_one();
+    }
 
 private:
     std::mutex m_;
+    std::condition_variable cv_;
+    bool held_ = false;
 };
-ProbeMutex g_probeMutex;
+ProbeLock g_probeMutex;
 constexpr auto kProbeWait = std::chrono::milliseconds(10000);
 std::atomic<WaitCursorHook> g_waitCursor{nullptr};
 
@@ -297,7 +314,10 @@ int ProbeItem(QueueItem* item, int force) {
                 RaiseEvent(kEventStatusText, EngineText("scan_stream"));
                 AnalyzeStream(item);
             }
-            item->flags |= kItemFlagHasStreams;
+            // A format only an input plug-in knows: the plug-in describes it, unless it is busy
+            // with another job; then the item is probed again later.
+            const bool later = !item->audio && !item->video && DescribeWithInputPlugin(item) < 0;
+            if (!later) item->flags |= kItemFlagHasStreams;
         }
         lock.unlock();
 

@@ -17,6 +17,7 @@
 
 #include "engine/engine_api.h"
 #include "engine/eventlog.h"
+#include "engine/jobs/audiopass.h"
 #include "engine/jobs/audiotask.h"
 #include "engine/jobs/blockbuffer.h"
 #include "engine/prefs/prefstore.h"
@@ -24,6 +25,10 @@
 #include "engine/tools/process.h"
 #include "platform/dynlib/dynlib.h"
 #include "platform/process.h"
+
+// Locks: the host's mutex (HostState::m), g_inputMutex (the input list) and g_dspMutex (the DSP
+// table, re-entrant) are each taken alone, never one under another; the preference store's lock
+// may be taken under g_dspMutex and g_inputMutex.
 
 namespace {
 
@@ -49,6 +54,8 @@ struct HostState {
     bool busy = false;
     std::thread::id busyThread{};
 };
+
+constexpr int kDescribeWaitMs = 5000;
 
 HostState& Host() {
     static HostState state;
@@ -208,6 +215,13 @@ bool AnyTokenBeginsWith(const char* text, const std::string& name) {
     return false;
 }
 
+// A plug-in that cannot be used is left out; the log names it and tells why.
+void LogLeftOut(const std::string& path, const std::string& why) {
+    const size_t slash = path.find_last_of('/');
+    LogSource log = MakeLogSource(path.substr(slash == std::string::npos ? 0 : slash + 1).c_str());
+    LogMessageFormat(&log, "Plug-in left out: %s", why.c_str());
+}
+
 bool IsLastResortPlugin(const std::string& fileName) { return strcasecmp(fileName.c_str(), "in_mp3.so") == 0; }
 
 void Unload(WinampInModule* module, bool initialised) {
@@ -221,9 +235,16 @@ void Unload(WinampInModule* module, bool initialised) {
 bool ReloadDspLibrary(DspPluginEntry& entry) {
     if (entry.library) return true;
     platform::DynLib lib(entry.path);
+    if (!lib.IsOpen()) {
+        LogLeftOut(entry.path, lib.Error());
+        return false;
+    }
     auto getHeader = lib.Function<WinampDspGetHeaderFn>("winampDSPGetHeader2");
     WinampDspHeader* header = getHeader ? getHeader() : nullptr;
-    if (!header || !header->getModule) return false;
+    if (!header || !header->getModule) {
+        LogLeftOut(entry.path, "no DSP header");
+        return false;
+    }
     entry.header = header;
     entry.library = lib.Release();
     return true;
@@ -236,9 +257,16 @@ bool ReloadDspLibrary(DspPluginEntry& entry) {
 
 WinampInModule* LoadInputPlugin(const std::string& path, void* window) {
     platform::DynLib lib(path);
+    if (!lib.IsOpen()) {
+        LogLeftOut(path, lib.Error());
+        return nullptr;
+    }
     auto get = lib.Function<WinampGetInModuleFn>("winampGetInModule2");
     WinampInModule* module = get ? get() : nullptr;
-    if (!module) return nullptr;
+    if (!module) {
+        LogLeftOut(path, "no input module");
+        return nullptr;
+    }
     g_outModule.hMainWindow = window;
     g_outModule.hDllInstance = platform::ProgramModuleHandle();
     module->hMainWindow = window;
@@ -339,6 +367,7 @@ int EnumDspPlugins(const std::string& folder, DspPluginTable& table, const char*
         entry.path = Joined(folder, name);
         if (!ReloadDspLibrary(entry)) continue;
         if (StartDspPlugin(entry, window) != 0) {
+            LogLeftOut(entry.path, "its module did not start");
             platform::CloseLibraryHandle(entry.library);
             continue;
         }
@@ -472,6 +501,54 @@ int WinampPluginControl(int list, int operation, int index, void* argument, int 
     if (index < 0 || index >= static_cast<int>(g_inputs.size())) return 0;
     return ControlListEntry(g_inputs, g_inputs[static_cast<size_t>(index)], operation, argument, size,
                             "audiosrc.winamp.disabledInPlugins", false, [](const InputPluginEntry& d) { return d.fileName; });
+}
+
+int DescribeWithInputPlugin(QueueItem* item) {
+    if (!item || !item->file || item->audio || item->video) return 0;
+    const std::string path = item->file;
+    const size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return 0;
+    const std::string ext = path.substr(dot + 1);
+    // Only a plug-in that names the extension: one that probes by playing would take any file.
+    bool named = false;
+    for (const InputPluginEntry& e : InputPlugins()) {
+        if (e.flags & kPluginDisabled) continue;
+        for (const std::string& t : Tokens(e.extensions.c_str())) named |= strcasecmp(t.c_str(), ext.c_str()) == 0;
+    }
+    if (!named) return 0;
+    {
+        // A job reading through a plug-in holds the host. The item's own job waits for it as its
+        // source would; anyone else waits a little and leaves the description for later.
+        HostState& h = Host();
+        std::unique_lock<std::mutex> lock(h.m);
+        if (h.busy && h.busyThread == std::this_thread::get_id()) return -1;
+        const bool ownJob = item->state.load() == kItemEncoding;
+        const auto start = std::chrono::steady_clock::now();
+        while (h.busy) {
+            if (ownJob ? item->state.load() != kItemEncoding
+                       : std::chrono::steady_clock::now() - start > std::chrono::milliseconds(kDescribeWaitMs))
+                return -1;
+            h.cv.wait_for(lock, std::chrono::milliseconds(100));
+        }
+    }
+    AudioTask task;
+    InitAudioTask(&task, 0);
+    task.item = item;
+    CWinampInput source;
+    const bool described = source.Open(&task) && source.ReadHeader();
+    if (described) {
+        auto* stream = new AudioStreamInfo;
+        stream->samplerate = source.header.sampleRate;
+        stream->channels = source.header.channels;
+        stream->samplebits = source.header.bitsPerSample;
+        stream->format = source.header.formatTag;
+        stream->duration = source.lengthMs;
+        stream->codec = DupString("PCM");
+        item->audio = stream;
+        if (item->duration <= 0) item->duration = static_cast<int32_t>(source.lengthMs);
+    }
+    source.Close();
+    return described ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------------------------

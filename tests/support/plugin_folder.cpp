@@ -19,6 +19,21 @@ void PluginFolder::plant(const std::string& built, const std::string& as) const 
     ASSERT_FALSE(ec) << "test plug-in " << built << ": " << ec.message();
 }
 
+PluginProgramFolder::PluginProgramFolder() {
+    namespace fs = std::filesystem;
+    for (const fs::directory_entry& e : fs::directory_iterator(SQ_OUT_DIR))
+        if (e.path().filename() != "plugins") fs::create_symlink(e.path(), dir_.path() / e.path().filename());
+    fs::create_directory(dir_.path() / "plugins");
+}
+
+void PluginProgramFolder::plantDevice(const std::string& built, const std::string& as, const std::string& description) const {
+    std::error_code ec;
+    std::filesystem::copy_file(std::string(SQ_TEST_PLUGIN_DIR) + "/" + built + ".so", dir_.path() / "plugins" / as, ec);
+    ASSERT_FALSE(ec) << "test plug-in " << built << ": " << ec.message();
+    if (description.empty()) return;
+    std::ofstream(dir_.path() / "plugins" / (as.substr(0, as.rfind('.')) + ".xml")) << description;
+}
+
 void WriteTinyFile(const std::string& path, uint32_t rate, uint16_t channels, uint16_t bits, const std::string& pcm,
                    uint32_t mode) {
     std::ofstream f(path, std::ios::binary);

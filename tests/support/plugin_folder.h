@@ -23,6 +23,22 @@ private:
     TempDir dir_;
 };
 
+// A program folder for a run of the program with a device plug-in: every entry of the build's
+// output folder linked in, beside a "plugins" folder of its own.
+class PluginProgramFolder {
+public:
+    PluginProgramFolder();
+    // The folder's path, ending in '/'.
+    std::string path() const { return dir_.path().string() + "/"; }
+    // Copies the built device plug-in `built` as "plugins/<as>", with "plugins/<as minus .so>.xml"
+    // holding the description when one is given.
+    void plantDevice(const std::string& built, const std::string& as, const std::string& description = "") const;
+    std::string plugin(const std::string& name) const { return path() + "plugins/" + name; }
+
+private:
+    TempDir dir_;
+};
+
 // A file of the test input plug-ins' "tiny" format: header, then the PCM bytes as given. mode
 // makes the plug-in misbehave (see support/plugins/in_tiny.c).
 void WriteTinyFile(const std::string& path, uint32_t rate, uint16_t channels, uint16_t bits, const std::string& pcm,

@@ -12,7 +12,8 @@
 
 namespace sqtest {
 
-ShellRun::ShellRun(const std::string& extraPrefs) {
+ShellRun::ShellRun(const std::string& extraPrefs, const std::string& programFolder) {
+    const std::string program = programFolder.empty() ? std::string(SQ_OUT_DIR) : programFolder;
     if (const char* v = std::getenv("APPDATA")) oldAppData_ = v, hadAppData_ = true;
     oldPath_ = std::getenv("PATH") ? std::getenv("PATH") : "";
     oldCwd_ = std::filesystem::current_path().string();
@@ -21,12 +22,12 @@ ShellRun::ShellRun(const std::string& extraPrefs) {
     appData_.write("Sonquill/prefs.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<QuorvexPrefs>"
                                          "<node key=\"overall.httpd.port\">0</node>" +
                                              extraPrefs + "</QuorvexPrefs>\n");
-    platform::SetAppFolderOverride(SQ_OUT_DIR);
+    platform::SetAppFolderOverride(program);
     ui::ResetShellState();
 
     auto resources = std::make_shared<gui::XmlResourceFolder>();
     std::string error;
-    EXPECT_TRUE(resources->Load(std::string(SQ_OUT_DIR) + "/ui", error)) << error;
+    EXPECT_TRUE(resources->Load(program + "/ui", error)) << error;
     gui::testing::Driver::Options options;
     options.resources = resources;
     driver_ = std::make_unique<gui::testing::Driver>([](const std::string& what) { ADD_FAILURE() << what; }, options);

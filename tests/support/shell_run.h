@@ -14,8 +14,9 @@ namespace sqtest {
 
 class ShellRun {
 public:
-    // extraPrefs: more <node key="...">value</node> lines for the data folder's prefs.xml.
-    explicit ShellRun(const std::string& extraPrefs = "");
+    // extraPrefs: more <node key="...">value</node> lines for the data folder's prefs.xml;
+    // programFolder: the program's folder (the build's output folder when empty).
+    explicit ShellRun(const std::string& extraPrefs = "", const std::string& programFolder = "");
     ~ShellRun();
     ShellRun(const ShellRun&) = delete;
     ShellRun& operator=(const ShellRun&) = delete;

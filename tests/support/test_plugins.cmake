@@ -42,6 +42,8 @@ function(sq_export_test_program_symbols)
   list(FILTER targets INCLUDE REGEX "^ui_plugins_.*_test$")
   foreach(test IN LISTS targets)
     set_target_properties(${test} PROPERTIES ENABLE_EXPORTS ON)
+    # The layer's plug-in calls are linked in even when the test itself calls none of them.
+    target_link_options(${test} PRIVATE -Wl,--undefined=qxgui_CreateDialogXml)
   endforeach()
 endfunction()
 cmake_language(DEFER CALL sq_export_test_program_symbols)

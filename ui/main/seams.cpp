@@ -11,6 +11,7 @@
 #include "ui/main/remote_methods.h"
 #include "ui/dialogs/splash.h"
 #include "ui/news/newsfeed.h"
+#include "ui/plugins/device_host.h"
 
 namespace ui {
 
@@ -56,8 +57,18 @@ bool NewsChanged() { return GetNewsFeed().fetched.load(); }
 void NewsSave(const char*) { SaveNewsFeedIfFetched(); }
 void BrowserHostCreate() {}
 void BrowserHostDestroy() {}
-void PluginHostShow() {}
-void PluginEvent(int, QueueItem*) {}
+void PluginHostShow() { ShowPluginHost(); }
+// The event handler passes the plug-in's own codes of the batch's life cycle (3 batch started,
+// 5 job started, 6 job ended, 7 batch ended); nothing else reaches the plug-in from here.
+void PluginEvent(int code, QueueItem* item) {
+    switch (code) {
+    case kPluginEventBatchStart:
+    case kPluginEventBatchEnd: DeviceHost().SendEvent(code, 0); break;
+    case kPluginEventJobStart:
+    case kPluginEventJobEnd: DeviceHost().SendEvent(code, reinterpret_cast<intptr_t>(item)); break;
+    default: break;
+    }
+}
 void StopWatching() { FileList().StopWatching(); }
 void OpenErrorCodePage(int) {}
 

@@ -32,6 +32,7 @@
 #include "ui/filelist/file_list.h"
 #include "ui/main/remote_methods.h"
 #include "ui/main/seams.h"
+#include "ui/plugins/device_host.h"
 
 namespace ui {
 
@@ -168,6 +169,7 @@ int ShutDown(int exitCode) {
     LogMessage(&g_shellLog, "Stopping jobs", 0);
     StopItem(nullptr);
     WaitWorkerThreads(3000);
+    ShutdownPluginHost();
     LogMessage(&g_shellLog, "Saving preferences", 0);
     if (SavePrefs(GetDataPath("prefs.xml").c_str(), nullptr) != 0) LogMessage(&g_shellLog, "Preferences not saved", 0);
     if (GetPrefInt("overall.task.saveQueue") != 0) {
@@ -417,6 +419,7 @@ bool OpenMainWindow(bool firstCycle) {
                           for (const std::string& file : DroppedFiles(files)) FileList().AddFile(file);
                       });
     gui::RegisterDragDrop(main->Handle(), &drop);
+    LoadUiPlugin(main->Handle());
     if (firstCycle && ParseCommandLine(g_commandLine.c_str(), 1) == 0) LoadQueueFile(GetDataPath("queue.xml").c_str());
     FileListRefreshRows();
     SelectFirstListRow();
@@ -435,6 +438,7 @@ void CloseMainWindow() {
     CDlgMain* main = s.mainWindow;
     if (!main) return;
     RemoveUiMethods();
+    UnloadUiPlugin();  // before its window goes with the main window
     if (main->Handle()) {
         gui::RevokeDragDrop(main->Handle());
         main->OnClose();

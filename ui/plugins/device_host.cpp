@@ -1,5 +1,9 @@
+// Locks: eventLock_ (held around each event and the unload) is the host's only lock; under it run
+// only the plug-in's event code and what its callbacks take (the preference store's lock, the
+// engine's plug-in list locks when a preset changes the lists).
 #include "ui/plugins/device_host.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -10,12 +14,19 @@
 
 #include "engine/context.h"
 #include "engine/engine_api.h"
+#include "engine/eventlog.h"
+#include "engine/jobs/jobdriver.h"
+#include "engine/queue/queue.h"
+#include "engine/tools/preview.h"
 #include "engine/prefs/preffiles.h"
 #include "engine/prefs/prefstore.h"
 #include "platform/dynlib/dynlib.h"
 #include "platform/fs.h"
 #include "platform/gui/menus.h"
 #include "platform/gui/views.h"
+#include "platform/shell_open.h"
+#include "ui/main/batch.h"
+#include "ui/main/seams.h"
 
 namespace ui {
 
@@ -35,6 +46,13 @@ constexpr int kPlayButton = 3;
 constexpr int kMenuButton = 1122;
 constexpr int kStartButton = 1132;
 constexpr int kDeviceLabel = 1187;
+constexpr int kTimeTab = 1123;
+constexpr int kAudioTab = 1165;
+constexpr int kDefaultPicture = 240;
+constexpr gui::UINT_PTR kPlaybackTimer = 0;
+constexpr gui::UINT_PTR kBatchTimer = 1;
+constexpr uint32_t kPlayInput = 0x10;            // as the main window plays an item
+constexpr uint32_t kPlayDevicePreview = 0x2000010;
 
 const char* Text(const char* key) {
     const char* text = UiStrings().GetString(key, 0, key);
@@ -72,6 +90,12 @@ PluginHostCallbacks g_callbacks = {CbGetPref, CbSetPref, CbRefreshSummary, CbOpe
 std::string ReadWhole(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     return f ? std::string(std::istreambuf_iterator<char>(f), {}) : std::string();
+}
+
+// Why a plug-in was not loaded, in the log under the plug-in's file name.
+void LogNotLoaded(const std::string& name, const std::string& why) {
+    LogSource log = MakeLogSource(name.empty() ? "plug-in" : name.c_str());
+    LogMessageFormat(&log, "Plug-in not loaded: %s", why.c_str());
 }
 
 bool FlagOn(const char* value) { return value && *value && *value != '0'; }
@@ -114,24 +138,30 @@ int CDeviceDialog::LoadPlugin(const char* name, HWND parent) {
     // Only a library of the plug-in folder: a name from a preference or a remote command never
     // reaches another folder.
     platform::DynLib library;
-    if (!IsPluginFileName(file) || !library.Open(path)) {
+    const bool named = IsPluginFileName(file);
+    if (!named || !library.Open(path)) {
+        LogNotLoaded(file, named ? library.Error() : "not a library name of the plug-in folder");
         MessageBoxA(parent, path.c_str(), "Error loading DLL", MB_ICONINFORMATION);
         return 0;
     }
     auto getHeader = library.Function<GetPluginHeaderFn>("GetPluginHeader");
     PluginHeader* header = getHeader ? getHeader() : nullptr;
-    if (!header) return 0;  // the library goes with `library`
+    if (!header) {
+        LogNotLoaded(file, getHeader ? "no header" : "no GetPluginHeader");
+        return 0;  // the library goes with `library`
+    }
     if (!hwnd_) CreateModeless(nullptr, embedded_ ? kDeviceDialogChild : kDeviceDialogOwn, parent);
     if (!hwnd_) return 0;
+    parent_ = parent;
     name_ = file;
     ReadDescription(path, library, *header);
+    LoadPicture(library, *header);
     // A plug-in stays mapped once its header was handed out: its code may still run on threads
     // of its own.
     void* module = library.Release();
     header->hostWindow = hwnd_;
     header->module = module;
     header->callbacks = &g_callbacks;
-    header->bitmap = nullptr;  // pictures of plug-in libraries are not shown
     header->xmlText = xmlText_.empty() ? nullptr : xmlText_.data();
     header->xmlSize = static_cast<uint32_t>(xmlText_.size());
     {
@@ -144,6 +174,7 @@ int CDeviceDialog::LoadPlugin(const char* name, HWND parent) {
     HWND panel = static_cast<HWND>(header->pluginWindow);
     if (panel && GetParent(panel) != hwnd_) SetParent(panel, hwnd_);
     if (!panel || SendEvent(kPluginEventLoad, 0) != 0) {
+        LogNotLoaded(file, panel ? "the plug-in refused" : "no panel window");
         ForgetPlugin();
         DestroyHost();
         return 0;
@@ -178,6 +209,9 @@ int CDeviceDialog::LoadPlugin(const char* name, HWND parent) {
     }
 
     Layout();
+    if (!defaultBitmap_) defaultBitmap_ = LoadBitmapA(MainInstance(), MAKEINTRESOURCEA(kDefaultPicture));
+    gui::HBITMAP picture = header_->bitmap ? static_cast<gui::HBITMAP>(header_->bitmap) : defaultBitmap_;
+    SendItemMessage(kPictureButton, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture));
     SetItemText(kDeviceLabel, Text("device"));
     SetItemText(kPlayButton, Text("play"));
     SetItemText(kStartButton, Text("start"));
@@ -186,6 +220,7 @@ int CDeviceDialog::LoadPlugin(const char* name, HWND parent) {
     if (!embedded_ && header_ && header_->name) SetWindowTextA(hwnd_, header_->name);
     LoadControls();
     ShowWindow(hwnd_, SW_SHOW);
+    Dock();
     SettingsChangedLevel = 0;
     ApplyCountdown = 0;
     return 1;
@@ -370,6 +405,7 @@ bool CDeviceDialog::Unload(bool force) {
     for (int i = 0; i < kPresetCatalogs; ++i) params += "," + std::to_string(i < catalogCount_ ? GetComboSel(kCatalogCombos[i]) : -1);
     GetPrefStore().SetString("overall.ui.pluginParams", params.c_str());
     if (header_->pluginWindow) ShowWindow(static_cast<HWND>(header_->pluginWindow), SW_HIDE);
+    if (header_->bitmap) DeleteObject(static_cast<gui::HGDIOBJ>(header_->bitmap));
     header_->bitmap = nullptr;
     ForgetPlugin();
     return true;
@@ -382,6 +418,18 @@ int CDeviceDialog::SendEvent(int code, intptr_t data) {
 }
 
 void CDeviceDialog::ApplyPresets() {
+    // A preset may enable or disable the engine's input and DSP plug-ins: the lists are read
+    // again when it did, so that the next job runs with what the preset chose.
+    static const struct {
+        int list;
+        const char* key;
+    } kPluginLists[] = {{0, "audiosrc.winamp.enabledDspPlugins"}, {1, "audiosrc.winamp.disabledInPlugins"}};
+    auto text = [](const char* key) {
+        const char* value = GetPrefStore().GetString(key);
+        return std::string(value ? value : "");
+    };
+    std::string before[2];
+    for (int i = 0; i < 2; ++i) before[i] = text(kPluginLists[i].key);
     if (!xmlText_.empty() && doc_) {
         const int size = static_cast<int>(xmlText_.size());
         LoadPrefsFile(xmlText_.c_str(), size, (std::string(kRoot) + "/presets/common").c_str());
@@ -393,6 +441,8 @@ void CDeviceDialog::ApplyPresets() {
             LoadPrefsFile(xmlText_.c_str(), size, node);
         }
     }
+    for (int i = 0; i < 2; ++i)
+        if (text(kPluginLists[i].key) != before[i]) WinampPluginControl(kPluginLists[i].list, 4, 0, nullptr, 0);
     SettingsChangedLevel = 1;
     ApplyCountdown = 0;
 }
@@ -433,28 +483,54 @@ void CDeviceDialog::FillSummary() {
         const char* text = p.GetEnumText(key, p.GetInt(key));
         return std::string(text ? text : "");
     };
-    char line[256];
+    auto labelled = [&](HTREEITEM parent, const char* format, const char* label, auto... values) {
+        char line[256];
+        std::snprintf(line, sizeof line, format, Text(label), values...);
+        add(parent, line);
+    };
     if (p.GetBool("overall.video.enabled")) {
         HTREEITEM video = add(TVI_ROOT, Text("video"));
         add(video, option("overall.video.format"));
-        if (p.GetBool("videofilter.scale.enabled")) {
-            std::snprintf(line, sizeof line, "%s: %dx%d", Text("resolution"), p.GetInt("videofilter.scale.width"),
-                          p.GetInt("videofilter.scale.height"));
-            add(video, line);
+        // Rate modes: ABR, VBR, CBR, CQP, two-pass, three-pass.
+        switch (p.GetInt("overall.video.mode")) {
+        case 1: labelled(video, "%s: %d%%", "quality", p.GetInt("overall.video.quality")); break;
+        case 3: labelled(video, "%s: %d", "video_quant", p.GetInt("overall.video.quant")); break;
+        default: labelled(video, "%s: %d Kbps", "bitrate", p.GetInt("overall.video.bitrate")); break;
         }
+        if (p.GetBool("videofilter.scale.enabled"))
+            labelled(video, "%s: %dx%d", "resolution", p.GetInt("videofilter.scale.width"), p.GetInt("videofilter.scale.height"));
+        if (p.GetBool("videofilter.frame.enabled") && p.GetInt("videofilter.frame.fps") > 0)
+            labelled(video, "%s: %.2f fps", "framerate",
+                     static_cast<double>(p.GetInt("videofilter.frame.fps")) / std::max(p.GetInt("videofilter.frame.fpsScale"), 1));
         SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(video));
     }
     if (p.GetBool("overall.audio.enabled")) {
         HTREEITEM audio = add(TVI_ROOT, Text("audio"));
         add(audio, option("overall.audio.format"));
-        if (const int rate = p.GetInt("audiofilter.resample.samplerate")) {
-            std::snprintf(line, sizeof line, "%s: %d Hz", Text("samplerate"), rate);
-            add(audio, line);
+        // The encoder's rate: its quality in a quality mode, else its bit rate.
+        const char* branch = EncoderBranchName(p.GetInt("overall.audio.encoder"));
+        const std::string b = branch ? branch : "";
+        const std::string key = "audioenc." + b + ".";
+        if (b == "amr") {
+            add(audio, option((key + (p.GetInt((key + "codec").c_str()) == 0 ? "modenb" : "modewb")).c_str()));
+        } else if (b == "lame" || b == "vorbis" || b == "nero" || b == "faac" || b == "ffmpeg") {
+            const std::string mode = b == "ffmpeg" ? "" : option((key + "mode").c_str());
+            if (mode == "VBR" || mode == "Quality") labelled(audio, "%s: %d", "quality", p.GetInt((key + "quality").c_str()));
+            else labelled(audio, "%s: %d Kbps", "bitrate", p.GetInt((key + "bitrate").c_str()));
         }
+        if (const int rate = p.GetInt("audiofilter.resample.samplerate")) labelled(audio, "%s: %d Hz", "samplerate", rate);
         add(audio, option("overall.audio.channels"));
         SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(audio));
     }
-    add(TVI_ROOT, option("overall.container.format"));
+    HTREEITEM container = add(TVI_ROOT, option("overall.container.format"));
+    add(container, option("overall.container.muxer"));
+    // Split mode: the length of each piece, in seconds or kilobytes.
+    if (p.GetInt("overall.task.mode") == 4) {
+        char line[256];
+        std::snprintf(line, sizeof line, "%s %d %s", Text("split_into"), p.GetInt("overall.task.splitParam"),
+                      Text(p.GetInt("overall.task.splitMode") == 1 ? "KB" : "secs"));
+        add(TVI_ROOT, line);
+    }
 }
 
 void CDeviceDialog::ToggleMenuCheck(int id) {
@@ -484,7 +560,20 @@ bool CDeviceDialog::OnControlCommand(int id) {
     case kCmdUseAvs:
     case kCmdParallel:
     case kCmdDisplayFrames: ToggleMenuCheck(id); return true;
-    case kPictureButton: return true;  // the link opens through the program's browser window
+    case kPictureButton:
+        if (!link_.empty()) platform::ShellOpen(link_);
+        return true;
+    case kPlayButton: PlayOrStop(); return true;
+    case kCmdPlay:
+        if (playState_ == 0) PlayOrStop();
+        return true;
+    case kCmdDevicePreview: DevicePreview(); return true;
+    case kStartButton: StartOrStop(); return true;
+    case kTimeTab:
+    case kAudioTab:
+    case kCmdAutomation:
+        if (openTab_) openTab_(id, hwnd_);
+        return true;
     default: break;
     }
     if (id >= kCmdFirstPluginMenu && id < kCmdFirstPluginMenu + static_cast<int>(menuKeys_.size())) {
@@ -515,16 +604,182 @@ bool CDeviceDialog::OnClose() {
 }
 
 void CDeviceDialog::DestroyHost() {
+    if (playState_ != 0) StopPlayback(false);
+    if (hwnd_) {
+        KillTimer(hwnd_, kBatchTimer);
+        transcoding_ = false;
+    }
     // A modeless dialog is destroyed, not ended: ending would only hide it.
     HWND h = hwnd_;
     Close();
     if (h && IsWindow(h)) DestroyWindow(h);
 }
 
-int LoadLastPlugin(HWND parent) {
-    const char* name = GetPrefStore().GetString("overall.ui.lastLoadedPlugin");
-    if (!name || !*name) return 0;
-    return DeviceHost().LoadPlugin(name, parent);
+void CDeviceDialog::ReleasePictures() {
+    if (defaultBitmap_) DeleteObject(defaultBitmap_);
+    defaultBitmap_ = nullptr;
+}
+
+void CDeviceDialog::LoadPicture(const platform::DynLib& library, PluginHeader& header) {
+    header.bitmap = nullptr;
+    if (header.bitmapResourceId == 0) return;
+    auto getResource = library.Function<GetPluginResourceFn>("GetPluginResource");
+    uint32_t size = 0;
+    if (!getResource || !getResource(header.bitmapResourceId, "BITMAP", &size) || size == 0) return;
+    header.bitmap = LoadBitmapA(static_cast<HINSTANCE>(nullptr), MAKEINTRESOURCEA(header.bitmapResourceId));
+}
+
+void CDeviceDialog::Dock() {
+    // Beside the main window, on its left; the main window moves right when the screen has no
+    // room there, and the host gives up docking when both cannot fit.
+    if (embedded_ || !(hostFlags_ & kPluginDock) || !parent_ || !hwnd_) return;
+    RECT work{}, host{}, main{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    GetWindowRect(hwnd_, &host);
+    GetWindowRect(parent_, &main);
+    const int hostWidth = host.right - host.left, hostHeight = host.bottom - host.top;
+    const int mainWidth = main.right - main.left, mainHeight = main.bottom - main.top;
+    int mainLeft = main.left;
+    if (mainLeft - hostWidth < work.left) mainLeft = work.left + hostWidth;
+    if (mainLeft + mainWidth > work.right) {
+        hostFlags_ &= ~static_cast<uint32_t>(kPluginDock);
+        return;
+    }
+    if (mainLeft != main.left) MoveWindow(parent_, mainLeft, main.top, mainWidth, mainHeight, TRUE);
+    MoveWindow(hwnd_, mainLeft - hostWidth, main.top, hostWidth, hostHeight, TRUE);
+}
+
+bool CDeviceDialog::PlayInPanel(QueueItem* item, uint32_t flags, const std::string& options, int state) {
+    HWND sizing = static_cast<HWND>(header_->sizingWindow);
+    videoWindow_ = CreateWindowExA(0, kStaticClass, "", WS_CHILD | WS_VISIBLE, header_->videoX, header_->videoY,
+                                   header_->videoWidth, header_->videoHeight, sizing, nullptr, nullptr, nullptr);
+    if (!videoWindow_ || PlayItem(item, videoWindow_, flags, options.empty() ? nullptr : options.c_str(), nullptr) < 0) {
+        if (videoWindow_) DestroyWindow(videoWindow_);
+        videoWindow_ = nullptr;
+        return false;
+    }
+    playState_ = state;
+    SetTimer(hwnd_, kPlaybackTimer, 1000, nullptr);
+    // The seek slider stands in for the progress bar while the item plays.
+    const int length = std::max(GetPlayerInfo(3), static_cast<int>(item->duration)) / 1000;
+    HWND slider = GetItem(kSeekSlider);
+    SendMessageA(slider, TBM_SETRANGE, TRUE, MAKELPARAM(0, length));
+    SendMessageA(slider, TBM_SETPOS, TRUE, 0);
+    EnableWindow(slider, TRUE);
+    if (!embedded_) {
+        ShowWindow(GetItem(kProgress), SW_HIDE);
+        ShowWindow(slider, SW_SHOW);
+    }
+    return true;
+}
+
+void CDeviceDialog::PlayOrStop() {
+    if (!header_) return;
+    if (playState_ != 0) {
+        StopPlayback(true);
+        return;
+    }
+    QueueItem* item = CurrentListItem();
+    if (!item) return;
+    if (SendEvent(kPluginEventPlay, reinterpret_cast<intptr_t>(item)) != 0) {
+        RaiseEvent(kEventNotice, Text("NO_FILE"));
+        return;
+    }
+    PrefStore& p = GetPrefStore();
+    if (header_->sizingWindow && p.GetBool("overall.ui.pluginWindowPlayback")) {
+        std::string options;
+        if (header_->videoWidth < header_->videoHeight)
+            options = " -vf-add rotate=" + std::to_string(p.GetInt("videofilter.rotate.mode"));
+        PlayInPanel(item, kPlayInput, options, 1);
+        return;
+    }
+    // No panel to play in: the item plays as the main window plays it.
+    PlayItem(item, nullptr, kPlayInput, nullptr, nullptr);
+}
+
+void CDeviceDialog::DevicePreview() {
+    if (!header_ || playState_ != 0) return;
+    QueueItem* item = CurrentListItem();
+    if (!item) return;
+    SendEvent(kPluginEventPreview, 0);
+    if (header_->sizingWindow && GetPrefStore().GetBool("overall.ui.pluginWindowPlayback"))
+        PlayInPanel(item, kPlayDevicePreview, "", 2);
+}
+
+void CDeviceDialog::StopPlayback(bool askPlugin) {
+    if (askPlugin && SendEvent(kPluginEventStopPlay, 0) != 0) return;
+    PlayerStop();
+    if (videoWindow_ && IsWindow(videoWindow_)) DestroyWindow(videoWindow_);
+    videoWindow_ = nullptr;
+    playState_ = 0;
+    seekDrag_ = false;
+    if (!hwnd_) return;
+    KillTimer(hwnd_, kPlaybackTimer);
+    HWND slider = GetItem(kSeekSlider);
+    SendMessageA(slider, TBM_SETPOS, TRUE, 0);
+    EnableWindow(slider, FALSE);
+    if (!embedded_) {
+        ShowWindow(slider, SW_HIDE);
+        ShowWindow(GetItem(kProgress), SW_SHOW);
+    }
+}
+
+void CDeviceDialog::StartOrStop() {
+    if (!hwnd_) return;
+    // A batch whose workers run counts as converting even before its first job has begun: a
+    // second press never starts a second batch.
+    if (GetItemState(nullptr) != kItemEncoding && WorkerCount() == 0) {
+        transcoding_ = true;
+        SetItemText(kStartButton, Text("stop"));
+        StartTranscoding();
+        // The batch timer notices the end, also of a batch that did not start.
+        SetTimer(hwnd_, kBatchTimer, 1000, nullptr);
+        return;
+    }
+    if (SendEvent(kPluginEventStopPressed, 0) != 0) return;
+    StopItem(nullptr);
+    WaitWorkerThreads(3000);
+}
+
+bool CDeviceDialog::OnTimer(gui::UINT_PTR id) {
+    if (id == kPlaybackTimer) {
+        if (playState_ == 0) return true;
+        if (GetPlayerInfo(1) == kPlayerStopped) {
+            // The item played to its end.
+            if (videoWindow_ && IsWindow(videoWindow_)) DestroyWindow(videoWindow_);
+            videoWindow_ = nullptr;
+            playState_ = 0;
+            KillTimer(hwnd_, kPlaybackTimer);
+            SendItemMessage(kSeekSlider, TBM_SETPOS, TRUE, 0);
+        } else if (!seekDrag_) {
+            SendItemMessage(kSeekSlider, TBM_SETPOS, TRUE, std::max(GetPlayerInfo(0), 0) / 1000);
+        }
+        return true;
+    }
+    if (id == kBatchTimer) {
+        if (WorkerCount() == 0) {
+            transcoding_ = false;
+            SetItemText(kStartButton, Text("start"));
+            SendItemMessage(kProgress, PBM_SETPOS, 0, 0);
+            KillTimer(hwnd_, kBatchTimer);
+        } else if (QueueItem* item = CurrentListItem()) {
+            SendItemMessage(kProgress, PBM_SETPOS, static_cast<WPARAM>(std::max(item->run.progress.load(), 0.0f)), 0);
+        }
+        return true;
+    }
+    return false;
+}
+
+bool CDeviceDialog::OnControlScroll(int id, int code) {
+    if (id != kSeekSlider) return false;
+    if (code == static_cast<int>(TB_THUMBTRACK)) {
+        seekDrag_ = true;
+    } else if (code == static_cast<int>(TB_ENDTRACK) || code == static_cast<int>(TB_THUMBPOSITION)) {
+        if (seekDrag_ && playState_ != 0)
+            PlayerSeek(static_cast<float>(SendItemMessage(kSeekSlider, TBM_GETPOS, 0, 0)), 2);
+        seekDrag_ = false;
+    }
+    return true;
 }
 
 void ForwardEngineEventToPlugin(int engineCode, intptr_t data) {
@@ -537,11 +792,71 @@ void ForwardEngineEventToPlugin(int engineCode, intptr_t data) {
     }
 }
 
-void ShutdownPluginHost() {
+namespace {
+
+// The user-interface plug-in of this program run: its name is read once, and forgotten when it
+// fails to load.
+struct UiPluginName {
+    std::mutex lock;
+    bool read = false;
+    std::string name;
+} g_uiPlugin;
+
+}  // namespace
+
+int LoadUiPlugin(HWND mainWindow) {
+    std::string name;
+    {
+        std::lock_guard lk(g_uiPlugin.lock);
+        if (!g_uiPlugin.read) {
+            const char* saved = GetPrefStore().GetString("overall.ui.lastLoadedPlugin");
+            g_uiPlugin.name = saved ? saved : "";
+            g_uiPlugin.read = true;
+        }
+        name = g_uiPlugin.name;
+    }
+    if (name.empty()) return 0;
     CDeviceDialog& host = DeviceHost();
-    // The program is ending: the plug-in is told, but its refusal cannot keep it.
+    if (host.Header()) {
+        if (HWND h = host.Handle()) ShowWindow(h, SW_HIDE);
+        host.Unload(true);
+        host.DestroyHost();
+    }
+    const bool ownWindow = GetPrefStore().GetBool("overall.ui.pluginWindow");
+    host.SetEmbedded(!ownWindow);
+    if (host.LoadPlugin(name.c_str(), mainWindow) != 1) {
+        MessageBoxA(mainWindow, "Error loading UI plugin", name.c_str(), MB_ICONINFORMATION);
+        std::lock_guard lk(g_uiPlugin.lock);
+        g_uiPlugin.name.clear();
+        return 0;
+    }
+    if (HWND h = host.Handle(); h && ownWindow) {
+        // A tool window beside the main window: no system menu, no title.
+        SetWindowLongPtrA(h, GWL_STYLE, GetWindowLongPtrA(h, GWL_STYLE) & ~static_cast<LONG_PTR>(WS_SYSMENU));
+        SetWindowLongPtrA(h, GWL_EXSTYLE, GetWindowLongPtrA(h, GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
+        SetWindowTextA(h, "");
+    }
+    return 1;
+}
+
+void ShowPluginHost() {
+    CDeviceDialog& host = DeviceHost();
+    if (host.Header() && host.Handle()) ShowWindow(host.Handle(), SW_SHOW);
+}
+
+void UnloadUiPlugin() {
+    CDeviceDialog& host = DeviceHost();
+    // The plug-in is told, but its refusal cannot keep a window that is going.
     host.Unload(true);
     host.DestroyHost();
+}
+
+void ShutdownPluginHost() {
+    UnloadUiPlugin();
+    DeviceHost().ReleasePictures();
+    std::lock_guard lk(g_uiPlugin.lock);
+    g_uiPlugin.read = false;
+    g_uiPlugin.name.clear();
 }
 
 }  // namespace ui

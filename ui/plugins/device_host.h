@@ -3,9 +3,10 @@
 // read from the plug-in's XML description, gives the plug-in a table of host callbacks and
 // forwards the batch's life cycle to it as events.
 //
-// The program calls, at start-up: DeviceHost() (builds the instance), then LoadLastPlugin (the
-// plug-in of "overall.ui.lastLoadedPlugin", when it is set); from its engine-event handler, on the
-// thread that reports the event: ForwardEngineEventToPlugin; at shut-down: ShutdownPluginHost.
+// The program calls, once its main window exists: LoadUiPlugin (the plug-in of
+// "overall.ui.lastLoadedPlugin", when it is set); from its engine-event handler, on the thread that
+// reports the event: the batch's life cycle; before the main window goes: UnloadUiPlugin; at
+// shut-down: ShutdownPluginHost.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,8 @@
 #include "platform/sync.h"
 #include "ui/framework/dialog.h"
 #include "ui/plugins/plugin_abi.h"
+
+struct QueueItem;
 
 namespace ui {
 
@@ -64,8 +67,10 @@ public:
     void RefreshSummary();
     // Opens the settings page of a key prefix ("" the whole settings).
     void OpenSettings(const char* keyPrefix);
-    // Destroys the host window (the plug-in's panel goes with it).
+    // Destroys the host window (the plug-in's panel goes with it), stopping what plays in it.
     void DestroyHost();
+    // Deletes the host's own picture (at exit).
+    void ReleasePictures();
 
     // The host dialog is made as a child of the main window (template 311) instead of a window of
     // its own (233). The main window chooses before the first load.
@@ -73,6 +78,23 @@ public:
     // Where the settings pages open (the program's browser window); the address built for the key
     // prefix is passed. Without one, nothing opens.
     void SetSettingsOpener(std::function<void(const std::string& url)> opener) { openSettings_ = std::move(opener); }
+    // Where the time (1123), audio (1165) and automation (60002) tabs open: the option tabs show the
+    // one asked for in their pop-up, owned by the host window. Without one, nothing opens.
+    void SetTabOpener(std::function<void(int command, HWND owner)> opener) { openTab_ = std::move(opener); }
+
+    // Plays the current item: in the plug-in's sizing window when it has one and
+    // "overall.ui.pluginWindowPlayback" is set, else as the main window plays it. While it plays,
+    // stops it.
+    void PlayOrStop();
+    // Shows the device's own picture (no file) in the sizing window.
+    void DevicePreview();
+    // Starts the batch when no job is converting, else (unless the plug-in objects) stops the
+    // running job.
+    void StartOrStop();
+    // 0 idle, 1 playing, 2 device preview.
+    int PlaybackState() const { return playState_; }
+    bool Transcoding() const { return transcoding_; }
+    HWND VideoWindow() const { return videoWindow_; }
 
     const std::string& PluginName() const { return name_; }
     PluginHeader* Header() const { return header_; }
@@ -90,6 +112,8 @@ public:
     bool OnControlCommand(int id) override;
     bool OnControlSelChange(int id) override;
     bool OnClose() override;
+    bool OnTimer(gui::UINT_PTR id) override;
+    bool OnControlScroll(int id, int code) override;
 
 private:
     void ReadDescription(const std::string& libraryPath, const platform::DynLib& library, const PluginHeader& header);
@@ -100,6 +124,12 @@ private:
     void ToggleMenuCheck(int id);
     void FillSummary();
     void ForgetPlugin();
+    // The header's picture from the library's "BITMAP" resource of the header's id, or none.
+    void LoadPicture(const platform::DynLib& library, PluginHeader& header);
+    void Dock();
+    // Starts the player into a new video window of the sizing window; false when it did not start.
+    bool PlayInPanel(QueueItem* item, uint32_t flags, const std::string& options, int state);
+    void StopPlayback(bool askPlugin);
 
     std::string name_;
     PluginHeader* header_ = nullptr;
@@ -117,6 +147,13 @@ private:
     bool embedded_ = false;
     std::function<void(const std::string&)> openSettings_;
     std::string settingsUrl_;
+    std::function<void(int, HWND)> openTab_;
+    HWND parent_ = nullptr;
+    HWND videoWindow_ = nullptr;
+    gui::HBITMAP defaultBitmap_ = nullptr;
+    int playState_ = 0;
+    bool transcoding_ = false;
+    bool seekDrag_ = false;
     // Held while an event runs and while the plug-in is unloaded: events 3, 5, 6 and 7 come from
     // engine threads. A UI thread waiting here still serves calls sent to it.
     platform::RecursiveMutex eventLock_;
@@ -124,9 +161,16 @@ private:
 
 // The process's host.
 CDeviceDialog& DeviceHost();
-// Loads "overall.ui.lastLoadedPlugin" when it names a plug-in; 1 loaded, 0 not.
-int LoadLastPlugin(HWND parent);
-// Unloads the plug-in (even when it refuses, the program is ending) and closes the host window.
+// The main window's start of the user-interface plug-in: the name of "overall.ui.lastLoadedPlugin"
+// (read once per program run) is loaded, in a window of its own when "overall.ui.pluginWindow" is
+// set, else inside the main window. A plug-in that does not load is reported in a message box and
+// its name forgotten for the run. 1 loaded, 0 not.
+int LoadUiPlugin(HWND mainWindow);
+// Shows the host window when a plug-in is loaded.
+void ShowPluginHost();
+// Unloads the plug-in (even when it refuses: its window is about to go) and closes the host window.
+void UnloadUiPlugin();
+// UnloadUiPlugin, and the name is read again at the next start.
 void ShutdownPluginHost();
 // Passes the batch's life cycle on to the plug-in: batch starting (3), job started (5) and ended
 // (6) with the event's data, batch ended (7). Other engine events are not the plug-in's.

@@ -10,9 +10,11 @@
 #include <fstream>
 
 #include "engine/engine_api.h"
+#include "engine/jobs/audiotask.h"
 #include "engine/jobs/itemstate.h"
 #include "engine/jobs/job_fixture.h"
 #include "engine/sources/plugin_jobs.h"
+#include "support/event_recorder.h"
 #include "support/plugin_folder.h"
 #include "support/wav_bytes.h"
 
@@ -24,6 +26,14 @@ using sqtest::Inverted;
 using sqtest::PluginJobs;
 using sqtest::WriteTinyFile;
 
+// The log lines that name the plug-in file and hold the text.
+int LogLines(const sqtest::EventRecorder& events, const std::string& file, const std::string& text) {
+    int n = 0;
+    for (const std::string& line : events.texts(kEventLogLine))
+        n += line.find(text) != std::string::npos && line.find("[" + file + "]") != std::string::npos;
+    return n;
+}
+
 std::vector<std::string> Names(const InputPluginList& list) {
     std::vector<std::string> names;
     for (const InputPluginEntry& e : list) names.push_back(e.fileName);
@@ -31,6 +41,7 @@ std::vector<std::string> Names(const InputPluginList& list) {
 }
 
 TEST(InputPluginList, OrderExtensionRewritesAndDisabledTokens) {
+    sqtest::EventRecorder events;
     PluginFolder folder;
     folder.plant("in_tiny", "in_a.so");
     folder.plant("in_probe", "in_b.so");      // empty extension list: last
@@ -61,11 +72,15 @@ TEST(InputPluginList, OrderExtensionRewritesAndDisabledTokens) {
         EXPECT_EQ(list[i].flags, expected[i].flags);
         EXPECT_EQ(list[i].description, expected[i].description);
     }
+    // The libraries left out are named in the log with the reason.
+    EXPECT_EQ(LogLines(events, "in_e.so", "Plug-in left out: no input module"), 1);
+    EXPECT_EQ(LogLines(events, "in_text.so", "Plug-in left out: "), 1);
     EXPECT_EQ(EnumInputPlugins(folder.file("missing"), list, ""), 0);
     EXPECT_TRUE(list.empty());
 }
 
 TEST(DspPluginTable, RefusingModulesAreDroppedAndOnlyNamedOnesEnabled) {
+    sqtest::EventRecorder events;
     PluginFolder folder;
     folder.plant("dsp_invert", "dsp_a.so");
     folder.plant("dsp_refuses", "dsp_b.so");
@@ -77,6 +92,7 @@ TEST(DspPluginTable, RefusingModulesAreDroppedAndOnlyNamedOnesEnabled) {
     EXPECT_EQ(table[1].name, "dsp_c.so");
     EXPECT_EQ(table[1].flags, 0u);
     EXPECT_EQ(table[1].description, "Doubler");
+    EXPECT_EQ(LogLines(events, "dsp_b.so", "Plug-in left out: its module did not start"), 1);
 
     // A stopped plug-in's library is gone; starting it again loads it anew.
     StopDspPlugin(table[1]);
@@ -141,6 +157,46 @@ TEST_F(PickPlugin, ByExtensionWithoutCaseThenByProbing) {
     char description[8];
     WinampPluginControl(1, 0, 0, description, sizeof description);
     EXPECT_STREQ(description, "Tiny de") << "cut to the buffer";
+}
+
+// Files the media tools cannot read are described by the input plug-in that names their
+// extension; a plug-in that only probes by playing describes nothing.
+TEST_F(PickPlugin, AFormatOnlyAPluginKnowsIsDescribedByIt) {
+    WriteTinyFile(files.file("song.tny"), 22050, 1, 16, Pcm16Ramp(11025));  // half a second
+    WriteTinyFile(files.file("song.xyz"), 22050, 1, 16, Pcm16Ramp(11025));
+    WriteTinyFile(files.file("described.tny"), 22050, 1, 16, Pcm16Ramp(11025));
+    struct Case {
+        const char* file;
+        bool alreadyDescribed;
+        int described;
+    } const cases[] = {
+        {"song.tny", false, 1},
+        {"song.xyz", false, 0},  // only the probing plug-in would take it
+        {"missing.tny", false, 0},
+        {"described.tny", true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        QueueItem* item = QueueNewItem(files.file(c.file).c_str());
+        if (c.alreadyDescribed) item->audio = new AudioStreamInfo;
+        EXPECT_EQ(DescribeWithInputPlugin(item), c.described);
+        if (c.described) {
+            ASSERT_NE(item->audio, nullptr);
+            EXPECT_EQ(item->audio->samplerate, 22050u);
+            EXPECT_EQ(item->audio->channels, 1u);
+            EXPECT_EQ(item->audio->samplebits, 16u);
+            EXPECT_EQ(item->duration, 500);
+        }
+        QueueFreeItem(item);
+    }
+    // The host is free again afterwards.
+    CWinampInput source;
+    AudioTask task;
+    QueueItem* item = QueueNewItem(files.file("song.tny").c_str());
+    task.item = item;
+    EXPECT_TRUE(source.Open(&task));
+    source.Close();
+    QueueFreeItem(item);
 }
 
 std::string Doubled(const std::string& pcm) {

@@ -1,8 +1,9 @@
 /* A test device plug-in: a panel made through the program's qxgui_ calls, every event recorded for
  * the test (which reads the exported counters), and refusals chosen through the environment:
- * DEVICE_REFUSE_LOAD, DEVICE_REFUSE_UNLOAD, DEVICE_NO_PANEL, DEVICE_NULL_HEADER. Built with
- * WITH_RESOURCE it carries its description inside (without a terminating character), and with
- * SIZING a second window for video. */
+ * DEVICE_REFUSE_LOAD, DEVICE_REFUSE_UNLOAD, DEVICE_REFUSE_PLAY, DEVICE_REFUSE_STOP (the stop of
+ * its batch or of its playback), DEVICE_NO_PANEL, DEVICE_NULL_HEADER. Built with WITH_RESOURCE it
+ * carries its description and a picture inside (the description without a terminating
+ * character), and with SIZING a second window for video. */
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -41,6 +42,8 @@ static int Event(int code, intptr_t data) {
     }
     if (code == 0 && getenv("DEVICE_REFUSE_LOAD")) return 1;
     if (code == 1 && getenv("DEVICE_REFUSE_UNLOAD")) return 1;
+    if (code == 8 && getenv("DEVICE_REFUSE_PLAY")) return 1;
+    if ((code == 4 || code == 10) && getenv("DEVICE_REFUSE_STOP")) return 1;
     return 0;
 }
 
@@ -48,7 +51,12 @@ static int Event(int code, intptr_t data) {
 /* What follows the description is not part of it: a reader that looks for a terminator fails. */
 static const char kResource[] = "<QuorvexPlugin><properties><name value=\"From resource\"/></properties>"
                                 "</QuorvexPlugin><broken";
+static const unsigned char kPicture[] = {'B', 'M', 0, 0};
 EXPORT const void* GetPluginResource(uint16_t id, const char* type, uint32_t* size) {
+    if (id == 9 && strcmp(type, "BITMAP") == 0) {
+        *size = sizeof kPicture;
+        return kPicture;
+    }
     if (id != 7 || strcmp(type, "XML") != 0) return NULL;
     *size = (uint32_t)(strstr(kResource, "<broken") - kResource);
     return kResource;
@@ -63,6 +71,7 @@ EXPORT PluginHeader* GetPluginHeader(void) {
     header.event = Event;
 #ifdef WITH_RESOURCE
     header.xmlResourceId = 7;
+    header.bitmapResourceId = 9;
 #endif
     if (!getenv("DEVICE_NO_PANEL"))
         header.pluginWindow = qxgui_CreateDialogXml(kPanel, sizeof kPanel - 1, NULL, (void*)PanelProc, 0);

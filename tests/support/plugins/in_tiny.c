@@ -2,7 +2,8 @@
  * mode (u32), then raw PCM. It decodes on a thread of its own and writes through the host's output
  * module. The mode makes it misbehave the ways a foreign plug-in may:
  *   0 plays normally; 1 its thread ends half-way without telling the host; 2 never announces a
- *   format; 3 announces 7 channels of 12 bits; 4 hands a negative length half-way.
+ *   format; 3 announces 7 channels of 12 bits; 4 hands a negative length half-way; 5 decodes slowly
+ *   (10 ms for each 4 KB), for tests that act while a job runs.
  * Built several times with other extension lists (EXTENSIONS, EXTENSIONS_MPEG), without the entry point (NO_ENTRY)
  * or without using the output module (NO_OUTPUT). */
 #include <pthread.h>
@@ -31,7 +32,8 @@ __attribute__((visibility("default"))) int not_a_plugin = 1;
 static WinampInModule mod;
 static pthread_t thread;
 static int running;
-static volatile int stopping;
+static int stopping; /* set by Stop on the host's thread, read by the decoder's */
+#define STOPPING() __atomic_load_n(&stopping, __ATOMIC_ACQUIRE)
 static volatile int seekMs = -1;
 static FILE* input;
 static uint32_t rate, mode;
@@ -64,7 +66,7 @@ static void* decode(void* arg) {
     const int align = channels * bits / 8 > 0 ? channels * bits / 8 : 1;
     char buf[4096];
     long written = 0;
-    while (!stopping) {
+    while (!STOPPING()) {
         if (seekMs >= 0) {
             fseek(input, start + (long)seekMs * (long)rate / 1000 * align, SEEK_SET);
             seekMs = -1;
@@ -72,17 +74,18 @@ static void* decode(void* arg) {
         const size_t n = fread(buf, 1, sizeof buf - sizeof buf % (size_t)align, input);
         if (n == 0) break;
         if (mode == 1 && written >= total / 2) return NULL; /* gone without a word */
+        if (mode == 5) usleep(10000);
         if (mode == 4 && written >= total / 2) {
             out->Write(buf, -5);
             return NULL;
         }
         int can;
-        while (!stopping && (can = out->CanWrite()) >= 0 && can < (int)n) usleep(1000);
+        while (!STOPPING() && (can = out->CanWrite()) >= 0 && can < (int)n) usleep(1000);
         if (out->CanWrite() < 0) break;
         if (out->Write(buf, (int)n) != 0) break;
         written += (long)n;
     }
-    if (!stopping) out->IsPlaying();
+    if (!STOPPING()) out->IsPlaying();
     return NULL;
 }
 
@@ -103,7 +106,7 @@ static void GetFileInfo(const char* file, char* title, int* lengthMs) {
 }
 
 static void Stop(void) {
-    stopping = 1;
+    __atomic_store_n(&stopping, 1, __ATOMIC_RELEASE);
     if (running) pthread_join(thread, NULL);
     running = 0;
     if (input) fclose(input);
@@ -120,7 +123,7 @@ static int Play(const char* file) {
         input = NULL;
         return -1;
     }
-    stopping = 0;
+    __atomic_store_n(&stopping, 0, __ATOMIC_RELEASE);
     seekMs = -1;
     if (pthread_create(&thread, NULL, decode, NULL) != 0) return -1;
     running = 1;

@@ -9,7 +9,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "engine/encoders/encoder.h"
 #include "engine/jobs/job_harness.h"
+#include "engine/queue/queue.h"
+#include "engine/tools/preview.h"
 #include "platform/fs.h"
 #include "platform/gui/driver.h"
 #include "platform/gui/plugin.h"
@@ -19,6 +22,9 @@
 #include "support/program_ui.h"
 #include "support/shipped_data.h"
 #include "support/tempdir.h"
+#include "support/wav_bytes.h"
+#include "ui/main/seams.h"
+#include "platform/shell_open.h"
 
 namespace {
 
@@ -68,7 +74,9 @@ protected:
     }
     void TearDown() override {
         ui::ShutdownPluginHost();
-        for (const char* v : {"DEVICE_REFUSE_LOAD", "DEVICE_REFUSE_UNLOAD", "DEVICE_NO_PANEL", "DEVICE_NULL_HEADER"}) unsetenv(v);
+        for (const char* v : {"DEVICE_REFUSE_LOAD", "DEVICE_REFUSE_UNLOAD", "DEVICE_REFUSE_PLAY", "DEVICE_REFUSE_STOP",
+                              "DEVICE_NO_PANEL", "DEVICE_NULL_HEADER"})
+            unsetenv(v);
         platform::SetAppFolderOverride("");
     }
     // Copies a built test plug-in into the program's plug-in folder, with a description when given.
@@ -92,11 +100,17 @@ TEST_F(DeviceHostTest, RefusedNamesAndLibrariesLoadNothing) {
         const char* name;
         const char* env;  // refusal the plug-in is told to make
         bool box;         // "Error loading DLL" shown
+        const char* log;  // the reason logged under the plug-in's name
     } const cases[] = {
-        {"../device.so", nullptr, true}, {"sub/device.so", nullptr, true}, {".device.so", nullptr, true},
-        {"device.dll", nullptr, true},   {"missing.so", nullptr, true},    {"noexport.so", nullptr, false},
-        {"device.so", "DEVICE_NULL_HEADER", false}, {"device.so", "DEVICE_NO_PANEL", false},
-        {"device.so", "DEVICE_REFUSE_LOAD", false},
+        {"../device.so", nullptr, true, "not a library name"},
+        {"sub/device.so", nullptr, true, "not a library name"},
+        {".device.so", nullptr, true, "not a library name"},
+        {"device.dll", nullptr, true, "not a library name"},
+        {"missing.so", nullptr, true, "No such file"},
+        {"noexport.so", nullptr, false, "no GetPluginHeader"},
+        {"device.so", "DEVICE_NULL_HEADER", false, "no header"},
+        {"device.so", "DEVICE_NO_PANEL", false, "no panel window"},
+        {"device.so", "DEVICE_REFUSE_LOAD", false, "the plug-in refused"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name + std::string(" ") + (c.env ? c.env : ""));
@@ -109,6 +123,11 @@ TEST_F(DeviceHostTest, RefusedNamesAndLibrariesLoadNothing) {
         if (c.box) {
             EXPECT_EQ(drv.Boxes().back().caption, "Error loading DLL");
         }
+        const std::vector<std::string> lines = recorder.texts(kEventLogLine);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_NE(lines.back().find("Plug-in not loaded: "), std::string::npos) << lines.back();
+        EXPECT_NE(lines.back().find(c.log), std::string::npos) << lines.back();
+        EXPECT_NE(lines.back().find("[" + std::string(c.name) + "]"), std::string::npos) << lines.back();
         if (c.env) unsetenv(c.env);
     }
     EXPECT_EQ(sqtest::DevicePluginEventCodes(program.file("plugins/device.so")), (std::vector<int>{0})) << "told of the load it refused";
@@ -211,6 +230,44 @@ TEST_F(DeviceHostTest, CallbacksStayWithinTheCatalogsShown) {
     EXPECT_FALSE(drv.TreeViewDump(drv.Find(DeviceHost().Handle(), 1085)).empty()) << "the summary flag is set";
 }
 
+TEST_F(DeviceHostTest, SummaryShowsTheTargetSettings) {
+    Plant("device", "pocket.so", kDescription);  // the description sets the summary flag
+    ASSERT_EQ(DeviceHost().LoadPlugin("pocket.so", nullptr), 1);
+    PrefStore& p = GetPrefStore();
+    struct Case {
+        const char* what;
+        std::vector<std::pair<const char*, int>> settings;
+        std::vector<std::string> lines;  // lines the summary holds
+    } const cases[] = {
+        {"video by quantizer, scaled, at a frame rate",
+         {{"overall.video.enabled", 1}, {"overall.video.mode", 3}, {"overall.video.quant", 20},
+          {"videofilter.scale.enabled", 1}, {"videofilter.scale.width", 640}, {"videofilter.scale.height", 360},
+          {"videofilter.frame.enabled", 1}, {"videofilter.frame.fps", 30000}, {"videofilter.frame.fpsScale", 1001}},
+         {"video_quant: 20", "resolution: 640x360", "framerate: 29.97 fps"}},
+        {"video by bit rate", {{"overall.video.enabled", 1}, {"overall.video.mode", 0}, {"overall.video.bitrate", 900}},
+         {"bitrate: 900 Kbps"}},
+        {"MP3 by quality", {{"overall.audio.enabled", 1}, {"overall.audio.encoder", kEncLame}, {"audioenc.lame.mode", 0},
+                            {"audioenc.lame.quality", 2}},
+         {"quality: 2"}},
+        {"MP3 by bit rate, resampled, split by time",
+         {{"overall.audio.enabled", 1}, {"overall.audio.encoder", kEncLame}, {"audioenc.lame.mode", 1},
+          {"audioenc.lame.bitrate", 192}, {"audiofilter.resample.samplerate", 48000}, {"overall.task.mode", 4},
+          {"overall.task.splitMode", 0}, {"overall.task.splitParam", 30}},
+         {"bitrate: 192 Kbps", "samplerate: 48000 Hz", "split_into 30 secs"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const char* key : {"overall.video.enabled", "overall.audio.enabled", "videofilter.scale.enabled",
+                                "videofilter.frame.enabled", "audiofilter.resample.samplerate", "overall.task.mode"})
+            p.SetInt(key, 0);
+        for (const auto& [key, value] : c.settings) p.SetInt(key, value);
+        DeviceHost().RefreshSummary();
+        const std::string dump = drv.TreeViewDump(drv.Find(DeviceHost().Handle(), 1085));
+        for (const std::string& line : c.lines) EXPECT_NE(dump.find(line), std::string::npos) << line << " in\n" << dump;
+    }
+    p.SetInt("overall.task.mode", 0);
+}
+
 TEST_F(DeviceHostTest, ARefusedUnloadKeepsTheHostWindowAndThePlugin) {
     const std::string path = Plant("device", "pocket.so", kDescription);
     Plant("device", "second.so");
@@ -255,6 +312,187 @@ TEST_F(DeviceHostTest, ASizingWindowGivesTheVideoAreaAndTheFirstPreviewMode) {
     EXPECT_EQ(header->videoHeight, rc.bottom - rc.top);
     SendMessageA(DeviceHost().Handle(), WM_COMMAND, ui::kCmdDisplayFrames, 0);
     EXPECT_EQ(GetPrefStore().GetInt("overall.preview.mode"), 1);
+}
+
+class DevicePanel : public DeviceHostTest {
+protected:
+    void SetUp() override {
+        DeviceHostTest::SetUp();
+        // The real player, playing into no sound device.
+        program.write("mplayer/config", "ao=null\n");
+        setenv("MPLAYER_HOME", program.file("mplayer").c_str(), 1);
+        // Nine seconds: the player is still playing when the test looks.
+        sqtest::WavSpec wav;
+        wav.data = std::string(9 * 176400, '\0');
+        const std::string input = program.write("song.wav", sqtest::BuildWav(wav));
+        item = QueueNewItem(input.c_str());
+        item->flags |= kItemFlagHasStreams;  // nothing to probe
+        item->duration = 9000;
+        SetStringField(&item->destFile, input.c_str());
+        ASSERT_EQ(QueueAppend(item), 0);
+        ui::SetCurrentListItem(item);
+    }
+    void TearDown() override {
+        PlayerStop();
+        unsetenv("MPLAYER_HOME");
+        ui::SetCurrentListItem(nullptr);
+        DeviceHostTest::TearDown();
+        QueueClear();
+    }
+    // The player's last command line.
+    std::string PlayerLine() {
+        const auto lines = recorder.texts(kEventCommandLine);
+        return lines.empty() ? "" : lines.back();
+    }
+    HWND Item(int id) { return drv.Find(DeviceHost().Handle(), id); }
+
+    QueueItem* item = nullptr;
+};
+
+TEST_F(DevicePanel, PlaysTheCurrentItemInTheSizingWindowOrLeavesItToTheMainWindow) {
+    Plant("device_sizing", "sizing.so");
+    Plant("device", "plain.so");
+    const struct Case {
+        const char* what;
+        const char* plugin;
+        int command;
+        bool panelPlayback;       // "overall.ui.pluginWindowPlayback"
+        const char* refusal;      // what the plug-in is told to refuse
+        int state;                // the panel's playback state after the command
+        bool plays;               // the player runs
+    } cases[] = {
+        {"play in the panel", "sizing.so", 3, true, nullptr, 1, true},
+        {"play from the menu", "sizing.so", ui::kCmdPlay, true, nullptr, 1, true},
+        {"the device preview", "sizing.so", ui::kCmdDevicePreview, true, nullptr, 2, true},
+        {"panel playback turned off", "sizing.so", 3, false, nullptr, 0, true},
+        {"no sizing window", "plain.so", 3, true, nullptr, 0, true},
+        {"no sizing window, no preview", "plain.so", ui::kCmdDevicePreview, true, nullptr, 0, false},
+        {"the plug-in refuses to play", "sizing.so", 3, true, "DEVICE_REFUSE_PLAY", 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        GetPrefStore().SetInt("overall.ui.pluginWindowPlayback", c.panelPlayback ? 1 : 0);
+        if (c.refusal) setenv(c.refusal, "1", 1);
+        recorder.clear();
+        ASSERT_EQ(DeviceHost().LoadPlugin(c.plugin, nullptr), 1);
+        const size_t notices = recorder.texts(kEventNotice).size();
+        SendMessageA(DeviceHost().Handle(), WM_COMMAND, static_cast<WPARAM>(c.command), 0);
+        EXPECT_EQ(DeviceHost().PlaybackState(), c.state) << PlayerLine() << "\n" << GetPreviewPlayer().LastReply();
+        EXPECT_EQ(GetPreviewPlayer().state.load() == kPlayerPlaying, c.plays);
+        if (c.plays) {
+            EXPECT_NE(PlayerLine().find("song.wav"), std::string::npos) << PlayerLine();
+        }
+        if (c.refusal) {
+            ASSERT_EQ(recorder.texts(kEventNotice).size(), notices + 1);
+            EXPECT_EQ(recorder.texts(kEventNotice).back(), "NO_FILE");
+        }
+        if (c.state != 0) {
+            // A video window at the header's place in the sizing window; the slider in place of
+            // the progress bar, over the item's seconds.
+            PluginHeader* h = DeviceHost().Header();
+            HWND video = DeviceHost().VideoWindow();
+            ASSERT_NE(video, nullptr);
+            EXPECT_EQ(GetParent(video), static_cast<HWND>(h->sizingWindow));
+            RECT rc{};
+            GetClientRect(video, &rc);
+            EXPECT_EQ(rc.right - rc.left, h->videoWidth);
+            EXPECT_TRUE(drv.Visible(Item(1282)));
+            EXPECT_FALSE(drv.Visible(Item(1015)));
+            EXPECT_EQ(SendMessageA(Item(1282), TBM_GETRANGEMAX, 0, 0), 9);
+            // Dragged and let go: the player seeks there, and the slider follows the player.
+            ASSERT_TRUE(drv.DragTrack(Item(1282), {3, 5}));
+            EXPECT_GE(GetPlayerInfo(0), 4000);
+            drv.Advance(1000);
+            EXPECT_GE(SendMessageA(Item(1282), TBM_GETPOS, 0, 0), 4);
+            // Pressing play again stops, unless the plug-in objects.
+            setenv("DEVICE_REFUSE_STOP", "1", 1);
+            SendMessageA(DeviceHost().Handle(), WM_COMMAND, 3, 0);
+            EXPECT_EQ(DeviceHost().PlaybackState(), c.state);
+            unsetenv("DEVICE_REFUSE_STOP");
+            SendMessageA(DeviceHost().Handle(), WM_COMMAND, 3, 0);
+            EXPECT_EQ(DeviceHost().PlaybackState(), 0);
+            EXPECT_EQ(DeviceHost().VideoWindow(), nullptr);
+            EXPECT_FALSE(IsWindow(video));
+            EXPECT_EQ(GetPreviewPlayer().state.load(), kPlayerStopped);
+            EXPECT_TRUE(drv.Visible(Item(1015)));
+            EXPECT_FALSE(drv.Enabled(Item(1282)));
+        }
+        PlayerStop();
+        if (c.refusal) unsetenv(c.refusal);
+        ui::ShutdownPluginHost();
+    }
+}
+
+TEST_F(DevicePanel, LinkPictureAndTabsOpenFromTheirButtons) {
+    std::vector<std::string> opened;
+    platform::SetShellOpenHook([&](const std::string& target) {
+        opened.push_back(target);
+        return true;
+    });
+    std::vector<int> tabs;
+    DeviceHost().SetTabOpener([&](int command, HWND owner) {
+        tabs.push_back(command);
+        EXPECT_EQ(owner, DeviceHost().Handle());
+    });
+    auto picture = [&] {
+        const auto image = reinterpret_cast<HGDIOBJ>(SendMessageA(Item(1180), BM_GETIMAGE, IMAGE_BITMAP, 0));
+        return DescribeGdiObject(image).resourceId;
+    };
+
+    Plant("device", "pocket.so", kDescription);
+    ASSERT_EQ(DeviceHost().LoadPlugin("pocket.so", nullptr), 1);
+    EXPECT_EQ(picture(), 240) << "the host's own picture";
+    SendMessageA(DeviceHost().Handle(), WM_COMMAND, 1180, 0);
+    EXPECT_EQ(opened, (std::vector<std::string>{"http://example.invalid/pocket"}));
+    for (int command : {1123, static_cast<int>(ui::kCmdAutomation)}) SendMessageA(DeviceHost().Handle(), WM_COMMAND, static_cast<WPARAM>(command), 0);
+    EXPECT_EQ(tabs, (std::vector<int>{1123, ui::kCmdAutomation}));
+    ui::ShutdownPluginHost();
+
+    // The library's own picture; without a link the button opens nothing.
+    Plant("device_res", "res.so");
+    ASSERT_EQ(DeviceHost().LoadPlugin("res.so", nullptr), 1);
+    EXPECT_EQ(picture(), 9);
+    SendMessageA(DeviceHost().Handle(), WM_COMMAND, 1180, 0);
+    EXPECT_EQ(opened.size(), 1u);
+    ui::ShutdownPluginHost();
+    platform::SetShellOpenHook(nullptr);
+    DeviceHost().SetTabOpener(nullptr);
+}
+
+TEST_F(DeviceHostTest, ADockingHostSitsLeftOfTheMainWindowWhileBothFit) {
+    Plant("device", "dock.so");  // the header asks to dock, and no description says otherwise
+    RECT work{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    const struct Case {
+        const char* what;
+        int mainX, mainWidth;
+        bool docked;
+        bool mainMoves;
+    } cases[] = {
+        {"room on the left", work.right / 2, 300, true, false},
+        {"no room on the left", work.left, 300, true, true},
+        {"no room for both", work.left, work.right - work.left - 10, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HWND main = CreateWindowExA(0, kStaticClass, "main", WS_POPUP | WS_VISIBLE, c.mainX, 100, c.mainWidth, 300, nullptr,
+                                    nullptr, nullptr, nullptr);
+        ASSERT_NE(main, nullptr);
+        DeviceHost().SetEmbedded(false);
+        ASSERT_EQ(DeviceHost().LoadPlugin("dock.so", main), 1);
+        RECT host{}, moved{};
+        GetWindowRect(DeviceHost().Handle(), &host);
+        GetWindowRect(main, &moved);
+        EXPECT_EQ((DeviceHost().HostFlags() & kPluginDock) != 0, c.docked);
+        EXPECT_EQ(moved.left != c.mainX, c.mainMoves);
+        if (c.docked) {
+            EXPECT_EQ(host.right, moved.left);
+            EXPECT_EQ(host.top, moved.top);
+            EXPECT_GE(host.left, work.left);
+        }
+        ui::ShutdownPluginHost();
+        DestroyWindow(main);
+    }
 }
 
 TEST(DeviceHostNames, DescriptionPathReplacesOnlyTheFileExtension) {
