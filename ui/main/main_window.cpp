@@ -17,7 +17,9 @@
 #include "ui/main/engine_events.h"
 #include "ui/main/seams.h"
 #include "ui/main/shell.h"
+#include "ui/options/option_tabs.h"
 #include "ui/options/options_pane.h"
+#include "ui/plugins/device_host.h"
 
 namespace ui {
 
@@ -104,6 +106,14 @@ bool CDlgMain::OnInitDialog() {
     SetTitleText(nullptr);
     ShowItemState(GetItemState(nullptr));
     CreateOptionsPane(this);
+    // The device plug-in's panel opens the time (1123), audio (1165) and automation (60002) tabs in
+    // the option tabs' popup.
+    DeviceHost().SetTabOpener([](int command, HWND owner) {
+        COptionTab* tab = command == 1123 ? CreateOptionTab(5)
+                          : command == 1165 ? CreateAudioCfgTab()
+                          : command == 60002 ? CreateOptionTab(3) : nullptr;
+        if (tab) ShowTabInPopup(tab, owner);
+    });
     RestorePlacement();
     traySetting_ = GetPrefInt("overall.ui.trayConfig");
     if (traySetting_ != 0 && !SetTrayIcon(gui::NIM_ADD, nullptr, nullptr, nullptr)) traySetting_ = 0;

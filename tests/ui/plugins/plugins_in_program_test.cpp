@@ -20,6 +20,7 @@
 #include "support/wav_bytes.h"
 #include "ui/main/batch.h"
 #include "ui/main/shell.h"
+#include "ui/options/option_tabs.h"
 #include "ui/plugins/device_host.h"
 
 namespace {
@@ -173,6 +174,32 @@ TEST(PluginsInTheProgram, ThePanelsButtonStopsTheRunningJobUnlessThePluginObject
     EXPECT_NE(item->state.load(), kItemEncoding);
     const auto codes = sqtest::DevicePluginEventCodes(program.plugin("pocket.so"));
     EXPECT_EQ(std::count(codes.begin(), codes.end(), kPluginEventStopPressed), 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PluginsInTheProgram, ThePanelsTabButtonsOpenTheOptionTabsInThePopup) {
+    sqtest::PluginFolder winamp;
+    sqtest::PluginProgramFolder program;
+    program.plantDevice("device", "pocket.so", "<QuorvexPlugin/>");
+    sqtest::ShellRun run(PluginRunPrefs(winamp.path(), ""), program.path());
+    ASSERT_EQ(run.Start(""), 0);
+    ASSERT_TRUE(run.driver().PumpUntil([] { return ui::Shell().startupDone.load(); }, 30000));
+    ui::CDeviceDialog& host = ui::DeviceHost();
+    ASSERT_NE(host.Header(), nullptr);
+    const struct {
+        int command;
+        int templateId;
+    } cases[] = {{1123, ui::kTimeTabTemplate}, {static_cast<int>(ui::kCmdAutomation), ui::kAutomationTabTemplate}};
+    for (const auto& c : cases) {
+        gui::SendMessageA(host.Handle(), gui::WM_COMMAND, static_cast<gui::WPARAM>(c.command), 0);
+        run.driver().Pump();
+        ASSERT_NE(ui::PopupTab(), nullptr) << c.command;
+        EXPECT_EQ(ui::PopupTab()->TemplateId(), c.templateId) << c.command;
+    }
+    ui::ClosePopup();
 }
 
 }  // namespace
