@@ -23,6 +23,11 @@ double Number(const std::string& text) { return text.empty() ? -1 : std::atof(te
 
 TEST(StatsAfterBatch, FiguresFollowARealLameJob) {
     sqtest::ShellRun run;
+    // Three minutes of stereo audio: long enough for the timer to see the job running. Made before
+    // the program starts: this thread is its UI thread afterwards, and must keep serving it.
+    sqtest::WavSpec spec;
+    spec.data = sqtest::Pcm16Ramp(44100 * 2 * 180);
+    const std::string source = run.files().write("long.wav", sqtest::BuildWav(spec));
     ASSERT_EQ(run.Start(""), 0);
     auto& drv = run.driver();
     const std::string outDir = run.files().path().string() + "/out";
@@ -31,10 +36,6 @@ TEST(StatsAfterBatch, FiguresFollowARealLameJob) {
     SetPrefString("overall.task.destdir", (outDir + "/").c_str());
     SetPrefInt("overall.task.parallelize", 1);
 
-    // Three minutes of stereo audio: long enough for the timer to see the job running.
-    sqtest::WavSpec spec;
-    spec.data = sqtest::Pcm16Ramp(44100 * 2 * 180);
-    const std::string source = run.files().write("long.wav", sqtest::BuildWav(spec));
     QueueClear();
     QueueItem* item = QueueNewItem(source.c_str());
     ASSERT_NE(item, nullptr);
