@@ -18,6 +18,14 @@ std::atomic<int> UiModeAtStart{0};
 
 void TranslateControlsOf(HWND hwnd);  // window.cpp
 
+bool KeyRange(const char* key, int& lo, int& hi) {
+    PrefInfo info;
+    if (GetPrefInfo(key, 3, &info) != 0) return false;
+    lo = info.range[0];
+    hi = info.range[1];
+    return true;
+}
+
 namespace {
 
 // The control whose value a writer just stored: the refill leaves it alone so that what the user
@@ -31,14 +39,6 @@ SkipControl g_skip;
 int KeyType(const char* key) {
     PrefInfo info;
     return GetPrefInfo(key, 1, &info) == 0 ? static_cast<int>(info.type) : 0;
-}
-
-bool KeyRange(const char* key, int& lo, int& hi) {
-    PrefInfo info;
-    if (GetPrefInfo(key, 3, &info) != 0) return false;
-    lo = info.range[0];
-    hi = info.range[1];
-    return true;
 }
 
 std::string ClassOf(HWND h) {

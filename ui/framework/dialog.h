@@ -36,6 +36,10 @@ extern std::atomic<int> ApplyCountdown;
 // requests an apply.
 extern std::atomic<int> UiModeAtStart;
 
+// The range of a key as the preference tree gives it (an enum: 0 .. count - 1); false for a key
+// the tree does not define.
+bool KeyRange(const char* key, int& lo, int& hi);
+
 class CDialogWindow : public CWindow {
 public:
     CDialogWindow();

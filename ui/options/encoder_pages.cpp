@@ -11,14 +11,6 @@ namespace {
 
 const char* Ui(const char* key) { return UiStrings().GetString(key, 0, key); }
 
-// The range of a key as the preference tree gives it (an enum: 0 .. count - 1).
-bool KeyRange(const char* key, int& lo, int& hi) {
-    PrefInfo info;
-    if (GetPrefInfo(key, 3, &info) != 0) return false;
-    lo = info.range[0];
-    hi = info.range[1];
-    return true;
-}
 
 // How a rate-mode page moves its slider and number box between two keys.
 struct RateSpec {
