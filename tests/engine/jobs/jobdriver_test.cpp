@@ -364,25 +364,16 @@ public:
     bool Open(AudioTask*) override { return g_flakyOpens.fetch_add(1) > 0; }
 };
 
-class JobSteps : public sqtest::JobFixture {
+class JobSteps : public BatchRules {
 protected:
-    void SetUp() override {
-        JobFixture::SetUp();
-        SetPassSourceMaker([](uint32_t) -> std::unique_ptr<PassSource> {
-            return std::make_unique<sqtest::RampSource>(176400 / 4);
-        });
-        GetPrefStore().SetInt("overall.audio.encoder", kEncPcm);
-    }
     void TearDown() override {
-        SetPassSourceMaker(nullptr);
         PrefStore& p = GetPrefStore();
         p.SetInt("overall.task.testPhase", 0);
         p.SetBool("overall.video.enabled", false);
-        JobFixture::TearDown();
+        BatchRules::TearDown();
     }
     QueueItem* AddInput(const char* name, int group = 0) {
-        QueueItem* item = Add(in.write(name, "input"));
-        Describe(item, 44100, 2, 250);
+        QueueItem* item = BatchRules::AddInput(name);
         item->group = group;
         return item;
     }

@@ -10,7 +10,7 @@
 
 #include "engine/engine_api.h"
 #include "platform/gui/resources.h"
-#include "support/shell_run.h"
+#include "support/options_pane_fixture.h"
 #include "ui/main/seams.h"
 #include "ui/main/shell.h"
 #include "ui/options/encoder_pages.h"
@@ -22,39 +22,19 @@ namespace {
 using gui::HWND;
 using gui::testing::Driver;
 
-class OptionPages : public ::testing::Test {
+class OptionPages : public sqtest::OptionsPaneFixture {
 protected:
     void SetUp() override {
-        ASSERT_EQ(run.Start(""), 0);
-        pane = ui::OptionsPane();
-        ASSERT_NE(pane, nullptr);
+        StartWithPane();
         SetPrefInt("overall.audio.autoEncoder", 0);
     }
 
-    Driver& d() { return run.driver(); }
-    HWND PaneItem(int id) { return d().Find(pane->Handle(), id); }
-    HWND TabItem(int id) { return d().Find(pane->Tab()->Handle(), id); }
-    HWND PageItem(int id) { return d().Find(pane->SubPage()->Handle(), id); }
-    // Shows the tab afresh (a tab picked again would not be built again).
-    void ChooseTab(int index) {
-        if (pane->TabIndex() == index) {
-            ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdOptionTabs), index == 0 ? 1 : 0));
-        }
-        ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdOptionTabs), index));
-    }
-    void ChooseEncoderPage(int encoderId) {
-        ChooseTab(0);
-        ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdEncoderTabs), encoderId + 1));
-        ASSERT_NE(pane->SubPage(), nullptr);
-    }
     // The main window's timer applies what the pages announced.
     void Apply() { d().Advance(300); }
     int Range(HWND slider, bool max) {
         return static_cast<int>(gui::SendMessageA(slider, max ? gui::TBM_GETRANGEMAX : gui::TBM_GETRANGEMIN, 0, 0));
     }
 
-    sqtest::ShellRun run;
-    ui::COptionsPane* pane = nullptr;
 };
 
 // Every page the tabs can show: built from its shipped template, every bound control present in

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "engine/engine_api.h"
-#include "support/shell_run.h"
+#include "support/options_pane_fixture.h"
 #include "support/tempdir.h"
 #include "ui/dialogs/prompt.h"
 #include "ui/main/batch.h"
@@ -62,15 +62,13 @@ long Number(const std::map<std::string, std::string>& values, const std::string&
     return it == values.end() ? -1 : std::strtol(it->second.c_str(), nullptr, 10);
 }
 
-class SettingsReachOutput : public ::testing::Test {
+class SettingsReachOutput : public sqtest::OptionsPaneFixture {
 public:  // the cases act through the fixture
     void SetUp() override {
         ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f lavfi -i anoisesrc=d=3:c=pink:a=0.3 -ac 2 -ar 44100 '" +
                                input + "'").c_str()),
                   0);
-        ASSERT_EQ(run.Start(""), 0);
-        pane = ui::OptionsPane();
-        ASSERT_NE(pane, nullptr);
+        StartWithPane();
         SetPrefString("overall.task.destdir", (out.path().string() + "/").c_str());
         SetPrefInt("overall.task.overwrite", 1);
         SetPrefInt("overall.audio.autoEncoder", 0);
@@ -80,22 +78,7 @@ public:  // the cases act through the fixture
     }
     void TearDown() override { ui::CDlgPrompt::SetAnswerAtOnce(false); }
 
-    Driver& d() { return run.driver(); }
-    HWND PaneItem(int id) { return d().Find(pane->Handle(), id); }
-    HWND TabItem(int id) { return d().Find(pane->Tab()->Handle(), id); }
-    HWND PageItem(int id) { return d().Find(pane->SubPage()->Handle(), id); }
     HWND MainItem(int id) { return d().Find(ui::Shell().mainHwnd.load(), id); }
-    void ChooseTab(int index) {
-        if (pane->TabIndex() == index) {
-            ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdOptionTabs), index == 0 ? 1 : 0));
-        }
-        ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdOptionTabs), index));
-    }
-    void ChooseEncoderPage(int encoderId) {
-        ChooseTab(0);
-        ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdEncoderTabs), encoderId + 1));
-        ASSERT_NE(pane->SubPage(), nullptr);
-    }
     int FormatIndex(const char* name) {
         for (int i = 0; i < 64; ++i) {
             const char* text = GetPrefEnumText("overall.audio.format", i);
@@ -119,10 +102,8 @@ public:  // the cases act through the fixture
         return item->state.load();
     }
 
-    sqtest::ShellRun run;
     sqtest::TempDir out;
     std::string input = run.files().path().string() + "/song.wav";
-    ui::COptionsPane* pane = nullptr;
 };
 
 TEST_F(SettingsReachOutput, EncoderPagesSettingsShowInTheOutput) {
