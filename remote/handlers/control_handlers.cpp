@@ -15,6 +15,7 @@
 #include "engine/context.h"
 #include "engine/engine_api.h"
 #include "engine/eventlog.h"
+#include "engine/jobs/jobdriver.h"
 #include "engine/jobs/jobstats.h"
 #include "engine/jobs/tagging.h"
 #include "engine/prefs/prefstore.h"
@@ -457,8 +458,10 @@ uint32_t HandleSensors(UrlRequest* r) {
         switch (value) {
         case 0x143:
         case 0x1100: reading = own.GetProcessUsage(static_cast<uint32_t>(getpid())); break;
+        case 0x1101: reading = static_cast<float>(GetCpuLoad(1)); break;  // the decoders' load
+        case 0x1102: reading = static_cast<float>(GetCpuLoad(2)); break;  // the encoders' load
         case 0x1103: reading = system.GetUsage(); break;
-        default: break;  // 0x1101, 0x1102 (decoders', encoders' load): not measured separately
+        default: break;
         }
         char piece[48];
         snprintf(piece, sizeof piece, "%lX=%.2f ", value, reading < 0 ? 0.0 : static_cast<double>(reading));
