@@ -239,7 +239,8 @@ bool CDlgMain::OnTimer(gui::UINT_PTR id) {
             for (QueueItem* it = QueueNext(nullptr); it && it != start && !found; it = QueueNext(it))
                 if (Running(it)) found = it;
             if (found) {
-                if (found->state.load() == kItemEncoding) UpdateItemStats(found, false);
+                // Detailed: the remaining time, throughput and speed the panels show come from here.
+                if (found->state.load() == kItemEncoding) UpdateItemStats(found, true);
                 if (found == CurrentListItem() || s.context.runningWorkers.load() == 1) ShowProgress(found);
                 FileListWriteRow(found);
             }

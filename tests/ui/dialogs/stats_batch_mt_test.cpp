@@ -56,13 +56,14 @@ TEST(StatsAfterBatch, FiguresFollowARealLameJob) {
     // Serve the workers and step the clock so the main window's timer refreshes the window, until
     // the batch ends (bounded: a hang fails the wait below).
     double bestBitrate = -1, bestOutputMB = -1;  // largest figures seen
-    std::string elapsedSeen;
+    std::string elapsedSeen, speedSeen;
     for (int step = 0; step < 2400; ++step) {
         drv.Advance(250);
         drv.PumpUntil([] { return false; }, 25);
         bestBitrate = std::max(bestBitrate, Number(text(1033)));
         bestOutputMB = std::max(bestOutputMB, Number(text(1035)));
         if (text(1039) != "00:00") elapsedSeen = text(1039);
+        if (!text(1048).empty()) speedSeen = text(1048);
         if (ctx->runningWorkers.load() == 0 && step > 4) break;
     }
     ASSERT_EQ(ui::WaitWorkerThreads(20000), 1) << "the batch did not end";
@@ -86,6 +87,7 @@ TEST(StatsAfterBatch, FiguresFollowARealLameJob) {
     EXPECT_GT(bestBitrate, 0) << "bit rate never shown";
     EXPECT_GT(bestOutputMB, 0) << "size never shown";
     EXPECT_FALSE(elapsedSeen.empty());
+    EXPECT_NE(speedSeen.find('X'), std::string::npos) << "the encoding speed was never worked out";
     // The machine's own figures: a clock and the program's memory.
     EXPECT_NE(text(1053).find(" MB"), std::string::npos) << text(1053);
 
