@@ -129,7 +129,8 @@ void StartupThread() {
     }
     showHardware();
     // An announced update is only ever offered: the page opens when the user says yes.
-    if (shown && !s.startupStop.IsSet()) AskAboutUpdate(s.mainHwnd.load(), s.context.httpPort.load());
+    gui::HWND owner = s.mainHwnd.load();
+    if (shown && owner && !s.startupStop.IsSet()) AskAboutUpdate(owner, s.context.httpPort.load());
     s.startupDone = true;
 }
 

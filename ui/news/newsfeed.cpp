@@ -382,7 +382,9 @@ void ConfigureNews(NewsSettings settings) {
     {
         std::lock_guard<std::mutex> lock(g_settingsMutex);
         g_settings = std::move(settings);
-        g_baseUrl = g_settings.serverUrls[0].empty() ? g_settings.serverUrls[1] : g_settings.serverUrls[0];
+        // A server of these settings that won a refresh before stays the base.
+        if (g_baseUrl.empty() || (g_baseUrl != g_settings.serverUrls[0] && g_baseUrl != g_settings.serverUrls[1]))
+            g_baseUrl = g_settings.serverUrls[0].empty() ? g_settings.serverUrls[1] : g_settings.serverUrls[0];
     }
     g_updatePending = false;
     g_announcedBuild = 0;

@@ -124,8 +124,9 @@ struct NewsSettings {
     int build = 1000;
     std::function<void(const char* command)> postUiCommand;  // posts a UI command to the main window
 };
-// Starts the news state afresh with the settings: the base URL becomes the first server's, the
-// update notice and the "fetched" mark are cleared, and the program's feed is emptied.
+// Starts the news state afresh with the settings: the base URL becomes the first server's (unless
+// it is already one of theirs), the update notice and the "fetched" mark are cleared, and the
+// program's feed is emptied.
 void ConfigureNews(NewsSettings settings);
 
 // The news servers of this deployment: up to two base addresses separated by blanks in the
