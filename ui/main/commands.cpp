@@ -1,14 +1,18 @@
 // The main window's two command roads: numeric command ids (menus, accelerators, buttons, the tray
 // menu) and text commands (UiCommand) sent or posted by the engine, the shell and remote control.
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "common/fileutil.h"
 #include "engine/engine_api.h"
 #include "engine/jobs/jobdriver.h"
 #include "engine/prefs/preffiles.h"
@@ -122,6 +126,34 @@ std::string WithXmlExtension(std::string path) {
 }
 
 bool Idle() { return GetItemState(nullptr) == 0; }
+
+// Reads the feed at url and queues the link of each of its items under the item's title. The feed
+// is read off the UI thread, which keeps serving the window meanwhile. Only network addresses
+// enter the queue: a feed from the network never queues a file of this machine, and a linked
+// feed is queued as it is, never read in turn.
+void AddFeedLinks(CDlgMain& window, const std::string& url) {
+    struct Reading {
+        std::vector<NewsItem> items;
+        std::atomic<bool> done{false};
+    };
+    auto reading = std::make_shared<Reading>();
+    window.SetTitleText(Ui("fetch_rss"));
+    std::thread reader([reading, url] {
+        reading->items = ReadLinkedFeed(url);
+        reading->done = true;
+    });
+    gui::WaitPumping(platform::kInfinite, [&] { return reading->done.load(); });
+    reader.join();
+    for (const NewsItem& item : reading->items) {
+        if (!IsNetworkPath(item.link.c_str())) continue;
+        window.SetTitleText(Ui("fetch_rss"));
+        FileList().AddFile(item.link, item.title.empty() ? nullptr : item.title.c_str());
+    }
+    window.SetTitleText(nullptr);
+    char queued[64];
+    std::snprintf(queued, sizeof queued, "%d queued", QueueCount());
+    window.SetStatusText(0, queued);
+}
 
 // The focused item's output file when it exists, else "".
 std::string ExistingOutput(QueueItem* item) {
@@ -255,7 +287,12 @@ void CDlgMain::RunAppCommand(const std::string& word, const std::string& arg, WP
             host.LoadPlugin(arg.c_str(), hwnd_);
         }
     } else if (word == "refresh_rss") {
-        // The news tabs are not part of this window yet.
+        int index = -1;
+        if (!arg.empty()) {
+            const auto [end, ec] = std::from_chars(arg.data(), arg.data() + arg.size(), index);
+            if (ec != std::errc() || index < 0) index = -1;
+        }
+        FillNewsTabs(index);
     } else if (word == "add_file") {
         if (FileList().AddFilesDialog(asking)) ApplySettings(2);
     } else if (word == "add_dir" || word == "add_dirs") {
@@ -269,8 +306,9 @@ void CDlgMain::RunAppCommand(const std::string& word, const std::string& arg, WP
     } else if (word == "add_url" || word == "add_rss") {
         const bool url = word == "add_url";
         auto answer = ShowUrlDialog(asking, Ui(url ? "menu_add_url" : "menu_add_rss"), Ui("enter_url"));
-        if (answer && !answer->empty() && url) FileList().AddFile(*answer);
-        // Feeds are read by the news feed's fetcher, which takes no feed of the user's yet.
+        if (!answer || answer->empty()) return;
+        if (url) FileList().AddFile(*answer);
+        else AddFeedLinks(*this, *answer);
     } else if (word == "add_folder_watcher") {
         if (!CDlgPrompt::AnswersAtOnce()) ShowFolderWatcherDialog(asking);
         const char* folders = GetPrefString("overall.automation.watchFolders");

@@ -17,6 +17,8 @@
 #include "ui/main/engine_events.h"
 #include "ui/main/seams.h"
 #include "ui/main/shell.h"
+#include "ui/news/newsfeed.h"
+#include "ui/news/newsview.h"
 #include "ui/options/option_tabs.h"
 #include "ui/options/options_pane.h"
 #include "ui/plugins/device_host.h"
@@ -84,7 +86,7 @@ std::string FormatProgress(const char* format, int pass, int passes, double perc
 
 }  // namespace
 
-CDlgMain::CDlgMain() = default;
+CDlgMain::CDlgMain() : news_(std::make_unique<CNewsView>(GetNewsFeed())) {}
 
 CDlgMain::~CDlgMain() {
     DestroyOptionsPane();
@@ -126,9 +128,17 @@ bool CDlgMain::OnInitDialog() {
         gui::ScreenToClient(hwnd_, &at);
         gui::MoveWindow(FileList().Handle(), at.x, at.y, r.right - r.left, r.bottom - r.top, 1);
     }
+    news_->Attach(GetItem(kIdNewsTabs), GetItem(kIdNewsTree));
+    FillNewsTabs(-1);
     timerId_ = gui::SetTimer(hwnd_, kTimer, 250, nullptr);
     return true;
 }
+
+void CDlgMain::FillNewsTabs(int index) { news_->FillNewsTabs(index); }
+
+void CDlgMain::ShowNewsTab(int index) { news_->ShowNewsTab(index); }
+
+bool CDlgMain::OnNotify(gui::NMHDR* header) { return news_->OnNotify(header); }
 
 void CDlgMain::SetTitleText(const char* text) { SetText(TitleText(text).c_str()); }
 

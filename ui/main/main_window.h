@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "ui/framework/dialog.h"
@@ -11,6 +12,8 @@
 struct QueueItem;
 
 namespace ui {
+
+class CNewsView;
 
 inline constexpr int kMainTemplate = 101;
 inline constexpr int kTrayMenu = 295;
@@ -67,6 +70,7 @@ public:
     bool OnAppCommand(WPARAM wParam, LPARAM lParam) override;
     bool OnTrayNotify(WPARAM wParam, LPARAM lParam) override;
     bool OnTaskbarCreated(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    bool OnNotify(gui::NMHDR* header) override;
 
     // "%s - %s" (caption, text), or the caption alone for null.
     void SetTitleText(const char* text);
@@ -83,6 +87,10 @@ public:
     void ShowBalloon(const char* text, const char* title);
     void RestorePlacement();
     void SavePlacementAndQuit();
+    // The news pane: one tab per channel of the feed and per extra link (index -1 keeps the
+    // selected tab), and the items of the shown tab in the tree.
+    void FillNewsTabs(int index);
+    void ShowNewsTab(int index);
 
     bool Minimised() const { return minimised_; }
     int TrayConfig() const { return traySetting_; }
@@ -104,6 +112,7 @@ private:
     int opacity_ = -1;  // the saved opacity, -1 when none was saved
     bool applying_ = false;
     QueueItem* lastServed_ = nullptr;
+    std::unique_ptr<CNewsView> news_;
 };
 
 }  // namespace ui

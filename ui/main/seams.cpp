@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 
@@ -9,6 +10,7 @@
 #include "engine/queue/queue.h"
 #include "ui/filelist/file_list.h"
 #include "ui/main/remote_methods.h"
+#include "ui/main/shell.h"
 #include "ui/dialogs/splash.h"
 #include "ui/news/newsfeed.h"
 #include "ui/plugins/device_host.h"
@@ -42,10 +44,19 @@ void SplashStart() { StartSplash(); }
 void SplashClose() { DestroySplash(); }
 bool NewsRefresh(int mode) { return RefreshNewsFeed(mode).has_value(); }
 void NewsLoadFeed(const char* path) {
-    // The feed lives beside the other per-user files; no news servers are configured.
+    // The feed lives beside the other per-user files; the servers are the deployment's.
     NewsSettings settings;
     settings.dataFolder = std::filesystem::path(path ? path : "").parent_path().string();
     if (EngineContext* ctx = GetEngineContext()) settings.edition = ctx->editionText;
+    settings.languageSuffix = Shell().webLanguage;
+    // A fetched feed shows itself in the main window. A posted text must outlive the post: the
+    // feed only ever posts this one.
+    settings.postUiCommand = [](const char* command) {
+        static const char kRefresh[] = "refresh_rss";
+        if (!command || std::strcmp(command, kRefresh) != 0) return;
+        if (gui::HWND main = Shell().mainHwnd.load())
+            gui::PostMessageA(main, gui::WM_APP, 0, reinterpret_cast<gui::LPARAM>(kRefresh));
+    };
     ConfigureNews(std::move(settings));
     LoadNewsFeed();
     // A click on the downloaded splash picture opens the feed's splash link.

@@ -32,6 +32,8 @@
 #include "ui/filelist/file_list.h"
 #include "ui/main/remote_methods.h"
 #include "ui/main/seams.h"
+#include "ui/news/newsfeed.h"
+#include "ui/news/update_notice.h"
 #include "ui/plugins/device_host.h"
 
 namespace ui {
@@ -111,13 +113,24 @@ void StartupThread() {
             gui::SendDlgItemMessageA(h, kIdStatusBar, gui::SB_SETTEXTA, 1, reinterpret_cast<gui::LPARAM>(hardware.c_str()));
     };
     showHardware();
+    // The feed is fetched again once an hour: its stamp is the day of the year and the hour of
+    // its last fetch. A fetched feed shows itself through "refresh_rss".
+    if (NewsStamp() != CurrentNewsStamp()) RefreshNewsFeed(kNewsFetchFeed);
+    bool shown = false;
     for (;;) {
         gui::HWND h = s.mainHwnd.load();
         gui::WINDOWPLACEMENT wp;
-        if (!h || (gui::GetWindowPlacement(h, &wp) && wp.showCmd == gui::SW_SHOWNORMAL)) break;
+        if (!h) break;
+        if (gui::GetWindowPlacement(h, &wp) && wp.showCmd == gui::SW_SHOWNORMAL) {
+            shown = true;
+            break;
+        }
         if (s.startupStop.Wait(1000)) break;
     }
     showHardware();
+    // An announced update is only ever offered: the page opens when the user says yes.
+    gui::HWND owner = s.mainHwnd.load();
+    if (shown && owner && !s.startupStop.IsSet()) AskAboutUpdate(owner, s.context.httpPort.load());
     s.startupDone = true;
 }
 

@@ -6,9 +6,11 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include "common/http.h"
@@ -363,10 +365,38 @@ bool ParseNewsFeed(NewsFeed& feed, const char* edition) {
     return true;
 }
 
+void DeploymentNewsServers(std::string (&servers)[2]) {
+    servers[0].clear();
+    servers[1].clear();
+    const char* value = std::getenv("SONQUILL_NEWS_SERVERS");
+    if (!value) return;
+    std::istringstream words(value);
+    for (std::string& server : servers) {
+        if (!(words >> server)) break;
+        while (!server.empty() && server.back() == '/') server.pop_back();
+    }
+}
+
 void ConfigureNews(NewsSettings settings) {
-    std::lock_guard<std::mutex> lock(g_settingsMutex);
-    g_settings = std::move(settings);
-    if (g_baseUrl.empty()) g_baseUrl = g_settings.serverUrls[0];
+    if (settings.serverUrls[0].empty() && settings.serverUrls[1].empty()) DeploymentNewsServers(settings.serverUrls);
+    {
+        std::lock_guard<std::mutex> lock(g_settingsMutex);
+        g_settings = std::move(settings);
+        // A server of these settings that won a refresh before stays the base.
+        if (g_baseUrl.empty() || (g_baseUrl != g_settings.serverUrls[0] && g_baseUrl != g_settings.serverUrls[1]))
+            g_baseUrl = g_settings.serverUrls[0].empty() ? g_settings.serverUrls[1] : g_settings.serverUrls[0];
+    }
+    g_updatePending = false;
+    g_announcedBuild = 0;
+    NewsFeed& feed = GetNewsFeed();
+    NewsFeedLock lock(feed.mutex);
+    if (!lock.owns()) return;
+    feed.fetched = false;
+    feed.document = CXML();
+    feed.channels.clear();
+    feed.externalLinks.clear();
+    feed.wizards.clear();
+    feed.update = UpdateFacts{};
 }
 
 std::string NewsBaseUrl() {
@@ -380,7 +410,8 @@ std::optional<FeedServer> RefreshNewsFeed(int flags) {
         ~BusyReset() { g_refreshBusy = false; }
     } busyReset;
 
-    const NewsSettings settings = Settings();
+    NewsSettings settings = Settings();
+    if (settings.serverUrls[0].empty() && settings.serverUrls[1].empty()) DeploymentNewsServers(settings.serverUrls);
     std::shared_ptr<FetchJob> jobs[2];
     for (int i = 0; i < 2; ++i) {
         if (settings.serverUrls[i].empty()) continue;
@@ -442,10 +473,7 @@ std::optional<FeedServer> RefreshNewsFeed(int flags) {
             }
             if (update) {
                 newBuild = ToInt(TextOf(FirstChildNamed(update, "build")));
-                std::time_t t = std::time(nullptr);
-                std::tm local{};
-                localtime_r(&t, &local);
-                const std::string stamp = std::to_string(local.tm_yday * 100 + local.tm_hour);
+                const std::string stamp = std::to_string(CurrentNewsStamp());
                 xmlNewTextChild(update, nullptr, reinterpret_cast<const xmlChar*>("timestamp"),
                                 reinterpret_cast<const xmlChar*>(stamp.c_str()));
             }
@@ -486,11 +514,25 @@ std::string FetchText(const std::string& url) {
     HttpRequest request;
     httpInitReq(&request, nullptr);
     std::string text;
-    if (httpRequest(&request, url.c_str()) == 0 && request.body) {
+    // An error page's body is not the document asked for.
+    if (httpRequest(&request, url.c_str()) == 0 && request.body && request.status / 100 == 2) {
         text.assign(request.body, static_cast<size_t>(request.bodyLength));
     }
     httpClean(&request);
     return text;
+}
+
+std::vector<NewsItem> ReadLinkedFeed(const std::string& url) {
+    std::vector<NewsItem> items;
+    const std::string text = FetchText(url);
+    if (text.empty()) return items;
+    // A feed of its own: the program's feed is never touched, and a broken one gives nothing.
+    NewsFeed linked;
+    if (linked.document.Read(text.c_str(), static_cast<int>(text.size())) != 0 || !ParseNewsFeed(linked, nullptr))
+        return items;
+    for (NewsChannel& channel : linked.channels)
+        for (NewsItem& item : channel.items) items.push_back(std::move(item));
+    return items;
 }
 
 bool LoadNewsFeed() {
@@ -519,6 +561,19 @@ bool SaveNewsFeedIfFetched() {
     return platform::ReplaceFileDurably(path, [&](int fd) {
         return platform::WriteFull(fd, text, static_cast<size_t>(length)) == static_cast<size_t>(length);
     });
+}
+
+int NewsStamp() {
+    NewsFeed& feed = GetNewsFeed();
+    NewsFeedLock lock(feed.mutex);
+    return lock.owns() ? feed.update.timestamp : 0;
+}
+
+int CurrentNewsStamp() {
+    std::time_t t = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&t, &local);
+    return local.tm_yday * 100 + local.tm_hour;
 }
 
 bool IsUpdatePending() { return g_updatePending; }

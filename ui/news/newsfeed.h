@@ -117,14 +117,21 @@ enum : int {
 
 // What the refresh needs from the program; set once at start-up.
 struct NewsSettings {
-    std::string serverUrls[2];      // empty: no server of that slot
+    std::string serverUrls[2];      // both empty: the deployment's (SONQUILL_NEWS_SERVERS)
     std::string dataFolder;         // "rss.xml" and "splash.jpg" live here
     std::string edition;            // the program's edition text
     std::string languageSuffix;     // "/zh" for Chinese, else empty
     int build = 1000;
     std::function<void(const char* command)> postUiCommand;  // posts a UI command to the main window
 };
+// Starts the news state afresh with the settings: the base URL becomes the first server's (unless
+// it is already one of theirs), the update notice and the "fetched" mark are cleared, and the
+// program's feed is emptied.
 void ConfigureNews(NewsSettings settings);
+
+// The news servers of this deployment: up to two base addresses separated by blanks in the
+// environment variable SONQUILL_NEWS_SERVERS (none when unset).
+void DeploymentNewsServers(std::string (&servers)[2]);
 
 // Fetches from the servers and, with kNewsFetchFeed, loads the newest answer into the program's
 // feed. The winning server, or none (no answer, or a refresh already running).
@@ -133,13 +140,22 @@ std::optional<FeedServer> RefreshNewsFeed(int flags);
 // The base URL of the last winning server (relative feed links and the update page use it).
 std::string NewsBaseUrl();
 
-// The body of an HTTP GET, or empty text on failure.
+// The body of an HTTP GET answered with a 2xx status, or empty text on failure.
 std::string FetchText(const std::string& url);
+
+// Fetches a feed the user named (or a news tab links to) and parses it in a feed of its own: the
+// items of all its channels in document order. Empty when it cannot be fetched or is no feed.
+std::vector<NewsItem> ReadLinkedFeed(const std::string& url);
 
 // Loads "rss.xml" from the data folder into the program's feed and parses it.
 bool LoadNewsFeed();
 // Saves the program's feed as "rss.xml" when a fetched feed was parsed. True when saved.
 bool SaveNewsFeedIfFetched();
+
+// The stamp of the program's feed (the update's first "timestamp"; 0 without one), and the stamp a
+// feed fetched now gets: the local day of the year times 100 plus the hour.
+int NewsStamp();
+int CurrentNewsStamp();
 
 bool IsUpdatePending();
 // The build the last fetched feed announced for this edition (0: none).

@@ -1,6 +1,7 @@
 #include "ui/news/newsview.h"
 
 #include <chrono>
+#include <cstdio>
 #include <mutex>
 #include <vector>
 
@@ -109,6 +110,14 @@ void CNewsView::FillNewsTabs(int index) {
         gui::SendMessageA(tabs_, gui::TCM_INSERTITEMA, i, reinterpret_cast<gui::LPARAM>(&tab));
     }
     gui::InvalidateRect(tabs_, nullptr, 1);
+    if (names.empty()) {
+        // No feed (yet): the tree says so, and nothing in it opens anything.
+        shownTab_ = -1;
+        NewsItem none;
+        none.title = Ui("no_rss");
+        if (tree_) state_->Fill(tree_, {none});
+        return;
+    }
     if (index >= 0) selected = index;
     if (selected < 0 || static_cast<size_t>(selected) >= channels) selected = 0;
     gui::SendMessageA(tabs_, gui::TCM_SETCURSEL, static_cast<gui::WPARAM>(selected), 0);
@@ -160,13 +169,7 @@ void CNewsView::ShowNewsTab(int index) {
     gui::HWND tree = tree_;
     worker_ = std::thread([state, tree, link, generation] {
         // The linked feed goes through the same parser; a broken one shows nothing.
-        NewsFeed linked;
-        std::vector<NewsItem> items;
-        const std::string text = FetchText(link);
-        if (!text.empty() && linked.document.Read(text.c_str(), static_cast<int>(text.size())) == 0 &&
-            ParseNewsFeed(linked, nullptr)) {
-            for (const NewsChannel& c : linked.channels) items.insert(items.end(), c.items.begin(), c.items.end());
-        }
+        std::vector<NewsItem> items = ReadLinkedFeed(link);
         bool current;
         {
             std::lock_guard lk(state->m);
@@ -176,6 +179,27 @@ void CNewsView::ShowNewsTab(int index) {
         std::lock_guard lk(state->m);
         state->fetching = false;
     });
+}
+
+bool CNewsView::OnNotify(gui::NMHDR* header) {
+    if (!header) return false;
+    if (tabs_ && header->hwndFrom == tabs_ && header->code == gui::TCN_SELCHANGE) {
+        const int index = static_cast<int>(gui::SendMessageA(tabs_, gui::TCM_GETCURSEL, 0, 0));
+        if (index >= 0 && index != shownTab_) ShowNewsTab(index);
+        return true;
+    }
+    if (!tree_ || header->hwndFrom != tree_) return false;
+    if (header->code == gui::TVN_SELCHANGEDA) {
+        OnTreeSelect(*reinterpret_cast<gui::NMTREEVIEWA*>(header));
+        return true;
+    }
+    if (header->code == gui::TVN_GETINFOTIPA) {
+        auto* tip = reinterpret_cast<gui::NMTVGETINFOTIPA*>(header);
+        if (tip->pszText && tip->cchTextMax > 0)
+            std::snprintf(tip->pszText, static_cast<size_t>(tip->cchTextMax), "%s", TipFor(tip->hItem).c_str());
+        return true;
+    }
+    return false;
 }
 
 bool CNewsView::OnTreeSelect(const gui::NMTREEVIEWA& change) {

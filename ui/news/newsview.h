@@ -21,6 +21,10 @@ namespace ui {
 // Longest text a tab, a row or a tip shows (longer texts from a feed are cut).
 inline constexpr size_t kNewsTextLimit = 512;
 
+// The main window's news tabs and news tree.
+inline constexpr int kIdNewsTabs = 1051;
+inline constexpr int kIdNewsTree = 1001;
+
 class CNewsView {
 public:
     explicit CNewsView(NewsFeed& feed);
@@ -30,10 +34,14 @@ public:
 
     void Attach(gui::HWND tabs, gui::HWND tree);
     // Rebuilds the tabs; index -1 keeps the selected one (a tab beyond the channels falls back to
-    // the first), then shows the selected tab.
+    // the first), then shows the selected tab. Without channels or links the tree says "no_rss".
     void FillNewsTabs(int index);
     void ShowNewsTab(int index);
     int ShownTab() const { return shownTab_; }
+
+    // The parent's notifications from the tabs (a changed tab is shown) and from the tree
+    // (selection, tip). True when it was one of them.
+    bool OnNotify(gui::NMHDR* header);
 
     // A tree selection (TVN_SELCHANGEDA): by mouse, the item's link is opened. True when opened.
     bool OnTreeSelect(const gui::NMTREEVIEWA& change);

@@ -229,6 +229,44 @@ TEST_F(NewsRefresh, TheSplashIsRenewedAndAFailedDownloadLeavesNone) {
     EXPECT_FALSE(std::filesystem::exists(splash));
 }
 
+TEST_F(NewsRefresh, ConfiguringStartsAfreshAndTheDeploymentNamesTheServers) {
+    first.set(kFeedPath, {FeedReply(FeedWithBuild("5508"), nullptr)});
+    Configure();
+    ASSERT_TRUE(RefreshNewsFeed(kNewsFetchFeed).has_value());
+    ASSERT_TRUE(IsUpdatePending());
+    ASSERT_FALSE(GetNewsFeed().channels.empty());
+    Configure();  // the same servers: the winner stays the base
+    EXPECT_EQ(NewsBaseUrl(), first.url(""));
+    EXPECT_FALSE(IsUpdatePending());
+    EXPECT_FALSE(GetNewsFeed().fetched);
+    EXPECT_TRUE(GetNewsFeed().channels.empty());
+    EXPECT_FALSE(SaveNewsFeedIfFetched());
+
+    struct Case {
+        const char* env;  // null: unset
+        const char* servers[2];
+    };
+    const Case cases[] = {
+        {nullptr, {"", ""}},
+        {"  ", {"", ""}},
+        {"http://one.example/", {"http://one.example", ""}},
+        {" http://one.example\thttp://two.example/x ", {"http://one.example", "http://two.example/x"}},
+        {"http://a http://b http://c", {"http://a", "http://b"}},
+    };
+    for (const Case& c : cases) {
+        const std::string env = c.env ? c.env : "";
+        if (c.env) setenv("SONQUILL_NEWS_SERVERS", env.c_str(), 1);
+        else unsetenv("SONQUILL_NEWS_SERVERS");
+        ConfigureNews({{"", ""}, data.path().string(), "std", "", 1000, nullptr});
+        EXPECT_EQ(NewsBaseUrl(), c.servers[0]) << env;
+        std::string servers[2];
+        DeploymentNewsServers(servers);
+        EXPECT_EQ(servers[0], c.servers[0]) << env;
+        EXPECT_EQ(servers[1], c.servers[1]) << env;
+    }
+    unsetenv("SONQUILL_NEWS_SERVERS");
+}
+
 TEST(NewsLinks, OnlyWebAddressesFromTheFeedAreOpened) {
     std::vector<std::string> opened;
     platform::SetShellOpenHook([&](const std::string& target) {

@@ -6,25 +6,20 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/gui/gui_fixture.h"
 #include "platform/shell_open.h"
 #include "support/http_test_server.h"
+#include "support/tree_rows.h"
 #include "ui/news/newsfeed.h"
 
 namespace {
 
 using gui::HWND;
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
+using sqtest::Lines;
 
 class NewsView : public sqtest::GuiTest {
 protected:
@@ -39,19 +34,9 @@ protected:
         tree = gui::CreateWindowExA(0, gui::kTreeViewClass, "", gui::WS_CHILD | gui::WS_VISIBLE | gui::TVS_INFOTIP, 0,
                                     20, 300, 180, parent, reinterpret_cast<gui::HMENU>(1001), nullptr, nullptr);
         view.Attach(tabs, tree);
-        // The parent answers the tree's notifications as the main window does.
+        // The parent hands the tabs' and the tree's notifications on as the main window does.
         log.handler = [this](HWND, gui::UINT msg, gui::WPARAM, gui::LPARAM lp, bool& handled) -> gui::INT_PTR {
-            if (msg != gui::WM_NOTIFY) return 0;
-            auto* hdr = reinterpret_cast<gui::NMHDR*>(lp);
-            if (hdr->code == gui::TVN_SELCHANGEDA) {
-                view.OnTreeSelect(*reinterpret_cast<gui::NMTREEVIEWA*>(lp));
-                handled = true;
-            } else if (hdr->code == gui::TVN_GETINFOTIPA) {
-                auto* tip = reinterpret_cast<gui::NMTVGETINFOTIPA*>(lp);
-                const std::string text = view.TipFor(tip->hItem);
-                std::snprintf(tip->pszText, static_cast<size_t>(tip->cchTextMax), "%s", text.c_str());
-                handled = true;
-            }
+            if (msg == gui::WM_NOTIFY) handled = view.OnNotify(reinterpret_cast<gui::NMHDR*>(lp));
             return 0;
         };
     }
@@ -64,16 +49,7 @@ protected:
         ASSERT_EQ(feed.document.Read(xml.c_str(), static_cast<int>(xml.size())), 0);
         ASSERT_TRUE(ParseNewsFeed(feed, "std"));
     }
-    std::vector<gui::HTREEITEM> Rows() {
-        std::vector<gui::HTREEITEM> out;
-        auto h = reinterpret_cast<gui::HTREEITEM>(gui::SendMessageA(tree, gui::TVM_GETNEXTITEM, gui::TVGN_ROOT, 0));
-        while (h) {
-            out.push_back(h);
-            h = reinterpret_cast<gui::HTREEITEM>(
-                gui::SendMessageA(tree, gui::TVM_GETNEXTITEM, gui::TVGN_NEXT, reinterpret_cast<gui::LPARAM>(h)));
-        }
-        return out;
-    }
+    std::vector<gui::HTREEITEM> Rows() { return sqtest::TreeRows(tree); }
     void WaitForWorker() { EXPECT_TRUE(drv.PumpUntil([this] { return !view.Fetching(); }, 10000)); }
 
     NewsFeed feed;
@@ -112,7 +88,6 @@ TEST_F(NewsView, ChannelsAndLinkedFeedsFromFileAndServer) {
 
     // The forum's feed is fetched by the worker and shown.
     drv.PickTab(tabs, 2);
-    view.ShowNewsTab(2);
     WaitForWorker();
     EXPECT_EQ(drv.TreeViewDump(tree), "Reply\n");
     EXPECT_EQ(drv.HoverTreeItem(tree, Rows()[0]), "3 comments");
