@@ -4,7 +4,13 @@
 // chooses the encoder, values typed out of range, and a preset loaded while a page is open.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <sstream>
+#include <vector>
 #include <memory>
 #include <string>
 
@@ -231,6 +237,164 @@ TEST_F(OptionPages, EncoderTabsChooseTheEncoderAndItsFormat) {
     ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdEncoderTabs), 0));
     EXPECT_EQ(pane->SubPage()->TemplateId(), ui::kSummaryTemplate);
     EXPECT_NE(d().TreeViewDump(PageItem(1087)).find("LAME MP3"), std::string::npos) << d().TreeViewDump(PageItem(1087));
+}
+
+// The summary page of a real file probed by the engine: each field of the source and of the
+// target settings shows with its value.
+TEST_F(OptionPages, SummaryShowsTheProbedSourceAndTheTargetSettings) {
+    // H.264 at 16:9 on 320x240 pixels, and 16-bit PCM at 48 kHz starting 200 ms late.
+    const std::string input = run.files().path().string() + "/clip.mkv";
+    ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f lavfi -i testsrc=size=320x240:rate=25 -itsoffset 0.2 -f lavfi "
+                           "-i sine=frequency=440:sample_rate=48000 -t 2 -c:v libx264 -profile:v high -pix_fmt yuv420p "
+                           "-aspect 16:9 -c:a pcm_s16le -ac 2 '" + input + "'").c_str()),
+              0);
+    ASSERT_TRUE(ui::FileListAdd(input.c_str()));
+    QueueItem* item = QueueGetItem(0);
+    ASSERT_NE(item, nullptr);
+    ASSERT_EQ(ProbeItem(item, 0), 0);
+    ASSERT_GT(item->duration, 0);
+
+    // The tree as (depth, text) lines.
+    auto lines = [&] {
+        ChooseTab(0);
+        EXPECT_TRUE(d().PickTab(PaneItem(ui::kIdEncoderTabs), 0));
+        std::vector<std::pair<int, std::string>> out;
+        std::istringstream dump(d().TreeViewDump(PageItem(1087)));
+        for (std::string line; std::getline(dump, line);) {
+            const size_t text = line.find_first_not_of(' ');
+            if (line.size() >= 2 && line.compare(line.size() - 2, 2, " +") == 0) line.resize(line.size() - 2);
+            out.emplace_back(static_cast<int>(text / 2), line.substr(text));
+        }
+        return out;
+    };
+    auto has = [](const std::vector<std::pair<int, std::string>>& tree, int depth, const std::string& text) {
+        return std::find(tree.begin(), tree.end(), std::make_pair(depth, text)) != tree.end();
+    };
+    auto show = [](const std::vector<std::pair<int, std::string>>& tree) {
+        std::string text;
+        for (const auto& [depth, line] : tree) text += std::string(static_cast<size_t>(depth) * 2, ' ') + line + "\n";
+        return text;
+    };
+
+    SetPrefInt("overall.video.enabled", 0);
+    SetPrefInt("overall.audio.enabled", 1);
+    SetPrefInt("overall.audio.copy", 0);
+    SetPrefInt("overall.audio.encoder", 0);
+    SetPrefInt("audioenc.lame.mode", 1);
+    SetPrefInt("audioenc.lame.bitrate", 192);
+    SetPrefInt("overall.audio.bitrateRatio", 0);
+    SetPrefInt("audiofilter.resample.samplerate", 44100);
+    SetPrefInt("overall.decoding.startTime", 0);
+    SetPrefInt("overall.decoding.duration", 0);
+    auto tree = lines();
+
+    // The source, against what the file is.
+    const double seconds = item->duration / 1000.0;
+    const auto bytes = std::filesystem::file_size(input);
+    const struct {
+        int depth;
+        std::string text;
+    } source[] = {
+        {0, "Source"},
+        {1, "Container: Matroska"},
+        {1, "Duration: " + std::to_string(item->duration / 1000) + "." + std::to_string(item->duration % 1000 / 100) + " secs"},
+        {1, "Size: " + std::to_string(bytes / 1024) + " KB"},
+        {1, "Overhead: 0.0%"},  // the PCM alone takes more than the whole file's rate
+        {1, "Video (0): AVC"},
+        {2, "Codec: V_MPEG4/ISO/AVC"},
+        {2, "Profile: High"},
+        {2, "Resolution: 320x240"},
+        {2, "Aspect ratio: 16:9 (1.78:1)"},
+        {2, "PAR: 1.33"},
+        {2, "Frame rate: 25.00 fps"},
+        {2, "Scan: Progressive"},
+        {1, "Audio (0): PCM"},
+        {2, "Bitrate: 1536.0 Kbps (CBR)"},
+        {2, "Sample rate: 48000 Hz"},
+        {2, "Bit depth: 16 Bits"},
+        {2, "Channel: 2 (Stereo)"},
+        {2, "Delay: 200 ms"},
+    };
+    for (const auto& line : source) EXPECT_TRUE(has(tree, line.depth, line.text)) << line.text << "\n" << show(tree);
+    // The overall rate is the file's bits over its length (as the tool rounds it: within 2 %).
+    const auto overall = std::find_if(tree.begin(), tree.end(), [](const auto& l) {
+        return l.first == 1 && l.second.rfind("Bitrate: ", 0) == 0 && l.second.find(" Kbps") != std::string::npos;
+    });
+    ASSERT_NE(overall, tree.end()) << show(tree);
+    const double kbps = std::strtod(overall->second.c_str() + 9, nullptr);
+    EXPECT_NEAR(kbps, bytes * 8 / seconds / 1000, bytes * 8 / seconds / 1000 * 0.02) << overall->second;
+
+    // The target settings: each case's lines under "Target format".
+    struct TargetCase {
+        const char* what;
+        std::function<void()> set;
+        std::vector<std::pair<int, std::string>> shown;
+    };
+    const std::string est = "Estimated size: ";
+    const long long ms = item->duration;
+    const TargetCase targets[] = {
+        {"LAME at 192 Kbps", [] {},
+         {{0, "Target format"}, {1, "Container: Default"}, {1, "Muxer: FFmpeg"}, {1, "Audio"}, {2, "MP3"},
+          {2, "Encoder: LAME MP3"}, {2, "Bitrate: 192 Kbps"}, {2, "Sample rate: 44100 Hz"},
+          {1, est + std::to_string(192 * ms / 8 / 1024) + " KB"}, {1, "Positioning"}, {2, "Start: 0 secs"},
+          {2, "Length: 0 secs"}}},
+        {"audio copied at the source's rate, from 1.5 s on",
+         [] {
+             SetPrefInt("overall.audio.copy", 1);
+             SetPrefInt("overall.decoding.startTime", 1500);
+         },
+         {{2, "Stream copy"}, {1, est + std::to_string(1536 * (ms - 1500) / 8 / 1024) + " KB"}, {2, "Start: 1 secs"}}},
+        {"video at a constant 1000 Kbps, scaled, at 29.97 fps, for 1 s",
+         [] {
+             SetPrefInt("overall.audio.copy", 0);
+             SetPrefInt("overall.decoding.startTime", 0);
+             SetPrefInt("overall.decoding.duration", 1000);
+             SetPrefInt("overall.video.enabled", 1);
+             SetPrefInt("overall.video.copy", 0);
+             SetPrefInt("overall.video.format", 1);
+             SetPrefInt("overall.video.encoder", 0);
+             SetPrefInt("overall.video.mode", 2);
+             SetPrefInt("overall.video.bitrate", 1000);
+             SetPrefInt("videofilter.scale.enabled", 1);
+             SetPrefInt("videofilter.scale.width", 640);
+             SetPrefInt("videofilter.scale.height", 360);
+             SetPrefInt("videofilter.frame.enabled", 1);
+             SetPrefInt("videofilter.frame.fps", 30000);
+             SetPrefInt("videofilter.frame.fpsScale", 1001);
+             SetPrefInt("videofilter.deint.mode", 2);
+         },
+         {{1, "Video"}, {2, "H.264"}, {2, "Encoder: x264"}, {2, "Mode: CBR"}, {2, "Bitrate: 1000 Kbps"},
+          {2, "Resolution: 640x360"}, {2, "Frame rate: 29.97 fps"}, {2, "Deinterlace: Yadif"},
+          {1, est + std::to_string((1000 + 192) * 1000 / 8 / 1024) + " KB"}, {2, "Length: 1 secs"}}},
+        {"video at a quality: no size to tell",
+         [] {
+             SetPrefInt("overall.video.mode", 1);
+             SetPrefInt("videofilter.frame.enabled", 0);
+         },
+         {{2, "Mode: VBR"}, {2, "Quality: " + std::to_string(GetPrefInt("overall.video.quality"))},
+          {2, "Frame rate: Original"}, {1, "Estimated size: N/A"}}},
+        {"video by quantizer",
+         [] { SetPrefInt("overall.video.mode", 3); },
+         {{2, "Mode: CQP"}, {2, "Quantizer: " + std::to_string(GetPrefInt("overall.video.quant"))}}},
+        {"video copied, with no rate known for it",
+         [] { SetPrefInt("overall.video.copy", 1); },
+         {{2, "Stream copy"}, {1, "Estimated size: N/A"}}},
+        {"a video rate that takes megabytes", [] {
+             SetPrefInt("overall.video.copy", 0);
+             SetPrefInt("overall.video.mode", 4);
+             SetPrefInt("overall.video.bitrate", 100000);
+         },
+         {{2, "Mode: Two-pass"}, {1, est + std::to_string((100000 + 192) * 1000 / 8 / 1024 / 1024) + " MB"}}},
+    };
+    for (const TargetCase& c : targets) {
+        c.set();
+        tree = lines();
+        const auto at = std::find(tree.begin(), tree.end(), std::make_pair(0, std::string("Target format")));
+        ASSERT_NE(at, tree.end()) << c.what;
+        const std::vector<std::pair<int, std::string>> target(at, tree.end());
+        for (const auto& [depth, text] : c.shown) EXPECT_TRUE(has(target, depth, text)) << c.what << ": " << text << "\n" << show(target);
+    }
+    SetPrefInt("overall.video.enabled", 0);
 }
 
 TEST_F(OptionPages, DependentControlsFollowTheirKeys) {
