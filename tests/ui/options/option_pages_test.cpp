@@ -17,6 +17,7 @@
 #include "engine/engine_api.h"
 #include "platform/gui/resources.h"
 #include "support/options_pane_fixture.h"
+#include "ui/filelist/file_list.h"
 #include "ui/main/seams.h"
 #include "ui/main/shell.h"
 #include "ui/options/encoder_pages.h"
@@ -484,6 +485,35 @@ TEST_F(OptionPages, TimeFieldsSetTheItemsTimes) {
     ChooseTab(5);
     EXPECT_FALSE(d().Enabled(TabItem(1090)));
     item->state = kItemReady;
+
+    // With rows selected, the times and the offset go to each selected row's item, and only there.
+    for (const char* name : {"/b.wav", "/c.wav"}) {
+        const std::string more = run.files().path().string() + name;
+        std::ofstream(more) << "RIFF";
+        ASSERT_TRUE(ui::FileListAdd(more.c_str()));
+    }
+    ui::CFileList& list = ui::FileList();
+    for (int row = 0; row < 3; ++row) {
+        QueueGetItem(row)->begin = QueueGetItem(row)->end = 0;
+        QueueGetItem(row)->audioOffset = 0;
+        list.SelectRow(row, row != 1);
+    }
+    ChooseTab(5);
+    for (int row = 0; row < 3; ++row) list.SelectRow(row, row != 1);
+    d().SetTextAsUser(TabItem(1094), "2");  // end: 2 minutes
+    d().SetTextAsUser(TabItem(1097), "250");
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(QueueGetItem(row)->end, row != 1 ? 120000u : 0u) << row;
+        EXPECT_EQ(QueueGetItem(row)->audioOffset, row != 1 ? 250 : 0) << row;
+    }
+    EXPECT_EQ(gui::SendMessageA(TabItem(1084), gui::TBM_GETPOS, 0, 0), 3025);
+    // With none selected, the times go to the current item; the offset to no item.
+    for (int row = 0; row < 3; ++row) list.SelectRow(row, false);
+    ui::SetCurrentListItem(QueueGetItem(1));
+    d().SetTextAsUser(TabItem(1070), "1");
+    d().SetTextAsUser(TabItem(1097), "-40");
+    EXPECT_EQ(QueueGetItem(1)->begin, 60000u);  // the fields showed 0:00:00.000
+    for (int row = 0; row < 3; ++row) EXPECT_EQ(QueueGetItem(row)->audioOffset, row != 1 ? 250 : 0) << row;
 }
 
 }  // namespace
