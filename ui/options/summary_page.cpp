@@ -75,7 +75,7 @@ public:
     void RefreshStates() override {
         tree_ = GetItem(1087);
         SendMessageA(tree_, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
-        const QueueItem* item = OptionsCurrentItem();
+        QueueItem* item = OptionsCurrentItem();
         if (item) {
             HTREEITEM source = Add(TVI_ROOT, Ui("source"));
             AddSource(source, item);
@@ -144,7 +144,7 @@ private:
         if (a->file && *a->file) Add(track, Print("(%s)", a->file));
     }
 
-    void AddTarget(HTREEITEM target, const QueueItem* item) {
+    void AddTarget(HTREEITEM target, QueueItem* item) {
         Add(target, Label("container", EnumValue("overall.container.format")));
         Add(target, Label("muxer", EnumValue("overall.container.muxer")));
         // Kbit/s of the output's streams; negative once one of them cannot be told.
@@ -210,10 +210,10 @@ private:
     }
 
     // The audio settings; the bit rate the encoder is expected to give, or -1.
-    long long AddAudioTarget(HTREEITEM audio, const QueueItem* item) {
+    long long AddAudioTarget(HTREEITEM audio, QueueItem* item) {
         Add(audio, EnumValue("overall.audio.format"));
         const bool chooses = GetPrefInt("overall.audio.autoEncoder") != 0;
-        Add(audio, Label("encoder", chooses ? GetEncoderName(0, 0, -1, const_cast<QueueItem*>(item)) : EnumValue("overall.audio.encoder")));
+        Add(audio, Label("encoder", chooses ? GetEncoderName(0, 0, -1, item) : EnumValue("overall.audio.encoder")));
         const int kbps = GetEstimatedBitrate(0);
         if (kbps > 0) Add(audio, Print("%s: %d Kbps", Ui("bitrate"), kbps));
         const int rate = GetPrefInt("audiofilter.resample.samplerate");

@@ -325,6 +325,47 @@ TEST_F(OptionPages, SummaryShowsTheProbedSourceAndTheTargetSettings) {
     const double kbps = std::strtod(overall->second.c_str() + 9, nullptr);
     EXPECT_NEAR(kbps, bytes * 8 / seconds / 1000, bytes * 8 / seconds / 1000 * 0.02) << overall->second;
 
+    // Figures of other magnitudes and kinds, set on the probed item: the line each one shows, or
+    // no line at all for a ratio without a denominator.
+    struct SourceCase {
+        std::function<void(QueueItem*)> set;
+        int depth;
+        std::string text;
+        bool shown;
+    };
+    const SourceCase figures[] = {
+        {[](QueueItem* i) { i->containerBitrate = 25000000; }, 1, "Bitrate: 25 Mbps", true},
+        {[](QueueItem* i) { i->containerBitrate = 10000; }, 1, "Bitrate: 10 Kbps", true},
+        {[](QueueItem* i) { i->containerBitrate = 9999; }, 1, "Bitrate: 9999 bps", true},
+        {[](QueueItem* i) { i->containerOverhead = 1234; }, 1, "Overhead: 12.3%", true},
+        {[](QueueItem* i) { i->size = 20 * 1024; }, 1, "Size: 20 MB", true},
+        {[](QueueItem* i) { i->size = 20 * 1024 * 1024; }, 1, "Size: 20 GB", true},
+        {[](QueueItem* i) { i->video->darDen = 0; }, 2, "Aspect ratio: 16:0 (inf:1)", false},
+        {[](QueueItem* i) { i->video->fpsDen = 0; }, 2, "Frame rate: inf fps", false},
+        {[](QueueItem* i) { i->video->fpsDen = 1; i->video->flags = 1; }, 2, "Frame rate: 25.00 fps (Variable)", true},
+        {[](QueueItem* i) { i->video->flags = 2; }, 2, "Frame rate: 25.00 fps (Doubling)", true},
+        {[](QueueItem* i) { i->video->scanMode = 'b'; }, 2, "Scan: Interlaced BFF", true},
+        {[](QueueItem* i) { i->video->scanMode = 'M'; }, 2, "Scan: MBAFF", true},
+        {[](QueueItem* i) { i->audio->channels = 6; }, 2, "Channel: 6 (5.1)", true},
+        {[](QueueItem* i) { i->audio->channels = 1; }, 2, "Channel: 1 (Mono)", true},
+        {[](QueueItem* i) { i->audio->bitrateMode = 2; }, 2, "Bitrate: 1536.0 Kbps (VBR)", true},
+        {[](QueueItem* i) { i->audio->gain[0] = -3.5f; }, 2, "Volume: -3.50 dB", true},
+        {[](QueueItem* i) { i->audio->gain[1] = -2.25f; }, 2, "Volume: -3.50 dB/-2.25 dB", true},
+        {[](QueueItem* i) { SetStringField(&i->audio->file, "/music/dub.wav"); }, 2, "(/music/dub.wav)", true},
+    };
+    for (const SourceCase& c : figures) {
+        c.set(item);
+        tree = lines();
+        EXPECT_EQ(has(tree, c.depth, c.text), c.shown) << c.text << "\n" << show(tree);
+    }
+    // Without a denominator neither ratio shows at all.
+    item->video->fpsDen = 0;
+    tree = lines();
+    for (const char* label : {"Aspect ratio", "Frame rate"})
+        EXPECT_EQ(std::count_if(tree.begin(), tree.end(), [&](const auto& l) { return l.second.rfind(label, 0) == 0 && l.first == 2; }), 0)
+            << label << "\n" << show(tree);
+    item->video->fpsDen = 1;
+
     // The target settings: each case's lines under "Target format".
     struct TargetCase {
         const char* what;
