@@ -724,6 +724,27 @@ class CDlgPlugins : public COptionTab {
 public:
     CDlgPlugins() : COptionTab(kPluginsTabTemplate, "plugins", true, nullptr) {}
 
+    bool OnInitDialog() override {
+        // Every button takes the size of the configure button.
+        RECT r{};
+        GetWindowRect(GetItem(1264), &r);
+        buttonWidth_ = r.right - r.left;
+        buttonHeight_ = r.bottom - r.top;
+        return true;
+    }
+
+    // The tree fills the page but for a column at the right edge, where the buttons stack from
+    // the bottom up.
+    bool OnSize(int width, int height) override {
+        const int w = buttonWidth_, h = buttonHeight_, x = width - w;
+        MoveWindow(GetItem(1087), 0, 0, std::max(0, x - 3), height, TRUE);
+        MoveWindow(GetItem(1264), x, height - h, w, h, TRUE);
+        MoveWindow(GetItem(4), x, height - 2 * h, w, h, TRUE);
+        MoveWindow(GetItem(1065), x, height - 3 * h, w, h, TRUE);
+        MoveWindow(GetItem(1265), x, height - 4 * h - 8, w, h, TRUE);
+        return true;
+    }
+
     void RefreshStates() override {
         if (!built_) {
             built_ = true;
@@ -813,6 +834,7 @@ private:
     }
 
     bool built_ = false;
+    int buttonWidth_ = 0, buttonHeight_ = 0;
 };
 
 // The tasking tab hosts the automation, tagging and plug-in pages in a row of its own.

@@ -86,6 +86,12 @@ public:
         SendMessageA(tree_, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(target));
     }
 
+    // The tree fills the page.
+    bool OnSize(int width, int height) override {
+        MoveWindow(GetItem(1087), 0, 0, width, height, TRUE);
+        return true;
+    }
+
 private:
     HTREEITEM Add(HTREEITEM parent, const std::string& text) { return InsertTreeItem(tree_, parent, text.c_str()); }
     static std::string Label(const char* key, const char* value) { return std::string(Ui(key)) + ": " + (value ? value : ""); }

@@ -499,6 +499,42 @@ TEST_F(OptionPages, TaskingTabCoresSpeedAndLists) {
     EXPECT_EQ(GetPrefInt("overall.task.parallelize"), 3);
 }
 
+// The summary's tree fills its page; the plug-in page's tree leaves a column at the right edge,
+// where its buttons stack from the bottom up.
+TEST_F(OptionPages, NestedPagesLayTheirControlsOverTheirArea) {
+    ChooseTab(0);
+    ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdEncoderTabs), 0));
+    const gui::RECT summary = d().Rect(pane->SubPage()->Handle());
+    const gui::RECT tree = d().Rect(PageItem(1087));
+    EXPECT_EQ(tree.left, summary.left);
+    EXPECT_EQ(tree.top, summary.top);
+    EXPECT_EQ(tree.right, summary.right);
+    EXPECT_EQ(tree.bottom, summary.bottom);
+
+    ChooseTab(2);
+    ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdEncoderTabs), 2));
+    ASSERT_EQ(pane->SubPage()->TemplateId(), ui::kPluginsTabTemplate);
+    const gui::RECT page = d().Rect(pane->SubPage()->Handle());
+    const gui::RECT button = d().Rect(PageItem(1264));
+    const int bw = button.right - button.left, bh = button.bottom - button.top;
+    ASSERT_GT(bw, 0);
+    ASSERT_GT(bh, 0);
+    const struct {
+        int id;
+        int right;   // from the page's right edge
+        int bottom;  // from the page's bottom edge
+    } placed[] = {{1087, bw + 3, 0}, {1264, 0, 0}, {4, 0, bh}, {1065, 0, 2 * bh}, {1265, 0, 3 * bh + 8}};
+    for (const auto& c : placed) {
+        const gui::RECT r = d().Rect(PageItem(c.id));
+        EXPECT_EQ(page.right - r.right, c.right) << c.id;
+        EXPECT_EQ(page.bottom - r.bottom, c.bottom) << c.id;
+        if (c.id != 1087) {
+            EXPECT_EQ(r.right - r.left, bw) << c.id;
+        }
+    }
+    EXPECT_EQ(d().Rect(PageItem(1087)).left, page.left);
+}
+
 TEST_F(OptionPages, TimeFieldsSetTheItemsTimes) {
     const std::string input = run.files().path().string() + "/a.wav";
     std::ofstream(input) << "RIFF";
