@@ -16,6 +16,7 @@
 #include "common/fileutil.h"
 #include "engine/context.h"
 #include "engine/devices/cd_source.h"
+#include "engine/encoders/encoder.h"
 #include "engine/engine_init.h"
 #include "engine/pending.h"
 #include "engine/tools/media_probe.h"
@@ -157,7 +158,10 @@ uint32_t GetItemState(const QueueItem* item) {
 
 int GetEstimatedBitrate(int kind) {
     if (kind != 0) return -1;
-    return -1;  // no encoder classes are available to estimate with
+    std::unique_ptr<CAudioEncoder> encoder = CreateAudioEncoder(GetPrefInt("overall.audio.encoder"));
+    if (!encoder) return -1;
+    // The queue's head cell stands for an input of the default format.
+    return encoder->EstimateBitrate(&GetQueueHead().cell, GetPrefInt("overall.audio.bitrateRatio"));
 }
 
 const char* GetOutputInfoText(int kind, QueueItem* item) {

@@ -43,6 +43,8 @@ int SetItemState(QueueItem* item, uint32_t state);
 uint32_t GetItemState(const QueueItem* item);
 
 // --- encoder queries (encoders are created by id, used and destroyed at once) ---
+// Kind 0: kbit/s the chosen audio encoder expects to give for an input of the default format;
+// -1 for another kind or when the encoder cannot be made.
 int GetEstimatedBitrate(int kind);
 const char* GetOutputInfoText(int kind, QueueItem* item);
 // Kind 0: with a negative id the encoder the format chooser picks for the item; selector 1 gives

@@ -34,6 +34,7 @@
 #include "ui/main/seams.h"
 #include "ui/main/shell.h"
 #include "ui/news/newsfeed.h"
+#include "ui/options/option_tabs.h"
 #include "ui/plugins/device_host.h"
 
 namespace ui {
@@ -260,7 +261,7 @@ void CDlgMain::RunAppCommand(const std::string& word, const std::string& arg, WP
         SetForeground();
         StopAll();
     } else if (word == "set_time") {
-        // The time-range dialog is one of the option pages, which this window does not have yet.
+        ShowTabInPopup(CreateOptionTab(5), hwnd_);
     } else if (word == "mpcmd") {
         PlayerCommand(arg.c_str(), nullptr);
     } else if (word == "seek") {

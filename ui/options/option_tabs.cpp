@@ -11,6 +11,7 @@
 #include "engine/engine_api.h"
 #include "engine/jobs/jobdriver.h"
 #include "platform/gui/shell.h"
+#include "ui/filelist/file_list.h"
 #include "ui/main/seams.h"
 #include "ui/main/shell.h"
 #include "ui/options/encoder_pages.h"
@@ -703,7 +704,14 @@ private:
     // (onlySelected: none then). Running items are left alone.
     template <typename Fn>
     void ForTargets(bool onlySelected, Fn fn) {
-        (void)onlySelected;
+        CFileList& list = FileList();
+        bool any = false;
+        for (int row = list.FirstSelected(); row >= 0; row = list.NextSelected(row)) {
+            any = true;
+            QueueItem* item = list.RowItem(row);
+            if (item && !ItemBusy(item)) fn(item);
+        }
+        if (any || onlySelected) return;
         QueueItem* item = OptionsCurrentItem();
         if (item && !ItemBusy(item)) fn(item);
     }
@@ -715,6 +723,27 @@ private:
 class CDlgPlugins : public COptionTab {
 public:
     CDlgPlugins() : COptionTab(kPluginsTabTemplate, "plugins", true, nullptr) {}
+
+    bool OnInitDialog() override {
+        // Every button takes the size of the configure button.
+        RECT r{};
+        GetWindowRect(GetItem(1264), &r);
+        buttonWidth_ = r.right - r.left;
+        buttonHeight_ = r.bottom - r.top;
+        return true;
+    }
+
+    // The tree fills the page but for a column at the right edge, where the buttons stack from
+    // the bottom up.
+    bool OnSize(int width, int height) override {
+        const int w = buttonWidth_, h = buttonHeight_, x = width - w;
+        MoveWindow(GetItem(1087), 0, 0, std::max(0, x - 3), height, TRUE);
+        MoveWindow(GetItem(1264), x, height - h, w, h, TRUE);
+        MoveWindow(GetItem(4), x, height - 2 * h, w, h, TRUE);
+        MoveWindow(GetItem(1065), x, height - 3 * h, w, h, TRUE);
+        MoveWindow(GetItem(1265), x, height - 4 * h - 8, w, h, TRUE);
+        return true;
+    }
 
     void RefreshStates() override {
         if (!built_) {
@@ -805,93 +834,7 @@ private:
     }
 
     bool built_ = false;
-};
-
-// ---------------------------------------------------------------------------------------------
-// Summary
-
-class CDlgSummary : public COptionPage {
-public:
-    CDlgSummary() : COptionPage(kSummaryTemplate, "summary", true, nullptr) {}
-
-    void RefreshStates() override {
-        HWND tree = GetItem(1087);
-        SendMessageA(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
-        QueueItem* item = OptionsCurrentItem();
-        char line[512];
-        if (item) {
-            HTREEITEM source = Insert(tree, TVI_ROOT, Ui("original"));
-            if (item->containerFormat) Insert(tree, source, Label("container", item->containerFormat).c_str());
-            if (item->duration > 0) {
-                std::snprintf(line, sizeof line, "%s: %d.%d %s", Ui("duration"), item->duration / 1000,
-                              item->duration % 1000 / 100, Ui("secs"));
-                Insert(tree, source, line);
-            }
-            for (const AudioStreamInfo* a = item->audio; a; a = a->next) {
-                std::snprintf(line, sizeof line, "%s (%d): %s", Ui("audio"), static_cast<int>(a->id), a->codec ? a->codec : "");
-                HTREEITEM track = Insert(tree, source, line);
-                std::snprintf(line, sizeof line, "%s: %.1f Kbps", Ui("bitrate"), a->bitrate / 1000.0);
-                Insert(tree, track, line);
-                std::snprintf(line, sizeof line, "%s: %d Hz", Ui("srate"), static_cast<int>(a->samplerate));
-                Insert(tree, track, line);
-                std::snprintf(line, sizeof line, "%s: %d", Ui("channel"), static_cast<int>(a->channels));
-                Insert(tree, track, line);
-            }
-            for (const VideoStreamInfo* v = item->video; v; v = v->next) {
-                std::snprintf(line, sizeof line, "%s (%d): %s", Ui("video"), static_cast<int>(v->id), v->codec ? v->codec : "");
-                HTREEITEM stream = Insert(tree, source, line);
-                std::snprintf(line, sizeof line, "%s: %dx%d", Ui("resolution"), static_cast<int>(v->width), static_cast<int>(v->height));
-                Insert(tree, stream, line);
-                // A zero denominator has no frame rate to show.
-                if (v->fpsDen)
-                    std::snprintf(line, sizeof line, "%s: %.2f %s", Ui("framerate"), static_cast<double>(v->fpsNum) / v->fpsDen, Ui("fps"));
-                else
-                    std::snprintf(line, sizeof line, "%s: N/A", Ui("framerate"));
-                Insert(tree, stream, line);
-            }
-        }
-        HTREEITEM target = Insert(tree, TVI_ROOT, Ui("target_format"));
-        if (GetPrefInt("overall.audio.enabled")) {
-            if (HTREEITEM audio = TargetStream(tree, target, "audio", "overall.audio")) {
-                Insert(tree, audio, Label("encoder", EnumValue("overall.audio.encoder")).c_str());
-                const int rate = GetPrefInt("audiofilter.resample.samplerate");
-                if (rate)
-                    std::snprintf(line, sizeof line, "%s: %d Hz", Ui("srate"), rate);
-                else
-                    std::snprintf(line, sizeof line, "%s: %s", Ui("srate"), Ui("original"));
-                Insert(tree, audio, line);
-            }
-        }
-        if (GetPrefInt("overall.video.enabled")) {
-            if (HTREEITEM video = TargetStream(tree, target, "video", "overall.video"))
-                Insert(tree, video, Label("mode", EnumValue("overall.video.mode")).c_str());
-        }
-        HTREEITEM position = Insert(tree, target, Ui("positioning"));
-        std::snprintf(line, sizeof line, "%s: %d %s", Ui("startoffset"), GetPrefInt("overall.decoding.startTime") / 1000, Ui("secs"));
-        Insert(tree, position, line);
-        std::snprintf(line, sizeof line, "%s: %d %s", Ui("length"), GetPrefInt("overall.decoding.duration") / 1000, Ui("secs"));
-        Insert(tree, position, line);
-        SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(target));
-    }
-
-private:
-    static const char* EnumValue(const char* key) { return GetPrefEnumText(key, GetPrefInt(key)); }
-
-    // The heading of a target stream with its format; null when the stream is copied (the
-    // heading then says so).
-    static HTREEITEM TargetStream(HWND tree, HTREEITEM target, const char* kind, const std::string& branch) {
-        HTREEITEM node = Insert(tree, target, Ui(kind));
-        if (GetPrefInt((branch + ".copy").c_str())) {
-            Insert(tree, node, Ui("stream_copy"));
-            return nullptr;
-        }
-        Insert(tree, node, EnumValue((branch + ".format").c_str()));
-        return node;
-    }
-
-    static std::string Label(const char* key, const char* value) { return std::string(Ui(key)) + ": " + (value ? value : ""); }
-
-    static HTREEITEM Insert(HWND tree, HTREEITEM parent, const char* text) { return InsertTreeItem(tree, parent, text); }
+    int buttonWidth_ = 0, buttonHeight_ = 0;
 };
 
 // The tasking tab hosts the automation, tagging and plug-in pages in a row of its own.
@@ -986,8 +929,6 @@ COptionTab* CreateOutputSubTab(int n) {
     default: return new CDlgAutomation();
     }
 }
-
-COptionPage* CreateSummaryPage() { return new CDlgSummary(); }
 
 COptionTab* CreateAudioCfgTab() { return new CDlgSound(kAudioCfgTemplate, "audio"); }
 

@@ -19,6 +19,7 @@
 #include "ui/filelist/file_list.h"
 #include "ui/main/main_window.h"
 #include "ui/main/shell.h"
+#include "ui/options/option_tabs.h"
 
 namespace {
 
@@ -252,9 +253,19 @@ TEST_F(Commands, TextCommandsByWord) {
     EXPECT_EQ(GetPrefInt("overall.audio.karaoke"), 0);
 
     // Words that change nothing here raise no prompt (an unscripted one fails the test).
-    for (const char* quiet : {"show time", "set_time", "stop_transcode now", "stop", "load_ui /no/such/preset.xml",
+    for (const char* quiet : {"stop_transcode now", "stop", "load_ui /no/such/preset.xml",
                               "refresh_rss 2", "close_web", "seek", "stop_play"})
         Send(quiet);
+
+    // "set_time" and "show time" open the time tab in the popup over the main window.
+    for (const char* word : {"set_time", "show time"}) {
+        Send(word);
+        ASSERT_NE(ui::PopupTab(), nullptr) << word;
+        EXPECT_EQ(ui::PopupTab()->TemplateId(), ui::kTimeTabTemplate) << word;
+        EXPECT_FALSE(driver().Enabled(ui::Shell().mainHwnd.load())) << word;
+        ui::ClosePopup();
+        EXPECT_TRUE(driver().Enabled(ui::Shell().mainHwnd.load())) << word;
+    }
 
     // Words are compared exactly: "Stop" is no command.
     std::string prompt;

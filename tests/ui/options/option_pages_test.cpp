@@ -4,13 +4,20 @@
 // chooses the encoder, values typed out of range, and a preset loaded while a page is open.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <sstream>
+#include <vector>
 #include <memory>
 #include <string>
 
 #include "engine/engine_api.h"
 #include "platform/gui/resources.h"
 #include "support/options_pane_fixture.h"
+#include "ui/filelist/file_list.h"
 #include "ui/main/seams.h"
 #include "ui/main/shell.h"
 #include "ui/options/encoder_pages.h"
@@ -233,6 +240,205 @@ TEST_F(OptionPages, EncoderTabsChooseTheEncoderAndItsFormat) {
     EXPECT_NE(d().TreeViewDump(PageItem(1087)).find("LAME MP3"), std::string::npos) << d().TreeViewDump(PageItem(1087));
 }
 
+// The summary page of a real file probed by the engine: each field of the source and of the
+// target settings shows with its value.
+TEST_F(OptionPages, SummaryShowsTheProbedSourceAndTheTargetSettings) {
+    // H.264 at 16:9 on 320x240 pixels, and 16-bit PCM at 48 kHz starting 200 ms late.
+    const std::string input = run.files().path().string() + "/clip.mkv";
+    ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f lavfi -i testsrc=size=320x240:rate=25 -itsoffset 0.2 -f lavfi "
+                           "-i sine=frequency=440:sample_rate=48000 -t 2 -c:v libx264 -profile:v high -pix_fmt yuv420p "
+                           "-aspect 16:9 -c:a pcm_s16le -ac 2 '" + input + "'").c_str()),
+              0);
+    ASSERT_TRUE(ui::FileListAdd(input.c_str()));
+    QueueItem* item = QueueGetItem(0);
+    ASSERT_NE(item, nullptr);
+    ASSERT_EQ(ProbeItem(item, 0), 0);
+    ASSERT_GT(item->duration, 0);
+
+    // The tree as (depth, text) lines.
+    auto lines = [&] {
+        ChooseTab(0);
+        EXPECT_TRUE(d().PickTab(PaneItem(ui::kIdEncoderTabs), 0));
+        std::vector<std::pair<int, std::string>> out;
+        std::istringstream dump(d().TreeViewDump(PageItem(1087)));
+        for (std::string line; std::getline(dump, line);) {
+            const size_t text = line.find_first_not_of(' ');
+            if (line.size() >= 2 && line.compare(line.size() - 2, 2, " +") == 0) line.resize(line.size() - 2);
+            out.emplace_back(static_cast<int>(text / 2), line.substr(text));
+        }
+        return out;
+    };
+    auto has = [](const std::vector<std::pair<int, std::string>>& tree, int depth, const std::string& text) {
+        return std::find(tree.begin(), tree.end(), std::make_pair(depth, text)) != tree.end();
+    };
+    auto show = [](const std::vector<std::pair<int, std::string>>& tree) {
+        std::string text;
+        for (const auto& [depth, line] : tree) text += std::string(static_cast<size_t>(depth) * 2, ' ') + line + "\n";
+        return text;
+    };
+
+    SetPrefInt("overall.video.enabled", 0);
+    SetPrefInt("overall.audio.enabled", 1);
+    SetPrefInt("overall.audio.copy", 0);
+    SetPrefInt("overall.audio.encoder", 0);
+    SetPrefInt("audioenc.lame.mode", 1);
+    SetPrefInt("audioenc.lame.bitrate", 192);
+    SetPrefInt("overall.audio.bitrateRatio", 0);
+    SetPrefInt("audiofilter.resample.samplerate", 44100);
+    SetPrefInt("overall.decoding.startTime", 0);
+    SetPrefInt("overall.decoding.duration", 0);
+    auto tree = lines();
+
+    // The source, against what the file is.
+    const double seconds = item->duration / 1000.0;
+    const auto bytes = std::filesystem::file_size(input);
+    const struct {
+        int depth;
+        std::string text;
+    } source[] = {
+        {0, "Source"},
+        {1, "Container: Matroska"},
+        {1, "Duration: " + std::to_string(item->duration / 1000) + "." + std::to_string(item->duration % 1000 / 100) + " secs"},
+        {1, "Size: " + std::to_string(bytes / 1024) + " KB"},
+        {1, "Overhead: 0.0%"},  // the PCM alone takes more than the whole file's rate
+        {1, "Video (0): AVC"},
+        {2, "Codec: V_MPEG4/ISO/AVC"},
+        {2, "Profile: High"},
+        {2, "Resolution: 320x240"},
+        {2, "Aspect ratio: 16:9 (1.78:1)"},
+        {2, "PAR: 1.33"},
+        {2, "Frame rate: 25.00 fps"},
+        {2, "Scan: Progressive"},
+        {1, "Audio (0): PCM"},
+        {2, "Bitrate: 1536.0 Kbps (CBR)"},
+        {2, "Sample rate: 48000 Hz"},
+        {2, "Bit depth: 16 Bits"},
+        {2, "Channel: 2 (Stereo)"},
+        {2, "Delay: 200 ms"},
+    };
+    for (const auto& line : source) EXPECT_TRUE(has(tree, line.depth, line.text)) << line.text << "\n" << show(tree);
+    // The overall rate is the file's bits over its length (as the tool rounds it: within 2 %).
+    const auto overall = std::find_if(tree.begin(), tree.end(), [](const auto& l) {
+        return l.first == 1 && l.second.rfind("Bitrate: ", 0) == 0 && l.second.find(" Kbps") != std::string::npos;
+    });
+    ASSERT_NE(overall, tree.end()) << show(tree);
+    const double kbps = std::strtod(overall->second.c_str() + 9, nullptr);
+    EXPECT_NEAR(kbps, bytes * 8 / seconds / 1000, bytes * 8 / seconds / 1000 * 0.02) << overall->second;
+
+    // Figures of other magnitudes and kinds, set on the probed item: the line each one shows, or
+    // no line at all for a ratio without a denominator.
+    struct SourceCase {
+        std::function<void(QueueItem*)> set;
+        int depth;
+        std::string text;
+        bool shown;
+    };
+    const SourceCase figures[] = {
+        {[](QueueItem* i) { i->containerBitrate = 25000000; }, 1, "Bitrate: 25 Mbps", true},
+        {[](QueueItem* i) { i->containerBitrate = 10000; }, 1, "Bitrate: 10 Kbps", true},
+        {[](QueueItem* i) { i->containerBitrate = 9999; }, 1, "Bitrate: 9999 bps", true},
+        {[](QueueItem* i) { i->containerOverhead = 1234; }, 1, "Overhead: 12.3%", true},
+        {[](QueueItem* i) { i->size = 20 * 1024; }, 1, "Size: 20 MB", true},
+        {[](QueueItem* i) { i->size = 20 * 1024 * 1024; }, 1, "Size: 20 GB", true},
+        {[](QueueItem* i) { i->video->darDen = 0; }, 2, "Aspect ratio: 16:0 (inf:1)", false},
+        {[](QueueItem* i) { i->video->fpsDen = 0; }, 2, "Frame rate: inf fps", false},
+        {[](QueueItem* i) { i->video->fpsDen = 1; i->video->flags = 1; }, 2, "Frame rate: 25.00 fps (Variable)", true},
+        {[](QueueItem* i) { i->video->flags = 2; }, 2, "Frame rate: 25.00 fps (Doubling)", true},
+        {[](QueueItem* i) { i->video->scanMode = 'b'; }, 2, "Scan: Interlaced BFF", true},
+        {[](QueueItem* i) { i->video->scanMode = 'M'; }, 2, "Scan: MBAFF", true},
+        {[](QueueItem* i) { i->audio->channels = 6; }, 2, "Channel: 6 (5.1)", true},
+        {[](QueueItem* i) { i->audio->channels = 1; }, 2, "Channel: 1 (Mono)", true},
+        {[](QueueItem* i) { i->audio->bitrateMode = 2; }, 2, "Bitrate: 1536.0 Kbps (VBR)", true},
+        {[](QueueItem* i) { i->audio->gain[0] = -3.5f; }, 2, "Volume: -3.50 dB", true},
+        {[](QueueItem* i) { i->audio->gain[1] = -2.25f; }, 2, "Volume: -3.50 dB/-2.25 dB", true},
+        {[](QueueItem* i) { SetStringField(&i->audio->file, "/music/dub.wav"); }, 2, "(/music/dub.wav)", true},
+    };
+    for (const SourceCase& c : figures) {
+        c.set(item);
+        tree = lines();
+        EXPECT_EQ(has(tree, c.depth, c.text), c.shown) << c.text << "\n" << show(tree);
+    }
+    // Without a denominator neither ratio shows at all.
+    item->video->fpsDen = 0;
+    tree = lines();
+    for (const char* label : {"Aspect ratio", "Frame rate"})
+        EXPECT_EQ(std::count_if(tree.begin(), tree.end(), [&](const auto& l) { return l.second.rfind(label, 0) == 0 && l.first == 2; }), 0)
+            << label << "\n" << show(tree);
+    item->video->fpsDen = 1;
+
+    // The target settings: each case's lines under "Target format".
+    struct TargetCase {
+        const char* what;
+        std::function<void()> set;
+        std::vector<std::pair<int, std::string>> shown;
+    };
+    const std::string est = "Estimated size: ";
+    const long long ms = item->duration;
+    const TargetCase targets[] = {
+        {"LAME at 192 Kbps", [] {},
+         {{0, "Target format"}, {1, "Container: Default"}, {1, "Muxer: FFmpeg"}, {1, "Audio"}, {2, "MP3"},
+          {2, "Encoder: LAME MP3"}, {2, "Bitrate: 192 Kbps"}, {2, "Sample rate: 44100 Hz"},
+          {1, est + std::to_string(192 * ms / 8 / 1024) + " KB"}, {1, "Positioning"}, {2, "Start: 0 secs"},
+          {2, "Length: 0 secs"}}},
+        {"audio copied at the source's rate, from 1.5 s on",
+         [] {
+             SetPrefInt("overall.audio.copy", 1);
+             SetPrefInt("overall.decoding.startTime", 1500);
+         },
+         {{2, "Stream copy"}, {1, est + std::to_string(1536 * (ms - 1500) / 8 / 1024) + " KB"}, {2, "Start: 1 secs"}}},
+        {"video at a constant 1000 Kbps, scaled, at 29.97 fps, for 1 s",
+         [] {
+             SetPrefInt("overall.audio.copy", 0);
+             SetPrefInt("overall.decoding.startTime", 0);
+             SetPrefInt("overall.decoding.duration", 1000);
+             SetPrefInt("overall.video.enabled", 1);
+             SetPrefInt("overall.video.copy", 0);
+             SetPrefInt("overall.video.format", 1);
+             SetPrefInt("overall.video.encoder", 0);
+             SetPrefInt("overall.video.mode", 2);
+             SetPrefInt("overall.video.bitrate", 1000);
+             SetPrefInt("videofilter.scale.enabled", 1);
+             SetPrefInt("videofilter.scale.width", 640);
+             SetPrefInt("videofilter.scale.height", 360);
+             SetPrefInt("videofilter.frame.enabled", 1);
+             SetPrefInt("videofilter.frame.fps", 30000);
+             SetPrefInt("videofilter.frame.fpsScale", 1001);
+             SetPrefInt("videofilter.deint.mode", 2);
+         },
+         {{1, "Video"}, {2, "H.264"}, {2, "Encoder: x264"}, {2, "Mode: CBR"}, {2, "Bitrate: 1000 Kbps"},
+          {2, "Resolution: 640x360"}, {2, "Frame rate: 29.97 fps"}, {2, "Deinterlace: Yadif"},
+          {1, est + std::to_string((1000 + 192) * 1000 / 8 / 1024) + " KB"}, {2, "Length: 1 secs"}}},
+        {"video at a quality: no size to tell",
+         [] {
+             SetPrefInt("overall.video.mode", 1);
+             SetPrefInt("videofilter.frame.enabled", 0);
+         },
+         {{2, "Mode: VBR"}, {2, "Quality: " + std::to_string(GetPrefInt("overall.video.quality"))},
+          {2, "Frame rate: Original"}, {1, "Estimated size: N/A"}}},
+        {"video by quantizer",
+         [] { SetPrefInt("overall.video.mode", 3); },
+         {{2, "Mode: CQP"}, {2, "Quantizer: " + std::to_string(GetPrefInt("overall.video.quant"))}}},
+        {"video copied, with no rate known for it",
+         [] { SetPrefInt("overall.video.copy", 1); },
+         {{2, "Stream copy"}, {1, "Estimated size: N/A"}}},
+        {"a video rate that takes megabytes", [] {
+             SetPrefInt("overall.video.copy", 0);
+             SetPrefInt("overall.video.mode", 4);
+             SetPrefInt("overall.video.bitrate", 100000);
+         },
+         {{2, "Mode: Two-pass"}, {1, est + std::to_string((100000 + 192) * 1000 / 8 / 1024 / 1024) + " MB"}}},
+    };
+    for (const TargetCase& c : targets) {
+        c.set();
+        tree = lines();
+        const auto at = std::find(tree.begin(), tree.end(), std::make_pair(0, std::string("Target format")));
+        ASSERT_NE(at, tree.end()) << c.what;
+        const std::vector<std::pair<int, std::string>> target(at, tree.end());
+        for (const auto& [depth, text] : c.shown) EXPECT_TRUE(has(target, depth, text)) << c.what << ": " << text << "\n" << show(target);
+    }
+    SetPrefInt("overall.video.enabled", 0);
+}
+
 TEST_F(OptionPages, DependentControlsFollowTheirKeys) {
     struct Case {
         int encoderId;
@@ -293,6 +499,42 @@ TEST_F(OptionPages, TaskingTabCoresSpeedAndLists) {
     EXPECT_EQ(GetPrefInt("overall.task.parallelize"), 3);
 }
 
+// The summary's tree fills its page; the plug-in page's tree leaves a column at the right edge,
+// where its buttons stack from the bottom up.
+TEST_F(OptionPages, NestedPagesLayTheirControlsOverTheirArea) {
+    ChooseTab(0);
+    ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdEncoderTabs), 0));
+    const gui::RECT summary = d().Rect(pane->SubPage()->Handle());
+    const gui::RECT tree = d().Rect(PageItem(1087));
+    EXPECT_EQ(tree.left, summary.left);
+    EXPECT_EQ(tree.top, summary.top);
+    EXPECT_EQ(tree.right, summary.right);
+    EXPECT_EQ(tree.bottom, summary.bottom);
+
+    ChooseTab(2);
+    ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdEncoderTabs), 2));
+    ASSERT_EQ(pane->SubPage()->TemplateId(), ui::kPluginsTabTemplate);
+    const gui::RECT page = d().Rect(pane->SubPage()->Handle());
+    const gui::RECT button = d().Rect(PageItem(1264));
+    const int bw = button.right - button.left, bh = button.bottom - button.top;
+    ASSERT_GT(bw, 0);
+    ASSERT_GT(bh, 0);
+    const struct {
+        int id;
+        int right;   // from the page's right edge
+        int bottom;  // from the page's bottom edge
+    } placed[] = {{1087, bw + 3, 0}, {1264, 0, 0}, {4, 0, bh}, {1065, 0, 2 * bh}, {1265, 0, 3 * bh + 8}};
+    for (const auto& c : placed) {
+        const gui::RECT r = d().Rect(PageItem(c.id));
+        EXPECT_EQ(page.right - r.right, c.right) << c.id;
+        EXPECT_EQ(page.bottom - r.bottom, c.bottom) << c.id;
+        if (c.id != 1087) {
+            EXPECT_EQ(r.right - r.left, bw) << c.id;
+        }
+    }
+    EXPECT_EQ(d().Rect(PageItem(1087)).left, page.left);
+}
+
 TEST_F(OptionPages, TimeFieldsSetTheItemsTimes) {
     const std::string input = run.files().path().string() + "/a.wav";
     std::ofstream(input) << "RIFF";
@@ -320,6 +562,35 @@ TEST_F(OptionPages, TimeFieldsSetTheItemsTimes) {
     ChooseTab(5);
     EXPECT_FALSE(d().Enabled(TabItem(1090)));
     item->state = kItemReady;
+
+    // With rows selected, the times and the offset go to each selected row's item, and only there.
+    for (const char* name : {"/b.wav", "/c.wav"}) {
+        const std::string more = run.files().path().string() + name;
+        std::ofstream(more) << "RIFF";
+        ASSERT_TRUE(ui::FileListAdd(more.c_str()));
+    }
+    ui::CFileList& list = ui::FileList();
+    for (int row = 0; row < 3; ++row) {
+        QueueGetItem(row)->begin = QueueGetItem(row)->end = 0;
+        QueueGetItem(row)->audioOffset = 0;
+        list.SelectRow(row, row != 1);
+    }
+    ChooseTab(5);
+    for (int row = 0; row < 3; ++row) list.SelectRow(row, row != 1);
+    d().SetTextAsUser(TabItem(1094), "2");  // end: 2 minutes
+    d().SetTextAsUser(TabItem(1097), "250");
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(QueueGetItem(row)->end, row != 1 ? 120000u : 0u) << row;
+        EXPECT_EQ(QueueGetItem(row)->audioOffset, row != 1 ? 250 : 0) << row;
+    }
+    EXPECT_EQ(gui::SendMessageA(TabItem(1084), gui::TBM_GETPOS, 0, 0), 3025);
+    // With none selected, the times go to the current item; the offset to no item.
+    for (int row = 0; row < 3; ++row) list.SelectRow(row, false);
+    ui::SetCurrentListItem(QueueGetItem(1));
+    d().SetTextAsUser(TabItem(1070), "1");
+    d().SetTextAsUser(TabItem(1097), "-40");
+    EXPECT_EQ(QueueGetItem(1)->begin, 60000u);  // the fields showed 0:00:00.000
+    for (int row = 0; row < 3; ++row) EXPECT_EQ(QueueGetItem(row)->audioOffset, row != 1 ? 250 : 0) << row;
 }
 
 }  // namespace

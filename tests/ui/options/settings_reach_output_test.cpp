@@ -182,6 +182,26 @@ TEST_F(SettingsReachOutput, EncoderPagesSettingsShowInTheOutput) {
          },
          "mp2", "mp2", "stream=codec_name,bit_rate", "",
          [](const Values& v) { return Number(v, "bit_rate") == 160000; }},
+        {"FFmpeg LC-AAC 96", 14,
+         [](SettingsReachOutput& t) {
+             t.d().SetTextAsUser(t.PageItem(1051), "96");
+             t.ChooseTab(0);
+             t.d().PickCombo(t.TabItem(1062), t.FormatIndex("LC-AAC"));
+         },
+         "m4a", "aac", "stream=codec_name,bit_rate", "",
+         [&](const Values& v) { return near(Number(v, "bit_rate"), 96000, 0.15); }},
+        {"FFmpeg ALAC", 14,
+         [](SettingsReachOutput& t) {
+             t.ChooseTab(0);
+             t.d().PickCombo(t.TabItem(1062), t.FormatIndex("ALAC"));
+         },
+         "m4a", "alac", "stream=codec_name,sample_rate,channels", "",
+         [](const Values& v) { return Number(v, "sample_rate") == 44100 && Number(v, "channels") == 2; }},
+        // The WMA and TTA encoders run FFmpeg too; their pages have no settings of their own.
+        {"WMA", 8, [](SettingsReachOutput&) {}, "wma", "wmav2", "stream=codec_name,bit_rate", "",
+         [&](const Values& v) { return near(Number(v, "bit_rate"), 128000, 0.15); }},
+        {"TTA", 21, [](SettingsReachOutput&) {}, "tta", "tta", "stream=codec_name,sample_rate", "",
+         [](const Values& v) { return Number(v, "sample_rate") == 44100; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
