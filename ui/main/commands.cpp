@@ -577,8 +577,19 @@ bool CDlgMain::OnMenuCommand(int id) {
         }
         return true;
     }
-    // Extension and wizard entries come from lists this window does not show yet.
-    return id >= kCmdExtensionBase && id < kCmdExtensionBase + 100 ? true : id >= kCmdWizardBase;
+    if (id >= kCmdWizardBase) {
+        std::string link;
+        {
+            NewsFeed& feed = GetNewsFeed();
+            NewsFeedLock lock(feed.mutex);
+            const size_t index = static_cast<size_t>(id - kCmdWizardBase);
+            if (lock.owns() && index < feed.wizards.size()) link = feed.wizards[index].link;
+        }
+        if (!link.empty()) OpenSetupWizard(link.c_str());
+        return true;
+    }
+    // Extension entries come from a list this window does not show yet.
+    return id >= kCmdExtensionBase && id < kCmdExtensionBase + 100;
 }
 
 // Buttons of the main window.

@@ -67,6 +67,16 @@ int OpenPreferencePage(const char* keyPath) {
                          kSettingsPageWidth, kSettingsPageHeight);
 }
 
+int OpenSetupWizard(const char* page) {
+    if (!page || !*page) return -1;
+    if (!EnsureControlServer()) return -1;
+    const EngineContext& ctx = *GetEngineContext();
+    std::string address = std::string(page) + "?p=" + std::to_string(ctx.httpPort.load()) +
+                          "&b=" + std::to_string(ctx.buildNumber);
+    if (!ctx.editionText.empty()) address += "&e=" + std::string(ctx.editionText);
+    return OpenWebPage(address.c_str(), UiStrings().GetString("menu_setup_wizard"), 1050, 808);
+}
+
 void InstallSettingsPageOpeners() {
     // The pages build their address before the server may run: the path is taken from it and the
     // address built again once the server has its port.

@@ -24,6 +24,10 @@ int OpenWebUiPage(int kind, const char* argument, const char* title, int width, 
 // The preference page of a key path (null: the whole tree), titled "menu_settings", 780 x 600.
 int OpenPreferencePage(const char* keyPath);
 
+// The setup wizard at a page address: "page?p=<port>&b=<build>" with "&e=<edition>" when the program
+// has one, titled "menu_setup_wizard", 1050 x 808.
+int OpenSetupWizard(const char* page);
+
 // Hands the option tabs, the encoder pages and the plug-in host the road to their settings pages.
 void InstallSettingsPageOpeners();
 

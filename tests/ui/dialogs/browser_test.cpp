@@ -15,7 +15,10 @@
 #include "engine/encoders/encoder.h"
 #include "platform/shell_open.h"
 #include "support/options_pane_fixture.h"
+#include "engine/queue/queue.h"
 #include "ui/dialogs/browser.h"
+#include "ui/filelist/file_list.h"
+#include "ui/news/newsfeed.h"
 #include "ui/main/shell.h"
 #include "ui/plugins/device_host.h"
 
@@ -156,6 +159,48 @@ TEST_F(BrowserHost, OpenWebCommandTakesItsRecordAndCloseWebHides) {
     if (gui::HWND host = ui::Browser().Handle()) {
         EXPECT_FALSE(d().Visible(host));
     }
+}
+
+TEST_F(BrowserHost, FeedPagesGoToTheUsersBrowserThroughItsChecks) {
+    const std::string feedFile = run.files().write(
+        "rss.xml",
+        "<?xml version=\"1.0\"?><rss><links><link id=\"stats\" link=\"https://example.org/stats/\"/></links>"
+        "<channel><title>News</title><item><title>a</title><link>https://example.org/1</link></item></channel>"
+        "<wizards><wizard name=\"Rip\" link=\"https://example.org/w/rip\"/>"
+        "<wizard name=\"Local\" link=\"file:///bin/sh\"/></wizards></rss>");
+    NewsFeed& feed = GetNewsFeed();
+    ASSERT_EQ(feed.document.Open(feedFile.c_str()), 0);
+    ASSERT_TRUE(ParseNewsFeed(feed, nullptr));
+    ASSERT_EQ(feed.wizards.size(), 2u);
+    const std::string ask = "?p=" + std::to_string(port);
+
+    // The statistics page needs an item with figures; without one the user is told so.
+    std::string box;
+    d().OnMessageBox([&box](const gui::testing::BoxRecord& r) {
+        box = r.text;
+        return gui::IDOK;
+    });
+    gui::SendMessageA(main, gui::WM_COMMAND, 40399, 0);
+    EXPECT_FALSE(box.empty());
+    EXPECT_TRUE(opened.Take().empty());
+    ui::FileList().AddFile(run.files().write("a.mp3", "x"));
+    QueueGetItem(0)->statSampleCount = 1;
+
+    struct Case {
+        UINT id;
+        std::vector<std::string> opened;
+    } cases[] = {
+        {40399, {"https://example.org/stats/" + ask}},
+        {60000, {"https://example.org/w/rip" + ask + "&b=1000&e=audio"}},
+        {60001, {}},  // not a web address
+        {60002, {}},  // no such wizard
+    };
+    for (const Case& c : cases) {
+        gui::SendMessageA(main, gui::WM_COMMAND, c.id, 0);
+        d().Pump();
+        EXPECT_EQ(opened.Take(), c.opened) << c.id;
+    }
+    QueueGetItem(0)->statSampleCount = 0;
 }
 
 TEST_F(BrowserHost, OwnPagesAreOnlyTheControlServersLoopbackPages) {
