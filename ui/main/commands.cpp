@@ -557,7 +557,8 @@ bool CDlgMain::OnMenuCommand(int id) {
     case 40061: OpenPreferencePage(nullptr); return true;
     case 40069: OpenWebUiPage(3, nullptr, "Winamp DSP Plugins", 800, 600); return true;
     case 40289: OpenWebUiPage(5, "sys/", "System Information", 800, 600); return true;
-    // Pages of the maker's web site, which this system has not.
+    // Pages of the maker's web site, which this system has not (40140, 40179, 40298, 40321, 40334), and
+    // entries whose windows are not built yet.
     case 40140:
     case 40179:
     case 40298:
