@@ -19,6 +19,7 @@
 
 #include "platform/gui/gui.h"
 #include "platform/gui/resources.h"
+#include "platform/gui/webview.h"
 
 namespace gui::detail {
 
@@ -56,6 +57,9 @@ public:
     virtual void TrayRemoved(const struct TrayIcon& icon) = 0;
     // A window registered for drops (or revoked): its widget takes file lists and text.
     virtual void DropTarget(HWND hwnd, bool on) = 0;
+    // A web view in the window's client area; null when this display has none.
+    virtual std::unique_ptr<WebView> CreateWebView(Window&, WebViewOptions) { return nullptr; }
+    virtual bool HasWebView() const { return false; }
 };
 
 enum class ControlKind {

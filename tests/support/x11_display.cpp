@@ -9,7 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <map>
 #include <thread>
 
 namespace sqtest {
@@ -85,6 +87,37 @@ int X11Window::LitPixels() {
         for (int x = 0; x < width_; ++x) lit += (XGetPixel(image, x, y) & 0xFFFFFF) != 0;
     XDestroyImage(image);
     return lit;
+}
+
+int PixelsUnlikeBackground(const std::string& display, uint64_t window) {
+    Display* d = XOpenDisplay(display.c_str());
+    if (!d) return 0;
+    int unlike = 0;
+    XWindowAttributes attributes{};
+    Window child = 0;
+    int x = 0, y = 0;
+    const Window root = DefaultRootWindow(d);
+    if (XGetWindowAttributes(d, static_cast<Window>(window), &attributes) && attributes.width > 0 &&
+        attributes.height > 0 && XTranslateCoordinates(d, static_cast<Window>(window), root, 0, 0, &x, &y, &child)) {
+        // Only the part on the screen can be read.
+        const int left = std::max(x, 0), top = std::max(y, 0);
+        const int width = std::min(x + attributes.width, DisplayWidth(d, DefaultScreen(d))) - left;
+        const int height = std::min(y + attributes.height, DisplayHeight(d, DefaultScreen(d))) - top;
+        XImage* image = width > 0 && height > 0 ? XGetImage(d, root, left, top, static_cast<unsigned>(width),
+                                                            static_cast<unsigned>(height), AllPlanes, ZPixmap)
+                                                : nullptr;
+        if (image) {
+            std::map<unsigned long, int> counts;
+            for (int row = 0; row < height; ++row)
+                for (int col = 0; col < width; ++col) ++counts[XGetPixel(image, col, row) & 0xFFFFFF];
+            int most = 0;
+            for (const auto& [colour, n] : counts) most = std::max(most, n);
+            unlike = width * height - most;
+            XDestroyImage(image);
+        }
+    }
+    XCloseDisplay(d);
+    return unlike;
 }
 
 }  // namespace sqtest

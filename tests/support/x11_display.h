@@ -44,4 +44,8 @@ private:
     int width_, height_;
 };
 
+// What the screen shows in a window's area (another program may draw into its sub-windows): the
+// number of pixels unlike the area's most common colour, 0 for a blank area or no such window.
+int PixelsUnlikeBackground(const std::string& display, uint64_t window);
+
 }  // namespace sqtest

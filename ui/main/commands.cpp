@@ -21,6 +21,7 @@
 #include "engine/tools/preview.h"
 #include "platform/fs.h"
 #include "platform/shell_open.h"
+#include "ui/dialogs/browser.h"
 #include "ui/dialogs/fileinfo.h"
 #include "ui/dialogs/prompt.h"
 #include "ui/dialogs/folderwatch.h"
@@ -33,6 +34,7 @@
 #include "ui/main/main_window.h"
 #include "ui/main/seams.h"
 #include "ui/main/shell.h"
+#include "ui/main/web_pages.h"
 #include "ui/news/newsfeed.h"
 #include "ui/options/option_tabs.h"
 #include "ui/plugins/device_host.h"
@@ -331,8 +333,14 @@ void CDlgMain::RunAppCommand(const std::string& word, const std::string& arg, WP
         Show();
         PluginHostShow();
         SetForeground();
-    } else if (word == "open_web" || word == "close_web") {
-        // The browser window is not built yet.
+    } else if (word == "open_web") {
+        // The sender made the record with new; it is freed here.
+        std::unique_ptr<WebPageRecord> page(reinterpret_cast<WebPageRecord*>(wParam));
+        if (!page) return;
+        page->address[sizeof page->address - 1] = '\0';
+        OpenWebPage(page->address, page->title, page->width, page->height);
+    } else if (word == "close_web") {
+        if (Browser().Handle()) Browser().Hide();
     } else if (word == "load_ui") {
         if (arg.empty() || !platform::PathExists(arg.c_str())) return;
         LoadPresetKeepingPrefs(arg);
@@ -573,16 +581,24 @@ bool CDlgMain::OnMenuCommand(int id) {
             QueueLockGuard queue;
             for (QueueItem* it = QueueNext(nullptr); it && !any; it = QueueNext(it)) any = it->statSampleCount > 0;
         }
-        // The statistics page opens in the browser window, which is not built yet.
-        if (!any) gui::MessageBoxA(hwnd_, Ui("select_processed"), "Information", gui::MB_OK | gui::MB_ICONINFORMATION);
+        if (!any) {
+            gui::MessageBoxA(hwnd_, Ui("select_processed"), "Information", gui::MB_OK | gui::MB_ICONINFORMATION);
+            return true;
+        }
+        // The page is the feed's "stats" link; it reads the figures from the control server.
+        const std::string link = GetNewsFeed().GetLink("stats", "");
+        if (!link.empty() && EnsureControlServer())
+            OpenWebPage((link + "?p=" + std::to_string(s.context.httpPort.load())).c_str(),
+                        Ui("menu_transcoding_stats"), 800, 600);
         return true;
     }
-    // Pages of the browser window and the maker's web site, which this system has not.
-    case 40061:
-    case 40069:
+    case 40061: OpenPreferencePage(nullptr); return true;
+    case 40069: OpenWebUiPage(3, nullptr, "Winamp DSP Plugins", 800, 600); return true;
+    case 40289: OpenWebUiPage(5, "sys/", "System Information", 800, 600); return true;
+    // Pages of the maker's web site, which this system has not (40140, 40179, 40298, 40321, 40334), and
+    // entries whose windows are not built yet.
     case 40140:
     case 40179:
-    case 40289:
     case 40298:
     case 40321:
     case 40328:
@@ -600,8 +616,19 @@ bool CDlgMain::OnMenuCommand(int id) {
         }
         return true;
     }
-    // Extension and wizard entries come from lists this window does not show yet.
-    return id >= kCmdExtensionBase && id < kCmdExtensionBase + 100 ? true : id >= kCmdWizardBase;
+    if (id >= kCmdWizardBase) {
+        std::string link;
+        {
+            NewsFeed& feed = GetNewsFeed();
+            NewsFeedLock lock(feed.mutex);
+            const size_t index = static_cast<size_t>(id - kCmdWizardBase);
+            if (lock.owns() && index < feed.wizards.size()) link = feed.wizards[index].link;
+        }
+        if (!link.empty()) OpenSetupWizard(link.c_str());
+        return true;
+    }
+    // Extension entries come from a list this window does not show yet.
+    return id >= kCmdExtensionBase && id < kCmdExtensionBase + 100;
 }
 
 // Buttons of the main window.

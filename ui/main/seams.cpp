@@ -11,6 +11,8 @@
 #include "ui/filelist/file_list.h"
 #include "ui/main/remote_methods.h"
 #include "ui/main/shell.h"
+#include "ui/main/web_pages.h"
+#include "ui/dialogs/browser.h"
 #include "ui/dialogs/splash.h"
 #include "ui/news/newsfeed.h"
 #include "ui/plugins/device_host.h"
@@ -66,8 +68,11 @@ void NewsLoadFeed(const char* path) {
 }
 bool NewsChanged() { return GetNewsFeed().fetched.load(); }
 void NewsSave(const char*) { SaveNewsFeedIfFetched(); }
-void BrowserHostCreate() {}
-void BrowserHostDestroy() {}
+void BrowserHostCreate() {
+    CreateBrowserHost();
+    InstallSettingsPageOpeners();
+}
+void BrowserHostDestroy() { DestroyBrowser(); }
 void PluginHostShow() { ShowPluginHost(); }
 // The event handler passes the plug-in's own codes of the batch's life cycle (3 batch started,
 // 5 job started, 6 job ended, 7 batch ended); nothing else reaches the plug-in from here.

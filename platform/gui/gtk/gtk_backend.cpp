@@ -11,6 +11,7 @@
 #include <fnmatch.h>
 
 #include "platform/gui/gtk/gtk_peer.h"
+#include "platform/gui/gtk/gtk_webview.h"
 
 namespace gui::gtk {
 
@@ -96,6 +97,11 @@ public:
     void TrayChanged(const TrayIcon& icon, bool newBalloon) override { UpdateTrayIcon(icon, newBalloon); }
     void TrayRemoved(const TrayIcon& icon) override { RemoveTrayIcon(icon); }
     void DropTarget(HWND hwnd, bool on) override { SetDropTarget(hwnd, on); }
+    std::unique_ptr<WebView> CreateWebView(Window& w, WebViewOptions options) override {
+        Flush();
+        return MakeWebView(w.handle, std::move(options));
+    }
+    bool HasWebView() const override { return true; }
 
     uint64_t NativeId(Window& w) override {
         GtkPeer* p = PeerOf(&w);
