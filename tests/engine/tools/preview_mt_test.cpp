@@ -188,6 +188,69 @@ TEST_F(Preview, BrokenPlayersNeverHoldTheCaller) {
     }
 }
 
+// Launch leaves the wait for the length answer to the poll thread: it returns while the player is
+// still starting, and a player that never answers, floods its output or ends is closed by the poll
+// thread, which reports stopping and stopped. What is kept of a flood stays small.
+TEST_F(Preview, LaunchLeavesTheStartToThePollThread) {
+    const struct {
+        const char* name;
+        const char* body;
+        bool stillStarting;  // surely not decided when Launch returns
+    } starts[] = {
+        {"silent", "exec sleep 30\n", true},
+        {"floods without answering", "exec yes 'line line line line line line line line'\n", true},
+        {"answer never completes", "printf 'ANS_LENGTH=3'\nexec sleep 30\n", true},
+        {"exits early", "echo 'Exiting... (End of file)'\nexit 1\n", false},
+    };
+    for (const auto& c : starts) {
+        SCOPED_TRACE(c.name);
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            states_.clear();
+        }
+        player_.program = Player("bad", c.body);
+        ASSERT_TRUE(player_.Launch(dir_.write("a.wav", "x").c_str(), 0));
+        if (c.stillStarting) {
+            EXPECT_TRUE(player_.Starting());
+            EXPECT_EQ(player_.state, kPlayerPlaying);
+        }
+        EXPECT_TRUE(EndsWithin(5000));
+        EXPECT_FALSE(player_.Starting());
+        EXPECT_EQ(States(), (std::vector<int>{kPlayerStopping, kPlayerStopped}));
+        EXPECT_EQ(player_.GetPosition(), -1);
+        EXPECT_LE(player_.LastReply().size(), 2047u);
+        player_.Halt();
+        EXPECT_FALSE(player_.process.handle.Started());
+    }
+}
+
+// A command while the player starts: its exchange takes the length answer on the way (which ends
+// the start) and waits for the answer to its own question.
+TEST_F(Preview, CommandsWhileStarting) {
+    // The player answers nothing before it has read three lines: the length question, the seek and
+    // the position question. Then the length, and a moment later the position.
+    player_.program = Player("p", R"sh(
+read -r a; read -r b; read -r c
+printf '%s\n' "$a" "$b" "$c" > "$LOG.commands"
+printf 'ANS_LENGTH=%s\n' "$LENGTH"; sleep 0.2; printf 'ANS_TIME_POSITION=1.5\n'
+while IFS= read -r line; do
+  case "$line" in
+    get_time_pos) echo "ANS_TIME_POSITION=1.5" ;;
+    quit) exit 0 ;;
+  esac
+done
+)sh");
+    ASSERT_TRUE(player_.Launch(dir_.write("a.wav", "x").c_str(), 0));
+    ASSERT_TRUE(player_.Starting());
+    ASSERT_TRUE(player_.Seek(1.5f, 2));
+    EXPECT_FALSE(player_.Starting());
+    EXPECT_EQ(player_.length, 3500);
+    EXPECT_EQ(player_.GetPosition(), 1500);
+    EXPECT_EQ(sqtest::ReadFile(dir_.file("p.commands")), "get_time_length\nseek 1.500000 2\nget_time_pos\n");
+    EXPECT_EQ(player_.state, kPlayerPlaying);
+    EXPECT_EQ(player_.Stop(), 0);
+}
+
 // Stop while the poll thread is in the middle of an exchange with a slow player.
 TEST_F(Preview, StopDuringAnExchange) {
     player_.program = Player("p", kAnsweringPlayer, "60.00", "sleep 0.4");
