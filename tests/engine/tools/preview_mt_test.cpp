@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -314,6 +315,67 @@ TEST_F(PreviewFlat, PlayFileAndPlayItemOptions) {
     static PlayerCallback hook = [](int kind, intptr_t value) { return kind == 1 && value == kPlayerPlaying ? 1 : 0; };
     EXPECT_EQ(PlayItem(item_, nullptr, 0x123, "-vo null -ao null", hook), 1);
     EXPECT_EQ(Args(), "-gui\n-vo\nnull\n-ao\nnull\n-colorkey\n291\n" + file + "\n-nomsgcolor\n-quiet\n");
+}
+
+// The whole command line the player is started with (as the engine reports it) for the option
+// sets of PlayFile and PlayItem.
+TEST_F(PreviewFlat, CommandLines) {
+    sqtest::EventRecorder events;
+    const std::string file = dir_.write("in \"1\" -vo x.wav", "x");
+    const std::string quoted = "\"" + dir_.file("in \\\"1\\\" -vo x.wav") + "\"";
+    const std::string output = dir_.write("out.mp3", "x");
+    item_ = QueueNewItem(file.c_str());
+    item_->flags = item_->flags | 0x2;  // probed already
+    SetStringField(&item_->destFile, output.c_str());
+    item_->audio = new AudioStreamInfo{};
+    item_->audio->id = 1;
+    item_->audio->channels = 2;
+    item_->audio->next = new AudioStreamInfo{};
+    item_->audio->next->id = 7;
+    item_->audio->next->channels = 6;
+    const std::string tail = " -nomsgcolor -quiet";
+
+    const struct {
+        const char* what;
+        std::function<int()> play;
+        std::string line;
+    } cases[] = {
+        {"a file, the automatic video output", [&] { return PlayFile(file.c_str(), nullptr); },
+         "\"mplayer\"  -gui -vo gl,x11 -colorkey 0 " + quoted + tail},
+        {"a file, video output 5",
+         [&] {
+             GetPrefStore().SetInt("overall.preview.vo", 5);
+             return PlayFile(file.c_str(), nullptr);
+         },
+         "\"mplayer\"  -gui -vo sdl -colorkey 0 " + quoted + tail},
+        {"an item: the first stream's channels and id", [&] { return PlayItem(item_, nullptr, 0, nullptr, nullptr); },
+         "\"mplayer\"  -gui -channels 2 -aid 1 -vo gl,x11 -colorkey 0 " + quoted + tail},
+        {"an item: the stream the setting picks, extra options with their own output, a colour key",
+         [&] {
+             GetPrefStore().SetInt("overall.decoding.aid", 1);
+             return PlayItem(item_, nullptr, 0xABCDEF, "-vo null -loop 0", nullptr);
+         },
+         "\"mplayer\"  -gui -channels 6 -aid 7 -vo null -loop 0 -colorkey 11259375 " + quoted + tail},
+        {"a stream index past the last takes none",
+         [&] {
+             GetPrefStore().SetInt("overall.decoding.aid", 2);
+             return PlayItem(item_, nullptr, 0, "-loop 0", nullptr);
+         },
+         "\"mplayer\"  -gui -loop 0 -vo gl,x11 -colorkey 0 " + quoted + tail},
+        {"the item's output: no decode options", [&] { return PlayItem(item_, nullptr, kPlayOutput, nullptr, nullptr); },
+         "\"mplayer\"  -gui -vo gl,x11 -colorkey 0 \"" + output + "\"" + tail},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        GetPrefStore().SetInt("overall.preview.vo", 0);
+        GetPrefStore().SetInt("overall.decoding.aid", 0);
+        events.clear();
+        EXPECT_EQ(c.play(), 0);
+        const auto lines = events.texts(kEventCommandLine);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0], c.line);
+        EXPECT_EQ(PlayerStop(), 0);
+    }
 }
 
 TEST_F(PreviewFlat, PlayingTheOutput) {
