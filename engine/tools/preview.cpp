@@ -241,8 +241,12 @@ int CPreviewPlayer::TogglePause() {
     {
         std::lock_guard<std::recursive_mutex> lock(exchange_);
         if (!WriteLine("pause")) return -1;
-        newState = state == kPlayerPaused ? kPlayerPlaying : kPlayerPaused;
-        state = newState;
+        // Only playing and paused toggle: a player being stopped stays so.
+        int s = state.load();
+        do {
+            if (s != kPlayerPlaying && s != kPlayerPaused) return -1;
+            newState = s == kPlayerPaused ? kPlayerPlaying : kPlayerPaused;
+        } while (!state.compare_exchange_weak(s, newState));
     }
     if (stateCallback) stateCallback(1, newState);
     return newState;

@@ -132,7 +132,8 @@ private:
 
 // The player's video output named by "overall.preview.vo".
 std::string GetPreviewVideoOutput();
-// Starts the global player on the file with the options and the colour key.
+// Starts the global player on the file with the options and the colour key (CPreviewPlayer::Play:
+// on the UI thread true once the player runs, its start then awaited by the poll thread).
 bool LaunchPreviewPlayer(const char* file, const char* options, int colorKey, int defaultLength);
 // Sends one command line to the player; the answer into *reply when given. 0, or -1 (also for a
 // text of several lines and for the player's command that runs programs).
@@ -144,7 +145,9 @@ int PlayerPause();
 int PlayerSeek(float value, int mode);
 int PlayerStop();
 // Plays an item's input (or, with kPlayOutput, its output) in the window; hook is asked first about
-// every callback of the player. 1 or 0 started (the hook's answer), -1 failed.
+// every callback of the player. 1 or 0 started (the hook's answer), -1 failed. On the UI thread
+// "started" means the player runs: a start that fails later ends in the stopped state, reported to
+// the hook and the preview window like any end.
 int PlayItem(QueueItem* item, gui::HWND__* window, uint32_t flags, const char* extraOptions, PlayerCallback hook);
 // Plays a file in the window. 0, or -1.
 int PlayFile(const char* path, gui::HWND__* window);
