@@ -32,7 +32,9 @@ int64_t MsSince(Clock::time_point t) {
 constexpr size_t kKeptOutput = 2047;
 
 // The value (after the last '=') of the last complete "NAME=value" line of text, when there is one.
-bool LastAnswer(const std::string& text, std::string* value) {
+// The length answer ("...LENGTH=") counts only when lengthToo: it may come in while the player
+// starts, in the middle of the answer to another question.
+bool LastAnswer(const std::string& text, std::string* value, bool lengthToo = true) {
     size_t end = text.rfind('\n');
     while (end != std::string::npos) {
         size_t begin = end == 0 ? std::string::npos : text.rfind('\n', end - 1);
@@ -42,7 +44,8 @@ bool LastAnswer(const std::string& text, std::string* value) {
         // An answer is a line "NAME=value": a name without blanks before its first '='.
         size_t first = line.find('=');
         size_t eq = line.rfind('=');
-        if (first != std::string::npos && first > 0 && line.find_first_of(" \t") > first) {
+        const bool isLength = first != std::string::npos && first >= 6 && line.compare(first - 6, 6, "LENGTH") == 0;
+        if (first != std::string::npos && first > 0 && line.find_first_of(" \t") > first && (lengthToo || !isLength)) {
             if (value) *value = line.substr(eq + 1);
             return true;
         }
@@ -51,6 +54,9 @@ bool LastAnswer(const std::string& text, std::string* value) {
     }
     return false;
 }
+
+// Whether the answer to this question may be the length answer.
+bool AsksLength(const char* question) { return question && std::strstr(question, "get_time_length"); }
 
 // A number of seconds as milliseconds; false when the text is no number.
 bool SecondsToMs(const std::string& text, double* ms) {
@@ -68,6 +74,10 @@ std::string FixedText(double v) {
     auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 6);
     return std::string(buf, r.ptr);
 }
+
+// How long the poll thread reads at a time while the player starts; other callers wait at most
+// this long for the player.
+constexpr int kStartSliceMs = 50;
 
 }  // namespace
 
@@ -93,34 +103,65 @@ bool CPreviewPlayer::WriteLine(const std::string& line) {
     return Write(text.data(), static_cast<int>(text.size())) == static_cast<int>(text.size());
 }
 
-int CPreviewPlayer::Collect(int waitMs, bool untilAnswer, std::string& text) {
+int CPreviewPlayer::Collect(int waitMs, const char* question, std::string& text) {
     const auto start = Clock::now();
+    const bool lengthToo = AsksLength(question);
     int total = 0;
     char chunk[4096];
     for (;;) {
         // Output drained while a write waited for room comes first.
-        if (size_t old = TakeBacklog(stdoutRead, chunk, sizeof chunk); old > 0) {
-            total += static_cast<int>(old);
-            text.append(chunk, old);
-            if (untilAnswer && LastAnswer(text, nullptr)) break;
-            continue;
+        size_t n = TakeBacklog(stdoutRead, chunk, sizeof chunk);
+        if (n == 0) {
+            const int64_t left = waitMs - MsSince(start);
+            if (left <= 0 || stdoutRead < 0) break;
+            platform::NetPollItem item{stdoutRead, platform::kNetReadable, 0};
+            if (platform::NetPoll(&item, 1, static_cast<int>(left)) <= 0) break;
+            const int got = Read(chunk, sizeof chunk);
+            if (got <= 0) return total > 0 ? total : -1;
+            n = static_cast<size_t>(got);
         }
-        const int64_t left = waitMs - MsSince(start);
-        if (left <= 0 || stdoutRead < 0) break;
-        platform::NetPollItem item{stdoutRead, platform::kNetReadable, 0};
-        if (platform::NetPoll(&item, 1, static_cast<int>(left)) <= 0) break;
-        int n = Read(chunk, sizeof chunk);
-        if (n <= 0) return total > 0 ? total : -1;
-        total += n;
-        text.append(chunk, static_cast<size_t>(n));
+        total += static_cast<int>(n);
+        ObserveStart(chunk, n);
+        text.append(chunk, n);
         if (text.size() > 4 * kKeptOutput) text.erase(0, text.size() - kKeptOutput);
-        if (untilAnswer && LastAnswer(text, nullptr)) break;
+        if (question && LastAnswer(text, nullptr, lengthToo)) break;
     }
     if (text.size() > kKeptOutput) text.erase(0, text.size() - kKeptOutput);
     return total;
 }
 
-bool CPreviewPlayer::Play(const char* path, int defaultLength) {
+void CPreviewPlayer::ObserveStart(const char* data, size_t size) {
+    if (!starting_) return;
+    startSeen_.append(data, size);
+    if (startSeen_.find("Video: no video") != std::string::npos) hasVideo = false;
+    if (startSeen_.find("Audio: no sound") != std::string::npos) hasAudio = false;
+    // Only complete lines count: an answer cut in two by the pipe is read whole. A short file may
+    // end right after its length answer: the poll thread then sees the end.
+    const size_t at = startSeen_.find("LENGTH=");
+    if (at != std::string::npos && startSeen_.find('\n', at) != std::string::npos) {
+        double ms = 0;
+        if (!SecondsToMs(startSeen_.substr(at + 7, startSeen_.find('\n', at) - at - 7), &ms)) ms = 0;
+        length = ms >= 1 && ms < 2147483647.0 ? static_cast<int>(ms) : defaultLength_;
+        FinishStart(true);
+        return;
+    }
+    if (startSeen_.find("\nExiting...") != std::string::npos || startSeen_.rfind("Exiting...", 0) == 0)
+        startExited_ = true;
+    // Keep the tail only: the markers are short, the output may be long.
+    if (startSeen_.size() > 4 * kKeptOutput) startSeen_.erase(0, startSeen_.size() - 2 * kKeptOutput);
+}
+
+void CPreviewPlayer::FinishStart(bool started) {
+    {
+        std::lock_guard<std::mutex> lock(startMutex_);
+        if (startOutcome_ != 0) return;
+        starting_ = false;
+        startOutcome_ = started ? 1 : -1;
+    }
+    startDone_.notify_all();
+}
+
+bool CPreviewPlayer::Launch(const char* path, int defaultLength) {
     if (!path) return false;
     Halt();
     position = 0;
@@ -131,7 +172,7 @@ bool CPreviewPlayer::Play(const char* path, int defaultLength) {
     line += " " + QuotedPath(path) + " -nomsgcolor -quiet";
     RaiseEvent(kEventCommandLine, line.c_str());
 
-    std::unique_lock<std::recursive_mutex> lock(exchange_);
+    std::lock_guard<std::recursive_mutex> lock(exchange_);
     if (!Start(line.c_str())) return false;
     SetPriority(kPriorityClassHigh);  // refused without privileges: then it plays at normal priority
     if (!WriteLine("get_time_length")) {
@@ -140,45 +181,39 @@ bool CPreviewPlayer::Play(const char* path, int defaultLength) {
     }
     hasVideo = true;
     hasAudio = true;
-    // The start-up text is read line by line until the length answer, the player's end or the limit.
-    std::string seen;
-    const auto start = Clock::now();
-    double lengthMs = -1;
-    while (lengthMs < 0) {
-        const int64_t left = startLimitMs - MsSince(start);
-        std::string text;
-        int n = left > 0 ? Collect(static_cast<int>(std::min<int64_t>(left, 250)), true, text) : -1;
-        if (n < 0 || MsSince(start) >= startLimitMs) {
-            Close();
-            return false;
-        }
-        if (text.empty()) continue;
-        reply_ = text;
-        if (stateCallback) stateCallback(0, reinterpret_cast<intptr_t>(text.c_str()));
-        seen += text;
-        if (seen.find("Video: no video") != std::string::npos) hasVideo = false;
-        if (seen.find("Audio: no sound") != std::string::npos) hasAudio = false;
-        // Only complete lines count: an answer cut in two by the pipe is read whole. A short file
-        // may end right after its length answer: the poll thread then sees the end.
-        size_t at = seen.find("LENGTH=");
-        if (at != std::string::npos && seen.find('\n', at) != std::string::npos) {
-            std::string value = seen.substr(at + 7, seen.find('\n', at) - at - 7);
-            if (!SecondsToMs(value, &lengthMs)) lengthMs = 0;
-        } else if (seen.find("\nExiting...") != std::string::npos || seen.rfind("Exiting...", 0) == 0) {
-            Close();
-            return false;
-        }
-        // Keep the tail only: the markers are short, the output may be long.
-        if (seen.size() > 4 * kKeptOutput) seen.erase(0, seen.size() - 2 * kKeptOutput);
+    length = 0;
+    defaultLength_ = defaultLength;
+    startSeen_.clear();
+    startExited_ = false;
+    launchedAt_ = Clock::now();
+    {
+        std::lock_guard<std::mutex> startLock(startMutex_);
+        startOutcome_ = 0;
+        starting_ = true;
     }
-    length = lengthMs >= 1 && lengthMs < 2147483647.0 ? static_cast<int>(lengthMs) : defaultLength;
     {
         std::lock_guard<std::mutex> wakeLock(wakeMutex_);
         wakeUp_ = false;
     }
     state = kPlayerPlaying;
+    pollEnded_ = false;
     poll_ = std::thread(&CPreviewPlayer::PollThread, this);
     return true;
+}
+
+bool CPreviewPlayer::Play(const char* path, int defaultLength) {
+    if (!Launch(path, defaultLength)) return false;
+    if (gui::IsUiThread()) return true;  // the outcome reaches the UI as state changes
+    bool started;
+    {
+        std::unique_lock<std::mutex> lock(startMutex_);
+        // The poll thread decides within the start limit; the extra second is only a safety bound.
+        startDone_.wait_for(lock, std::chrono::milliseconds(startLimitMs + kPlayerAnswerLimitMs),
+                            [this] { return startOutcome_ != 0; });
+        started = startOutcome_ == 1;
+    }
+    if (!started) Halt();  // the poll thread has ended the player (or does now); it is joined here
+    return started;
 }
 
 bool CPreviewPlayer::SendCommand(const char* text, std::string* answer) {
@@ -190,14 +225,14 @@ bool CPreviewPlayer::SendCommand(const char* text, std::string* answer) {
         if (!answer) return true;
         // A short wait for what the player says; a question ("get_...") waits on for its whole
         // "name=value" answer.
-        Collect(100, true, got);
-        if (!LastAnswer(got, nullptr) && std::strstr(text, "get_"))
-            Collect(kPlayerAnswerLimitMs - 100, true, got);
+        Collect(100, text, got);
+        if (!LastAnswer(got, nullptr, AsksLength(text)) && std::strstr(text, "get_"))
+            Collect(kPlayerAnswerLimitMs - 100, text, got);
         reply_ = got;
     }
     if (!got.empty() && stateCallback) stateCallback(0, reinterpret_cast<intptr_t>(got.c_str()));
     std::string value;
-    *answer = LastAnswer(got, &value) ? value : got;
+    *answer = LastAnswer(got, &value, AsksLength(text)) ? value : got;
     return true;
 }
 
@@ -206,8 +241,12 @@ int CPreviewPlayer::TogglePause() {
     {
         std::lock_guard<std::recursive_mutex> lock(exchange_);
         if (!WriteLine("pause")) return -1;
-        newState = state == kPlayerPaused ? kPlayerPlaying : kPlayerPaused;
-        state = newState;
+        // Only playing and paused toggle: a player being stopped stays so.
+        int s = state.load();
+        do {
+            if (s != kPlayerPlaying && s != kPlayerPaused) return -1;
+            newState = s == kPlayerPaused ? kPlayerPlaying : kPlayerPaused;
+        } while (!state.compare_exchange_weak(s, newState));
     }
     if (stateCallback) stateCallback(1, newState);
     return newState;
@@ -250,17 +289,49 @@ void CPreviewPlayer::Shutdown() {
         wakeUp_ = true;
     }
     wake_.notify_all();
-    if (poll_.joinable() && poll_.get_id() != std::this_thread::get_id()) poll_.join();
+    if (poll_.joinable() && poll_.get_id() != std::this_thread::get_id()) {
+        // The poll thread's callbacks may wait for the UI thread (a window hidden, a console line):
+        // on the UI thread its calls are served until it has ended. Its end is bounded (one
+        // exchange and the player's end after "quit"); the limit here is a safety bound only.
+        if (gui::IsUiThread()) gui::WaitPumping(static_cast<uint32_t>(startLimitMs + 5000), [this] { return pollEnded_.load(); });
+        poll_.join();
+    }
     std::lock_guard<std::recursive_mutex> lock(exchange_);
     Close();
 }
 
+bool CPreviewPlayer::AwaitStart() {
+    while (state != kPlayerStopping) {
+        std::string text;
+        bool ended;
+        {
+            std::lock_guard<std::recursive_mutex> lock(exchange_);
+            ended = Collect(kStartSliceMs, nullptr, text) < 0 || startExited_;
+            if (!text.empty()) reply_ = text;
+        }
+        if (!text.empty() && stateCallback) stateCallback(0, reinterpret_cast<intptr_t>(text.c_str()));
+        if (!starting_) return true;
+        if (ended || MsSince(launchedAt_) >= startLimitMs) break;
+        // A moment without the lock, so that commands of other threads get their turn.
+        std::unique_lock<std::mutex> lock(wakeMutex_);
+        wake_.wait_for(lock, std::chrono::milliseconds(5), [this] { return wakeUp_; });
+        wakeUp_ = false;
+    }
+    FinishStart(false);
+    std::lock_guard<std::mutex> lock(startMutex_);
+    return startOutcome_ == 1 && state != kPlayerStopping;  // the answer came in the last moment
+}
+
 void CPreviewPlayer::PollThread() {
+    if (!AwaitStart()) {
+        EndPolling();
+        return;
+    }
     int64_t silentMs = 0;
-    bool ended = false;
     while (state != kPlayerStopping) {
         const auto passStart = Clock::now();
         std::string text;
+        bool ended = false;
         {
             std::lock_guard<std::recursive_mutex> lock(exchange_);
             if (Wait(0) == 1) {
@@ -268,7 +339,7 @@ void CPreviewPlayer::PollThread() {
             } else if (state == kPlayerPlaying) {
                 if (!WriteLine("get_time_pos")) {
                     ended = true;
-                } else if (Collect(kPlayerAnswerLimitMs, true, text) < 0) {
+                } else if (Collect(kPlayerAnswerLimitMs, "get_time_pos", text) < 0) {
                     ended = true;
                 }
                 if (!text.empty()) reply_ = text;
@@ -279,7 +350,7 @@ void CPreviewPlayer::PollThread() {
             if (!text.empty() && stateCallback) stateCallback(0, reinterpret_cast<intptr_t>(text.c_str()));
             std::string value;
             double ms;
-            if (LastAnswer(text, &value) && SecondsToMs(value, &ms)) {
+            if (LastAnswer(text, &value, false) && SecondsToMs(value, &ms)) {
                 silentMs = 0;
                 if (ms < 0) break;
                 if (ms <= length) position = static_cast<int>(ms);
@@ -291,23 +362,24 @@ void CPreviewPlayer::PollThread() {
         wake_.wait_for(lock, std::chrono::milliseconds(250), [this] { return wakeUp_; });
         wakeUp_ = false;
     }
-    if (state == kPlayerStopping) {
-        {
-            std::lock_guard<std::recursive_mutex> lock(exchange_);
-            Wait(300);  // the player's own end after "quit"; Close ends it otherwise
-            Close();
-        }
-        position = -1;
-        ChangeState(kPlayerStopped);
-        return;
-    }
-    if (stateCallback) stateCallback(1, kPlayerStopping);
+    EndPolling();
+}
+
+void CPreviewPlayer::EndPolling() {
+    // Stopping was asked for (Stop has reported it), or the player ended, failed to start or
+    // stopped answering: then this thread reports it, and a Stop meanwhile finds nothing to stop.
+    int s = state.load();
+    bool asked = s == kPlayerStopping;
+    while (!asked && !state.compare_exchange_weak(s, kPlayerStopping)) asked = s == kPlayerStopping;
+    if (!asked && stateCallback) stateCallback(1, kPlayerStopping);
     {
         std::lock_guard<std::recursive_mutex> lock(exchange_);
+        if (asked) Wait(300);  // the player's own end after "quit"; Close ends it otherwise
         Close();
     }
     position = -1;
-    if (state != kPlayerStopped) ChangeState(kPlayerStopped);
+    ChangeState(kPlayerStopped);
+    pollEnded_ = true;
 }
 
 // ---------------------------------------------------------------------------------------------

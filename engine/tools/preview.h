@@ -5,10 +5,16 @@
 //
 // No call waits on the player without a bound: starting gives up after kPlayerStartLimitMs, an
 // answer is waited for at most kPlayerAnswerLimitMs, and a player that stops answering for
-// kPlayerSilenceLimitMs while playing is ended by the poll thread.
+// kPlayerSilenceLimitMs while playing is ended by the poll thread. The UI thread never waits for a
+// start: there the player is launched and its length answer is awaited by the poll thread, whose
+// outcome reaches the UI as state changes (a failed start goes through stopping to stopped).
+//
+// Lock order: exchange_, then startMutex_ or wakeMutex_ (never both). Callbacks run without
+// exchange_ on the poll thread, so a callback that waits for the UI thread never holds it.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -44,8 +50,16 @@ public:
     CPreviewPlayer();
     ~CPreviewPlayer() override;
 
-    // Starts the player on the file; defaultLength (ms) stands when the player reports none.
+    // Starts the player on the file; defaultLength (ms) stands when the player reports none. True
+    // once the player has answered its length; false when it did not start, ended first or let the
+    // start limit pass (it is ended then). On the UI thread this is Launch.
     bool Play(const char* file, int defaultLength);
+    // Starts the player and returns once it runs and was asked its length (state playing, length 0);
+    // the poll thread then waits for the answer, sets the length, and ends a player that fails to
+    // answer within startLimitMs. False when the player cannot be started.
+    bool Launch(const char* file, int defaultLength);
+    // True from Launch until the length answer came or the start failed.
+    bool Starting() const { return starting_.load(); }
     // Writes the command line; with answer, waits (bounded) for the player's answer: the text after
     // its last '=', or the whole text read when it holds none (empty when nothing came).
     bool SendCommand(const char* text, std::string* answer);
@@ -78,11 +92,20 @@ public:
 
 private:
     void PollThread();
+    // The poll thread's start: waits (bounded) for the length answer. False when the player
+    // ended, stayed silent past the limit or was stopped meanwhile.
+    bool AwaitStart();
+    // The poll thread's end: closes the player and reports stopping and stopped.
+    void EndPolling();
+    void FinishStart(bool started);
     void ChangeState(int newState);
     // Reads what the player prints within waitMs (returning as soon as a whole "name=value" line
-    // is there when untilAnswer); the newest text is kept. Under exchange_. -1 at the end of the
-    // output, else the bytes read.
-    int Collect(int waitMs, bool untilAnswer, std::string& text);
+    // answers the question, when one is given); the newest text is kept. Under exchange_. -1 at
+    // the end of the output, else the bytes read.
+    int Collect(int waitMs, const char* question, std::string& text);
+    // Under exchange_: what the player printed while it starts (the length answer, its end, the
+    // streams it lacks).
+    void ObserveStart(const char* data, size_t size);
     bool WriteLine(const std::string& line);  // under exchange_
     // Ends the poll thread (when another thread asks) and closes the player; safe to repeat.
     void Shutdown();
@@ -93,12 +116,24 @@ private:
     std::condition_variable wake_;
     bool wakeUp_ = false;
     std::thread poll_;
+    std::atomic<bool> pollEnded_{true};
     std::string reply_;  // under exchange_
+
+    // The start under way.
+    std::atomic<bool> starting_{false};
+    int defaultLength_ = 0;                    // set before the poll thread starts
+    std::chrono::steady_clock::time_point launchedAt_;
+    std::string startSeen_;                    // under exchange_: the tail of the start-up output
+    bool startExited_ = false;                 // under exchange_: the player said it ends
+    std::mutex startMutex_;
+    std::condition_variable startDone_;
+    int startOutcome_ = 0;  // under startMutex_: 0 pending, 1 started, -1 failed
 };
 
 // The player's video output named by "overall.preview.vo".
 std::string GetPreviewVideoOutput();
-// Starts the global player on the file with the options and the colour key.
+// Starts the global player on the file with the options and the colour key (CPreviewPlayer::Play:
+// on the UI thread true once the player runs, its start then awaited by the poll thread).
 bool LaunchPreviewPlayer(const char* file, const char* options, int colorKey, int defaultLength);
 // Sends one command line to the player; the answer into *reply when given. 0, or -1 (also for a
 // text of several lines and for the player's command that runs programs).
@@ -110,7 +145,9 @@ int PlayerPause();
 int PlayerSeek(float value, int mode);
 int PlayerStop();
 // Plays an item's input (or, with kPlayOutput, its output) in the window; hook is asked first about
-// every callback of the player. 1 or 0 started (the hook's answer), -1 failed.
+// every callback of the player. 1 or 0 started (the hook's answer), -1 failed. On the UI thread
+// "started" means the player runs: a start that fails later ends in the stopped state, reported to
+// the hook and the preview window like any end.
 int PlayItem(QueueItem* item, gui::HWND__* window, uint32_t flags, const char* extraOptions, PlayerCallback hook);
 // Plays a file in the window. 0, or -1.
 int PlayFile(const char* path, gui::HWND__* window);

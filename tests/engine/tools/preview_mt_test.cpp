@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -188,6 +189,69 @@ TEST_F(Preview, BrokenPlayersNeverHoldTheCaller) {
     }
 }
 
+// Launch leaves the wait for the length answer to the poll thread: it returns while the player is
+// still starting, and a player that never answers, floods its output or ends is closed by the poll
+// thread, which reports stopping and stopped. What is kept of a flood stays small.
+TEST_F(Preview, LaunchLeavesTheStartToThePollThread) {
+    const struct {
+        const char* name;
+        const char* body;
+        bool stillStarting;  // surely not decided when Launch returns
+    } starts[] = {
+        {"silent", "exec sleep 30\n", true},
+        {"floods without answering", "exec yes 'line line line line line line line line'\n", true},
+        {"answer never completes", "printf 'ANS_LENGTH=3'\nexec sleep 30\n", true},
+        {"exits early", "echo 'Exiting... (End of file)'\nexit 1\n", false},
+    };
+    for (const auto& c : starts) {
+        SCOPED_TRACE(c.name);
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            states_.clear();
+        }
+        player_.program = Player("bad", c.body);
+        ASSERT_TRUE(player_.Launch(dir_.write("a.wav", "x").c_str(), 0));
+        if (c.stillStarting) {
+            EXPECT_TRUE(player_.Starting());
+            EXPECT_EQ(player_.state, kPlayerPlaying);
+        }
+        EXPECT_TRUE(EndsWithin(5000));
+        EXPECT_FALSE(player_.Starting());
+        EXPECT_EQ(States(), (std::vector<int>{kPlayerStopping, kPlayerStopped}));
+        EXPECT_EQ(player_.GetPosition(), -1);
+        EXPECT_LE(player_.LastReply().size(), 2047u);
+        player_.Halt();
+        EXPECT_FALSE(player_.process.handle.Started());
+    }
+}
+
+// A command while the player starts: its exchange takes the length answer on the way (which ends
+// the start) and waits for the answer to its own question.
+TEST_F(Preview, CommandsWhileStarting) {
+    // The player answers nothing before it has read three lines: the length question, the seek and
+    // the position question. Then the length, and a moment later the position.
+    player_.program = Player("p", R"sh(
+read -r a; read -r b; read -r c
+printf '%s\n' "$a" "$b" "$c" > "$LOG.commands"
+printf 'ANS_LENGTH=%s\n' "$LENGTH"; sleep 0.2; printf 'ANS_TIME_POSITION=1.5\n'
+while IFS= read -r line; do
+  case "$line" in
+    get_time_pos) echo "ANS_TIME_POSITION=1.5" ;;
+    quit) exit 0 ;;
+  esac
+done
+)sh");
+    ASSERT_TRUE(player_.Launch(dir_.write("a.wav", "x").c_str(), 0));
+    ASSERT_TRUE(player_.Starting());
+    ASSERT_TRUE(player_.Seek(1.5f, 2));
+    EXPECT_FALSE(player_.Starting());
+    EXPECT_EQ(player_.length, 3500);
+    EXPECT_EQ(player_.GetPosition(), 1500);
+    EXPECT_EQ(sqtest::ReadFile(dir_.file("p.commands")), "get_time_length\nseek 1.500000 2\nget_time_pos\n");
+    EXPECT_EQ(player_.state, kPlayerPlaying);
+    EXPECT_EQ(player_.Stop(), 0);
+}
+
 // Stop while the poll thread is in the middle of an exchange with a slow player.
 TEST_F(Preview, StopDuringAnExchange) {
     player_.program = Player("p", kAnsweringPlayer, "60.00", "sleep 0.4");
@@ -251,6 +315,67 @@ TEST_F(PreviewFlat, PlayFileAndPlayItemOptions) {
     static PlayerCallback hook = [](int kind, intptr_t value) { return kind == 1 && value == kPlayerPlaying ? 1 : 0; };
     EXPECT_EQ(PlayItem(item_, nullptr, 0x123, "-vo null -ao null", hook), 1);
     EXPECT_EQ(Args(), "-gui\n-vo\nnull\n-ao\nnull\n-colorkey\n291\n" + file + "\n-nomsgcolor\n-quiet\n");
+}
+
+// The whole command line the player is started with (as the engine reports it) for the option
+// sets of PlayFile and PlayItem.
+TEST_F(PreviewFlat, CommandLines) {
+    sqtest::EventRecorder events;
+    const std::string file = dir_.write("in \"1\" -vo x.wav", "x");
+    const std::string quoted = "\"" + dir_.file("in \\\"1\\\" -vo x.wav") + "\"";
+    const std::string output = dir_.write("out.mp3", "x");
+    item_ = QueueNewItem(file.c_str());
+    item_->flags = item_->flags | 0x2;  // probed already
+    SetStringField(&item_->destFile, output.c_str());
+    item_->audio = new AudioStreamInfo{};
+    item_->audio->id = 1;
+    item_->audio->channels = 2;
+    item_->audio->next = new AudioStreamInfo{};
+    item_->audio->next->id = 7;
+    item_->audio->next->channels = 6;
+    const std::string tail = " -nomsgcolor -quiet";
+
+    const struct {
+        const char* what;
+        std::function<int()> play;
+        std::string line;
+    } cases[] = {
+        {"a file, the automatic video output", [&] { return PlayFile(file.c_str(), nullptr); },
+         "\"mplayer\"  -gui -vo gl,x11 -colorkey 0 " + quoted + tail},
+        {"a file, video output 5",
+         [&] {
+             GetPrefStore().SetInt("overall.preview.vo", 5);
+             return PlayFile(file.c_str(), nullptr);
+         },
+         "\"mplayer\"  -gui -vo sdl -colorkey 0 " + quoted + tail},
+        {"an item: the first stream's channels and id", [&] { return PlayItem(item_, nullptr, 0, nullptr, nullptr); },
+         "\"mplayer\"  -gui -channels 2 -aid 1 -vo gl,x11 -colorkey 0 " + quoted + tail},
+        {"an item: the stream the setting picks, extra options with their own output, a colour key",
+         [&] {
+             GetPrefStore().SetInt("overall.decoding.aid", 1);
+             return PlayItem(item_, nullptr, 0xABCDEF, "-vo null -loop 0", nullptr);
+         },
+         "\"mplayer\"  -gui -channels 6 -aid 7 -vo null -loop 0 -colorkey 11259375 " + quoted + tail},
+        {"a stream index past the last takes none",
+         [&] {
+             GetPrefStore().SetInt("overall.decoding.aid", 2);
+             return PlayItem(item_, nullptr, 0, "-loop 0", nullptr);
+         },
+         "\"mplayer\"  -gui -loop 0 -vo gl,x11 -colorkey 0 " + quoted + tail},
+        {"the item's output: no decode options", [&] { return PlayItem(item_, nullptr, kPlayOutput, nullptr, nullptr); },
+         "\"mplayer\"  -gui -vo gl,x11 -colorkey 0 \"" + output + "\"" + tail},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        GetPrefStore().SetInt("overall.preview.vo", 0);
+        GetPrefStore().SetInt("overall.decoding.aid", 0);
+        events.clear();
+        EXPECT_EQ(c.play(), 0);
+        const auto lines = events.texts(kEventCommandLine);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0], c.line);
+        EXPECT_EQ(PlayerStop(), 0);
+    }
 }
 
 TEST_F(PreviewFlat, PlayingTheOutput) {

@@ -2,14 +2,20 @@
 // table, and text commands as the engine and remote control send them, each with its effect on
 // the queue, the preferences or the windows.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/engine_api.h"
 #include "engine/queue/queue.h"
+#include "engine/tools/preview.h"
 #include "support/shell_run.h"
 #include "ui/dialogs/folderwatch.h"
 #include "ui/dialogs/prompt.h"
@@ -195,6 +201,47 @@ TEST_F(Commands, UserInputAndFolderWatcherDialogs) {
     });
     Choose(40377);
     EXPECT_NE(std::string(GetPrefString("overall.automation.watchFolders")).find(folder), std::string::npos);
+}
+
+// "play" on a file the real player cannot open, looped (by the player's own configuration), so
+// the player never answers: the command returns while the player starts; "play" again stops it;
+// left alone, the start limit ends it. The player's process group is gone each time.
+TEST_F(Commands, PlayCommandsNeverWaitForThePlayer) {
+    run.files().write("mplayer/config", "ao=null\nvo=null\nloop=0\n");
+    setenv("MPLAYER_HOME", run.files().file("mplayer").c_str(), 1);
+    std::string noise(20000, '\0');
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919u) >> 3);
+    QueueItem* item = QueueGetItem(0);
+    ASSERT_NE(item, nullptr);
+    run.files().write("a.mp3", noise);
+    item->flags |= kItemFlagHasStreams;  // nothing to probe
+    CPreviewPlayer& player = GetPreviewPlayer();
+    player.startLimitMs = 3000;
+    auto groupEnds = [](pid_t pid) {
+        const auto start = std::chrono::steady_clock::now();
+        while (kill(-pid, 0) == 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return kill(-pid, 0) == -1 && errno == ESRCH;
+    };
+
+    for (bool stopByUser : {true, false}) {
+        SCOPED_TRACE(stopByUser ? "stopped by play" : "ended by the start limit");
+        Send("play");
+        EXPECT_NE(player.file.find("a.mp3"), std::string::npos);
+        EXPECT_TRUE(player.Starting());
+        EXPECT_EQ(GetPlayerInfo(1), kPlayerPlaying);
+        const pid_t pid = static_cast<pid_t>(player.process.processId);
+        ASSERT_GT(pid, 0);
+        if (stopByUser) {
+            Send("play");
+            EXPECT_EQ(GetPlayerInfo(1), kPlayerStopped);
+        } else {
+            EXPECT_TRUE(driver().PumpUntil([] { return GetPlayerInfo(1) == kPlayerStopped; }, 15000));
+        }
+        EXPECT_TRUE(groupEnds(pid));
+    }
+    player.startLimitMs = kPlayerStartLimitMs;
+    unsetenv("MPLAYER_HOME");
 }
 
 TEST_F(Commands, PresetsAndQueuesGoToFilesAndComeBack) {
