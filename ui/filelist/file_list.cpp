@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <mutex>
 #include <system_error>
+#include <tuple>
 
 #include "common/fileutil.h"
 #include "engine/context.h"
@@ -162,6 +163,7 @@ bool CFileList::OnSize(int width, int height) {
 bool CFileList::OnClose() {
     SyncCheckStates();
     SendItemMessage(kIdListView, gui::LVM_DELETEALLITEMS, 0, 0);
+    window_ = nullptr;  // the window goes; rows wait for the next one
     return true;
 }
 
@@ -787,6 +789,76 @@ void CFileList::MoveItem(int from, int to) {
     SelectRow(to, true);
 }
 
+namespace {
+
+// The value a column sorts by: a number, or a text compared without regard to case.
+struct SortKey {
+    double number = 0;
+    std::string text;
+};
+
+SortKey ColumnKey(const QueueItem* item, int column) {
+    SortKey key;
+    auto text = [&](const char* value) {
+        key.text = value ? value : "";
+        for (char& c : key.text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    };
+    switch (column) {
+    case kColName: text(CFileList::DisplayName(item).c_str()); break;
+    // The size a row shows: none for a part of a file.
+    case kColSize: key.number = item->begin == 0 && item->end == 0 ? item->size : 0; break;
+    case kColDuration: key.number = item->duration; break;
+    case kColState: key.number = item->state.load() * 65536.0 + item->errorCode.load(); break;
+    case kColSpeed: key.number = item->run.speed.load(); break;
+    case kColType: text(item->inputType ? item->inputType->description : nullptr); break;
+    case kColGroup: key.number = item->group; break;
+    case kColPreset: text(item->preset); break;
+    case kColPath: text(item->file); break;
+    case kColDestDir: text((item->flags.load() & kItemFlagUserDest) ? item->destFile : nullptr); break;
+    default: break;
+    }
+    return key;
+}
+
+}  // namespace
+
+bool SortQueueByColumn(int column, bool falling) {
+    if (column < 0 || column >= kColumnCount) return false;
+    QueueLockGuard queue;
+    std::vector<std::pair<SortKey, QueueItem*>> items;
+    for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it)) items.emplace_back(ColumnKey(it, column), it);
+    const bool numeric = column == kColSize || column == kColDuration || column == kColState || column == kColSpeed ||
+                         column == kColGroup;
+    std::stable_sort(items.begin(), items.end(), [&](const auto& a, const auto& b) {
+        const auto& [x, y] = falling ? std::tie(b.first, a.first) : std::tie(a.first, b.first);
+        return numeric ? x.number < y.number : x.text < y.text;
+    });
+    // Relinked in the new order; the same items go back, so the queue takes every one again.
+    for (const auto& entry : items) QueueRemove(entry.second);
+    for (const auto& entry : items) QueueAppend(entry.second);
+    return true;
+}
+
+void CFileList::SortByColumn(int column) {
+    if (!hwnd_ || column < 0 || column >= kColumnCount) return;
+    sortFalling_ = column == sortColumn_ ? !sortFalling_ : false;
+    sortColumn_ = column;
+    SyncCheckStates();
+    std::set<QueueItem*> selected;
+    for (int row = FirstSelected(); row >= 0; row = NextSelected(row))
+        if (QueueItem* item = RowItem(row)) selected.insert(item);
+    SortQueueByColumn(column, sortFalling_);
+    RefreshRows();
+    for (int row = 0; row < RowCount(); ++row) {
+        QueueItem* item = RowItem(row);
+        if (!item || !selected.count(item)) continue;
+        gui::LVITEMA it;
+        it.stateMask = gui::LVIS_SELECTED | (item == current_ ? gui::LVIS_FOCUSED : 0);
+        it.state = it.stateMask;
+        SendItemMessage(kIdListView, gui::LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&it));
+    }
+}
+
 void CFileList::MoveSelected(int by) {
     const int row = FirstSelected();
     if (row < 0) return;
@@ -846,6 +918,7 @@ bool CFileList::OnNotify(gui::NMHDR* header) {
         if (main) gui::SendMessageA(main, gui::WM_COMMAND, 40014, 0);
         return true;
     case gui::NM_RCLICK: ShowMenu(kRowMenu, reinterpret_cast<HWND>(-1), 0, 0); return true;
+    case gui::LVN_COLUMNCLICK: SortByColumn(reinterpret_cast<gui::NMLISTVIEW*>(header)->iSubItem); return true;
     case gui::NM_CLICK: {
         auto* click = reinterpret_cast<gui::NMITEMACTIVATE*>(header);
         int row = click->iItem;
