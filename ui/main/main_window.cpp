@@ -143,8 +143,12 @@ bool CDlgMain::OnInitDialog() {
     if (traySetting_ != 0 && !SetTrayIcon(gui::NIM_ADD, nullptr, nullptr, nullptr)) traySetting_ = 0;
     RaiseEvent(25, reinterpret_cast<intptr_t>(hwnd_));
     StatsWindow().SetFigureSource(StatusFigure);
-    // In the drop-box mode the queue has a window of its own, made from its menu entry.
-    if (!dropBox_ && FileList().Create(hwnd_, kFileListTemplate)) {
+    // In the drop-box mode the queue has a window of its own, made from its menu entry; the
+    // watched folders are watched all the same.
+    if (dropBox_) {
+        const char* folders = GetPrefString("overall.automation.watchFolders");
+        FileList().RestartWatch(folders ? folders : "");
+    } else if (FileList().Create(hwnd_, kFileListTemplate)) {
         gui::RECT r;
         gui::GetWindowRect(GetItem(kIdFileListFrame), &r);
         gui::POINT at{r.left, r.top};

@@ -155,6 +155,17 @@ TEST_F(UiModes, TheDropBoxIsBuiltByTheWindowCycleAndItsMenuLeadsBack) {
     EXPECT_EQ(driver().TemplateOf(main), ui::kMainTemplate);
 }
 
+// The drop box has no file-list window until it is asked for; watched folders still add.
+TEST_F(UiModes, TheDropBoxWatchesTheWatchedFolders) {
+    const std::string in = run.files().file("in");
+    std::filesystem::create_directories(in);
+    SetPrefString("overall.automation.watchFolders", (in + "/*.wav").c_str());
+    ToDropBox();
+    ASSERT_EQ(ui::FileList().Handle(), nullptr);
+    run.files().write("in/new.wav", "x");
+    EXPECT_TRUE(driver().PumpUntil([] { return QueueCount() == 1; }, 10000));
+}
+
 TEST_F(UiModes, ADropBoxDescriptionIsKeptAndOpensTheDropBox) {
     struct Case {
         UINT id;
