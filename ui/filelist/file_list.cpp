@@ -193,7 +193,8 @@ void CFileList::InsertRow(int row, QueueItem* item, bool checked) {
     it.stateMask = gui::LVIS_STATEIMAGEMASK;
     it.state = gui::INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
     SendItemMessage(kIdListView, gui::LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&it));
-    WriteRowAt(row, item);
+    // A new row of a running item gets every cell, not only its progress.
+    WriteRowAt(row, item, true);
 }
 
 void CFileList::DeleteRow(int row) { SendItemMessage(kIdListView, gui::LVM_DELETEITEM, static_cast<WPARAM>(row), 0); }
@@ -246,7 +247,7 @@ std::string CFileList::DisplayName(const QueueItem* item) {
     return name;
 }
 
-void CFileList::WriteRowAt(int row, QueueItem* item) {
+void CFileList::WriteRowAt(int row, QueueItem* item, bool allCells) {
     std::lock_guard lk(rowMutex_);
     HWND list = GetItem(kIdListView);
     auto cell = [&](int column, const std::string& text) {
@@ -257,7 +258,8 @@ void CFileList::WriteRowAt(int row, QueueItem* item) {
     };
     const double progress = item->run.progress.load();
     const double speed = item->run.speed.load();
-    if (progress > 0 && progress < 100) {
+    const bool running = progress > 0 && progress < 100;
+    if (running && !allCells) {
         cell(kColState, Format("%.1f%%", progress));
         if (speed > 0) cell(kColSpeed, Format("%.1fX", speed));
         return;
@@ -272,7 +274,7 @@ void CFileList::WriteRowAt(int row, QueueItem* item) {
     cell(kColSpeed, speed > 0 ? Format("%.1fX", speed) : "");
     cell(kColGroup, item->group ? std::to_string(item->group) : "");
     cell(kColType, item->inputType && item->inputType->description ? item->inputType->description : "");
-    cell(kColState, StateText(item->state.load(), item->errorCode.load()));
+    cell(kColState, running ? Format("%.1f%%", progress) : StateText(item->state.load(), item->errorCode.load()));
     cell(kColPath, item->file ? item->file : "");
     cell(kColDestDir, (item->flags.load() & kItemFlagUserDest) && item->destFile ? item->destFile : "");
     cell(kColPreset, item->preset ? item->preset : "");

@@ -140,7 +140,9 @@ protected:
     bool OnNewFile(const std::string& folder, const std::string& name) override;
 
 private:
-    void WriteRowAt(int row, QueueItem* item);
+    // A running item's row changes only its state and speed cells, unless every cell is asked
+    // for (a new row).
+    void WriteRowAt(int row, QueueItem* item, bool allCells = false);
     void InsertRow(int row, QueueItem* item, bool checked);
     void DeleteRow(int row);
     // Asks the UI thread to flush rows (one post until it ran).

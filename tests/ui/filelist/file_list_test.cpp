@@ -244,11 +244,12 @@ TEST_F(FileListTest, HeaderClicksSortTheQueueByEachColumn) {
 }
 
 // Equal values keep their order both ways; check marks, the selection and the current item go
-// with their items.
+// with their items; the rebuilt row of an item in progress shows all of its cells.
 TEST_F(FileListTest, SortingKeepsTiesMarksAndSelection) {
     const auto paths = Make({"a.mp3", "b.mp3", "c.mp3", "d.mp3"});
     AddThroughDialog(paths);
     QueueGetItem(1)->group = 5;  // b alone has a group; a, c and d tie at none
+    QueueGetItem(0)->run.progress = 42.5f;
     ui::FileList().RefreshRows();
     ASSERT_TRUE(driver().ToggleRowCheck(lv, 2));  // c unchecked
     ASSERT_TRUE(driver().ClickRow(lv, 3));        // d selected and current
@@ -266,6 +267,9 @@ TEST_F(FileListTest, SortingKeepsTiesMarksAndSelection) {
     EXPECT_EQ(selected, (std::vector<bool>{false, false, false, true}));
     EXPECT_EQ(ui::FileList().CurrentItem(), d);
     EXPECT_TRUE(QueueGetItem(2)->flags.load() & kItemFlagSkip) << "the mark was written to its item";
+    EXPECT_EQ(run.column(ui::kColState)[1], "42.5%");
+    EXPECT_EQ(run.column(ui::kColPath)[1], paths[0]);
+    QueueGetItem(1)->run.progress = 0;
 }
 
 TEST_F(FileListTest, RowsFollowTheRunningJobFromAnyThread) {
