@@ -851,7 +851,7 @@ void CFileList::SortByColumn(int column) {
         if (QueueItem* item = RowItem(row)) selected.insert(item);
     SortQueueByColumn(column, sortFalling_);
     RefreshRows();
-    for (int row = 0; row < RowCount(); ++row) {
+    for (int row = 0; !selected.empty() && row < RowCount(); ++row) {
         QueueItem* item = RowItem(row);
         if (!item || !selected.count(item)) continue;
         gui::LVITEMA it;

@@ -37,6 +37,7 @@ ControlBinding g_bindings[] = {
     {kIdTaskMode, "overall.task.mode", 1, kComboBox},
     {0, nullptr, 0, 0},
 };
+ControlBinding g_noBindings[] = {{0, nullptr, 0, 0}};
 
 bool Running(const QueueItem* item) { return item->audioTask.load() != nullptr; }
 
@@ -97,7 +98,7 @@ int CurrentUiMode() {
 }
 
 // The drop-box window binds no controls.
-ControlBinding* CDlgMain::GetBindings() { return dropBox_ ? g_bindings + 2 : g_bindings; }
+ControlBinding* CDlgMain::GetBindings() { return dropBox_ ? g_noBindings : g_bindings; }
 
 HWND CDlgMain::CreateMainWindow() {
     dropBox_ = CurrentUiMode() == kUiDropBox;
