@@ -11,6 +11,7 @@
 #include <mutex>
 #include <system_error>
 #include <tuple>
+#include <unordered_set>
 
 #include "common/fileutil.h"
 #include "engine/context.h"
@@ -174,13 +175,17 @@ int CFileList::RowCount() {
     return static_cast<int>(SendItemMessage(kIdListView, gui::LVM_GETITEMCOUNT, 0, 0));
 }
 
-QueueItem* CFileList::RowItem(int row) {
+QueueItem* CFileList::RowParam(int row) {
     if (!hwnd_ || row < 0) return nullptr;
     gui::LVITEMA it;
     it.mask = gui::LVIF_PARAM;
     it.iItem = row;
     if (!SendItemMessage(kIdListView, gui::LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&it))) return nullptr;
-    auto* item = reinterpret_cast<QueueItem*>(it.lParam);
+    return reinterpret_cast<QueueItem*>(it.lParam);
+}
+
+QueueItem* CFileList::RowItem(int row) {
+    QueueItem* item = RowParam(row);
     return item && QueueIndexOf(item) >= 0 ? item : nullptr;
 }
 
@@ -390,9 +395,13 @@ std::vector<bool> CFileList::CheckStates() {
 void CFileList::SyncCheckStates() {
     if (!hwnd_ || !gui::IsUiThread()) return;
     const std::vector<bool> checked = CheckStates();
+    // Only items the queue still holds are marked; looked up once, not per row.
+    QueueLockGuard queue;
+    std::unordered_set<QueueItem*> queued;
+    for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it)) queued.insert(it);
     for (int row = 0; row < static_cast<int>(checked.size()); ++row) {
-        QueueItem* item = RowItem(row);
-        if (!item) continue;
+        QueueItem* item = RowParam(row);
+        if (!queued.count(item)) continue;
         if (checked[static_cast<size_t>(row)]) item->flags.fetch_and(~kItemFlagSkip);
         else item->flags.fetch_or(kItemFlagSkip);
     }
@@ -829,6 +838,8 @@ bool SortQueueByColumn(int column, bool falling) {
     QueueLockGuard queue;
     std::vector<std::pair<SortKey, QueueItem*>> items;
     for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it)) items.emplace_back(ColumnKey(it, column), it);
+    // Unlinked from the front, where each is found at once.
+    for (const auto& entry : items) QueueRemove(entry.second);
     const bool numeric = column == kColSize || column == kColDuration || column == kColState || column == kColSpeed ||
                          column == kColGroup;
     std::stable_sort(items.begin(), items.end(), [&](const auto& a, const auto& b) {
@@ -836,7 +847,6 @@ bool SortQueueByColumn(int column, bool falling) {
         return numeric ? x.number < y.number : x.text < y.text;
     });
     // Relinked in the new order; the same items go back, so the queue takes every one again.
-    for (const auto& entry : items) QueueRemove(entry.second);
     for (const auto& entry : items) QueueAppend(entry.second);
     return true;
 }
@@ -852,8 +862,8 @@ void CFileList::SortByColumn(int column) {
     SortQueueByColumn(column, sortFalling_);
     RefreshRows();
     for (int row = 0; !selected.empty() && row < RowCount(); ++row) {
-        QueueItem* item = RowItem(row);
-        if (!item || !selected.count(item)) continue;
+        QueueItem* item = RowParam(row);
+        if (!selected.count(item)) continue;
         gui::LVITEMA it;
         it.stateMask = gui::LVIS_SELECTED | (item == current_ ? gui::LVIS_FOCUSED : 0);
         it.state = it.stateMask;

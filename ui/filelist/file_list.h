@@ -145,6 +145,8 @@ private:
     void WriteRowAt(int row, QueueItem* item, bool allCells = false);
     void InsertRow(int row, QueueItem* item, bool checked);
     void DeleteRow(int row);
+    // The item a row was written for, whether or not the queue still holds it.
+    QueueItem* RowParam(int row);
     // Asks the UI thread to flush rows (one post until it ran).
     void PostFlush();
     void WalkFolder(std::string folder, bool recursive, LPARAM generation);
