@@ -225,6 +225,7 @@ bool Driver::ClickRow(HWND h, int row, UINT button, unsigned mods) {
 }
 bool Driver::DoubleClickRow(HWND h, int row) { return UserDoubleClickRow(h, row); }
 bool Driver::ToggleRowCheck(HWND h, int row) { return UserToggleRowCheck(h, row); }
+bool Driver::ClickColumn(HWND h, int column) { return UserClickColumn(h, column); }
 bool Driver::SelectTreeItem(HWND h, HTREEITEM item, bool byMouse) { return UserSelectTreeItem(h, item, byMouse); }
 std::string Driver::HoverTreeItem(HWND h, HTREEITEM item) { return UserHoverTreeItem(h, item); }
 bool Driver::PickTab(HWND h, int index) { return UserPickTab(h, index); }

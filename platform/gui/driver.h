@@ -124,6 +124,8 @@ public:
     bool ClickRow(HWND h, int row, UINT button = WM_LBUTTONDOWN, unsigned mods = kNoMods);
     bool DoubleClickRow(HWND h, int row);
     bool ToggleRowCheck(HWND h, int row);
+    // A click on a report view's column header (false without headers that sort, or no column).
+    bool ClickColumn(HWND h, int column);
     bool SelectTreeItem(HWND h, HTREEITEM item, bool byMouse = true);
     std::string HoverTreeItem(HWND h, HTREEITEM item);  // the tip the parent gave
     bool PickTab(HWND h, int index);

@@ -371,6 +371,8 @@ bool UserKeyTrack(HWND h, UINT vk);
 bool UserClickRow(HWND h, int row, bool right, unsigned mods);
 bool UserDoubleClickRow(HWND h, int row);
 bool UserToggleRowCheck(HWND h, int row);
+// A click on a column header of a report view (none with LVS_NOSORTHEADER).
+bool UserClickColumn(HWND h, int column);
 bool UserSelectTreeItem(HWND h, HTREEITEM item, bool byMouse);
 // The tip the parent gives for a node ("" when it gives none or the view has no TVS_INFOTIP).
 std::string UserHoverTreeItem(HWND h, HTREEITEM item);

@@ -685,6 +685,18 @@ bool UserToggleRowCheck(HWND h, int row) {
     return true;
 }
 
+bool UserClickColumn(HWND h, int column) {
+    Window* w = InputTarget(h);
+    auto* m = ModelOf<ListViewModel>(w);
+    if (!m || (w->style & 3) != LVS_REPORT || (w->style & (LVS_NOSORTHEADER | LVS_NOCOLUMNHEADER)) || column < 0 ||
+        column >= static_cast<int>(m->columns.size()))
+        return false;
+    NMLISTVIEW nm;
+    nm.iSubItem = column;
+    NotifyParentNm(*w, LVN_COLUMNCLICK, &nm.hdr);
+    return true;
+}
+
 bool UserSelectTreeItem(HWND h, HTREEITEM item, bool byMouse) {
     if (!ModelOf<TreeViewModel>(InputTarget(h))) return false;
     Window* w = FocusForInput(h);

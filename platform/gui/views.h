@@ -43,6 +43,18 @@ struct NMITEMACTIVATE {
     UINT uKeyFlags = 0;
 };
 
+// LVN_COLUMNCLICK of a list view: iSubItem is the column whose header was clicked, iItem -1.
+struct NMLISTVIEW {
+    NMHDR hdr;
+    int iItem = -1;
+    int iSubItem = 0;
+    UINT uNewState = 0;
+    UINT uOldState = 0;
+    UINT uChanged = 0;
+    POINT ptAction;
+    LPARAM lParam = 0;
+};
+
 struct NMLVKEYDOWN {
     NMHDR hdr;
     WORD wVKey = 0;
@@ -118,6 +130,7 @@ inline constexpr UINT LVCF_TEXT = 0x4;
 inline constexpr UINT LVCF_SUBITEM = 0x8;
 
 inline constexpr UINT LVN_ITEMCHANGED = static_cast<UINT>(-101);  // never sent: no code relies on it
+inline constexpr UINT LVN_COLUMNCLICK = static_cast<UINT>(-108);  // not with LVS_NOSORTHEADER
 inline constexpr UINT LVN_ITEMACTIVATE = static_cast<UINT>(-114);
 inline constexpr UINT LVN_KEYDOWN = static_cast<UINT>(-155);
 

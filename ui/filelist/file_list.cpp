@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <mutex>
 #include <system_error>
+#include <tuple>
+#include <unordered_set>
 
 #include "common/fileutil.h"
 #include "engine/context.h"
@@ -162,6 +164,7 @@ bool CFileList::OnSize(int width, int height) {
 bool CFileList::OnClose() {
     SyncCheckStates();
     SendItemMessage(kIdListView, gui::LVM_DELETEALLITEMS, 0, 0);
+    window_ = nullptr;  // the window goes; rows wait for the next one
     return true;
 }
 
@@ -172,13 +175,17 @@ int CFileList::RowCount() {
     return static_cast<int>(SendItemMessage(kIdListView, gui::LVM_GETITEMCOUNT, 0, 0));
 }
 
-QueueItem* CFileList::RowItem(int row) {
+QueueItem* CFileList::RowParam(int row) {
     if (!hwnd_ || row < 0) return nullptr;
     gui::LVITEMA it;
     it.mask = gui::LVIF_PARAM;
     it.iItem = row;
     if (!SendItemMessage(kIdListView, gui::LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&it))) return nullptr;
-    auto* item = reinterpret_cast<QueueItem*>(it.lParam);
+    return reinterpret_cast<QueueItem*>(it.lParam);
+}
+
+QueueItem* CFileList::RowItem(int row) {
+    QueueItem* item = RowParam(row);
     return item && QueueIndexOf(item) >= 0 ? item : nullptr;
 }
 
@@ -191,7 +198,8 @@ void CFileList::InsertRow(int row, QueueItem* item, bool checked) {
     it.stateMask = gui::LVIS_STATEIMAGEMASK;
     it.state = gui::INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
     SendItemMessage(kIdListView, gui::LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&it));
-    WriteRowAt(row, item);
+    // A new row of a running item gets every cell, not only its progress.
+    WriteRowAt(row, item, true);
 }
 
 void CFileList::DeleteRow(int row) { SendItemMessage(kIdListView, gui::LVM_DELETEITEM, static_cast<WPARAM>(row), 0); }
@@ -244,7 +252,7 @@ std::string CFileList::DisplayName(const QueueItem* item) {
     return name;
 }
 
-void CFileList::WriteRowAt(int row, QueueItem* item) {
+void CFileList::WriteRowAt(int row, QueueItem* item, bool allCells) {
     std::lock_guard lk(rowMutex_);
     HWND list = GetItem(kIdListView);
     auto cell = [&](int column, const std::string& text) {
@@ -255,7 +263,8 @@ void CFileList::WriteRowAt(int row, QueueItem* item) {
     };
     const double progress = item->run.progress.load();
     const double speed = item->run.speed.load();
-    if (progress > 0 && progress < 100) {
+    const bool running = progress > 0 && progress < 100;
+    if (running && !allCells) {
         cell(kColState, Format("%.1f%%", progress));
         if (speed > 0) cell(kColSpeed, Format("%.1fX", speed));
         return;
@@ -270,7 +279,7 @@ void CFileList::WriteRowAt(int row, QueueItem* item) {
     cell(kColSpeed, speed > 0 ? Format("%.1fX", speed) : "");
     cell(kColGroup, item->group ? std::to_string(item->group) : "");
     cell(kColType, item->inputType && item->inputType->description ? item->inputType->description : "");
-    cell(kColState, StateText(item->state.load(), item->errorCode.load()));
+    cell(kColState, running ? Format("%.1f%%", progress) : StateText(item->state.load(), item->errorCode.load()));
     cell(kColPath, item->file ? item->file : "");
     cell(kColDestDir, (item->flags.load() & kItemFlagUserDest) && item->destFile ? item->destFile : "");
     cell(kColPreset, item->preset ? item->preset : "");
@@ -386,9 +395,13 @@ std::vector<bool> CFileList::CheckStates() {
 void CFileList::SyncCheckStates() {
     if (!hwnd_ || !gui::IsUiThread()) return;
     const std::vector<bool> checked = CheckStates();
+    // Only items the queue still holds are marked; looked up once, not per row.
+    QueueLockGuard queue;
+    std::unordered_set<QueueItem*> queued;
+    for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it)) queued.insert(it);
     for (int row = 0; row < static_cast<int>(checked.size()); ++row) {
-        QueueItem* item = RowItem(row);
-        if (!item) continue;
+        QueueItem* item = RowParam(row);
+        if (!queued.count(item)) continue;
         if (checked[static_cast<size_t>(row)]) item->flags.fetch_and(~kItemFlagSkip);
         else item->flags.fetch_or(kItemFlagSkip);
     }
@@ -787,6 +800,77 @@ void CFileList::MoveItem(int from, int to) {
     SelectRow(to, true);
 }
 
+namespace {
+
+// The value a column sorts by: a number, or a text compared without regard to case.
+struct SortKey {
+    double number = 0;
+    std::string text;
+};
+
+SortKey ColumnKey(const QueueItem* item, int column) {
+    SortKey key;
+    auto text = [&](const char* value) {
+        key.text = value ? value : "";
+        for (char& c : key.text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    };
+    switch (column) {
+    case kColName: text(CFileList::DisplayName(item).c_str()); break;
+    // The size a row shows: none for a part of a file.
+    case kColSize: key.number = item->begin == 0 && item->end == 0 ? item->size : 0; break;
+    case kColDuration: key.number = item->duration; break;
+    case kColState: key.number = item->state.load() * 65536.0 + item->errorCode.load(); break;
+    case kColSpeed: key.number = item->run.speed.load(); break;
+    case kColType: text(item->inputType ? item->inputType->description : nullptr); break;
+    case kColGroup: key.number = item->group; break;
+    case kColPreset: text(item->preset); break;
+    case kColPath: text(item->file); break;
+    case kColDestDir: text((item->flags.load() & kItemFlagUserDest) ? item->destFile : nullptr); break;
+    default: break;
+    }
+    return key;
+}
+
+}  // namespace
+
+bool SortQueueByColumn(int column, bool falling) {
+    if (column < 0 || column >= kColumnCount) return false;
+    QueueLockGuard queue;
+    std::vector<std::pair<SortKey, QueueItem*>> items;
+    for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it)) items.emplace_back(ColumnKey(it, column), it);
+    // Unlinked from the front, where each is found at once.
+    for (const auto& entry : items) QueueRemove(entry.second);
+    const bool numeric = column == kColSize || column == kColDuration || column == kColState || column == kColSpeed ||
+                         column == kColGroup;
+    std::stable_sort(items.begin(), items.end(), [&](const auto& a, const auto& b) {
+        const auto& [x, y] = falling ? std::tie(b.first, a.first) : std::tie(a.first, b.first);
+        return numeric ? x.number < y.number : x.text < y.text;
+    });
+    // Relinked in the new order; the same items go back, so the queue takes every one again.
+    for (const auto& entry : items) QueueAppend(entry.second);
+    return true;
+}
+
+void CFileList::SortByColumn(int column) {
+    if (!hwnd_ || column < 0 || column >= kColumnCount) return;
+    sortFalling_ = column == sortColumn_ ? !sortFalling_ : false;
+    sortColumn_ = column;
+    SyncCheckStates();
+    std::set<QueueItem*> selected;
+    for (int row = FirstSelected(); row >= 0; row = NextSelected(row))
+        if (QueueItem* item = RowItem(row)) selected.insert(item);
+    SortQueueByColumn(column, sortFalling_);
+    RefreshRows();
+    for (int row = 0; !selected.empty() && row < RowCount(); ++row) {
+        QueueItem* item = RowParam(row);
+        if (!selected.count(item)) continue;
+        gui::LVITEMA it;
+        it.stateMask = gui::LVIS_SELECTED | (item == current_ ? gui::LVIS_FOCUSED : 0);
+        it.state = it.stateMask;
+        SendItemMessage(kIdListView, gui::LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&it));
+    }
+}
+
 void CFileList::MoveSelected(int by) {
     const int row = FirstSelected();
     if (row < 0) return;
@@ -846,6 +930,7 @@ bool CFileList::OnNotify(gui::NMHDR* header) {
         if (main) gui::SendMessageA(main, gui::WM_COMMAND, 40014, 0);
         return true;
     case gui::NM_RCLICK: ShowMenu(kRowMenu, reinterpret_cast<HWND>(-1), 0, 0); return true;
+    case gui::LVN_COLUMNCLICK: SortByColumn(reinterpret_cast<gui::NMLISTVIEW*>(header)->iSubItem); return true;
     case gui::NM_CLICK: {
         auto* click = reinterpret_cast<gui::NMITEMACTIVATE*>(header);
         int row = click->iItem;

@@ -110,6 +110,10 @@ public:
     void MoveSelected(int by);
     void GroupSelected();
     void UngroupSelected();
+    // A click on the column's header: the queue is sorted by that column's value (stable), rising
+    // on the first click and falling on a second click on the same column. The rows are rebuilt
+    // with their check marks and selection; running items keep running.
+    void SortByColumn(int column);
     void InvertSelection();
     void SelectAll();
     // Engine event 13 with "%d queued".
@@ -136,9 +140,13 @@ protected:
     bool OnNewFile(const std::string& folder, const std::string& name) override;
 
 private:
-    void WriteRowAt(int row, QueueItem* item);
+    // A running item's row changes only its state and speed cells, unless every cell is asked
+    // for (a new row).
+    void WriteRowAt(int row, QueueItem* item, bool allCells = false);
     void InsertRow(int row, QueueItem* item, bool checked);
     void DeleteRow(int row);
+    // The item a row was written for, whether or not the queue still holds it.
+    QueueItem* RowParam(int row);
     // Asks the UI thread to flush rows (one post until it ran).
     void PostFlush();
     void WalkFolder(std::string folder, bool recursive, LPARAM generation);
@@ -160,10 +168,17 @@ private:
     platform::Event walkEnded_{true, true};
     std::thread walker_;
     LPARAM walkGeneration_ = 0;  // UI thread only
+    int sortColumn_ = -1;        // the column sorted by last (UI thread only)
+    bool sortFalling_ = false;
     std::atomic<HWND> window_{nullptr};  // the window, for other threads
 };
 
 CFileList& FileList();
+
+// Reorders the queue by the column's value (stable; falling reverses the order of unequal values
+// only). Names, types, presets and paths compare without regard to case; size, duration, state,
+// speed and group as numbers. False for a column outside the list.
+bool SortQueueByColumn(int column, bool falling);
 
 // The file-type filter of the add dialog: "All Files" and one entry per input type.
 std::vector<std::pair<std::string, std::string>> InputTypeFilters();

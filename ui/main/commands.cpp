@@ -365,6 +365,35 @@ bool CDlgMain::LoadPresetKeepingPrefs(const std::string& path) {
     return false;
 }
 
+// The queue's own window: the file list made from the queue-window template when it has no
+// window (the drop-box mode), shown with its rows.
+void CDlgMain::ShowQueueWindow() {
+    CFileList& list = FileList();
+    const bool made = !list.Handle() && list.Create(hwnd_, kQueueWindowTemplate);
+    list.RefreshRows();
+    if (made) {
+        list.Show();
+        list.SetForeground();
+    }
+}
+
+// What a drop-box description holds is not read here: the chosen file or address is kept for
+// the drop-box mode, which is then applied.
+void CDlgMain::LoadDropBox(bool fromUrl) {
+    std::string chosen;
+    if (fromUrl) {
+        auto answer = ShowUrlDialog(hwnd_, Ui("menu_load_dropbox_url"), "Dropbox URL");
+        if (answer) chosen = *answer;
+    } else {
+        chosen = ChooseFile(hwnd_, true, Filter({{"DropBox XML File", "*.xml"}}), Ui("menu_load_dropbox_file"),
+                            gui::OFN_EXPLORER, "dropbox");
+    }
+    if (chosen.empty()) return;
+    Shell().dropBoxDescription = chosen;
+    SetPrefInt("overall.ui.mode", kUiDropBox);
+    ApplyUiMode();
+}
+
 // --- command ids ---
 
 bool CDlgMain::OnMenuCommand(int id) {
@@ -383,6 +412,7 @@ bool CDlgMain::OnMenuCommand(int id) {
     for (const PrefMenuCommand& c : kPrefCommands)
         if (c.id == id) {
             SetPrefInt(c.key, c.value);
+            if (std::strcmp(c.key, "overall.ui.mode") == 0) ApplyUiMode();
             return true;
         }
     for (const RemoveCommand& c : kRemoveCommands)
@@ -562,8 +592,12 @@ bool CDlgMain::OnMenuCommand(int id) {
     case 40325: list.GroupSelected(); return true;
     case 40326: list.UngroupSelected(); return true;
     case 40374: SetItemState(nullptr, kItemFinishing); return true;
+    case 40379: ShowQueueWindow(); return true;
+    case 40386: LoadDropBox(true); return true;
+    case 40388: LoadDropBox(false); return true;
     case 40390:
-        SetPrefInt("overall.ui.mode", GetPrefInt("overall.ui.mode") == 3 ? 1 : 3);
+        SetPrefInt("overall.ui.mode", CurrentUiMode() == kUiDropBox ? kUiNormal : kUiDropBox);
+        ApplyUiMode();
         return true;
     case 40392:
         SetPrefInt("overall.preview.extPlayer", GetPrefInt("overall.preview.extPlayer") ? 0 : 1);
@@ -602,10 +636,7 @@ bool CDlgMain::OnMenuCommand(int id) {
     case 40298:
     case 40321:
     case 40328:
-    case 40334:
-    case 40379:
-    case 40386:
-    case 40388: return true;
+    case 40334: return true;
     default: break;
     }
     if (id >= kCmdLanguageBase && id < kCmdExtensionBase) {
@@ -656,6 +687,7 @@ bool CDlgMain::OnControlCommand(int id) {
         return true;
     }
     case kIdInfoButton: ShowMenu(318, GetItem(id), 0, 0); return true;
+    case kIdLoadDropBoxButton: ShowMenu(kLoadDropBoxMenu, GetItem(id), 0, 0); return true;
     case kIdRemoveButton: return OnMenuCommand(40098);
     case kIdRemoveMenuButton: ShowMenu(kRemoveMenu, GetItem(id), 0, 0); return true;
     case kIdOpenOutputButton: {

@@ -39,6 +39,7 @@ ControlBinding g_bindings[] = {
     {kIdTaskMode, "overall.task.mode", 1, kComboBox},
     {0, nullptr, 0, 0},
 };
+ControlBinding g_noBindings[] = {{0, nullptr, 0, 0}};
 
 bool Running(const QueueItem* item) { return item->audioTask.load() != nullptr; }
 
@@ -93,9 +94,18 @@ CDlgMain::~CDlgMain() {
     if (hwnd_) Close();
 }
 
-ControlBinding* CDlgMain::GetBindings() { return g_bindings; }
+int CurrentUiMode() {
+    const int mode = GetPrefInt("overall.ui.mode");
+    return mode >= kUiSimple && mode <= kUiDropBox ? mode : kUiNormal;
+}
 
-HWND CDlgMain::CreateMainWindow() { return CreateModeless(MainInstance(), kMainTemplate, static_cast<HWND>(nullptr)); }
+// The drop-box window binds no controls.
+ControlBinding* CDlgMain::GetBindings() { return dropBox_ ? g_noBindings : g_bindings; }
+
+HWND CDlgMain::CreateMainWindow() {
+    dropBox_ = CurrentUiMode() == kUiDropBox;
+    return CreateModeless(MainInstance(), dropBox_ ? kDropBoxTemplate : kMainTemplate, static_cast<HWND>(nullptr));
+}
 
 bool CDlgMain::OnInitDialog() {
     gui::SetClassLongPtrA(hwnd_, gui::GCLP_HICON,
@@ -107,21 +117,41 @@ bool CDlgMain::OnInitDialog() {
     AddToolTip(kIdPauseButton, Ui("tip_pause"));
     SetTitleText(nullptr);
     ShowItemState(GetItemState(nullptr));
-    CreateOptionsPane(this);
-    // The device plug-in's panel opens the time (1123), audio (1165) and automation (60002) tabs in
-    // the option tabs' popup.
-    DeviceHost().SetTabOpener([](int command, HWND owner) {
-        COptionTab* tab = command == 1123 ? CreateOptionTab(5)
-                          : command == 1165 ? CreateAudioCfgTab()
-                          : command == 60002 ? CreateOptionTab(3) : nullptr;
-        if (tab) ShowTabInPopup(tab, owner);
-    });
-    RestorePlacement();
+    if (dropBox_) {
+        // The drop box keeps its own small size; the saved placement is the main window's.
+        gui::RECT own;
+        gui::GetWindowRect(hwnd_, &own);
+        CenterOnWorkArea(own.right - own.left, own.bottom - own.top);
+    } else {
+        CreateOptionsPane(this);
+        optionsShown_ = OptionsPane() && OptionsPane()->Handle();
+        // The device plug-in's panel opens the time (1123), audio (1165) and automation (60002)
+        // tabs in the option tabs' popup.
+        DeviceHost().SetTabOpener([](int command, HWND owner) {
+            COptionTab* tab = command == 1123 ? CreateOptionTab(5)
+                              : command == 1165 ? CreateAudioCfgTab()
+                              : command == 60002 ? CreateOptionTab(3) : nullptr;
+            if (tab) ShowTabInPopup(tab, owner);
+        });
+        gui::RECT r;
+        gui::GetWindowRect(GetItem(kIdLog), &r);
+        gui::POINT at{r.left, r.top};
+        gui::ScreenToClient(hwnd_, &at);
+        logRect_ = {at.x, at.y, at.x + r.right - r.left, at.y + r.bottom - r.top};
+        // The saved size is that of the window in its mode, so the mode is laid out first.
+        LayOutMode(CurrentUiMode());
+        RestorePlacement();
+    }
     traySetting_ = GetPrefInt("overall.ui.trayConfig");
     if (traySetting_ != 0 && !SetTrayIcon(gui::NIM_ADD, nullptr, nullptr, nullptr)) traySetting_ = 0;
     RaiseEvent(25, reinterpret_cast<intptr_t>(hwnd_));
     StatsWindow().SetFigureSource(StatusFigure);
-    if (FileList().Create(hwnd_, kFileListTemplate)) {
+    // In the drop-box mode the queue has a window of its own, made from its menu entry; the
+    // watched folders are watched all the same.
+    if (dropBox_) {
+        const char* folders = GetPrefString("overall.automation.watchFolders");
+        FileList().RestartWatch(folders ? folders : "");
+    } else if (FileList().Create(hwnd_, kFileListTemplate)) {
         gui::RECT r;
         gui::GetWindowRect(GetItem(kIdFileListFrame), &r);
         gui::POINT at{r.left, r.top};
@@ -307,8 +337,53 @@ bool CDlgMain::OnWindowPosChanged() {
     return false;
 }
 
+void CDlgMain::LayOutMode(int mode) {
+    gui::HMENU menu = gui::GetMenu(hwnd_);
+    for (int m = kUiSimple; m <= kUiExpert; ++m)
+        if (menu)
+            gui::CheckMenuItem(menu, static_cast<UINT>(kUiModeCommands[m]),
+                               gui::MF_BYCOMMAND | (m == mode ? gui::MF_CHECKED : gui::MF_UNCHECKED));
+    auto show = [this](int id, bool on) {
+        if (HWND h = GetItem(id)) gui::ShowWindow(h, on ? gui::SW_SHOW : gui::SW_HIDE);
+    };
+    show(kIdTaskMode, mode != kUiSimple);
+    show(kIdTaskModeLabel, mode != kUiSimple);
+    // The options pane shows in the normal and expert modes; the window is its height taller then.
+    if (COptionsPane* pane = OptionsPane(); pane && pane->Handle() && optionsShown_ != (mode != kUiSimple)) {
+        optionsShown_ = mode != kUiSimple;
+        gui::RECT paneRect, own;
+        gui::GetWindowRect(pane->Handle(), &paneRect);
+        gui::GetWindowRect(hwnd_, &own);
+        const int height = (paneRect.bottom - paneRect.top) * (optionsShown_ ? 1 : -1);
+        gui::ShowWindow(pane->Handle(), optionsShown_ ? gui::SW_SHOW : gui::SW_HIDE);
+        gui::MoveWindow(hwnd_, own.left, own.top, own.right - own.left, own.bottom - own.top + height, 1);
+    }
+    // The expert pane shares the log's place: the log above, the expert view below.
+    const gui::RECT& r = logRect_;
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    if (mode == kUiExpert) {
+        const int half = height / 2;
+        if (HWND log = GetItem(kIdLog)) gui::MoveWindow(log, r.left, r.top, width, half - 2, 1);
+        if (HWND expert = GetItem(kIdExpertPane)) gui::MoveWindow(expert, r.left, r.top + half, width, height - half, 1);
+    } else if (HWND log = GetItem(kIdLog)) {
+        gui::MoveWindow(log, r.left, r.top, width, height, 1);
+    }
+    show(kIdExpertPane, mode == kUiExpert);
+}
+
+void CDlgMain::ApplyUiMode() {
+    const int mode = CurrentUiMode();
+    if (mode == kUiDropBox || dropBox_) {
+        Shell().rebuild = true;
+        gui::SendMessageA(hwnd_, gui::WM_CLOSE, 0, 0);
+        return;
+    }
+    LayOutMode(mode);
+}
+
 bool CDlgMain::OnClose() {
-    if (GetItemState(nullptr) != 0) {
+    // Closing for a new window of another mode keeps the batch running and asks nothing.
+    if (GetItemState(nullptr) != 0 && !Shell().rebuild.load()) {
         if (RaiseEvent(6, Ui("EXIT_CONFIRM")) == 0) return false;
         StopItem(nullptr);
     }
@@ -371,7 +446,8 @@ void CDlgMain::SavePlacementAndQuit() {
         std::snprintf(text, sizeof text, "%d,%d,%d,%d,%d", r.right - r.left, r.bottom - r.top, r.left, r.top, opacity_);
     else
         std::snprintf(text, sizeof text, "%d,%d,%d,%d", r.right - r.left, r.bottom - r.top, r.left, r.top);
-    SetPrefString("overall.ui.param", text);
+    // The placement is the main window's; the drop box's small size would shrink it.
+    if (!dropBox_) SetPrefString("overall.ui.param", text);
     StopPreviewPlayer();
     Hide();
     gui::PostQuitMessage(0);

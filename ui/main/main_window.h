@@ -16,7 +16,19 @@ namespace ui {
 class CNewsView;
 
 inline constexpr int kMainTemplate = 101;
+inline constexpr int kDropBoxTemplate = 330;  // the small window of the drop-box mode
 inline constexpr int kTrayMenu = 295;
+inline constexpr int kLoadDropBoxMenu = 327;
+
+// UI modes ("overall.ui.mode").
+inline constexpr int kUiSimple = 0;
+inline constexpr int kUiNormal = 1;
+inline constexpr int kUiExpert = 2;
+inline constexpr int kUiDropBox = 3;
+// The mode marks of the menu, for modes 0 to 2.
+inline constexpr int kUiModeCommands[3] = {40203, 40176, 40177};
+// "overall.ui.mode", with a value outside 0 to 3 read as the normal mode.
+int CurrentUiMode();
 
 // Command ids.
 inline constexpr int kCmdExit = 40005;
@@ -30,6 +42,8 @@ inline constexpr int kAfterBatchCommands[6] = {40284, 40283, 40279, 40280, 40281
 // Controls.
 inline constexpr int kIdDestDir = 1026;
 inline constexpr int kIdTaskMode = 1072;
+inline constexpr int kIdTaskModeLabel = 1159;
+inline constexpr int kIdLoadDropBoxButton = 1098;
 inline constexpr int kIdItemProgress = 1015;
 inline constexpr int kIdOverallProgress = 1025;
 inline constexpr int kIdStartButton = 1132;
@@ -54,7 +68,8 @@ public:
     CDlgMain();
     ~CDlgMain() override;
 
-    // Creates the modeless window from template 101; null on failure.
+    // Creates the modeless window for the current UI mode: template 101, or the drop-box window
+    // in mode 3; null on failure.
     HWND CreateMainWindow();
 
     bool OnInitDialog() override;
@@ -91,6 +106,11 @@ public:
     // selected tab), and the items of the shown tab in the tree.
     void FillNewsTabs(int index);
     void ShowNewsTab(int index);
+    // Applies "overall.ui.mode": modes 0 to 2 in place (marks, panes, layout); a change into or out
+    // of the drop-box mode sets the shell's rebuild flag and closes the window, and the shell
+    // builds the window for the new mode.
+    void ApplyUiMode();
+    bool IsDropBox() const { return dropBox_; }
 
     bool Minimised() const { return minimised_; }
     int TrayConfig() const { return traySetting_; }
@@ -103,6 +123,11 @@ private:
     // Plays the file list's current item (a player that plays is stopped instead).
     void PlayFocused(const std::string& arg, uint32_t flags);
     bool LoadPresetKeepingPrefs(const std::string& path);
+    // Marks, panes and layout of mode 0, 1 or 2.
+    void LayOutMode(int mode);
+    // The drop-box description from a file or an address; then the drop-box mode.
+    void LoadDropBox(bool fromUrl);
+    void ShowQueueWindow();
 
     bool minimised_ = false;
     int traySetting_ = 0;
@@ -113,6 +138,9 @@ private:
     bool applying_ = false;
     QueueItem* lastServed_ = nullptr;
     std::unique_ptr<CNewsView> news_;
+    bool dropBox_ = false;        // this is the drop-box window
+    bool optionsShown_ = false;   // the options pane shows (the window is its height taller)
+    gui::RECT logRect_{};         // the log's place in the template, shared with the expert pane in mode 2
 };
 
 }  // namespace ui

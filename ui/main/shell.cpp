@@ -225,6 +225,7 @@ void ResetShellState() {
     s.exitFlag = false;
     s.mainWindow = nullptr;
     s.mainHwnd = nullptr;
+    s.dropBoxDescription.clear();
     s.context.runningWorkers = 0;
     s.context.startedWorkers = 0;
     s.context.taskMode = 0;
@@ -430,6 +431,14 @@ bool OpenMainWindow(bool firstCycle) {
     drop.SetCallbacks([](const char* text) { if (text && *text) FileList().AddFile(text); },
                       [](gui::HDROP files) {
                           for (const std::string& file : DroppedFiles(files)) FileList().AddFile(file);
+                          // Files dropped on the drop box are converted at once when the user agrees.
+                          gui::HWND main = Shell().mainHwnd.load();
+                          if (CurrentUiMode() == kUiDropBox && main &&
+                              gui::MessageBoxA(main, UiStrings().GetString("start_transcoding"), "Confirm",
+                                               gui::MB_YESNO | gui::MB_ICONQUESTION) == gui::IDYES)
+                              gui::PostMessageA(main, gui::WM_APP, 0, reinterpret_cast<gui::LPARAM>(kTranscodeCommand));
+                          SettingsChangedLevel = 1;
+                          ApplyCountdown = 0;
                       });
     gui::RegisterDragDrop(main->Handle(), &drop);
     LoadUiPlugin(main->Handle());
@@ -519,6 +528,11 @@ int RunMessageLoop() {
     return static_cast<int>(msg.wParam);
 }
 
+bool NextWindowCycle() {
+    CloseMainWindow();
+    return Shell().rebuild.load() && OpenMainWindow(false);
+}
+
 int FinishProgram(int exitCode) { return LeaveProgram(ShutDown(exitCode)); }
 
 int WinMain(const char* commandLine) {
@@ -528,8 +542,7 @@ int WinMain(const char* commandLine) {
     int exitCode = 0;
     for (;;) {
         exitCode = RunMessageLoop();
-        CloseMainWindow();
-        if (!Shell().rebuild.load() || !OpenMainWindow(false)) break;
+        if (!NextWindowCycle()) break;
     }
     return FinishProgram(exitCode);
 }

@@ -50,6 +50,8 @@ struct ShellState {
     std::atomic<int> afterBatchAction{0};  // 0 none, 1 power off, 2 hibernate, 3 standby, 4 reboot, 5 log off
     std::atomic<bool> exitFlag{false};
     std::atomic<int> uiModeAtStart{0};
+    // The drop-box description: a file or an address chosen from the drop-box menu (UI thread).
+    std::string dropBoxDescription;
     // Without a display: log lines and the status text also go to standard error.
     std::atomic<bool> echoToStderr{false};
     gui::HACCEL accelerators = nullptr;
@@ -88,6 +90,9 @@ int StartProgram(const char* commandLine);
 int RunMessageLoop();
 void CloseMainWindow();
 bool OpenMainWindow(bool firstCycle);
+// The end of one pass of the window cycle: the main window is closed and, when a rebuild was
+// asked for (a new UI mode), the window of the mode is made. True when a new window is up.
+bool NextWindowCycle();
 int FinishProgram(int exitCode);
 
 // Runs fn with the main window on the UI thread, where the window is made and destroyed, so a

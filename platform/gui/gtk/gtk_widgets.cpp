@@ -183,6 +183,13 @@ void OnRowToggled(GtkCellRendererToggle*, gchar* path, gpointer data) {
     if (Window* w = Raw(HandleData(data))) MarkChanged(*w);
 }
 
+// A header click; the column's index is kept on the column.
+void OnColumnClicked(GtkTreeViewColumn* column, gpointer data) {
+    if (!UserPeer(data)) return;
+    UserClickColumn(HandleData(data), GPOINTER_TO_INT(g_object_get_data(G_OBJECT(column), "sq-column")));
+    if (Window* w = Raw(HandleData(data))) MarkChanged(*w);
+}
+
 HTREEITEM ItemAt(GtkTreeModel* model, GtkTreeIter* it) {
     gpointer item = nullptr;
     gtk_tree_model_get(model, it, 1, &item, -1);
@@ -598,6 +605,11 @@ void SyncListView(Window& w, GtkPeer& p) {
             const char* title = c < static_cast<int>(m->columns.size()) ? m->columns[static_cast<size_t>(c)].text.c_str() : "";
             GtkTreeViewColumn* col = gtk_tree_view_column_new_with_attributes(title, gtk_cell_renderer_text_new(), "text", c, nullptr);
             gtk_tree_view_column_set_resizable(col, TRUE);
+            if (!(w.style & LVS_NOSORTHEADER)) {
+                gtk_tree_view_column_set_clickable(col, TRUE);
+                g_object_set_data(G_OBJECT(col), "sq-column", GINT_TO_POINTER(c));
+                g_signal_connect(col, "clicked", G_CALLBACK(OnColumnClicked), w.handle);
+            }
             if (c < static_cast<int>(m->columns.size()) && m->columns[static_cast<size_t>(c)].width > 0) {
                 gtk_tree_view_column_set_sizing(col, GTK_TREE_VIEW_COLUMN_FIXED);
                 gtk_tree_view_column_set_fixed_width(col, m->columns[static_cast<size_t>(c)].width);

@@ -82,6 +82,7 @@ public:
     bool PickList(HWND h, int i) { return driver_->PickList(h, i, 0); }
     bool DragTrack(HWND h, int v) { return driver_->DragTrack(h, {v}); }
     bool PickTab(HWND h, int i) { return driver_->PickTab(h, i); }
+    bool ClickColumn(HWND h, int i) { return driver_->ClickColumn(h, i); }
 
 private:
     std::optional<gui::testing::Driver> driver_;
@@ -148,6 +149,15 @@ public:
         Settle();
         return true;
     }
+    bool ClickColumn(HWND h, int i) {
+        Settle();
+        GtkWidget* w = gtk::ControlOf(h);
+        GtkTreeViewColumn* column = GTK_IS_TREE_VIEW(w) ? gtk_tree_view_get_column(GTK_TREE_VIEW(w), i) : nullptr;
+        if (!column) return false;
+        gtk_tree_view_column_clicked(column);
+        Settle();
+        return true;
+    }
 
 private:
     static void Release(GtkWidget* w) {
@@ -169,7 +179,7 @@ DialogTemplate Panel() {
                 Ctl(20, kEditClass, ES_AUTOHSCROLL), Ctl(21, kEditClass, ES_MULTILINE),
                 Ctl(30, kComboBoxClass, CBS_DROPDOWNLIST), Ctl(31, kComboBoxClass, CBS_DROPDOWN),
                 Ctl(40, kListBoxClass, LBS_NOTIFY), Ctl(50, kTrackbarClass), Ctl(60, kProgressClass),
-                Ctl(70, kTabClass)});
+                Ctl(70, kTabClass), Ctl(80, kListViewClass, LVS_REPORT)});
 }
 
 template <class Side>
@@ -198,6 +208,13 @@ protected:
             item.mask = TCIF_TEXT;
             item.pszText = const_cast<char*>(s);
             SendDlgItemMessageA(d, 70, TCM_INSERTITEMA, 9, reinterpret_cast<LPARAM>(&item));
+        }
+        for (const char* s : {"Name", "Size"}) {
+            LVCOLUMNA column;
+            column.mask = LVCF_TEXT | LVCF_WIDTH;
+            column.cx = 40;
+            column.pszText = const_cast<char*>(s);
+            SendDlgItemMessageA(d, 80, LVM_INSERTCOLUMNA, 9, reinterpret_cast<LPARAM>(&column));
         }
         side->Settle();
         log.Clear();
@@ -241,6 +258,8 @@ TYPED_TEST(Conformance, AUserActionNotifiesTheParentExactlyOnce) {
         {"picking in a list", [&](auto& s, HWND d) { return s.PickList(item(d, 40), 2); }, {{40, LBN_SELCHANGE}}, {}},
         {"picking a tab", [&](auto& s, HWND d) { return s.PickTab(item(d, 70), 1); }, {},
          {{70, TCN_SELCHANGING}, {70, TCN_SELCHANGE}}},
+        {"clicking a column header", [&](auto& s, HWND d) { return s.ClickColumn(item(d, 80), 1); }, {},
+         {{80, static_cast<int>(LVN_COLUMNCLICK)}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

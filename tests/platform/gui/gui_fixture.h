@@ -24,7 +24,7 @@ struct Received {
     gui::WPARAM wParam;
     gui::LPARAM lParam;
     gui::UINT code = 0;  // WM_NOTIFY: the record's code, copied while it was live
-    int item = 0;        // WM_NOTIFY from a list view: NMITEMACTIVATE::iItem
+    int item = 0;        // WM_NOTIFY from a list view: the row (NMITEMACTIVATE::iItem), or the column of a header click
 };
 
 inline Received Record(gui::HWND h, gui::UINT msg, gui::WPARAM wp, gui::LPARAM lp) {
@@ -36,6 +36,7 @@ inline Received Record(gui::HWND h, gui::UINT msg, gui::WPARAM wp, gui::LPARAM l
         gui::GetClassNameA(hdr->hwndFrom, cls, sizeof cls);
         const bool rowRecord = std::string(cls) == gui::kListViewClass && hdr->code != gui::LVN_KEYDOWN;
         if (rowRecord) r.item = reinterpret_cast<const gui::NMITEMACTIVATE*>(lp)->iItem;
+        if (rowRecord && hdr->code == gui::LVN_COLUMNCLICK) r.item = reinterpret_cast<const gui::NMLISTVIEW*>(lp)->iSubItem;
     }
     return r;
 }

@@ -221,6 +221,50 @@ TEST_F(Views, ListViewUserActions) {
     DestroyWindow(d_);
 }
 
+TEST_F(Views, HeaderClicksNameTheirColumnAndLeaveTheRows) {
+    struct Case {
+        const char* name;
+        DWORD style;
+        int column;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"first column", LVS_REPORT, 0, true},
+        {"last column", LVS_REPORT, 2, true},
+        {"past the columns", LVS_REPORT, 3, false},
+        {"no column", LVS_REPORT, -1, false},
+        {"headers that do not sort", LVS_REPORT | LVS_NOSORTHEADER, 1, false},
+        {"no headers", LVS_REPORT | LVS_NOCOLUMNHEADER, 1, false},
+        {"not a report view", LVS_LIST, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Open(c.style);
+        for (const char* title : {"Size", "Type"}) {
+            LVCOLUMNA col;
+            col.mask = LVCF_TEXT;
+            col.pszText = const_cast<char*>(title);
+            SendMessageA(list_, LVM_INSERTCOLUMNA, 9, reinterpret_cast<LPARAM>(&col));
+        }
+        drv.ClickRow(list_, 1);
+        log.Clear();
+        EXPECT_EQ(drv.ClickColumn(list_, c.column), c.taken);
+        const Notes expected = c.taken ? Notes{{7, N(LVN_COLUMNCLICK)}} : Notes{};
+        EXPECT_EQ(log.Notifies(), expected);
+        for (const auto& r : log.all) {
+            if (r.msg == WM_NOTIFY) {
+                EXPECT_EQ(r.item, c.column);
+            }
+        }
+        EXPECT_EQ(Selected(), std::vector<int>{1}) << "a header click selects nothing";
+        DestroyWindow(d_);
+    }
+    Open();
+    EnableWindow(list_, FALSE);
+    EXPECT_FALSE(drv.ClickColumn(list_, 0)) << "a disabled view takes no clicks";
+    DestroyWindow(d_);
+}
+
 TEST_F(Views, TabPicksCanBeVetoed) {
     HWND d = Open();
     HWND tab = GetDlgItem(d, 8);

@@ -182,6 +182,96 @@ TEST_F(FileListTest, RowsAreRemovedMovedCheckedGroupedAndMarked) {
     EXPECT_EQ(ui::FileList().CurrentItem(), nullptr);
 }
 
+// A click on a column's header sorts the queue itself by that column: rising, then falling on a
+// second click, and rising again on another column.
+TEST_F(FileListTest, HeaderClicksSortTheQueueByEachColumn) {
+    const auto paths = Make({"b.mp3", "a.flac", "C.wav"});
+    AddThroughDialog(paths);
+    struct Values {
+        uint32_t size;
+        int32_t duration;
+        uint32_t state;
+        float speed;
+        int32_t group;
+        const char* preset;
+        const char* dest;
+    };
+    const Values values[] = {
+        {300, 5000, kItemDone, 2.0f, 2, "/p/Zeta.xml", "/o/m.mp3"},
+        {100, 9000, kItemReady, 0.5f, 3, "/p/alpha.xml", "/o/z.mp3"},
+        {200, 1000, kItemError, 1.0f, 1, "/p/Mid.xml", "/o/A.mp3"},
+    };
+    for (int i = 0; i < 3; ++i) {
+        QueueItem* item = QueueGetItem(i);
+        const Values& v = values[i];
+        item->size = v.size;
+        item->duration = v.duration;
+        item->state = v.state;
+        item->run.speed = v.speed;
+        item->group = v.group;
+        SetStringField(&item->preset, v.preset);
+        SetStringField(&item->destFile, v.dest);
+        item->flags.fetch_or(kItemFlagUserDest);
+    }
+    ui::FileList().RefreshRows();
+    struct Case {
+        int column;
+        Names rising;
+    };
+    const Case cases[] = {
+        {ui::kColName, {"a.flac", "b.mp3", "C.wav"}},     {ui::kColSize, {"a.flac", "C.wav", "b.mp3"}},
+        {ui::kColDuration, {"C.wav", "b.mp3", "a.flac"}}, {ui::kColState, {"a.flac", "b.mp3", "C.wav"}},
+        {ui::kColSpeed, {"a.flac", "C.wav", "b.mp3"}},    {ui::kColType, {"a.flac", "b.mp3", "C.wav"}},
+        {ui::kColGroup, {"C.wav", "b.mp3", "a.flac"}},    {ui::kColPreset, {"a.flac", "C.wav", "b.mp3"}},
+        {ui::kColPath, {"a.flac", "b.mp3", "C.wav"}},     {ui::kColDestDir, {"C.wav", "b.mp3", "a.flac"}},
+    };
+    auto queueOrder = [] {
+        Names names;
+        for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it)) names.push_back(ui::CFileList::DisplayName(it));
+        return names;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.column);
+        ASSERT_TRUE(driver().ClickColumn(lv, c.column));
+        EXPECT_EQ(queueOrder(), c.rising);
+        EXPECT_EQ(run.column(ui::kColName), c.rising) << "the rows show the queue's order";
+        ASSERT_TRUE(driver().ClickColumn(lv, c.column));
+        const Names falling(c.rising.rbegin(), c.rising.rend());
+        EXPECT_EQ(queueOrder(), falling);
+        EXPECT_EQ(run.column(ui::kColName), falling);
+    }
+    EXPECT_EQ(QueueCount(), 3);
+}
+
+// Equal values keep their order both ways; check marks, the selection and the current item go
+// with their items; the rebuilt row of an item in progress shows all of its cells.
+TEST_F(FileListTest, SortingKeepsTiesMarksAndSelection) {
+    const auto paths = Make({"a.mp3", "b.mp3", "c.mp3", "d.mp3"});
+    AddThroughDialog(paths);
+    QueueGetItem(1)->group = 5;  // b alone has a group; a, c and d tie at none
+    QueueGetItem(0)->run.progress = 42.5f;
+    ui::FileList().RefreshRows();
+    ASSERT_TRUE(driver().ToggleRowCheck(lv, 2));  // c unchecked
+    ASSERT_TRUE(driver().ClickRow(lv, 3));        // d selected and current
+    QueueItem* d = QueueGetItem(3);
+
+    ASSERT_TRUE(driver().ClickColumn(lv, ui::kColGroup));
+    EXPECT_EQ(run.column(ui::kColName), (Names{"a.mp3", "c.mp3", "d.mp3", "b.mp3"}));
+    ASSERT_TRUE(driver().ClickColumn(lv, ui::kColGroup));
+    EXPECT_EQ(run.column(ui::kColName), (Names{"b.mp3", "a.mp3", "c.mp3", "d.mp3"}));
+
+    const auto rows = run.rows();
+    std::vector<bool> checked, selected;
+    for (const auto& r : rows) checked.push_back(r.checked), selected.push_back(r.selected);
+    EXPECT_EQ(checked, (std::vector<bool>{true, true, false, true}));
+    EXPECT_EQ(selected, (std::vector<bool>{false, false, false, true}));
+    EXPECT_EQ(ui::FileList().CurrentItem(), d);
+    EXPECT_TRUE(QueueGetItem(2)->flags.load() & kItemFlagSkip) << "the mark was written to its item";
+    EXPECT_EQ(run.column(ui::kColState)[1], "42.5%");
+    EXPECT_EQ(run.column(ui::kColPath)[1], paths[0]);
+    QueueGetItem(1)->run.progress = 0;
+}
+
 TEST_F(FileListTest, RowsFollowTheRunningJobFromAnyThread) {
     const auto paths = Make({"a.wav", "b.wav"});
     AddThroughDialog(paths);
