@@ -10,6 +10,7 @@
 #include "engine/prefs/preffiles.h"
 #include "engine/queue/queue.h"
 #include "platform/gui/gui_fixture.h"
+#include "support/program_ui.h"
 #include "support/shipped_data.h"
 #include "support/tempdir.h"
 #include "support/wav_bytes.h"
@@ -25,11 +26,7 @@ using gui::HWND;
 class SmallDialogs : public sqtest::GuiTest {
 protected:
     void SetUp() override {
-        ASSERT_EQ(LoadPrefDefinitions(false, sqtest::DataFile("qxcore.xml").c_str(), 0, "QuorvexPrefs"), 0);
-        auto folder = std::make_shared<gui::XmlResourceFolder>();
-        std::string error;
-        ASSERT_TRUE(folder->Load(std::string(SQ_SOURCE_DIR) + "/data/ui", error)) << error;
-        gui::SetResourceProvider(folder);
+        ASSERT_TRUE(sqtest::UseProgramDefinitionsAndUi());
     }
     void TearDown() override {
         drv.Pump();

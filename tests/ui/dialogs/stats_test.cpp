@@ -11,6 +11,7 @@
 #include "engine/queue/queue.h"
 #include "platform/gui/gui_fixture.h"
 #include "support/pty_pair.h"
+#include "support/program_ui.h"
 #include "support/shipped_data.h"
 
 namespace {
@@ -31,11 +32,7 @@ TEST(StatsTexts, RemainingTimeAndThroughput) {
 class StatsWindowTest : public sqtest::GuiTest {
 protected:
     void SetUp() override {
-        ASSERT_EQ(LoadPrefDefinitions(false, sqtest::DataFile("qxcore.xml").c_str(), 0, "QuorvexPrefs"), 0);
-        auto folder = std::make_shared<gui::XmlResourceFolder>();
-        std::string error;
-        ASSERT_TRUE(folder->Load(std::string(SQ_SOURCE_DIR) + "/data/ui", error)) << error;
-        gui::SetResourceProvider(folder);
+        ASSERT_TRUE(sqtest::UseProgramDefinitionsAndUi());
         const auto cwd = std::filesystem::current_path();
         std::filesystem::current_path(std::filesystem::path(sqtest::DataFile("lang.xml")).parent_path());
         ASSERT_EQ(ui::UiStrings().Load("lang.xml", "qxgui", 0, nullptr, 0), 0);

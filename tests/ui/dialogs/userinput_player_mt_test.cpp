@@ -16,6 +16,7 @@
 #include "engine/queue/queue.h"
 #include "engine/tools/preview.h"
 #include "platform/gui/gui_fixture.h"
+#include "support/program_ui.h"
 #include "support/shipped_data.h"
 #include "support/tempdir.h"
 #include "ui/dialogs/userinput.h"
@@ -39,11 +40,7 @@ bool ProcessGroupEnds(pid_t pid) {
 class UiPlayer : public sqtest::GuiTest {
 protected:
     void SetUp() override {
-        ASSERT_EQ(LoadPrefDefinitions(false, sqtest::DataFile("qxcore.xml").c_str(), 0, "QuorvexPrefs"), 0);
-        auto folder = std::make_shared<gui::XmlResourceFolder>();
-        std::string error;
-        ASSERT_TRUE(folder->Load(std::string(SQ_SOURCE_DIR) + "/data/ui", error)) << error;
-        gui::SetResourceProvider(folder);
+        ASSERT_TRUE(sqtest::UseProgramDefinitionsAndUi());
         // The real player, playing into no sound device.
         dir_.write("mplayer/config", "ao=null\n");
         setenv("MPLAYER_HOME", dir_.file("mplayer").c_str(), 1);
