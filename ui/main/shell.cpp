@@ -508,11 +508,12 @@ int StartProgram(const char* commandLine) {
         s.uiMutex = nullptr;
         return LeaveProgram(-1);
     }
+    // The news settings (edition, language) are in place before the start page is asked for.
+    NewsLoadFeed(GetDataPath("rss.xml").c_str());
     s.newsStarted = NewsRefresh(1);
     s.uiModeAtStart = GetPrefInt("overall.ui.mode");
     UiModeAtStart = s.uiModeAtStart.load();
     BrowserHostCreate();
-    NewsLoadFeed(GetDataPath("rss.xml").c_str());
     return OpenMainWindow(true) ? 0 : 1;
 }
 

@@ -4,6 +4,8 @@
 // offers and that opens nothing without a yes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -207,6 +209,11 @@ TEST_F(NewsPane, StartUpFetchesTheFeedAndOffersTheUpdateOnlyOnce) {
         }
         Launch();
         WaitForStartup();
+        // The start page was asked for with the program's edition.
+        const auto requests = server.requests();
+        EXPECT_TRUE(std::any_of(requests.begin(), requests.end(), [](const std::string& r) {
+            return r.rfind("GET /info/start/?v=1000&e=audio ", 0) == 0;
+        })) << c.what;
         // The fetched feed replaced the saved one in the pane.
         EXPECT_EQ(d().Items(tabs), std::vector<std::string>{"Fresh"}) << c.what;
         EXPECT_EQ(Shown(), std::vector<std::string>{"From the server"}) << c.what;
