@@ -2,6 +2,8 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -118,6 +120,55 @@ int PixelsUnlikeBackground(const std::string& display, uint64_t window) {
     }
     XCloseDisplay(d);
     return unlike;
+}
+
+namespace {
+
+// The display, when the server has the test extension.
+Display* OpenTestDisplay(const std::string& display) {
+    Display* d = XOpenDisplay(display.c_str());
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (d && !XTestQueryExtension(d, &event, &error, &major, &minor)) {
+        XCloseDisplay(d);
+        return nullptr;
+    }
+    return d;
+}
+
+}  // namespace
+
+bool ClickMiddle(const std::string& display, uint64_t window) {
+    Display* d = OpenTestDisplay(display);
+    if (!d) return false;
+    XWindowAttributes attributes{};
+    Window child = 0;
+    int x = 0, y = 0;
+    const bool ok = XGetWindowAttributes(d, static_cast<Window>(window), &attributes) &&
+                    XTranslateCoordinates(d, static_cast<Window>(window), DefaultRootWindow(d), attributes.width / 2,
+                                          attributes.height / 2, &x, &y, &child);
+    if (ok) {
+        XTestFakeMotionEvent(d, -1, x, y, CurrentTime);
+        XTestFakeButtonEvent(d, 1, True, CurrentTime);
+        XTestFakeButtonEvent(d, 1, False, CurrentTime);
+        XSync(d, False);
+    }
+    XCloseDisplay(d);
+    return ok;
+}
+
+bool TypeText(const std::string& display, const std::string& text) {
+    Display* d = OpenTestDisplay(display);
+    if (!d) return false;
+    for (char c : text) {
+        const KeySym symbol = c == '\n' ? XK_Return : c == ' ' ? XK_space : static_cast<KeySym>(c);
+        const KeyCode code = XKeysymToKeycode(d, symbol);
+        if (code == 0) continue;
+        XTestFakeKeyEvent(d, code, True, CurrentTime);
+        XTestFakeKeyEvent(d, code, False, CurrentTime);
+    }
+    XSync(d, False);
+    XCloseDisplay(d);
+    return true;
 }
 
 }  // namespace sqtest

@@ -48,4 +48,10 @@ private:
 // number of pixels unlike the area's most common colour, 0 for a blank area or no such window.
 int PixelsUnlikeBackground(const std::string& display, uint64_t window);
 
+// Acts as the user through the server's test extension: a click in the middle of a window's area;
+// typing text (lower-case letters, digits, blanks; '\n' is Return). False when the display or the
+// extension is missing.
+bool ClickMiddle(const std::string& display, uint64_t window);
+bool TypeText(const std::string& display, const std::string& text);
+
 }  // namespace sqtest

@@ -19,6 +19,7 @@
 #include "platform/gui/gtk/gtk_backend.h"
 #include "platform/gui/gui.h"
 #include "support/control_server.h"
+#include "support/tempdir.h"
 #include "support/x11_display.h"
 #include "ui/dialogs/browser.h"
 
@@ -36,6 +37,12 @@ bool SettleUntil(const std::function<bool()>& done, std::chrono::milliseconds li
     const auto end = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < end) {
         gui::gtk::Settle();
+        // The program's own queue, as its message loop serves it (keys pass through it).
+        gui::MSG msg;
+        while (gui::PeekMessageA(&msg, nullptr, 0, 0, gui::PM_REMOVE)) {
+            gui::TranslateMessage(&msg);
+            gui::DispatchMessageA(&msg);
+        }
         if (done()) return true;
         std::this_thread::sleep_for(20ms);
     }
@@ -132,6 +139,28 @@ TEST_F(BrowserOnDisplay, ShowsOwnPagesReusesTheViewAndEndsItsHelpers) {
     ui::DestroyBrowser();
     EXPECT_FALSE(gui::IsWindow(host));
     EXPECT_TRUE(SettleUntil([] { return WebKitChildren() == 0; }, 20s)) << "helper processes still run";
+}
+
+// The settings pages are forms: what the user types reaches the page's fields, and Return sends the
+// form, although keys pass through the program's own queue first.
+TEST_F(BrowserOnDisplay, TypingReachesThePagesFields) {
+    sqtest::TempDir root;
+    root.write("form.html",
+               "<html><body style=\"margin:0\"><form action=\"/typed\">"
+               "<input name=\"q\" style=\"width:100%;height:400px\"></form></body></html>");
+    server.reset();  // one control server at a time: this one serves the form
+    server = std::make_unique<sqtest::ControlServer>(root.path().string());
+    GetEngineContext()->httpPort = server->port();
+    ASSERT_TRUE(ui::CreateBrowserHost());
+    const gui::HWND host = ui::Browser().Handle();
+    const std::string form = server->url("/form.html");
+    ASSERT_TRUE(ui::OpenInBrowser(form.c_str(), "Form", 400, 400));
+    ui::Browser().Show();
+    ASSERT_TRUE(Shows(form));
+    ASSERT_TRUE(sqtest::ClickMiddle(Display().name(), gui::GetNativeWindowId(host)));
+    SettleUntil([] { return false; }, 1s);  // the page takes the click and focuses its field
+    ASSERT_TRUE(sqtest::TypeText(Display().name(), "level 42\n"));
+    EXPECT_TRUE(Shows(server->url("/typed?q=level+42"))) << ui::EmbeddedView(host)->Address();
 }
 
 }  // namespace
