@@ -16,6 +16,7 @@
 #include "engine/engine_api.h"
 #include "engine/queue/queue.h"
 #include "engine/tools/preview.h"
+#include "support/program_window_fixture.h"
 #include "support/shell_run.h"
 #include "ui/dialogs/folderwatch.h"
 #include "ui/dialogs/prompt.h"
@@ -33,21 +34,15 @@ using gui::UINT;
 using gui::testing::BoxRecord;
 using gui::testing::Driver;
 
-class Commands : public ::testing::Test {
+class Commands : public sqtest::ProgramWindowTest {
 protected:
     void SetUp() override {
-        ASSERT_EQ(run.Start(""), 0);
-        main = ui::Shell().mainHwnd.load();
-        ASSERT_NE(main, nullptr);
+        ProgramWindowTest::SetUp();
+        if (HasFatalFailure()) return;
         for (const char* name : {"a.mp3", "b.mp3", "c.mp3"}) ui::FileList().AddFile(run.files().write(name, "x"));
         driver().Pump();
     }
 
-    Driver& driver() { return run.driver(); }
-    void Choose(UINT id) {
-        ASSERT_TRUE(driver().ChooseMenu(main, id)) << id;
-        driver().Pump();
-    }
     void Send(const char* command) { gui::SendMessageA(main, gui::WM_APP, 0, reinterpret_cast<gui::LPARAM>(command)); }
     // The next prompt's text, answered with OK.
     void ExpectPrompt(std::string* text) {
@@ -61,8 +56,6 @@ protected:
         return texts.empty() ? "" : texts[0];
     }
 
-    sqtest::ShellRun run;
-    gui::HWND main = nullptr;
 };
 
 TEST_F(Commands, MenuEntriesSetPreferencesAndFlags) {

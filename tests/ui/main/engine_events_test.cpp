@@ -8,6 +8,7 @@
 
 #include "engine/engine_api.h"
 #include "engine/queue/queue.h"
+#include "support/program_window_fixture.h"
 #include "support/shell_run.h"
 #include "ui/framework/dialog.h"
 #include "ui/dialogs/prompt.h"
@@ -23,22 +24,13 @@ using ui::EngineEventCallback;
 
 intptr_t Data(const char* text) { return reinterpret_cast<intptr_t>(text); }
 
-class EngineEvents : public ::testing::Test {
+class EngineEvents : public sqtest::ProgramWindowTest {
 protected:
-    void SetUp() override {
-        ASSERT_EQ(run.Start(""), 0);
-        main = ui::Shell().mainHwnd.load();
-        ASSERT_NE(main, nullptr);
-    }
-
-    Driver& driver() { return run.driver(); }
     std::string Status(int part) {
         auto texts = driver().StatusTexts(driver().Find(main, ui::kIdStatusBar));
         return part < static_cast<int>(texts.size()) ? texts[part] : "";
     }
 
-    sqtest::ShellRun run;
-    gui::HWND main = nullptr;
 };
 
 TEST_F(EngineEvents, CodesWithoutMeaningAnswerOneAndShowNothing) {

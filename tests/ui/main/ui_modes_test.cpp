@@ -13,6 +13,7 @@
 #include "engine/engine_api.h"
 #include "engine/jobs/jobdriver.h"
 #include "engine/queue/queue.h"
+#include "support/program_window_fixture.h"
 #include "support/shell_run.h"
 #include "ui/dialogs/prompt.h"
 #include "ui/dialogs/urldialog.h"
@@ -28,19 +29,8 @@ using gui::UINT;
 using gui::testing::BoxRecord;
 using gui::testing::Driver;
 
-class UiModes : public ::testing::Test {
+class UiModes : public sqtest::ProgramWindowTest {
 protected:
-    void SetUp() override {
-        ASSERT_EQ(run.Start(""), 0);
-        main = ui::Shell().mainHwnd.load();
-        ASSERT_NE(main, nullptr);
-    }
-
-    Driver& driver() { return run.driver(); }
-    void Choose(UINT id) {
-        ASSERT_TRUE(driver().ChooseMenu(main, id)) << id;
-        driver().Pump();
-    }
     bool Visible(gui::HWND h) { return h && driver().Visible(h); }
     bool Marked(UINT id) { return gui::GetMenuState(gui::GetMenu(main), id, gui::MF_BYCOMMAND) & gui::MF_CHECKED; }
     int Height() {
@@ -74,8 +64,6 @@ protected:
         std::filesystem::create_directories(run.files().file("out"));
     }
 
-    sqtest::ShellRun run;
-    gui::HWND main = nullptr;
 };
 
 TEST_F(UiModes, SimpleNormalAndExpertChangeTheWindowInPlace) {
