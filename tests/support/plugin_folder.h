@@ -23,6 +23,19 @@ private:
     TempDir dir_;
 };
 
+// A device plug-in description whose common preset cuts every job at 100 ms and whose one catalog
+// ("Effect") chooses whether the DSP plug-in that inverts the signal runs ("Inverted", the default,
+// or "Plain"); `properties` goes before the presets.
+inline std::string InvertingDeviceDescription(const std::string& properties = "") {
+    return "<QuorvexPlugin>" + properties + R"(<presets>
+ <common><node key="overall"><node key="decoding"><node key="duration">100</node></node></node></common>
+ <catalog text="Effect">
+  <preset text="Plain"><node key="audiosrc"><node key="winamp"><node key="enabledDspPlugins"></node></node></node></preset>
+  <preset text="Inverted" sel="1"><node key="audiosrc"><node key="winamp"><node key="enabledDspPlugins">dsp_invert.so</node></node></node></preset>
+ </catalog>
+</presets></QuorvexPlugin>)";
+}
+
 // A program folder for a run of the program with a device plug-in: every entry of the build's
 // output folder linked in, beside a "plugins" folder of its own.
 class PluginProgramFolder {

@@ -629,18 +629,6 @@ std::vector<std::pair<std::string, std::string>> InputTypeFilters() {
 
 namespace {
 
-std::string FilterText(const std::vector<std::pair<std::string, std::string>>& filters) {
-    std::string text;
-    for (const auto& [name, pattern] : filters) {
-        text += name;
-        text += '\0';
-        text += pattern;
-        text += '\0';
-    }
-    text += '\0';
-    return text;
-}
-
 // The chosen names of a multi-select buffer: "path\0" alone, or "folder\0name\0name\0\0".
 std::vector<std::string> ChosenFiles(const char* buffer) {
     std::vector<std::string> parts;
@@ -656,7 +644,7 @@ std::vector<std::string> ChosenFiles(const char* buffer) {
 }  // namespace
 
 QueueItem* CFileList::AddFilesDialog(HWND owner) {
-    const std::string filter = FilterText(InputTypeFilters());
+    const std::string filter = FileDialogFilter(InputTypeFilters());
     std::vector<char> buffer(16384, 0);
     gui::OPENFILENAMEA ofn{};
     ofn.hwndOwner = owner == reinterpret_cast<HWND>(-1) ? hwnd_ : owner;
@@ -747,13 +735,13 @@ void CFileList::EditSelected(int column) {
     std::string filter;
     bool chosen = false;
     if (column == kColPreset) {
-        filter = FilterText({{"Presets", "*.xml"}});
+        filter = FileDialogFilter({{"Presets", "*.xml"}});
         if (cur && cur->preset) std::snprintf(buffer.data(), buffer.size(), "%s", cur->preset);
         ofn.lpstrFilter = filter.c_str();
         ofn.lpstrTitle = Ui("menu_set_preset");
         chosen = gui::GetOpenFileNameA(&ofn);
     } else if (column == kColDestDir) {
-        filter = FilterText(InputTypeFilters());
+        filter = FileDialogFilter(InputTypeFilters());
         if (cur && (cur->flags.load() & kItemFlagUserDest) && cur->destFile)
             std::snprintf(buffer.data(), buffer.size(), "%s", cur->destFile);
         ofn.lpstrFilter = filter.c_str();

@@ -682,4 +682,15 @@ void ShowMenu(int menuId, HWND anchor, uint32_t checkedMask, uint32_t disabledMa
     DestroyMenu(menu);
 }
 
+std::string FileDialogFilter(const std::vector<std::pair<std::string, std::string>>& entries) {
+    std::string text;
+    for (const auto& [name, pattern] : entries) {
+        text += name;
+        text += '\0';
+        text += pattern;
+        text += '\0';
+    }
+    return text + '\0';
+}
+
 }  // namespace ui

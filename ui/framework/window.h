@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/stringtable.h"
@@ -183,5 +184,7 @@ void TranslateWindowText(HWND hwnd);
 // Loads a menu, translates sub-menu 0, checks and greys its items by bit masks, shows it at the
 // anchor's bottom-left corner (the cursor when the anchor point is (-1, -1)), then destroys it.
 void ShowMenu(int menuId, HWND anchor, uint32_t checkedMask, uint32_t disabledMask);
+// The filter buffer of a file dialog: "description\0pattern\0...\0" from (description, pattern) pairs.
+std::string FileDialogFilter(const std::vector<std::pair<std::string, std::string>>& entries);
 
 }  // namespace ui

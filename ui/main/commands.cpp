@@ -90,17 +90,6 @@ constexpr int kCmdLanguageBase = 40500;
 constexpr int kCmdExtensionBase = 40600;
 constexpr int kCmdWizardBase = 60000;
 
-// The buffer of a file dialog: "description\0pattern\0...\0".
-std::string Filter(std::initializer_list<std::pair<const char*, const char*>> entries) {
-    std::string text;
-    for (const auto& [name, pattern] : entries) {
-        text += name;
-        text += '\0';
-        text += pattern;
-        text += '\0';
-    }
-    return text + '\0';
-}
 
 // A file dialog with one choice; the path, or "" for a cancel.
 std::string ChooseFile(HWND owner, bool save, const std::string& filter, const char* title, gui::DWORD flags,
@@ -385,7 +374,7 @@ void CDlgMain::LoadDropBox(bool fromUrl) {
         auto answer = ShowUrlDialog(hwnd_, Ui("menu_load_dropbox_url"), "Dropbox URL");
         if (answer) chosen = *answer;
     } else {
-        chosen = ChooseFile(hwnd_, true, Filter({{"DropBox XML File", "*.xml"}}), Ui("menu_load_dropbox_file"),
+        chosen = ChooseFile(hwnd_, true, FileDialogFilter({{"DropBox XML File", "*.xml"}}), Ui("menu_load_dropbox_file"),
                             gui::OFN_EXPLORER, "dropbox");
     }
     if (chosen.empty()) return;
@@ -463,13 +452,13 @@ bool CDlgMain::OnMenuCommand(int id) {
     case 40065:
     case 40131: PlayerStop(); return true;
     case 40074: {
-        const std::string path = ChooseFile(hwnd_, false, Filter({{"Presets", "*.xml"}}), Ui("menu_load_preset"), 0x83000);
+        const std::string path = ChooseFile(hwnd_, false, FileDialogFilter({{"Presets", "*.xml"}}), Ui("menu_load_preset"), 0x83000);
         if (path.empty()) return true;
         SetStatusText(0, Ui(LoadPresetKeepingPrefs(path) ? "preset_loaded" : "preset_load_failed"));
         return true;
     }
     case 40075: {
-        std::string path = ChooseFile(hwnd_, true, Filter({{"Presets", "*.xml"}}), Ui("menu_save_preset"), 0x80802);
+        std::string path = ChooseFile(hwnd_, true, FileDialogFilter({{"Presets", "*.xml"}}), Ui("menu_save_preset"), 0x80802);
         if (path.empty()) return true;
         if (SavePrefs(WithXmlExtension(path).c_str(), kRevertSkipList) == 0) SetStatusText(0, Ui("preset_saved"));
         return true;
@@ -492,7 +481,7 @@ bool CDlgMain::OnMenuCommand(int id) {
     case 40092: OpenUpdatePage(s.context.httpPort.load()); return true;
     case 40094: {
         const std::string path =
-            ChooseFile(hwnd_, false, Filter({{"Quorvex Queue XML", "*.xml"}}), "Load Queue", gui::OFN_FILEMUSTEXIST);
+            ChooseFile(hwnd_, false, FileDialogFilter({{"Quorvex Queue XML", "*.xml"}}), "Load Queue", gui::OFN_FILEMUSTEXIST);
         if (path.empty()) return true;
         const int loaded = LoadQueueFile(path.c_str());
         list.RefreshRows();
@@ -501,7 +490,7 @@ bool CDlgMain::OnMenuCommand(int id) {
     }
     case 40095: {
         const std::string path =
-            ChooseFile(hwnd_, true, Filter({{"Quorvex Queue XML", "*.xml"}}), "Save Queue", gui::OFN_OVERWRITEPROMPT);
+            ChooseFile(hwnd_, true, FileDialogFilter({{"Quorvex Queue XML", "*.xml"}}), "Save Queue", gui::OFN_OVERWRITEPROMPT);
         if (!path.empty()) SaveQueueAs(WithXmlExtension(path), true);
         return true;
     }
@@ -603,7 +592,7 @@ bool CDlgMain::OnMenuCommand(int id) {
         SetPrefInt("overall.preview.extPlayer", GetPrefInt("overall.preview.extPlayer") ? 0 : 1);
         return true;
     case 40394: {
-        const std::string path = ChooseFile(hwnd_, false, Filter({{"Application", "*"}}), Ui("menu_set_ext_player"), 0);
+        const std::string path = ChooseFile(hwnd_, false, FileDialogFilter({{"Application", "*"}}), Ui("menu_set_ext_player"), 0);
         if (path.empty()) return true;
         SetPrefString("overall.preview.extPlayerPath", path.c_str());
         SetPrefInt("overall.preview.extPlayer", 1);

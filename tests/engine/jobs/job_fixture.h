@@ -21,25 +21,11 @@
 #include "engine/queue/queue.h"
 #include "platform/fs.h"
 #include "support/event_recorder.h"
+#include "support/shell_command.h"
 #include "support/shipped_data.h"
 #include "support/tempdir.h"
 
 namespace sqtest {
-
-inline bool Shell(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
-
-// The text a command prints, trimmed.
-inline std::string Capture(const std::string& cmd) {
-    std::string out;
-    if (FILE* f = popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-        pclose(f);
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-    return out;
-}
 
 class JobFixture : public ::testing::Test {
 protected:

@@ -15,6 +15,7 @@
 
 #include "engine/engine_api.h"
 #include "support/options_pane_fixture.h"
+#include "support/shell_command.h"
 #include "support/tempdir.h"
 #include "ui/dialogs/prompt.h"
 #include "ui/main/batch.h"
@@ -29,20 +30,9 @@ namespace fs = std::filesystem;
 using gui::HWND;
 using gui::testing::Driver;
 
-std::string Capture(const std::string& cmd) {
-    std::string out;
-    if (FILE* f = popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-        pclose(f);
-    }
-    return out;
-}
-
 // "key=value" lines of ffprobe, first one of each key kept.
 std::map<std::string, std::string> Probe(const std::string& file, const std::string& entries, const std::string& extra = "") {
-    const std::string text = Capture("ffprobe -v error " + extra + " -show_entries " + entries + " -of default=nw=1 '" +
+    const std::string text = sqtest::Capture("ffprobe -v error " + extra + " -show_entries " + entries + " -of default=nw=1 '" +
                                      file + "' 2>/dev/null");
     std::map<std::string, std::string> values;
     size_t start = 0;

@@ -10,6 +10,7 @@
 #include "engine/sources/plugin_jobs.h"
 #include "platform/gui/driver.h"
 #include "platform/gui/plugin.h"
+#include "support/plugin_folder.h"
 #include "support/program_ui.h"
 #include "support/wav_bytes.h"
 #include "ui/plugins/device_host.h"
@@ -18,13 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char kDescription[] = R"(<QuorvexPlugin><presets>
- <common><node key="overall"><node key="decoding"><node key="duration">100</node></node></node></common>
- <catalog text="Effect">
-  <preset text="Plain"><node key="audiosrc"><node key="winamp"><node key="enabledDspPlugins"></node></node></node></preset>
-  <preset text="Inverted" sel="1"><node key="audiosrc"><node key="winamp"><node key="enabledDspPlugins">dsp_invert.so</node></node></node></preset>
- </catalog>
-</presets></QuorvexPlugin>)";
+const std::string kDescription = sqtest::InvertingDeviceDescription();
 
 class DeviceInBatch : public sqtest::PluginJobs {
 protected:

@@ -25,15 +25,8 @@
 
 namespace {
 
-// The common preset cuts every job at 100 ms; the one catalog chooses whether the DSP plug-in that
-// inverts the signal runs.
-const char kDescription[] = R"(<QuorvexPlugin><properties><name value="Pocket player"/></properties><presets>
- <common><node key="overall"><node key="decoding"><node key="duration">100</node></node></node></common>
- <catalog text="Effect">
-  <preset text="Plain"><node key="audiosrc"><node key="winamp"><node key="enabledDspPlugins"></node></node></node></preset>
-  <preset text="Inverted" sel="1"><node key="audiosrc"><node key="winamp"><node key="enabledDspPlugins">dsp_invert.so</node></node></node></preset>
- </catalog>
-</presets></QuorvexPlugin>)";
+const std::string kDescription =
+    sqtest::InvertingDeviceDescription(R"(<properties><name value="Pocket player"/></properties>)");
 
 std::string Node(const std::string& key, const std::string& value) {
     return "<node key=\"" + key + "\">" + value + "</node>";
