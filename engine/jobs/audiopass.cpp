@@ -47,7 +47,7 @@ void FollowSelfReadingTool(AudioTask* task, CAudioEncoder* enc) {
         const uint64_t before = progress.position;
         enc->WaitProgress(&progress);
         if (progress.position != before) item->run.position = static_cast<uint32_t>(std::min(progress.position, progress.total));
-        const int64_t size = GetFileKB(task->trackOutputPaths[0].c_str());
+        const int64_t size = GetFileKB(task->writtenPaths[0].c_str());
         const uint64_t now = platform::TickCount();
         if (progress.position != before || size != lastSize || item->state.load() == kItemPaused) lastSign = now;
         lastSize = size;
@@ -130,6 +130,14 @@ private:
     AudioTask* selfReadingTask_;
     std::atomic<bool> finished_{false};
 };
+
+// The output name the user sees, whether or not the pass writes under a partial name.
+std::string FinalOutputName(AudioTask* task, QueueItem* item) {
+    const bool partial = task->writePartial.exchange(false);
+    std::string name = GetTaskVariable(item, task, "DestFileAudio");
+    task->writePartial = partial;
+    return name;
+}
 
 void FailPass(AudioTask* task, int32_t code, const char* key, const char* name) {
     if (key) LogMessageKeyFormat(&task->log, key, name ? name : "", 0);
@@ -290,7 +298,7 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
     }
 
     task->state = 3;
-    task->outputPath = GetTaskVariable(item, task, "DestFileAudio");
+    task->outputPath = FinalOutputName(task, item);
     task->state = 2;
 
     const int mode = ctx ? ctx->taskMode.load() : 0;
@@ -370,9 +378,11 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
             CAudioEncoder* enc = encoders[t].get();
             LogMessageKeyFormat(&task->log, "LOAD_ENCODER", enc->GetName(), 0);
             task->currentTrack = t;
-            task->trackOutputPaths[t] = GetTaskVariable(item, task, "DestFileAudio");
+            task->trackOutputPaths[t] = FinalOutputName(task, item);
+            // "DestFile" in the command line names the same file as the destination given here.
+            task->writtenPaths[t] = GetTaskVariable(item, task, "DestFileAudio");
             const std::string cmd = enc->commandLine.empty() ? std::string() : ExpandTaskVariables(task, enc->commandLine.c_str(), item);
-            if (!enc->Open(task->trackOutputPaths[t].c_str(), item, cmd.empty() ? nullptr : cmd.c_str())) {
+            if (!enc->Open(task->writtenPaths[t].c_str(), item, cmd.empty() ? nullptr : cmd.c_str())) {
                 FailPass(task, kItemErrorEncoderFail, "ERROR_LOADING", enc->GetName());
                 ok = false;
                 break;
@@ -417,7 +427,7 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
         const uint32_t state = item->state.load();
         if (opened && finalPass && !(enc->flags & kEncoderTagsOutput) && p.GetBool("overall.output.tag") &&
             (state == kItemEncoding || state == kItemFinishing))
-            TagOutputFile(task->trackOutputPaths[t].c_str(), item);
+            TagOutputFile(task->writtenPaths[t].c_str(), item);
     }
     if (!p.GetBool("overall.task.keepTemp")) {
         const std::string temp = GetTaskVariable(item, task, "TempFile") + ".wav";

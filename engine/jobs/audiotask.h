@@ -56,7 +56,11 @@ struct AudioTask {
     std::unique_ptr<AudioBlockBuffer> buffer;
     int32_t index = 0;            // the task's number within its item
     std::string outputPath;
-    std::string trackOutputPaths[2];
+    std::string trackOutputPaths[2];  // each track's final output name
+    // Outputs are written under their partial names (see partialname.h) until the item is done:
+    // "DestFile" names the partial file then, and writtenPaths hold what each track's tool writes.
+    std::atomic<bool> writePartial{false};
+    std::string writtenPaths[2];
     bool toStdout = false;        // the output goes to standard output ("-")
     bool toolReadsInput = false;  // the encoder's tool reads the input file itself: no PCM flows
     std::atomic<int64_t> outputBytes{0};  // bytes written, for outputs whose file cannot be measured

@@ -24,8 +24,10 @@
 #include "engine/jobs/jobstats.h"
 #include "engine/jobs/outputchecks.h"
 #include "engine/jobs/outputnames.h"
+#include "engine/jobs/partialoutput.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/queue.h"
+#include "engine/queue/partialname.h"
 #include "engine/queue/taskvars.h"
 #include "engine/tools/cpu_usage.h"
 #include "platform/fs.h"
@@ -51,6 +53,25 @@ std::condition_variable batchCv;
 bool batchPrepared = false;
 bool batchCancelled = false;
 std::atomic<int> lastResult{0};
+// Set by a stop of the whole batch: the workers take no further item. A new batch clears it.
+std::atomic<bool> batchStopRequested{false};
+
+// The outputs this worker's item committed: their partial names go once the item's end is recorded.
+thread_local std::vector<std::string> committedOutputs;
+
+void ReleaseCommittedOutputs() {
+    for (const std::string& path : committedOutputs) ReleasePartialOutput(path);
+    committedOutputs.clear();
+}
+
+// The final names of a task's outputs, one per output track.
+std::vector<std::string> TrackOutputs(const AudioTask* task, const std::string& output) {
+    std::vector<std::string> paths;
+    for (const std::string& path : task->trackOutputPaths)
+        if (!path.empty()) paths.push_back(path);
+    if (paths.empty() && !output.empty()) paths.push_back(output);
+    return paths;
+}
 
 // One relocation at a time; the next waits for the previous.
 std::mutex relocationMutex;
@@ -110,6 +131,7 @@ int CommonPrefixLength() {
 }
 
 bool PrepareBatch() {
+    batchStopRequested = false;
     {
         QueueLockGuard lock;
         for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it)) it->flags &= ~kItemFlagClaimed;
@@ -313,7 +335,20 @@ void SetItemPriority(QueueItem* item, uint32_t priorityClass) {
 }
 
 void StopItem(QueueItem* item) {
-    if (!item) return;
+    if (!item) {
+        // The flag first: a worker that sets its item running after this walk sees it.
+        batchStopRequested = true;
+        std::vector<QueueItem*> running;
+        {
+            QueueLockGuard lock;
+            for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it)) {
+                const uint32_t state = it->state.load();
+                if (state == kItemEncoding || state == kItemPaused || state == kItemSplitting) running.push_back(it);
+            }
+        }
+        for (QueueItem* it : running) StopItem(it);
+        return;
+    }
     std::lock_guard<std::mutex> lifetime(taskLifetime);
     const uint32_t before = item->state.exchange(kItemStopping);
     // A paused item's tools are resumed, so that they can see the end of their input.
@@ -451,6 +486,9 @@ int RunItem(QueueItem* item) {
         output.clear();
         prepared = false;
     }
+    // What an earlier run of this output left (it was killed, or its end never recorded) goes
+    // first, so that its own final name is not taken for the user's file.
+    if (prepared && ownsFile && !IsNullOutput(output.c_str())) DiscardPartialOutput(output);
     if (mode != 6 && prepared) {
         bool lastItem;
         {
@@ -464,6 +502,7 @@ int RunItem(QueueItem* item) {
     }
     const bool outputIsFile = !output.empty() && output != "-" && !IsNullOutput(output.c_str()) &&
                               !IsNetworkPath(output.c_str());
+    task->writePartial = outputIsFile && mode != 2 && mode != 6 && !PartialOutputName(output).empty();
     if (prepared) {
         if (!(item->flags.load() & kItemFlagUserDest)) SetStringField(&item->destFile, output.c_str());
         if (!item->audio && !item->video) SetItemError(kItemErrorNoStreams, item);
@@ -497,6 +536,11 @@ int RunItem(QueueItem* item) {
         // Only a failed tagging step leaves the audio whole: such an item still ends well.
         if (item->state.load() == kItemError && item->errorCode.load() == kItemErrorTagging) item->state = kItemEncoding;
         const uint32_t state = item->state.load();
+        if (task->writePartial.load() && (state == kItemEncoding || state == kItemFinishing))
+            for (const std::string& path : TrackOutputs(task, output)) {
+                CommitPartialOutput(path);
+                committedOutputs.push_back(path);
+            }
         if (state == kItemEncoding || state == kItemFinishing) {
             int64_t kb = outputIsFile ? GetFileKB(output.c_str()) : 0;
             if (kb < 1) kb = task->outputBytes.load() / 1024;
@@ -519,18 +563,33 @@ int RunItem(QueueItem* item) {
     task->state = 5;
     if (item->run.startTime.load()) item->run.elapsed = static_cast<uint32_t>(platform::TickCount() - item->run.startTime.load());
     const uint32_t state = item->state.load();
-    // Only a file this run created may go; an output that existed before is never touched.
-    if (mode == 0 && state == kItemError && TaskCreatedOutput(task) && outputIsFile &&
-        !p.GetBool("overall.task.keepUnfinished"))
+    const bool finished = state == kItemEncoding || state == kItemFinishing;
+    if (task->writePartial.load() && !finished) {
+        // An unfinished output keeps its final name only when the user asked to keep such files.
+        const bool keep = mode == 0 && state == kItemError && p.GetBool("overall.task.keepUnfinished");
+        for (const std::string& path : TrackOutputs(task, output)) {
+            if (keep) {
+                CommitPartialOutput(path);
+                ReleasePartialOutput(path);
+            } else {
+                DiscardPartialOutput(path);
+            }
+        }
+    } else if (mode == 0 && state == kItemError && TaskCreatedOutput(task) && outputIsFile &&
+               !p.GetBool("overall.task.keepUnfinished")) {
+        // Only a file this run created may go; an output that existed before is never touched.
         RemoveOutputFile(output.c_str(), 1000);
+    }
     if (state != kItemEncoding && state != kItemFinishing) {
         if (!(item->flags.load() & kItemFlagUserDest) && TaskCreatedOutput(task)) SetStringField(&item->destFile, nullptr);
     } else if (outputIsFile && p.GetBool("overall.output.lastWriteTime") && item->file) {
         CopyLastWriteTime(item->file, output.c_str());
     }
     if (outputIsFile && TaskCreatedOutput(task) &&
-        (((item->flags.load() & kItemFlagTestPhase) && !p.GetBool("overall.task.testFileSaved")) || mode == 2))
+        (((item->flags.load() & kItemFlagTestPhase) && !p.GetBool("overall.task.testFileSaved")) || mode == 2)) {
         RemoveOutputFile(output.c_str(), 1000);
+        if (task->writePartial.load()) ReleasePartialOutput(output);
+    }
 
     {
         std::lock_guard<std::mutex> lifetime(taskLifetime);
@@ -569,6 +628,10 @@ int RunQueue(int workerIndex) {
 
     bool stopBatch = cancelled;
     while (!stopBatch) {
+        if (batchStopRequested.load()) {
+            result = kItemStopping;
+            break;
+        }
         QueueItem* item = ClaimNext();
         if (!item) break;
         SetItemError(0, item);
@@ -586,6 +649,8 @@ int RunQueue(int workerIndex) {
         for (int loop = 0; loop < loops && !handled; ++loop) {
             const bool lastLoop = loop == loops - 1;
             if (item->state.load() == kItemDone && mode != 2 && mode != 6) {
+                // Its end was recorded: partial names a killed run left beside the output go.
+                if (item->destFile && mode != 5) ReleasePartialOutput(item->destFile);
                 handled = true;
                 break;
             }
@@ -598,6 +663,13 @@ int RunQueue(int workerIndex) {
             }
             const uint32_t before = item->state.load();
             SetItemState(item, kItemEncoding);
+            if (batchStopRequested.load()) {
+                // The batch was stopped as this item was taken: it stays as it was.
+                ChangeItemState(item, kItemEncoding, before == kItemEncoding ? kItemReady : before);
+                result = kItemStopping;
+                handled = true;
+                break;
+            }
             const bool testPassed = mode != 0 || RunTestPhase(item);
             if (testPassed) {
                 SetItemState(item, kItemEncoding);
@@ -659,6 +731,8 @@ int RunQueue(int workerIndex) {
             FinishJoinedFollowers(item);
             handled = true;
         }
+        // The job end event has recorded the item's end (the saved queue): the partial names go.
+        ReleaseCommittedOutputs();
         if (item->state.load() > kItemError) {
             item->state = kItemError;
             result = kItemStopping;

@@ -23,6 +23,7 @@ int RenameCopyItem(QueueItem* item);
 // -1 for a null item, else 0.
 int TogglePauseItem(QueueItem* item);
 void SetItemPriority(QueueItem* item, uint32_t priorityClass);
+// State 6 for the item; null stops the whole batch: every running item, and no worker takes another.
 void StopItem(QueueItem* item);
 // Processor and memory figures for the status panels by kind: 1 the decoders' and 2 the encoders'
 // processor load (percent of the machine, summed over running passes; -1 when none runs), 3 the

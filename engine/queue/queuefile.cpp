@@ -22,6 +22,7 @@ namespace {
 // The file the last load found damaged; kept aside by the next save to that path. Under the
 // queue lock.
 std::string g_damagedFile;
+std::string g_keptFile;  // a saved queue the queue in memory must not replace (KeepQueueFile)
 
 const char* Utf8(CCharset* cs, const char* text) { return cs ? cs->Convert(text) : text; }
 
@@ -411,6 +412,10 @@ int SaveQueueFile(const char* path) {
     bool keepDamaged = false;
     {
         QueueLockGuard lock;
+        if (g_keptFile == path) {
+            for (QueueItem* item = QueueNext(nullptr); item; item = item->next) ++count;
+            return count;
+        }
         for (QueueItem* item = QueueNext(nullptr); item; item = item->next) {
             ++count;
             if (removeDone && item->state.load() == kItemDone) continue;
@@ -471,6 +476,11 @@ bool ReaderAt(xmlTextReaderPtr reader, int type, int depth, const char* name) {
 // The file is read as a stream, one item's elements at a time, so that what a load holds beyond
 // the items it makes stays small whatever the file's size. The items join the queue only once the
 // whole file has been read: a file damaged further on loads nothing, as one that does not parse.
+void KeepQueueFile(const char* path) {
+    QueueLockGuard lock;
+    g_keptFile = path ? path : "";
+}
+
 int LoadQueueFile(const char* path) {
     if (!path || !*path) return kQueueFileMissing;
     auto damaged = [path] {
@@ -519,6 +529,8 @@ int LoadQueueFile(const char* path) {
     {
         QueueLockGuard lock;
         if (g_damagedFile == path) g_damagedFile.clear();
+        // The queue now holds what the file held: saving it loses nothing.
+        if (g_keptFile == path) g_keptFile.clear();
     }
     int loaded = 0;
     for (QueueItem* item : items) {

@@ -70,3 +70,7 @@ int SaveQueueFile(const char* path);
 // appended (that item is freed). The number of items loaded, kQueueFileMissing or
 // kQueueFileDamaged (the file is left as it is).
 int LoadQueueFile(const char* path);
+// The file holds a queue that the one in memory did not come from (the program started with files
+// of its own): until it is loaded, SaveQueueFile of that path leaves it as it is and answers the
+// number of items as if it had saved them. Null forgets it.
+void KeepQueueFile(const char* path);

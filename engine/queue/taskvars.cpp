@@ -18,6 +18,7 @@
 #include "engine/prefs/preffiles.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/cpath.h"
+#include "engine/queue/partialname.h"
 #include "engine/queue/queue.h"
 #include "platform/cmdline.h"
 #include "platform/numtext.h"
@@ -258,7 +259,14 @@ std::string Resolve(QueueItem* item, AudioTask* task, const std::string& name) {
         const char* d = prefs.GetString("overall.task.destdir");
         return *d ? std::string(d) : CPath(item->file).GetDir();
     }
-    if (name == "DestFile" || name == "DestFileAudio") return OutputPathOf(item, task);
+    if (name == "DestFile" || name == "DestFileAudio") {
+        std::string path = OutputPathOf(item, task);
+        if (task && task->writePartial.load() && !path.empty()) {
+            std::string partial = PartialOutputName(path);
+            if (!partial.empty()) path = std::move(partial);
+        }
+        return path;
+    }
     if (name == "FileTimeCreation" || name == "FileTimeModified") {
         time_t t = 0;
         if (!FileWriteTime(item->file, &t)) return std::string();

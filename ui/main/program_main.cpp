@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
         ui::CDlgPrompt::SetAnswerAtOnce(true);
         ui::Shell().echoToStderr = true;
     }
+    ui::CloseSignalWatch closeSignals;
     const int code = ui::WinMain(CommandLineText(argc, argv).c_str());
     return code < 0 ? 255 : code;
 }

@@ -1,14 +1,19 @@
 #include "ui/main/shell.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <vector>
 
 #include "common/fileutil.h"
 #include "common/stringtable.h"
@@ -176,6 +181,9 @@ bool LoadResourceLibrary() {
     return true;
 }
 
+// What the shut-down could not save, told as the last line on standard error ("" when all was).
+std::string g_notSaved;
+
 // The shut-down after the window cycle, in its fixed order.
 int ShutDown(int exitCode) {
     ShellState& s = Shell();
@@ -184,10 +192,24 @@ int ShutDown(int exitCode) {
     WaitWorkerThreads(3000);
     ShutdownPluginHost();
     LogMessage(&g_shellLog, "Saving preferences", 0);
-    if (SavePrefs(GetDataPath("prefs.xml").c_str(), nullptr) != 0) LogMessage(&g_shellLog, "Preferences not saved", 0);
+    std::vector<std::string> notSaved;
+    if (SavePrefs(GetDataPath("prefs.xml").c_str(), nullptr) != 0) {
+        LogMessage(&g_shellLog, "Preferences not saved", 0);
+        notSaved.push_back(GetDataPath("prefs.xml"));
+    }
     if (GetPrefInt("overall.task.saveQueue") != 0) {
         LogMessage(&g_shellLog, "Saving the queue", 0);
-        if (SaveQueueFile(GetDataPath("queue.xml").c_str()) < 0) LogMessage(&g_shellLog, "Queue not saved", 0);
+        if (SaveQueueFile(GetDataPath("queue.xml").c_str()) < 0) {
+            LogMessage(&g_shellLog, "Queue not saved", 0);
+            notSaved.push_back(GetDataPath("queue.xml"));
+        }
+    }
+    KeepQueueFile(nullptr);
+    g_notSaved.clear();
+    if (!notSaved.empty()) {
+        g_notSaved = "Not saved:";
+        for (const std::string& path : notSaved) g_notSaved += " " + path;
+        exitCode = kExitNotSaved;
     }
     if (NewsChanged()) NewsSave(GetDataPath("rss.xml").c_str());
     StopStartupThread();
@@ -442,7 +464,13 @@ bool OpenMainWindow(bool firstCycle) {
                       });
     gui::RegisterDragDrop(main->Handle(), &drop);
     LoadUiPlugin(main->Handle());
-    if (firstCycle && ParseCommandLine(g_commandLine.c_str(), 1) == 0) LoadQueueFile(GetDataPath("queue.xml").c_str());
+    if (firstCycle) {
+        // Files of the command line make a queue of their own: the saved one is loaded only
+        // without them, and is never replaced by a queue that did not come from it.
+        const std::string queueFile = GetDataPath("queue.xml");
+        if (ParseCommandLine(g_commandLine.c_str(), 1) == 0) LoadQueueFile(queueFile.c_str());
+        else if (platform::PathExists(queueFile.c_str())) KeepQueueFile(queueFile.c_str());
+    }
     FileListRefreshRows();
     SelectFirstListRow();
     s.rebuild = false;
@@ -517,10 +545,88 @@ int StartProgram(const char* commandLine) {
     return OpenMainWindow(true) ? 0 : 1;
 }
 
+namespace {
+
+// The close signals (SIGTERM, SIGINT, SIGHUP): the handler writes the signal's number into a pipe,
+// a watcher thread hands it to the UI thread's message loop, which closes as the main window
+// does. A second signal while the first is handled ends the process the default way.
+int g_signalPipe[2] = {-1, -1};
+std::atomic<int> g_signalsSeen{0};  // lock-free: safe in a signal handler
+std::atomic<int> g_closeSignal{0};
+std::thread g_signalWatcher;
+constexpr int kCloseSignals[] = {SIGTERM, SIGINT, SIGHUP};
+// Long enough for the tools to see the end of their input; bounded, so a stuck one cannot hold
+// the close up (the shut-down stops what is left).
+constexpr unsigned kSignalStopWaitMs = 20000;
+
+void OnCloseSignal(int sig) {
+    if (g_signalsSeen.fetch_add(1) > 0) {
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
+        return;
+    }
+    const int saved = errno;
+    const unsigned char byte = static_cast<unsigned char>(sig);
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+void WatchCloseSignals() {
+    unsigned char byte = 0;
+    for (;;) {
+        const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n != 1 || byte == 0) return;
+        // The flag first, then the window: a loop that starts after this sees the flag, one that
+        // runs already is woken by the message.
+        g_closeSignal = byte;
+        if (gui::HWND main = Shell().mainHwnd.load()) gui::PostMessageA(main, gui::WM_NULL, 0, 0);
+    }
+}
+
+// The close asked for by a signal: the workers stop (their unfinished outputs go), then the loop
+// ends as after the main window's close, and the shut-down saves settings and queue.
+int CloseOnSignal(int sig) {
+    LogMessageFormat(&g_shellLog, "Closing on signal %d", sig);
+    // Stopped again each round: a batch that was just starting takes the stop too.
+    constexpr unsigned kRoundMs = 250;
+    for (unsigned waited = 0; waited < kSignalStopWaitMs; waited += kRoundMs) {
+        StopItem(nullptr);
+        if (WaitWorkerThreads(kRoundMs) != 0) break;
+    }
+    Shell().rebuild = false;
+    return 128 + sig;
+}
+
+}  // namespace
+
+CloseSignalWatch::CloseSignalWatch() {
+    if (::pipe2(g_signalPipe, O_CLOEXEC) != 0) return;
+    g_signalWatcher = std::thread(WatchCloseSignals);
+    struct sigaction action {};
+    action.sa_handler = OnCloseSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int sig : kCloseSignals) ::sigaction(sig, &action, nullptr);
+}
+
+CloseSignalWatch::~CloseSignalWatch() {
+    if (g_signalPipe[1] < 0) return;
+    for (int sig : kCloseSignals) std::signal(sig, SIG_DFL);
+    const unsigned char stop = 0;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &stop, 1);
+    if (g_signalWatcher.joinable()) g_signalWatcher.join();
+    ::close(g_signalPipe[0]);
+    ::close(g_signalPipe[1]);
+    g_signalPipe[0] = g_signalPipe[1] = -1;
+}
+
 int RunMessageLoop() {
     ShellState& s = Shell();
-    gui::MSG msg;
-    while (gui::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    gui::MSG msg{};
+    for (;;) {
+        if (const int sig = g_closeSignal.exchange(0)) return CloseOnSignal(sig);
+        if (gui::GetMessageA(&msg, nullptr, 0, 0) <= 0) break;
         if (!gui::TranslateAcceleratorA(s.mainHwnd.load(), s.accelerators, &msg)) {
             gui::TranslateMessage(&msg);
             gui::DispatchMessageA(&msg);
@@ -534,7 +640,11 @@ bool NextWindowCycle() {
     return Shell().rebuild.load() && OpenMainWindow(false);
 }
 
-int FinishProgram(int exitCode) { return LeaveProgram(ShutDown(exitCode)); }
+int FinishProgram(int exitCode) {
+    const int code = LeaveProgram(ShutDown(exitCode));
+    if (!g_notSaved.empty()) std::fprintf(stderr, "%s\n", g_notSaved.c_str());
+    return code;
+}
 
 int WinMain(const char* commandLine) {
     const int started = StartProgram(commandLine);

@@ -64,6 +64,19 @@ struct ShellState {
 };
 
 ShellState& Shell();
+
+// The exit code of a run whose settings or queue could not be saved.
+inline constexpr int kExitNotSaved = 254;
+
+// While it lives, SIGTERM, SIGINT and SIGHUP close the program as its main window's close does:
+// the workers stop, settings and queue are saved, the exit code is 128 + the signal's number.
+class CloseSignalWatch {
+public:
+    CloseSignalWatch();
+    ~CloseSignalWatch();
+    CloseSignalWatch(const CloseSignalWatch&) = delete;
+    CloseSignalWatch& operator=(const CloseSignalWatch&) = delete;
+};
 // Back to the state before a start (options, flags, data folder, log and counters).
 void ResetShellState();
 
