@@ -11,6 +11,7 @@
 #include "engine/jobs/audiothreads.h"
 #include "engine/jobs/fileops.h"
 #include "engine/jobs/itemstate.h"
+#include "platform/fs.h"
 #include "engine/jobs/tagging.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/queue.h"
@@ -381,6 +382,10 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
             task->trackOutputPaths[t] = FinalOutputName(task, item);
             // "DestFile" in the command line names the same file as the destination given here.
             task->writtenPaths[t] = GetTaskVariable(item, task, "DestFileAudio");
+            // A partial name is the program's own: a file left under it is never written through,
+            // since it may still be a link of a finished output.
+            if (task->writePartial.load() && task->writtenPaths[t] != task->trackOutputPaths[t])
+                platform::RemoveFileEntry(task->writtenPaths[t].c_str());
             const std::string cmd = enc->commandLine.empty() ? std::string() : ExpandTaskVariables(task, enc->commandLine.c_str(), item);
             if (!enc->Open(task->writtenPaths[t].c_str(), item, cmd.empty() ? nullptr : cmd.c_str())) {
                 FailPass(task, kItemErrorEncoderFail, "ERROR_LOADING", enc->GetName());

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,11 +58,38 @@ std::atomic<int> lastResult{0};
 std::atomic<bool> batchStopRequested{false};
 
 // The outputs this worker's item committed: their partial names go once the item's end is recorded.
+// The set holds those of every worker, so that a later job of the same name in this run takes them
+// for the finished outputs they are, not for what a killed run left.
 thread_local std::vector<std::string> committedOutputs;
+std::mutex committedMutex;
+std::multiset<std::string> committedInThisRun;
+
+void NoteCommittedOutput(const std::string& path) {
+    committedOutputs.push_back(path);
+    std::lock_guard<std::mutex> lock(committedMutex);
+    committedInThisRun.insert(path);
+}
 
 void ReleaseCommittedOutputs() {
-    for (const std::string& path : committedOutputs) ReleasePartialOutput(path);
+    for (const std::string& path : committedOutputs) {
+        ReleasePartialOutput(path);
+        std::lock_guard<std::mutex> lock(committedMutex);
+        if (auto it = committedInThisRun.find(path); it != committedInThisRun.end()) committedInThisRun.erase(it);
+    }
     committedOutputs.clear();
+}
+
+// Before an output is written: what an earlier run of it left goes (it was killed, or its end never
+// recorded), so that its own final name is not taken for the user's file. A final file that a job
+// of this run finished stays.
+void ClearEarlierPartialOutput(const std::string& path) {
+    bool finishedHere;
+    {
+        std::lock_guard<std::mutex> lock(committedMutex);
+        finishedHere = committedInThisRun.count(path) != 0;
+    }
+    if (finishedHere) ReleasePartialOutput(path);
+    else DiscardPartialOutput(path);
 }
 
 // The final names of a task's outputs, one per output track.
@@ -486,9 +514,7 @@ int RunItem(QueueItem* item) {
         output.clear();
         prepared = false;
     }
-    // What an earlier run of this output left (it was killed, or its end never recorded) goes
-    // first, so that its own final name is not taken for the user's file.
-    if (prepared && ownsFile && !IsNullOutput(output.c_str())) DiscardPartialOutput(output);
+    if (prepared && ownsFile && !IsNullOutput(output.c_str())) ClearEarlierPartialOutput(output);
     if (mode != 6 && prepared) {
         bool lastItem;
         {
@@ -539,7 +565,7 @@ int RunItem(QueueItem* item) {
         if (task->writePartial.load() && (state == kItemEncoding || state == kItemFinishing))
             for (const std::string& path : TrackOutputs(task, output)) {
                 CommitPartialOutput(path);
-                committedOutputs.push_back(path);
+                NoteCommittedOutput(path);
             }
         if (state == kItemEncoding || state == kItemFinishing) {
             int64_t kb = outputIsFile ? GetFileKB(output.c_str()) : 0;
@@ -588,7 +614,7 @@ int RunItem(QueueItem* item) {
     if (outputIsFile && TaskCreatedOutput(task) &&
         (((item->flags.load() & kItemFlagTestPhase) && !p.GetBool("overall.task.testFileSaved")) || mode == 2)) {
         RemoveOutputFile(output.c_str(), 1000);
-        if (task->writePartial.load()) ReleasePartialOutput(output);
+        if (task->writePartial.load()) DiscardPartialOutput(output);
     }
 
     {

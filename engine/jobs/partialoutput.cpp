@@ -52,7 +52,8 @@ bool CommitPartialOutput(const std::string& finalPath) {
 }
 
 void ReleasePartialOutput(const std::string& finalPath) {
-    for (const auto& entry : PartialOutputFiles(finalPath)) ::unlink(entry.first.c_str());
+    for (const auto& [partial, final] : PartialOutputFiles(finalPath))
+        if (SameFile(partial, final)) ::unlink(partial.c_str());
 }
 
 void DiscardPartialOutput(const std::string& finalPath) {

@@ -14,7 +14,8 @@ std::vector<std::pair<std::string, std::string>> PartialOutputFiles(const std::s
 // Gives every partial file its final name (a link; a rename where the file system has none).
 // True when the final path exists afterwards.
 bool CommitPartialOutput(const std::string& finalPath);
-// The item's end is recorded: the partial names go, the final files stay.
+// The item's end is recorded: the partial names that are links of their final files go (a partial
+// file of another job of the same name, not yet committed, stays).
 void ReleasePartialOutput(const std::string& finalPath);
 // The output was not done, or is redone: the partial files go, and with them each final name that
 // is still a link of one (committed but never recorded as done). No other file is touched.

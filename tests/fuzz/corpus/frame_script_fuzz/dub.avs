@@ -1,0 +1,6 @@
+LoadPlugin("x.dll")
+audio = NicAudio("/tmp/sq-script-fuzz.wav")
+FFmpegSource2("/tmp/sq-script-fuzz.wav")
+AudioDub(audio)
+TextSub("a.srt")
+SSRC(22050)

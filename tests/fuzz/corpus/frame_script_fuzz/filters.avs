@@ -1,0 +1,6 @@
+DirectShowSource("/tmp/sq-script-fuzz.wav")
+Trim(0, 100)
+DelayAudio(0.5)
+AmplifydB(3)
+ResampleAudio(44100)
+ConvertAudioTo16bit()

@@ -1,0 +1,74 @@
+// Values and preset files of any bytes over definitions of every node type: the first byte picks
+// the road (a buffer, or a preset file through LoadPreset), the values are saved and read back,
+// and the saved file must read back to the same values.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "common/xml.h"
+#include "engine/prefs/preffiles.h"
+#include "engine/prefs/prefstore.h"
+
+namespace {
+
+const char kDefinitions[] =
+    "<QuorvexPrefs><node type=\"node\" key=\"t\">"
+    "<node type=\"int\" key=\"int\" min=\"-5\" max=\"500\"><value>5</value></node>"
+    "<node type=\"bool\" key=\"bool\"><value>true</value></node>"
+    "<node type=\"float\" key=\"float\"><value>1.5</value></node>"
+    "<node type=\"string\" key=\"str\" max=\"32\"/>"
+    "<node type=\"file\" key=\"file\"/><node type=\"dir\" key=\"dir\"/>"
+    "<node type=\"enum\" key=\"enum\"><enum>a|b|c</enum><value>a</value></node>"
+    "<node type=\"node\" key=\"sub\"><node type=\"int\" key=\"n\"><value>1</value></node></node>"
+    "</node></QuorvexPrefs>";
+
+const char* const kKeys[] = {"t.int", "t.bool", "t.float", "t.str", "t.file", "t.dir", "t.enum", "t.sub.n"};
+
+std::string TempName(const char* what) {
+    return "/tmp/sq-prefs-fuzz-" + std::to_string(getpid()) + "-" + what + ".xml";
+}
+
+std::string Snapshot() {
+    PrefStore& store = GetPrefStore();
+    std::string all;
+    for (const char* key : kKeys) {
+        const char* s = store.GetString(key);
+        all += std::string(key) + "=" + (s ? s : "") + ";" + std::to_string(store.GetInt(key)) + "\n";
+    }
+    return all;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool ready = [] {
+        CXML::Init();
+        return LoadPrefDefinitions(true, kDefinitions, sizeof kDefinitions - 1, "QuorvexPrefs") == 0;
+    }();
+    if (!ready || size == 0) return 0;
+    static const std::string input = TempName("in"), saved = TempName("saved");
+    PrefStore& store = GetPrefStore();
+    LoadPrefDefinitions(true, kDefinitions, sizeof kDefinitions - 1, "QuorvexPrefs");
+    const char* text = reinterpret_cast<const char*>(data + 1);
+    const int length = static_cast<int>(size - 1);
+    if (data[0] & 1) {
+        if (FILE* f = std::fopen(input.c_str(), "wb")) {
+            std::fwrite(text, 1, static_cast<size_t>(length), f);
+            std::fclose(f);
+        }
+        LoadPreset(input.c_str(), nullptr, false);
+    } else {
+        store.LoadValuesBuffer(text, length, nullptr, nullptr);
+    }
+    const std::string before = Snapshot();
+    if (SavePrefs(saved.c_str(), nullptr) != 0) abort();
+    LoadPrefDefinitions(true, kDefinitions, sizeof kDefinitions - 1, "QuorvexPrefs");
+    if (LoadPreset(saved.c_str(), nullptr, false) != 0) abort();
+    if (Snapshot() != before) abort();
+    std::remove(saved.c_str());
+    return 0;
+}
