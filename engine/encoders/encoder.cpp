@@ -281,7 +281,9 @@ void ParseProgressText(const char* text, EncoderProgress* progress) {
         if (begin < pct) {
             double p = std::strtod(std::string(begin, pct).c_str(), nullptr);
             p = std::clamp(p, 0.0, 100.0);
-            progress->position = static_cast<uint64_t>(static_cast<double>(progress->total) * p / 100.0);
+            // Below 100 % the share is below the total, whatever its size (long double holds it exactly).
+            progress->position = p >= 100.0 ? progress->total
+                                            : static_cast<uint64_t>(static_cast<long double>(progress->total) * p / 100.0L);
             return;
         }
         const char* prev = nullptr;
