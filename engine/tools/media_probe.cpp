@@ -274,6 +274,11 @@ bool ProbeMedia(CProcessWrapper* runner, QueueItem* item, bool parseOnly) {
         runner->Close();
         if (streamOutput.empty()) continue;
         RaiseEvent(kEventProbeNotice, streamOutput.c_str());
+        // The first run's values after the id list belong to the stream the player chose, not
+        // necessarily to this one: the stream's own run gives its codec and bitrate afresh.
+        a->format = 0;
+        a->bitrate = 0;
+        SetStringField(&a->codec, nullptr);
         ParseProbeOutput(streamOutput.c_str(), item, title, static_cast<int>(a->id));
     }
     return true;
