@@ -290,7 +290,11 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
     }
 
     task->state = 3;
-    task->outputPath = GetTaskVariable(item, task, "DestFileAudio");
+    {
+        const std::string output = GetTaskVariable(item, task, "DestFileAudio");
+        std::lock_guard<std::mutex> lock(task->mutex);
+        task->outputPath = output;
+    }
     task->state = 2;
 
     const int mode = ctx ? ctx->taskMode.load() : 0;
@@ -378,9 +382,13 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
                 break;
             }
             if (!analysisPass) {
+                // The task's output is now the file its first encoder writes (readers take it
+                // under the task's lock).
+                std::lock_guard<std::mutex> lock(task->mutex);
+                if (t == 0) task->outputPath = task->trackOutputPaths[0];
                 task->outputCreated = true;
-                enc->SetPriority(0);
             }
+            if (!analysisPass) enc->SetPriority(0);
             writers[t] = std::make_unique<EncoderWriter>(enc, task->toolReadsInput ? task : nullptr);
         }
         publish();

@@ -117,9 +117,10 @@ void SetBatchRunner(BatchRunner runner) {
 }
 
 int WorkerCount() {
+    // Threads that have ended stay in the table until they are joined: they are not counted.
     WorkerTable& t = Workers();
     std::lock_guard lk(t.lock);
-    return static_cast<int>(t.threads.size());
+    return t.threads.empty() ? 0 : t.alive->load();
 }
 
 int WaitWorkerThreads(unsigned timeoutMs) {

@@ -89,6 +89,17 @@ TEST_F(Batch, WorkerCountFollowsParallelJobsAndReadyItems) {
     }
 }
 
+// A batch whose workers have all ended is idle at once, though their threads wait to be joined.
+TEST_F(Batch, WorkersThatEndedAreNotCountedBeforeTheyAreJoined) {
+    Fill(3);
+    SetPrefInt("overall.task.parallelize", 3);
+    ASSERT_EQ(ui::StartTranscoding(), 0);
+    EXPECT_TRUE(run.driver().PumpUntil([] { return ui::WorkerCount() == 0; }, 20000));
+    EXPECT_EQ(slots.load(), 3);
+    EXPECT_EQ(ui::WaitWorkerThreads(20000), 1);  // they were still in the table
+    EXPECT_EQ(ui::WaitWorkerThreads(0), -1);
+}
+
 TEST_F(Batch, TheLastWorkerEndsEachBatchOnce) {
     // Workers that return at once: the notice is answered by its default (1) and the action asked.
     ui::CDlgPrompt::SetAnswerAtOnce(true);
