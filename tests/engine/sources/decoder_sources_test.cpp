@@ -201,12 +201,12 @@ TEST_F(DecoderSources, CommandLines) {
     GetPrefStore().SetInt("overall.audio.bitDepth", 0);  // 8-bit streams are decoded as 16-bit
     GetPrefStore().SetFloat("audiofilter.volume.gain", -3.5f);
     EXPECT_EQ(ff.BuildLine(&task_, 9),
-              "ffmpeg -i \"/in/a \\\"b\\\".flac\" -vn -loglevel quiet -ss 1.5 -af volume=-3.5dB -c:a pcm_s16le -f wav pipe:9");
+              "ffmpeg -xerror -i \"/in/a \\\"b\\\".flac\" -vn -loglevel quiet -ss 1.5 -af volume=-3.5dB -c:a pcm_s16le -f wav pipe:9");
     GetPrefStore().SetInt("overall.audio.bitDepth", 3);
     GetPrefStore().SetFloat("audiofilter.volume.gain", 0.0f);
     SetStringField(&item_->file, "dshow://a,b,c,d,Line In");
     task_.start = 0;
-    EXPECT_EQ(ff.BuildLine(&task_, 9), "ffmpeg -f dshow -i audio=\"Line In\" -loglevel quiet -c:a pcm_s32le -f wav pipe:9");
+    EXPECT_EQ(ff.BuildLine(&task_, 9), "ffmpeg -xerror -f dshow -i audio=\"Line In\" -loglevel quiet -c:a pcm_s32le -f wav pipe:9");
 }
 
 TEST_F(DecoderSources, BrokenDecodersEndInAnErrorNotAHang) {
