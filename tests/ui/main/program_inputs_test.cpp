@@ -26,7 +26,7 @@ bool Has(const std::string& text, const std::string& part) { return text.find(pa
 // The names a user's files may carry: every character here is one a Linux file system allows.
 const std::vector<std::string> kOddNames = {
     "q'uo\"te",  "Blue Monday (12\" Mix)", "cost $(echo x) and `y`", "-leading dash",
-    "Ünïcødé 日本語", "  two  blanks  ",
+    "Ünïcødé 日本語", "  two  blanks  ", "back\\slash\\",
 };
 
 struct Row {
@@ -81,9 +81,10 @@ TEST(ProgramInputs, EachRowConvertsOrFailsAsItSays) {
          [](const ProgramProcess& p) { return OddWavs(p.work().path() / "args"); }, 0,
          [](const ProgramProcess& p, const ProgramResult& r) {
              ExpectMp3s(p.work().path() / "args", kOddNames);
-             EXPECT_EQ(std::distance(fs::directory_iterator(p.work().path() / "args"), fs::directory_iterator()),
-                       static_cast<long>(2 * kOddNames.size()))
-                 << r.err;
+             // Nothing else was written: no output under a piece of a name.
+             size_t files = 0;
+             for (const fs::directory_entry& e : fs::directory_iterator(p.work().path() / "args")) files += e.is_regular_file();
+             EXPECT_EQ(files, 2 * kOddNames.size()) << r.err;
          }},
         {"the same names through a playlist",
          [](const ProgramProcess& p) {
