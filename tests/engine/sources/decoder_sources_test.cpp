@@ -231,3 +231,43 @@ TEST_F(DecoderSources, BrokenDecodersEndInAnErrorNotAHang) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DecoderSources, ADecoderThatFailsOnACutFileSaysSoAtTheEnd) {
+    std::string samples;
+    const Format f{44100, 2, 16};
+    const std::string wav = MakeWav(f, &samples);
+    const std::string flac = dir_.file("whole.flac"), wv = dir_.file("whole.wv");
+    ASSERT_TRUE(Shell("flac -s -f " + wav + " -o " + flac));
+    ASSERT_TRUE(Shell("wavpack -q -y " + wav + " -o " + wv));
+    for (const std::string& whole : {flac, wv}) {
+        const std::string cut = whole + ".cut" + whole.substr(whole.rfind('.'));
+        std::filesystem::copy_file(whole, cut);
+        std::filesystem::resize_file(cut, std::filesystem::file_size(whole) / 2);
+    }
+    const struct {
+        int id;
+        std::string input;
+        bool fails;
+    } cases[] = {{kSourceFlac, flac, false},        {kSourceFlac, flac + ".cut.flac", true},
+                 {kSourceWavPack, wv, false},       {kSourceWavPack, wv + ".cut.wv", true},
+                 {kSourceFFmpeg, flac, false},      {kSourceFFmpeg, flac + ".cut.flac", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input + " source " + std::to_string(c.id));
+        Describe(c.input, f);
+        task_.start = 0;
+        auto src = CreateAudioSource(c.id);
+        ASSERT_TRUE(src->Open(&task_));
+        ASSERT_TRUE(src->ReadHeader());
+        ASSERT_TRUE(src->Prepare(&task_));
+        ReadAll(*src);
+        EXPECT_EQ(src->inputEnd, CAudioSource::InputEnd::kEnded);
+        const std::string why = src->DecodeFailure();
+        if (c.fails) EXPECT_NE(why.find("ended with error code"), std::string::npos) << why;
+        else EXPECT_EQ(why, "");
+        src->Close();
+    }
+}
+
+}  // namespace

@@ -23,6 +23,12 @@ using sqtest::ProgramResult;
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// The run's log lines: on standard error, or in the log file of the data folder when the program
+// keeps them there.
+std::string LogOf(const ProgramProcess& p, const ProgramResult& r) {
+    return r.err + sqtest::ReadFile(p.dataFolder() + "sonquill.log");
+}
+
 // The names a user's files may carry: every character here is one a Linux file system allows.
 const std::vector<std::string> kOddNames = {
     "q'uo\"te",  "Blue Monday (12\" Mix)", "cost $(echo x) and `y`", "-leading dash",
@@ -106,8 +112,8 @@ TEST(ProgramInputs, EachRowConvertsOrFailsAsItSays) {
              return std::vector<std::string>{"cut.flac"};
          },
          1,
-         [](const ProgramProcess&, const ProgramResult& r) {
-             EXPECT_TRUE(Has(r.err, "cut.flac\" failed")) << r.err;
+         [](const ProgramProcess& p, const ProgramResult& r) {
+             EXPECT_TRUE(Has(LogOf(p, r), "cut.flac\" failed")) << LogOf(p, r);
          }},
         {"an MP3 cut short fails by its length alone",
          [](const ProgramProcess& p) {
@@ -120,7 +126,9 @@ TEST(ProgramInputs, EachRowConvertsOrFailsAsItSays) {
              return std::vector<std::string>{"cut.mp3"};
          },
          1,
-         [](const ProgramProcess&, const ProgramResult& r) { EXPECT_TRUE(Has(r.err, "the input is cut short")) << r.err; }},
+         [](const ProgramProcess& p, const ProgramResult& r) {
+             EXPECT_TRUE(Has(LogOf(p, r), "the input is cut short")) << LogOf(p, r);
+         }},
         {"no after-batch action chosen: the run does not announce one",
          [](const ProgramProcess& p) {
              EXPECT_TRUE(MakeTone(p.work().file("plain.wav"), 1.0));
