@@ -1,39 +1,45 @@
-// The sonquill executable of the build run as a separate process, headless (SONQUILL_GUI=headless),
-// with $APPDATA set to a data folder of the test and a working folder of its own: started in the
-// background so that a test can signal or kill it, waited for with a deadline.
+// The sonquill executable run as its own process, as a user runs it without a display: headless
+// (SONQUILL_GUI=headless, no DISPLAY), with a temporary data folder ($APPDATA) and a work folder of
+// its own. Arguments go to the program as they are (an argument vector, no shell), so any name
+// reaches it byte for byte. Every run is bounded in time.
 #pragma once
-
-#include <sys/types.h>
 
 #include <string>
 #include <vector>
 
+#include "support/tempdir.h"
+
 namespace sqtest {
+
+struct ProgramResult {
+    int code = -1;        // the exit code; -1 when killed (also at the time limit) or not started
+    std::string err;      // what the program wrote to standard error
+};
 
 class ProgramProcess {
 public:
-    // Starts `program` (the build's sonquill by default) with the arguments; standard error goes
-    // to errFile, standard output is dropped.
-    ProgramProcess(const std::string& appData, const std::string& workFolder, const std::vector<std::string>& args,
-                   const std::string& errFile, const std::string& program = SQ_OUT_DIR "/sonquill");
-    // A process still running is killed and reaped.
-    ~ProgramProcess();
-    ProgramProcess(const ProgramProcess&) = delete;
-    ProgramProcess& operator=(const ProgramProcess&) = delete;
+    // The data folder gets a prefs.xml that keeps the control server off the network (port 0)
+    // plus the extra <node key="...">value</node> lines given.
+    explicit ProgramProcess(const std::string& extraPrefs = "");
 
-    pid_t pid() const { return pid_; }
-    void Signal(int sig) const;
-    // Waits up to the deadline for the end: the exit code, 128 + the signal that ended it, or -1
-    // when it still runs.
-    int Wait(int timeoutMs);
+    // Runs the program (the build's output folder unless programFolder is given) in the work
+    // folder with these arguments, killed after limitSeconds.
+    ProgramResult Run(const std::vector<std::string>& args, int limitSeconds = 120,
+                      const std::string& programFolder = SQ_OUT_DIR) const;
+
+    const TempDir& work() const { return work_; }
+    const TempDir& data() const { return data_; }
+    // The program's data folder inside $APPDATA (with its trailing '/').
+    std::string dataFolder() const { return data_.path().string() + "/Sonquill/"; }
 
 private:
-    pid_t pid_ = -1;
-    int status_ = -1;
+    TempDir work_, data_;
 };
 
-// Runs the program to its end (bounded): the exit code as Wait gives it.
-int RunProgram(const std::string& appData, const std::string& workFolder, const std::vector<std::string>& args,
-               const std::string& errFile, int timeoutMs = 120000);
+// Makes a short tone file with ffmpeg (the extension picks the format); true when it was made.
+bool MakeTone(const std::string& path, double seconds, int rate = 44100, int channels = 2);
+
+// The duration in seconds ffprobe reads from a file, or -1.
+double ProbeSeconds(const std::string& path);
 
 }  // namespace sqtest

@@ -16,14 +16,14 @@
 #include <thread>
 #include <vector>
 
-#include "support/program_process.h"
+#include "support/program_background.h"
 #include "support/shell_command.h"
 #include "support/tempdir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using sqtest::ProgramProcess;
+using sqtest::ProgramInBackground;
 using sqtest::ReadFile;
 using sqtest::RunProgram;
 using sqtest::TempDir;
@@ -141,7 +141,7 @@ TEST_F(CrashRecovery, KilledAtRandomMomentsLeavesNoShortOutputAndARestartFinishe
             const int at = moment(random);
             const std::string when = "seed " + std::to_string(seed) + ", round " + std::to_string(round) + ", kill " +
                                      std::to_string(kill) + " at " + std::to_string(at) + " ms";
-            ProgramProcess program(data.path().string(), work.path().string(), {"-start", "-exit"}, work.file("kill.err"));
+            ProgramInBackground program(data.path().string(), work.path().string(), {"-start", "-exit"}, work.file("kill.err"));
             std::this_thread::sleep_for(std::chrono::milliseconds(at));  // the random moment of the kill
             program.Signal(SIGKILL);
             ASSERT_GE(program.Wait(30000), 0) << when;
@@ -157,7 +157,7 @@ TEST_F(CrashRecovery, SigtermDuringABatchSavesSettingsAndQueueAndLeavesNoPartial
     SaveQueue();
     fs::remove(data.file("Sonquill/prefs.xml.saved"));
     const std::string prefsBefore = ReadFile(data.file("Sonquill/prefs.xml"));
-    ProgramProcess program(data.path().string(), work.path().string(), {"-start", "-exit"}, work.file("term.err"));
+    ProgramInBackground program(data.path().string(), work.path().string(), {"-start", "-exit"}, work.file("term.err"));
     // The batch is under way once a tool writes a partial file.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     int partials = 0;
