@@ -319,7 +319,10 @@ void PrefStore::WriteNodes(PrefNode* node, int mask, int depth, const std::strin
             WriteNodes(child.get(), mask, depth < 0 ? -1 : depth - 1, prefix + child->key + ".");
         }
     } else if (flatOutput) {
-        std::string text = NodeValueText(node);
+        // An enum index past the options is written as its number: as the first option's text it
+        // would come back as another value.
+        const bool pastOptions = node->type == kPrefEnum && node->Number() > 0 && !node->OptionText(node->Number());
+        std::string text = pastOptions ? std::to_string(node->Number()) : NodeValueText(node);
         // A value the user moved away from what the shipped files give is written even where it
         // equals the definitions' default (an empty one as an empty element, which resets).
         const bool unshipped = node->hasShipped && text != node->shipped;

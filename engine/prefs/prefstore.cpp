@@ -448,8 +448,6 @@ bool PrefStore::SetNodeFromText(PrefNode* node, const char* text) {
                 if (strcasecmp(text, node->OptionText(i)) == 0) v = i;
             }
             if (v < 0) v = StartsWithDigit(text) ? platform::ParseInt(text) : BoolFromText(text);
-            // An index past the options names none of them (nor could it be saved): refused.
-            if (node->OptionCount() > 0 && (v < 0 || v >= node->OptionCount())) return false;
             node->number.store(v, std::memory_order_relaxed);
             break;
         }

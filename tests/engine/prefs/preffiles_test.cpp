@@ -347,6 +347,7 @@ TEST_F(PrefFilesTest, RoundTripWithHostileValues) {
     store.SetString("overall.task.name", "]]> &amp; &#1; <!-- x -->");
     store.SetFromText("overall.task.tempdir", "/tmp/My Stuff & more");
     store.SetFromText("audio.tool", "/opt/t\xc3\xb6\x01ol");  // \x01 cannot be held by XML
+    store.SetInt("overall.task.mode", 9);  // an enum index past its options
     std::map<std::string, std::string> before = Snapshot(store);
     before["audio.tool"] = "/opt/t\xc3\xb6ol";
     std::string out = dir.file("prefs.xml");
@@ -357,6 +358,7 @@ TEST_F(PrefFilesTest, RoundTripWithHostileValues) {
     ASSERT_EQ(LoadPrefDefinitions(false, Fixture("defs.xml").c_str(), 0, "QuorvexPrefs"), 0);
     ASSERT_EQ(LoadPreset(out.c_str(), nullptr, false), 0);
     EXPECT_EQ(Snapshot(store), before);
+    EXPECT_EQ(store.GetInt("overall.task.mode"), 9);
 }
 
 TEST_F(PrefFilesTest, ExportDepthAndMasks) {
