@@ -118,6 +118,6 @@ for _ in $(seq 10); do
   printf '<?xml version="1.0" encoding="UTF-8"?>\n<QuorvexPrefs><node key="overall.httpd.port">0</node></QuorvexPrefs>\n' \
     >"$work/app/Sonquill/prefs.xml"
   APPDATA="$work/app" SONQUILL_GUI=headless /usr/bin/time -o "$work/cpu" -f '%U %S' "$program" -start -exit >/dev/null 2>&1 || true
-  cpu+=("$(awk '{print $1 + $2}' "$work/cpu")")
+  cpu+=("$(tail -1 "$work/cpu" | awk '{print $1 + $2}')")
 done
 echo "headless start, empty queue, -start -exit: CPU seconds, median of 10 (spread): $(stats "${cpu[@]}")"

@@ -27,6 +27,7 @@ bool Is(const char* a, const char* b) { return strcmp(a, b) == 0; }
 // The words of a request the adapter may answer; unknown is set by any other option.
 struct Request {
     bool identify = false, unknown = false, framesGiven = false, stdinInput = false;
+    bool reallyQuiet = false;  // only the "ID_" lines are printed
     std::string vo, ao, af, input;
     int channels = 0;  // -channels, 0 when absent
     int aid = -1;      // -aid, -1 when absent
@@ -44,7 +45,7 @@ bool ParseNumber(const char* text, long lo, long hi, long* out) {
 
 Request ParseRequest(int argc, char** argv) {
     Request r;
-    static const char* const kQuiet[] = {"-benchmark", "-nomsgcolor", "-quiet", "-really-quiet", "-noautosub", "-nosub"};
+    static const char* const kQuiet[] = {"-benchmark", "-nomsgcolor", "-quiet", "-noautosub", "-nosub"};
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -52,7 +53,9 @@ Request ParseRequest(int argc, char** argv) {
         for (const char* q : kQuiet) plain |= Is(a, q);
         long n = 0;
         if (plain) continue;
-        if (Is(a, "-identify")) {
+        if (Is(a, "-really-quiet")) {
+            r.reallyQuiet = true;
+        } else if (Is(a, "-identify")) {
             r.identify = true;
         } else if (Is(a, "-vo") && value) {
             r.vo = argv[++i];
@@ -366,9 +369,12 @@ int AnswerIdentify(int argc, char** argv) {
     const AVCodecParameters* p = s->codecpar;
     if (r.channels && Channels(s) > r.channels) return kAskThePlayer;
 
-    std::string out = "Playing " + r.input + ".\n";
-    auto line = [&](const std::string& text) { out += text + "\n"; };
-    auto id = [&](const char* key, const std::string& value) { line(std::string("ID_") + key + "=" + value); };
+    std::string out = r.reallyQuiet ? "" : "Playing " + r.input + ".\n";
+    // The player's messages; "-really-quiet" leaves only the "ID_" lines.
+    auto line = [&](const std::string& text) {
+        if (!r.reallyQuiet) out += text + "\n";
+    };
+    auto id = [&](const char* key, const std::string& value) { out += std::string("ID_") + key + "=" + value + "\n"; };
     const std::string channels = std::to_string(Channels(s)), rate = std::to_string(p->sample_rate);
     if (reader == Reader::kAudio) {
         WaveFacts facts;
@@ -393,7 +399,8 @@ int AnswerIdentify(int argc, char** argv) {
     } else {
         if (ic->duration == AV_NOPTS_VALUE || ic->duration <= 0) return kAskThePlayer;
         const CodecRow* row = RowOf(p->codec_id);
-        const std::string bitrate = std::to_string(p->bit_rate);
+        // The player keeps the rate in bytes per second.
+        const std::string bitrate = std::to_string(p->bit_rate / 8 * 8);
         line("libavformat file format detected.");
         int audio = 0;
         for (unsigned i = 0; i < ic->nb_streams; ++i) id("AUDIO_ID", std::to_string(audio++));
