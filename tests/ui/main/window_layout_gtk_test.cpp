@@ -1,0 +1,406 @@
+// The windows as a user sees them on a real display (GTK on a private 1024x768 X server): in every
+// dialog template and in the main window with each option tab and encoder page, no two controls
+// shown side by side overlap (group boxes and tab controls hold others), each control lies inside
+// its parent and is no larger than its place, each caption fits its control in the dialog font,
+// and a combo box is one line high. The main window with its options fits the screen, and
+// making it larger gives the list and the log more room.
+//
+// With SQ_SCREENSHOTS set to a folder, every window checked is also saved there as a PNG (see
+// scripts/screenshots).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/fs.h"
+#include "platform/gui/gtk/gtk_backend.h"
+#include "platform/gui/gui.h"
+#include "platform/gui/resources.h"
+#include "support/tempdir.h"
+#include "support/wav_bytes.h"
+#include "support/watchdog.h"
+#include "support/x11_display.h"
+#include "ui/dialogs/stats.h"
+#include "ui/filelist/file_list.h"
+#include "ui/framework/dialog.h"
+#include "ui/main/main_window.h"
+#include "ui/main/seams.h"
+#include "ui/main/shell.h"
+#include "ui/options/options_pane.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using gui::HWND;
+
+constexpr int kScreenWidth = 1024, kScreenHeight = 768;
+
+sqtest::XvfbDisplay& Display() {
+    static sqtest::XvfbDisplay display("1024x768x24");
+    return display;
+}
+
+// Runs the display and the program's queue until done() holds, at most limit; whether it held.
+bool SettleUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 3000ms) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        gui::gtk::Settle();
+        gui::MSG msg;
+        while (gui::PeekMessageA(&msg, nullptr, 0, 0, gui::PM_REMOVE)) {
+            gui::TranslateMessage(&msg);
+            gui::DispatchMessageA(&msg);
+        }
+        gui::gtk::Settle();
+        if (done()) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+}
+void Settle() { SettleUntil([] { return true; }); }
+
+std::string ClassOf(HWND h) {
+    char name[64] = {};
+    gui::GetClassNameA(h, name, sizeof name);
+    return name;
+}
+
+GtkAllocation AllocationOf(HWND h) {
+    GtkAllocation a{};
+    if (GtkWidget* w = gui::gtk::WidgetOf(h)) gtk_widget_get_allocation(w, &a);
+    return a;
+}
+
+std::string Describe(HWND h) {
+    char text[80] = {};
+    gui::GetWindowTextA(h, text, sizeof text);
+    return ClassOf(h) + " " + std::to_string(gui::GetDlgCtrlID(h)) + " \"" + text + "\"";
+}
+
+bool Shown(HWND h) {
+    GtkWidget* w = gui::gtk::WidgetOf(h);
+    return gui::IsWindowVisible(h) && w && gtk_widget_get_mapped(w);
+}
+
+// Controls that hold others drawn over them: group boxes, tab controls (their pages lie on them).
+bool HoldsOthers(HWND h) {
+    const std::string cls = ClassOf(h);
+    if (cls == "SysTabControl32") return true;
+    return cls == "Button" && (gui::GetWindowLongPtrA(h, gui::GWL_STYLE) & 0xF) == gui::BS_GROUPBOX;
+}
+
+bool Overlap(const GtkAllocation& a, const GtkAllocation& b) {
+    return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+}
+
+// The height of one line of the dialog font.
+int LineHeight() {
+    GtkWidget* label = gtk_label_new(nullptr);
+    g_object_ref_sink(label);
+    PangoLayout* layout = gtk_widget_create_pango_layout(label, "Ag");
+    int width = 0, height = 0;
+    pango_layout_get_pixel_size(layout, &width, &height);
+    g_object_unref(layout);
+    g_object_unref(label);
+    return height;
+}
+
+// The width a combo box takes beside its text: frame, padding and arrow.
+int ComboChrome() {
+    GtkWidget* combo = gtk_combo_box_text_new();
+    g_object_ref_sink(combo);
+    gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo), "");
+    gtk_combo_box_set_active(GTK_COMBO_BOX(combo), 0);
+    int minimum = 0, natural = 0;
+    gtk_widget_get_preferred_width(combo, &minimum, &natural);
+    g_object_unref(combo);
+    return natural;
+}
+
+// Whether the control's text (and for a combo box its longest entry) fits the place it has.
+std::string CaptionProblem(HWND h, const GtkAllocation& a) {
+    const std::string cls = ClassOf(h);
+    GtkWidget* w = gui::gtk::WidgetOf(h);
+    if (cls == "Static" && gui::GetWindowTextLengthA(h) > 0 && GTK_IS_LABEL(gui::gtk::ControlOf(h))) {
+        // A label may wrap: its text must fit its height at its width.
+        int minimum = 0, natural = 0;
+        gtk_widget_get_preferred_height_for_width(w, a.width, &minimum, &natural);
+        if (natural > a.height) return "its text needs " + std::to_string(natural) + " pixels of height, it has " + std::to_string(a.height);
+        return "";
+    }
+    if (cls == "ComboBox") {
+        // The text it shows, beside its arrow.
+        gchar* text = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(w));
+        const std::string shown = text ? text : "";
+        g_free(text);
+        if (shown.empty()) return "";
+        PangoLayout* layout = gtk_widget_create_pango_layout(w, shown.c_str());
+        int width = 0, height = 0;
+        pango_layout_get_pixel_size(layout, &width, &height);
+        g_object_unref(layout);
+        if (width + ComboChrome() > a.width)
+            return "\"" + shown + "\" needs " + std::to_string(width + ComboChrome()) + " pixels, it has " + std::to_string(a.width);
+        return "";
+    }
+    if (cls != "Button" || HoldsOthers(h) || gui::GetWindowTextLengthA(h) == 0) return "";
+    GtkRequisition minimum{}, natural{};
+    gtk_widget_get_preferred_size(w, &minimum, &natural);
+    if (natural.width > a.width || natural.height > a.height)
+        return "its text needs " + std::to_string(natural.width) + "x" + std::to_string(natural.height) + ", it has " +
+               std::to_string(a.width) + "x" + std::to_string(a.height);
+    return "";
+}
+
+// Whether GTK has placed every shown control inside window (a new one waits for the next frame).
+bool Allocated(HWND window) {
+    bool all = true;
+    gui::EnumChildWindows(
+        window,
+        [](HWND child, gui::LPARAM data) -> gui::BOOL {
+            if (!Shown(child)) return 1;
+            gui::RECT r{};
+            gui::GetWindowRect(child, &r);
+            gui::POINT at{r.left, r.top};
+            gui::ScreenToClient(gui::GetParent(child), &at);
+            const GtkAllocation a = AllocationOf(child);
+            if (a.x != at.x || a.y != at.y) *reinterpret_cast<bool*>(data) = false;
+            return 1;
+        },
+        reinterpret_cast<gui::LPARAM>(&all));
+    return all;
+}
+
+// Lets the display draw window as it now is.
+void SettleLayout(HWND window) { EXPECT_TRUE(SettleUntil([&] { return Allocated(window); })); }
+
+// Every problem of the shown controls inside window, and inside the windows among them.
+void CheckLayout(HWND window, const std::string& where, std::vector<std::string>& problems) {
+    GtkWidget* container = gui::gtk::ContainerOf(window);
+    if (!container) return;
+    GtkAllocation area{};
+    gtk_widget_get_allocation(container, &area);
+    std::vector<HWND> shown;
+    gui::EnumChildWindows(
+        window,
+        [](HWND child, gui::LPARAM data) -> gui::BOOL {
+            auto* list = reinterpret_cast<std::vector<HWND>*>(data);
+            list->push_back(child);
+            return 1;
+        },
+        reinterpret_cast<gui::LPARAM>(&shown));
+    std::erase_if(shown, [&](HWND c) { return gui::GetParent(c) != window || !Shown(c); });
+    const int line = LineHeight();
+    for (size_t i = 0; i < shown.size(); ++i) {
+        HWND c = shown[i];
+        const GtkAllocation a = AllocationOf(c);
+        const std::string name = where + ": " + Describe(c);
+        if (a.x < 0 || a.y < 0 || a.x + a.width > area.width || a.y + a.height > area.height)
+            problems.push_back(name + " lies outside its parent (" + std::to_string(a.x) + "," + std::to_string(a.y) + " " +
+                               std::to_string(a.width) + "x" + std::to_string(a.height) + " in " + std::to_string(area.width) +
+                               "x" + std::to_string(area.height) + ")");
+        gui::RECT r{};
+        gui::GetWindowRect(c, &r);
+        if (a.width > r.right - r.left || a.height > r.bottom - r.top)
+            problems.push_back(name + " is drawn " + std::to_string(a.width) + "x" + std::to_string(a.height) +
+                               ", larger than its place " + std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top));
+        if (ClassOf(c) == "ComboBox" && a.height > line * 2)
+            problems.push_back(name + " is " + std::to_string(a.height) + " pixels high, more than one line");
+        if (std::string p = CaptionProblem(c, a); !p.empty()) problems.push_back(name + ": " + p);
+        for (size_t j = i + 1; j < shown.size(); ++j) {
+            if (HoldsOthers(c) || HoldsOthers(shown[j])) continue;
+            if (Overlap(a, AllocationOf(shown[j]))) problems.push_back(name + " overlaps " + Describe(shown[j]));
+        }
+        CheckLayout(c, where + " > " + std::to_string(gui::GetDlgCtrlID(c)), problems);
+    }
+}
+
+std::string FileNamePart(std::string text) {
+    for (char& c : text)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return text;
+}
+
+// Saves a top-level window's picture, drawn by its widgets, when screenshots are asked for.
+void Screenshot(HWND top, const std::string& name) {
+    const char* folder = std::getenv("SQ_SCREENSHOTS");
+    GtkWidget* w = gui::gtk::WidgetOf(top);
+    if (!folder || !*folder || !w) return;
+    SettleLayout(top);
+    gtk_container_check_resize(GTK_CONTAINER(w));  // a change since the last frame is placed first
+    GtkAllocation a{};
+    gtk_widget_get_allocation(w, &a);
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, a.width, a.height);
+    cairo_t* cr = cairo_create(surface);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    gtk_widget_draw(w, cr);
+    cairo_destroy(cr);
+    std::filesystem::create_directories(folder);
+    cairo_surface_write_to_png(surface, (std::string(folder) + "/" + name + ".png").c_str());
+    cairo_surface_destroy(surface);
+}
+
+// The program started on the display, as a user starts it, with a fresh data folder.
+class ProgramOnDisplay {
+public:
+    explicit ProgramOnDisplay(const std::string& commandLine) {
+        setenv("DISPLAY", Display().name().c_str(), 1);
+        setenv("APPDATA", appData_.path().c_str(), 1);
+        appData_.write("Sonquill/prefs.xml",
+                       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<QuorvexPrefs>"
+                       "<node key=\"overall.httpd.port\">0</node></QuorvexPrefs>\n");
+        platform::SetAppFolderOverride(SQ_OUT_DIR);
+        ui::ResetShellState();
+        started_ = gui::Init() && gui::gtk::Active();
+        if (!started_) return;
+        auto resources = std::make_shared<gui::XmlResourceFolder>();
+        std::string error;
+        EXPECT_TRUE(resources->Load(std::string(SQ_OUT_DIR) + "/ui", error)) << error;
+        resources_ = resources;
+        gui::SetResourceProvider(resources);
+        started_ = ui::StartProgram(commandLine.c_str()) == 0;
+        if (started_) SettleUntil([] { return Shown(ui::Shell().mainHwnd.load()); });
+    }
+    ~ProgramOnDisplay() {
+        if (started_) {
+            ui::CloseMainWindow();
+            Settle();
+            ui::FinishProgram(0);
+        }
+        if (gui::IsRunning()) gui::Shutdown();
+        ui::ResetShellState();
+        platform::SetAppFolderOverride("");
+    }
+    bool started() const { return started_; }
+    HWND main() const { return ui::Shell().mainHwnd.load(); }
+    const gui::XmlResourceFolder& resources() const { return *resources_; }
+
+private:
+    sqtest::TempDir appData_;
+    bool started_ = false;
+    std::shared_ptr<gui::XmlResourceFolder> resources_;
+};
+
+// A template shown on its own, its captions translated as the program does.
+class TemplateProbe : public ui::CDialogWindow {
+public:
+    bool OnInitDialog() override {
+        TranslateControls(nullptr);
+        return true;
+    }
+};
+
+class WindowLayout : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!Display().ok()) GTEST_SKIP() << "no X server (Xvfb) to show windows on";
+    }
+};
+
+TEST_F(WindowLayout, EveryTemplateShowsItsControlsSideBySideAndWhole) {
+    sqtest::Watchdog watchdog{100};
+    ProgramOnDisplay program("");
+    ASSERT_TRUE(program.started());
+    std::vector<std::string> problems;
+    for (int id : program.resources().DialogIds()) {
+        if (id == ui::kMainTemplate) continue;  // the main window has a test of its own
+        auto t = program.resources().FindDialog(nullptr, id);
+        ASSERT_TRUE(t);
+        const bool child = (t->style & gui::WS_CHILD) != 0;
+        // A page is shown in a plain window of its own size.
+        ui::CWindow host;
+        if (child) {
+            ASSERT_TRUE(host.Create(gui::WS_POPUP | gui::WS_CAPTION, 0, static_cast<HWND>(nullptr)));
+        }
+        TemplateProbe probe;
+        ASSERT_TRUE(probe.CreateModeless(ui::MainInstance(), id, child ? host.Handle() : static_cast<HWND>(nullptr))) << id;
+        HWND top = child ? host.Handle() : probe.Handle();
+        if (child) {
+            gui::RECT r{};
+            gui::GetWindowRect(probe.Handle(), &r);
+            gui::MoveWindow(host.Handle(), 0, 0, r.right - r.left + 8, r.bottom - r.top + 31, 1);
+            gui::ShowWindow(probe.Handle(), gui::SW_SHOW);
+        }
+        gui::ShowWindow(top, gui::SW_SHOW);
+        SettleUntil([&] { return Shown(probe.Handle()); });
+        SettleLayout(top);
+        const std::string where = std::to_string(id) + "-" + t->name;
+        CheckLayout(top, where, problems);
+        Screenshot(top, "dialog-" + where);
+        probe.Close();
+        if (child) host.Close();
+        Settle();
+    }
+    for (const auto& p : problems) ADD_FAILURE() << p;
+}
+
+TEST_F(WindowLayout, MainWindowWithEveryOptionTabFitsTheScreenAndGrowsItsListAndLog) {
+    sqtest::Watchdog watchdog{100};
+    ProgramOnDisplay program("");
+    ASSERT_TRUE(program.started());
+    HWND main = program.main();
+    GtkWidget* top = gui::gtk::WidgetOf(main);
+    ASSERT_TRUE(top);
+    ui::COptionsPane* pane = ui::OptionsPane();
+    ASSERT_TRUE(pane && gui::IsWindowVisible(pane->Handle()));
+
+    GtkAllocation whole{};
+    gtk_widget_get_allocation(top, &whole);
+    gui::RECT outer{};
+    gui::GetWindowRect(main, &outer);
+    EXPECT_LE(whole.width, kScreenWidth);
+    EXPECT_LE(whole.height, kScreenHeight);
+    EXPECT_LE(outer.right - outer.left, kScreenWidth);
+    EXPECT_LE(outer.bottom - outer.top, kScreenHeight);
+
+    std::vector<std::string> problems;
+    SettleLayout(main);
+    CheckLayout(main, "main", problems);
+    Screenshot(main, "main");
+    // Each option tab, and each page of the tabs' nested rows.
+    for (int tab = 0; tab < 6; ++tab) {
+        pane->ShowOptionTab(tab);
+        SettleLayout(main);
+        const std::string title = pane->Tab() ? pane->Tab()->GetTitle() : "";
+        CheckLayout(main, "tab " + title, problems);
+        Screenshot(main, "tab-" + std::to_string(tab) + "-" + FileNamePart(title));
+        HWND row = gui::GetDlgItem(pane->Handle(), ui::kIdEncoderTabs);
+        if (!pane->SubPage() || !gui::IsWindowVisible(row)) continue;
+        const int pages = static_cast<int>(gui::SendMessageA(row, gui::TCM_GETITEMCOUNT, 0, 0));
+        for (int page = 0; page < pages; ++page) {
+            gui::SendMessageA(row, gui::TCM_SETCURSEL, static_cast<gui::WPARAM>(page), 0);
+            pane->ShowSubPage(page);
+            SettleLayout(main);
+            const std::string name = pane->SubPage() ? pane->SubPage()->GetTitle() : "";
+            CheckLayout(main, "tab " + title + " > " + name, problems);
+            Screenshot(main, "tab-" + std::to_string(tab) + "-page-" + std::to_string(page) + "-" + FileNamePart(name));
+        }
+    }
+    pane->ShowOptionTab(0);
+    Settle();
+
+    // Larger, as the user drags the corner: the list and the log get the room.
+    const gui::RECT list0 = [] { gui::RECT r{}; gui::GetWindowRect(ui::FileList().Handle(), &r); return r; }();
+    const GtkAllocation log0 = AllocationOf(gui::GetDlgItem(main, ui::kIdLog));
+    gtk_window_resize(GTK_WINDOW(top), kScreenWidth, kScreenHeight);
+    EXPECT_TRUE(SettleUntil([&] { return AllocationOf(gui::GetDlgItem(main, ui::kIdLog)).height > log0.height; }));
+    gui::RECT list1{};
+    gui::GetWindowRect(ui::FileList().Handle(), &list1);
+    const GtkAllocation log1 = AllocationOf(gui::GetDlgItem(main, ui::kIdLog));
+    EXPECT_GT(list1.bottom - list1.top, list0.bottom - list0.top);
+    EXPECT_GT(list1.right - list1.left, list0.right - list0.left);
+    EXPECT_GT(log1.height, log0.height);
+    EXPECT_GT(log1.width, log0.width);
+    SettleLayout(main);
+    CheckLayout(main, "enlarged main", problems);
+    Screenshot(main, "main-enlarged");
+    for (const auto& p : problems) ADD_FAILURE() << p;
+}
+
+}  // namespace
