@@ -5,6 +5,9 @@
 // and a combo box is one line high. The main window with its options fits the screen, and
 // making it larger gives the list and the log more room.
 //
+// A batch runs too: the main window with its queue and the statistics window are checked while
+// the first item converts.
+//
 // With SQ_SCREENSHOTS set to a folder, every window checked is also saved there as a PNG (see
 // scripts/screenshots).
 #include <gtest/gtest.h>
@@ -19,6 +22,10 @@
 #include <thread>
 #include <vector>
 
+#include "engine/context.h"
+#include "engine/encoders/encoder.h"
+#include "engine/engine_api.h"
+#include "engine/queue/queue.h"
 #include "platform/fs.h"
 #include "platform/gui/gtk/gtk_backend.h"
 #include "platform/gui/gui.h"
@@ -30,6 +37,7 @@
 #include "ui/dialogs/stats.h"
 #include "ui/filelist/file_list.h"
 #include "ui/framework/dialog.h"
+#include "ui/main/batch.h"
 #include "ui/main/main_window.h"
 #include "ui/main/seams.h"
 #include "ui/main/shell.h"
@@ -226,24 +234,25 @@ std::string FileNamePart(std::string text) {
     return text;
 }
 
-// Saves a top-level window's picture, drawn by its widgets, when screenshots are asked for.
+// Saves what the screen shows of a top-level window, raised above the others, when screenshots
+// are asked for.
 void Screenshot(HWND top, const std::string& name) {
     const char* folder = std::getenv("SQ_SCREENSHOTS");
     GtkWidget* w = gui::gtk::WidgetOf(top);
-    if (!folder || !*folder || !w) return;
+    if (!folder || !*folder || !w || !gtk_widget_get_window(w)) return;
+    GdkWindow* window = gtk_widget_get_window(w);
+    gdk_window_raise(window);
     SettleLayout(top);
-    gtk_container_check_resize(GTK_CONTAINER(w));  // a change since the last frame is placed first
-    GtkAllocation a{};
-    gtk_widget_get_allocation(w, &a);
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, a.width, a.height);
-    cairo_t* cr = cairo_create(surface);
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_paint(cr);
-    gtk_widget_draw(w, cr);
-    cairo_destroy(cr);
+    gdk_display_sync(gdk_window_get_display(window));
+    Settle();
+    int x = 0, y = 0;
+    gdk_window_get_origin(window, &x, &y);
+    GdkPixbuf* shot = gdk_pixbuf_get_from_window(gdk_get_default_root_window(), x, y, gdk_window_get_width(window),
+                                                 gdk_window_get_height(window));
+    if (!shot) return;
     std::filesystem::create_directories(folder);
-    cairo_surface_write_to_png(surface, (std::string(folder) + "/" + name + ".png").c_str());
-    cairo_surface_destroy(surface);
+    gdk_pixbuf_save(shot, (std::string(folder) + "/" + name + ".png").c_str(), "png", nullptr, nullptr);
+    g_object_unref(shot);
 }
 
 // The program started on the display, as a user starts it, with a fresh data folder.
@@ -400,6 +409,64 @@ TEST_F(WindowLayout, MainWindowWithEveryOptionTabFitsTheScreenAndGrowsItsListAnd
     SettleLayout(main);
     CheckLayout(main, "enlarged main", problems);
     Screenshot(main, "main-enlarged");
+    for (const auto& p : problems) ADD_FAILURE() << p;
+}
+
+// Answers the notices a batch shows when it ends (the prompt dialog), as a user would.
+gboolean CloseNotices(gpointer) {
+    HWND top = gui::GetForegroundWindow();
+    if (top && ClassOf(top) == "#32770" && gui::GetDlgItem(top, 1244) && gui::IsWindowVisible(top))
+        gui::PostMessageA(top, gui::WM_COMMAND, gui::IDOK, 0);
+    return G_SOURCE_CONTINUE;
+}
+
+TEST_F(WindowLayout, MainAndStatisticsWindowsDuringABatch) {
+    sqtest::Watchdog watchdog{100};
+    sqtest::TempDir files;
+    // Three minutes of stereo audio, then two short files: the batch is still on its first item
+    // when the windows are checked.
+    sqtest::WavSpec spec;
+    spec.data = sqtest::Pcm16Ramp(44100 * 2 * 180);
+    std::string commandLine = "\"" + files.write("concert.wav", sqtest::BuildWav(spec)) + "\"";
+    spec.data = sqtest::Pcm16Ramp(44100 * 2 * 5);
+    for (const char* name : {"interlude.wav", "encore.wav"}) commandLine += " \"" + files.write(name, sqtest::BuildWav(spec)) + "\"";
+    ProgramOnDisplay program(commandLine);
+    ASSERT_TRUE(program.started());
+    HWND main = program.main();
+    ASSERT_EQ(QueueCount(), 3);
+    const std::string outDir = files.path().string() + "/out/";
+    std::filesystem::create_directories(outDir);
+    SetPrefInt("overall.audio.encoder", kEncLame);
+    SetPrefInt("audioenc.lame.preset", 4);  // the slowest: the first item outlasts the checks
+    SetPrefString("overall.task.destdir", outDir.c_str());
+    SetPrefInt("overall.task.parallelize", 1);
+    const guint closer = g_timeout_add(100, CloseNotices, nullptr);
+
+    ASSERT_EQ(ui::StartTranscoding(), 0);
+    QueueItem* first = QueueGetItem(0);
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(SettleUntil([&] { return first->run.progress.load() > 2; }, 30000ms)) << "the first item never got going";
+    ui::ShowStats(main);
+    HWND stats = ui::StatsWindow().Handle();
+    ASSERT_TRUE(stats);
+    SettleUntil([] { return false; }, 1500ms);  // the figures of a few refreshes
+    std::vector<std::string> problems;
+    SettleLayout(main);
+    CheckLayout(main, "main during a batch", problems);
+    SettleLayout(stats);
+    CheckLayout(stats, "statistics", problems);
+    Screenshot(main, "main-batch");
+    // Docked at the main window's right edge it lies partly beyond a 1024-pixel screen: dragged
+    // into view as a user would, for its picture.
+    gui::RECT r{};
+    gui::GetWindowRect(stats, &r);
+    if (r.right > kScreenWidth) gui::MoveWindow(stats, kScreenWidth - (r.right - r.left), r.top, r.right - r.left, r.bottom - r.top, 1);
+    Screenshot(stats, "statistics");
+
+    gui::SendMessageA(main, gui::WM_COMMAND, ui::kCmdStop, 0);  // Stop, as from the menu
+    EXPECT_TRUE(SettleUntil([] { return GetEngineContext()->runningWorkers.load() == 0; }, 30000ms));
+    ui::WaitWorkerThreads(20000);
+    g_source_remove(closer);
     for (const auto& p : problems) ADD_FAILURE() << p;
 }
 
