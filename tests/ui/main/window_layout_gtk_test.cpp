@@ -1,6 +1,6 @@
 // The windows as a user sees them on a real display (GTK on a private 1024x768 X server): in every
 // dialog template and in the main window with each option tab and encoder page, no two controls
-// shown side by side overlap (group boxes and tab controls hold others), each control lies inside
+// shown side by side overlap (group boxes frame others, tab controls hold their pages), each control lies inside
 // its parent and is no larger than its place, each caption fits its control in the dialog font,
 // and a combo box is one line high. The main window with its options fits the screen, and
 // making it larger gives the list and the log more room.
@@ -96,15 +96,25 @@ bool Shown(HWND h) {
     return gui::IsWindowVisible(h) && w && gtk_widget_get_mapped(w);
 }
 
-// Controls that hold others drawn over them: group boxes, tab controls (their pages lie on them).
-bool HoldsOthers(HWND h) {
-    const std::string cls = ClassOf(h);
-    if (cls == "SysTabControl32") return true;
-    return cls == "Button" && (gui::GetWindowLongPtrA(h, gui::GWL_STYLE) & 0xF) == gui::BS_GROUPBOX;
+bool IsGroupBox(HWND h) {
+    return ClassOf(h) == "Button" && (gui::GetWindowLongPtrA(h, gui::GWL_STYLE) & 0xF) == gui::BS_GROUPBOX;
 }
 
 bool Overlap(const GtkAllocation& a, const GtkAllocation& b) {
     return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+}
+
+bool Inside(const GtkAllocation& inner, const GtkAllocation& outer) {
+    return inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.width <= outer.x + outer.width &&
+           inner.y + inner.height <= outer.y + outer.height;
+}
+
+// Siblings that may share room: a group box frames others, and a tab control holds what lies
+// wholly on it (its pages, a nested row of tabs).
+bool MayOverlap(HWND a, HWND b) {
+    if (IsGroupBox(a) || IsGroupBox(b)) return true;
+    if (ClassOf(a) == "SysTabControl32" && Inside(AllocationOf(b), AllocationOf(a))) return true;
+    return ClassOf(b) == "SysTabControl32" && Inside(AllocationOf(a), AllocationOf(b));
 }
 
 // The height of one line of the dialog font.
@@ -156,7 +166,7 @@ std::string CaptionProblem(HWND h, const GtkAllocation& a) {
             return "\"" + shown + "\" needs " + std::to_string(width + ComboChrome()) + " pixels, it has " + std::to_string(a.width);
         return "";
     }
-    if (cls != "Button" || HoldsOthers(h) || gui::GetWindowTextLengthA(h) == 0) return "";
+    if (cls != "Button" || IsGroupBox(h) || gui::GetWindowTextLengthA(h) == 0) return "";
     GtkRequisition minimum{}, natural{};
     gtk_widget_get_preferred_size(w, &minimum, &natural);
     if (natural.width > a.width || natural.height > a.height)
@@ -221,7 +231,7 @@ void CheckLayout(HWND window, const std::string& where, std::vector<std::string>
             problems.push_back(name + " is " + std::to_string(a.height) + " pixels high, more than one line");
         if (std::string p = CaptionProblem(c, a); !p.empty()) problems.push_back(name + ": " + p);
         for (size_t j = i + 1; j < shown.size(); ++j) {
-            if (HoldsOthers(c) || HoldsOthers(shown[j])) continue;
+            if (MayOverlap(c, shown[j])) continue;
             if (Overlap(a, AllocationOf(shown[j]))) problems.push_back(name + " overlaps " + Describe(shown[j]));
         }
         CheckLayout(c, where + " > " + std::to_string(gui::GetDlgCtrlID(c)), problems);
