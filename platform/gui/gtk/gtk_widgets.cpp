@@ -267,14 +267,23 @@ gboolean OnFocusIn(GtkWidget*, GdkEvent*, gpointer data) {
     return FALSE;
 }
 
+// The height the menu bar takes above a top-level's client area (none without a shown bar).
+int MenuBarHeight(const GtkPeer& p) {
+    if (!p.menuBar || !gtk_widget_get_visible(p.menuBar)) return 0;
+    int minimum = 0, natural = 0;
+    gtk_widget_get_preferred_height(p.menuBar, &minimum, &natural);
+    return natural;
+}
+
 gboolean OnConfigure(GtkWidget*, GdkEventConfigure* e, gpointer data) {
     GtkPeer* p = UserPeer(data);
     Window* w = Raw(HandleData(data));
     if (!p || !w || w->showState != SW_SHOWNORMAL) return FALSE;
     RECT client;
     GetClientRect(w->handle, &client);
-    if (e->width != client.right || e->height != client.bottom) {
-        const int dw = e->width - client.right, dh = e->height - client.bottom;
+    const int height = e->height - MenuBarHeight(*p);
+    if (e->width != client.right || height != client.bottom) {
+        const int dw = e->width - client.right, dh = height - client.bottom;
         MoveWindow(w->handle, w->rect.left, w->rect.top, w->rect.right - w->rect.left + dw,
                    w->rect.bottom - w->rect.top + dh, TRUE);
         // The display already has this size: nothing to give back to it.
@@ -729,7 +738,8 @@ void SyncTopLevel(Window& w, GtkPeer& p) {
         RECT client;
         GetClientRect(w.handle, &client);
         gtk_window_move(win, w.rect.left, w.rect.top);
-        gtk_window_resize(win, std::max(1, static_cast<int>(client.right)), std::max(1, static_cast<int>(client.bottom)));
+        gtk_window_resize(win, std::max(1, static_cast<int>(client.right)),
+                          std::max(1, static_cast<int>(client.bottom) + MenuBarHeight(p)));
         gtk_widget_set_size_request(p.container, 1, 1);
         p.placed = true;
         p.placedRect = w.rect;

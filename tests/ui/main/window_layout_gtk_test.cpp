@@ -380,6 +380,15 @@ TEST_F(WindowLayout, MainWindowWithEveryOptionTabFitsTheScreenAndGrowsItsListAnd
 
     std::vector<std::string> problems;
     SettleLayout(main);
+    // The window's client area is what the display gives its controls (below any menu bar).
+    const auto clientMatches = [&] {
+        gui::RECT client{};
+        gui::GetClientRect(main, &client);
+        GtkAllocation area{};
+        gtk_widget_get_allocation(gui::gtk::ContainerOf(main), &area);
+        return area.width == client.right && area.height == client.bottom;
+    };
+    EXPECT_TRUE(SettleUntil(clientMatches));
     CheckLayout(main, "main", problems);
     Screenshot(main, "main");
     // Each option tab, and each page of the tabs' nested rows.
@@ -417,6 +426,7 @@ TEST_F(WindowLayout, MainWindowWithEveryOptionTabFitsTheScreenAndGrowsItsListAnd
     EXPECT_GT(log1.height, log0.height);
     EXPECT_GT(log1.width, log0.width);
     SettleLayout(main);
+    EXPECT_TRUE(SettleUntil(clientMatches));
     CheckLayout(main, "enlarged main", problems);
     Screenshot(main, "main-enlarged");
     for (const auto& p : problems) ADD_FAILURE() << p;
