@@ -365,6 +365,7 @@ gui::RECT ClientRectOf(HWND parent, HWND child) {
 }
 
 int Height(const gui::RECT& r) { return r.bottom - r.top; }
+constexpr int kIdChooseFolderButton = 1027;  // chooses the output folder
 int Width(const gui::RECT& r) { return r.right - r.left; }
 
 }  // namespace
@@ -412,7 +413,14 @@ void CDlgMain::LayOut(int width, int height) {
     const int modeX = std::max(t.destDir.left + 40, width - margin - Width(t.modeCombo));
     place(kIdTaskMode, modeX, t.modeCombo.top, Width(t.modeCombo), Height(t.modeCombo));
     place(kIdTaskModeLabel, modeX, t.modeLabel.top, Width(t.modeLabel), Height(t.modeLabel));
-    place(kIdDestDir, t.destDir.left, t.destDir.top, modeX - gap - t.destDir.left, Height(t.destDir));
+    int folderRight = modeX - gap;
+    if (HWND choose = GetItem(kIdChooseFolderButton)) {  // the folder's "..." button at its right end
+        const gui::RECT r = ClientRectOf(hwnd_, choose);
+        folderRight -= Width(r);
+        gui::MoveWindow(choose, folderRight, r.top, Width(r), Height(r), 1);
+        folderRight -= 2;
+    }
+    place(kIdDestDir, t.destDir.left, t.destDir.top, folderRight - t.destDir.left, Height(t.destDir));
 
     int bottom = height - gap;
     if (HWND status = GetItem(kIdStatusBar)) {
