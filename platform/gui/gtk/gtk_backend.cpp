@@ -217,7 +217,8 @@ constexpr const char* kDialogCss =
     "combobox button { min-height: 0; padding: 0 4px; }\n"
     "checkbutton, radiobutton { min-height: 0; padding: 0; }\n"
     "notebook > header > tabs > tab { min-height: 0; min-width: 0; padding: 1px 6px; }\n"
-    "scale { padding: 4px 6px; }\n";
+    "scale { padding: 4px 6px; }\n"
+    "progressbar.horizontal > trough { min-width: 1px; }\n";
 
 // Dialog units from the font the widgets show: the average width of the letters and the line
 // height (a unit is a quarter of the first and an eighth of the second), and the height of a

@@ -1,9 +1,9 @@
 // The windows as a user sees them on a real display (GTK on a private 1024x768 X server): in every
 // dialog template and in the main window with each option tab and encoder page, no two controls
-// shown side by side overlap (group boxes frame others, tab controls hold their pages), each control lies inside
-// its parent and is no larger than its place, each caption fits its control in the dialog font,
-// and a combo box is one line high. The main window with its options fits the screen, and
-// making it larger gives the list and the log more room.
+// shown side by side overlap (group boxes frame others, tab controls hold their pages), each
+// control lies inside its parent and is no larger than its place, each caption fits its control
+// in the dialog font, and a combo box is one line high. The main window with its options fits the
+// screen and can be made smaller and larger, a larger window giving the list and the log more room.
 //
 // A batch runs too: the main window with its queue and the statistics window are checked while
 // the first item converts.
@@ -413,7 +413,18 @@ TEST_F(WindowLayout, MainWindowWithEveryOptionTabFitsTheScreenAndGrowsItsListAnd
     pane->ShowOptionTab(0);
     Settle();
 
-    // Larger, as the user drags the corner: the list and the log get the room.
+    // Smaller, as the user drags the corner: the window follows and its controls still fit.
+    gtk_window_resize(GTK_WINDOW(top), 800, 560);
+    EXPECT_TRUE(SettleUntil([&] {
+        int width = 0, height = 0;
+        gtk_window_get_size(GTK_WINDOW(top), &width, &height);
+        return width == 800 && height == 560 && clientMatches();
+    })) << "the window cannot be made smaller";
+    SettleLayout(main);
+    CheckLayout(main, "smaller main", problems);
+    Screenshot(main, "main-smaller");
+
+    // Larger: the list and the log get the room.
     const gui::RECT list0 = [] { gui::RECT r{}; gui::GetWindowRect(ui::FileList().Handle(), &r); return r; }();
     const GtkAllocation log0 = AllocationOf(gui::GetDlgItem(main, ui::kIdLog));
     gtk_window_resize(GTK_WINDOW(top), kScreenWidth, kScreenHeight);
