@@ -518,11 +518,17 @@ void CDlgMain::RestorePlacement() {
     }
     gui::RECT work;
     gui::SystemParametersInfoA(gui::SPI_GETWORKAREA, 0, &work, 0);
-    // A size saved on a larger screen is cut to this one's.
-    width = std::min(width, static_cast<int>(work.right - work.left));
-    height = std::min(height, static_cast<int>(work.bottom - work.top));
-    const int x = v[2], y = v[3];
+    int x = v[2], y = v[3];
     const bool saved = !(x == kNoPosition && y == kNoPosition);
+    // A size saved on a larger screen is cut to this one's, and the window then fills it that way.
+    if (width > work.right - work.left) {
+        width = work.right - work.left;
+        if (saved) x = work.left;
+    }
+    if (height > work.bottom - work.top) {
+        height = work.bottom - work.top;
+        if (saved) y = work.top;
+    }
     // Some of the window must lie inside the work area, or it could never be reached.
     if (saved && x + width >= work.left + kVisibleMargin && y + height >= work.top + kVisibleMargin &&
         x <= work.right - kVisibleMargin && y <= work.bottom - kVisibleMargin) {

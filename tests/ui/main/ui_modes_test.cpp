@@ -104,6 +104,37 @@ TEST_F(UiModes, SimpleNormalAndExpertChangeTheWindowInPlace) {
     EXPECT_LE(log.bottom, expert.top);
 }
 
+// The saved size comes back, cut to the work area (1920 x 1040 here) when it was saved on a
+// larger screen; a size too small to use, or none, is the template's.
+TEST(MainWindowPlacement, TheSavedSizeComesBackWithinTheWorkArea) {
+    const struct {
+        const char* saved;  // "" for none
+        int width, height;  // 0: the template's
+    } cases[] = {
+        {"900,700,40,30", 900, 700},
+        {"700,1343,40,30", 700, 1040},
+        {"2600,1200,0,0", 1920, 1040},
+        {"100,80,40,30", 0, 0},
+        {"", 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.saved);
+        sqtest::ShellRun run(*c.saved ? std::string("<node key=\"overall.ui.param\">") + c.saved + "</node>" : "");
+        ASSERT_EQ(run.Start(""), 0);
+        const gui::RECT r = run.driver().Rect(ui::Shell().mainHwnd.load());
+        if (c.width > 0) {
+            EXPECT_EQ(r.right - r.left, c.width);
+            EXPECT_EQ(r.bottom - r.top, c.height);
+        } else {
+            // The template's size, which holds the options at any common screen size.
+            EXPECT_LE(r.right - r.left, 1024);
+            EXPECT_LE(r.bottom - r.top, 768);
+            EXPECT_GE(r.right - r.left, 200);
+        }
+        EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= 1920 && r.bottom <= 1040) << r.left << "," << r.top;
+    }
+}
+
 TEST_F(UiModes, TheDropBoxIsBuiltByTheWindowCycleAndItsMenuLeadsBack) {
     for (const char* name : {"a.mp3", "b.mp3"}) ui::FileList().AddFile(run.files().write(name, "x"));
     ToDropBox();
