@@ -290,7 +290,12 @@ int TogglePauseItem(QueueItem* item) {
     {
         // The state changes under the task's lock, so the pass's end never misses a pause.
         std::lock_guard<std::mutex> lock(task->mutex);
-        if (task->state.load() == 5) return 0;  // the pass is finishing: nothing left to pause
+        // The pass is finishing: nothing is left to pause, but a paused item is still resumed, or
+        // its decode thread would wait for a resume that never comes.
+        if (task->state.load() == 5) {
+            if (resume) ChangeItemState(item, kItemPaused, kItemEncoding);
+            return 0;
+        }
         for (CAudioEncoder* enc : task->encoders)
             if (enc) enc->SetRunning(resume);
         if (resume)

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/cmdline.h"
+#include "platform/fs.h"
 
 namespace {
 
@@ -476,6 +477,10 @@ bool CProcessWrapperCRT::Start(const char* commandLine, const char* workDir, con
     for (const char* prefix : {"", "codecs64/", "codecs/", "tools/"}) {
         if (*prefix && absolute) break;  // an absolute path has no other place to be
         req.program = std::string(prefix) + name;
+        // A place that holds no such file is passed over without starting a child for it (each
+        // miss would otherwise cost a whole process start on every tool of every item).
+        const std::string where = absolute || req.workDir.empty() ? req.program : req.workDir + "/" + req.program;
+        if (!platform::PathExists(where.c_str())) continue;
         rc = process.handle.Start(req);
         if (rc == 0) break;
     }
