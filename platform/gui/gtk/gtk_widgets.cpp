@@ -485,7 +485,7 @@ void MakeChildWidgets(Window& w, GtkPeer& p) {
         g_signal_connect(p.control, "button-release-event", G_CALLBACK(OnScaleRelease), h);
         g_signal_connect(p.control, "move-slider", G_CALLBACK(OnMoveSlider), h);
         break;
-    case ControlKind::Progress: p.outer = p.control = gtk_progress_bar_new(); break;  // sized in SyncProgress
+    case ControlKind::Progress: p.outer = p.control = gtk_progress_bar_new(); break;  // see SizeProgressBar
     case ControlKind::StatusBar:
         p.outer = p.control = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 4);
         break;
