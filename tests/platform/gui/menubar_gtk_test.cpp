@@ -2,7 +2,7 @@
 // the main window's template gets its menu bar (the menu is given after the window is made), F10
 // and Alt with a letter open it, the marks the window sets as a menu opens show in the open menu,
 // a chosen entry reaches the window as its command; a right click on a list row leaves the cursor
-// where a row menu then opens.
+// where a row menu then opens. The same template's progress bars are drawn as bars.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -277,6 +277,48 @@ TEST_F(MenusOnDisplay, ARightClickOnARowLeavesTheCursorWhereTheRowMenuOpens) {
     EXPECT_EQ(cursorAtClick.y, y);
     EXPECT_EQ(gui::SendMessageA(list, gui::LVM_GETNEXTITEM, static_cast<gui::WPARAM>(-1), gui::LVNI_SELECTED), 1);
     gui::DestroyWindow(top);
+    SettleUntil([] { return false; }, 100ms);
+}
+
+// The main window's two progress bars are bars, not thin lines: half filled, the filled part
+// covers (nearly) the whole height of the bar's rectangle on the screen.
+TEST_F(MenusOnDisplay, ProgressBarsFillTheHeightTheyAreGiven) {
+    MenuWindow window;
+    const gui::HWND hwnd = window.CreateModeless(nullptr, 101, static_cast<gui::HWND>(nullptr));
+    ASSERT_NE(hwnd, nullptr) << gui::LastTemplateError();
+    window.Show();
+    for (int id : {1015, 1025}) gui::SendDlgItemMessageA(hwnd, id, gui::PBM_SETPOS, 50, 0);
+    GtkWidget* summary = gui::gtk::ControlOf(gui::GetDlgItem(hwnd, 1025));
+    ASSERT_TRUE(SettleUntil([&] { return Xid(hwnd) != 0 && gtk_widget_get_mapped(summary); }));
+    SettleUntil([] { return false; }, 300ms);  // drawn
+    GdkWindow* root = gdk_get_default_root_window();
+    GdkPixbuf* shot = gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root), gdk_window_get_height(root));
+    ASSERT_NE(shot, nullptr);
+    const int n = gdk_pixbuf_get_n_channels(shot), stride = gdk_pixbuf_get_rowstride(shot);
+    const guchar* px = gdk_pixbuf_get_pixels(shot);
+    auto colour = [&](int x, int y) {
+        const guchar* p = px + y * stride + x * n;
+        return static_cast<uint32_t>(p[0] << 16 | p[1] << 8 | p[2]);
+    };
+    for (int id : {1015, 1025}) {
+        SCOPED_TRACE(id);
+        GtkWidget* bar = gui::gtk::ControlOf(gui::GetDlgItem(hwnd, id));
+        int x = 0, y = 0;
+        gdk_window_get_origin(gtk_widget_get_window(bar), &x, &y);
+        GtkAllocation a{};
+        gtk_widget_get_allocation(bar, &a);
+        x += a.x;
+        y += a.y;
+        // A quarter of the way along: in the filled half. Rows there unlike the window's background
+        // beside the bar belong to the bar.
+        const uint32_t background = colour(x - 3, y + a.height / 2);
+        int rows = 0;
+        for (int r = 0; r < a.height; ++r) rows += colour(x + a.width / 4, y + r) != background;
+        EXPECT_GE(rows, a.height - 6) << "a bar " << a.height << " pixels high draws " << rows << " rows";
+        EXPECT_GE(a.height, 12);
+    }
+    g_object_unref(shot);
+    window.Close();
     SettleUntil([] { return false; }, 100ms);
 }
 
