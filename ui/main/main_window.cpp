@@ -239,6 +239,8 @@ void CDlgMain::ApplySettings(int code) {
 void CDlgMain::ShowJobStarted(QueueItem* item) {
     // The item served last may have left the queue since the last batch.
     if (!item) lastServed_ = nullptr;
+    // A new job's bar starts empty, not at the end of the job before.
+    else SendItemMessage(kIdItemProgress, gui::PBM_SETPOS, 0, 0);
     gui::SendDlgItemMessageA(hwnd_, kIdStartButton, gui::WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Ui("menu_stop")));
     // "overall.ui.stats" hides the statistics window; otherwise it follows the batch, refreshed
     // by this window's timer.
