@@ -484,7 +484,12 @@ int RunItem(QueueItem* item) {
                               !IsNetworkPath(output.c_str());
     if (prepared) {
         if (!(item->flags.load() & kItemFlagUserDest)) SetStringField(&item->destFile, output.c_str());
-        if (!item->audio && !item->video) SetItemError(kItemErrorNoStreams, item);
+        if (!item->audio && !item->video) {
+            // The probe found nothing in time: an unreadable or hanging input fails alone, and says so.
+            SetItemError(kItemErrorNoStreams, item);
+            LogMessageFormat(&Log(), "No audio or video stream found in %s (error %d: no stream information)",
+                             item->file ? item->file : "", kItemErrorNoStreams);
+        }
     }
     if (prepared && item->state.load() != kItemError) {
         AllocBlockBuffer(task);
@@ -558,6 +563,9 @@ int RunItem(QueueItem* item) {
     FreeBlockBuffer(task);
     FreeAudioTask(task);
     delete task;
+    // The audio pass takes the engine mutex back when its threads end; the item gives it up here,
+    // so that the next item's setup, on whichever worker, finds it free.
+    while (engineMutex && engineMutex->ownedByCaller()) engineMutex->unlock();
     return static_cast<int>(item->state.load());
 }
 

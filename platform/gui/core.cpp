@@ -476,7 +476,7 @@ bool Init(const InitOptions& options) {
     if (options.backend == InitOptions::Backend::Auto) {
         const char* forced = std::getenv("SONQUILL_GUI");
         if (!forced || std::string(forced) != "headless") {
-            s.backend = StartGtkBackend();
+            s.backend = StartDisplayBackend();
             if (!s.backend) std::fprintf(stderr, "gui: no display could be opened; running without windows\n");
         }
     }

@@ -311,6 +311,9 @@ void MarkChanged(const Window& w);
 void SetDisplayWake(void (*wake)());
 // Starts the GTK back-end on the calling thread (null when no display can be opened).
 std::unique_ptr<Backend> StartGtkBackend();
+// The same, through the display module when the back-end is not linked into the program: GTK and
+// the web view are loaded only here, when a display is used. Null when neither starts.
+std::unique_ptr<Backend> StartDisplayBackend();
 
 // Serves every sent record waiting for the UI thread.
 void ServeSent();

@@ -599,3 +599,6 @@ std::unique_ptr<Backend> StartGtkBackend() {
 }
 
 }  // namespace gui::detail
+
+// The module's entry, looked up by name when the program opens this back-end.
+extern "C" gui::detail::Backend* sqgui_StartGtkBackend() { return gui::detail::StartGtkBackend().release(); }
