@@ -111,6 +111,7 @@ HWND CDlgMain::CreateMainWindow() {
 bool CDlgMain::OnInitDialog() {
     gui::SetClassLongPtrA(hwnd_, gui::GCLP_HICON,
                           reinterpret_cast<uintptr_t>(gui::LoadIconA(MainInstance(), gui::MAKEINTRESOURCEA(kAppIcon))));
+    FillLanguageMenu();
     TranslateControls(nullptr);
     static const int kParts[] = {220, 560, -1};
     SendItemMessage(kIdStatusBar, gui::SB_SETPARTS, 3, reinterpret_cast<LPARAM>(kParts));
@@ -191,7 +192,8 @@ void CDlgMain::ShowProgress(QueueItem* item) {
         SendItemMessage(kIdOverallProgress, gui::PBM_SETPOS, 0, 0);
         return;
     }
-    const int overall = GetQueueProgress(item);
+    // The summary bar is the whole queue's progress, not the shown item's.
+    const int overall = GetQueueProgress(nullptr);
     if (overall >= 0) SendItemMessage(kIdOverallProgress, gui::PBM_SETPOS, static_cast<WPARAM>(overall), 0);
     const double progress = item->run.progress.load();
     char title[128];
@@ -224,9 +226,9 @@ void CDlgMain::ApplySettings(int code) {
         std::string summary;
         if (GetPrefInt("overall.video.enabled"))
             summary += std::string(Ui("video")) + ": " + GetPrefEnumText("overall.video.format", GetPrefInt("overall.video.format")) + "  ";
+        // The encoder the batch will use: the format's own when it is chosen automatically.
         if (GetPrefInt("overall.audio.enabled"))
-            summary += std::string(Ui("audio")) + ": " +
-                       GetPrefEnumText("overall.audio.encoder", GetPrefInt("overall.audio.encoder")) + "  ";
+            summary += std::string(Ui("audio")) + ": " + GetEncoderName(0, 0, -1, CurrentListItem()) + "  ";
         SetStatusText(2, summary.c_str());
     }
     ApplyOptionsPane(code);
@@ -234,14 +236,25 @@ void CDlgMain::ApplySettings(int code) {
     applying_ = false;
 }
 
-void CDlgMain::ShowJobStarted(QueueItem*) {
+void CDlgMain::ShowJobStarted(QueueItem* item) {
+    // The item served last may have left the queue since the last batch.
+    if (!item) lastServed_ = nullptr;
+    // A new job's bar starts empty, not at the end of the job before.
+    else SendItemMessage(kIdItemProgress, gui::PBM_SETPOS, 0, 0);
     gui::SendDlgItemMessageA(hwnd_, kIdStartButton, gui::WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Ui("menu_stop")));
+    // "overall.ui.stats" hides the statistics window; otherwise it follows the batch, refreshed
+    // by this window's timer.
+    if (!dropBox_ && !GetPrefInt("overall.ui.stats")) ShowStats(hwnd_);
 }
 
 void CDlgMain::ShowBatchEnded() {
     gui::SendDlgItemMessageA(hwnd_, kIdStartButton, gui::WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Ui("menu_start")));
     ShowItemState(GetItemState(nullptr));
     SetTitleText(nullptr);
+    lastServed_ = nullptr;  // the queue may change before the next batch
+    // Closed as the user closes it, so the serial display hears of it too.
+    if (!GetPrefInt("overall.ui.stats") && StatsWindow().Handle())
+        gui::SendMessageA(StatsWindow().Handle(), gui::WM_CLOSE, 0, 0);
 }
 
 void CDlgMain::ShowBalloon(const char* text, const char* title) {
@@ -251,6 +264,12 @@ void CDlgMain::ShowBalloon(const char* text, const char* title) {
 bool CDlgMain::OnTimer(gui::UINT_PTR id) {
     if (id != kTimer) return false;
     ShellState& s = Shell();
+    // The splash is for the wait before the window: once the window shows it goes, rather than
+    // cover it.
+    if (!splashDone_ && gui::IsWindowVisible(hwnd_) && !gui::IsIconic(hwnd_)) {
+        splashDone_ = true;
+        SplashClose();
+    }
     // Settings apply.
     if (SettingsChangedLevel.load() > 0) {
         if (ApplyCountdown.load() > 0) ApplyCountdown.fetch_sub(1);
@@ -365,7 +384,6 @@ gui::RECT ClientRectOf(HWND parent, HWND child) {
 }
 
 int Height(const gui::RECT& r) { return r.bottom - r.top; }
-constexpr int kIdChooseFolderButton = 1027;  // chooses the output folder
 int Width(const gui::RECT& r) { return r.right - r.left; }
 
 }  // namespace
@@ -414,7 +432,7 @@ void CDlgMain::LayOut(int width, int height) {
     place(kIdTaskMode, modeX, t.modeCombo.top, Width(t.modeCombo), Height(t.modeCombo));
     place(kIdTaskModeLabel, modeX, t.modeLabel.top, Width(t.modeLabel), Height(t.modeLabel));
     int folderRight = modeX - gap;
-    if (HWND choose = GetItem(kIdChooseFolderButton)) {  // the folder's "..." button at its right end
+    if (HWND choose = GetItem(kIdSetOutputButton)) {  // the folder's "..." button at its right end
         const gui::RECT r = ClientRectOf(hwnd_, choose);
         folderRight -= Width(r);
         gui::MoveWindow(choose, folderRight, r.top, Width(r), Height(r), 1);

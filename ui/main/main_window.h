@@ -57,6 +57,8 @@ inline constexpr int kIdInfoButton = 4;
 inline constexpr int kIdRemoveButton = 1024;
 inline constexpr int kIdRemoveMenuButton = 1028;
 inline constexpr int kIdOpenOutputButton = 1031;
+inline constexpr int kIdSetOutputButton = 1027;
+inline constexpr int kIdSourceDetailsButton = 1246;
 inline constexpr int kIdFileListFrame = 1089;  // where the file list lies
 inline constexpr int kIdTopSeparator = 1150;
 inline constexpr int kIdItemProgressLabel = 1149;
@@ -134,6 +136,10 @@ private:
     // The drop-box description from a file or an address; then the drop-box mode.
     void LoadDropBox(bool fromUrl);
     void ShowQueueWindow();
+    // The language submenu: automatic choice, then one entry per language of the program (ids
+    // 40500 + n), the current one marked.
+    void FillLanguageMenu();
+    void MarkLanguage();
 
     bool minimised_ = false;
     int traySetting_ = 0;
@@ -142,6 +148,7 @@ private:
     int autoStartTicks_ = 0;
     int opacity_ = -1;  // the saved opacity, -1 when none was saved
     bool applying_ = false;
+    bool splashDone_ = false;  // the splash was closed once this window showed
     QueueItem* lastServed_ = nullptr;
     std::unique_ptr<CNewsView> news_;
     bool dropBox_ = false;        // this is the drop-box window

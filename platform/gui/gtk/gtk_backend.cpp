@@ -395,7 +395,10 @@ struct MenuChoice {
     HMENU bar;
 };
 
+bool g_refreshingMenu = false;  // check marks set from the model are no user's choice
+
 void OnMenuActivate(GtkMenuItem*, gpointer data) {
+    if (g_refreshingMenu) return;
     auto* c = static_cast<MenuChoice*>(data);
     if (c->chosen) *c->chosen = c->id;
     else if (IsWindow(c->owner)) ChooseMenuItem(c->owner, c->bar, c->id, false);
@@ -409,18 +412,31 @@ void FillMenu(GtkMenuShell* shell, HMENU menu, UINT* chosen, HWND owner) {
     State& s = S();
     auto it = s.menus.find(reinterpret_cast<uintptr_t>(menu));
     if (it == s.menus.end()) return;
+    // Every command item can show a check mark (the program sets marks while a menu opens); the
+    // theme draws a box for an unchecked one, which is hidden.
+    static const bool styled = [] {
+        GtkCssProvider* css = gtk_css_provider_new();
+        gtk_css_provider_load_from_data(css,
+                                        "menuitem check:not(:checked) { -gtk-icon-source: none; background: none;"
+                                        " border-color: transparent; box-shadow: none; }",
+                                        -1, nullptr);
+        gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(css),
+                                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+        g_object_unref(css);
+        return true;
+    }();
+    (void)styled;
     for (const MenuItem& item : it->second->items) {
         GtkWidget* widget;
         if (item.separator) {
             widget = gtk_separator_menu_item_new();
         } else {
             const std::string text = item.text.substr(0, item.text.find('\t'));
-            // Only checked items show a check box: the theme draws one on every check item.
-            if (item.checked) {
-                widget = gtk_check_menu_item_new_with_mnemonic(MnemonicText(text).c_str());
-                gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), TRUE);
-            } else {
+            if (item.submenu) {
                 widget = gtk_menu_item_new_with_mnemonic(MnemonicText(text).c_str());
+            } else {
+                widget = gtk_check_menu_item_new_with_mnemonic(MnemonicText(text).c_str());
+                gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), item.checked);
             }
             if (const size_t tab = item.text.find('\t'); tab != std::string::npos) {
                 GtkWidget* label = gtk_bin_get_child(GTK_BIN(widget));
@@ -447,6 +463,29 @@ void FillMenu(GtkMenuShell* shell, HMENU menu, UINT* chosen, HWND owner) {
         }
         gtk_menu_shell_append(shell, widget);
     }
+}
+
+void RefreshMenu(GtkMenuShell* shell, HMENU menu) {
+    auto it = S().menus.find(reinterpret_cast<uintptr_t>(menu));
+    if (it == S().menus.end()) return;
+    const std::vector<MenuItem>& items = it->second->items;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(shell));
+    size_t i = 0;
+    for (GList* l = children; l && i < items.size(); l = l->next, ++i) {
+        GtkWidget* widget = GTK_WIDGET(l->data);
+        const MenuItem& item = items[i];
+        if (item.separator) continue;
+        gtk_widget_set_sensitive(widget, !item.grayed && !item.disabled);
+        if (GTK_IS_CHECK_MENU_ITEM(widget)) {
+            // Setting the state activates the item: that is no choice of the user's.
+            g_refreshingMenu = true;
+            gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), item.checked);
+            g_refreshingMenu = false;
+        }
+        if (GtkWidget* sub = gtk_menu_item_get_submenu(GTK_MENU_ITEM(widget)); sub && item.submenu)
+            RefreshMenu(GTK_MENU_SHELL(sub), item.submenu);
+    }
+    g_list_free(children);
 }
 
 UINT VirtualKeyOf(guint keyval) {

@@ -189,6 +189,7 @@ gboolean OnListViewPress(GtkWidget* widget, GdkEventButton* e, gpointer data) {
         gtk_tree_path_free(path);
     }
     HWND h = HandleData(data);
+    S().cursorPos = POINT{static_cast<LONG>(e->x_root), static_cast<LONG>(e->y_root)};  // a row menu opens here
     if (e->type == GDK_2BUTTON_PRESS && e->button == 1) UserDoubleClickRow(h, row);
     else if (e->type == GDK_BUTTON_PRESS && (e->button == 1 || e->button == 3))
         UserClickRow(h, row, e->button == 3, ModsOf(e->state));
@@ -297,6 +298,7 @@ gboolean OnMouse(GtkWidget* widget, GdkEventButton* e, gpointer data) {
     Window* w = Raw(h);
     if (!w || !CanTakeInput(*w) || e->button > 3 || e->type == GDK_2BUTTON_PRESS || e->type == GDK_3BUTTON_PRESS) return FALSE;
     (void)widget;
+    S().cursorPos = POINT{static_cast<LONG>(e->x_root), static_cast<LONG>(e->y_root)};
     const bool down = e->type == GDK_BUTTON_PRESS;
     UINT msg = e->button == 3 ? (down ? WM_RBUTTONDOWN : WM_RBUTTONUP) : (down ? WM_LBUTTONDOWN : WM_LBUTTONUP);
     if (e->button == 2) return FALSE;
@@ -309,6 +311,28 @@ gboolean OnMotion(GtkWidget*, GdkEventMotion* e, gpointer data) {
     Window* w = Raw(h);
     if (w && CanTakeInput(*w)) SendMessageA(h, WM_MOUSEMOVE, 0, MAKELPARAM(static_cast<int>(e->x), static_cast<int>(e->y)));
     return FALSE;
+}
+
+// A menu of the bar opens (a click, F10, Alt and a letter): the window learns it first, once per
+// opening, and the marks it sets show in the open menu.
+void OnMenuBarItemSelected(GtkMenuItem*, gpointer data) {
+    HWND h = HandleData(data);
+    GtkPeer* p = PeerOf(h);
+    Window* w = Raw(h);
+    if (!p || !w || p->menuOpen) return;
+    p->menuOpen = true;
+    SendMessageA(h, WM_ENTERMENULOOP, FALSE, 0);
+    if ((p = PeerOf(h)) && (w = Raw(h)) && w->menu && p->shownMenu == w->menu)
+        RefreshMenu(GTK_MENU_SHELL(p->menuBar), w->menu);
+}
+
+void OnMenuBarClosed(GtkMenuShell*, gpointer data) {
+    HWND h = HandleData(data);
+    GtkPeer* p = PeerOf(h);
+    if (!p || !p->menuOpen) return;
+    p->menuOpen = false;
+    SendMessageA(h, WM_EXITMENULOOP, FALSE, 0);
+    if (Window* w = Raw(h)) MarkChanged(*w);  // changes made while it was open
 }
 
 gboolean OnDraw(GtkWidget*, cairo_t*, gpointer data) {
@@ -351,10 +375,12 @@ void MakeTopLevel(Window& w, GtkPeer& p) {
     if (!(w.style & WS_SYSMENU)) gtk_window_set_deletable(GTK_WINDOW(win), FALSE);
     if (w.exStyle & WS_EX_TOPMOST) gtk_window_set_keep_above(GTK_WINDOW(win), TRUE);
     if (GtkPeer* owner = PeerOf(w.owner)) gtk_window_set_transient_for(GTK_WINDOW(win), GTK_WINDOW(owner->outer));
-    if (w.menu && S().menus.count(reinterpret_cast<uintptr_t>(w.menu))) {
-        p.menuBar = gtk_menu_bar_new();
-        gtk_box_pack_start(GTK_BOX(box), p.menuBar, FALSE, FALSE, 0);
-    }
+    // Every top-level window has a menu bar, shown while the window has a menu: the menu may be
+    // given after the window was made (a dialog's template menu, SetMenu).
+    p.menuBar = gtk_menu_bar_new();
+    gtk_widget_set_no_show_all(p.menuBar, TRUE);
+    gtk_box_pack_start(GTK_BOX(box), p.menuBar, FALSE, FALSE, 0);
+    g_signal_connect(p.menuBar, "deactivate", G_CALLBACK(OnMenuBarClosed), h);
     Tag(win, w.handle);
 }
 
@@ -487,7 +513,7 @@ void MakeChildWidgets(Window& w, GtkPeer& p) {
         g_signal_connect(p.control, "button-release-event", G_CALLBACK(OnScaleRelease), h);
         g_signal_connect(p.control, "move-slider", G_CALLBACK(OnMoveSlider), h);
         break;
-    case ControlKind::Progress: p.outer = p.control = gtk_progress_bar_new(); break;
+    case ControlKind::Progress: p.outer = p.control = gtk_progress_bar_new(); break;  // see SizeProgressBar
     case ControlKind::StatusBar:
         p.outer = p.control = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 4);
         break;
@@ -729,15 +755,48 @@ void SyncStatusBar(Window& w, GtkPeer& p) {
     }
 }
 
+// The bar is rebuilt when the window's menu or anything in it changed, but never under an open
+// menu: that waits until the menu closes.
+void SyncMenuBar(Window& w, GtkPeer& p) {
+    if (!p.menuBar || p.menuOpen) return;
+    const bool has = w.menu && S().menus.count(reinterpret_cast<uintptr_t>(w.menu));
+    const std::string dump = has ? MenuDump(w.menu) : std::string();
+    if (p.shownMenu != (has ? w.menu : nullptr) || dump != p.shownMenuDump) {
+        GList* children = gtk_container_get_children(GTK_CONTAINER(p.menuBar));
+        for (GList* l = children; l; l = l->next) gtk_widget_destroy(GTK_WIDGET(l->data));
+        g_list_free(children);
+        if (has) {
+            FillMenu(GTK_MENU_SHELL(p.menuBar), w.menu, nullptr, w.handle);
+            GList* tops = gtk_container_get_children(GTK_CONTAINER(p.menuBar));
+            for (GList* l = tops; l; l = l->next) {
+                g_signal_connect(l->data, "select", G_CALLBACK(OnMenuBarItemSelected), w.handle);
+                gtk_widget_show_all(GTK_WIDGET(l->data));
+            }
+            g_list_free(tops);
+        }
+        p.shownMenu = has ? w.menu : nullptr;
+        p.shownMenuDump = dump;
+    }
+    if (has && !gtk_widget_get_visible(p.menuBar)) {
+        gtk_widget_show(p.menuBar);
+    } else if (!has && gtk_widget_get_visible(p.menuBar)) {
+        gtk_widget_hide(p.menuBar);
+    }
+}
+
 void SyncTopLevel(Window& w, GtkPeer& p) {
     GtkWindow* win = GTK_WINDOW(p.outer);
     if (w.text != (gtk_window_get_title(win) ? gtk_window_get_title(win) : "")) gtk_window_set_title(win, w.text.c_str());
     // Placed only when the program moved or sized it: where the user put it stays.
-    if (!p.placed || p.placedRect.left != w.rect.left || p.placedRect.top != w.rect.top ||
+    const bool barShown = p.menuBar && gtk_widget_get_visible(p.menuBar);
+    SyncMenuBar(w, p);
+    const bool barChanged = barShown != (p.menuBar && gtk_widget_get_visible(p.menuBar));
+    if (!p.placed || barChanged || p.placedRect.left != w.rect.left || p.placedRect.top != w.rect.top ||
         p.placedRect.right != w.rect.right || p.placedRect.bottom != w.rect.bottom) {
         RECT client;
         GetClientRect(w.handle, &client);
         gtk_window_move(win, w.rect.left, w.rect.top);
+        // The client area lies below the menu bar.
         gtk_window_resize(win, std::max(1, static_cast<int>(client.right)),
                           std::max(1, static_cast<int>(client.bottom) + MenuBarHeight(p)));
         gtk_widget_set_size_request(p.container, 1, 1);
@@ -745,18 +804,6 @@ void SyncTopLevel(Window& w, GtkPeer& p) {
         p.placedRect = w.rect;
     }
     gtk_widget_set_opacity(p.outer, (w.exStyle & WS_EX_LAYERED) ? w.alpha / 255.0 : 1.0);
-    if (p.menuBar && p.shownMenu != w.menu) {
-        for (GList* l = gtk_container_get_children(GTK_CONTAINER(p.menuBar)), *f = l; l || f; l = l ? l->next : nullptr) {
-            if (!l) {
-                g_list_free(f);
-                break;
-            }
-            gtk_widget_destroy(GTK_WIDGET(l->data));
-        }
-        FillMenu(GTK_MENU_SHELL(p.menuBar), w.menu, nullptr, w.handle);
-        gtk_widget_show_all(p.menuBar);
-        p.shownMenu = w.menu;
-    }
     const bool visible = (w.style & WS_VISIBLE) != 0;
     if (visible && !gtk_widget_get_visible(p.outer)) gtk_widget_show(p.outer);
     if (!visible && gtk_widget_get_visible(p.outer)) gtk_widget_hide(p.outer);
@@ -793,6 +840,25 @@ void CreateWidgets(Window& w) {
     if (!w.parent) MakeTopLevel(w, p);
     else MakeChildWidgets(w, p);
     MarkChanged(w);
+}
+
+// A progress bar fills the height of its rectangle: the theme alone draws a thin line across its
+// middle.
+void SizeProgressBar(GtkWidget* bar, int height) {
+    constexpr const char* kCssKey = "sq-bar-css";
+    constexpr const char* kHeightKey = "sq-bar-height";
+    auto* css = static_cast<GtkCssProvider*>(g_object_get_data(G_OBJECT(bar), kCssKey));
+    if (!css) {
+        css = gtk_css_provider_new();
+        gtk_style_context_add_provider(gtk_widget_get_style_context(bar), GTK_STYLE_PROVIDER(css),
+                                       GTK_STYLE_PROVIDER_PRIORITY_APPLICATION + 1);
+        g_object_set_data_full(G_OBJECT(bar), kCssKey, css, g_object_unref);
+    }
+    const int fill = std::max(2, height - 4);
+    if (GPOINTER_TO_INT(g_object_get_data(G_OBJECT(bar), kHeightKey)) == fill) return;
+    g_object_set_data(G_OBJECT(bar), kHeightKey, GINT_TO_POINTER(fill));
+    const std::string rule = "progressbar trough, progressbar progress { min-height: " + std::to_string(fill) + "px; }";
+    gtk_css_provider_load_from_data(css, rule.c_str(), -1, nullptr);
 }
 
 void SyncWidgets(Window& w) {
@@ -839,6 +905,7 @@ void SyncWidgets(Window& w) {
         break;
     }
     case ControlKind::Progress: {
+        SizeProgressBar(p.control, static_cast<int>(w.rect.bottom - w.rect.top));
         auto* m = ModelOf<ProgressModel>(&w);
         const double span = m->max > m->min ? m->max - m->min : 1;
         gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(p.control), std::clamp((m->pos - m->min) / span, 0.0, 1.0));
