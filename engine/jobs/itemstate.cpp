@@ -1,6 +1,7 @@
 #include "engine/jobs/itemstate.h"
 
 #include <atomic>
+#include <cstdio>
 
 #include "engine/context.h"
 #include "engine/jobs/tagging.h"
@@ -11,6 +12,35 @@ std::atomic<int32_t> lastError{0};
 }
 
 int32_t GetLastItemError() { return lastError.load(); }
+
+std::string ItemErrorMeaning(int32_t code) {
+    char key[32];
+    std::snprintf(key, sizeof key, "ITEM_ERROR_%d", code);
+    std::string text = EngineText(key);
+    if (text == key) text = EngineText("ITEM_ERROR");
+    return text;
+}
+
+std::string ItemFailureText(const QueueItem* item) {
+    if (!item) return {};
+    const int32_t code = item->errorCode.load();
+    // The parts are joined here, not through a translated format: a path may hold any character.
+    std::string format = EngineText("ITEM_FAILED");
+    std::string text;
+    const std::string path = item->file ? item->file : "";
+    const std::string number = std::to_string(code);
+    const std::string meaning = ItemErrorMeaning(code);
+    // "%1" the path, "%2" the code, "%3" the meaning; other characters are copied.
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format[i] == '%' && i + 1 < format.size() && format[i + 1] >= '1' && format[i + 1] <= '3') {
+            text += format[i + 1] == '1' ? path : format[i + 1] == '2' ? number : meaning;
+            ++i;
+        } else {
+            text += format[i];
+        }
+    }
+    return text;
+}
 void SetLastItemError(int32_t code) { lastError.store(code); }
 
 void SetItemError(int32_t code, QueueItem* item) {

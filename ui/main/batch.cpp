@@ -18,6 +18,7 @@
 #include "platform/power/power.h"
 #include "ui/dialogs/prompt.h"
 #include "ui/framework/dialog.h"
+#include "ui/main/console_report.h"
 #include "ui/main/main_window.h"
 #include "ui/main/seams.h"
 #include "ui/main/shell.h"
@@ -85,9 +86,12 @@ void EndBatch(int result) {
         if (s.context.taskMode.load() == 2) {
             // The benchmark result page lives on the maker's web site, which this system has not.
         } else if (s.afterBatchAction.load() != 0 || s.exitFlag.load()) {
+            // Without a display and without a chosen action there is nobody to warn and nothing
+            // to announce: the notice's default answer is taken as it stands.
+            const bool silent = ConsoleReportOn() && s.afterBatchAction.load() == 0;
             CDlgPrompt notice(kPromptConfirm, Ui("shutdown_notice"), nullptr,
                               static_cast<uint32_t>(std::max(GetPrefInt("overall.ui.promptCountDown"), 0)), false, 1);
-            if (notice.Show(nullptr) == 1) {
+            if (silent || notice.Show(nullptr) == 1) {
                 s.exitFlag = true;
                 SetPowerState(s.afterBatchAction.load() - 1);
             }
