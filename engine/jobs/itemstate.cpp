@@ -1,5 +1,6 @@
 #include "engine/jobs/itemstate.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 
@@ -21,24 +22,39 @@ std::string ItemErrorMeaning(int32_t code) {
     return text;
 }
 
+namespace {
+
+// True when a format's conversions are exactly a string, an integer and a string ("%s %d %s"),
+// with no flags or widths: only then is a translated text used as the format.
+bool IsPathCodeMeaningFormat(const std::string& format) {
+    std::string kinds;
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != '%') continue;
+        if (i + 1 >= format.size()) return false;
+        const char c = format[++i];
+        if (c == '%') continue;
+        if (c != 's' && c != 'd') return false;
+        kinds += c;
+    }
+    return kinds == "sds";
+}
+
+}  // namespace
+
 std::string ItemFailureText(const QueueItem* item) {
     if (!item) return {};
     const int32_t code = item->errorCode.load();
-    // The parts are joined here, not through a translated format: a path may hold any character.
-    std::string format = EngineText("ITEM_FAILED");
-    std::string text;
     const std::string path = item->file ? item->file : "";
-    const std::string number = std::to_string(code);
     const std::string meaning = ItemErrorMeaning(code);
-    // "%1" the path, "%2" the code, "%3" the meaning; other characters are copied.
-    for (size_t i = 0; i < format.size(); ++i) {
-        if (format[i] == '%' && i + 1 < format.size() && format[i + 1] >= '1' && format[i + 1] <= '3') {
-            text += format[i + 1] == '1' ? path : format[i + 1] == '2' ? number : meaning;
-            ++i;
-        } else {
-            text += format[i];
-        }
-    }
+    std::string format = EngineText("ITEM_FAILED");
+    if (!IsPathCodeMeaningFormat(format)) format = "Failed %s: error %d, %s";
+    // Sized to the whole text: a long path is never cut.
+    std::string text(format.size() + path.size() + meaning.size() + 16, '\0');
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    const int n = std::snprintf(text.data(), text.size(), format.c_str(), path.c_str(), static_cast<int>(code), meaning.c_str());
+#pragma GCC diagnostic pop
+    text.resize(n > 0 ? std::min<size_t>(static_cast<size_t>(n), text.size() - 1) : 0);
     return text;
 }
 void SetLastItemError(int32_t code) { lastError.store(code); }

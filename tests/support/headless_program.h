@@ -24,6 +24,10 @@ public:
     // such as one that mounts a file system first; it gets the program's path as its last word).
     ProgramResult Run(const std::string& args, const std::string& prefix = "") const;
 
+    // The same with a terminal as its standard streams (made by `script`); what the terminal
+    // showed comes back as the output.
+    ProgramResult RunOnTerminal(const std::string& args) const;
+
     const TempDir& work() const { return work_; }
     // The data folder, with its trailing '/'; the log of a run without log settings lives there.
     std::string dataFolder() const { return data_.path().string() + "/Sonquill/"; }
@@ -33,6 +37,9 @@ public:
     std::string MakeTone(const std::string& name, double seconds = 1.0) const;
 
 private:
+    // Runs the command line (the program and its words) in the work folder with the streams kept.
+    ProgramResult Exec(const std::string& invocation) const;
+
     TempDir work_, data_;
 };
 

@@ -9,6 +9,7 @@
 
 #include "engine/engine_api.h"
 #include "engine/jobs/itemstate.h"
+#include "engine/jobs/jobstats.h"
 #include "engine/queue/queue.h"
 #include "engine/tools/process.h"
 #include "platform/sync.h"
@@ -137,7 +138,7 @@ void ConsoleItemEnded(const QueueItem* item) {
     ErrorLine(line);
 }
 
-void ConsoleProgress(const QueueItem* item) {
+void ConsoleProgress(QueueItem* item) {
     if (!g_on.load() || !g_terminal.load()) return;
     int total = 0, ended = 0;
     {
@@ -154,7 +155,8 @@ void ConsoleProgress(const QueueItem* item) {
         g_progressShown = false;
         return;
     }
-    const int percent = item->run.progress.load();
+    int percent = GetItemProgress(item, true);
+    if (percent <= 0) percent = static_cast<int>(item->run.progress.load());
     char head[64];
     std::snprintf(head, sizeof head, "\r\033[K[%d/%d] %3d%% ", ended + 1, total, percent < 0 ? 0 : percent);
     // One terminal line: the name is cut to keep the line short.

@@ -30,7 +30,7 @@ void ConsoleStatus(const char* text);
 void ConsoleBatchStarted();
 void ConsoleItemEnded(const QueueItem* item);
 // The progress line of the running item (terminal only); null clears it.
-void ConsoleProgress(const QueueItem* item);
+void ConsoleProgress(QueueItem* item);
 // The summary line: items done, failed, and the time the batch took.
 void ConsoleBatchEnded();
 

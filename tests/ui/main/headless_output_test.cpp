@@ -62,6 +62,16 @@ TEST(HeadlessOutput, TheVerboseOptionAlsoShowsTheLogAndTheTools) {
     EXPECT_TRUE(Contains(r.err, "1 item: 1 done, 0 failed, ")) << r.err;
 }
 
+TEST(HeadlessOutput, AProgressLineOnlyWhenStandardErrorIsATerminal) {
+    HeadlessProgram program;
+    ASSERT_FALSE(program.MakeTone("long.flac", 120).empty());
+    const ProgramResult r = program.RunOnTerminal("-start -exit long.flac");
+    EXPECT_EQ(r.code, 0) << r.out;
+    // The progress line is rewritten in place and cleared before the item's line.
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("\r\x1b\\[K\\[1/1\\] +[0-9]+% long\\.flac"))) << r.out;
+    EXPECT_TRUE(Contains(r.out, "\r\x1b[Kdone " + program.work().file("long.flac"))) << r.out;
+}
+
 // Each way an item fails: the program exits non-zero, and standard error and the log name the
 // path, the error code and its meaning.
 TEST(HeadlessOutput, EveryFailedItemSaysWhy) {
