@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,9 +70,15 @@ bool IsWriteErrno(int e) { return e == ENOSPC || e == EDQUOT || e == EROFS || e 
 // no regular file (a device), the output itself is written to.
 bool OutputPlaceRefusesWrites(const std::string& output) {
     struct stat st {};
+    const bool exists = stat(output.c_str(), &st) == 0;
+    // The output reached the largest file this process may write.
+    rlimit limit {};
+    if (exists && S_ISREG(st.st_mode) && getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        static_cast<rlim_t>(st.st_size) >= limit.rlim_cur)
+        return true;
     std::string probe;
     int fd;
-    if (stat(output.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (exists && !S_ISREG(st.st_mode)) {
         fd = open(output.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
     } else {
         const size_t slash = output.find_last_of('/');
@@ -80,7 +87,8 @@ bool OutputPlaceRefusesWrites(const std::string& output) {
         if (fd < 0) probe.clear();
     }
     if (fd < 0) return IsWriteErrno(errno);
-    static const char block[65536] = {};
+    // One page: a file system that stopped a tool's write has less room than that left.
+    static const char block[4096] = {};
     const ssize_t n = write(fd, block, sizeof block);
     bool refused = n < 0 ? IsWriteErrno(errno) : n < static_cast<ssize_t>(sizeof block);
     // A file system that takes the bytes into memory first says so when they are flushed.
