@@ -47,6 +47,11 @@ constexpr const char* kLiteralAttribute = "literal";
 
 bool NeedsLiteralMark(const std::string& text) { return !text.empty() && text[0] == '~'; }
 
+// An element with no text resets its key to the default, as it always has. A value the user
+// emptied where the default is not empty is written with this attribute set to "1", so that it
+// reads back empty.
+constexpr const char* kEmptyAttribute = "empty";
+
 // Restores a store field when the operation ends.
 template <typename T>
 class Scoped {
@@ -208,11 +213,14 @@ void PrefStore::ApplyValues(const char* key) {
         else SetNodeFromText(node, v);
     };
     auto marked = [&] { return document.isAttrMatched(kLiteralAttribute, "1"); };
+    auto markedEmpty = [&] { return document.isAttrMatched(kEmptyAttribute, "1"); };
     // One source of value per element: the attribute, else the first text, else the value
     // children (the last wins), so a relative value is never applied twice.
     const bool literal = marked();  // asked first: the texts below may live in the document's buffer
+    const bool emptied = markedEmpty();
     const char* text = document.getAttribute("value");
     if (!text) text = document.getNodeValue(0);
+    if (!text && emptied) text = "";
     bool found = text != nullptr;
     if (text) apply(text, literal);
     if (!node->IsBranch() && node->type != kPrefEnd) {
@@ -220,7 +228,9 @@ void PrefStore::ApplyValues(const char* key) {
             for (XmlNode c = document.goChild(); c; c = document.goNext()) {
                 if (!document.isMatched("value")) continue;
                 const bool literalValue = marked();
-                if (const char* v = document.getNodeValue(0)) {
+                const char* v = document.getNodeValue(0);
+                if (!v && markedEmpty()) v = "";
+                if (v) {
                     apply(v, literalValue);
                     found = true;
                 }
@@ -314,13 +324,14 @@ void PrefStore::WriteNodes(PrefNode* node, int mask, int depth, const std::strin
         // equals the definitions' default (an empty one as an empty element, which resets).
         const bool unshipped = node->hasShipped && text != node->shipped;
         if ((mask & 1) || !IsDefault(node) || unshipped) {
-            if ((!text.empty() || unshipped) && !prefix.empty()) {
+            if ((!text.empty() || unshipped || !IsDefault(node)) && !prefix.empty()) {
                 std::string key = prefix.substr(0, prefix.size() - 1);
                 document.goRoot();
                 XmlNode element = document.addTextChild("node", converter.Convert(text.c_str()));
                 document.SetCurrentNode(element);
                 document.setAttribute("key", key.c_str());
                 if (NeedsLiteralMark(text)) document.setAttribute(kLiteralAttribute, "1");
+                if (text.empty() && !IsDefault(node)) document.setAttribute(kEmptyAttribute, "1");
                 document.goRoot();
             }
         }
@@ -332,12 +343,13 @@ void PrefStore::WriteNodes(PrefNode* node, int mask, int depth, const std::strin
         }
         if (mask & 16) {
             std::string text = NodeValueText(node);
-            if (!text.empty()) {
+            const bool emptied = text.empty() && !IsDefault(node);
+            if (!text.empty() || emptied) {
                 XmlNode at = document.node;
                 XmlNode value = document.addTextChild("value", converter.Convert(text.c_str()));
-                if (value && NeedsLiteralMark(text)) {
+                if (value && (NeedsLiteralMark(text) || emptied)) {
                     document.SetCurrentNode(value);
-                    document.setAttribute(kLiteralAttribute, "1");
+                    document.setAttribute(emptied ? kEmptyAttribute : kLiteralAttribute, "1");
                     document.SetCurrentNode(at);
                 }
             }

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstring>
+#include <string_view>
 #include <strings.h>
 
 #include "engine/context.h"
@@ -78,6 +79,33 @@ std::string FixedText(double v) {
 // How long the poll thread reads at a time while the player starts; other callers wait at most
 // this long for the player.
 constexpr int kStartSliceMs = 50;
+
+// How often the length is asked again while the player starts: a player filling its cache drops
+// the commands that arrive meanwhile, so one question may never be answered.
+constexpr int kLengthAskEveryMs = 250;
+
+// The options without the player's "-really-quiet", which silences the answers the preview reads.
+// Only a whole word outside quotes counts: a quoted path that holds the same letters stays.
+std::string WithoutAnswerSilencing(const std::string& options) {
+    static constexpr std::string_view kSilencing = "-really-quiet";
+    std::string out;
+    size_t at = 0;
+    while (at < options.size()) {
+        if (options[at] == ' ') {
+            out += options[at++];
+            continue;
+        }
+        size_t end = at;
+        for (bool quoted = false; end < options.size() && (quoted || options[end] != ' '); ++end) {
+            if (options[end] == '\\' && end + 1 < options.size() && (options[end + 1] == '"' || options[end + 1] == '\\'))
+                ++end;  // an escaped quote or backslash
+            else if (options[end] == '"') quoted = !quoted;
+        }
+        if (std::string_view(options).substr(at, end - at) != kSilencing) out.append(options, at, end - at);
+        at = end;
+    }
+    return out;
+}
 
 }  // namespace
 
@@ -175,10 +203,10 @@ bool CPreviewPlayer::Launch(const char* path, int defaultLength) {
     std::lock_guard<std::recursive_mutex> lock(exchange_);
     if (!Start(line.c_str())) return false;
     SetPriority(kPriorityClassHigh);  // refused without privileges: then it plays at normal priority
-    if (!WriteLine("get_time_length")) {
-        Close();
-        return false;
-    }
+    // A player that has already ended cannot take the question: the poll thread then reads its
+    // end and reports it like any failed start.
+    WriteLine("get_time_length");
+    lengthAskedAt_ = Clock::now();
     hasVideo = true;
     hasAudio = true;
     length = 0;
@@ -253,14 +281,22 @@ int CPreviewPlayer::TogglePause() {
 }
 
 bool CPreviewPlayer::Seek(float value, int mode) {
+    // A paused player is told to keep its pause with the seek itself: a "pause" sent after the
+    // seek is lost while a player with a cache refills it, and the player would play on.
     std::string command = "seek " + FixedText(value) + " " + std::to_string(mode);
-    if (state == kPlayerPaused) command += "\npause";  // the seek resumes playing: pause again
+    if (state == kPlayerPaused) command = "pausing_keep " + command;
     std::lock_guard<std::recursive_mutex> lock(exchange_);
     if (!WriteLine(command)) return false;
+    // The question right after a seek can be lost the same way: it is asked once more.
     std::string answer;
     double ms;
-    if (SendCommand("get_time_pos", &answer) && SecondsToMs(answer, &ms) && ms >= 0 && ms <= length)
-        position = static_cast<int>(ms);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!SendCommand("get_time_pos", &answer)) break;
+        if (SecondsToMs(answer, &ms)) {
+            if (ms >= 0 && ms <= length) position = static_cast<int>(ms);
+            break;
+        }
+    }
     return true;
 }
 
@@ -308,6 +344,10 @@ bool CPreviewPlayer::AwaitStart() {
             std::lock_guard<std::recursive_mutex> lock(exchange_);
             ended = Collect(kStartSliceMs, nullptr, text) < 0 || startExited_;
             if (!text.empty()) reply_ = text;
+            if (!ended && starting_ && MsSince(lengthAskedAt_) >= kLengthAskEveryMs) {
+                WriteLine("get_time_length");  // a dropped question is asked again
+                lengthAskedAt_ = Clock::now();
+            }
         }
         if (!text.empty() && stateCallback) stateCallback(0, reinterpret_cast<intptr_t>(text.c_str()));
         if (!starting_) return true;
@@ -467,7 +507,7 @@ bool LaunchPreviewPlayer(const char* file, const char* options, int colorKey, in
     CPreviewPlayer& p = GetPreviewPlayer();
     p.Halt();  // nothing of the last play runs while its settings change
     p.program = "mplayer";
-    p.options = std::string(options ? options : "") + " -colorkey " + std::to_string(colorKey);
+    p.options = WithoutAnswerSilencing(options ? options : "") + " -colorkey " + std::to_string(colorKey);
     p.stateCallback = PlayerStateCallback;
     return p.Play(file, defaultLength);
 }

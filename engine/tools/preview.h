@@ -123,6 +123,7 @@ private:
     std::atomic<bool> starting_{false};
     int defaultLength_ = 0;                    // set before the poll thread starts
     std::chrono::steady_clock::time_point launchedAt_;
+    std::chrono::steady_clock::time_point lengthAskedAt_;  // under exchange_
     std::string startSeen_;                    // under exchange_: the tail of the start-up output
     bool startExited_ = false;                 // under exchange_: the player said it ends
     std::mutex startMutex_;

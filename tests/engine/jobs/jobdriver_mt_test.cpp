@@ -19,12 +19,14 @@ namespace {
 class WorkersUnderControl : public sqtest::JobFixture {};
 
 TEST_F(WorkersUnderControl, PausePriorityAndStopFromAnotherThread) {
-    SetPassSourceMaker([](uint32_t) -> std::unique_ptr<PassSource> { return std::make_unique<sqtest::RampSource>(2 * 176400, 2); });
+    // Each item reads for about a second, so the controller, however slowly it is scheduled,
+    // finds the item it stops still running.
+    SetPassSourceMaker([](uint32_t) -> std::unique_ptr<PassSource> { return std::make_unique<sqtest::RampSource>(20 * 176400, 2); });
     GetPrefStore().SetInt("overall.audio.encoder", kEncPcm);
     std::vector<QueueItem*> items;
     for (int i = 0; i < 6; ++i) {
         QueueItem* item = Add(in.write("in" + std::to_string(i) + ".wav", "x"));
-        Describe(item, 44100, 2, 2000);
+        Describe(item, 44100, 2, 20000);
         items.push_back(item);
     }
     QueueItem* stopped = items[3];

@@ -186,12 +186,13 @@ TEST_F(PrefFilesTest, SaveWritesOnlyChangedValuesInTreeOrder) {
     store.SetInt("overall.ui.mode", 2);
     store.SetFromText("overall.task.mode", "Benchmark");
     store.SetBool("overall.generic.keep", true);         // no-save is not consulted in the flat form
-    store.SetString("overall.task.name", "");            // empty text: never written
+    store.SetString("overall.task.name", "");            // emptied: written with its mark
     ASSERT_EQ(SavePrefs(out.c_str(), nullptr), 0);
     std::string first = sqtest::ReadFile(out);
     EXPECT_EQ(first,
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<QuorvexPrefs>"
               "<node key=\"overall.task.mode\">Benchmark</node>"
+              "<node key=\"overall.task.name\" empty=\"1\"></node>"
               "<node key=\"overall.ui.mode\">2</node>"
               "<node key=\"overall.generic.keep\">true</node>"
               "</QuorvexPrefs>\n");
@@ -237,6 +238,54 @@ TEST_F(PrefFilesTest, ValuesBeginningWithTildeRoundTrip) {
               0);
     EXPECT_STREQ(store.GetString("overall.ui.caption"), "~/Music/%a!");
     EXPECT_EQ(store.GetInt("overall.task.loops"), 3);
+}
+
+// A text the user emptied where the default is not empty comes back empty, from prefs.xml and from a
+// nested export; a value at its default is still not written; an empty element in a file written
+// before the mark existed still resets its key to the default.
+TEST_F(PrefFilesTest, EmptiedTextsStayEmpty) {
+    const struct {
+        const char* kind;
+        const char* key;
+        const char* value;  // what the user sets
+        const char* back;   // what reads back
+    } cases[] = {
+        {"string", "overall.task.name", "", ""},
+        {"file", "audio.tool", "", ""},
+        {"folder", "overall.task.tempdir", "", ""},
+        {"enum text", "overall.task.picked", "", "x"},  // no empty option: the first one
+    };
+    sqtest::TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        SetUp();
+        ASSERT_STRNE(store.NodeValueText(store.FindNode(c.key)).c_str(), "");
+        ASSERT_TRUE(store.SetFromText(c.key, c.value));
+        const std::string out = dir.file("prefs.xml");
+        ASSERT_EQ(SavePrefs(out.c_str(), nullptr), 0);
+        char* text = nullptr;
+        const int len = store.ExportXml(&text, nullptr, false, nullptr, 16, -1);
+        ASSERT_NE(text, nullptr);
+        const std::string nested(text, static_cast<size_t>(len));
+        free(text);
+        for (const auto& [form, load] : std::vector<std::pair<const char*, std::function<int()>>>{
+                 {"prefs.xml", [&] { return LoadPrefsFile(out.c_str(), 0, nullptr); }},
+                 {"nested export", [&] { return LoadPrefsFile(nested.c_str(), 0, nullptr); }}}) {
+            SCOPED_TRACE(form);
+            SetUp();  // a fresh tree at its defaults
+            ASSERT_EQ(load(), 0);
+            EXPECT_EQ(store.NodeValueText(store.FindNode(c.key)), c.back) << sqtest::ReadFile(out) << nested;
+        }
+    }
+
+    SetUp();
+    const std::string out = dir.file("defaults.xml");
+    ASSERT_EQ(SavePrefs(out.c_str(), nullptr), 0);
+    EXPECT_EQ(sqtest::ReadFile(out).find("overall.task.name"), std::string::npos);  // at its default
+
+    store.SetString("overall.task.name", "mine");
+    ASSERT_EQ(LoadPrefsFile("<r><node key='overall.task.name'/></r>", 0, nullptr), 0);
+    EXPECT_STREQ(store.GetString("overall.task.name"), "plain");
 }
 
 // What the user chose outlives the shipped values files, also where it equals the definitions'

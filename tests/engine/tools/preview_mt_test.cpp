@@ -48,6 +48,8 @@ protected:
         b.Add("overall.preview.extPlayer", kPrefBool, "0");
         b.Add("overall.preview.extPlayerPath", kPrefFile);
         b.Add("overall.decoding.aid", kPrefInt, "0");
+        b.Add("overall.ui.quiet", kPrefBool, "0");
+        b.Add("overall.preview.cache", kPrefInt, "0");
         player_.startLimitMs = 1500;
         player_.stateCallback = [this](int kind, intptr_t value) {
             if (kind == 1) {
@@ -132,7 +134,7 @@ TEST_F(Preview, SeekWhilePausedStaysPaused) {
     EXPECT_EQ(player_.state, kPlayerPaused);
     // The player logs a line before it answers it; the seek's position question was answered.
     const std::string sent = sqtest::ReadFile(dir_.file("p.commands"));
-    const std::string expect = "pause\nseek 2.000000 2\npause\nget_time_pos\n";
+    const std::string expect = "pause\npausing_keep seek 2.000000 2\nget_time_pos\n";
     EXPECT_TRUE(sent.size() >= expect.size() && sent.compare(sent.size() - expect.size(), expect.size(), expect) == 0)
         << sent;
     EXPECT_GE(player_.GetPosition(), 0);
@@ -364,11 +366,27 @@ TEST_F(PreviewFlat, CommandLines) {
          "\"mplayer\"  -gui -loop 0 -vo gl,x11 -colorkey 0 " + quoted + tail},
         {"the item's output: no decode options", [&] { return PlayItem(item_, nullptr, kPlayOutput, nullptr, nullptr); },
          "\"mplayer\"  -gui -vo gl,x11 -colorkey 0 \"" + output + "\"" + tail},
+        {"a player cache", 
+         [&] {
+             GetPrefStore().SetInt("overall.preview.cache", 64);
+             return PlayItem(item_, nullptr, 0, nullptr, nullptr);
+         },
+         "\"mplayer\"  -gui -channels 2 -cache 64 -aid 1 -vo gl,x11 -colorkey 0 " + quoted + tail},
+        // Quiet output would silence the answers the preview waits for: it is left out here only.
+        {"quiet output and a cache",
+         [&] {
+             GetPrefStore().SetBool("overall.ui.quiet", true);
+             GetPrefStore().SetInt("overall.preview.cache", 64);
+             return PlayItem(item_, nullptr, 0, "-sub \"a -really-quiet b\"", nullptr);
+         },
+         "\"mplayer\"  -gui -channels 2  -cache 64 -aid 1 -sub \"a -really-quiet b\" -vo gl,x11 -colorkey 0 " + quoted + tail},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         GetPrefStore().SetInt("overall.preview.vo", 0);
         GetPrefStore().SetInt("overall.decoding.aid", 0);
+        GetPrefStore().SetBool("overall.ui.quiet", false);
+        GetPrefStore().SetInt("overall.preview.cache", 0);
         events.clear();
         EXPECT_EQ(c.play(), 0);
         const auto lines = events.texts(kEventCommandLine);

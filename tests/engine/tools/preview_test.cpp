@@ -69,38 +69,52 @@ protected:
     std::string oldPath_;
 };
 
+// The same session with the option sets a user can choose: a player cache (the player drops
+// commands while it fills) and quiet output (which would silence the player's answers).
 TEST_F(RealPreview, PlayPauseSeekStop) {
-    ASSERT_TRUE(LaunchPreviewPlayer(video_->c_str(), " -vo null -ao null", 0, 0));
-    EXPECT_NEAR(GetPlayerInfo(3), 5000, 200);
-    EXPECT_EQ(GetPlayerInfo(1), kPlayerPlaying);
-    EXPECT_EQ(GetPlayerInfo(4), 1);
-    EXPECT_EQ(GetPlayerInfo(5), 1);
-    ASSERT_TRUE(PositionReaches(300));
+    const struct {
+        const char* what;
+        const char* options;
+    } cases[] = {
+        {"defaults", " -vo null -ao null"},
+        {"a 64 KB cache", " -cache 64 -vo null -ao null"},
+        {"quiet output", " -really-quiet -vo null -ao null"},
+        {"both", " -really-quiet -cache 64 -vo null -ao null"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(LaunchPreviewPlayer(video_->c_str(), c.options, 0, 0));
+        EXPECT_NEAR(GetPlayerInfo(3), 5000, 200);
+        EXPECT_EQ(GetPlayerInfo(1), kPlayerPlaying);
+        EXPECT_EQ(GetPlayerInfo(4), 1);
+        EXPECT_EQ(GetPlayerInfo(5), 1);
+        ASSERT_TRUE(PositionReaches(300));
 
-    EXPECT_EQ(PlayerPause(), kPlayerPaused);
-    ASSERT_EQ(PlayerSeek(2.0f, 2), 0);
-    EXPECT_NEAR(GetPlayerInfo(0), 2000, 150);  // the position the player reports
-    // Still paused: asking twice, apart, gives the same place.
-    const int first = AskedPosition();
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    EXPECT_EQ(AskedPosition(), first);
-    EXPECT_NEAR(first, 2000, 150);
+        EXPECT_EQ(PlayerPause(), kPlayerPaused);
+        ASSERT_EQ(PlayerSeek(2.0f, 2), 0);
+        EXPECT_NEAR(GetPlayerInfo(0), 2000, 150);  // the position the player reports
+        // Still paused: asking twice, apart, gives the same place.
+        const int first = AskedPosition();
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        EXPECT_EQ(AskedPosition(), first);
+        EXPECT_NEAR(first, 2000, 150);
 
-    EXPECT_EQ(PlayerPause(), kPlayerPlaying);
-    ASSERT_TRUE(PositionReaches(2500));
+        EXPECT_EQ(PlayerPause(), kPlayerPlaying);
+        ASSERT_TRUE(PositionReaches(2500));
 
-    const pid_t pid = static_cast<pid_t>(GetPreviewPlayer().process.processId);
-    ASSERT_GT(pid, 0);
-    EXPECT_EQ(PlayerStop(), 0);
-    EXPECT_EQ(GetPlayerInfo(1), kPlayerStopped);
-    EXPECT_EQ(GetPlayerInfo(0), -1);
-    // The adapter and the player it started (its process group) are gone; the player, no longer
-    // the adapter's child, is reaped by the system a moment later.
-    const auto start = Clock::now();
-    while (kill(-pid, 0) == 0 && Clock::now() - start < std::chrono::seconds(3))
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(kill(-pid, 0), -1);
-    EXPECT_EQ(errno, ESRCH);
+        const pid_t pid = static_cast<pid_t>(GetPreviewPlayer().process.processId);
+        ASSERT_GT(pid, 0);
+        EXPECT_EQ(PlayerStop(), 0);
+        EXPECT_EQ(GetPlayerInfo(1), kPlayerStopped);
+        EXPECT_EQ(GetPlayerInfo(0), -1);
+        // The adapter and the player it started (its process group) are gone; the player, no longer
+        // the adapter's child, is reaped by the system a moment later.
+        const auto start = Clock::now();
+        while (kill(-pid, 0) == 0 && Clock::now() - start < std::chrono::seconds(3))
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(kill(-pid, 0), -1);
+        EXPECT_EQ(errno, ESRCH);
+    }
 }
 
 TEST_F(RealPreview, PlaysToTheEndAndStops) {

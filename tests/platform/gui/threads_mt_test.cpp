@@ -5,6 +5,7 @@
 #include <functional>
 #include <thread>
 
+#include "support/wait_until.h"
 #include "gui_fixture.h"
 #include "platform/sync.h"
 
@@ -343,16 +344,15 @@ class Watchdog : public sqtest::GuiTest {};
 
 TEST_F(Watchdog, ReportsASendStuckBehindAWaitThatDoesNotPump) {
     collectFailures = true;
-    SetSendWatchdog(100, [this](const std::string& what) { drv.Fail(what); });
-    HWND w = MakeWindow();
-    std::atomic<bool> started{false};
-    sqtest::Worker worker([&] {
-        started = true;
-        SendMessageA(w, WM_USER, 0, 0);
+    std::atomic<bool> reported{false};
+    SetSendWatchdog(100, [this, &reported](const std::string& what) {
+        drv.Fail(what);
+        reported = true;
     });
-    // Code that blocks without a platform wait (here a sleep) does not serve sends.
-    for (int i = 0; i < 1000 && !started; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    HWND w = MakeWindow();
+    sqtest::Worker worker([&] { SendMessageA(w, WM_USER, 0, 0); });
+    // Code that blocks without a platform wait (here a sleeping loop) does not serve sends.
+    EXPECT_TRUE(sqtest::WaitUntil([&] { return reported.load(); }));
     JoinServing(worker);
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_NE(failures[0].find("the UI thread is running code that does not serve sends"), std::string::npos)

@@ -115,15 +115,18 @@ TEST_F(StreamProxy, PlayerReadsTheOutputWhileItIsConverted) {
 }
 
 TEST_F(StreamProxy, ClientsThatLeaveOrStallHoldUpNothing) {
-    const std::string source = Tone("long.wav", 600);
-    const std::string request = "GET /proxy/" + source + "/stream.flv HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    auto requestFor = [](const std::string& source) {
+        return "GET /proxy/" + source + "/stream.flv HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    };
 
-    // A client that stops reading: the job goes on to its end, other clients are answered.
+    // A client that stops reading: the job goes on to its end, other clients are answered. The
+    // output (about 1 MB) is far more than the client's socket takes, and the job short enough to
+    // end soon on a busy machine.
     const int stalled = httpdtest::Connect(port);
     ASSERT_GE(stalled, 0);
     int small = 4096;
     setsockopt(stalled, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    ASSERT_TRUE(httpdtest::SendAll(stalled, request));
+    ASSERT_TRUE(httpdtest::SendAll(stalled, requestFor(Tone("stall.wav", 60))));
     EXPECT_TRUE(WaitFor([] {
         QueueLockGuard lock;
         QueueItem* item = QueueGetItem(0);
@@ -140,7 +143,7 @@ TEST_F(StreamProxy, ClientsThatLeaveOrStallHoldUpNothing) {
     for (const std::string& name : CacheFiles()) fs::remove(cache / name);
     const int leaving = httpdtest::Connect(port);
     ASSERT_GE(leaving, 0);
-    ASSERT_TRUE(httpdtest::SendAll(leaving, request));
+    ASSERT_TRUE(httpdtest::SendAll(leaving, requestFor(Tone("long.wav", 600))));  // still running when it leaves
     char first[64];
     ssize_t got;
     do {

@@ -17,6 +17,7 @@
 #include "remote/handlers/routes.h"
 #include "remote/httpd/web_server.h"
 #include "support/tempdir.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -284,10 +285,7 @@ TEST_F(WebServerTest, ReplacedRootFolderIsServed) {
     tmp_.write("root/only-new.txt", "only new\n");
     EXPECT_EQ(Shell("curl -sS " + Url("/only-new.txt")).output, "only new\n");  // a miss looks again at once
     std::string body;
-    for (int i = 0; i < 30 && body != "new small file\n"; ++i) {
-        body = Shell("curl -sS " + Url("/small.txt")).output;
-        if (body != "new small file\n") std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    sqtest::WaitUntil([&] { return (body = Shell("curl -sS " + Url("/small.txt")).output) == "new small file\n"; });
     EXPECT_EQ(body, "new small file\n");
     std::filesystem::remove_all(root_);
     EXPECT_EQ(Shell("curl -sS -o /dev/null -w '%{http_code}' " + Url("/small.txt")).output, "404");
@@ -324,7 +322,7 @@ TEST_F(WebServerTest, CurlPostRoutesAndChunking) {
     EXPECT_EQ(stream.output, "piece0;piece1;piece2;");
     auto stream10 = Shell("curl -sS --http1.0 " + Url("/stream"));
     EXPECT_EQ(stream10.output, "piece0;piece1;piece2;");
-    for (int i = 0; i < 100 && g_releases.load() < before + 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    sqtest::WaitUntil([&] { return g_releases.load() >= before + 2; });
     EXPECT_EQ(g_releases.load(), before + 2);
 
     auto named = Shell("curl -sS " + Url("/named"));
@@ -507,19 +505,20 @@ TEST_F(WebServerTest, SlotAndPerPeerLimits) {
     const std::string page403 =
         "HTTP/1.1 403 Forbidden\r\nServer: Ostrel\r\nContent-length: 85\r\nContent-Type: text/html\r\n\r\n"
         "<html><head><title>403 Forbidden</title></head><body><h1>Forbidden</h1></body></html>";
+    auto clientsReach = [this](unsigned n) { return sqtest::WaitUntil([&] { return server_->clients.load() == n; }); };
     int a = Connect(port_), b = Connect(port_);
     ASSERT_GE(a, 0);
     ASSERT_GE(b, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(clientsReach(2));  // both accepted
     EXPECT_EQ(Exchange(port_, "GET /small.txt HTTP/1.1\r\n\r\n"), page403);  // third from the same address
     // Other loopback addresses fill the remaining slots; one more finds them all busy.
     int c = Connect(port_, "127.0.0.2"), d = Connect(port_, "127.0.0.3");
     ASSERT_GE(c, 0);
     ASSERT_GE(d, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(clientsReach(4));
     EXPECT_EQ(Exchange(port_, "GET /small.txt HTTP/1.1\r\n\r\n", "127.0.0.4"), page403);
     close(a);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(clientsReach(3));  // the server saw a leave
     EXPECT_EQ(Body(Exchange(port_, "GET /small.txt HTTP/1.1\r\n\r\n", "127.0.0.4")), "small file\n");
     close(b);
     close(c);
@@ -533,16 +532,17 @@ TEST_F(WebServerTest, FinishedReplyFreesItsSlotBeforeTheNextAccept) {
     const char* targets[] = {"/small.txt", "/echo?a=1", "/chunked", "/missing.txt"};
     for (const char* target : targets) {
         SCOPED_TRACE(target);
+        ASSERT_TRUE(sqtest::WaitUntil([&] { return server_->clients.load() == 0; }));  // the last round's have left
         int a = Connect(port_);
         ASSERT_GE(a, 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // accepted, waiting for its request
+        // Accepted, waiting for its request.
+        ASSERT_TRUE(sqtest::WaitUntil([&] { return server_->clients.load() == 1; }));
         // Another address keeps the server thread busy while a's request and b's connection arrive,
         // so the next pass answers a and accepts b.
         int holder = Connect(port_, "127.0.0.2");
         ASSERT_GE(holder, 0);
         SendAll(holder, "GET /hold HTTP/1.1\r\n\r\n");
-        for (int i = 0; i < 200 && !g_holding.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ASSERT_TRUE(g_holding.load());
+        ASSERT_TRUE(sqtest::WaitUntil([] { return g_holding.load(); }));
         SendAll(a, std::string("GET ") + target + " HTTP/1.1\r\nConnection: close\r\n\r\n");
         int b = Connect(port_);
         ASSERT_GE(b, 0);
@@ -564,8 +564,7 @@ TEST_F(WebServerTest, ConnectionClosedBeforeItsRequestIsNotCounted) {
     int holder = Connect(port_, "127.0.0.2");
     ASSERT_GE(holder, 0);
     SendAll(holder, "GET /hold HTTP/1.1\r\n\r\n");
-    for (int i = 0; i < 200 && !g_holding.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_TRUE(g_holding.load());
+    ASSERT_TRUE(sqtest::WaitUntil([] { return g_holding.load(); }));
     int probe = Connect(port_);
     ASSERT_GE(probe, 0);
     close(probe);
@@ -621,7 +620,7 @@ TEST_F(WebServerTest, StopEndsTheThreadWithClientsConnected) {
     int fd = Connect(port_);
     ASSERT_GE(fd, 0);
     SendAll(fd, "GET / HTTP/1.1\r\n");  // mid-request
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(sqtest::WaitUntil([&] { return server_->clients.load() == 1; }));
     WebServerStop(server_.get());
     EXPECT_EQ(server_->running.load(), 0);
     EXPECT_TRUE(server_->finished.IsSet());

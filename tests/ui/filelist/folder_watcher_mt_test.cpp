@@ -15,6 +15,7 @@
 
 #include "engine/queue/queue.h"
 #include "support/tempdir.h"
+#include "support/wait_until.h"
 #include "ui/filelist/queue_adder.h"
 
 namespace {
@@ -22,16 +23,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (done()) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return done();
-}
+using sqtest::WaitUntil;
 
-// Long enough for the watcher to have seen a change and acted on it.
+// A moment in which a folder nobody watches any more would have shown a change.
 void Settle() { std::this_thread::sleep_for(300ms); }
 
 std::vector<std::string> QueuedFiles() {
@@ -51,6 +45,18 @@ protected:
         QueueClear();
     }
     std::string In(const std::string& name = "") const { return dir.file("in") + (name.empty() ? "" : "/" + name); }
+
+    // Returns once the watcher has handled every change made before the call: the watcher reports
+    // a folder's changes in order, so a new file written now and queued means the earlier ones
+    // were seen. The marker leaves the queue again.
+    void SeenAllChanges() {
+        const std::string marker = In("marker-" + std::to_string(++markers) + ".wav");
+        std::ofstream(marker) << "x";
+        ASSERT_TRUE(WaitUntil([&] { return QueueFindByFile(marker.c_str()) != nullptr; }));
+        QueueFreeItem(QueueFindByFile(marker.c_str()));
+        fs::remove(marker);
+    }
+    int markers = 0;
 
     sqtest::TempDir dir;
     QueueAdder adder;
@@ -97,7 +103,7 @@ TEST_F(Watching, OnlyNewMatchingFilesAreQueuedOnce) {
     std::ofstream(dir.file("moved.mp3")) << "x";
     fs::rename(dir.file("moved.mp3"), In("moved.mp3"));
     ASSERT_TRUE(WaitUntil([] { return QueueCount() >= 2; }));
-    Settle();
+    SeenAllChanges();
     // Files there before the watch (for either pattern), other names and folders are not queued.
     auto queued = QueuedFiles();
     std::sort(queued.begin(), queued.end());
@@ -109,10 +115,10 @@ TEST_F(Watching, OnlyNewMatchingFilesAreQueuedOnce) {
     ASSERT_TRUE(WaitUntil([] { return QueueCount() == 3; }));
     QueueFreeItem(QueueFindByFile(In("new.WAV").c_str()));
     fs::remove(In("new.WAV"));
-    Settle();
+    SeenAllChanges();
     std::ofstream(In("new.WAV")) << "y";
     ASSERT_TRUE(WaitUntil([] { return QueueCount() == 3; }));
-    Settle();
+    SeenAllChanges();
     EXPECT_EQ(QueueCount(), 3);
     EXPECT_NE(QueueFindByFile(In("new.WAV").c_str()), nullptr);
 }
@@ -123,12 +129,12 @@ TEST_F(Watching, AFileBeingWrittenIsQueuedAfterItsLastWrite) {
         std::ofstream file(In("copy.wav"), std::ios::binary);
         for (int chunk = 0; chunk < 3; ++chunk) {
             file << std::string(64 * 1024, static_cast<char>('a' + chunk)) << std::flush;
-            Settle();
+            SeenAllChanges();
             EXPECT_EQ(QueueCount(), 0) << "queued while still being written (chunk " << chunk << ")";
         }
     }
     ASSERT_TRUE(WaitUntil([] { return QueueCount() == 1; }));
-    Settle();
+    SeenAllChanges();
     EXPECT_EQ(QueuedFiles(), std::vector<std::string>{In("copy.wav")});
 }
 
