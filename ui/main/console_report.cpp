@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <vector>
 
 #include "engine/engine_api.h"
 #include "engine/jobs/itemstate.h"
@@ -28,6 +29,9 @@ int g_logFd = -1;            // the log file, for the tools' texts
 std::string g_logFile;
 bool g_progressShown = false;
 bool g_writeLogLines = false;
+bool g_fileKnown = false;
+std::vector<std::string> g_earlyLines;  // log lines from before the log file was known
+constexpr size_t kEarlyLineLimit = 2000;
 uint64_t g_batchStart = 0;
 
 void WriteAll(int fd, const std::string& text) {
@@ -63,17 +67,27 @@ std::string FileName(const char* path) {
 
 }  // namespace
 
-void StartConsoleReport(const std::string& logFile, bool verbose, bool writeLogLines) {
+void StartConsoleReport(bool verbose) {
     std::lock_guard lk(g_lock);
     g_verbose = verbose;
-    g_writeLogLines = writeLogLines;
     g_terminal = isatty(STDERR_FILENO) == 1;
+    g_fileKnown = false;
+    g_earlyLines.clear();
+    g_on = true;
+}
+
+void SetConsoleLogFile(const std::string& logFile, bool writeLogLines) {
+    std::lock_guard lk(g_lock);
+    g_writeLogLines = writeLogLines;
     g_logFile = logFile;
     if (g_logFd >= 0) close(g_logFd);
     g_logFd = logFile.empty() ? -1 : open(logFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (g_writeLogLines && g_logFd >= 0)
+        for (const std::string& line : g_earlyLines) WriteAll(g_logFd, line + "\r\n");
+    g_earlyLines.clear();
+    g_fileKnown = true;
     // Tools keep their chatter for the log; verbose runs show it as it comes.
-    if (!verbose) SetToolConsole(g_logFd >= 0 ? g_logFd : -1);
-    g_on = true;
+    if (!g_verbose.load()) SetToolConsole(g_logFd);
 }
 
 void StopConsoleReport() {
@@ -83,6 +97,8 @@ void StopConsoleReport() {
     g_logFd = -1;
     g_on = false;
     g_verbose = false;
+    g_fileKnown = false;
+    g_earlyLines.clear();
 }
 
 bool ConsoleReportOn() { return g_on.load(); }
@@ -101,7 +117,8 @@ void ConsoleToolText(const std::string& text) {
 void ConsoleLogLine(const char* line) {
     if (!g_on.load() || !line) return;
     std::lock_guard lk(g_lock);
-    if (g_writeLogLines && g_logFd >= 0) WriteAll(g_logFd, std::string(line) + "\r\n");
+    if (!g_fileKnown && g_earlyLines.size() < kEarlyLineLimit) g_earlyLines.emplace_back(line);
+    else if (g_writeLogLines && g_logFd >= 0) WriteAll(g_logFd, std::string(line) + "\r\n");
     if (g_verbose.load()) ErrorLine(line);
 }
 

@@ -11,10 +11,13 @@ struct QueueItem;
 
 namespace ui {
 
-// Turns the report on (a run without a display). The log file receives the event log and the
-// tools' output; verbose also sends both to standard error.
-// writeLogLines: the event log's lines are written to the file here (the engine writes none).
-void StartConsoleReport(const std::string& logFile, bool verbose, bool writeLogLines);
+// Turns the report on (a run without a display) before start-up; verbose sends the log and the
+// tools' output to standard error too. Log lines that come before the log file is known are kept
+// for it.
+void StartConsoleReport(bool verbose);
+// The log file, once the settings tell it: it receives the tools' output and, with
+// writeLogLines (the engine writes no log file of its own), the event log's lines.
+void SetConsoleLogFile(const std::string& logFile, bool writeLogLines);
 void StopConsoleReport();
 bool ConsoleReportOn();
 bool ConsoleVerbose();

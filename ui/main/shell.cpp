@@ -501,6 +501,7 @@ int StartProgram(const char* commandLine) {
     if (s.startFolder.empty() || s.startFolder.back() != '/') s.startFolder += '/';
     ParseCommandLine(g_commandLine.c_str(), 0);
     s.exitFlag = s.options.exit;
+    if (s.echoToStderr.load()) StartConsoleReport(s.options.verbose);
     SplashStart();
 
     if (InitProgram() != 0) {
@@ -509,6 +510,7 @@ int StartProgram(const char* commandLine) {
         EngineShutdown(&s.context);
         delete s.uiMutex;
         s.uiMutex = nullptr;
+        StopConsoleReport();
         return LeaveProgram(-1);
     }
     // Without a display, standard error says what happened to each item; the details go to the
@@ -518,7 +520,7 @@ int StartProgram(const char* commandLine) {
         std::string logFile = logging ? GetPrefString("overall.generic.logfile") : std::string();
         if (logFile.empty()) logFile = GetDataPath("sonquill.log");
         else if (logFile[0] != '/') logFile = platform::AppFolder() + logFile;
-        StartConsoleReport(logFile, s.options.verbose, !logging);
+        SetConsoleLogFile(logFile, !logging);
     }
     // The news settings (edition, language) are in place before the start page is asked for.
     NewsLoadFeed(GetDataPath("rss.xml").c_str());

@@ -47,6 +47,7 @@ TEST(HeadlessOutput, OneLinePerItemAndASummaryWithoutTheToolsOrTheLog) {
 
     // The details went to the log file: the engine's lines and the tools' command lines.
     const std::string log = ReadFile(program.logFile());
+    EXPECT_TRUE(Contains(log, "Control HTTP server started")) << "a line from before the log file was known\n" << log;
     EXPECT_TRUE(Contains(log, "Start transcoding " + good)) << log;
     EXPECT_TRUE(Contains(log, "\n# ")) << "a tool's command line\n" << log;
     EXPECT_TRUE(Contains(log, "Failed " + bad + ": error ")) << log;
