@@ -60,6 +60,10 @@ int BuildWebUiUrl(int kind, const char* argument, char* buffer, int size);
 const char* EncoderBranchName(int encoderId);
 
 // --- plug-in lists (0 DSP, 1 input; engine/sources/winamp_host.cpp) ---
+// Operations: 0 the description into argument (size bytes), 1 enabled (1) or not (0), 2 enable
+// (argument non-null) or disable and rewrite the list's preference, 3 the plug-in's settings (a
+// running DSP plug-in's own; an input plug-in is loaded from the folder for it and let go), 4 read
+// the list again from the folder.
 int WinampPluginControl(int list, int operation, int index, void* argument, int size);
 
 // --- probing and tools ---

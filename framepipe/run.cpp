@@ -181,7 +181,8 @@ private:
     }
 
     // Writes the samples up to `until` (never past the count for this run) in blocks of at most one
-    // second. A failed read or write stops the audio for the rest of the run.
+    // second. A failed read or write stops the audio for the rest of the run. With video, audio goes
+    // only as far as the frames written have come: audio past the video's end is never sent.
     void WriteAudioUntil(int64_t until) {
         until = std::min(until, audioTotal_);
         while (audioFd_ && audioPos_ < until) {
@@ -240,7 +241,6 @@ private:
             WriteAudioUntil(SamplesDueAfter(*vi_, i + 1));
         }
         avs_release_video_frame(frame);
-        WriteAudioUntil(audioTotal_);
     }
 
     void WriteCompressedVideo(const std::string& name, int frames) {
@@ -276,7 +276,6 @@ private:
         }
         std::fprintf(stderr, "Frame Size: %dx%d  Total Frames: %d frames  End Pos: %d ms\n", rowSize, height,
                      frames, duration_);
-        WriteAudioUntil(audioTotal_);
     }
 
     int videoFd_ = 0;

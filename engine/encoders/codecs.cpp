@@ -124,6 +124,9 @@ void AppendVar(Walk& w) {
         // UserInput waits for the user interface, which may itself wait for this document's lock.
         value = GetTaskVariable(w.item, TaskOf(w.item), name);
     }
+    // An option whose value is empty (a tag the source does not have) is left out whole: an
+    // option with an empty value is invalid for some tools and writes an empty tag in others.
+    if (value.empty() && *prefix) return;
     std::string before = w.out + " " + prefix;
     w.out += " ";
     w.out += prefix;

@@ -10,11 +10,11 @@
 
 #include "engine/context.h"
 #include "engine/encoders/codecs.h"
-#include "engine/encoders/cpu_usage.h"
 #include "engine/encoders/wave_header.h"
 #include "engine/jobs/audiotask.h"
 #include "engine/jobs/tagging.h"
 #include "engine/prefs/prefstore.h"
+#include "engine/tools/cpu_usage.h"
 #include "engine/tools/process.h"
 #include "platform/sysinfo.h"
 

@@ -112,6 +112,9 @@ CGeneric::CGeneric() { fileExt = GetPrefStore().GetString("audioenc.cli.fileext"
 bool CGeneric::Configure(AudioTask*) {
     PrefStore& prefs = GetPrefStore();
     if (prefs.GetBool("overall.ui.console")) {
+        // Deliberately "&=", not "&= ~": with the console shown, the user's command gets a plain
+        // run, so every other flag (raw PCM, tags written by the tool) is dropped as well; the
+        // capture bit itself is then ignored, since the console takes the tool's output.
         flags &= kEncoderCaptureOutput;
     } else {
         flags |= kEncoderCaptureOutput;

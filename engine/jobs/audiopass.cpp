@@ -58,6 +58,9 @@ void FollowSelfReadingTool(AudioTask* task, CAudioEncoder* enc) {
     }
 }
 
+// A decoded input shorter than 90 % of its length, and by at least this much, was cut short.
+constexpr int64_t kShortInputMs = 1000;
+
 // The engine's source classes as the pass sees them.
 class SourceAdapter : public PassSource {
 public:
@@ -78,6 +81,17 @@ public:
     const WaveHeader& Header() override { return source_->header; }
     void Close() override { source_->Close(); }
     double GetCpuUsage() override { return source_->GetCpuUsage(); }
+    std::string InputFailure(int64_t expectedMs) override {
+        std::string why = source_->DecodeFailure();
+        if (!why.empty() || source_->inputEnd != CAudioSource::InputEnd::kEnded) return why;
+        // The data ended by itself: far less than the input's length means it was cut short.
+        const uint32_t byteRate = source_->header.byteRate;
+        if (expectedMs <= 0 || byteRate == 0) return why;
+        const int64_t gotMs = static_cast<int64_t>(source_->position * 1000 / byteRate);
+        if (gotMs * 10 >= expectedMs * 9 || expectedMs - gotMs < kShortInputMs) return why;
+        return std::string(source_->GetName()) + ": " + std::to_string(gotMs) + " ms decoded of " +
+               std::to_string(expectedMs) + " ms, the input is cut short";
+    }
 
 private:
     std::unique_ptr<CAudioSource> source_;
@@ -134,6 +148,25 @@ private:
 void FailPass(AudioTask* task, int32_t code, const char* key, const char* name) {
     if (key) LogMessageKeyFormat(&task->log, key, name ? name : "", 0);
     SetItemError(code, task->item);
+}
+
+// A pass that ran to the end of its input fails when a source says its input was not decoded
+// whole: the decoder's error exit, output that broke off, or far less than the input's length.
+// One log line says why. A stopped or already failed item is left as it is.
+bool CheckDecodedInput(AudioTask* task, std::unique_ptr<PassSource>* sources, int count) {
+    QueueItem* item = task->item;
+    const uint32_t state = item->state.load();
+    if (task->toolReadsInput || (state != kItemEncoding && state != kItemPaused && state != kItemFinishing)) return true;
+    const int64_t expectedMs =
+        task->duration > 0 ? task->duration : std::max<int64_t>(int64_t{JoinedDuration(item)} - std::max(task->start, 0), 0);
+    for (int t = 0; t < count; ++t) {
+        const std::string why = sources[t] ? sources[t]->InputFailure(expectedMs) : std::string();
+        if (why.empty()) continue;
+        LogMessageFormat(&task->log, "Decoding \"%s\" failed: %s", item->file ? item->file : "", why.c_str());
+        SetItemError(kItemErrorSourceFail, item);
+        return false;
+    }
+    return true;
 }
 
 // Channels 1..8, 8 to 32 whole-byte bits and a rate: anything else would divide by zero later.
@@ -290,7 +323,11 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
     }
 
     task->state = 3;
-    task->outputPath = GetTaskVariable(item, task, "DestFileAudio");
+    {
+        const std::string output = GetTaskVariable(item, task, "DestFileAudio");
+        std::lock_guard<std::mutex> lock(task->mutex);
+        task->outputPath = output;
+    }
     task->state = 2;
 
     const int mode = ctx ? ctx->taskMode.load() : 0;
@@ -371,16 +408,20 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
             LogMessageKeyFormat(&task->log, "LOAD_ENCODER", enc->GetName(), 0);
             task->currentTrack = t;
             task->trackOutputPaths[t] = GetTaskVariable(item, task, "DestFileAudio");
-            const std::string cmd = enc->commandLine.empty() ? std::string() : ExpandTaskVariables(task, enc->commandLine.c_str(), item);
+            const std::string cmd = enc->commandLine.empty() ? std::string() : ExpandCommandLineVariables(task, enc->commandLine.c_str(), item);
             if (!enc->Open(task->trackOutputPaths[t].c_str(), item, cmd.empty() ? nullptr : cmd.c_str())) {
                 FailPass(task, kItemErrorEncoderFail, "ERROR_LOADING", enc->GetName());
                 ok = false;
                 break;
             }
             if (!analysisPass) {
+                // The task's output is now the file its first encoder writes (readers take it
+                // under the task's lock).
+                std::lock_guard<std::mutex> lock(task->mutex);
+                if (t == 0) task->outputPath = task->trackOutputPaths[0];
                 task->outputCreated = true;
-                enc->SetPriority(0);
             }
+            if (!analysisPass) enc->SetPriority(0);
             writers[t] = std::make_unique<EncoderWriter>(enc, task->toolReadsInput ? task : nullptr);
         }
         publish();
@@ -391,6 +432,7 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
             if (engineMutex) engineMutex->unlock();
             RunAudioThreads(task, ReadAudioThreadSettings());
             if (engineMutex && !engineMutex->lockFor(5000)) LogMessage(&task->log, "Paralell tasks collision", 0);
+            if (!CheckDecodedInput(task, sources, openedSources)) ok = false;
         }
     }
     item->run.elapsed = static_cast<uint32_t>(platform::TickCount() - item->run.startTime.load());

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "engine/encoders/wave_header.h"
 #include "engine/jobs/audiotask.h"
@@ -23,6 +24,9 @@ public:
     virtual bool Prepare(AudioTask* task) = 0;
     virtual const WaveHeader& Header() = 0;
     virtual void Close() = 0;
+    // After the threads ended: why the input was not decoded whole ("" when it was, or when that
+    // cannot be told), with expectedMs the length the input should have given (0: unknown).
+    virtual std::string InputFailure(int64_t expectedMs) { (void)expectedMs; return {}; }
 };
 
 // Makes the source of a source id; null for an id without a class.

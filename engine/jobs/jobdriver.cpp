@@ -405,6 +405,21 @@ void StopItem(QueueItem* item) {
         }
 }
 
+bool GetRunningOutput(int index, std::string* path) {
+    std::lock_guard<std::mutex> lifetime(taskLifetime);
+    AudioTask* task;
+    {
+        QueueLockGuard lock;
+        QueueItem* item = QueueGetItem(index);
+        task = item ? item->audioTask.load() : nullptr;
+    }
+    if (!task) return false;
+    std::lock_guard<std::mutex> lock(task->mutex);
+    if (!task->outputCreated.load() || task->outputPath.empty()) return false;
+    *path = task->outputPath;
+    return true;
+}
+
 int GetCpuLoad(int kind) {
     if (kind == 3) return static_cast<int>(CpuClockMHz(false));
     if (kind == 4) return static_cast<int>(platform::ReadProcessTreeResidentBytes(getpid()) >> 20);
@@ -516,7 +531,10 @@ int RunItem(QueueItem* item) {
 
     bool prepared = true;
     std::string output = GetOutputPath(item, true);
-    task->outputPath = output;
+    {
+        std::lock_guard<std::mutex> lock(task->mutex);
+        task->outputPath = output;
+    }
     // Another running job writing the same file is waited for (not in streaming or benchmark mode,
     // whose outputs are not files of their own).
     const bool ownsFile = mode != 6 && mode != 2 && !output.empty() && output != "-" && !IsNullOutput(output.c_str()) &&

@@ -24,6 +24,9 @@ int RenameCopyItem(QueueItem* item);
 int TogglePauseItem(QueueItem* item);
 void SetItemPriority(QueueItem* item, uint32_t priorityClass);
 void StopItem(QueueItem* item);
+// The output file of the job running the queue item at index: true, with its final path, once the
+// job's encoder opened it; false when no job runs that item or its output is not open yet.
+bool GetRunningOutput(int index, std::string* path);
 // Processor and memory figures for the status panels by kind: 1 the decoders' and 2 the encoders'
 // processor load (percent of the machine, summed over running passes; -1 when none runs), 3 the
 // processor clock in MHz, 4 the program's and its tools' resident memory in MiB, 5 the memory

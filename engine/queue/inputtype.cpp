@@ -141,8 +141,13 @@ const InputTypeRow* GetInputTypeRow(int index) {
 }
 
 std::string BuildFileTypesDefault() {
+    // A folder scan takes the files that hold audio or video: not pictures (a cover), data files
+    // (a rip log), text, scripts, cue sheets or playlists that sit beside them.
+    constexpr uint32_t kImageType = 40, kDataFileType = 41;
     std::string text;
     for (const InputTypeRow* row = kExtensionRows; row->ext; ++row) {
+        if (row->kind != kInputKindAudio && row->kind != kInputKindVideo) continue;
+        if (row->typeId == kImageType || row->typeId == kDataFileType) continue;
         if (!text.empty()) text += ';';
         text += row->ext;
     }

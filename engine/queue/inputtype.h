@@ -50,6 +50,7 @@ const InputTypeRow* ClassifyInput(const char* path);
 // extension, where callers stop), anything else null.
 const InputTypeRow* GetInputTypeRow(int index);
 
-// The default text of "overall.generic.fileTypes": every extension of the table in order, joined
-// by ';'. The definitions loader sets it as the key's default.
+// The default text of "overall.generic.fileTypes": the extensions of the table's audio and video
+// rows in order (pictures and data files left out), joined by ';'. The definitions loader sets it
+// as the key's default; a folder scan takes these files.
 std::string BuildFileTypesDefault();

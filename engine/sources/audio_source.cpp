@@ -38,14 +38,33 @@ int CAudioSource::ClippedCount(int size) const {
 
 int CAudioSource::Read(void* buffer, int size) {
     int count = ClippedCount(size);
-    if (count < 0) return -1;
+    if (count <= 0) return -1;  // a count clipped to 0: the limit is reached
     // 0 is "no descriptor": never the program's own standard input.
     if (fd <= 0) return -1;
     ssize_t got = platform::ReadRetry(fd, buffer, static_cast<size_t>(count));
-    if (got == 0) return -1;
-    if (got < 0) return errno == EBADF ? 0 : -1;
+    if (got == 0) {
+        inputEnd = InputEnd::kEnded;
+        return -1;
+    }
+    if (got < 0) {
+        if (errno == EBADF) return 0;
+        inputEnd = InputEnd::kBroken;
+        return -1;
+    }
     position += static_cast<uint64_t>(got);
     return static_cast<int>(got);
+}
+
+std::string CAudioSource::DecodeFailure() {
+    if (inputEnd == InputEnd::kBroken) return name + ": the decoder's output broke off";
+    if (inputEnd != InputEnd::kEnded || !process || !process->process.handle.Started()) return "";
+    // Its output has ended, so the child is ending: a child that still runs after the limit is
+    // ended with the pass and not judged.
+    if (process->Wait(kDecoderExitWaitMs) != 1) return "";
+    int code = 0;
+    process->IsRunning(&code);
+    if (code == 0) return "";
+    return name + ": the decoder ended with error code " + std::to_string(code);
 }
 
 bool CAudioSource::Prepare(AudioTask* task) {

@@ -33,6 +33,8 @@ enum SourceId : int {
 };
 
 inline constexpr uint64_t kNoByteLimit = ~uint64_t{0};
+// A decoder whose output has ended is given this long to end before its exit code is read.
+inline constexpr uint32_t kDecoderExitWaitMs = 5000;
 
 // The second root of the source tree; its one query is a constant.
 class CSource {
@@ -74,6 +76,10 @@ public:
     virtual void SetDecodePriority();
     // Processors the decoder may use.
     virtual int GetDecoderCount();
+    // Once Read has answered -1: why the decoded input is not to be trusted, "" when nothing
+    // speaks against it. Base: a decoder whose output broke off (nothing for the stall limit, or
+    // a read error), or whose child ended with an error code once its output had ended.
+    virtual std::string DecodeFailure();
 
     uint64_t position = 0;           // bytes delivered (header not counted)
     uint64_t byteLimit = kNoByteLimit;
@@ -81,6 +87,11 @@ public:
     int fd = 0;                      // descriptor the base Read reads; 0: none
     bool feedInput = false;          // the input comes on the child's standard input
     uint32_t lengthMs = 0;
+
+    // How the input ended, as Read saw it: still open (or cut at the byte limit), at the end of
+    // the data, or broken off.
+    enum class InputEnd : uint8_t { kOpen, kEnded, kBroken };
+    InputEnd inputEnd = InputEnd::kOpen;
 
 protected:
     // The count a read of size bytes may deliver at this position: size, or the rest up to the

@@ -50,7 +50,8 @@ int DecodeBits(const QueueItem* item) {
 
 }  // namespace
 
-int ReadPipeTimed(int fd, void* buf, int n, int timeoutMs) {
+int ReadPipeTimed(int fd, void* buf, int n, int timeoutMs, bool* ended) {
+    if (ended) *ended = false;
     if (fd <= 0 || n < 0) return -1;
     int total = 0;
     auto* out = static_cast<char*>(buf);
@@ -62,7 +63,10 @@ int ReadPipeTimed(int fd, void* buf, int n, int timeoutMs) {
         ssize_t got = read(fd, out + total, static_cast<size_t>(n - total));
         if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (got < 0) return total ? total : -1;
-        if (got == 0) break;
+        if (got == 0) {
+            if (ended) *ended = true;
+            break;
+        }
         total += static_cast<int>(got);
     }
     return total;
@@ -112,9 +116,13 @@ void CMplayerSource::Close() {
 
 int CMplayerSource::Read(void* buffer, int size) {
     int count = ClippedCount(size);
-    if (count < 0 || pipe <= 0) return -1;
-    int got = ReadPipeTimed(pipe, buffer, count, kDecoderStallMs);
-    if (got <= 0) return -1;  // also a count clipped to 0: the limit is reached
+    if (count <= 0 || pipe <= 0) return -1;  // a count clipped to 0: the limit is reached
+    bool ended = false;
+    int got = ReadPipeTimed(pipe, buffer, count, kDecoderStallMs, &ended);
+    if (got <= 0) {
+        inputEnd = ended ? InputEnd::kEnded : InputEnd::kBroken;
+        return -1;
+    }
     position += static_cast<uint64_t>(got);
     return got;
 }
@@ -137,7 +145,8 @@ CFFmpegAudioSource::~CFFmpegAudioSource() { CFFmpegAudioSource::Close(); }
 std::string CFFmpegAudioSource::BuildLine(AudioTask* task, int pipeFd) {
     PrefStore& prefs = GetPrefStore();
     const QueueItem* item = task ? task->item : nullptr;
-    std::string line = "ffmpeg";
+    // An error while decoding ends the tool with an error code instead of a shortened stream.
+    std::string line = "ffmpeg -xerror";
     const char* source = item && item->file ? item->file : "";
     if (strncmp(source, "dshow://", 8) == 0) {
         // Fields separated by commas; the fifth names the capture device.
@@ -195,7 +204,6 @@ bool CFFmpegAudioSource::Open(AudioTask* task) {
     fd = readEnd;
     CreateProcessWrapper(false, feedInput ? kProcStdin : 0);
     const bool started = StartChild(BuildLine(task, childEnd));
-    if (started) std::this_thread::sleep_for(std::chrono::milliseconds(200));
     platform::CloseFd(childEnd);
     return started;
 }
@@ -210,9 +218,13 @@ bool CFFmpegAudioSource::ReadHeader() { return WalkPipeHeader(fd, &header); }
 
 int CFFmpegAudioSource::Read(void* buffer, int size) {
     int count = ClippedCount(size);
-    if (count < 0 || fd <= 0) return -1;
-    int got = ReadPipeTimed(fd, buffer, count, kDecoderStallMs);
-    if (got <= 0) return -1;  // also a count clipped to 0: the limit is reached
+    if (count <= 0 || fd <= 0) return -1;  // a count clipped to 0: the limit is reached
+    bool ended = false;
+    int got = ReadPipeTimed(fd, buffer, count, kDecoderStallMs, &ended);
+    if (got <= 0) {
+        inputEnd = ended ? InputEnd::kEnded : InputEnd::kBroken;
+        return -1;
+    }
     position += static_cast<uint64_t>(got);
     return got;
 }
@@ -233,8 +245,12 @@ void CToolDecoder::Close() {
 int CToolDecoder::Read(void* buffer, int size) {
     int count = ClippedCount(size);
     if (count <= 0 || !process) return -1;
-    int got = ReadPipeTimed(process->stdoutRead, buffer, count, kDecoderStallMs);
-    if (got <= 0) return -1;
+    bool ended = false;
+    int got = ReadPipeTimed(process->stdoutRead, buffer, count, kDecoderStallMs, &ended);
+    if (got <= 0) {
+        inputEnd = ended ? InputEnd::kEnded : InputEnd::kBroken;
+        return -1;
+    }
     position += static_cast<uint64_t>(got);
     return got;
 }

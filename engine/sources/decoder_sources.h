@@ -16,8 +16,9 @@ inline constexpr int kDecoderHeaderWaitMs = 10000;
 inline constexpr int kDecoderStallMs = 60000;
 
 // Reads from a pipe until n bytes came, the writer closed it, or nothing came for timeoutMs.
-// The bytes read; -1 when a read failed before any came.
-int ReadPipeTimed(int fd, void* buf, int n, int timeoutMs);
+// The bytes read; -1 when a read failed before any came. *ended (when given) tells whether the
+// writer closed the pipe.
+int ReadPipeTimed(int fd, void* buf, int n, int timeoutMs, bool* ended = nullptr);
 
 // The player ("mplayer") and its encoder ("mencoder"), writing a WAVE stream into a pipe.
 class CMplayerSource : public CAudioSource {

@@ -32,6 +32,25 @@ std::unique_ptr<CAudioSource> CreateAudioSource(int id) {
     }
 }
 
+namespace {
+
+// True when "Output channels" or "Bit depth" asks for PCM other than what the file's own reader
+// delivers: those readers (WAV file, APE, WavPack) pass the file's format through, so the
+// conversion needs the player. An unknown stream format counts as different.
+bool FormatSettingsNeedConversion(PrefStore& prefs, const AudioStreamInfo& stream, uint32_t type) {
+    static const uint32_t kChannelsOfSetting[] = {0, 1, 1, 1, 2, 4, 6, 8};
+    const int channelSetting = prefs.GetInt("overall.audio.channels");
+    if (channelSetting >= 1 && channelSetting <= 7 && kChannelsOfSetting[channelSetting] != stream.channels) return true;
+    static const uint32_t kBitsOfSetting[] = {0, 16, 24, 32};
+    const int bitsSetting = prefs.GetInt("overall.audio.bitDepth");
+    if (bitsSetting < 1 || bitsSetting > 3) return false;
+    uint32_t delivered = stream.samplebits;
+    if (type == 47 && (delivered == 8 || delivered == 32)) delivered = 16;  // the WAV reader widens these
+    return kBitsOfSetting[bitsSetting] != delivered;
+}
+
+}  // namespace
+
 int ChooseSourceId(const AudioTask* task, bool copyAudio) {
     PrefStore& prefs = GetPrefStore();
     if (prefs.GetInt("overall.audio.autoSource") == 0) return prefs.GetInt("overall.audio.source");
@@ -46,6 +65,7 @@ int ChooseSourceId(const AudioTask* task, bool copyAudio) {
     if ((rate != 0 && static_cast<uint32_t>(rate) != item->audio->samplerate) || prefs.GetInt("audiofilter.volume.normalization") ||
         gain != 0.0f || std::isnan(gain))
         return kSourceMplayer;
+    if ((type == 20 || type == 23 || type == 47) && FormatSettingsNeedConversion(prefs, *item->audio, type)) return kSourceMplayer;
     if (type == 20) return kSourceApe;
     if (type == 23) return kSourceWavPack;
     if (type == 47) return kSourceWaveFile;

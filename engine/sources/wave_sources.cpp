@@ -190,7 +190,10 @@ int CWaveFileSource::Read(void* buffer, int size) {
     else if (float32 || int32) fileCount = std::min<size_t>(static_cast<size_t>(count) * 2, static_cast<size_t>(size) & ~size_t{3});
     else fileCount = static_cast<size_t>(count);
     ssize_t got = platform::ReadRetry(fd, buffer, fileCount);
-    if (got == 0) return -1;
+    if (got == 0) {
+        inputEnd = InputEnd::kEnded;
+        return -1;
+    }
     if (got < 0) return errno == EBADF ? 0 : -1;
     size_t n = static_cast<size_t>(got);
     int answer;

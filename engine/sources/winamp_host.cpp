@@ -499,6 +499,14 @@ int WinampPluginControl(int list, int operation, int index, void* argument, int 
         return 0;
     }
     if (index < 0 || index >= static_cast<int>(g_inputs.size())) return 0;
+    if (operation == 3) {
+        // The plug-in is loaded from the folder for its settings only, and let go again.
+        if (WinampInModule* module = LoadInputPlugin(Joined(g_folder, g_inputs[static_cast<size_t>(index)].fileName), g_window)) {
+            if (module->Config) module->Config(nullptr);
+            UnloadInputPlugin(module);
+        }
+        return 0;
+    }
     return ControlListEntry(g_inputs, g_inputs[static_cast<size_t>(index)], operation, argument, size,
                             "audiosrc.winamp.disabledInPlugins", false, [](const InputPluginEntry& d) { return d.fileName; });
 }

@@ -274,6 +274,15 @@ bool ProbeMedia(CProcessWrapper* runner, QueueItem* item, bool parseOnly) {
         runner->Close();
         if (streamOutput.empty()) continue;
         RaiseEvent(kEventProbeNotice, streamOutput.c_str());
+        // The first run's values after the id list belong to the stream the player chose, not
+        // necessarily to this one: a run that describes the stream gives its codec, format and
+        // bitrate afresh.
+        if (streamOutput.find("ID_AUDIO_FORMAT=") != std::string::npos ||
+            streamOutput.find("ID_AUDIO_CODEC=") != std::string::npos) {
+            a->format = 0;
+            a->bitrate = 0;
+            SetStringField(&a->codec, nullptr);
+        }
         ParseProbeOutput(streamOutput.c_str(), item, title, static_cast<int>(a->id));
     }
     return true;

@@ -444,9 +444,11 @@ bool Driver::Idle() {
             return true;
         }
         if (leaveAlone_.count(id)) {
-            // Only the dialog's own timers end a count-down; other windows' timers would spin
-            // the clock on without end.
-            if (uint64_t next = NextTimerDeadlineWithin(w.get())) {
+            // Only the dialog's own timers end a count-down (other windows' timers alone would
+            // spin the clock on without end), but the clock stops at every earlier deadline on
+            // the way, so all windows' timers fire on time and in deadline order.
+            if (NextTimerDeadlineWithin(w.get())) {
+                const uint64_t next = NextTimerDeadline();
                 if (next > now_.load()) now_.store(next);
                 return true;
             }

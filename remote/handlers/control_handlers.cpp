@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "common/xml.h"
 #include "engine/context.h"
@@ -20,6 +21,7 @@
 #include "engine/jobs/tagging.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/queue.h"
+#include "engine/sources/winamp_host.h"
 #include "engine/tools/cpu_usage.h"
 #include "platform/shell_open.h"
 #include "remote/httpd/web_server.h"
@@ -355,10 +357,40 @@ uint32_t HandlePluginXml(UrlRequest* r) {
     CXML xml;
     xml.New("1.0", "QuorvexPlugins");
     const char* type = Var(r, "type");
-    // Native input and DSP plug-ins of the other platform do not load here: the lists are empty,
-    // so there is nothing to enable, disable or configure.
-    if (type && strcmp(type, "input") == 0) xml.addChild("input");
-    else if (type && strcmp(type, "dsp") == 0) xml.addChild("dsp");
+    const int list = !type ? -1 : strcmp(type, "input") == 0 ? 1 : strcmp(type, "dsp") == 0 ? 0 : -1;
+    if (list >= 0) {
+        std::vector<std::string> names;
+        if (list == 1)
+            for (const InputPluginEntry& e : InputPlugins()) names.push_back(e.fileName);
+        else
+            for (const DspPluginEntry& e : DspPlugins()) names.push_back(e.name);
+        // The plug-in named by "id" is switched on or off, or shows its settings, before the list is
+        // written, so that the list shows the change.
+        const char* id = Var(r, "id");
+        const char* enabled = Var(r, "enabled");
+        for (size_t i = 0; id && i < names.size(); ++i) {
+            if (names[i] != id) continue;
+            const int index = static_cast<int>(i);
+            if (enabled) {
+                const bool on = strcmp(enabled, "1") == 0 || strcasecmp(enabled, "true") == 0;
+                WinampPluginControl(list, 2, index, on ? reinterpret_cast<void*>(1) : nullptr, 0);
+                LogMessageFormat(&HttpdSource(), "Plug-in '%.200s' %s", id, on ? "enabled" : "disabled");
+            }
+            if (Var(r, "config")) WinampPluginControl(list, 3, index, nullptr, 0);
+            break;
+        }
+        xml.addChild(list == 1 ? "input" : "dsp");
+        for (size_t i = 0; i < names.size(); ++i) {
+            char desc[512] = {};
+            const int index = static_cast<int>(i);
+            WinampPluginControl(list, 0, index, desc, sizeof desc);
+            xml.addChild("plugin");
+            xml.setAttribute("id", names[i].c_str());
+            xml.setAttribute("desc", desc);
+            xml.setAttribute("enabled", WinampPluginControl(list, 1, index, nullptr, 0) ? "1" : "0");
+            xml.goParent();
+        }
+    }
     char* dumped = nullptr;
     int len = xml.Dump(&dumped, "UTF-8");
     if (!dumped || len <= 0) return Reply(r, " ");

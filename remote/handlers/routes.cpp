@@ -11,6 +11,7 @@
 #include "remote/handlers/report_handlers.h"
 #include "remote/handlers/stream_handlers.h"
 #include "remote/handlers/xmlrpc_methods.h"
+#include "remote/httpd/httpd_log.h"
 #include "remote/httpd/web_server.h"
 
 namespace {
@@ -76,21 +77,52 @@ bool RawHeader(const char* block, const char* name, std::string* value) {
     return false;
 }
 
-// "host[:port]" without its port, lower case; the brackets of an IPv6 literal are kept.
-std::string HostName(const std::string& hostPort) {
-    std::string host = hostPort;
-    if (!host.empty() && host[0] == '[') {
-        size_t close = host.find(']');
-        host = host.substr(0, close == std::string::npos ? host.size() : close + 1);
-    } else if (size_t colon = host.find(':'); colon != std::string::npos) {
-        host.resize(colon);
-    }
-    for (char& ch : host) ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
-    return host;
+std::string Lower(std::string text) {
+    for (char& ch : text) ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
+    return text;
 }
 
-bool IsLoopbackName(const std::string& host) {
-    return host == "localhost" || host == "[::1]" || host.rfind("127.", 0) == 0;
+// Four decimal octets without leading zeros, the first 127: an address of 127.0.0.0/8 written
+// the one way a browser writes it.
+bool IsLoopbackIPv4(const std::string& host) {
+    int octets = 0;
+    size_t at = 0;
+    while (at <= host.size()) {
+        size_t end = host.find('.', at);
+        if (end == std::string::npos) end = host.size();
+        const std::string part = host.substr(at, end - at);
+        if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string::npos ||
+            (part.size() > 1 && part[0] == '0') || std::stoi(part) > 255)
+            return false;
+        if (octets == 0 && part != "127") return false;
+        ++octets;
+        at = end + 1;
+    }
+    return octets == 4;
+}
+
+// Whether a Host value ("host" or "host:port") names this machine: "localhost", an address of
+// 127.0.0.0/8 or "[::1]", each as the whole host, with a port of digits or none. Names that only
+// begin like one ("127.evil.example", "localhost.evil.example") are other machines.
+bool IsLoopbackHostPort(const std::string& hostPort) {
+    const std::string hp = Lower(hostPort);
+    std::string host = hp, port;
+    if (!hp.empty() && hp[0] == '[') {
+        const size_t close = hp.find(']');
+        if (close == std::string::npos) return false;
+        host = hp.substr(0, close + 1);
+        if (close + 1 < hp.size()) {
+            if (hp[close + 1] != ':') return false;
+            port = hp.substr(close + 2);
+            if (port.empty()) return false;
+        }
+    } else if (const size_t colon = hp.find(':'); colon != std::string::npos) {
+        host = hp.substr(0, colon);
+        port = hp.substr(colon + 1);
+        if (port.empty()) return false;
+    }
+    if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
+    return host == "localhost" || host == "[::1]" || IsLoopbackIPv4(host);
 }
 
 // The "host[:port]" of an absolute http(s) address; empty for anything else ("null", a bare path).
@@ -100,28 +132,41 @@ std::string OriginHostPort(const std::string& url) {
     else if (strncasecmp(url.c_str(), "https://", 8) == 0) start = 8;
     else return "";
     size_t end = url.find_first_of("/?#", start);
-    std::string hp = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    for (char& ch : hp) ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
-    return hp;
+    return Lower(url.substr(start, end == std::string::npos ? std::string::npos : end - start));
 }
 
-// Whether a request may reach the route: the Host of a loopback-only server names this machine,
-// and a request to a route that changes state comes from a page of this server (or from no page).
-bool RequestAllowed(WebServer* server, WebConnection* c, const UrlRoute* route) {
-    if (server != &g_controlServer) return true;
+// The Host header of the request, cut at its line end and without trailing blanks.
+std::string RequestHost(const WebConnection* c) {
     std::string host = c->host;
     if (size_t cut = host.find_first_of("\r\n"); cut != std::string::npos) host.resize(cut);
-    while (!host.empty() && host.back() == ' ') host.pop_back();
-    std::string lowerHost = host;
-    for (char& ch : lowerHost) ch = static_cast<char>(tolower(static_cast<unsigned char>(ch)));
-    if (server->bindAddress == WebBindLoopback() && !host.empty() && !IsLoopbackName(HostName(host))) return false;
-    if (!ChangesState(route)) return true;
+    while (!host.empty() && (host.back() == ' ' || host.back() == '\t')) host.pop_back();
+    return host;
+}
+
+// A loopback-only control server answers only requests whose Host names this machine: a page
+// whose own name was made to point at 127.0.0.1 (DNS rebinding) sends its own name.
+bool HostAllowed(const WebServer* server, const WebConnection* c) {
+    if (server != &g_controlServer || server->bindAddress != WebBindLoopback()) return true;
+    const std::string host = RequestHost(c);
+    return host.empty() || IsLoopbackHostPort(host);
+}
+
+// Whether a request may reach a route that changes state: refused when the browser says it comes
+// from a page of another origin. Sec-Fetch-Site names where the request comes from even when the
+// page sends no Referer ("same-site" is another port of the same host: another origin); Origin and
+// Referer, when sent, must name this server. A request with none of them (a script, curl) passes.
+bool ChangeAllowed(const WebConnection* c) {
+    std::string value;
+    if (RawHeader(c->requestBuffer, "Sec-Fetch-Site", &value)) {
+        value = Lower(value);
+        if (value != "same-origin" && value != "none") return false;
+    }
+    const std::string host = Lower(RequestHost(c));
     for (const char* name : {"Origin", "Referer"}) {
-        std::string value;
         if (!RawHeader(c->requestBuffer, name, &value)) continue;
         const std::string from = OriginHostPort(value);
         if (from.empty()) return false;
-        if (lowerHost.empty() ? !IsLoopbackName(HostName(from)) : from != lowerHost) return false;
+        if (host.empty() ? !IsLoopbackHostPort(from) : from != host) return false;
     }
     return true;
 }
@@ -166,10 +211,16 @@ uint32_t WebDispatchRoute(WebServer* server, WebConnection* c) {
     UrlRequest parsed;
     bool varsParsed = false;
     uint32_t result = 0;
+    // A foreign Host reaches neither a route nor a file of the web root.
+    if (!HostAllowed(server, c)) {
+        HttpdLog("Request for '%.200s' with Host '%.100s' refused", path, RequestHost(c).c_str());
+        return Refuse(c);
+    }
     for (UrlRoute* r = server->routes; r && r->prefix; ++r) {
         size_t n = strlen(r->prefix);
         if (!r->handler || strncmp(path, r->prefix, n) != 0) continue;
-        if (!RequestAllowed(server, c, r)) {
+        if (server == &g_controlServer && ChangesState(r) && !ChangeAllowed(c)) {
+            HttpdLog("Request for '%.200s' from another site refused", path);
             result = Refuse(c);
             break;
         }

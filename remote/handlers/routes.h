@@ -19,9 +19,11 @@ int WebServerAddRoute(WebServer* server, const char* prefix, uint32_t (*handler)
 // connection and returned. 0: serve the request as a file.
 //
 // The query is parsed once and every route that is tried sees the same variables. On the control
-// server, a request whose Host names another machine while the server listens on loopback only,
-// and a request to a route that changes state whose Origin or Referer names another site, are
-// answered 403 without reaching a handler: a web page the user visits cannot drive the program.
+// server, a request whose Host is not this machine's ("localhost", 127.0.0.0/8, "[::1]", each as
+// the whole host) while the server listens on loopback only, and a request to a route that changes
+// state that the browser marks as coming from another origin (Sec-Fetch-Site "cross-site" or
+// "same-site", or an Origin or Referer of another host or port), are answered 403 without reaching
+// a handler or a file: a web page the user visits cannot drive the program.
 uint32_t WebDispatchRoute(WebServer* server, WebConnection* connection);
 
 // Adds the control server's routes in their order and makes WebDispatchRoute the servers'

@@ -13,7 +13,7 @@
 #include "engine/context.h"
 #include "engine/engine_api.h"
 #include "engine/eventlog.h"
-#include "engine/jobs/audiotask.h"
+#include "engine/jobs/jobdriver.h"
 #include "engine/prefs/preffiles.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/queue.h"
@@ -118,18 +118,13 @@ XMLRPC_VALUE QueueGet(XMLRPC_SERVER, XMLRPC_REQUEST request, void*) {
     return s;
 }
 
+// The output of the item's running job: the final file name, answered once the job's encoder has
+// opened it (the bytes may still go to a temporary name until the job ends).
 XMLRPC_VALUE QueueOutput(XMLRPC_SERVER, XMLRPC_REQUEST request, void*) {
     Params params(request);
     std::string name;
-    {
-        QueueLockGuard lock;
-        QueueItem* item = QueueGetItem(params.Int(-1));
-        AudioTask* task = item ? item->audioTask.load() : nullptr;
-        if (!task) return nullptr;
-        std::lock_guard taskLock(task->mutex);
-        name = task->outputPath;
-    }
-    if (name.empty() || !FileExist(name.c_str())) return nullptr;
+    // Standard output and network targets are not files.
+    if (!GetRunningOutput(params.Int(-1), &name) || name == "-" || name.find("://") != std::string::npos) return nullptr;
     return Text(nullptr, name.c_str());
 }
 

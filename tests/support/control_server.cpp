@@ -32,11 +32,15 @@ void ControlServer::AddTestPrefs() {
     prefs.Add("t.str", kPrefString, "plain")->description = "Some text";
     prefs.Add("t.float", kPrefFloat, "1.5");
     prefs.Add("t.bool", kPrefBool, "0");
+    prefs.Add("t.on", kPrefBool, "1");
     prefs.Add("overall.task.destdir", kPrefDir, "");
     prefs.Add("overall.generic.ignoredBuild", kPrefInt, "0");
     prefs.Add("overall.ui.noWelcome", kPrefInt, "0");
     prefs.Add("overall.generic.fileTypes", kPrefString, "mp3;flac");
     prefs.Add("overall.generic.wildcard", kPrefString, "*.*");
+    prefs.Add("audiosrc.winamp.dir", kPrefDir, "");
+    prefs.Add("audiosrc.winamp.disabledInPlugins", kPrefString, "");
+    prefs.Add("audiosrc.winamp.enabledDspPlugins", kPrefString, "");
     GetPrefStore().RebuildKeyIndex();
 }
 

@@ -3,13 +3,54 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "support/tempdir.h"
 
 namespace sqtest {
 
-HeadlessProgram::HeadlessProgram(const std::string& extraPrefs) {
-    data_.write("Sonquill/prefs.xml",
-                "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<QuorvexPrefs><node key=\"overall.httpd.port\">0</node>" +
-                    extraPrefs + "</QuorvexPrefs>\n");
+namespace {
+
+std::string XmlEscaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+void WriteUserPrefs(const std::string& dataDir, const std::vector<std::pair<std::string, std::string>>& values) {
+    std::filesystem::create_directories(dataDir + "/Sonquill");
+    std::ofstream f(dataDir + "/Sonquill/prefs.xml", std::ios::trunc);
+    f << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<QuorvexPrefs><node key=\"overall.httpd.port\">0</node>";
+    for (const auto& [key, value] : values) f << "<node key=\"" << XmlEscaped(key) << "\">" << XmlEscaped(value) << "</node>";
+    f << "</QuorvexPrefs>\n";
+}
+
+ProgramRun RunProgramHeadless(const std::string& args, const std::string& workDir, const std::string& dataDir,
+                              int limitSeconds) {
+    const std::string err = workDir + "/.program.err";
+    const std::string cmd = "cd '" + workDir + "' && env -u DISPLAY -u WAYLAND_DISPLAY APPDATA='" + dataDir + "' timeout " +
+                            std::to_string(limitSeconds) + " '" SQ_OUT_DIR "/sonquill' -verbose " + args + " >/dev/null 2>'" + err + "'";
+    const int status = std::system(cmd.c_str());
+    ProgramRun run;
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = ReadFile(err);
+    std::filesystem::remove(err);
+    return run;
+}
+
+HeadlessProgram::HeadlessProgram(const std::vector<std::pair<std::string, std::string>>& prefs) {
+    WriteUserPrefs(data_.path().string(), prefs);
 }
 
 ProgramResult HeadlessProgram::Exec(const std::string& invocation) const {

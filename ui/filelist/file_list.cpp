@@ -374,7 +374,7 @@ bool CFileList::OnUser(WPARAM wParam, LPARAM lParam) {
     if (wParam == kFlushRows) FlushRows();
     // The end of an earlier walk that was waited for already is passed over.
     else if (wParam == kWalkEnded) {
-        if (lParam == walkGeneration_ && walking_.load()) WalkEnded();
+        if (lParam == walkGeneration_.load() && walking_.load()) WalkEnded();
     }
     else return false;
     return true;
@@ -545,19 +545,43 @@ bool CFileList::OnNewFile(const std::string& folder, const std::string& name) {
 }
 
 bool CFileList::AddFolder(const std::string& folder, bool recursive) {
-    bool expected = false;
-    if (!walking_.compare_exchange_strong(expected, true)) return false;
-    if (walker_.joinable()) walker_.join();
-    walkEnded_.Reset();
-    queueFull_ = false;
-    ++walkGeneration_;
     std::string path = folder;
     while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
-    walker_ = std::thread([this, path, recursive, generation = walkGeneration_] { WalkFolder(path, recursive, generation); });
+    {
+        std::lock_guard lk(foldersLock_);
+        pendingFolders_.emplace_back(path, recursive);
+        if (walkerActive_) return true;  // the running walk takes it after the folders before it
+        walkerActive_ = true;
+    }
+    if (walker_.joinable()) walker_.join();
+    walkEnded_.Reset();
+    walking_ = true;
+    queueFull_ = false;
+    const LPARAM generation = ++walkGeneration_;
+    walker_ = std::thread([this, generation] { WalkFolders(generation); });
     return true;
 }
 
-void CFileList::WalkFolder(std::string folder, bool recursive, LPARAM generation) {
+void CFileList::WalkFolders(LPARAM generation) {
+    for (;;) {
+        std::pair<std::string, bool> next;
+        {
+            std::lock_guard lk(foldersLock_);
+            if (pendingFolders_.empty() || stopWalk_.load()) {
+                pendingFolders_.clear();
+                walkerActive_ = false;
+                break;
+            }
+            next = std::move(pendingFolders_.front());
+            pendingFolders_.pop_front();
+        }
+        WalkFolder(next.first, next.second);
+    }
+    walkEnded_.Set();
+    if (HWND window = window_.load()) gui::PostMessageA(window, gui::WM_USER, kWalkEnded, generation);
+}
+
+void CFileList::WalkFolder(const std::string& folder, bool recursive) {
     const std::set<std::string> types = FileTypes();
     std::string wildcard = GetPrefString("overall.generic.wildcard") ? GetPrefString("overall.generic.wildcard") : "";
     if (wildcard.empty() || wildcard == "*.*") wildcard = "*";
@@ -596,8 +620,6 @@ void CFileList::WalkFolder(std::string folder, bool recursive, LPARAM generation
         }
     };
     scan(folder, recursive ? -1 : 0);
-    walkEnded_.Set();
-    if (HWND window = window_.load()) gui::PostMessageA(window, gui::WM_USER, kWalkEnded, generation);
 }
 
 void CFileList::WalkEnded() {
@@ -611,8 +633,9 @@ void CFileList::WalkEnded() {
 
 void CFileList::WaitFolderAdd() {
     if (!walking_.load()) return;
+    // Bounded by the walk itself: it ends when the folders queued for it have been scanned.
     walkEnded_.Wait(platform::kInfinite);  // pumps on the UI thread
-    if (walking_.load()) WalkEnded();
+    if (walking_.load() && gui::IsUiThread()) WalkEnded();
 }
 
 std::vector<std::pair<std::string, std::string>> InputTypeFilters() {

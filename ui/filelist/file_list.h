@@ -15,6 +15,8 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <deque>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -67,10 +69,12 @@ public:
     QueueItem* AddFile(const std::string& path, const char* alias = nullptr, int track = 0, int chapter = 0);
     // Starts adding the folder's files whose extension is one of "overall.generic.fileTypes"
     // (recursive: subfolders too) on a thread of its own; rows appear as the items come. A file
-    // the queue holds already is not added again. False when another folder add runs.
+    // the queue holds already is not added again. A folder given while a folder add runs is
+    // walked after the folders before it. True when the folder was taken.
     bool AddFolder(const std::string& folder, bool recursive);
     bool FolderAddRunning() const { return walking_.load(); }
-    // Waits (serving the UI thread's messages) until no folder add runs.
+    // Waits (serving the UI thread's messages) until no folder add runs: a batch starts only
+    // once the folders given before it have been scanned.
     void WaitFolderAdd();
     // The file-open dialog; the chosen files are added. The last item added, or null.
     QueueItem* AddFilesDialog(HWND owner);
@@ -149,7 +153,9 @@ private:
     QueueItem* RowParam(int row);
     // Asks the UI thread to flush rows (one post until it ran).
     void PostFlush();
-    void WalkFolder(std::string folder, bool recursive, LPARAM generation);
+    // The walk thread: the queued folders one after the other, then the end is posted.
+    void WalkFolders(LPARAM generation);
+    void WalkFolder(const std::string& folder, bool recursive);
     void WalkEnded();
     void CheckRows(const std::vector<bool>& checked);
     std::vector<bool> CheckStates();
@@ -167,7 +173,10 @@ private:
     std::atomic<bool> queueFull_{false};
     platform::Event walkEnded_{true, true};
     std::thread walker_;
-    LPARAM walkGeneration_ = 0;  // UI thread only
+    std::mutex foldersLock_;  // pendingFolders_, walkerActive_
+    std::deque<std::pair<std::string, bool>> pendingFolders_;  // folder, recursive
+    bool walkerActive_ = false;  // a walk thread takes the pending folders
+    std::atomic<LPARAM> walkGeneration_{0};
     int sortColumn_ = -1;        // the column sorted by last (UI thread only)
     bool sortFalling_ = false;
     std::atomic<HWND> window_{nullptr};  // the window, for other threads

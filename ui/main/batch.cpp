@@ -17,8 +17,8 @@
 #include "engine/tools/preview.h"
 #include "platform/power/power.h"
 #include "ui/dialogs/prompt.h"
+#include "ui/filelist/file_list.h"
 #include "ui/framework/dialog.h"
-#include "ui/main/console_report.h"
 #include "ui/main/main_window.h"
 #include "ui/main/seams.h"
 #include "ui/main/shell.h"
@@ -86,14 +86,15 @@ void EndBatch(int result) {
         if (s.context.taskMode.load() == 2) {
             // The benchmark result page lives on the maker's web site, which this system has not.
         } else if (s.afterBatchAction.load() != 0 || s.exitFlag.load()) {
-            // Without a display and without a chosen action there is nobody to warn and nothing
-            // to announce: the notice's default answer is taken as it stands.
-            const bool silent = ConsoleReportOn() && s.afterBatchAction.load() == 0;
-            CDlgPrompt notice(kPromptConfirm, Ui("shutdown_notice"), nullptr,
-                              static_cast<uint32_t>(std::max(GetPrefInt("overall.ui.promptCountDown"), 0)), false, 1);
-            if (silent || notice.Show(nullptr) == 1) {
-                s.exitFlag = true;
-                SetPowerState(s.afterBatchAction.load() - 1);
+            // The notice announces the chosen action; with none chosen ("exit" alone) there is
+            // nothing to announce and the program just closes.
+            if (s.afterBatchAction.load() != 0) {
+                CDlgPrompt notice(kPromptConfirm, Ui("shutdown_notice"), nullptr,
+                                  static_cast<uint32_t>(std::max(GetPrefInt("overall.ui.promptCountDown"), 0)), false, 1);
+                if (notice.Show(nullptr) == 1) {
+                    s.exitFlag = true;
+                    SetPowerState(s.afterBatchAction.load() - 1);
+                }
             }
             if (s.exitFlag.load()) {
                 const int code = std::min(UnfinishedItems(), 255);
@@ -121,9 +122,10 @@ void SetBatchRunner(BatchRunner runner) {
 }
 
 int WorkerCount() {
+    // Threads that have ended stay in the table until they are joined: they are not counted.
     WorkerTable& t = Workers();
     std::lock_guard lk(t.lock);
-    return static_cast<int>(t.threads.size());
+    return t.threads.empty() ? 0 : t.alive->load();
 }
 
 int WaitWorkerThreads(unsigned timeoutMs) {
@@ -167,6 +169,9 @@ int StartTranscoding() {
         RaiseEvent(2, "Previous transcoding session not completed");
         return -1;
     }
+    // Folders given before the start are scanned to their end first: the batch counts what they
+    // hold, not what the walk has reached so far.
+    FileList().WaitFolderAdd();
     if (QueueCount() == 0) {
         RaiseEvent(4, Ui("NO_FILE"));
         return -1;

@@ -16,7 +16,8 @@ int TranscodeWorkerThread(int slot);
 // -1 when no worker threads exist, 1 when all ended within the time (the table is emptied), 0
 // when the time ran out.
 int WaitWorkerThreads(unsigned timeoutMs);
-// Worker threads of the current batch (0 when none).
+// Worker threads of the current batch that are still running (0 when none): a batch whose workers
+// have all ended is idle, even before they are joined.
 int WorkerCount();
 void StartBenchmark();
 // The after-batch action index (0 power off ... 4 log off): 0 when requested, -1 otherwise.

@@ -119,6 +119,16 @@ std::string WithXmlExtension(std::string path) {
 
 bool Idle() { return GetItemState(nullptr) == 0; }
 
+// With no item converting, whether no batch is running either, so that a new one may start. Workers
+// still alive then are between two items, about to take their first, or ending their batch: the
+// wait (bounded, serving the window) lasts until they have ended or one converts again. False
+// when the running batch goes on: it takes the ready items itself.
+bool BatchEndsWhileIdle() {
+    if (WorkerCount() == 0) return true;
+    gui::WaitPumping(3000, [] { return WorkerCount() == 0 || GetItemState(nullptr) != 0; });
+    return GetItemState(nullptr) == 0;
+}
+
 // Reads the feed at url and queues the link of each of its items under the item's title. The feed
 // is read off the UI thread, which keeps serving the window meanwhile. Only network addresses
 // enter the queue: a feed from the network never queues a file of this machine, and a linked
@@ -243,10 +253,10 @@ void CDlgMain::RunAppCommand(const std::string& word, const std::string& arg, WP
     if (!gui::IsWindow(asking)) asking = hwnd_;
     if (word == "transcode" || word == "start") {
         SetForeground();
-        if (GetItemState(nullptr) == 0 && WorkerCount() == 0) {
-            if (StartTranscoding() != 0 && s.exitFlag.load()) gui::PostMessageA(hwnd_, gui::WM_QUIT, static_cast<WPARAM>(-1), 0);
-        } else {
+        if (GetItemState(nullptr) != 0) {
             StopAll();
+        } else if (BatchEndsWhileIdle()) {
+            if (StartTranscoding() != 0 && s.exitFlag.load()) gui::PostMessageA(hwnd_, gui::WM_QUIT, static_cast<WPARAM>(-1), 0);
         }
     } else if (word == "stop_transcode" || word == "stop") {
         SetForeground();

@@ -8,14 +8,20 @@
 
 namespace {
 
-// Arguments joined by blanks; one holding a blank is quoted, as the shell's reader expects.
+// Arguments joined by blanks, as the shell's reader takes them back: one holding a blank, a tab or
+// a double quote (or none at all) is quoted, with each of its double quotes doubled.
 std::string CommandLineText(int argc, char** argv) {
     std::string text;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (!text.empty()) text += ' ';
-        if (arg.empty() || arg.find_first_of(" \t") != std::string::npos) text += '"' + arg + '"';
-        else text += arg;
+        if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) {
+            text += arg;
+            continue;
+        }
+        text += '"';
+        for (char c : arg) text += c == '"' ? std::string("\"\"") : std::string(1, c);
+        text += '"';
     }
     return text;
 }

@@ -262,9 +262,20 @@ unsigned ParseCommandLine(const char* text, int pass) {
         std::string word;
         bool option = false;
         if (line[i] == '"') {
-            const size_t end = line.find('"', i + 1);
-            word = line.substr(i + 1, end == std::string::npos ? std::string::npos : end - i - 1);
-            i = end == std::string::npos ? line.size() : end + 1;
+            // A quoted word runs to the next lone double quote; "" inside it is one double quote,
+            // so a name holding quotes stays one word.
+            size_t j = i + 1;
+            for (; j < line.size(); ++j) {
+                if (line[j] != '"') {
+                    word += line[j];
+                } else if (j + 1 < line.size() && line[j + 1] == '"') {
+                    word += '"';
+                    ++j;
+                } else {
+                    break;
+                }
+            }
+            i = j < line.size() ? j + 1 : line.size();
         } else {
             size_t end = i;
             while (end < line.size() && !IsBlank(line[end])) ++end;

@@ -17,6 +17,14 @@
     return '';
   }
 
+  // A boolean's text as the program reads it: true/enabled, false/disabled, else a number.
+  function isOn(text) {
+    var v = text.trim().toLowerCase();
+    if (v === 'true' || v === 'enabled') return true;
+    if (v === 'false' || v === 'disabled' || v === '') return false;
+    return Number(v) !== 0 && !isNaN(Number(v));
+  }
+
   function send(url, done) {
     fetch(url).then(function (r) { return r.text(); }).then(done, function () { status.textContent = 'The program does not answer.'; });
   }
@@ -45,14 +53,14 @@
     }
     input.name = key;
     var value = childText(el, 'value');
-    if (input.type === 'checkbox') input.checked = value !== '' && value !== '0';
+    if (input.type === 'checkbox') input.checked = isOn(value);
     else input.value = value;
     cell.appendChild(input);
     var set = document.createElement('button');
     set.textContent = 'Set';
     set.name = 'set:' + key;
     set.onclick = function () {
-      var text = input.type === 'checkbox' ? (input.checked ? '1' : '0') : input.value;
+      var text = input.type === 'checkbox' ? (input.checked ? 'true' : 'false') : input.value;
       send('/prefs/set?' + encodeURIComponent(key) + '=' + encodeURIComponent(text), function (n) {
         status.textContent = n.trim() === '1' ? key + ' set.' : key + ' was not set.';
       });
@@ -61,7 +69,7 @@
     revert.textContent = 'Default';
     revert.onclick = function () {
       send('/prefs/revert?path=' + encodeURIComponent(key), function (v) {
-        if (input.type === 'checkbox') input.checked = v.trim() !== '0' && v.trim() !== '';
+        if (input.type === 'checkbox') input.checked = isOn(v);
         else input.value = v.trim();
         status.textContent = key + ' reverted.';
       });

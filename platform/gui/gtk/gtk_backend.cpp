@@ -209,6 +209,43 @@ gboolean OnKeyEvent(GtkWidget* widget, GdkEventKey* e, gpointer) {
     return g_backend->HoldKey(top, e, e->type == GDK_KEY_PRESS) ? TRUE : FALSE;
 }
 
+// The dialog font and compact controls (GTK 3's default theme gives a button 34 pixels of height).
+constexpr const char* kDialogCss =
+    "* { font: 9pt Sans; }\n"
+    "button { min-height: 0; min-width: 0; padding: 1px 4px; }\n"
+    "entry { min-height: 0; padding: 0 3px; }\n"
+    "combobox button { min-height: 0; padding: 0 4px; }\n"
+    "checkbutton, radiobutton { min-height: 0; padding: 0; }\n"
+    "notebook > header > tabs > tab { min-height: 0; min-width: 0; padding: 1px 6px; }\n"
+    "scale { padding: 4px 6px; }\n"
+    "progressbar.horizontal > trough { min-width: 1px; }\n";
+
+// Dialog units from the font the widgets show: the average width of the letters and the line
+// height (a unit is a quarter of the first and an eighth of the second), and the height of a
+// closed combo box in that font.
+void MeasureDialogFont(State& s) {
+    InitOptions& options = s.options;
+    GtkWidget* label = gtk_label_new(nullptr);
+    g_object_ref_sink(label);
+    PangoLayout* layout = gtk_widget_create_pango_layout(label, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    int width = 0, height = 0;
+    pango_layout_get_pixel_size(layout, &width, &height);
+    if (width > 0 && height > 0) {
+        options.baseUnitX = (width / 26 + 1) / 2;
+        options.baseUnitY = height;
+    }
+    g_object_unref(layout);
+    g_object_unref(label);
+    GtkWidget* combo = gtk_combo_box_text_new();
+    g_object_ref_sink(combo);
+    gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo), "Ag");
+    gtk_combo_box_set_active(GTK_COMBO_BOX(combo), 0);
+    int minimum = 0, natural = 0;
+    gtk_widget_get_preferred_height(combo, &minimum, &natural);
+    if (natural > 0) s.comboHeight = natural;
+    g_object_unref(combo);
+}
+
 // Runs the layer's modal loop until done holds (or a quit ends it).
 void RunUntil(const bool& done) { RunModalLoop([&] { return done; }); }
 
@@ -489,30 +526,15 @@ std::unique_ptr<Backend> StartGtkBackend() {
     std::setlocale(LC_NUMERIC, "C");
     if (!gtk_init_check(nullptr, nullptr)) return nullptr;
     initialized = true;
-    // Dialog units follow the dialog font.
+    // The dialog font, and controls as compact as those templates are drawn for: the theme's
+    // padding and minimum sizes would make a control larger than the rectangle it is given.
     GtkCssProvider* css = gtk_css_provider_new();
-    gtk_css_provider_load_from_data(css, "* { font: 9pt Sans; }", -1, nullptr);
+    gtk_css_provider_load_from_data(css, kDialogCss, -1, nullptr);
     gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(css),
                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     g_object_unref(css);
     State& s = S();
-    {
-        PangoFontMap* map = pango_cairo_font_map_get_default();
-        PangoContext* ctx = pango_font_map_create_context(map);
-        PangoFontDescription* font = pango_font_description_from_string("Sans 9");
-        PangoLayout* layout = pango_layout_new(ctx);
-        pango_layout_set_font_description(layout, font);
-        pango_layout_set_text(layout, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", -1);
-        int width = 0, height = 0;
-        pango_layout_get_pixel_size(layout, &width, &height);
-        if (width > 0 && height > 0) {
-            s.options.baseUnitX = (width / 26 + 1) / 2;
-            s.options.baseUnitY = height;
-        }
-        g_object_unref(layout);
-        pango_font_description_free(font);
-        g_object_unref(ctx);
-    }
+    MeasureDialogFont(s);
     GdkRectangle area{};
     if (GdkMonitor* mon = gdk_display_get_primary_monitor(gdk_display_get_default())) {
         gdk_monitor_get_workarea(mon, &area);

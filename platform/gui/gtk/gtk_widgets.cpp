@@ -10,11 +10,31 @@
 #include "platform/gui/gtk/gtk_peer.h"
 #include "platform/gui/views_model.h"
 
+// Where a window's children go: a GtkFixed that asks for no room of its own and has a display
+// window of its own, so a window can be made smaller than what it holds and what lies outside a
+// child dialog is cut off instead of drawn over its neighbours. The layer places every child.
+struct SqFixed {
+    GtkFixed parent;
+};
+struct SqFixedClass {
+    GtkFixedClass parent_class;
+};
+G_DEFINE_TYPE(SqFixed, sq_fixed, GTK_TYPE_FIXED)
+
+static void sq_fixed_preferred(GtkWidget*, gint* minimum, gint* natural) { *minimum = *natural = 1; }
+static void sq_fixed_class_init(SqFixedClass* k) {
+    GTK_WIDGET_CLASS(k)->get_preferred_width = sq_fixed_preferred;
+    GTK_WIDGET_CLASS(k)->get_preferred_height = sq_fixed_preferred;
+}
+static void sq_fixed_init(SqFixed* self) { gtk_widget_set_has_window(GTK_WIDGET(self), TRUE); }
+
 namespace gui::gtk::detail {
 
 using namespace gui::detail;
 
 namespace {
+
+GtkWidget* NewContainer() { return GTK_WIDGET(g_object_new(sq_fixed_get_type(), nullptr)); }
 
 constexpr const char* kHandleKey = "sq-hwnd";
 constexpr DWORD kStaticTypeMask = 0x1F;
@@ -247,14 +267,23 @@ gboolean OnFocusIn(GtkWidget*, GdkEvent*, gpointer data) {
     return FALSE;
 }
 
+// The height the menu bar takes above a top-level's client area (none without a shown bar).
+int MenuBarHeight(const GtkPeer& p) {
+    if (!p.menuBar || !gtk_widget_get_visible(p.menuBar)) return 0;
+    int minimum = 0, natural = 0;
+    gtk_widget_get_preferred_height(p.menuBar, &minimum, &natural);
+    return natural;
+}
+
 gboolean OnConfigure(GtkWidget*, GdkEventConfigure* e, gpointer data) {
     GtkPeer* p = UserPeer(data);
     Window* w = Raw(HandleData(data));
     if (!p || !w || w->showState != SW_SHOWNORMAL) return FALSE;
     RECT client;
     GetClientRect(w->handle, &client);
-    if (e->width != client.right || e->height != client.bottom) {
-        const int dw = e->width - client.right, dh = e->height - client.bottom;
+    const int height = e->height - MenuBarHeight(*p);
+    if (e->width != client.right || height != client.bottom) {
+        const int dw = e->width - client.right, dh = height - client.bottom;
         MoveWindow(w->handle, w->rect.left, w->rect.top, w->rect.right - w->rect.left + dw,
                    w->rect.bottom - w->rect.top + dh, TRUE);
         // The display already has this size: nothing to give back to it.
@@ -305,12 +334,11 @@ void MakeTopLevel(Window& w, GtkPeer& p) {
     GtkWidget* win = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     p.outer = win;
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-    p.container = gtk_fixed_new();
+    p.container = NewContainer();
     gtk_box_pack_end(GTK_BOX(box), p.container, TRUE, TRUE, 0);
     gtk_container_add(GTK_CONTAINER(win), box);
     gtk_widget_show_all(box);
     gtk_widget_add_events(p.container, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK);
-    gtk_widget_set_has_window(p.container, TRUE);
     const gpointer h = w.handle;
     g_signal_connect(win, "delete-event", G_CALLBACK(OnDelete), h);
     g_signal_connect(win, "configure-event", G_CALLBACK(OnConfigure), h);
@@ -439,6 +467,15 @@ void MakeChildWidgets(Window& w, GtkPeer& p) {
     case ControlKind::Edit: MakeEdit(w, p); break;
     case ControlKind::ComboBox:
         p.outer = p.control = (w.style & 3) == CBS_DROPDOWNLIST ? gtk_combo_box_text_new() : gtk_combo_box_text_new_with_entry();
+        // The control's rectangle decides its width, not its longest entry or a default number of
+        // characters: a text too long for it ends in an ellipsis.
+        if (gtk_combo_box_get_has_entry(GTK_COMBO_BOX(p.control))) {
+            gtk_entry_set_width_chars(GTK_ENTRY(gtk_bin_get_child(GTK_BIN(p.control))), 1);
+        } else if (GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(p.control))) {
+            for (GList* l = cells; l; l = l->next)
+                if (GTK_IS_CELL_RENDERER_TEXT(l->data)) g_object_set(l->data, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
+            g_list_free(cells);
+        }
         g_signal_connect(p.control, "changed", G_CALLBACK(OnComboChanged), h);
         break;
     case ControlKind::ListBox: MakeListBox(w, p); break;
@@ -465,9 +502,8 @@ void MakeChildWidgets(Window& w, GtkPeer& p) {
     default:
         // Child dialogs (pages) and the program's own classes: a container of their own. The
         // program's classes get a display window, so they can be painted and drawn into (video).
-        p.outer = p.container = gtk_fixed_new();
+        p.outer = p.container = NewContainer();
         if (!w.isDialog) {
-            gtk_widget_set_has_window(p.container, TRUE);
             gtk_widget_add_events(p.container, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK);
             g_signal_connect(p.container, "button-press-event", G_CALLBACK(OnMouse), h);
             g_signal_connect(p.container, "button-release-event", G_CALLBACK(OnMouse), h);
@@ -702,7 +738,8 @@ void SyncTopLevel(Window& w, GtkPeer& p) {
         RECT client;
         GetClientRect(w.handle, &client);
         gtk_window_move(win, w.rect.left, w.rect.top);
-        gtk_window_resize(win, std::max(1, static_cast<int>(client.right)), std::max(1, static_cast<int>(client.bottom)));
+        gtk_window_resize(win, std::max(1, static_cast<int>(client.right)),
+                          std::max(1, static_cast<int>(client.bottom) + MenuBarHeight(p)));
         gtk_widget_set_size_request(p.container, 1, 1);
         p.placed = true;
         p.placedRect = w.rect;

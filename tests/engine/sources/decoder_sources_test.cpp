@@ -201,12 +201,12 @@ TEST_F(DecoderSources, CommandLines) {
     GetPrefStore().SetInt("overall.audio.bitDepth", 0);  // 8-bit streams are decoded as 16-bit
     GetPrefStore().SetFloat("audiofilter.volume.gain", -3.5f);
     EXPECT_EQ(ff.BuildLine(&task_, 9),
-              "ffmpeg -i \"/in/a \\\"b\\\".flac\" -vn -loglevel quiet -ss 1.5 -af volume=-3.5dB -c:a pcm_s16le -f wav pipe:9");
+              "ffmpeg -xerror -i \"/in/a \\\"b\\\".flac\" -vn -loglevel quiet -ss 1.5 -af volume=-3.5dB -c:a pcm_s16le -f wav pipe:9");
     GetPrefStore().SetInt("overall.audio.bitDepth", 3);
     GetPrefStore().SetFloat("audiofilter.volume.gain", 0.0f);
     SetStringField(&item_->file, "dshow://a,b,c,d,Line In");
     task_.start = 0;
-    EXPECT_EQ(ff.BuildLine(&task_, 9), "ffmpeg -f dshow -i audio=\"Line In\" -loglevel quiet -c:a pcm_s32le -f wav pipe:9");
+    EXPECT_EQ(ff.BuildLine(&task_, 9), "ffmpeg -xerror -f dshow -i audio=\"Line In\" -loglevel quiet -c:a pcm_s32le -f wav pipe:9");
 }
 
 TEST_F(DecoderSources, BrokenDecodersEndInAnErrorNotAHang) {
@@ -227,6 +227,46 @@ TEST_F(DecoderSources, BrokenDecodersEndInAnErrorNotAHang) {
         WaveHeader h{};
         std::string r = Decode(*src, &h);
         EXPECT_TRUE(r == "(open failed)" || r == "(no header)" || r.empty()) << r.size();
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DecoderSources, ADecoderThatFailsOnACutFileSaysSoAtTheEnd) {
+    std::string samples;
+    const Format f{44100, 2, 16};
+    const std::string wav = MakeWav(f, &samples);
+    const std::string flac = dir_.file("whole.flac"), wv = dir_.file("whole.wv");
+    ASSERT_TRUE(Shell("flac -s -f " + wav + " -o " + flac));
+    ASSERT_TRUE(Shell("wavpack -q -y " + wav + " -o " + wv));
+    for (const std::string& whole : {flac, wv}) {
+        const std::string cut = whole + ".cut" + whole.substr(whole.rfind('.'));
+        std::filesystem::copy_file(whole, cut);
+        std::filesystem::resize_file(cut, std::filesystem::file_size(whole) / 2);
+    }
+    const struct {
+        int id;
+        std::string input;
+        bool fails;
+    } cases[] = {{kSourceFlac, flac, false},        {kSourceFlac, flac + ".cut.flac", true},
+                 {kSourceWavPack, wv, false},       {kSourceWavPack, wv + ".cut.wv", true},
+                 {kSourceFFmpeg, flac, false},      {kSourceFFmpeg, flac + ".cut.flac", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input + " source " + std::to_string(c.id));
+        Describe(c.input, f);
+        task_.start = 0;
+        auto src = CreateAudioSource(c.id);
+        ASSERT_TRUE(src->Open(&task_));
+        ASSERT_TRUE(src->ReadHeader());
+        ASSERT_TRUE(src->Prepare(&task_));
+        ReadAll(*src);
+        EXPECT_EQ(src->inputEnd, CAudioSource::InputEnd::kEnded);
+        const std::string why = src->DecodeFailure();
+        if (c.fails) EXPECT_NE(why.find("ended with error code"), std::string::npos) << why;
+        else EXPECT_EQ(why, "");
+        src->Close();
     }
 }
 

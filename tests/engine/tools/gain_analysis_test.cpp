@@ -9,6 +9,9 @@
 #include <random>
 #include <vector>
 
+#include "support/shell_command.h"
+#include "support/tempdir.h"
+
 namespace {
 
 using namespace gain;
@@ -74,8 +77,8 @@ double PlainGain(const std::vector<double>& x, int rate) {
     }
     if (bins.empty()) return kGainNotEnoughSamples;
     std::sort(bins.rbegin(), bins.rend());
-    // 1 - 0.95 is a little above 0.05 in doubles, so an exact 5 % rounds up one more block.
-    const size_t rank = static_cast<size_t>(std::ceil(bins.size() * (1.0 - 0.95)));
+    // The loudest 5 %, rounded up.
+    const size_t rank = (bins.size() + 19) / 20;
     return 64.82 - bins[rank - 1] / 100.0;
 }
 
@@ -142,6 +145,31 @@ TEST(GainAnalysis, KnownFigures) {
     // The levels of its blocks sit exactly 2000 bins (20 dB) lower: the gain moves by 20 dB, at
     // most one bin off, whatever the rounding of the printed figure above.
     EXPECT_NEAR(GainGetTitleGain(g.get()), -15.28 + 20.0, 0.0100001);
+}
+
+// The low rates against the reference tool: sox makes a tone and noise, `metaflac --add-replay-gain`
+// writes its track gain, and the analysis of the same 16-bit samples gives the same gain.
+TEST(GainAnalysis, LowRatesAgreeWithTheReferenceTool) {
+    sqtest::TempDir dir;
+    const char* const signals[] = {"sine 100", "sine 60", "pinknoise", "brownnoise"};
+    for (int rate : {8000, 11025, 12000, 16000, 22050, 24000}) {
+        for (const char* signal : signals) {
+            SCOPED_TRACE(testing::Message() << signal << " at " << rate);
+            const std::string flac = dir.file("t.flac"), raw = dir.file("t.raw");
+            ASSERT_TRUE(sqtest::Shell("sox -D -R -n -r " + std::to_string(rate) + " -c 1 -b 16 " + flac + " synth 5 " +
+                                      signal + " vol 0.3 && sox -D " + flac + " -t s16 " + raw + " && metaflac --add-replay-gain " + flac));
+            const std::string tag = sqtest::Capture("metaflac --show-tag=REPLAYGAIN_TRACK_GAIN " + flac);
+            ASSERT_NE(tag.find('='), std::string::npos) << tag;
+            const double reference = std::atof(tag.c_str() + tag.find('=') + 1);
+            const std::string bytes = sqtest::ReadFile(raw);
+            std::vector<double> x(bytes.size() / 2);
+            for (size_t i = 0; i < x.size(); ++i)
+                x[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) | static_cast<uint8_t>(bytes[2 * i + 1]) << 8);
+            auto g = Analysis(rate);
+            GainAnalyzeSamples(g.get(), x.data(), x.data(), static_cast<int64_t>(x.size()), 1);
+            EXPECT_NEAR(GainGetTitleGain(g.get()), reference, 0.05);
+        }
+    }
 }
 
 TEST(GainAnalysis, BlockWindowPerRate) {
@@ -217,14 +245,21 @@ TEST(GainAnalysis, RateWithoutFilterIsRefusedWithoutHanging) {
 TEST(GainAnalysis, HistogramPercentile) {
     std::vector<uint32_t> h(kGainHistogramSize, 0);
     EXPECT_EQ(GainFromHistogram(h.data(), kGainHistogramSize), kGainNotEnoughSamples);
-    // Of 100 blocks the loudest ceil(100 x (1 - 0.95)) = 6 count (the difference is a little
-    // above 0.05 in doubles): six loud blocks set the level, five leave it to the quiet bin.
-    h[1000] = 94;
-    h[2000] = 6;
-    EXPECT_DOUBLE_EQ(GainFromHistogram(h.data(), kGainHistogramSize), 64.82 - 20.0);
+    // Of 100 blocks the loudest 5 count, exactly as the reference tool counts them: five loud
+    // blocks set the level, four leave it to the quiet bin.
     h[1000] = 95;
     h[2000] = 5;
+    EXPECT_DOUBLE_EQ(GainFromHistogram(h.data(), kGainHistogramSize), 64.82 - 20.0);
+    h[1000] = 96;
+    h[2000] = 4;
     EXPECT_DOUBLE_EQ(GainFromHistogram(h.data(), kGainHistogramSize), 64.82 - 10.0);
+    // Of 101 blocks, 5.05 round up to 6.
+    h[1000] = 96;
+    h[2000] = 5;
+    EXPECT_DOUBLE_EQ(GainFromHistogram(h.data(), kGainHistogramSize), 64.82 - 10.0);
+    h[1000] = 95;
+    h[2000] = 6;
+    EXPECT_DOUBLE_EQ(GainFromHistogram(h.data(), kGainHistogramSize), 64.82 - 20.0);
 }
 
 }  // namespace

@@ -199,21 +199,48 @@ TEST_F(MediaProbeReal, ProbesRealFiles) {
     }
 }
 
+// Each stream record holds its own stream's values, whichever stream the player's first run chose.
 TEST_F(MediaProbeReal, EachAudioStreamGetsARunOfItsOwn) {
-    std::string path = dir_.file("two.mka");
-    ASSERT_EQ(system(("ffmpeg -v quiet -y -f lavfi -i sine=f=440:r=44100:d=2 -f lavfi -i sine=f=660:r=22050:d=2 "
-                      "-map 0 -map 1 -ac:a:1 2 -c:a flac " + path).c_str()), 0);
-    ItemPtr item(path.c_str());
-    sqtest::EventRecorder events;
-    EXPECT_TRUE(AnalyzeStream(item.item));
-    ASSERT_EQ(AudioIds(item.item), (std::vector<uint32_t>{0, 1}));
-    EXPECT_EQ(item->audio->samplerate, 44100u);
-    EXPECT_EQ(item->audio->channels, 1u);
-    EXPECT_EQ(item->audio->next->samplerate, 22050u);
-    EXPECT_EQ(item->audio->next->channels, 2u);
-    int notices = 0;  // each stream's output handed to the user interface
-    for (const auto& e : events.events()) notices += e.code == kEventProbeNotice;
-    EXPECT_EQ(notices, 2);
+    struct Stream {
+        uint32_t rate, channels, bitrate;
+        const char* codec;
+    };
+    const struct {
+        const char* name;
+        const char* make;
+        Stream first, second;
+    } cases[] = {
+        {"two.mka",
+         "-f lavfi -i sine=f=440:r=44100:d=2 -f lavfi -i sine=f=660:r=22050:d=2 -map 0 -map 1 -ac:a:1 2 -c:a flac",
+         {44100, 1, 0, "flac"}, {22050, 2, 0, "flac"}},
+        {"film.mkv",
+         "-f lavfi -i sine=f=440:r=48000:d=2 -f lavfi -i sine=f=660:r=44100:d=2 -map 0 -map 1 -ac:a:0 6 -ac:a:1 2 "
+         "-c:a:0 ac3 -b:a:0 448k -c:a:1 libmp3lame -b:a:1 128k",
+         {48000, 6, 448000, "ac3"}, {44100, 2, 128000, "mpg123"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = dir_.file(c.name);
+        ASSERT_EQ(system(("ffmpeg -v quiet -y " + std::string(c.make) + " " + path).c_str()), 0);
+        ItemPtr item(path.c_str());
+        sqtest::EventRecorder events;
+        EXPECT_TRUE(AnalyzeStream(item.item));
+        ASSERT_EQ(AudioIds(item.item), (std::vector<uint32_t>{0, 1}));
+        const AudioStreamInfo* records[] = {item->audio, item->audio->next};
+        const Stream* wants[] = {&c.first, &c.second};
+        for (int i = 0; i < 2; ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(records[i]->samplerate, wants[i]->rate);
+            EXPECT_EQ(records[i]->channels, wants[i]->channels);
+            if (wants[i]->bitrate) {
+                EXPECT_EQ(records[i]->bitrate, wants[i]->bitrate);
+            }
+            EXPECT_STRCASEEQ(Text(records[i]->codec).c_str(), wants[i]->codec);
+        }
+        int notices = 0;  // each stream's output handed to the user interface
+        for (const auto& e : events.events()) notices += e.code == kEventProbeNotice;
+        EXPECT_EQ(notices, 2);
+    }
 }
 
 TEST_F(MediaProbeReal, ApeFilesThroughTheDecoderLibrary) {

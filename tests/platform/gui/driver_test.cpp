@@ -64,6 +64,39 @@ TEST_F(DriverClock, LeftAloneDialogWithoutATimerIsReported) {
     DestroyWindow(main);
 }
 
+// While a left-alone count-down waits for its own 1 s timer, the owner's 250 ms timer and a 600 ms
+// one-shot of another window fire at their own times, in deadline order across all windows.
+TEST_F(DriverClock, OtherWindowsTimersFireOnTimeDuringACountDown) {
+    HWND main = MakeWindow();
+    HWND other = MakeWindow();
+    std::vector<std::pair<std::string, uint64_t>> fired;  // who, at which tick from the start
+    uint64_t start = 0;
+    HWND dialog = nullptr;
+    log.handler = [&](HWND h, UINT msg, WPARAM, LPARAM, bool& handled) -> INT_PTR {
+        if (msg == WM_INITDIALOG) {
+            dialog = h;
+            SetTimer(h, 1, 1000, nullptr);
+        }
+        if (msg != WM_TIMER) return 0;
+        handled = true;
+        fired.emplace_back(h == main ? "main" : h == other ? "other" : "dialog", drv.Now() - start);
+        if (h == other) KillTimer(other, 2);
+        if (h == dialog && fired.back().second >= 2000) EndDialog(h, 1);
+        return TRUE;
+    };
+    drv.LeaveAlone(262);
+    start = drv.Now();
+    SetTimer(main, 1, 250, nullptr);
+    SetTimer(other, 2, 600, nullptr);
+    EXPECT_EQ(RunModal(Dlg(262, WS_POPUP, {}), main), 1);
+    const std::vector<std::pair<std::string, uint64_t>> want = {
+        {"main", 250},  {"main", 500},    {"other", 600},   {"main", 750},  {"main", 1000}, {"dialog", 1000},
+        {"main", 1250}, {"main", 1500},   {"main", 1750},   {"main", 2000}, {"dialog", 2000}};
+    EXPECT_EQ(fired, want);
+    DestroyWindow(other);
+    DestroyWindow(main);
+}
+
 class DriverPump : public sqtest::GuiTest {};
 
 TEST_F(DriverPump, ALongQueueIsNotARunaway) {

@@ -103,6 +103,88 @@ TEST_F(ControlRoutesTest, RoutesAnswerGoodAndBadInput) {
     EXPECT_EQ(server_->events().texts(kEventUiCommand), (std::vector<std::string>{"qxid abc", "close_web 1"}));
 }
 
+// DNS rebinding: a page whose own name was pointed at 127.0.0.1 sends that name as Host. Only the
+// names and addresses of this machine, as whole hosts, reach a route or a file.
+TEST_F(ControlRoutesTest, OnlyHostsNamingThisMachineAreServed) {
+    const std::string port = std::to_string(server_->port());
+    struct HostCase {
+        std::string host;  // the Host header's value; "" sends none
+        bool served;
+    } cases[] = {
+        {"127.0.0.1:" + port, true}, {"127.0.0.1", true}, {"localhost:" + port, true}, {"LocalHost", true},
+        {"127.255.3.4:80", true}, {"[::1]:" + port, true}, {"[::1]", true}, {"", true},
+        {"127.evil.example", false}, {"127.evil.example:" + port, false}, {"127.0.0.1.evil.example", false},
+        {"localhost.evil.example", false}, {"evil.example", false}, {"127.1", false}, {"127.0.0.01", false},
+        {"0177.0.0.1", false}, {"127.0.0.256", false}, {"127.0.0.1.", false}, {"127.0.0.1:", false},
+        {"127.0.0.1:80x", false}, {"[::1]x", false}, {"[::1]:", false}, {"[::2]", false}, {"[::1", false},
+        {"128.0.0.1", false}, {"localhost:", false}, {"127.0.0.1@evil.example", false},
+    };
+    for (const HostCase& c : cases) {
+        SCOPED_TRACE("Host: " + c.host);
+        const std::string header = "-H 'Host:" + (c.host.empty() ? "" : " " + c.host) + "' ";
+        const int value = c.served ? 7 : 9;
+        const sqtest::HttpReply set = Curl(header + Url("/prefs/set?t.int=" + std::to_string(value)));
+        const sqtest::HttpReply read = Curl(header + Url("/qx/get?query=progress"));
+        const sqtest::HttpReply file = Curl(header + Url("/index.html"));
+        const sqtest::HttpReply rpc = Curl(header + "--data-binary '<methodCall><methodName>qx.stats.progress</methodName>"
+                                                    "</methodCall>' " + Url("/xmlrpc"));
+        if (c.served) {
+            EXPECT_EQ(set.body, "1");
+            EXPECT_EQ(read.body, "-1");
+            EXPECT_EQ(file.body, "home");
+            EXPECT_NE(rpc.body.find("<methodResponse>\n<params>"), std::string::npos) << rpc.body;
+        } else {
+            for (const sqtest::HttpReply* r : {&set, &read, &file, &rpc}) {
+                EXPECT_EQ(r->status, 403);
+                EXPECT_EQ(r->body, "Forbidden");
+            }
+        }
+    }
+    EXPECT_EQ(GetPrefStore().GetInt("t.int"), 7);
+}
+
+// A browser marks where a request comes from even when the page sends no Referer: a change from
+// another origin (another site, or another port of this one) is refused; reads, the server's own
+// pages and requests of scripts (no marks at all) go on.
+TEST_F(ControlRoutesTest, ChangesFromOtherOriginsAreRefused) {
+    const std::string self = "http://127.0.0.1:" + std::to_string(server_->port());
+    const std::string otherPort = "http://127.0.0.1:" + std::to_string(server_->port() == 1 ? 2 : server_->port() - 1);
+    const std::string rpc = "--data-binary '<methodCall><methodName>qx.prefs.set</methodName><params><param><value>"
+                            "<string>t.int</string></value></param><param><value><int>8</int></value></param></params>"
+                            "</methodCall>' ";
+    struct Case {
+        std::string request;
+        std::string path;
+        int status;
+    } cases[] = {
+        {"-H 'Sec-Fetch-Site: cross-site'", "/prefs/set?t.int=8", 403},
+        {"-H 'Sec-Fetch-Site: same-site'", "/qx/queue?action=clear", 403},
+        {"-H 'Sec-Fetch-Site: Cross-Site' " + rpc, "/xmlrpc", 403},
+        {"-H 'Sec-Fetch-Site: something-new'", "/ui?cmd=start", 403},
+        {"-H 'Sec-Fetch-Site: same-origin' -H 'Origin: " + otherPort + "'", "/prefs/set?t.int=8", 403},
+        {"-H 'Referer: " + otherPort + "/page.htm'", "/prefs/set?t.int=8", 403},
+        {"-H 'Sec-Fetch-Site: cross-site'", "/qx/get?query=progress", 200},
+        {"-H 'Sec-Fetch-Site: cross-site'", "/prefs/get?path=t.int", 200},
+        {"-H 'Sec-Fetch-Site: same-origin' -H 'Referer: " + self + "/prefs/'", "/prefs/set?t.int=6", 200},
+        {"-H 'Sec-Fetch-Site: none'", "/prefs/set?t.int=4", 200},
+        {"", "/prefs/set?t.int=3", 200},
+    };
+    QueueAppend(QueueNewItem("/in/kept.flac"));
+    std::vector<int> values;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.request + " " + c.path);
+        const sqtest::HttpReply reply = Curl(c.request + " " + Url(c.path));
+        EXPECT_EQ(reply.status, c.status);
+        if (c.status == 403) {
+            EXPECT_EQ(reply.body, "Forbidden");
+        }
+        values.push_back(GetPrefStore().GetInt("t.int"));
+    }
+    EXPECT_EQ(values, (std::vector<int>{5, 5, 5, 5, 5, 5, 5, 5, 6, 4, 3}));
+    EXPECT_EQ(QueueFiles(), "/in/kept.flac");
+    EXPECT_TRUE(server_->events().texts(kEventUiCommand).empty());
+}
+
 struct PrefsSetCase {
     const char* posted;
     const char* body;

@@ -3,7 +3,9 @@
  * module. The mode makes it misbehave the ways a foreign plug-in may:
  *   0 plays normally; 1 its thread ends half-way without telling the host; 2 never announces a
  *   format; 3 announces 7 channels of 12 bits; 4 hands a negative length half-way; 5 decodes slowly
- *   (10 ms for each 4 KB), for tests that act while a job runs.
+ *   (10 ms for each 4 KB), for tests that act while a job runs; 6 decodes half, then holds (at most
+ *   120 s) until a file named like the input plus ".go" exists, for tests that act while the job
+ *   is surely running.
  * Built several times with other extension lists (EXTENSIONS, EXTENSIONS_MPEG), without the entry point (NO_ENTRY)
  * or without using the output module (NO_OUTPUT). */
 #include <pthread.h>
@@ -36,11 +38,21 @@ static int stopping; /* set by Stop on the host's thread, read by the decoder's 
 #define STOPPING() __atomic_load_n(&stopping, __ATOMIC_ACQUIRE)
 static volatile int seekMs = -1;
 static FILE* input;
+static char inputPath[4096];
+static int held; /* mode 6 has held once in this play */
 static uint32_t rate, mode;
 static uint16_t channels, bits;
 
-/* Counters a test reads through dlsym: Init, Quit, Play calls. */
-int tiny_init_calls, tiny_quit_calls, tiny_play_calls, tiny_last_seek = -1;
+/* Counters a test reads through dlsym: Init, Quit, Play and Config calls. */
+__attribute__((visibility("default"))) int tiny_init_calls, tiny_quit_calls, tiny_play_calls, tiny_config_calls,
+    tiny_last_seek = -1;
+
+/* Mode 6: waits, polling, until "<input>.go" exists or the host stops the plug-in. */
+static void hold(void) {
+    char go[4110];
+    snprintf(go, sizeof go, "%s.go", inputPath);
+    for (int i = 0; i < 12000 && !STOPPING() && access(go, F_OK) != 0; ++i) usleep(10000);
+}
 
 static int read_header(FILE* f) {
     char magic[4];
@@ -75,6 +87,10 @@ static void* decode(void* arg) {
         if (n == 0) break;
         if (mode == 1 && written >= total / 2) return NULL; /* gone without a word */
         if (mode == 5) usleep(10000);
+        if (mode == 6 && !held && written >= total / 2) {
+            held = 1;
+            hold();
+        }
         if (mode == 4 && written >= total / 2) {
             out->Write(buf, -5);
             return NULL;
@@ -90,6 +106,10 @@ static void* decode(void* arg) {
 }
 
 static void Init(void) { ++tiny_init_calls; }
+static void Config(void* parent) {
+    (void)parent;
+    ++tiny_config_calls;
+}
 static void Quit(void) { ++tiny_quit_calls; }
 
 static void GetFileInfo(const char* file, char* title, int* lengthMs) {
@@ -118,6 +138,8 @@ static int Play(const char* file) {
     Stop();
     input = fopen(file, "rb");
     if (!input) return -1;
+    snprintf(inputPath, sizeof inputPath, "%s", file);
+    held = 0;
     if (read_header(input) != 0) {
         fclose(input);
         input = NULL;
@@ -150,6 +172,7 @@ __attribute__((visibility("default"))) WinampInModule* winampGetInModule2(void) 
     mod.UsesOutputPlug = 1;
 #endif
     mod.Init = Init;
+    mod.Config = Config;
     mod.Quit = Quit;
     mod.GetFileInfo = GetFileInfo;
     mod.Play = Play;

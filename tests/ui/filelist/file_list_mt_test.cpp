@@ -20,6 +20,7 @@
 namespace {
 
 constexpr int kFiles = 10000;
+constexpr int kSmallFiles = 3;
 
 TEST(FileListLargeFolder, TenThousandFilesArriveOnceWhileTheWindowAnswers) {
     sqtest::ShellRun run;
@@ -32,8 +33,12 @@ TEST(FileListLargeFolder, TenThousandFilesArriveOnceWhileTheWindowAnswers) {
     }
     ui::CFileList& list = ui::FileList();
     ui::CDlgMain* main = ui::Shell().mainWindow;
+    // A second folder given while the first is walked is walked after it, not dropped.
+    const std::string small = run.files().file("small");
+    std::filesystem::create_directories(small);
+    for (int i = 0; i < kSmallFiles; ++i) std::ofstream(small + "/" + std::to_string(i) + ".wav") << 'x';
     ASSERT_TRUE(list.AddFolder(folder, true));
-    EXPECT_FALSE(list.AddFolder(folder, true)) << "one folder add at a time";
+    EXPECT_TRUE(list.AddFolder(small, false));
 
     // While the walk runs, the timer fires and a send from another thread comes back.
     const int ticksBefore = main->Ticks();
@@ -57,17 +62,18 @@ TEST(FileListLargeFolder, TenThousandFilesArriveOnceWhileTheWindowAnswers) {
     EXPECT_EQ(answered.load(), 20);
 
     run.driver().Pump();
-    EXPECT_EQ(QueueCount(), kFiles);
-    EXPECT_EQ(list.RowCount(), kFiles);
+    EXPECT_EQ(QueueCount(), kFiles + kSmallFiles);
+    EXPECT_EQ(list.RowCount(), kFiles + kSmallFiles);
     std::set<std::string> files;
     for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it)) files.insert(it->file);
-    EXPECT_EQ(files.size(), static_cast<size_t>(kFiles));
+    EXPECT_EQ(files.size(), static_cast<size_t>(kFiles + kSmallFiles));
+    EXPECT_EQ(QueueGetItem(kFiles)->file, small + "/0.wav") << "the second folder comes after the first";
 
     // The same folder again adds nothing.
     ASSERT_TRUE(list.AddFolder(folder, true));
     list.WaitFolderAdd();
-    EXPECT_EQ(QueueCount(), kFiles);
-    EXPECT_EQ(list.RowCount(), kFiles);
+    EXPECT_EQ(QueueCount(), kFiles + kSmallFiles);
+    EXPECT_EQ(list.RowCount(), kFiles + kSmallFiles);
 }
 
 }  // namespace

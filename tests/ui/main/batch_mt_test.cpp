@@ -89,6 +89,17 @@ TEST_F(Batch, WorkerCountFollowsParallelJobsAndReadyItems) {
     }
 }
 
+// A batch whose workers have all ended is idle at once, though their threads wait to be joined.
+TEST_F(Batch, WorkersThatEndedAreNotCountedBeforeTheyAreJoined) {
+    Fill(3);
+    SetPrefInt("overall.task.parallelize", 3);
+    ASSERT_EQ(ui::StartTranscoding(), 0);
+    EXPECT_TRUE(run.driver().PumpUntil([] { return ui::WorkerCount() == 0; }, 20000));
+    EXPECT_EQ(slots.load(), 3);
+    EXPECT_EQ(ui::WaitWorkerThreads(20000), 1);  // they were still in the table
+    EXPECT_EQ(ui::WaitWorkerThreads(0), -1);
+}
+
 TEST_F(Batch, TheLastWorkerEndsEachBatchOnce) {
     // Workers that return at once: the notice is answered by its default (1) and the action asked.
     ui::CDlgPrompt::SetAnswerAtOnce(true);
@@ -126,15 +137,30 @@ TEST_F(Batch, NoticeLeftAloneRunsTheActionAndQuitsWithTheUnfinishedCount) {
     EXPECT_EQ(code, 1);
 }
 
-TEST_F(Batch, ExitOptionQuitsEvenWhenTheNoticeIsCancelled) {
-    ui::Shell().exitFlag = true;
-    run.driver().OnModal(ui::kPromptTemplate, [](Driver& d, gui::HWND dlg) { d.Click(d.Find(dlg, gui::IDCANCEL)); });
-    Fill(1);
-    QueueGetItem(0)->state = kItemReady;
-    ASSERT_EQ(StartAndWait(), 0);
-    EXPECT_TRUE(power.Actions().empty());
-    run.driver().Pump();
-    EXPECT_TRUE(run.driver().QuitSeen());
+TEST_F(Batch, ExitOptionQuitsAndOnlyAChosenActionIsAnnounced) {
+    // "exit" alone: nothing will be carried out, so no notice says so; with an action the notice
+    // shows and cancelling it still closes the program without the action.
+    struct Case {
+        int action;
+        int notices;
+    } cases[] = {{4, 1}, {0, 0}};
+    int notices = 0;
+    for (const Case& c : cases) {
+        ui::Shell().exitFlag = true;
+        ui::Shell().afterBatchAction = c.action;
+        notices = 0;
+        run.driver().OnModal(ui::kPromptTemplate, [&notices](Driver& d, gui::HWND dlg) {
+            ++notices;
+            d.Click(d.Find(dlg, gui::IDCANCEL));
+        });
+        Fill(1);
+        QueueGetItem(0)->state = kItemReady;
+        ASSERT_EQ(StartAndWait(), 0);
+        EXPECT_EQ(notices, c.notices) << c.action;
+        EXPECT_TRUE(power.Actions().empty()) << c.action;
+        run.driver().Pump();
+        EXPECT_TRUE(run.driver().QuitSeen()) << c.action;
+    }
 }
 
 TEST_F(Batch, WithNothingReadyTheUserDecidesWhetherToRunAgain) {

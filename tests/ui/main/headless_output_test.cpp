@@ -96,7 +96,8 @@ TEST(HeadlessOutput, EveryFailedItemSaysWhy) {
         SCOPED_TRACE(c.what);
         // A small file system of its own for the output, mounted in a user and mount namespace of
         // the run (no privileges needed where the system allows such namespaces).
-        std::string prefix, destPrefs;
+        std::string prefix;
+        std::vector<std::pair<std::string, std::string>> destPrefs;
         if (c.fullDisk) {
             if (!sqtest::Shell("unshare -rm true")) {
                 ADD_FAILURE() << "unshare -rm is not allowed here: the full-disk row cannot run";
@@ -105,7 +106,7 @@ TEST(HeadlessOutput, EveryFailedItemSaysWhy) {
         }
         sqtest::TempDir mount;
         if (c.fullDisk) {
-            destPrefs = "<node key=\"overall.task.destdir\">" + mount.path().string() + "</node>";
+            destPrefs = {{"overall.task.destdir", mount.path().string()}};
             prefix = "unshare -rm sh -c 'mount -t tmpfs -o size=32k none \"" + mount.path().string() + "\" && exec \"$0\" \"$@\"'";
         }
         HeadlessProgram program(destPrefs);
