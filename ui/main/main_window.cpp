@@ -15,6 +15,7 @@
 #include "ui/dialogs/stats.h"
 #include "ui/filelist/file_list.h"
 #include "ui/main/batch.h"
+#include "ui/main/console_report.h"
 #include "ui/main/engine_events.h"
 #include "ui/main/seams.h"
 #include "ui/main/shell.h"
@@ -168,7 +169,7 @@ bool CDlgMain::OnNotify(gui::NMHDR* header) { return news_->OnNotify(header); }
 void CDlgMain::SetTitleText(const char* text) { SetText(TitleText(text).c_str()); }
 
 void CDlgMain::SetStatusText(int part, const char* text) {
-    if (part == 0 && text && Shell().echoToStderr.load()) std::fprintf(stderr, "status: %s\n", text);
+    if (part == 0 && text) ConsoleStatus(text);
     SendItemMessage(kIdStatusBar, gui::SB_SETTEXTA, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(text ? text : ""));
 }
 
@@ -299,6 +300,7 @@ bool CDlgMain::OnTimer(gui::UINT_PTR id) {
             }
             lastServed_ = found;
         }
+        ConsoleProgress(found);
         // The statistics window (when open) follows the same item.
         UpdateStatsPanel(found);
         UpdateBatchCounters();
