@@ -11,6 +11,8 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <thread>
 
 #include "common/fileutil.h"
@@ -28,9 +30,11 @@
 
 namespace {
 
-// Serialises stream probing; waited for at most 10 s, after which the probe gives up. Built on a
-// condition variable: the thread checker does not see std::timed_mutex's timed waits and reports
-// their unlocks as faults.
+// Serialises the probes that share a device or a library: disc tracks (waited for at most 10 s, a
+// drive busy that long is reported as unreadable), network streams and the APE reader. Local files
+// are otherwise probed in parallel: each probe runs tools of its own, bounded in time, and fills
+// only its own item. Built on a condition variable: the thread checker does not see
+// std::timed_mutex's timed waits and reports their unlocks as faults.
 class ProbeLock {
 public:
     void lock() {
@@ -65,7 +69,41 @@ private:
     bool held_ = false;
 };
 ProbeLock g_probeMutex;
-constexpr auto kProbeWait = std::chrono::milliseconds(10000);
+
+// The items being probed now: a second probe of the same item waits for the first.
+class ItemProbeClaims {
+public:
+    void lock(const QueueItem* item) {
+        std::unique_lock l(m_);
+        cv_.wait(l, [&] { return !busy_.contains(item); });
+        busy_.insert(item);
+    }
+    void unlock(const QueueItem* item) {
+        {
+            std::lock_guard l(m_);
+            busy_.erase(item);
+        }
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::set<const QueueItem*> busy_;
+};
+ItemProbeClaims g_itemProbes;
+
+class ItemProbeGuard {
+public:
+    explicit ItemProbeGuard(const QueueItem* item) : item_(item) { g_itemProbes.lock(item_); }
+    ~ItemProbeGuard() { g_itemProbes.unlock(item_); }
+    ItemProbeGuard(const ItemProbeGuard&) = delete;
+    ItemProbeGuard& operator=(const ItemProbeGuard&) = delete;
+
+private:
+    const QueueItem* item_;
+};
+constexpr auto kCdProbeWait = std::chrono::milliseconds(10000);
 std::atomic<WaitCursorHook> g_waitCursor{nullptr};
 
 void WaitCursor(bool busy) {
@@ -265,7 +303,7 @@ int ProbeItem(QueueItem* item, int force) {
     item->mediaKind = row->kind;
 
     if (row->typeId == 42) {  // audio CD track
-        std::unique_lock lock(g_probeMutex, kProbeWait);
+        std::unique_lock lock(g_probeMutex, kCdProbeWait);
         if (!lock.owns_lock() || ProbeCdaTrack(item) != 0) return -1;
         item->flags |= kItemFlagHasStreams;
         return 0;
@@ -284,26 +322,21 @@ int ProbeItem(QueueItem* item, int force) {
     }
 
     if (network) {
-        std::unique_lock lock(g_probeMutex, kProbeWait);
-        if (lock.owns_lock()) {
-            RaiseEvent(kEventStatusText, EngineText("scan_stream"));
-            AnalyzeNetworkStream(item);
-            item->flags |= kItemFlagHasStreams;
-            RaiseEvent(kEventStatusText, intptr_t{0});
-        }
+        std::lock_guard lock(g_probeMutex);
+        RaiseEvent(kEventStatusText, EngineText("scan_stream"));
+        AnalyzeNetworkStream(item);
+        item->flags |= kItemFlagHasStreams;
+        RaiseEvent(kEventStatusText, intptr_t{0});
     } else {
         if (!FileExist(item->file)) {
             WaitCursor(false);
             return -1;
         }
         RaiseEvent(kEventStatusText, EngineText("analyze_stream"));
-        std::unique_lock lock(g_probeMutex, kProbeWait);
-        if (!lock.owns_lock()) {
-            RaiseEvent(kEventStatusText, intptr_t{0});
-            WaitCursor(false);
-            return -1;
-        }
-        if (!(item->flags.load() & kItemFlagHasStreams)) {  // another thread may have finished it
+        // One probe per item at a time: a second thread asking for the same item waits for the
+        // first and then finds it done.
+        std::optional<ItemProbeGuard> probing(std::in_place, item);
+        if (!(item->flags.load() & kItemFlagHasStreams)) {
             bool enough = false;
             if (row->typeId != 39) {
                 const bool read = ReadMediaInformation(item) == 0;
@@ -312,7 +345,10 @@ int ProbeItem(QueueItem* item, int force) {
                     enough = (item->video && item->video->codec && std::strcmp(item->video->codec, "DFSC") == 0) ||
                              ((row->typeId == 16 || row->typeId == 29) && !force) || (noStreams && force);
                 }
-                if (noStreams && row->typeId == 20 && ProbeApeFile(item)) enough = true;
+                if (noStreams && row->typeId == 20) {
+                    std::lock_guard ape(g_probeMutex);
+                    if (ProbeApeFile(item)) enough = true;
+                }
             }
             if (!enough) {
                 RaiseEvent(kEventStatusText, EngineText("scan_stream"));
@@ -323,7 +359,7 @@ int ProbeItem(QueueItem* item, int force) {
             const bool later = !item->audio && !item->video && DescribeWithInputPlugin(item) < 0;
             if (!later) item->flags |= kItemFlagHasStreams;
         }
-        lock.unlock();
+        probing.reset();
 
         if (item->duration > 0) {
             if (item->containerBitrate == 0) {

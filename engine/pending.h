@@ -11,5 +11,6 @@ void InitMediaInfoReader();
 struct QueueItem;
 // Network stream probe: 0 or -1.
 int AnalyzeNetworkStream(QueueItem* item);
-// Encoder the format chooser picks for an item (video only when considered); -1 when none.
+// Encoder the format chooser picks for an item (video only when considered); -1 when the user
+// picks the encoder ("overall.audio.autoEncoder" off).
 int ChooseEncoderForItem(QueueItem* item, bool considerVideo);

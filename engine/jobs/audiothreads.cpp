@@ -253,7 +253,7 @@ int AudioDecodeThread(AudioTask* task, const AudioThreadSettings& s) {
         bool endOfData = false;
         bool reachedLimit = false;
         for (int t = 0; t < tracks; ++t) {
-            while (item && item->state.load() == kItemPaused && !buf.abort.load()) {
+            while (item && item->state.load() == kItemPaused && !buf.abort.load() && !buf.encodeDone.load()) {
                 platform::SleepMs(kPauseStepMs);
                 item->run.startTime = item->run.startTime.load() + kPauseStepMs;
             }

@@ -10,7 +10,13 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 
 #include "common/fileutil.h"
 #include "engine/context.h"
@@ -101,6 +107,67 @@ std::vector<std::string> TrackOutputs(const AudioTask* task, const std::string& 
     return paths;
 }
 
+// The lines of the batch's failed items, for the final report.
+std::mutex failureMutex;
+std::vector<std::string> failureLines;
+
+// Errors that mean the place of the output takes no more bytes.
+bool IsWriteErrno(int e) { return e == ENOSPC || e == EDQUOT || e == EROFS || e == EIO || e == EFBIG || e == EACCES || e == EPERM; }
+
+// True when the output's place refuses bytes (a full or read-only file system, an I/O error):
+// a small file of its own is written beside the output and removed, or, for an output that is
+// no regular file (a device), the output itself is written to.
+bool OutputPlaceRefusesWrites(const std::string& output) {
+    struct stat st {};
+    const bool exists = stat(output.c_str(), &st) == 0;
+    // The output reached the largest file this process may write.
+    rlimit limit {};
+    if (exists && S_ISREG(st.st_mode) && getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        static_cast<rlim_t>(st.st_size) >= limit.rlim_cur)
+        return true;
+    std::string probe;
+    int fd;
+    if (exists && !S_ISREG(st.st_mode)) {
+        fd = open(output.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+    } else {
+        const size_t slash = output.find_last_of('/');
+        probe = (slash == std::string::npos ? std::string(".") : output.substr(0, slash)) + "/.sonquill-write-check-XXXXXX";
+        fd = mkostemp(probe.data(), O_CLOEXEC);
+        if (fd < 0) probe.clear();
+    }
+    if (fd < 0) return IsWriteErrno(errno);
+    // One page: a file system that stopped a tool's write has less room than that left.
+    static const char block[4096] = {};
+    const ssize_t n = write(fd, block, sizeof block);
+    bool refused = n < 0 ? IsWriteErrno(errno) : n < static_cast<ssize_t>(sizeof block);
+    // A file system that takes the bytes into memory first says so when they are flushed.
+    if (!refused && !probe.empty() && fsync(fd) != 0) refused = IsWriteErrno(errno);
+    close(fd);
+    if (!probe.empty()) unlink(probe.c_str());
+    return refused;
+}
+
+// Says why an item failed: a failed item always carries a code (fallback when a path set none),
+// and its line goes to the log and to the batch's report.
+void SayFailure(QueueItem* item, int32_t fallback) {
+    if (item->errorCode.load() == 0) SetItemError(fallback, item);
+    const std::string line = ItemFailureText(item);
+    LogMessage(&Log(), line.c_str(), 0);
+    std::lock_guard<std::mutex> lock(failureMutex);
+    failureLines.push_back(line);
+}
+
+// The report's list of failed items: the first ten lines and how many more there were.
+std::string FailureReport() {
+    std::lock_guard<std::mutex> lock(failureMutex);
+    if (failureLines.empty()) return {};
+    std::string text = EngineText("TRANSCODE_FAILED_ITEMS");
+    const size_t shown = std::min<size_t>(failureLines.size(), 10);
+    for (size_t i = 0; i < shown; ++i) text += "\n" + failureLines[i];
+    if (failureLines.size() > shown) text += "\n... (+" + std::to_string(failureLines.size() - shown) + ")";
+    return text;
+}
+
 // One relocation at a time; the next waits for the previous.
 std::mutex relocationMutex;
 std::thread relocationThread;
@@ -175,6 +242,10 @@ bool PrepareBatch() {
     }
     ClearKeptOverwriteAnswer();
     SetCommonSourcePrefixLength(0);
+    {
+        std::lock_guard<std::mutex> lock(failureMutex);
+        failureLines.clear();
+    }
     if (RaiseEvent(kEventBatchStarting) == 2) {
         QueueLockGuard lock;
         for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it))
@@ -249,8 +320,13 @@ void FinishBatch(int result) {
         return;
     }
     RaiseEvent(kEventStatusText, intptr_t{0});
+    const std::string failures = FailureReport();
     if (result == kItemError) {
-        if (RaiseEvent(kEventBatchEnded, intptr_t{0}, kItemError) == 0) ShowFinalReport("TRANSCODE_FAIL", nullptr);
+        if (RaiseEvent(kEventBatchEnded, intptr_t{0}, kItemError) == 0) {
+            std::string text = EngineText("TRANSCODE_FAIL");
+            if (!failures.empty()) text += "\n\n" + failures;
+            RaiseEvent(kEventFinalReport, text.c_str());
+        }
         return;
     }
     const uint64_t elapsed = ctx ? platform::TickCount() - ctx->batchStartTime.load() : 0;
@@ -259,10 +335,13 @@ void FinishBatch(int result) {
     const int outputs = ctx ? ctx->outputFiles.load() : 0;
     const int kb = ctx ? ctx->encodedKB.load() : 0;
     if (outputs == 0) {
-        RaiseEvent(kEventFinalReport, EngineText("NO_FILE_OUTPUTED"));
+        std::string text = EngineText("NO_FILE_OUTPUTED");
+        if (!failures.empty()) text += "\n\n" + failures;
+        RaiseEvent(kEventFinalReport, text.c_str());
         return;
     }
-    std::string text = EngineText("TRANSCODE_DONE");
+    // A batch in which items failed is never reported as all done.
+    std::string text = EngineText(failures.empty() ? "TRANSCODE_DONE" : "TRANSCODE_PARTLY");
     if (kb != 0) {
         char report[512];
         const std::string format = EngineText("TRANSCODE_REPORT");
@@ -285,6 +364,7 @@ void FinishBatch(int result) {
         text += "\n\n";
         text += report;
     }
+    if (!failures.empty()) text += "\n\n" + failures;
     RaiseEvent(kEventFinalReport, text.c_str());
 }
 
@@ -340,7 +420,12 @@ int TogglePauseItem(QueueItem* item) {
     {
         // The state changes under the task's lock, so the pass's end never misses a pause.
         std::lock_guard<std::mutex> lock(task->mutex);
-        if (task->state.load() == 5) return 0;  // the pass is finishing: nothing left to pause
+        // The pass is finishing: nothing is left to pause, but a paused item is still resumed, or
+        // its decode thread would wait for a resume that never comes.
+        if (task->state.load() == 5) {
+            if (resume) ChangeItemState(item, kItemPaused, kItemEncoding);
+            return 0;
+        }
         for (CAudioEncoder* enc : task->encoders)
             if (enc) enc->SetRunning(resume);
         if (resume)
@@ -540,6 +625,8 @@ int RunItem(QueueItem* item) {
             lastItem = QueueNext(item) == nullptr;
         }
         if (PrepareOutputPath(item, output.c_str(), lastItem) != 0) {
+            // The output's folder could not be made or the file not created there.
+            if (item->state.load() == kItemError && item->errorCode.load() == 0) SetItemError(kItemErrorWrite, item);
             output.clear();
             prepared = false;
         }
@@ -549,7 +636,12 @@ int RunItem(QueueItem* item) {
     task->writePartial = outputIsFile && mode != 2 && mode != 6 && !PartialOutputName(output).empty();
     if (prepared) {
         if (!(item->flags.load() & kItemFlagUserDest)) SetStringField(&item->destFile, output.c_str());
-        if (!item->audio && !item->video) SetItemError(kItemErrorNoStreams, item);
+        if (!item->audio && !item->video) {
+            // The probe found nothing in time: an unreadable or hanging input fails alone, and says so.
+            SetItemError(kItemErrorNoStreams, item);
+            LogMessageFormat(&Log(), "No audio or video stream found in %s (error %d: no stream information)",
+                             item->file ? item->file : "", kItemErrorNoStreams);
+        }
     }
     if (prepared && item->state.load() != kItemError) {
         AllocBlockBuffer(task);
@@ -604,6 +696,18 @@ int RunItem(QueueItem* item) {
         }
     }
 
+    // A tool that failed because the output's place takes no more bytes failed to write, not to
+    // start: the place is tried while the unfinished output still fills it.
+    if (item->state.load() == kItemError && outputIsFile && TaskCreatedOutput(task)) {
+        const int32_t code = item->errorCode.load();
+        if ((code == kItemErrorEncoderFail || code == kItemErrorSourceFail || code == kItemErrorEmptyOutput ||
+             code == kItemErrorNone) &&
+            OutputPlaceRefusesWrites(output))
+            SetItemError(kItemErrorWrite, item);
+    }
+    // Every road to the error state leaves a code: a pass that ended without naming its fault
+    // ended before its end.
+    if (item->state.load() == kItemError && item->errorCode.load() == 0) SetItemError(kItemErrorEncoderFail, item);
     task->state = 5;
     if (item->run.startTime.load()) item->run.elapsed = static_cast<uint32_t>(platform::TickCount() - item->run.startTime.load());
     const uint32_t state = item->state.load();
@@ -643,6 +747,9 @@ int RunItem(QueueItem* item) {
     FreeBlockBuffer(task);
     FreeAudioTask(task);
     delete task;
+    // The audio pass takes the engine mutex back when its threads end; the item gives it up here,
+    // so that the next item's setup, on whichever worker, finds it free.
+    while (engineMutex && engineMutex->ownedByCaller()) engineMutex->unlock();
     return static_cast<int>(item->state.load());
 }
 
@@ -682,7 +789,8 @@ int RunQueue(int workerIndex) {
         if (workerIndex == 0) SetLastItemError(0);
         if (item->group != 0 && TypeOf(item) != 40 && !CheckJoinSettings(item, !p.GetBool("overall.stack.mode"))) {
             // A mismatched group fails as a whole; the batch goes on with the next item.
-            SetItemStateUnlessStopping(item, kItemError);
+            SetItemError(kItemErrorFormat, item);
+            SayFailure(item, kItemErrorFormat);
             FinishJoinedFollowers(item);
             if (ctx) ctx->errorFiles += 1;
             continue;
@@ -725,7 +833,10 @@ int RunQueue(int workerIndex) {
                     break;
                 }
                 result = mode == 5 ? (RenameCopyItem(item) == 0 ? int{kItemEncoding} : int{kItemError}) : RunItem(item);
-                if (mode == 5 && result == kItemError) SetItemStateUnlessStopping(item, kItemError);
+                // A rename or copy that failed after its checks could not write its target.
+                if (mode == 5 && result == kItemError && item->errorCode.load() == 0 &&
+                    item->state.load() < kItemStopping)
+                    SetItemError(kItemErrorWrite, item);
             } else {
                 // The test phase ended the item: it stopped, or failed and is not converted.
                 const uint32_t state = item->state.load();
@@ -770,6 +881,7 @@ int RunQueue(int workerIndex) {
             } else if (result == kItemError) {
                 if (ctx) ctx->errorFiles += 1;
             }
+            if (item->state.load() == kItemError) SayFailure(item, kItemErrorEncoderFail);
             RaiseEvent(kEventJobEnded, reinterpret_cast<intptr_t>(item), index);
             LogMessageKeyFormat(&Log(), "FINISH_JOB", item->file ? item->file : "", 0);
             FinishJoinedFollowers(item);

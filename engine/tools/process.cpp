@@ -11,9 +11,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "platform/cmdline.h"
+#include "platform/fs.h"
 
 namespace {
 
@@ -204,6 +206,30 @@ int CProcessWrapper::TimedRead(int fd, int timeoutMs, int maxSize) {
     return got;
 }
 
+// The tool console: a descriptor of this program that children's unread output goes to.
+static std::mutex g_consoleLock;
+static int g_console = -1;
+
+void SetToolConsole(int fd) {
+    const int copy = fd >= 0 ? fcntl(fd, F_DUPFD_CLOEXEC, 3) : -1;
+    std::lock_guard<std::mutex> lock(g_consoleLock);
+    if (g_console >= 0) close(g_console);
+    g_console = copy;
+}
+
+// A child's stream that is not piped: a copy of the tool console (closed by the caller once the
+// child has its own), or this program's own stream of that number.
+static int ConsoleStream() {
+    std::lock_guard<std::mutex> lock(g_consoleLock);
+    if (g_console < 0) return platform::kStreamInherit;
+    const int copy = fcntl(g_console, F_DUPFD_CLOEXEC, 3);
+    return copy >= 0 ? copy : platform::kStreamInherit;
+}
+
+static void CloseConsoleStream(int fd) {
+    if (fd >= 0) close(fd);
+}
+
 int CProcessWrapper::Spawn(platform::SpawnRequest& req) {
     const int rc = process.handle.Start(req);
     for (int fd : {req.stdinFd, req.stdoutFd, req.stderrFd}) {
@@ -248,7 +274,8 @@ bool CProcessWrapper::Start(const char* commandLine, const char* workDir, const 
         req.stdinFd = req.stdoutFd = req.stderrFd = platform::kStreamNull;
     } else if (shown || !(flags & (kProcStdin | kProcStdout | kProcStderr))) {
         req.stdinFd = platform::kStreamNull;
-        req.stdoutFd = req.stderrFd = platform::kStreamInherit;
+        req.stdoutFd = ConsoleStream();
+        req.stderrFd = ConsoleStream();
     } else {
         bool ok = true;
         if (flags & kProcStdin) ok = ok && platform::MakePipe(in, 65536);
@@ -269,7 +296,7 @@ bool CProcessWrapper::Start(const char* commandLine, const char* workDir, const 
                 return false;
             }
         } else {
-            req.stderrFd = platform::kStreamInherit;
+            req.stderrFd = ConsoleStream();
         }
     }
     const int rc = Spawn(req);
@@ -469,13 +496,19 @@ bool CProcessWrapperCRT::Start(const char* commandLine, const char* workDir, con
     const bool absolute = name[0] == '/';
     const bool bare = name.find('/') == std::string::npos;
     req.stdinFd = in[0] >= 0 ? in[0] : platform::kStreamNull;
-    req.stdoutFd = out[1] >= 0 ? out[1] : platform::kStreamInherit;
-    req.stderrFd = err[1] >= 0 ? err[1] : (merged ? out[1] : platform::kStreamInherit);
+    const int consoleOut = out[1] >= 0 ? -1 : ConsoleStream();
+    const int consoleErr = err[1] >= 0 || merged ? -1 : ConsoleStream();
+    req.stdoutFd = out[1] >= 0 ? out[1] : consoleOut;
+    req.stderrFd = err[1] >= 0 ? err[1] : (merged ? out[1] : consoleErr);
     req.searchPath = false;
     int rc = ENOENT;
     for (const char* prefix : {"", "codecs64/", "codecs/", "tools/"}) {
         if (*prefix && absolute) break;  // an absolute path has no other place to be
         req.program = std::string(prefix) + name;
+        // A place that holds no such file is passed over without starting a child for it (each
+        // miss would otherwise cost a whole process start on every tool of every item).
+        const std::string where = absolute || req.workDir.empty() ? req.program : req.workDir + "/" + req.program;
+        if (!platform::PathExists(where.c_str())) continue;
         rc = process.handle.Start(req);
         if (rc == 0) break;
     }
@@ -487,6 +520,8 @@ bool CProcessWrapperCRT::Start(const char* commandLine, const char* workDir, con
     platform::CloseFd(in[0]);
     platform::CloseFd(out[1]);
     platform::CloseFd(err[1]);
+    CloseConsoleStream(consoleOut);
+    CloseConsoleStream(consoleErr);
     if (rc != 0) {
         closeAll();
         Close();
@@ -568,10 +603,13 @@ bool RunAndWait(const char* commandLine, const char* workDir, uint32_t flags, in
     if (flags & kProcNoStdHandles) {
         req.stdoutFd = req.stderrFd = platform::kStreamNull;
     } else {
-        req.stdoutFd = req.stderrFd = platform::kStreamInherit;
+        req.stdoutFd = ConsoleStream();
+        req.stderrFd = ConsoleStream();
     }
     platform::ChildProcess child;
-    if (child.Start(req) != 0) return false;
+    const int started = child.Start(req);
+    for (int fd : {req.stdoutFd, req.stderrFd}) CloseConsoleStream(fd);
+    if (started != 0) return false;
     if (child.Wait(timeoutMs) != 1) {
         child.Release();  // past the limit: end it, reap it, report failure
         return false;

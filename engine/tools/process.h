@@ -197,6 +197,11 @@ bool CreateCrtPipe(int* readFd, int* writeFd, unsigned size, bool inheritRead, b
 // removes no quotes and reads no backslashes.
 char** SplitCommandLine(char* text);
 
+// Where the output of children that is not read through a pipe goes (the console a child
+// inherits): a descriptor of this program (kept as a copy; the caller may close its own), or -1
+// for this program's own standard output and error.
+void SetToolConsole(int fd);
+
 // Sets the calling thread's priority: -2 (lowest) .. 2 (highest), 0 normal, as nice values.
 // Raising it may be refused by the system; false then.
 bool SetCurrentThreadPriority(int priority);

@@ -283,6 +283,17 @@ void MarkChanged(const Window& w) {
     if (s.backend) s.changed.insert(reinterpret_cast<uintptr_t>(w.handle));
 }
 
+static int ClosedComboHeight() {
+    const State& s = S();
+    return s.comboHeight > 0 ? s.comboHeight : s.options.baseUnitY + 8;
+}
+
+// A drop-down combo box is one line high; the height asked for is its list's.
+static int ShownHeight(const Window& w, int height) {
+    if (KindOf(w) != ControlKind::ComboBox || (w.style & 3) == CBS_SIMPLE || height <= 0) return height;
+    return ClosedComboHeight();
+}
+
 HWND CreateWindowInternal(DWORD exStyle, const std::shared_ptr<const WindowClass>& cls, LPCSTR windowName,
                           DWORD style, int x, int y, int width, int height, HWND parent, HMENU menu,
                           HINSTANCE instance, void* param, bool sendCreate) {
@@ -313,7 +324,7 @@ HWND CreateWindowInternal(DWORD exStyle, const std::shared_ptr<const WindowClass
         width = top ? 640 : 0;
         height = top ? 480 : 0;
     }
-    w->rect = RECT{x, y, x + width, y + height};
+    w->rect = RECT{x, y, x + width, y + ShownHeight(*w, height)};
     w->normalRect = w->rect;
     w->model = MakeModel(cls->kind, *w);
     w->handle = NewHandle();
@@ -449,6 +460,7 @@ bool Init(const InitOptions& options) {
     }
     s.lastTemplateError.clear();
     s.options = options;
+    s.comboHeight = 0;
     SetClock(options.clock);
     RegisterSystemClasses();
     g_uiThread.store(std::this_thread::get_id());
@@ -464,7 +476,7 @@ bool Init(const InitOptions& options) {
     if (options.backend == InitOptions::Backend::Auto) {
         const char* forced = std::getenv("SONQUILL_GUI");
         if (!forced || std::string(forced) != "headless") {
-            s.backend = StartGtkBackend();
+            s.backend = StartDisplayBackend();
             if (!s.backend) std::fprintf(stderr, "gui: no display could be opened; running without windows\n");
         }
     }
@@ -959,6 +971,7 @@ BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL) {
     WindowPtr w = Lookup(hwnd);
     if (!w) return FALSE;
     RECT old = w->rect;
+    height = ShownHeight(*w, height);
     w->rect = RECT{x, y, x + width, y + height};
     if (w->showState == SW_SHOWNORMAL) w->normalRect = w->rect;
     CallProc(w, WM_WINDOWPOSCHANGED, 0, 0);

@@ -239,6 +239,10 @@ struct State {
     uint64_t fetched = 0;             // messages handed out, so an idle watcher sees progress
     std::string lastTemplateError;
     InitOptions options;
+    // The height of a closed drop-down combo box in pixels, as the display draws one (0: the
+    // dialog font's line height + 8). A combo's own height is always this: the height a template
+    // or a move gives it is that of its drop-down list.
+    int comboHeight = 0;
     std::unique_ptr<Backend> backend;  // null: headless
     std::set<uintptr_t> changed;       // windows whose widgets are behind their model
 };
@@ -307,6 +311,9 @@ void MarkChanged(const Window& w);
 void SetDisplayWake(void (*wake)());
 // Starts the GTK back-end on the calling thread (null when no display can be opened).
 std::unique_ptr<Backend> StartGtkBackend();
+// The same, through the display module when the back-end is not linked into the program: GTK and
+// the web view are loaded only here, when a display is used. Null when neither starts.
+std::unique_ptr<Backend> StartDisplayBackend();
 
 // Serves every sent record waiting for the UI thread.
 void ServeSent();

@@ -86,6 +86,21 @@ HMENU BuildMenu(const std::vector<MenuItemTemplate>& items, bool popup) {
 
 bool ItemEnabled(const MenuItem& it) { return !it.separator && !it.grayed && !it.disabled; }
 
+bool Holds(HMENU root, HMENU menu) {
+    if (root == menu) return true;
+    Menu* m = MenuOf(root);
+    if (!m) return false;
+    for (const MenuItem& it : m->items)
+        if (it.submenu && Holds(it.submenu, menu)) return true;
+    return false;
+}
+
+// A window whose menu bar holds a changed menu shows the change.
+void MenuChanged(HMENU menu) {
+    for (auto& [key, w] : S().windows)
+        if (!w->parent && w->menu && Holds(w->menu, menu)) MarkChanged(*w);
+}
+
 }  // namespace
 
 void DestroyMenuTree(HMENU h) {
@@ -173,10 +188,17 @@ BOOL SetMenu(HWND hwnd, HMENU menu) {
     Window* w = Raw(hwnd);
     if (!w || w->parent || (menu && !MenuOf(menu))) return FALSE;
     w->menu = menu;  // the old bar stays the caller's
+    MarkChanged(*w);
     return TRUE;
 }
 
-BOOL DrawMenuBar(HWND hwnd) { return IsWindow(hwnd); }
+BOOL DrawMenuBar(HWND hwnd) {
+    if (!OnUi()) return Marshal<BOOL>([&] { return DrawMenuBar(hwnd); });
+    Window* w = Raw(hwnd);
+    if (!w) return FALSE;
+    MarkChanged(*w);
+    return TRUE;
+}
 
 HMENU GetSubMenu(HMENU menu, int position) {
     if (!OnUi()) return Marshal<HMENU>([&] { return GetSubMenu(menu, position); });
@@ -243,6 +265,7 @@ BOOL SetMenuItemInfoA(HMENU menu, UINT item, BOOL byPosition, const MENUITEMINFO
     if (info->fMask & MIIM_ID) it.id = info->wID;
     if (info->fMask & MIIM_DATA) it.data = info->dwItemData;
     if (info->fMask & (MIIM_STRING | MIIM_TYPE)) it.text = info->dwTypeData ? info->dwTypeData : "";
+    MenuChanged(menu);
     return TRUE;
 }
 
@@ -260,9 +283,11 @@ BOOL InsertMenuA(HMENU menu, UINT position, UINT flags, UINT_PTR idOrSubmenu, LP
         at = std::min<size_t>(position, m->items.size());  // -1 and positions off the end append
     } else if (Found f = Locate(menu, position, MF_BYCOMMAND); f.menu) {
         f.menu->items.insert(f.menu->items.begin() + static_cast<long>(f.index), std::move(it));
+        MenuChanged(menu);
         return TRUE;
     }
     m->items.insert(m->items.begin() + static_cast<long>(at), std::move(it));
+    MenuChanged(menu);
     return TRUE;
 }
 
@@ -272,6 +297,7 @@ static BOOL RemoveItem(HMENU menu, UINT item, UINT flags, bool destroySubmenu) {
     HMENU sub = f.menu->items[f.index].submenu;
     f.menu->items.erase(f.menu->items.begin() + static_cast<long>(f.index));
     if (sub && destroySubmenu) DestroyMenuTree(sub);
+    MenuChanged(menu);
     return TRUE;
 }
 
@@ -292,6 +318,7 @@ DWORD CheckMenuItem(HMENU menu, UINT item, UINT flags) {
     MenuItem& it = f.menu->items[f.index];
     const DWORD old = it.checked ? MF_CHECKED : MF_UNCHECKED;
     it.checked = (flags & MF_CHECKED) != 0;
+    MenuChanged(menu);
     return old;
 }
 
@@ -303,6 +330,7 @@ BOOL EnableMenuItem(HMENU menu, UINT item, UINT flags) {
     const BOOL old = static_cast<BOOL>((it.grayed ? MF_GRAYED : 0u) | (it.disabled ? MF_DISABLED : 0u));
     it.grayed = (flags & MF_GRAYED) != 0;
     it.disabled = (flags & MF_DISABLED) != 0;
+    MenuChanged(menu);
     return old;
 }
 

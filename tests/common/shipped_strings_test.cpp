@@ -9,6 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -115,6 +119,19 @@ const KeyRow kKeys[] = {
     {"qxcore", "TRANSCODE_DONE", ""},
     {"qxcore", "TRANSCODE_REPORT", "ddd"},
     {"qxcore", "TRANSCODE_FAIL", ""},
+    {"qxcore", "TRANSCODE_PARTLY", ""},
+    {"qxcore", "TRANSCODE_FAILED_ITEMS", ""},
+    {"qxcore", "ITEM_FAILED", "sds"},
+    {"qxcore", "ITEM_ERROR", ""},
+    {"qxcore", "ITEM_ERROR_5", ""},
+    {"qxcore", "ITEM_ERROR_6", ""},
+    {"qxcore", "ITEM_ERROR_8", ""},
+    {"qxcore", "ITEM_ERROR_11", ""},
+    {"qxcore", "ITEM_ERROR_12", ""},
+    {"qxcore", "ITEM_ERROR_13", ""},
+    {"qxcore", "ITEM_ERROR_15", ""},
+    {"qxcore", "ITEM_ERROR_17", ""},
+    {"qxcore", "ITEM_ERROR_18", ""},
     {"qxcore", "JOIN_TIP1", "ss"},
     {"qxcore", "JOIN_TIP2", "ss"},
     {"qxcore", "INVALID_TEMP_DIR", ""},
@@ -554,6 +571,47 @@ TEST(ShippedStringsTest, EveryKeyResolvesWithItsConversions) {
                 }
             }
         }
+    }
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Each first group of the pattern found in the files below a folder with the extension, with the
+// file it was first seen in.
+void Collect(const std::string& folder, const std::string& extension, const std::regex& pattern,
+             std::map<std::string, std::string>& keys) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (!entry.is_regular_file() || entry.path().extension() != extension) continue;
+        const std::string text = ReadFile(entry.path());
+        for (std::sregex_iterator it(text.begin(), text.end(), pattern), end; it != end; ++it)
+            keys.emplace((*it)[1].str(), entry.path().filename().string());
+    }
+}
+
+// What the windows show: template captions beginning with '_', menu entries written as keys (lower
+// case words joined by '_') and the texts the user-interface code looks up. A key without English
+// text would show as the raw key.
+TEST(ShippedStringsTest, EveryKeyATemplateAMenuOrTheCodeUsesHasEnglishText) {
+    std::map<std::string, std::string> used;
+    Collect(kDataDir + "/ui/dialogs", ".xml", std::regex(R"re(caption="_([A-Za-z0-9_]+)")re"), used);
+    Collect(kDataDir + "/ui/menus", ".xml", std::regex(R"re(text="([a-z][a-z0-9]*(?:_[a-z0-9]+)+)")re"), used);
+    const std::string code = std::string(SQ_SOURCE_DIR) + "/ui";
+    Collect(code, ".cpp", std::regex(R"re(\bUi\("([^"]+)"\))re"), used);
+    Collect(code, ".cpp", std::regex(R"re(UiStrings\(\)\.GetString\("([^"]+)")re"), used);
+    ASSERT_GT(used.size(), 200u) << "the templates, menus or sources were not found";
+    EXPECT_TRUE(used.count("menu_file") && used.count("menu_open_out") && used.count("EXIT_CONFIRM"));
+
+    sqtest::CwdScope cwd(kDataDir);
+    CStringTable english;
+    ASSERT_EQ(english.Load("lang.xml", "qxgui", 1, nullptr, 0), 0);
+    for (const auto& [key, where] : used) {
+        const char* text = english.GetString(key.c_str(), 0, "");
+        EXPECT_TRUE(text && *text) << key << " (used in " << where << ") has no English text";
     }
 }
 

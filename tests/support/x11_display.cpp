@@ -171,4 +171,39 @@ bool TypeText(const std::string& display, const std::string& text) {
     return true;
 }
 
+bool PressKey(const std::string& display, uint64_t window, const std::string& key, const std::string& modifier) {
+    Display* d = OpenTestDisplay(display);
+    if (!d) return false;
+    const KeyCode code = XKeysymToKeycode(d, XStringToKeysym(key.c_str()));
+    const KeyCode mod = modifier.empty() ? 0 : XKeysymToKeycode(d, XStringToKeysym(modifier.c_str()));
+    XWindowAttributes attributes{};
+    Window child = 0;
+    int x = 0, y = 0;
+    const bool ok = code != 0 && (modifier.empty() || mod != 0) &&
+                    XGetWindowAttributes(d, static_cast<Window>(window), &attributes) &&
+                    XTranslateCoordinates(d, static_cast<Window>(window), DefaultRootWindow(d), attributes.width / 2,
+                                          attributes.height / 2, &x, &y, &child);
+    if (ok) {
+        XTestFakeMotionEvent(d, -1, x, y, CurrentTime);
+        if (mod) XTestFakeKeyEvent(d, mod, True, CurrentTime);
+        XTestFakeKeyEvent(d, code, True, CurrentTime);
+        XTestFakeKeyEvent(d, code, False, CurrentTime);
+        if (mod) XTestFakeKeyEvent(d, mod, False, CurrentTime);
+        XSync(d, False);
+    }
+    XCloseDisplay(d);
+    return ok;
+}
+
+bool ClickAt(const std::string& display, int x, int y, unsigned button) {
+    Display* d = OpenTestDisplay(display);
+    if (!d) return false;
+    XTestFakeMotionEvent(d, -1, x, y, CurrentTime);
+    XTestFakeButtonEvent(d, button, True, CurrentTime);
+    XTestFakeButtonEvent(d, button, False, CurrentTime);
+    XSync(d, False);
+    XCloseDisplay(d);
+    return true;
+}
+
 }  // namespace sqtest

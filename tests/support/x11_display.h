@@ -53,5 +53,11 @@ int PixelsUnlikeBackground(const std::string& display, uint64_t window);
 // extension is missing.
 bool ClickMiddle(const std::string& display, uint64_t window);
 bool TypeText(const std::string& display, const std::string& text);
+// With the pointer moved over a window (so the keyboard goes to it on a display without a window
+// manager): a key by its X name ("F10", "f", "Escape"), with a modifier held when one is named
+// ("Alt_L", "Control_L"). False when the display, the extension or a key name is missing.
+bool PressKey(const std::string& display, uint64_t window, const std::string& key, const std::string& modifier = "");
+// The button (1 left, 3 right) pressed and released at a point of the screen.
+bool ClickAt(const std::string& display, int x, int y, unsigned button);
 
 }  // namespace sqtest

@@ -17,6 +17,8 @@
 // length and position questions, and passes that input on line by line. A question ("get_...") is
 // passed as "pausing_keep_force get_..." so that asking never ends a pause, as it otherwise would.
 // "-gui" (a build of the player with its own interface) is dropped.
+// As "mplayer" it answers two requests itself, through the FFmpeg libraries (native_answers.h):
+// the probe's identify run and a plain decode of a lossless file to WAVE PCM.
 // SQ_REAL_MPLAYER names the player to run (default /usr/bin/mplayer).
 #include <poll.h>
 #include <signal.h>
@@ -31,6 +33,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "native_answers.h"
 
 namespace {
 
@@ -209,6 +213,12 @@ int main(int argc, char** argv) {
     const bool encoder = strstr(name, "mencoder") != nullptr;
     const char* real = getenv("SQ_REAL_MPLAYER");
     if (!real || !*real) real = "/usr/bin/mplayer";
+
+    if (!encoder) {
+        // The probe's identify run and a plain lossless decode are answered here, without the player.
+        if (const int rc = AnswerIdentify(argc, argv); rc != kAskThePlayer) return rc;
+        if (const int rc = AnswerDecode(argc, argv); rc != kAskThePlayer) return rc;
+    }
 
     std::vector<std::string> args;
     args.emplace_back("mplayer");

@@ -15,6 +15,8 @@ namespace {
 
 constexpr uint32_t kHostScrollNo = 8;  // the host is a child window: the page does not scroll it
 constexpr const char* kBlankPage = "about:blank";
+constexpr gui::UINT_PTR kLoadingTimer = 1;
+constexpr gui::UINT kLoadingCheckMs = 100;
 
 // The web view of each window that has one (UI thread only).
 std::map<HWND, std::unique_ptr<gui::WebView>>& Views() {
@@ -102,7 +104,31 @@ gui::HBRUSH CBrowser::OnControlColor(gui::HDC dc, int kind, HWND) {
     return reinterpret_cast<gui::HBRUSH>(gui::GetStockObject(gui::BLACK_BRUSH));
 }
 
+void CBrowser::ShowLoading(const char* title) {
+    if (!hwnd_) return;
+    const bool loadingBefore = gui::KillTimer(hwnd_, kLoadingTimer) != 0;
+    if (title) {
+        title_ = title;
+    } else if (!loadingBefore) {  // else the window shows the loading text of the page before
+        char own[256] = "";
+        gui::GetWindowTextA(hwnd_, own, sizeof own);
+        title_ = own;
+    }
+    SetText((title_ + " - Loading...").c_str());
+    gui::SetTimer(hwnd_, kLoadingTimer, kLoadingCheckMs, nullptr);
+}
+
+bool CBrowser::OnTimer(gui::UINT_PTR id) {
+    if (id != kLoadingTimer) return false;
+    gui::WebView* view = EmbeddedView(hwnd_);
+    if (view && view->Loading()) return true;
+    gui::KillTimer(hwnd_, kLoadingTimer);
+    SetText(title_.c_str());
+    return true;
+}
+
 bool CBrowser::OnClose() {
+    if (gui::KillTimer(hwnd_, kLoadingTimer)) SetText(title_.c_str());
     Hide();
     Navigate(hwnd_, kBlankPage);
     // An embedded host stays, hidden, for the next page.
@@ -128,6 +154,7 @@ bool OpenInBrowser(const char* address, const char* title, int width, int height
         platform::ShellOpen(address);
         return false;
     }
+    browser.ShowLoading(title);
     return true;
 }
 

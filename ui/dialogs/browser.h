@@ -18,8 +18,15 @@ public:
     bool OnSize(int width, int height) override;
     gui::HBRUSH OnControlColor(gui::HDC dc, int kind, HWND control) override;
     bool OnClose() override;
+    bool OnTimer(gui::UINT_PTR id) override;
+    // The title shows that the page loads (the engine may take seconds to show anything) until it
+    // has loaded.
+    void ShowLoading(const char* title);
 
     bool embedded = false;
+
+private:
+    std::string title_;
 };
 
 // The program's one browser host object.

@@ -124,7 +124,8 @@ void CDlgStats::Open(HWND mainWindow) {
         mainWindow_ = mainWindow;
         if (!CreateModeless(nullptr, kStatsTemplate, mainWindow)) return;
         Dock();
-        Show();
+        // Opened at a batch's start too: the keyboard stays where the user is.
+        gui::ShowWindow(hwnd_, gui::SW_SHOWNOACTIVATE);
     }
     // One console for the window's whole life: a second open of the same port would fail and
     // silence the display after the first job.

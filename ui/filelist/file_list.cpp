@@ -940,7 +940,7 @@ bool CFileList::OnNotify(gui::NMHDR* header) {
     case gui::LVN_ITEMACTIVATE:
         if (main) gui::SendMessageA(main, gui::WM_COMMAND, 40014, 0);
         return true;
-    case gui::NM_RCLICK: ShowMenu(kRowMenu, reinterpret_cast<HWND>(-1), 0, 0); return true;
+    case gui::NM_RCLICK: ShowMenuAtCursor(kRowMenu, header->hwndFrom, 0, 0); return true;
     case gui::LVN_COLUMNCLICK: SortByColumn(reinterpret_cast<gui::NMLISTVIEW*>(header)->iSubItem); return true;
     case gui::NM_CLICK: {
         auto* click = reinterpret_cast<gui::NMITEMACTIVATE*>(header);

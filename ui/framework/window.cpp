@@ -660,26 +660,36 @@ void CWindow::MoveItemWithTip(int id, int x, int y, const char* text, UINT_PTR t
     if (text) AddToolTipRect(toolId, text, RECT{x, y, x + w, y + h});
 }
 
-void ShowMenu(int menuId, HWND anchor, uint32_t checkedMask, uint32_t disabledMask) {
+namespace {
+
+// A child owner (a button, a list) lets its top-level window receive the command.
+void ShowMenuAt(int menuId, HWND owner, POINT at, uint32_t checkedMask, uint32_t disabledMask) {
     HMENU menu = LoadMenuA(nullptr, MAKEINTRESOURCEA(menuId));
     if (!menu) return;
-    HMENU sub = GetSubMenu(menu, 0);
-    if (sub) {
+    if (HMENU sub = GetSubMenu(menu, 0)) {
         TranslateMenu(sub);
         for (UINT i = 0; i < 32; ++i) {
             if (checkedMask & (1u << i)) CheckMenuItem(sub, i, MF_CHECKED | MF_BYPOSITION);
             if (disabledMask & (1u << i)) EnableMenuItem(sub, i, MF_GRAYED | MF_DISABLED | MF_BYPOSITION);
         }
-        RECT r{};
-        GetWindowRect(anchor, &r);
-        POINT at{r.left, r.bottom - 1};
-        if (at.x == -1 && at.y == -1) GetCursorPos(&at);
-        // A child anchor (a button) lets its top-level window receive the command.
-        HWND owner = anchor;
         while (HWND up = GetParent(owner)) owner = up;
         TrackPopupMenu(sub, TPM_RIGHTBUTTON, at.x, at.y, 0, owner, nullptr);
     }
     DestroyMenu(menu);
+}
+
+}  // namespace
+
+void ShowMenu(int menuId, HWND anchor, uint32_t checkedMask, uint32_t disabledMask) {
+    RECT r{};
+    if (!GetWindowRect(anchor, &r)) return;
+    ShowMenuAt(menuId, anchor, POINT{r.left, r.bottom - 1}, checkedMask, disabledMask);
+}
+
+void ShowMenuAtCursor(int menuId, HWND owner, uint32_t checkedMask, uint32_t disabledMask) {
+    POINT at{};
+    GetCursorPos(&at);
+    ShowMenuAt(menuId, owner, at, checkedMask, disabledMask);
 }
 
 std::string FileDialogFilter(const std::vector<std::pair<std::string, std::string>>& entries) {

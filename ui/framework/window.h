@@ -182,8 +182,10 @@ private:
 void TranslateMenu(gui::HMENU menu);
 void TranslateWindowText(HWND hwnd);
 // Loads a menu, translates sub-menu 0, checks and greys its items by bit masks, shows it at the
-// anchor's bottom-left corner (the cursor when the anchor point is (-1, -1)), then destroys it.
+// anchor's bottom-left corner, then destroys it. The anchor's top-level window gets the command.
 void ShowMenu(int menuId, HWND anchor, uint32_t checkedMask, uint32_t disabledMask);
+// The same at the mouse cursor; the owner's top-level window gets the command.
+void ShowMenuAtCursor(int menuId, HWND owner, uint32_t checkedMask, uint32_t disabledMask);
 // The filter buffer of a file dialog: "description\0pattern\0...\0" from (description, pattern) pairs.
 std::string FileDialogFilter(const std::vector<std::pair<std::string, std::string>>& entries);
 

@@ -485,7 +485,7 @@ bool CDlgMain::OnMenuCommand(int id) {
         SetForeground();
         return true;
     case 40089:
-        if (StatsWindow().Handle()) StatsWindow().Close();
+        if (StatsWindow().Handle()) gui::SendMessageA(StatsWindow().Handle(), gui::WM_CLOSE, 0, 0);
         else ShowStats(hwnd_);
         return true;
     case 40092: OpenUpdatePage(s.context.httpPort.load()); return true;
@@ -634,14 +634,20 @@ bool CDlgMain::OnMenuCommand(int id) {
     case 40179:
     case 40298:
     case 40321:
-    case 40328:
     case 40334: return true;
+    case 40328: {
+        // Remote extensions are not loaded by this system: the address asked for goes nowhere.
+        auto address = ShowUrlDialog(hwnd_, "Load Remote Extension", Ui("enter_url"));
+        (void)address;
+        return true;
+    }
     default: break;
     }
     if (id >= kCmdLanguageBase && id < kCmdExtensionBase) {
         const int language = id - kCmdLanguageBase;
         if (GetPrefInt("overall.ui.language") != language) {
             SetPrefInt("overall.ui.language", language);
+            MarkLanguage();
             RaiseEvent(2, Ui("need_restart"));
         }
         return true;
@@ -688,6 +694,8 @@ bool CDlgMain::OnControlCommand(int id) {
     case kIdInfoButton: ShowMenu(318, GetItem(id), 0, 0); return true;
     case kIdLoadDropBoxButton: ShowMenu(kLoadDropBoxMenu, GetItem(id), 0, 0); return true;
     case kIdRemoveButton: return OnMenuCommand(40098);
+    case kIdSetOutputButton: return OnMenuCommand(40010);
+    case kIdSourceDetailsButton: return OnMenuCommand(40198);
     case kIdRemoveMenuButton: ShowMenu(kRemoveMenu, GetItem(id), 0, 0); return true;
     case kIdOpenOutputButton: {
         // Only an existing folder is opened, never a program.
@@ -713,7 +721,56 @@ bool CDlgMain::OnEnterMenuLoop() {
                            gui::MF_BYCOMMAND | (action == current ? gui::MF_CHECKED : gui::MF_UNCHECKED));
     gui::CheckMenuItem(menu, 40392,
                        gui::MF_BYCOMMAND | (GetPrefInt("overall.preview.extPlayer") ? gui::MF_CHECKED : gui::MF_UNCHECKED));
+    MarkLanguage();
     return true;
+}
+
+namespace {
+
+// The submenu of a menu (or of its submenus) that holds the command.
+gui::HMENU SubMenuHolding(gui::HMENU menu, UINT id) {
+    const int count = gui::GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i) {
+        if (gui::GetMenuItemID(menu, i) == id) return menu;
+        if (gui::HMENU sub = gui::GetSubMenu(menu, i))
+            if (gui::HMENU found = SubMenuHolding(sub, id)) return found;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void CDlgMain::FillLanguageMenu() {
+    gui::HMENU menu = gui::GetMenu(hwnd_);
+    gui::HMENU languages = menu ? SubMenuHolding(menu, kCmdLanguageBase) : nullptr;
+    if (!languages) return;
+    // The first entry ("menu_default", automatic choice) stays; the languages follow it.
+    while (gui::GetMenuItemCount(languages) > 1) gui::DeleteMenu(languages, 1, gui::MF_BYPOSITION);
+    const std::string names = GetPrefString("overall.presets.languages");
+    size_t start = 0;
+    // At most 99: the ids after those are the extensions'.
+    for (int n = 1; start < names.size() && n < kCmdExtensionBase - kCmdLanguageBase; ++n) {
+        size_t end = names.find(';', start);
+        if (end == std::string::npos) end = names.size();
+        const std::string name = names.substr(start, end - start);
+        if (!name.empty()) gui::AppendMenuA(languages, gui::MF_STRING, static_cast<UINT>(kCmdLanguageBase + n), name.c_str());
+        start = end + 1;
+    }
+    MarkLanguage();
+}
+
+void CDlgMain::MarkLanguage() {
+    gui::HMENU menu = gui::GetMenu(hwnd_);
+    gui::HMENU languages = menu ? SubMenuHolding(menu, kCmdLanguageBase) : nullptr;
+    if (!languages) return;
+    const int current = GetPrefInt("overall.ui.language");
+    const int count = gui::GetMenuItemCount(languages);
+    for (int i = 0; i < count; ++i) {
+        const UINT id = gui::GetMenuItemID(languages, i);
+        if (id == static_cast<UINT>(-1)) continue;
+        const bool on = static_cast<int>(id) - kCmdLanguageBase == current;
+        gui::CheckMenuItem(languages, static_cast<UINT>(i), gui::MF_BYPOSITION | (on ? gui::MF_CHECKED : gui::MF_UNCHECKED));
+    }
 }
 
 }  // namespace ui

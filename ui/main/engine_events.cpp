@@ -10,6 +10,7 @@
 #include "ui/dialogs/prompt.h"
 #include "ui/framework/dialog.h"
 #include "ui/main/batch.h"
+#include "ui/main/console_report.h"
 #include "ui/main/main_window.h"
 #include "ui/main/seams.h"
 #include "ui/main/shell.h"
@@ -239,14 +240,16 @@ int EngineEventCallback(int code, intptr_t data, int64_t arg) {
     const int assume = s.options.assume;
     switch (code) {
     case 1:
-        if (data) std::fputs(Text(data), stdout), std::fflush(stdout);
+        if (data && ConsoleReportOn()) ConsoleToolText(Text(data));
+        else if (data) std::fputs(Text(data), stdout), std::fflush(stdout);
         return 0;
     case 2:
     case 4:
         ShowPrompt(kPromptMessage, Text(data), reinterpret_cast<const char*>(arg), NoticeCountDown());
         return 0;
     case 3:
-        if (s.codePage != 936 && data) std::printf("\n# %s\n\n", Text(data)), std::fflush(stdout);
+        if (s.codePage != 936 && data && ConsoleReportOn()) ConsoleToolText(std::string("\n# ") + Text(data) + "\n\n");
+        else if (s.codePage != 936 && data) std::printf("\n# %s\n\n", Text(data)), std::fflush(stdout);
         return 0;
     case 5: {
         if (assume == 1) return gui::IDYES;
@@ -277,7 +280,7 @@ int EngineEventCallback(int code, intptr_t data, int64_t arg) {
             AppendLogLine(g_log, Text(data));
             copy = g_log;
         }
-        if (s.echoToStderr.load() && data) std::fprintf(stderr, "%s\n", Text(data));
+        ConsoleLogLine(Text(data));
         WithMainWindow([&](CDlgMain& w) { w.SetLogText(copy); });
         return 0;
     }
@@ -300,9 +303,21 @@ int EngineEventCallback(int code, intptr_t data, int64_t arg) {
             WithMainWindow([&](CDlgMain& w) { w.SetExpertText(Text(data)); });
         return 0;
     case 17: return JobStarted(reinterpret_cast<QueueItem*>(data), arg);
-    case 18: return JobEnded(reinterpret_cast<QueueItem*>(data), arg);
-    case 19: return BatchStarted();
-    case 20: return BatchEnded(arg);
+    case 18: {
+        const int answer = JobEnded(reinterpret_cast<QueueItem*>(data), arg);
+        ConsoleItemEnded(reinterpret_cast<QueueItem*>(data));
+        return answer;
+    }
+    case 19:
+        ConsoleBatchStarted();
+        return BatchStarted();
+    case 20: {
+        const int answer = BatchEnded(arg);
+        if (!ConsoleReportOn()) return answer;
+        // Without a display the summary line is the batch's report.
+        ConsoleBatchEnded();
+        return 1;
+    }
     case 21:
         if (gui::HWND h = s.mainHwnd.load()) gui::SendMessageA(h, gui::WM_APP, static_cast<gui::WPARAM>(arg), data);
         return 0;

@@ -1,5 +1,6 @@
 #include "ui/main/main_window.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "ui/dialogs/stats.h"
 #include "ui/filelist/file_list.h"
 #include "ui/main/batch.h"
+#include "ui/main/console_report.h"
 #include "ui/main/engine_events.h"
 #include "ui/main/seams.h"
 #include "ui/main/shell.h"
@@ -110,6 +112,7 @@ HWND CDlgMain::CreateMainWindow() {
 bool CDlgMain::OnInitDialog() {
     gui::SetClassLongPtrA(hwnd_, gui::GCLP_HICON,
                           reinterpret_cast<uintptr_t>(gui::LoadIconA(MainInstance(), gui::MAKEINTRESOURCEA(kAppIcon))));
+    FillLanguageMenu();
     TranslateControls(nullptr);
     static const int kParts[] = {220, 560, -1};
     SendItemMessage(kIdStatusBar, gui::SB_SETPARTS, 3, reinterpret_cast<LPARAM>(kParts));
@@ -133,11 +136,6 @@ bool CDlgMain::OnInitDialog() {
                               : command == 60002 ? CreateOptionTab(3) : nullptr;
             if (tab) ShowTabInPopup(tab, owner);
         });
-        gui::RECT r;
-        gui::GetWindowRect(GetItem(kIdLog), &r);
-        gui::POINT at{r.left, r.top};
-        gui::ScreenToClient(hwnd_, &at);
-        logRect_ = {at.x, at.y, at.x + r.right - r.left, at.y + r.bottom - r.top};
         // The saved size is that of the window in its mode, so the mode is laid out first.
         LayOutMode(CurrentUiMode());
         RestorePlacement();
@@ -152,11 +150,9 @@ bool CDlgMain::OnInitDialog() {
         const char* folders = GetPrefString("overall.automation.watchFolders");
         FileList().RestartWatch(folders ? folders : "");
     } else if (FileList().Create(hwnd_, kFileListTemplate)) {
-        gui::RECT r;
-        gui::GetWindowRect(GetItem(kIdFileListFrame), &r);
-        gui::POINT at{r.left, r.top};
-        gui::ScreenToClient(hwnd_, &at);
-        gui::MoveWindow(FileList().Handle(), at.x, at.y, r.right - r.left, r.bottom - r.top, 1);
+        gui::RECT client;
+        gui::GetClientRect(hwnd_, &client);
+        LayOut(client.right, client.bottom);
     }
     news_->Attach(GetItem(kIdNewsTabs), GetItem(kIdNewsTree));
     FillNewsTabs(-1);
@@ -173,7 +169,7 @@ bool CDlgMain::OnNotify(gui::NMHDR* header) { return news_->OnNotify(header); }
 void CDlgMain::SetTitleText(const char* text) { SetText(TitleText(text).c_str()); }
 
 void CDlgMain::SetStatusText(int part, const char* text) {
-    if (part == 0 && text && Shell().echoToStderr.load()) std::fprintf(stderr, "status: %s\n", text);
+    if (part == 0 && text) ConsoleStatus(text);
     SendItemMessage(kIdStatusBar, gui::SB_SETTEXTA, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(text ? text : ""));
 }
 
@@ -197,7 +193,8 @@ void CDlgMain::ShowProgress(QueueItem* item) {
         SendItemMessage(kIdOverallProgress, gui::PBM_SETPOS, 0, 0);
         return;
     }
-    const int overall = GetQueueProgress(item);
+    // The summary bar is the whole queue's progress, not the shown item's.
+    const int overall = GetQueueProgress(nullptr);
     if (overall >= 0) SendItemMessage(kIdOverallProgress, gui::PBM_SETPOS, static_cast<WPARAM>(overall), 0);
     const double progress = item->run.progress.load();
     char title[128];
@@ -230,9 +227,9 @@ void CDlgMain::ApplySettings(int code) {
         std::string summary;
         if (GetPrefInt("overall.video.enabled"))
             summary += std::string(Ui("video")) + ": " + GetPrefEnumText("overall.video.format", GetPrefInt("overall.video.format")) + "  ";
+        // The encoder the batch will use: the format's own when it is chosen automatically.
         if (GetPrefInt("overall.audio.enabled"))
-            summary += std::string(Ui("audio")) + ": " +
-                       GetPrefEnumText("overall.audio.encoder", GetPrefInt("overall.audio.encoder")) + "  ";
+            summary += std::string(Ui("audio")) + ": " + GetEncoderName(0, 0, -1, CurrentListItem()) + "  ";
         SetStatusText(2, summary.c_str());
     }
     ApplyOptionsPane(code);
@@ -240,14 +237,25 @@ void CDlgMain::ApplySettings(int code) {
     applying_ = false;
 }
 
-void CDlgMain::ShowJobStarted(QueueItem*) {
+void CDlgMain::ShowJobStarted(QueueItem* item) {
+    // The item served last may have left the queue since the last batch.
+    if (!item) lastServed_ = nullptr;
+    // A new job's bar starts empty, not at the end of the job before.
+    else SendItemMessage(kIdItemProgress, gui::PBM_SETPOS, 0, 0);
     gui::SendDlgItemMessageA(hwnd_, kIdStartButton, gui::WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Ui("menu_stop")));
+    // "overall.ui.stats" hides the statistics window; otherwise it follows the batch, refreshed
+    // by this window's timer.
+    if (!dropBox_ && !GetPrefInt("overall.ui.stats")) ShowStats(hwnd_);
 }
 
 void CDlgMain::ShowBatchEnded() {
     gui::SendDlgItemMessageA(hwnd_, kIdStartButton, gui::WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Ui("menu_start")));
     ShowItemState(GetItemState(nullptr));
     SetTitleText(nullptr);
+    lastServed_ = nullptr;  // the queue may change before the next batch
+    // Closed as the user closes it, so the serial display hears of it too.
+    if (!GetPrefInt("overall.ui.stats") && StatsWindow().Handle())
+        gui::SendMessageA(StatsWindow().Handle(), gui::WM_CLOSE, 0, 0);
 }
 
 void CDlgMain::ShowBalloon(const char* text, const char* title) {
@@ -257,6 +265,12 @@ void CDlgMain::ShowBalloon(const char* text, const char* title) {
 bool CDlgMain::OnTimer(gui::UINT_PTR id) {
     if (id != kTimer) return false;
     ShellState& s = Shell();
+    // The splash is for the wait before the window: once the window shows it goes, rather than
+    // cover it.
+    if (!splashDone_ && gui::IsWindowVisible(hwnd_) && !gui::IsIconic(hwnd_)) {
+        splashDone_ = true;
+        SplashClose();
+    }
     // Settings apply.
     if (SettingsChangedLevel.load() > 0) {
         if (ApplyCountdown.load() > 0) ApplyCountdown.fetch_sub(1);
@@ -286,6 +300,7 @@ bool CDlgMain::OnTimer(gui::UINT_PTR id) {
             }
             lastServed_ = found;
         }
+        ConsoleProgress(found);
         // The statistics window (when open) follows the same item.
         UpdateStatsPanel(found);
         UpdateBatchCounters();
@@ -348,27 +363,125 @@ void CDlgMain::LayOutMode(int mode) {
     };
     show(kIdTaskMode, mode != kUiSimple);
     show(kIdTaskModeLabel, mode != kUiSimple);
-    // The options pane shows in the normal and expert modes; the window is its height taller then.
-    if (COptionsPane* pane = OptionsPane(); pane && pane->Handle() && optionsShown_ != (mode != kUiSimple)) {
-        optionsShown_ = mode != kUiSimple;
-        gui::RECT paneRect, own;
-        gui::GetWindowRect(pane->Handle(), &paneRect);
-        gui::GetWindowRect(hwnd_, &own);
-        const int height = (paneRect.bottom - paneRect.top) * (optionsShown_ ? 1 : -1);
+    // The options pane shows in the normal and expert modes, the expert pane in the expert mode.
+    optionsShown_ = mode != kUiSimple;
+    if (COptionsPane* pane = OptionsPane(); pane && pane->Handle())
         gui::ShowWindow(pane->Handle(), optionsShown_ ? gui::SW_SHOW : gui::SW_HIDE);
-        gui::MoveWindow(hwnd_, own.left, own.top, own.right - own.left, own.bottom - own.top + height, 1);
-    }
-    // The expert pane shares the log's place: the log above, the expert view below.
-    const gui::RECT& r = logRect_;
-    const int width = r.right - r.left, height = r.bottom - r.top;
-    if (mode == kUiExpert) {
-        const int half = height / 2;
-        if (HWND log = GetItem(kIdLog)) gui::MoveWindow(log, r.left, r.top, width, half - 2, 1);
-        if (HWND expert = GetItem(kIdExpertPane)) gui::MoveWindow(expert, r.left, r.top + half, width, height - half, 1);
-    } else if (HWND log = GetItem(kIdLog)) {
-        gui::MoveWindow(log, r.left, r.top, width, height, 1);
-    }
     show(kIdExpertPane, mode == kUiExpert);
+    uiMode_ = mode;
+    gui::RECT client;
+    gui::GetClientRect(hwnd_, &client);
+    LayOut(client.right, client.bottom);
+}
+
+namespace {
+
+gui::RECT ClientRectOf(HWND parent, HWND child) {
+    gui::RECT r{};
+    if (!child) return r;
+    gui::GetWindowRect(child, &r);
+    gui::POINT corners[2] = {{r.left, r.top}, {r.right, r.bottom}};
+    gui::MapWindowPoints(nullptr, parent, corners, 2);
+    return {corners[0].x, corners[0].y, corners[1].x, corners[1].y};
+}
+
+int Height(const gui::RECT& r) { return r.bottom - r.top; }
+int Width(const gui::RECT& r) { return r.right - r.left; }
+
+}  // namespace
+
+bool CDlgMain::OnSize(int width, int height) {
+    if (!dropBox_) LayOut(width, height);
+    return false;
+}
+
+// The rows above the list keep their places in the template, the task mode at the right edge.
+// Below them the options pane takes the right-hand side at its own width, down to the status
+// bar; left of it the list and the log share the height the progress rows and the news leave,
+// so a larger window gives both more room.
+void CDlgMain::LayOut(int width, int height) {
+    TemplatePlaces& t = places_;
+    if (!t.taken) {
+        t.list = ClientRectOf(hwnd_, GetItem(kIdFileListFrame));
+        t.itemLabel = ClientRectOf(hwnd_, GetItem(kIdItemProgressLabel));
+        t.itemBar = ClientRectOf(hwnd_, GetItem(kIdItemProgress));
+        t.overallLabel = ClientRectOf(hwnd_, GetItem(kIdOverallProgressLabel));
+        t.overallBar = ClientRectOf(hwnd_, GetItem(kIdOverallProgress));
+        t.log = ClientRectOf(hwnd_, GetItem(kIdLog));
+        t.newsTabs = ClientRectOf(hwnd_, GetItem(kIdNewsTabs));
+        t.newsTree = ClientRectOf(hwnd_, GetItem(kIdNewsTree));
+        t.modeLabel = ClientRectOf(hwnd_, GetItem(kIdTaskModeLabel));
+        t.modeCombo = ClientRectOf(hwnd_, GetItem(kIdTaskMode));
+        t.destDir = ClientRectOf(hwnd_, GetItem(kIdDestDir));
+        if (COptionsPane* pane = OptionsPane(); pane && pane->Handle()) {
+            gui::RECT r;
+            gui::GetWindowRect(pane->Handle(), &r);
+            t.paneWidth = Width(r);
+        }
+        t.taken = true;
+    }
+    auto place = [this](int id, int x, int y, int w, int h) {
+        if (HWND c = GetItem(id)) gui::MoveWindow(c, x, y, std::max(1, w), std::max(1, h), 1);
+    };
+    const int margin = t.list.left;
+    const int gap = std::max(2, margin / 2);
+    // The top rows: the separator across, the task mode at the right edge, the folder between.
+    if (HWND line = GetItem(kIdTopSeparator)) {
+        const gui::RECT r = ClientRectOf(hwnd_, line);
+        gui::MoveWindow(line, 0, r.top, width, Height(r), 1);
+    }
+    const int modeX = std::max(t.destDir.left + 40, width - margin - Width(t.modeCombo));
+    place(kIdTaskMode, modeX, t.modeCombo.top, Width(t.modeCombo), Height(t.modeCombo));
+    place(kIdTaskModeLabel, modeX, t.modeLabel.top, Width(t.modeLabel), Height(t.modeLabel));
+    int folderRight = modeX - gap;
+    if (HWND choose = GetItem(kIdSetOutputButton)) {  // the folder's "..." button at its right end
+        const gui::RECT r = ClientRectOf(hwnd_, choose);
+        folderRight -= Width(r);
+        gui::MoveWindow(choose, folderRight, r.top, Width(r), Height(r), 1);
+        folderRight -= 2;
+    }
+    place(kIdDestDir, t.destDir.left, t.destDir.top, folderRight - t.destDir.left, Height(t.destDir));
+
+    int bottom = height - gap;
+    if (HWND status = GetItem(kIdStatusBar)) {
+        gui::SendMessageA(status, gui::WM_SIZE, 0, 0);  // the status bar keeps to the bottom edge
+        bottom = ClientRectOf(hwnd_, status).top - gap;
+    }
+    int right = width - margin;
+    if (COptionsPane* pane = OptionsPane(); pane && pane->Handle() && optionsShown_) {
+        const int paneLeft = std::max(margin + 120, width - margin - t.paneWidth);
+        gui::MoveWindow(pane->Handle(), paneLeft, t.list.top, width - margin - paneLeft, std::max(1, bottom - t.list.top), 1);
+        right = paneLeft - gap;
+    }
+    const int columnWidth = std::max(1, right - margin);
+    const int progress = t.overallBar.bottom - t.itemLabel.top;
+    const int news = t.newsTree.bottom - t.newsTabs.top;
+    const int flexible = std::max(2, bottom - t.list.top - progress - news - 3 * gap);
+    const int listHeight = flexible * 11 / 20;
+    const int logHeight = flexible - listHeight;
+
+    place(kIdFileListFrame, margin, t.list.top, columnWidth, listHeight);
+    if (HWND list = FileList().Handle()) gui::MoveWindow(list, margin, t.list.top, columnWidth, listHeight, 1);
+    int y = t.list.top + listHeight + gap;
+    place(kIdItemProgressLabel, t.itemLabel.left, y + t.itemLabel.top - t.itemLabel.top, Width(t.itemLabel), Height(t.itemLabel));
+    place(kIdItemProgress, t.itemBar.left, y + t.itemBar.top - t.itemLabel.top, right - t.itemBar.left, Height(t.itemBar));
+    place(kIdOverallProgressLabel, t.overallLabel.left, y + t.overallLabel.top - t.itemLabel.top, Width(t.overallLabel),
+          Height(t.overallLabel));
+    place(kIdOverallProgress, t.overallBar.left, y + t.overallBar.top - t.itemLabel.top, right - t.overallBar.left,
+          Height(t.overallBar));
+    y += progress + gap;
+    // The expert pane shares the log's place: the log above, the expert view below.
+    if (uiMode_ == kUiExpert) {
+        const int half = logHeight / 2;
+        place(kIdLog, margin, y, columnWidth, half - 2);
+        place(kIdExpertPane, margin, y + half, columnWidth, logHeight - half);
+    } else {
+        place(kIdLog, margin, y, columnWidth, logHeight);
+        place(kIdExpertPane, margin, y, columnWidth, logHeight);
+    }
+    y += logHeight + gap;
+    place(kIdNewsTabs, margin, y, columnWidth, Height(t.newsTabs));
+    place(kIdNewsTree, margin, y + t.newsTree.top - t.newsTabs.top, columnWidth, Height(t.newsTree));
 }
 
 void CDlgMain::ApplyUiMode() {
@@ -425,8 +538,17 @@ void CDlgMain::RestorePlacement() {
     }
     gui::RECT work;
     gui::SystemParametersInfoA(gui::SPI_GETWORKAREA, 0, &work, 0);
-    const int x = v[2], y = v[3];
+    int x = v[2], y = v[3];
     const bool saved = !(x == kNoPosition && y == kNoPosition);
+    // A size saved on a larger screen is cut to this one's, and the window then fills it that way.
+    if (width > work.right - work.left) {
+        width = work.right - work.left;
+        if (saved) x = work.left;
+    }
+    if (height > work.bottom - work.top) {
+        height = work.bottom - work.top;
+        if (saved) y = work.top;
+    }
     // Some of the window must lie inside the work area, or it could never be reached.
     if (saved && x + width >= work.left + kVisibleMargin && y + height >= work.top + kVisibleMargin &&
         x <= work.right - kVisibleMargin && y <= work.bottom - kVisibleMargin) {

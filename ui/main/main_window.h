@@ -57,7 +57,12 @@ inline constexpr int kIdInfoButton = 4;
 inline constexpr int kIdRemoveButton = 1024;
 inline constexpr int kIdRemoveMenuButton = 1028;
 inline constexpr int kIdOpenOutputButton = 1031;
+inline constexpr int kIdSetOutputButton = 1027;
+inline constexpr int kIdSourceDetailsButton = 1246;
 inline constexpr int kIdFileListFrame = 1089;  // where the file list lies
+inline constexpr int kIdTopSeparator = 1150;
+inline constexpr int kIdItemProgressLabel = 1149;
+inline constexpr int kIdOverallProgressLabel = 1148;
 
 // The argument of the "seek" command: "+N" or " N" forward and "-N" back (mode 0, relative), "N"
 // to that second (mode 2, absolute). False when it holds no number.
@@ -86,6 +91,7 @@ public:
     bool OnTrayNotify(WPARAM wParam, LPARAM lParam) override;
     bool OnTaskbarCreated(UINT msg, WPARAM wParam, LPARAM lParam) override;
     bool OnNotify(gui::NMHDR* header) override;
+    bool OnSize(int width, int height) override;
 
     // "%s - %s" (caption, text), or the caption alone for null.
     void SetTitleText(const char* text);
@@ -125,9 +131,15 @@ private:
     bool LoadPresetKeepingPrefs(const std::string& path);
     // Marks, panes and layout of mode 0, 1 or 2.
     void LayOutMode(int mode);
+    // Places the controls in a client area of that size (see main_window.cpp).
+    void LayOut(int width, int height);
     // The drop-box description from a file or an address; then the drop-box mode.
     void LoadDropBox(bool fromUrl);
     void ShowQueueWindow();
+    // The language submenu: automatic choice, then one entry per language of the program (ids
+    // 40500 + n), the current one marked.
+    void FillLanguageMenu();
+    void MarkLanguage();
 
     bool minimised_ = false;
     int traySetting_ = 0;
@@ -136,11 +148,19 @@ private:
     int autoStartTicks_ = 0;
     int opacity_ = -1;  // the saved opacity, -1 when none was saved
     bool applying_ = false;
+    bool splashDone_ = false;  // the splash was closed once this window showed
     QueueItem* lastServed_ = nullptr;
     std::unique_ptr<CNewsView> news_;
     bool dropBox_ = false;        // this is the drop-box window
     bool optionsShown_ = false;   // the options pane shows (the window is its height taller)
-    gui::RECT logRect_{};         // the log's place in the template, shared with the expert pane in mode 2
+    // Places in the template (client pixels) that the layout starts from, taken at creation.
+    struct TemplatePlaces {
+        bool taken = false;
+        gui::RECT list{}, itemLabel{}, itemBar{}, overallLabel{}, overallBar{}, log{}, newsTabs{}, newsTree{}, modeLabel{},
+            modeCombo{}, destDir{};
+        int paneWidth = 0;
+    } places_;
+    int uiMode_ = 1;  // the mode laid out
 };
 
 }  // namespace ui

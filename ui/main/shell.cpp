@@ -31,6 +31,7 @@
 #include "res/resdata.h"
 #include "ui/framework/dialog.h"
 #include "ui/main/batch.h"
+#include "ui/main/console_report.h"
 #include "ui/main/engine_events.h"
 #include "ui/main/main_window.h"
 #include "ui/filelist/drop_target.h"
@@ -221,6 +222,7 @@ int ShutDown(int exitCode) {
     LogMessage(&g_shellLog, "Shutting down the engine", 0);
     QueueClear();
     EngineShutdown(&s.context);
+    StopConsoleReport();
     delete s.uiMutex;
     s.uiMutex = nullptr;
     UiStrings().Destroy();
@@ -308,6 +310,7 @@ unsigned ParseCommandLine(const char* text, int pass) {
             hasPending = false;
             if (name == "start") Shell().options.start = true;
             else if (name == "exit") Shell().options.exit = true;
+            else if (name == "verbose") Shell().options.verbose = true;
             else pending = name, hasPending = true;
             continue;
         }
@@ -537,6 +540,7 @@ int StartProgram(const char* commandLine) {
     if (s.startFolder.empty() || s.startFolder.back() != '/') s.startFolder += '/';
     ParseCommandLine(g_commandLine.c_str(), 0);
     s.exitFlag = s.options.exit;
+    if (s.echoToStderr.load()) StartConsoleReport(s.options.verbose);
     SplashStart();
 
     if (InitProgram() != 0) {
@@ -545,7 +549,17 @@ int StartProgram(const char* commandLine) {
         EngineShutdown(&s.context);
         delete s.uiMutex;
         s.uiMutex = nullptr;
+        StopConsoleReport();
         return LeaveProgram(-1);
+    }
+    // Without a display, standard error says what happened to each item; the details go to the
+    // log file: the one the settings name, else "sonquill.log" in the data folder.
+    if (s.echoToStderr.load()) {
+        const bool logging = GetPrefInt("overall.generic.logging") != 0;
+        std::string logFile = logging ? GetPrefString("overall.generic.logfile") : std::string();
+        if (logFile.empty()) logFile = GetDataPath("sonquill.log");
+        else if (logFile[0] != '/') logFile = platform::AppFolder() + logFile;
+        SetConsoleLogFile(logFile, !logging);
     }
     // The news settings (edition, language) are in place before the start page is asked for.
     NewsLoadFeed(GetDataPath("rss.xml").c_str());

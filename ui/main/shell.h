@@ -24,6 +24,7 @@ inline constexpr int kAppIcon = 106;
 struct CommandLineOptions {
     bool start = false;
     bool exit = false;
+    bool verbose = false;  // without a display: the log and the tools' output on standard error too
     int assume = 0;  // 1 yes, 2 no, 3 cancel, 4 default
     std::string ext, plugin;
     bool extSet = false, pluginSet = false;

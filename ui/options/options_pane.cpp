@@ -1,5 +1,7 @@
 #include "ui/options/options_pane.h"
 
+#include <algorithm>
+
 #include "platform/gui/desktop.h"
 #include "ui/main/seams.h"
 #include "ui/options/option_tabs.h"
@@ -11,15 +13,6 @@ using namespace gui;
 namespace {
 
 std::unique_ptr<COptionsPane> g_pane;
-
-// A child's rectangle in its parent's client coordinates.
-RECT ChildRect(HWND child) {
-    RECT r{};
-    GetWindowRect(child, &r);
-    POINT corners[2] = {{r.left, r.top}, {r.right, r.bottom}};
-    MapWindowPoints(nullptr, GetParent(child), corners, 2);
-    return {corners[0].x, corners[0].y, corners[1].x, corners[1].y};
-}
 
 }  // namespace
 
@@ -33,17 +26,6 @@ COptionsPane::~COptionsPane() {
 HWND COptionsPane::Attach(CWindow* mainWindow) {
     if (!mainWindow || !mainWindow->Handle()) return nullptr;
     if (!CreateModeless(MainInstance(), kOptionsPaneTemplate, mainWindow)) return nullptr;
-    // The pane goes below what the main window shows, which grows by the pane's height; a status
-    // bar keeps to the bottom of the window.
-    RECT client{}, pane{}, outer{};
-    GetClientRect(mainWindow->Handle(), &client);
-    GetWindowRect(hwnd_, &pane);
-    GetWindowRect(mainWindow->Handle(), &outer);
-    const int height = pane.bottom - pane.top;
-    int top = client.bottom;
-    if (HWND status = GetDlgItem(mainWindow->Handle(), 1170)) top -= ChildRect(status).bottom - ChildRect(status).top;
-    MoveWindow(hwnd_, 0, top, client.right, height, TRUE);
-    MoveWindow(mainWindow->Handle(), outer.left, outer.top, outer.right - outer.left, outer.bottom - outer.top + height, TRUE);
     ShowWindow(hwnd_, SW_SHOW);
     return hwnd_;
 }
@@ -73,20 +55,30 @@ bool COptionsPane::OnNotify(NMHDR* hdr) {
     return false;
 }
 
-void COptionsPane::PlacePage(CDialogWindow* page, bool nested) {
-    RECT area = ChildRect(GetItem(nested ? kIdEncoderTabs : kIdOptionTabs));
-    SendItemMessage(nested ? kIdEncoderTabs : kIdOptionTabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
-    RECT own{};
-    GetWindowRect(page->Handle(), &own);
-    int width = own.right - own.left, height = own.bottom - own.top;
-    if (nested) {
-        width = area.right - area.left;
-        height = area.bottom - area.top;
-    } else if (HWND row = GetItem(kIdEncoderTabs); row && IsWindowVisible(row)) {
-        // A tab with a nested row keeps to the space above it.
-        height = std::min(height, ChildRect(row).top - area.top);
+bool COptionsPane::OnSize(int width, int height) {
+    MoveWindow(GetItem(kIdOptionTabs), 0, 0, width, height, TRUE);
+    LayOutPages();
+    return true;
+}
+
+void COptionsPane::LayOutPages() {
+    RECT area{};
+    GetClientRect(GetItem(kIdOptionTabs), &area);
+    SendItemMessage(kIdOptionTabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+    const int width = std::max(1, static_cast<int>(area.right - area.left));
+    int pageBottom = area.bottom;
+    if (tab_ && tab_->Handle()) {
+        const int height = subPage_ ? std::min(pageHeight_, static_cast<int>(area.bottom - area.top)) : area.bottom - area.top;
+        MoveWindow(tab_->Handle(), area.left, area.top, width, std::max(1, height), TRUE);
+        pageBottom = area.top + height;
     }
-    MoveWindow(page->Handle(), area.left, area.top, width, height, TRUE);
+    if (!subPage_ || !subPage_->Handle()) return;
+    RECT row{area.left, pageBottom + 2, area.right, std::max(pageBottom + 2, static_cast<int>(area.bottom))};
+    MoveWindow(GetItem(kIdEncoderTabs), row.left, row.top, row.right - row.left, row.bottom - row.top, TRUE);
+    RECT inner{0, 0, row.right - row.left, row.bottom - row.top};
+    SendItemMessage(kIdEncoderTabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&inner));
+    MoveWindow(subPage_->Handle(), row.left + inner.left, row.top + inner.top, std::max(1, static_cast<int>(inner.right - inner.left)),
+               std::max(1, static_cast<int>(inner.bottom - inner.top)), TRUE);
 }
 
 void COptionsPane::DropSubPage() {
@@ -101,23 +93,26 @@ void COptionsPane::ShowOptionTab(int index) {
     tab_.reset(CreateOptionTab(index));
     tabIndex_ = index;
     SendItemMessage(kIdOptionTabs, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
+    // The nested row shows only with a page of the new tab in it: never another tab's.
     HWND row = GetItem(kIdEncoderTabs);
     ShowWindow(row, SW_HIDE);
+    SendMessageA(row, TCM_DELETEALLITEMS, 0, 0);
     if (!tab_ || !tab_->CreatePage(hwnd_)) {
         tab_.reset();
         return;
     }
+    RECT own{};
+    GetWindowRect(tab_->Handle(), &own);
+    pageHeight_ = own.bottom - own.top;
     subPage_.reset(tab_->CreateSubPage(-1, row));
-    if (subPage_) ShowWindow(row, SW_SHOW);
-    PlacePage(tab_.get(), false);
+    if (subPage_ && !subPage_->CreatePage(hwnd_)) subPage_.reset();
+    LayOutPages();
     tab_->LoadControls();
     ShowWindow(tab_->Handle(), SW_SHOW);
-    if (subPage_ && subPage_->CreatePage(hwnd_)) {
-        PlacePage(subPage_.get(), true);
+    if (subPage_) {
+        ShowWindow(row, SW_SHOW);
         subPage_->LoadControls();
         ShowWindow(subPage_->Handle(), SW_SHOW);
-    } else {
-        subPage_.reset();
     }
 }
 
@@ -129,7 +124,7 @@ void COptionsPane::ShowSubPage(int index) {
         subPage_.reset();
         return;
     }
-    PlacePage(subPage_.get(), true);
+    LayOutPages();
     subPage_->LoadControls();
     ShowWindow(subPage_->Handle(), SW_SHOW);
 }

@@ -17,12 +17,14 @@ class COptionsPane : public CDialogWindow {
 public:
     ~COptionsPane() override;
 
-    // Creates the pane below the main window's other controls, grows the window by its height,
-    // and shows tab 0. Null on failure.
+    // Creates the pane in the main window (which places it) and shows tab 0. Null on failure.
     HWND Attach(CWindow* mainWindow);
 
     bool OnInitDialog() override;
     bool OnNotify(gui::NMHDR* hdr) override;
+    // The tab row fills the pane; the shown page keeps its own height at its top and the nested
+    // row takes the rest below it.
+    bool OnSize(int width, int height) override;
 
     // Hides the shown tab and shows tab index (0 to 5) with its nested row when it has one.
     void ShowOptionTab(int index);
@@ -37,12 +39,13 @@ public:
     int TabIndex() const { return tabIndex_; }
 
 private:
-    void PlacePage(CDialogWindow* page, bool nested);
+    void LayOutPages();
     void DropSubPage();
 
     std::unique_ptr<COptionTab> tab_;
     std::unique_ptr<COptionPage> subPage_;
     int tabIndex_ = -1;
+    int pageHeight_ = 0;  // the shown tab's own height, from its template
 };
 
 // The main window's pane: created by it, null before and after.

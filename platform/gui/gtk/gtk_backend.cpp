@@ -209,6 +209,43 @@ gboolean OnKeyEvent(GtkWidget* widget, GdkEventKey* e, gpointer) {
     return g_backend->HoldKey(top, e, e->type == GDK_KEY_PRESS) ? TRUE : FALSE;
 }
 
+// The dialog font and compact controls (GTK 3's default theme gives a button 34 pixels of height).
+constexpr const char* kDialogCss =
+    "* { font: 9pt Sans; }\n"
+    "button { min-height: 0; min-width: 0; padding: 1px 4px; }\n"
+    "entry { min-height: 0; padding: 0 3px; }\n"
+    "combobox button { min-height: 0; padding: 0 4px; }\n"
+    "checkbutton, radiobutton { min-height: 0; padding: 0; }\n"
+    "notebook > header > tabs > tab { min-height: 0; min-width: 0; padding: 1px 6px; }\n"
+    "scale { padding: 4px 6px; }\n"
+    "progressbar.horizontal > trough { min-width: 1px; }\n";
+
+// Dialog units from the font the widgets show: the average width of the letters and the line
+// height (a unit is a quarter of the first and an eighth of the second), and the height of a
+// closed combo box in that font.
+void MeasureDialogFont(State& s) {
+    InitOptions& options = s.options;
+    GtkWidget* label = gtk_label_new(nullptr);
+    g_object_ref_sink(label);
+    PangoLayout* layout = gtk_widget_create_pango_layout(label, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    int width = 0, height = 0;
+    pango_layout_get_pixel_size(layout, &width, &height);
+    if (width > 0 && height > 0) {
+        options.baseUnitX = (width / 26 + 1) / 2;
+        options.baseUnitY = height;
+    }
+    g_object_unref(layout);
+    g_object_unref(label);
+    GtkWidget* combo = gtk_combo_box_text_new();
+    g_object_ref_sink(combo);
+    gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo), "Ag");
+    gtk_combo_box_set_active(GTK_COMBO_BOX(combo), 0);
+    int minimum = 0, natural = 0;
+    gtk_widget_get_preferred_height(combo, &minimum, &natural);
+    if (natural > 0) s.comboHeight = natural;
+    g_object_unref(combo);
+}
+
 // Runs the layer's modal loop until done holds (or a quit ends it).
 void RunUntil(const bool& done) { RunModalLoop([&] { return done; }); }
 
@@ -358,7 +395,10 @@ struct MenuChoice {
     HMENU bar;
 };
 
+bool g_refreshingMenu = false;  // check marks set from the model are no user's choice
+
 void OnMenuActivate(GtkMenuItem*, gpointer data) {
+    if (g_refreshingMenu) return;
     auto* c = static_cast<MenuChoice*>(data);
     if (c->chosen) *c->chosen = c->id;
     else if (IsWindow(c->owner)) ChooseMenuItem(c->owner, c->bar, c->id, false);
@@ -372,18 +412,31 @@ void FillMenu(GtkMenuShell* shell, HMENU menu, UINT* chosen, HWND owner) {
     State& s = S();
     auto it = s.menus.find(reinterpret_cast<uintptr_t>(menu));
     if (it == s.menus.end()) return;
+    // Every command item can show a check mark (the program sets marks while a menu opens); the
+    // theme draws a box for an unchecked one, which is hidden.
+    static const bool styled = [] {
+        GtkCssProvider* css = gtk_css_provider_new();
+        gtk_css_provider_load_from_data(css,
+                                        "menuitem check:not(:checked) { -gtk-icon-source: none; background: none;"
+                                        " border-color: transparent; box-shadow: none; }",
+                                        -1, nullptr);
+        gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(css),
+                                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+        g_object_unref(css);
+        return true;
+    }();
+    (void)styled;
     for (const MenuItem& item : it->second->items) {
         GtkWidget* widget;
         if (item.separator) {
             widget = gtk_separator_menu_item_new();
         } else {
             const std::string text = item.text.substr(0, item.text.find('\t'));
-            // Only checked items show a check box: the theme draws one on every check item.
-            if (item.checked) {
-                widget = gtk_check_menu_item_new_with_mnemonic(MnemonicText(text).c_str());
-                gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), TRUE);
-            } else {
+            if (item.submenu) {
                 widget = gtk_menu_item_new_with_mnemonic(MnemonicText(text).c_str());
+            } else {
+                widget = gtk_check_menu_item_new_with_mnemonic(MnemonicText(text).c_str());
+                gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), item.checked);
             }
             if (const size_t tab = item.text.find('\t'); tab != std::string::npos) {
                 GtkWidget* label = gtk_bin_get_child(GTK_BIN(widget));
@@ -410,6 +463,29 @@ void FillMenu(GtkMenuShell* shell, HMENU menu, UINT* chosen, HWND owner) {
         }
         gtk_menu_shell_append(shell, widget);
     }
+}
+
+void RefreshMenu(GtkMenuShell* shell, HMENU menu) {
+    auto it = S().menus.find(reinterpret_cast<uintptr_t>(menu));
+    if (it == S().menus.end()) return;
+    const std::vector<MenuItem>& items = it->second->items;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(shell));
+    size_t i = 0;
+    for (GList* l = children; l && i < items.size(); l = l->next, ++i) {
+        GtkWidget* widget = GTK_WIDGET(l->data);
+        const MenuItem& item = items[i];
+        if (item.separator) continue;
+        gtk_widget_set_sensitive(widget, !item.grayed && !item.disabled);
+        if (GTK_IS_CHECK_MENU_ITEM(widget)) {
+            // Setting the state activates the item: that is no choice of the user's.
+            g_refreshingMenu = true;
+            gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), item.checked);
+            g_refreshingMenu = false;
+        }
+        if (GtkWidget* sub = gtk_menu_item_get_submenu(GTK_MENU_ITEM(widget)); sub && item.submenu)
+            RefreshMenu(GTK_MENU_SHELL(sub), item.submenu);
+    }
+    g_list_free(children);
 }
 
 UINT VirtualKeyOf(guint keyval) {
@@ -489,30 +565,15 @@ std::unique_ptr<Backend> StartGtkBackend() {
     std::setlocale(LC_NUMERIC, "C");
     if (!gtk_init_check(nullptr, nullptr)) return nullptr;
     initialized = true;
-    // Dialog units follow the dialog font.
+    // The dialog font, and controls as compact as those templates are drawn for: the theme's
+    // padding and minimum sizes would make a control larger than the rectangle it is given.
     GtkCssProvider* css = gtk_css_provider_new();
-    gtk_css_provider_load_from_data(css, "* { font: 9pt Sans; }", -1, nullptr);
+    gtk_css_provider_load_from_data(css, kDialogCss, -1, nullptr);
     gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(css),
                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     g_object_unref(css);
     State& s = S();
-    {
-        PangoFontMap* map = pango_cairo_font_map_get_default();
-        PangoContext* ctx = pango_font_map_create_context(map);
-        PangoFontDescription* font = pango_font_description_from_string("Sans 9");
-        PangoLayout* layout = pango_layout_new(ctx);
-        pango_layout_set_font_description(layout, font);
-        pango_layout_set_text(layout, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", -1);
-        int width = 0, height = 0;
-        pango_layout_get_pixel_size(layout, &width, &height);
-        if (width > 0 && height > 0) {
-            s.options.baseUnitX = (width / 26 + 1) / 2;
-            s.options.baseUnitY = height;
-        }
-        g_object_unref(layout);
-        pango_font_description_free(font);
-        g_object_unref(ctx);
-    }
+    MeasureDialogFont(s);
     GdkRectangle area{};
     if (GdkMonitor* mon = gdk_display_get_primary_monitor(gdk_display_get_default())) {
         gdk_monitor_get_workarea(mon, &area);
@@ -538,3 +599,6 @@ std::unique_ptr<Backend> StartGtkBackend() {
 }
 
 }  // namespace gui::detail
+
+// The module's entry, looked up by name when the program opens this back-end.
+extern "C" gui::detail::Backend* sqgui_StartGtkBackend() { return gui::detail::StartGtkBackend().release(); }

@@ -22,6 +22,8 @@ struct GtkPeer : gui::detail::Peer {
     std::vector<GtkWidget*> parts;   // status bar texts
     std::vector<int> dragged;        // trackbar positions of a drag in progress
     HMENU shownMenu = nullptr;
+    std::string shownMenuDump;  // the menu bar's items as last built
+    bool menuOpen = false;      // a menu of the bar is open: it is rebuilt once closed
     int suppress = 0;  // raised while the widgets are set from the model: their signals are ours
     bool top = false;
     bool placed = false;  // top-levels: the rectangle last given to the display
@@ -46,6 +48,9 @@ void SyncWidgets(Window& w);
 // A GtkMenu (or menu bar items into shell) for a menu of the model; activate posts nothing:
 // chosen receives the id.
 void FillMenu(GtkMenuShell* shell, HMENU menu, UINT* chosen, HWND owner);
+// Brings the check marks and greyed states of built menu items up to the model's, in place (an
+// open menu stays open).
+void RefreshMenu(GtkMenuShell* shell, HMENU menu);
 HWND HandleOfWidget(GtkWidget* widget);
 // Tray icons and drops (the desktop side).
 bool AddTrayIcon(const gui::detail::TrayIcon& t);

@@ -10,11 +10,31 @@
 #include "platform/gui/gtk/gtk_peer.h"
 #include "platform/gui/views_model.h"
 
+// Where a window's children go: a GtkFixed that asks for no room of its own and has a display
+// window of its own, so a window can be made smaller than what it holds and what lies outside a
+// child dialog is cut off instead of drawn over its neighbours. The layer places every child.
+struct SqFixed {
+    GtkFixed parent;
+};
+struct SqFixedClass {
+    GtkFixedClass parent_class;
+};
+G_DEFINE_TYPE(SqFixed, sq_fixed, GTK_TYPE_FIXED)
+
+static void sq_fixed_preferred(GtkWidget*, gint* minimum, gint* natural) { *minimum = *natural = 1; }
+static void sq_fixed_class_init(SqFixedClass* k) {
+    GTK_WIDGET_CLASS(k)->get_preferred_width = sq_fixed_preferred;
+    GTK_WIDGET_CLASS(k)->get_preferred_height = sq_fixed_preferred;
+}
+static void sq_fixed_init(SqFixed* self) { gtk_widget_set_has_window(GTK_WIDGET(self), TRUE); }
+
 namespace gui::gtk::detail {
 
 using namespace gui::detail;
 
 namespace {
+
+GtkWidget* NewContainer() { return GTK_WIDGET(g_object_new(sq_fixed_get_type(), nullptr)); }
 
 constexpr const char* kHandleKey = "sq-hwnd";
 constexpr DWORD kStaticTypeMask = 0x1F;
@@ -169,6 +189,7 @@ gboolean OnListViewPress(GtkWidget* widget, GdkEventButton* e, gpointer data) {
         gtk_tree_path_free(path);
     }
     HWND h = HandleData(data);
+    S().cursorPos = POINT{static_cast<LONG>(e->x_root), static_cast<LONG>(e->y_root)};  // a row menu opens here
     if (e->type == GDK_2BUTTON_PRESS && e->button == 1) UserDoubleClickRow(h, row);
     else if (e->type == GDK_BUTTON_PRESS && (e->button == 1 || e->button == 3))
         UserClickRow(h, row, e->button == 3, ModsOf(e->state));
@@ -247,14 +268,23 @@ gboolean OnFocusIn(GtkWidget*, GdkEvent*, gpointer data) {
     return FALSE;
 }
 
+// The height the menu bar takes above a top-level's client area (none without a shown bar).
+int MenuBarHeight(const GtkPeer& p) {
+    if (!p.menuBar || !gtk_widget_get_visible(p.menuBar)) return 0;
+    int minimum = 0, natural = 0;
+    gtk_widget_get_preferred_height(p.menuBar, &minimum, &natural);
+    return natural;
+}
+
 gboolean OnConfigure(GtkWidget*, GdkEventConfigure* e, gpointer data) {
     GtkPeer* p = UserPeer(data);
     Window* w = Raw(HandleData(data));
     if (!p || !w || w->showState != SW_SHOWNORMAL) return FALSE;
     RECT client;
     GetClientRect(w->handle, &client);
-    if (e->width != client.right || e->height != client.bottom) {
-        const int dw = e->width - client.right, dh = e->height - client.bottom;
+    const int height = e->height - MenuBarHeight(*p);
+    if (e->width != client.right || height != client.bottom) {
+        const int dw = e->width - client.right, dh = height - client.bottom;
         MoveWindow(w->handle, w->rect.left, w->rect.top, w->rect.right - w->rect.left + dw,
                    w->rect.bottom - w->rect.top + dh, TRUE);
         // The display already has this size: nothing to give back to it.
@@ -268,6 +298,7 @@ gboolean OnMouse(GtkWidget* widget, GdkEventButton* e, gpointer data) {
     Window* w = Raw(h);
     if (!w || !CanTakeInput(*w) || e->button > 3 || e->type == GDK_2BUTTON_PRESS || e->type == GDK_3BUTTON_PRESS) return FALSE;
     (void)widget;
+    S().cursorPos = POINT{static_cast<LONG>(e->x_root), static_cast<LONG>(e->y_root)};
     const bool down = e->type == GDK_BUTTON_PRESS;
     UINT msg = e->button == 3 ? (down ? WM_RBUTTONDOWN : WM_RBUTTONUP) : (down ? WM_LBUTTONDOWN : WM_LBUTTONUP);
     if (e->button == 2) return FALSE;
@@ -280,6 +311,28 @@ gboolean OnMotion(GtkWidget*, GdkEventMotion* e, gpointer data) {
     Window* w = Raw(h);
     if (w && CanTakeInput(*w)) SendMessageA(h, WM_MOUSEMOVE, 0, MAKELPARAM(static_cast<int>(e->x), static_cast<int>(e->y)));
     return FALSE;
+}
+
+// A menu of the bar opens (a click, F10, Alt and a letter): the window learns it first, once per
+// opening, and the marks it sets show in the open menu.
+void OnMenuBarItemSelected(GtkMenuItem*, gpointer data) {
+    HWND h = HandleData(data);
+    GtkPeer* p = PeerOf(h);
+    Window* w = Raw(h);
+    if (!p || !w || p->menuOpen) return;
+    p->menuOpen = true;
+    SendMessageA(h, WM_ENTERMENULOOP, FALSE, 0);
+    if ((p = PeerOf(h)) && (w = Raw(h)) && w->menu && p->shownMenu == w->menu)
+        RefreshMenu(GTK_MENU_SHELL(p->menuBar), w->menu);
+}
+
+void OnMenuBarClosed(GtkMenuShell*, gpointer data) {
+    HWND h = HandleData(data);
+    GtkPeer* p = PeerOf(h);
+    if (!p || !p->menuOpen) return;
+    p->menuOpen = false;
+    SendMessageA(h, WM_EXITMENULOOP, FALSE, 0);
+    if (Window* w = Raw(h)) MarkChanged(*w);  // changes made while it was open
 }
 
 gboolean OnDraw(GtkWidget*, cairo_t*, gpointer data) {
@@ -305,12 +358,11 @@ void MakeTopLevel(Window& w, GtkPeer& p) {
     GtkWidget* win = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     p.outer = win;
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-    p.container = gtk_fixed_new();
+    p.container = NewContainer();
     gtk_box_pack_end(GTK_BOX(box), p.container, TRUE, TRUE, 0);
     gtk_container_add(GTK_CONTAINER(win), box);
     gtk_widget_show_all(box);
     gtk_widget_add_events(p.container, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK);
-    gtk_widget_set_has_window(p.container, TRUE);
     const gpointer h = w.handle;
     g_signal_connect(win, "delete-event", G_CALLBACK(OnDelete), h);
     g_signal_connect(win, "configure-event", G_CALLBACK(OnConfigure), h);
@@ -323,10 +375,12 @@ void MakeTopLevel(Window& w, GtkPeer& p) {
     if (!(w.style & WS_SYSMENU)) gtk_window_set_deletable(GTK_WINDOW(win), FALSE);
     if (w.exStyle & WS_EX_TOPMOST) gtk_window_set_keep_above(GTK_WINDOW(win), TRUE);
     if (GtkPeer* owner = PeerOf(w.owner)) gtk_window_set_transient_for(GTK_WINDOW(win), GTK_WINDOW(owner->outer));
-    if (w.menu && S().menus.count(reinterpret_cast<uintptr_t>(w.menu))) {
-        p.menuBar = gtk_menu_bar_new();
-        gtk_box_pack_start(GTK_BOX(box), p.menuBar, FALSE, FALSE, 0);
-    }
+    // Every top-level window has a menu bar, shown while the window has a menu: the menu may be
+    // given after the window was made (a dialog's template menu, SetMenu).
+    p.menuBar = gtk_menu_bar_new();
+    gtk_widget_set_no_show_all(p.menuBar, TRUE);
+    gtk_box_pack_start(GTK_BOX(box), p.menuBar, FALSE, FALSE, 0);
+    g_signal_connect(p.menuBar, "deactivate", G_CALLBACK(OnMenuBarClosed), h);
     Tag(win, w.handle);
 }
 
@@ -439,6 +493,15 @@ void MakeChildWidgets(Window& w, GtkPeer& p) {
     case ControlKind::Edit: MakeEdit(w, p); break;
     case ControlKind::ComboBox:
         p.outer = p.control = (w.style & 3) == CBS_DROPDOWNLIST ? gtk_combo_box_text_new() : gtk_combo_box_text_new_with_entry();
+        // The control's rectangle decides its width, not its longest entry or a default number of
+        // characters: a text too long for it ends in an ellipsis.
+        if (gtk_combo_box_get_has_entry(GTK_COMBO_BOX(p.control))) {
+            gtk_entry_set_width_chars(GTK_ENTRY(gtk_bin_get_child(GTK_BIN(p.control))), 1);
+        } else if (GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(p.control))) {
+            for (GList* l = cells; l; l = l->next)
+                if (GTK_IS_CELL_RENDERER_TEXT(l->data)) g_object_set(l->data, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
+            g_list_free(cells);
+        }
         g_signal_connect(p.control, "changed", G_CALLBACK(OnComboChanged), h);
         break;
     case ControlKind::ListBox: MakeListBox(w, p); break;
@@ -450,7 +513,7 @@ void MakeChildWidgets(Window& w, GtkPeer& p) {
         g_signal_connect(p.control, "button-release-event", G_CALLBACK(OnScaleRelease), h);
         g_signal_connect(p.control, "move-slider", G_CALLBACK(OnMoveSlider), h);
         break;
-    case ControlKind::Progress: p.outer = p.control = gtk_progress_bar_new(); break;
+    case ControlKind::Progress: p.outer = p.control = gtk_progress_bar_new(); break;  // see SizeProgressBar
     case ControlKind::StatusBar:
         p.outer = p.control = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 4);
         break;
@@ -465,9 +528,8 @@ void MakeChildWidgets(Window& w, GtkPeer& p) {
     default:
         // Child dialogs (pages) and the program's own classes: a container of their own. The
         // program's classes get a display window, so they can be painted and drawn into (video).
-        p.outer = p.container = gtk_fixed_new();
+        p.outer = p.container = NewContainer();
         if (!w.isDialog) {
-            gtk_widget_set_has_window(p.container, TRUE);
             gtk_widget_add_events(p.container, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK);
             g_signal_connect(p.container, "button-press-event", G_CALLBACK(OnMouse), h);
             g_signal_connect(p.container, "button-release-event", G_CALLBACK(OnMouse), h);
@@ -693,33 +755,55 @@ void SyncStatusBar(Window& w, GtkPeer& p) {
     }
 }
 
+// The bar is rebuilt when the window's menu or anything in it changed, but never under an open
+// menu: that waits until the menu closes.
+void SyncMenuBar(Window& w, GtkPeer& p) {
+    if (!p.menuBar || p.menuOpen) return;
+    const bool has = w.menu && S().menus.count(reinterpret_cast<uintptr_t>(w.menu));
+    const std::string dump = has ? MenuDump(w.menu) : std::string();
+    if (p.shownMenu != (has ? w.menu : nullptr) || dump != p.shownMenuDump) {
+        GList* children = gtk_container_get_children(GTK_CONTAINER(p.menuBar));
+        for (GList* l = children; l; l = l->next) gtk_widget_destroy(GTK_WIDGET(l->data));
+        g_list_free(children);
+        if (has) {
+            FillMenu(GTK_MENU_SHELL(p.menuBar), w.menu, nullptr, w.handle);
+            GList* tops = gtk_container_get_children(GTK_CONTAINER(p.menuBar));
+            for (GList* l = tops; l; l = l->next) {
+                g_signal_connect(l->data, "select", G_CALLBACK(OnMenuBarItemSelected), w.handle);
+                gtk_widget_show_all(GTK_WIDGET(l->data));
+            }
+            g_list_free(tops);
+        }
+        p.shownMenu = has ? w.menu : nullptr;
+        p.shownMenuDump = dump;
+    }
+    if (has && !gtk_widget_get_visible(p.menuBar)) {
+        gtk_widget_show(p.menuBar);
+    } else if (!has && gtk_widget_get_visible(p.menuBar)) {
+        gtk_widget_hide(p.menuBar);
+    }
+}
+
 void SyncTopLevel(Window& w, GtkPeer& p) {
     GtkWindow* win = GTK_WINDOW(p.outer);
     if (w.text != (gtk_window_get_title(win) ? gtk_window_get_title(win) : "")) gtk_window_set_title(win, w.text.c_str());
     // Placed only when the program moved or sized it: where the user put it stays.
-    if (!p.placed || p.placedRect.left != w.rect.left || p.placedRect.top != w.rect.top ||
+    const bool barShown = p.menuBar && gtk_widget_get_visible(p.menuBar);
+    SyncMenuBar(w, p);
+    const bool barChanged = barShown != (p.menuBar && gtk_widget_get_visible(p.menuBar));
+    if (!p.placed || barChanged || p.placedRect.left != w.rect.left || p.placedRect.top != w.rect.top ||
         p.placedRect.right != w.rect.right || p.placedRect.bottom != w.rect.bottom) {
         RECT client;
         GetClientRect(w.handle, &client);
         gtk_window_move(win, w.rect.left, w.rect.top);
-        gtk_window_resize(win, std::max(1, static_cast<int>(client.right)), std::max(1, static_cast<int>(client.bottom)));
+        // The client area lies below the menu bar.
+        gtk_window_resize(win, std::max(1, static_cast<int>(client.right)),
+                          std::max(1, static_cast<int>(client.bottom) + MenuBarHeight(p)));
         gtk_widget_set_size_request(p.container, 1, 1);
         p.placed = true;
         p.placedRect = w.rect;
     }
     gtk_widget_set_opacity(p.outer, (w.exStyle & WS_EX_LAYERED) ? w.alpha / 255.0 : 1.0);
-    if (p.menuBar && p.shownMenu != w.menu) {
-        for (GList* l = gtk_container_get_children(GTK_CONTAINER(p.menuBar)), *f = l; l || f; l = l ? l->next : nullptr) {
-            if (!l) {
-                g_list_free(f);
-                break;
-            }
-            gtk_widget_destroy(GTK_WIDGET(l->data));
-        }
-        FillMenu(GTK_MENU_SHELL(p.menuBar), w.menu, nullptr, w.handle);
-        gtk_widget_show_all(p.menuBar);
-        p.shownMenu = w.menu;
-    }
     const bool visible = (w.style & WS_VISIBLE) != 0;
     if (visible && !gtk_widget_get_visible(p.outer)) gtk_widget_show(p.outer);
     if (!visible && gtk_widget_get_visible(p.outer)) gtk_widget_hide(p.outer);
@@ -756,6 +840,25 @@ void CreateWidgets(Window& w) {
     if (!w.parent) MakeTopLevel(w, p);
     else MakeChildWidgets(w, p);
     MarkChanged(w);
+}
+
+// A progress bar fills the height of its rectangle: the theme alone draws a thin line across its
+// middle.
+void SizeProgressBar(GtkWidget* bar, int height) {
+    constexpr const char* kCssKey = "sq-bar-css";
+    constexpr const char* kHeightKey = "sq-bar-height";
+    auto* css = static_cast<GtkCssProvider*>(g_object_get_data(G_OBJECT(bar), kCssKey));
+    if (!css) {
+        css = gtk_css_provider_new();
+        gtk_style_context_add_provider(gtk_widget_get_style_context(bar), GTK_STYLE_PROVIDER(css),
+                                       GTK_STYLE_PROVIDER_PRIORITY_APPLICATION + 1);
+        g_object_set_data_full(G_OBJECT(bar), kCssKey, css, g_object_unref);
+    }
+    const int fill = std::max(2, height - 4);
+    if (GPOINTER_TO_INT(g_object_get_data(G_OBJECT(bar), kHeightKey)) == fill) return;
+    g_object_set_data(G_OBJECT(bar), kHeightKey, GINT_TO_POINTER(fill));
+    const std::string rule = "progressbar trough, progressbar progress { min-height: " + std::to_string(fill) + "px; }";
+    gtk_css_provider_load_from_data(css, rule.c_str(), -1, nullptr);
 }
 
 void SyncWidgets(Window& w) {
@@ -802,6 +905,7 @@ void SyncWidgets(Window& w) {
         break;
     }
     case ControlKind::Progress: {
+        SizeProgressBar(p.control, static_cast<int>(w.rect.bottom - w.rect.top));
         auto* m = ModelOf<ProgressModel>(&w);
         const double span = m->max > m->min ? m->max - m->min : 1;
         gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(p.control), std::clamp((m->pos - m->min) / span, 0.0, 1.0));

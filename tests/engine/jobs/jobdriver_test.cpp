@@ -186,7 +186,7 @@ TEST_F(Faults, EachFailureEndsItsItemAndTheBatchGoesOn) {
         {"deaf.wav", kItemErrorEncoderFail, false, false, RLIM_INFINITY},
         {"crash.wav", kItemErrorEncoderFail, false, true, RLIM_INFINITY},
         {"stall.wav", kItemErrorSourceFail, true, false, RLIM_INFINITY},
-        {"full.wav", kItemErrorEncoderFail, false, false, 64 * 1024},
+        {"full.wav", kItemErrorWrite, false, false, 64 * 1024},
     };
     PrefStore& p = GetPrefStore();
     const std::string script = in.write("fault.sh", kFaultScript);
@@ -253,6 +253,10 @@ TEST_F(Faults, EachFailureEndsItsItemAndTheBatchGoesOn) {
 
         EXPECT_EQ(bad->state.load(), kItemError);
         EXPECT_EQ(bad->errorCode.load(), c.expectError);
+        // One line says why: the path, the code and its meaning.
+        EXPECT_EQ(LogLinesWith("Failed " + input + ": error " + std::to_string(c.expectError) + ", " +
+                               ItemErrorMeaning(c.expectError)),
+                  1);
         EXPECT_LT(seconds, 30.0);
         EXPECT_EQ(next->state.load(), kItemDone) << "the batch goes on";
         EXPECT_EQ(sqtest::ReadFile(fs::path(earlier).replace_filename(fs::path(earlier).stem().string() + "_old.out")),
@@ -472,6 +476,13 @@ TEST_F(JobSteps, MismatchedGroupFailsWholeAndTheBatchGoesOn) {
     EXPECT_EQ(alone->state.load(), kItemDone);
     EXPECT_EQ(events.texts(kEventNotice).size(), 1u) << "the mismatch is told once";
     EXPECT_EQ(LogLinesWith("Start transcoding"), 1);
+    EXPECT_EQ(first->errorCode.load(), kItemErrorFormat);
+    EXPECT_EQ(LogLinesWith("Failed " + std::string(first->file) + ": error 8, "), 1);
+    // The batch's report names the failure and is no report of a batch that all went well.
+    const std::vector<std::string> reports = events.texts(kEventFinalReport);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].find(EngineText("TRANSCODE_DONE")), std::string::npos) << reports[0];
+    EXPECT_NE(reports[0].find("Failed " + std::string(first->file) + ": error 8, "), std::string::npos) << reports[0];
 }
 
 }  // namespace

@@ -232,7 +232,9 @@ TEST_F(MediaProbeReal, EachAudioStreamGetsARunOfItsOwn) {
             SCOPED_TRACE(i);
             EXPECT_EQ(records[i]->samplerate, wants[i]->rate);
             EXPECT_EQ(records[i]->channels, wants[i]->channels);
-            if (wants[i]->bitrate) EXPECT_EQ(records[i]->bitrate, wants[i]->bitrate);
+            if (wants[i]->bitrate) {
+                EXPECT_EQ(records[i]->bitrate, wants[i]->bitrate);
+            }
             EXPECT_STRCASEEQ(Text(records[i]->codec).c_str(), wants[i]->codec);
         }
         int notices = 0;  // each stream's output handed to the user interface

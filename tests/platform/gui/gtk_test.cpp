@@ -18,6 +18,7 @@
 #include "support/pref_builder.h"
 #include "support/shipped_data.h"
 #include "support/tempdir.h"
+#include "support/watchdog.h"
 #include "support/x11_display.h"
 #include "ui/framework/window.h"
 
@@ -28,31 +29,7 @@ using sqtest::Ctl;
 using sqtest::Dlg;
 using Commands = std::vector<std::pair<int, int>>;
 
-// A GTK call that blocks would stall the run: the whole program ends after a bound instead.
-class Watchdog {
-public:
-    explicit Watchdog(int seconds) : thread_([this, seconds] {
-        std::unique_lock lk(m_);
-        if (!cv_.wait_for(lk, std::chrono::seconds(seconds), [this] { return done_; })) {
-            std::fprintf(stderr, "gtk test: still running after %d s, giving up\n", seconds);
-            std::_Exit(3);
-        }
-    }) {}
-    ~Watchdog() {
-        {
-            std::lock_guard lk(m_);
-            done_ = true;
-        }
-        cv_.notify_all();
-        thread_.join();
-    }
-
-private:
-    std::mutex m_;
-    std::condition_variable cv_;
-    bool done_ = false;
-    std::thread thread_;
-};
+using sqtest::Watchdog;
 
 // One private X server for the whole file; DISPLAY points at it.
 sqtest::XvfbDisplay& Display() {

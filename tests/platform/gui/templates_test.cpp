@@ -214,3 +214,32 @@ TEST_F(Templates, DialogFromTheShippedPromptTemplate) {
 }
 
 }  // namespace
+
+// A drop-down combo box is one line high whatever height its template or a move gives it (that
+// height is its list's); a simple combo box keeps the height it is given.
+TEST_F(Templates, DropDownComboBoxesAreOneLineHigh) {
+    const struct {
+        DWORD style;
+        int templateHeight;
+        int shownHeight;  // pixels; the base units here are 6 x 13
+    } cases[] = {
+        {CBS_DROPDOWNLIST, 80, 13 + 8},
+        {CBS_DROPDOWN, 120, 13 + 8},
+        {CBS_DROPDOWNLIST, 8, 13 + 8},
+        {CBS_SIMPLE, 80, 80 * 13 / 8},
+    };
+    int id = 410;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.style);
+        ControlTemplate combo = sqtest::Ctl(1, kComboBoxClass, c.style);
+        combo.h = c.templateHeight;
+        HWND d = OpenDialog(sqtest::Dlg(id++, WS_POPUP, {combo}));
+        ASSERT_NE(d, nullptr) << LastTemplateError();
+        HWND h = drv.Find(d, 1);
+        EXPECT_EQ(drv.Rect(h).bottom - drv.Rect(h).top, c.shownHeight);
+        MoveWindow(h, 0, 0, 100, 200, TRUE);
+        EXPECT_EQ(drv.Rect(h).bottom - drv.Rect(h).top, c.style == CBS_SIMPLE ? 200 : c.shownHeight);
+        EXPECT_EQ(drv.Rect(h).right - drv.Rect(h).left, 100);
+        DestroyWindow(d);
+    }
+}

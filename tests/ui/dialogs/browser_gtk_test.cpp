@@ -106,7 +106,15 @@ TEST_F(BrowserOnDisplay, ShowsOwnPagesReusesTheViewAndEndsItsHelpers) {
     const std::string prefs = server->url("/prefs/");
     ASSERT_TRUE(ui::OpenInBrowser(prefs.c_str(), "Settings", 640, 480));
     ui::Browser().Show();
+    // Until the page has loaded the title says so; then it is the page's title alone.
+    auto title = [&] {
+        char text[256] = "";
+        gui::GetWindowTextA(host, text, sizeof text);
+        return std::string(text);
+    };
+    EXPECT_EQ(title(), "Settings - Loading...");
     ASSERT_TRUE(Shows(prefs));
+    EXPECT_TRUE(SettleUntil([&] { return title() == "Settings"; }, 5s)) << title();
     gui::RECT client{};
     gui::GetClientRect(host, &client);
     EXPECT_EQ(client.right - client.left, 640);

@@ -14,6 +14,7 @@
 #include "platform/gui/driver.h"
 #include "platform/gui/resources.h"
 #include "platform/shell_open.h"
+#include "support/shell_run.h"
 #include "support/tempdir.h"
 #include "ui/framework/dialog.h"
 #include "ui/main/shell.h"
@@ -172,6 +173,20 @@ TEST_F(Splash, DestroyedAtAnyMomentWithoutLeavingItsThreadBehind) {
     ui::StartSplash();
     EXPECT_EQ(TicksUntilGone(), 8);
     ui::DestroySplash();
+}
+
+// In the program the splash covers the wait for the main window and no more: the window's first
+// timer tick after it shows ends it.
+TEST(SplashInTheProgram, GoesOnceTheMainWindowShows) {
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    ui::UiModeAtStart = 0;
+    sqtest::ShellRun run;
+    ASSERT_EQ(run.Start(""), 0);
+    ASSERT_NE(ui::CurrentSplash(), nullptr) << "no splash while the program started";
+    ASSERT_TRUE(gui::IsWindowVisible(ui::Shell().mainHwnd.load()));
+    run.driver().Advance(250);
+    EXPECT_EQ(ui::CurrentSplash(), nullptr);
+    EXPECT_EQ(run.Finish(), 0);
 }
 
 }  // namespace

@@ -37,6 +37,8 @@ TEST(StatsAfterBatch, FiguresFollowARealLameJob) {
     SetPrefInt("audioenc.lame.preset", 4);
     SetPrefString("overall.task.destdir", (outDir + "/").c_str());
     SetPrefInt("overall.task.parallelize", 1);
+    // The window is the user's, opened below: the batch neither opens nor closes it.
+    SetPrefInt("overall.ui.stats", 1);
 
     QueueClear();
     QueueItem* item = QueueNewItem(source.c_str());

@@ -182,6 +182,30 @@ TEST_F(FileListTest, RowsAreRemovedMovedCheckedGroupedAndMarked) {
     EXPECT_EQ(ui::FileList().CurrentItem(), nullptr);
 }
 
+// A right click on a row opens the row menu where the pointer is, over that row; its entries act
+// on the row (here: marked done).
+TEST_F(FileListTest, ARightClickOpensTheRowMenuAtTheCursor) {
+    AddThroughDialog(Make({"a.mp3", "b.mp3"}));
+    std::vector<std::pair<std::string, gui::POINT>> shown;
+    driver().OnPopupMenu([&](const std::string& dump, gui::POINT at) -> UINT {
+        shown.emplace_back(dump, at);
+        return 40152;  // "Mark as done"
+    });
+    // The pointer over the second row, as the user moves it there.
+    driver().Mouse(lv, gui::WM_MOUSEMOVE, 40, 30);
+    gui::POINT cursor{40, 30};
+    gui::ClientToScreen(lv, &cursor);
+    ASSERT_TRUE(driver().ClickRow(lv, 1, gui::WM_RBUTTONDOWN));
+    driver().Pump();
+    ASSERT_EQ(shown.size(), 1u) << "no row menu";
+    EXPECT_EQ(shown[0].second.x, cursor.x);
+    EXPECT_EQ(shown[0].second.y, cursor.y);
+    EXPECT_NE(shown[0].first.find("[40014]"), std::string::npos) << shown[0].first;  // play
+    EXPECT_NE(shown[0].first.find("[40098]"), std::string::npos) << shown[0].first;  // remove
+    EXPECT_EQ(shown[0].first.find("menu_"), std::string::npos) << "untranslated: " << shown[0].first;
+    EXPECT_EQ(run.column(ui::kColState), (Names{"Ready", "Done"}));
+}
+
 // A click on a column's header sorts the queue itself by that column: rising, then falling on a
 // second click, and rising again on another column.
 TEST_F(FileListTest, HeaderClicksSortTheQueueByEachColumn) {

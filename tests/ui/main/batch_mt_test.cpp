@@ -5,15 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "engine/engine_api.h"
+#include "engine/jobs/audiotask.h"
 #include "engine/queue/queue.h"
 #include "platform/power/power.h"
 #include "support/shell_run.h"
 #include "ui/dialogs/prompt.h"
+#include "ui/dialogs/stats.h"
+#include "ui/main/main_window.h"
 #include "ui/main/shell.h"
 
 namespace {
@@ -180,6 +185,67 @@ TEST_F(Batch, WithNothingReadyTheUserDecidesWhetherToRunAgain) {
     EXPECT_EQ(StartAndWait(), 0);
     EXPECT_EQ(slots.load(), 1);
     EXPECT_EQ(QueueGetItem(1)->state.load(), kItemReady);
+}
+
+// While the second of three items is half done (the first done, the third waiting), the main
+// window's bars show the item's 50 % and the queue's (100 + 50 + 0) / 3 = 50 %; the statistics
+// window follows the batch (opened at its start, closed at its end) unless it is hidden.
+TEST_F(Batch, BarsAndStatisticsWindowFollowTheRunningBatch) {
+    const gui::HWND main = ui::Shell().mainHwnd.load();
+    auto bar = [&](int id) {
+        return static_cast<int>(gui::SendMessageA(gui::GetDlgItem(main, id), gui::PBM_GETPOS, 0, 0));
+    };
+    struct Case {
+        int hidden;           // "overall.ui.stats"
+        bool statsWhileRunning;
+    } cases[] = {{0, true}, {1, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.hidden);
+        SetPrefInt("overall.ui.stats", c.hidden);
+        SetPrefInt("overall.task.parallelize", 1);
+        Fill(3);
+        std::atomic<bool> halfway{false}, seen{false};
+        AudioTask task;
+        // The worker: the first item done, the second half way and held there until the window
+        // has been looked at, then the rest done.
+        ui::SetBatchRunner([&](int) {
+            QueueGetItem(0)->state = kItemDone;
+            QueueItem* second = QueueGetItem(1);
+            second->run.totalLength = 1000;
+            second->run.position = 500;
+            second->run.progress = 50.0f;
+            second->run.pass = 1;
+            second->run.passCount = 1;
+            second->state = kItemEncoding;
+            second->audioTask = &task;
+            halfway = true;
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!seen.load() && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            second->audioTask = nullptr;
+            second->state = kItemDone;
+            QueueGetItem(2)->state = kItemDone;
+            return static_cast<int>(kItemDone);
+        });
+        ASSERT_EQ(ui::StartTranscoding(), 0);
+        bool statsSeen = false;
+        int item = -1, summary = -1;
+        // The main window's 250 ms timer shows the running job.
+        for (int step = 0; step < 400 && !(halfway && item == 50 && summary == 50); ++step) {
+            run.driver().Advance(250);
+            run.driver().PumpUntil([] { return false; }, 10);
+            item = bar(ui::kIdItemProgress);
+            summary = bar(ui::kIdOverallProgress);
+            statsSeen |= ui::StatsWindow().Handle() != nullptr && gui::IsWindowVisible(ui::StatsWindow().Handle());
+        }
+        seen = true;
+        EXPECT_EQ(item, 50);
+        EXPECT_EQ(summary, 50) << "the summary bar must be the queue's progress";
+        EXPECT_EQ(statsSeen, c.statsWhileRunning);
+        ASSERT_EQ(ui::WaitWorkerThreads(20000), 1);
+        run.driver().Pump();
+        EXPECT_EQ(ui::StatsWindow().Handle(), nullptr) << "the statistics window stays after the batch";
+    }
 }
 
 TEST_F(Batch, EmptyQueueAndMissingDestinationRefuseTheBatch) {

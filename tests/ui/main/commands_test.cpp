@@ -18,10 +18,12 @@
 #include "engine/tools/preview.h"
 #include "support/program_window_fixture.h"
 #include "support/shell_run.h"
+#include "ui/dialogs/fileinfo.h"
 #include "ui/dialogs/folderwatch.h"
 #include "ui/dialogs/prompt.h"
 #include "ui/dialogs/stats.h"
 #include "ui/dialogs/trackpicker.h"
+#include "ui/dialogs/urldialog.h"
 #include "ui/dialogs/userinput.h"
 #include "ui/filelist/file_list.h"
 #include "ui/main/main_window.h"
@@ -161,14 +163,84 @@ TEST_F(Commands, MenuEntriesOpenWindowsAndDialogs) {
     driver().OnFolderDialog([](const gui::FileDialogRequest&) { return std::nullopt; });
     Choose(40010);
     EXPECT_EQ(std::string(GetPrefString("overall.task.destdir")), out);
+    // The window's own button for it.
+    const std::string other = run.files().file("other");
+    driver().OnFolderDialog([other](const gui::FileDialogRequest&) { return other; });
+    ASSERT_TRUE(driver().Click(driver().Find(main, ui::kIdSetOutputButton)));
+    driver().Pump();
+    EXPECT_EQ(std::string(GetPrefString("overall.task.destdir")), other);
+    EXPECT_EQ(driver().Text(driver().Find(main, ui::kIdDestDir)), other);
 
-    // A language entry (the menu is filled from the language list) asks for a restart once the
-    // language changes.
+    // The source details button shows the current item's file information.
+    ASSERT_TRUE(driver().ClickRow(run.listView(), 0));
+    ASSERT_TRUE(driver().Click(driver().Find(main, ui::kIdSourceDetailsButton)));
+    driver().Pump();
+    gui::HWND info = nullptr;
+    for (gui::HWND top : driver().TopLevels())
+        if (driver().TemplateOf(top) == ui::kFileInfoTemplate) info = top;
+    ASSERT_NE(info, nullptr) << "no file information for the source";
+    driver().Close(info);
+    driver().Pump();
+
+    // The language submenu: automatic choice, then the program's languages, the current marked; a
+    // change asks for a restart.
+    const std::string before = driver().MenuDump(gui::GetMenu(main));
+    EXPECT_NE(before.find("Automatic [40500] checked"), std::string::npos) << before;
+    EXPECT_NE(before.find("English [40501]"), std::string::npos) << before;
     std::string prompt;
     ExpectPrompt(&prompt);
-    gui::SendMessageA(main, gui::WM_COMMAND, 40500 + 1, 0);
+    Choose(40501);
     EXPECT_EQ(GetPrefInt("overall.ui.language"), 1);
     EXPECT_FALSE(prompt.empty());
+    const std::string after = driver().MenuDump(gui::GetMenu(main));
+    EXPECT_NE(after.find("English [40501] checked"), std::string::npos) << after;
+    EXPECT_EQ(after.find("Automatic [40500] checked"), std::string::npos) << after;
+
+    // Loading a remote extension asks for its address (and loads nothing).
+    std::string title;
+    driver().OnModal(ui::kUrlTemplate, [&title](Driver& d, gui::HWND dlg) {
+        title = d.Text(dlg);
+        d.Click(d.Find(dlg, gui::IDCANCEL));
+    });
+    gui::SendMessageA(main, gui::WM_COMMAND, 40328, 0);
+    driver().Pump();
+    EXPECT_EQ(title, "Load Remote Extension");
+}
+
+// With the encoder chosen by the output format, the window names the encoder the batch will use,
+// not the one picked by hand.
+TEST_F(Commands, TheAutomaticEncoderIsTheOneNamed) {
+    int flac = -1;
+    for (int i = 0; i < 64 && flac < 0; ++i) {
+        const char* option = GetPrefEnumText("overall.audio.format", i);
+        if (!option || !*option) break;
+        if (std::string(option) == "FLAC") flac = i;
+    }
+    ASSERT_GE(flac, 0);
+    SetPrefInt("overall.audio.format", flac);
+    SetPrefInt("overall.audio.encoder", 0);  // LAME picked by hand
+    const std::string manual = GetPrefEnumText("overall.audio.encoder", 0);
+    const std::string chosen = GetPrefEnumText("overall.audio.encoder", 17);
+    ASSERT_NE(manual, chosen);
+    auto summary = [&] {
+        ui::SettingsChangedLevel = 1;
+        ui::ApplyCountdown = 0;
+        driver().Advance(250);
+        auto texts = driver().StatusTexts(driver().Find(main, ui::kIdStatusBar));
+        return texts.size() > 2 ? texts[2] : std::string();
+    };
+    struct Case {
+        int automatic;
+        const std::string& named;
+    } cases[] = {{1, chosen}, {0, manual}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.automatic);
+        SetPrefInt("overall.audio.autoEncoder", c.automatic);
+        int id = -1;
+        EXPECT_EQ(std::string(GetEncoderName(0, 0, -1, QueueGetItem(0), &id)), c.named);
+        EXPECT_EQ(id, c.automatic ? 17 : 0);
+        EXPECT_NE(summary().find(c.named), std::string::npos) << summary();
+    }
 }
 
 TEST_F(Commands, UserInputAndFolderWatcherDialogs) {

@@ -66,13 +66,13 @@ protected:
 
 TEST_F(Program, ConvertsAFlacFileToMp3AndSavesItsFilesOnTheWayOut) {
     MakeFlac("song.flac");
-    const Result r = Run("-start -exit song.flac");
+    const Result r = Run("-verbose -start -exit song.flac");
     ASSERT_EQ(r.code, 0) << r.err;
     const std::string probe = "ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + work.file("song.mp3") +
                               "' > '" + work.file("probe.txt") + "'";
     ASSERT_EQ(std::system(probe.c_str()), 0);
     EXPECT_EQ(ReadFile(work.file("probe.txt")).substr(0, 3), "mp3");
-    // The window's status and the log went to standard error; shut-down ran in its order.
+    // With -verbose the window's status and the log went to standard error; shut-down ran in its order.
     EXPECT_NE(r.err.find("status: Transcoding"), std::string::npos) << r.err;
     const size_t stop = r.err.find("Stopping jobs"), prefs = r.err.find("Saving preferences"),
                  queue = r.err.find("Saving the queue"), engine = r.err.find("Shutting down the engine");

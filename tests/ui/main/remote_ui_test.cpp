@@ -34,7 +34,8 @@ def run(calls):
     env.pop('DISPLAY', None)
     env.pop('WAYLAND_DISPLAY', None)
     env['APPDATA'] = appdata
-    proc = subprocess.Popen([program], cwd=work, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    # -verbose: the log, which names the control server's port, also goes to standard error.
+    proc = subprocess.Popen([program, '-verbose'], cwd=work, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     try:
         port = None
         for line in proc.stderr:

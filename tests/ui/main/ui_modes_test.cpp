@@ -77,12 +77,7 @@ TEST_F(UiModes, SimpleNormalAndExpertChangeTheWindowInPlace) {
         {40203, 0, false, false}, {40177, 2, true, true}, {40176, 1, true, false},
         {40203, 0, false, false}, {40176, 1, true, false},
     };
-    const int paneHeight = [&] {
-        const gui::RECT r = driver().Rect(ui::OptionsPane()->Handle());
-        return r.bottom - r.top;
-    }();
-    int height = Height();
-    bool optionsBefore = Visible(ui::OptionsPane()->Handle());
+    const int height = Height();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.id);
         Choose(c.id);
@@ -94,17 +89,50 @@ TEST_F(UiModes, SimpleNormalAndExpertChangeTheWindowInPlace) {
         EXPECT_EQ(Visible(driver().Find(main, ui::kIdTaskMode)), c.mode != 0);
         EXPECT_TRUE(Visible(driver().Find(main, ui::kIdLog)));
         for (int m = 0; m < 3; ++m) EXPECT_EQ(Marked(ui::kUiModeCommands[m]), m == c.mode) << m;
-        // The window is the options pane's height taller while the pane shows.
-        const int change = c.options == optionsBefore ? 0 : c.options ? paneHeight : -paneHeight;
-        EXPECT_EQ(Height(), height + change);
-        height = Height();
-        optionsBefore = c.options;
+        // The window keeps its size; without the options pane the log takes the whole width.
+        EXPECT_EQ(Height(), height);
+        const gui::RECT log = driver().Rect(driver().Find(main, ui::kIdLog));
+        gui::RECT client{};
+        gui::GetClientRect(main, &client);
+        if (c.options) EXPECT_LE(log.right, driver().Rect(ui::OptionsPane()->Handle()).left);
+        else EXPECT_GT(log.right - log.left, client.right * 3 / 4);
     }
     // Expert: the log and the expert view share the log's place without overlapping.
     Choose(40177);
     const gui::RECT log = driver().Rect(driver().Find(main, ui::kIdLog));
     const gui::RECT expert = driver().Rect(driver().Find(main, ui::kIdExpertPane));
     EXPECT_LE(log.bottom, expert.top);
+}
+
+// The saved size comes back, cut to the work area (1920 x 1040 here) when it was saved on a
+// larger screen; a size too small to use, or none, is the template's.
+TEST(MainWindowPlacement, TheSavedSizeComesBackWithinTheWorkArea) {
+    const struct {
+        const char* saved;  // "" for none
+        int width, height;  // 0: the template's
+    } cases[] = {
+        {"900,700,40,30", 900, 700},
+        {"700,1343,40,30", 700, 1040},
+        {"2600,1200,0,0", 1920, 1040},
+        {"100,80,40,30", 0, 0},
+        {"", 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.saved);
+        sqtest::ShellRun run(*c.saved ? std::string("<node key=\"overall.ui.param\">") + c.saved + "</node>" : "");
+        ASSERT_EQ(run.Start(""), 0);
+        const gui::RECT r = run.driver().Rect(ui::Shell().mainHwnd.load());
+        if (c.width > 0) {
+            EXPECT_EQ(r.right - r.left, c.width);
+            EXPECT_EQ(r.bottom - r.top, c.height);
+        } else {
+            // The template's size, which holds the options at any common screen size.
+            EXPECT_LE(r.right - r.left, 1024);
+            EXPECT_LE(r.bottom - r.top, 768);
+            EXPECT_GE(r.right - r.left, 200);
+        }
+        EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= 1920 && r.bottom <= 1040) << r.left << "," << r.top;
+    }
 }
 
 TEST_F(UiModes, TheDropBoxIsBuiltByTheWindowCycleAndItsMenuLeadsBack) {

@@ -499,6 +499,51 @@ TEST_F(OptionPages, TaskingTabCoresSpeedAndLists) {
     EXPECT_EQ(GetPrefInt("overall.task.parallelize"), 3);
 }
 
+// Whatever tab came before, a tab shows its own nested row or none: the row holds the tab's own
+// pages, the tab's page ends above it and the nested page lies within it.
+TEST_F(OptionPages, EachTabShowsOnlyItsOwnNestedRow) {
+    const int encoders = [] {
+        int n = 0;
+        while (GetPrefEnumText("overall.audio.encoder", n) && *GetPrefEnumText("overall.audio.encoder", n)) ++n;
+        return n;
+    }();
+    const struct {
+        int tab;
+        int rowItems;  // 0: no nested row
+    } steps[] = {{0, encoders + 1}, {2, 3}, {1, 0}, {2, 3}, {0, encoders + 1}, {5, 0}, {2, 3}, {3, 0}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.tab);
+        ChooseTab(step.tab);
+        const gui::HWND row = PaneItem(ui::kIdEncoderTabs);
+        EXPECT_EQ(d().Visible(row), step.rowItems > 0);
+        EXPECT_EQ(pane->SubPage() != nullptr, step.rowItems > 0);
+        // The tab's controls lie on its page, never past it (over the nested row).
+        const gui::RECT page = d().Rect(pane->Tab()->Handle());
+        std::vector<gui::HWND> controls;
+        gui::EnumChildWindows(
+            pane->Tab()->Handle(),
+            [](gui::HWND c, gui::LPARAM list) -> gui::BOOL {
+                reinterpret_cast<std::vector<gui::HWND>*>(list)->push_back(c);
+                return 1;
+            },
+            reinterpret_cast<gui::LPARAM>(&controls));
+        for (gui::HWND c : controls) {
+            if (!d().Visible(c)) continue;
+            const gui::RECT r = d().Rect(c);
+            EXPECT_TRUE(r.left >= page.left && r.top >= page.top && r.right <= page.right && r.bottom <= page.bottom)
+                << gui::GetDlgCtrlID(c) << " lies past its page";
+        }
+        if (step.rowItems == 0) continue;
+        EXPECT_EQ(gui::SendMessageA(row, gui::TCM_GETITEMCOUNT, 0, 0), step.rowItems);
+        const gui::RECT rowRect = d().Rect(row), nested = d().Rect(pane->SubPage()->Handle());
+        EXPECT_LE(page.bottom, rowRect.top);
+        EXPECT_GE(nested.top, rowRect.top);
+        EXPECT_LE(nested.bottom, rowRect.bottom);
+        EXPECT_GE(nested.left, rowRect.left);
+        EXPECT_LE(nested.right, rowRect.right);
+    }
+}
+
 // The summary's tree fills its page; the plug-in page's tree leaves a column at the right edge,
 // where its buttons stack from the bottom up.
 TEST_F(OptionPages, NestedPagesLayTheirControlsOverTheirArea) {

@@ -1,0 +1,131 @@
+// The program's "mplayer" adapter answers the probe's identify run and plain decodes itself: its
+// answers must be the system player's, line for line and byte for byte, on every kind of input
+// the engine meets. Both are run on the same files, made here with ffmpeg.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/shell_command.h"
+#include "support/tempdir.h"
+
+namespace {
+
+const std::string kAdapter = std::string(SQ_OUT_DIR) + "/tools/mplayer";
+const std::string kPlayer = "/usr/bin/mplayer";
+
+struct Sample {
+    const char* name;
+    const char* make;  // ffmpeg arguments after the tone input (stereo 44.1 kHz, 3 s)
+};
+
+// The table of inputs: every container and codec the probe meets, mono and 24-bit variants, tags,
+// two audio streams, and a video (which the adapter leaves to the player).
+const Sample kSamples[] = {
+    {"s16.wav", "-c:a pcm_s16le"},
+    {"s24.wav", "-c:a pcm_s24le"},
+    {"mono22.wav", "-ac 1 -ar 22050 -c:a pcm_s16le"},
+    {"plain.flac", ""},
+    {"tagged.flac", "-metadata title=Tone -metadata artist=Sonquill"},
+    {"hi.flac", "-sample_fmt s32 -ar 48000"},
+    {"mono.flac", "-ac 1"},
+    {"lame.mp3", "-c:a libmp3lame"},
+    {"vorbis.ogg", "-c:a libvorbis -metadata title=Tone"},
+    {"opus.opus", "-c:a libopus"},
+    {"aac.m4a", "-c:a aac"},
+    {"pack.wv", "-c:a wavpack"},
+    {"two.mkv", "-f lavfi -i sine=frequency=880:sample_rate=48000:duration=3 -map 0 -map 1 -c:a flac"},
+    {"video.avi",
+     "-f lavfi -i testsrc=size=160x120:rate=25:duration=3 -map 1:v -map 0:a -c:v mpeg4 -c:a libmp3lame -shortest"},
+};
+
+class AdapterAnswers : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new sqtest::TempDir;
+        for (const Sample& s : kSamples) {
+            const std::string cmd = "timeout 60 ffmpeg -loglevel error -y -f lavfi -i "
+                                    "'sine=frequency=440:sample_rate=44100:duration=3' -ac 2 " +
+                                    std::string(s.make) + " '" + dir_->file(s.name) + "'";
+            ASSERT_TRUE(sqtest::Shell(cmd)) << cmd;
+        }
+    }
+    static void TearDownTestSuite() {
+        delete dir_;
+        dir_ = nullptr;
+    }
+
+    // The "ID_" lines and the container line a run prints, in order.
+    static std::string IdLines(const std::string& program, const std::string& options, const std::string& file) {
+        std::istringstream out(sqtest::Capture("cd '" + dir_->path().string() + "' && timeout 60 " + program + " " +
+                                               file + " " + options + " 2>/dev/null"));
+        std::string lines;
+        for (std::string line; std::getline(out, line);)
+            if (line.rfind("ID_", 0) == 0 || line.find(" file format detected.") != std::string::npos) lines += line + "\n";
+        return lines;
+    }
+
+    static sqtest::TempDir* dir_;
+};
+sqtest::TempDir* AdapterAnswers::dir_ = nullptr;
+
+TEST_F(AdapterAnswers, IdentifyPrintsThePlayersLines) {
+    // The probe's lines: the identify run (quiet and really quiet) and the per-stream run, whose
+    // "-parse-only" the adapter hands to the player as "-frames 0".
+    const std::vector<std::pair<std::string, std::string>> requests = {
+        {"-identify -benchmark -nomsgcolor -vo null -ao null -channels 6 -quiet -endpos 1 -frames 30", ""},
+        {"-identify -benchmark -nomsgcolor -vo null -ao null -channels 6 -really-quiet -endpos 1 -frames 30", ""},
+        {"-identify -nomsgcolor -vo null -ao null -channels 6 -quiet -aid 1 -parse-only",
+         "-identify -nomsgcolor -vo null -ao null -channels 6 -quiet -aid 1 -frames 0"},
+    };
+    for (const Sample& s : kSamples) {
+        for (const auto& [request, playerRequest] : requests) {
+            const std::string expected = IdLines(kPlayer, playerRequest.empty() ? request : playerRequest, s.name);
+            ASSERT_NE(expected.find("ID_EXIT="), std::string::npos) << s.name << ": the player printed nothing";
+            EXPECT_EQ(IdLines(kAdapter, request, s.name), expected) << s.name << " with " << request;
+        }
+    }
+}
+
+TEST_F(AdapterAnswers, DecodeWritesThePlayersBytes) {
+    struct Case {
+        const char* options;
+        bool toFile;  // a file gets its sizes written at the end; a pipe keeps the stream sizes
+    };
+    const Case cases[] = {
+        {"-af format=s16le", false},
+        {"-af format=s24le", false},
+        {"-af format=s16le", true},
+        {"-aid 1 -af format=s16le", false},
+        {"-af volume=3:0,format=s16le", false},  // a filter the adapter leaves to the player
+    };
+    for (const Sample& s : kSamples) {
+        const std::string channels =
+            sqtest::Capture("timeout 30 ffprobe -v error -select_streams a:0 -show_entries stream=channels -of csv=p=0 '" +
+                            dir_->file(s.name) + "'");
+        for (const Case& c : cases) {
+            if (std::string(c.options).find("-aid 1") != std::string::npos && std::string(s.name) != "two.mkv") continue;
+            std::string outputs[2];
+            for (int i = 0; i < 2; ++i) {
+                const std::string program = i == 0 ? kPlayer : kAdapter;
+                const std::string file = dir_->file(std::string("out") + std::to_string(i) + ".wav");
+                const std::string ao = c.toFile ? "pcm:waveheader:fast:file=" + file : "pcm:waveheader:fast:file=/dev/fd/3";
+                const std::string line = "timeout 60 " + program + " -quiet -nomsgcolor -benchmark -noautosub -nosub -channels " +
+                                         channels + " " + c.options + " -vo null -ao " + ao + " '" + dir_->file(s.name) + "'";
+                if (c.toFile) {
+                    sqtest::Shell(line);
+                    outputs[i] = sqtest::ReadFile(file);
+                } else {
+                    // Only the PCM reaches the pipe: the player's messages go elsewhere.
+                    outputs[i] = sqtest::Capture(line + " 3>&1 >/dev/null 2>&1 | od -An -tx1 -v | md5sum");
+                }
+            }
+            EXPECT_GT(outputs[0].size(), 32u) << s.name << " " << c.options << ": the player wrote nothing";
+            EXPECT_TRUE(outputs[0] == outputs[1]) << s.name << " with " << c.options << (c.toFile ? " into a file" : "");
+        }
+    }
+}
+
+}  // namespace
