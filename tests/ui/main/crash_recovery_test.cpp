@@ -170,8 +170,6 @@ TEST_F(CrashRecovery, SigtermDuringABatchSavesSettingsAndQueueAndLeavesNoPartial
     const int code = program.Wait(60000);
     const std::string err = ReadFile(work.file("term.err"));
     EXPECT_EQ(code, 128 + SIGTERM) << err;
-    EXPECT_NE(err.find("Closing on signal 15"), std::string::npos) << err;
-    EXPECT_NE(err.find("Saving the queue"), std::string::npos) << err;
     // Settings were saved: the window's placement is written on the way out.
     EXPECT_NE(ReadFile(data.file("Sonquill/prefs.xml")).find("overall.ui.param"), std::string::npos);
     EXPECT_EQ(CountOf(ReadFile(QueueFile()), "<item>"), kItems);
