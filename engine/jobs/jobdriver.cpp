@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <set>
 #include <string>
@@ -674,6 +675,10 @@ int RunItem(QueueItem* item) {
         const uint32_t state = item->state.load();
         if (task->writePartial.load() && (state == kItemEncoding || state == kItemFinishing))
             for (const std::string& path : TrackOutputs(task, output)) {
+                // An empty output never gets its final name (the item fails with error 15 below).
+                std::error_code ec;
+                const std::string partial = PartialOutputName(path);
+                if (!partial.empty() && std::filesystem::file_size(partial, ec) == 0 && !ec) continue;
                 CommitPartialOutput(path);
                 NoteCommittedOutput(path);
             }
@@ -702,7 +707,9 @@ int RunItem(QueueItem* item) {
         const int32_t code = item->errorCode.load();
         if ((code == kItemErrorEncoderFail || code == kItemErrorSourceFail || code == kItemErrorEmptyOutput ||
              code == kItemErrorNone) &&
-            OutputPlaceRefusesWrites(output))
+            OutputPlaceRefusesWrites(task->writePartial.load() && !PartialOutputName(output).empty()
+                                         ? PartialOutputName(output)
+                                         : output))
             SetItemError(kItemErrorWrite, item);
     }
     // Every road to the error state leaves a code: a pass that ended without naming its fault
