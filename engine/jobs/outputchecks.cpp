@@ -12,6 +12,7 @@
 #include "engine/jobs/fileops.h"
 #include "engine/jobs/itemstate.h"
 #include "engine/prefs/prefstore.h"
+#include "engine/queue/partialname.h"
 #include "engine/queue/queue.h"
 #include "platform/fs.h"
 
@@ -209,13 +210,18 @@ int PrepareOutputPath(QueueItem* item, const char* path, bool quiet) {
             }
         }
     }
-    FILE* f = std::fopen(path, "wb");
+    // The probe takes the output's partial name (the program's own), so that a run killed here
+    // leaves nothing under the final name.
+    const std::string partial = PartialOutputName(out);
+    const std::string probe = partial.empty() ? out : partial;
+    if (!partial.empty()) platform::RemoveFileEntry(probe.c_str());
+    FILE* f = std::fopen(probe.c_str(), "wb");
     if (!f) {
         LogMessageKey(&Log(), "output_not_writable", 0);
         if (item) SetItemStateUnlessStopping(item, kItemError);
         return -1;
     }
     std::fclose(f);
-    platform::RemoveFileEntry(path);
+    platform::RemoveFileEntry(probe.c_str());
     return 0;
 }
