@@ -79,6 +79,9 @@ uint32_t CpuClockMHz(bool restart) {
         g_clockRefMs = ms;
         g_clockRefCycles = cycles;
         g_clockHasReference = true;
+        // A reading that was not asked to start afresh gives no figure yet instead of waiting: it is
+        // asked from the window's timer, on the thread the jobs' events wait for.
+        if (!restart) return 0;
     }
     if (newReference || ms == g_clockRefMs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));

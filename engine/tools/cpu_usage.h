@@ -27,8 +27,9 @@ private:
 };
 
 // The processor clock in MHz: time-stamp counter cycles over the milliseconds since the last
-// reference reading (taken now when there is none, when restart is asked for or the counter went
-// back; the call then waits 100 ms). 0 where there is no time-stamp counter.
+// reference reading. With restart (or when the counter went back) the reference is taken now and
+// the call waits 100 ms; without one, the first call only takes the reference and answers 0. 0
+// where there is no time-stamp counter.
 uint32_t CpuClockMHz(bool restart);
 
 // The engine's processor record, kept for display, filled from what Linux tells: [0] family,
