@@ -72,6 +72,23 @@ int ReadPipeTimed(int fd, void* buf, int n, int timeoutMs, bool* ended) {
     return total;
 }
 
+namespace {
+
+// One read of a decoder's output, count already clipped to the task's limit: the bytes read, or -1
+// at the end, when whether the output ended or broke off is kept for the pass's verdict.
+int ReadDecoderOutput(int fd, void* buffer, int count, uint64_t& position, CAudioSource::InputEnd& inputEnd) {
+    bool ended = false;
+    const int got = ReadPipeTimed(fd, buffer, count, kDecoderStallMs, &ended);
+    if (got <= 0) {
+        inputEnd = ended ? CAudioSource::InputEnd::kEnded : CAudioSource::InputEnd::kBroken;
+        return -1;
+    }
+    position += static_cast<uint64_t>(got);
+    return got;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------------------------
 // The player and its encoder
 
@@ -115,16 +132,9 @@ void CMplayerSource::Close() {
 }
 
 int CMplayerSource::Read(void* buffer, int size) {
-    int count = ClippedCount(size);
+    const int count = ClippedCount(size);
     if (count <= 0 || pipe <= 0) return -1;  // a count clipped to 0: the limit is reached
-    bool ended = false;
-    int got = ReadPipeTimed(pipe, buffer, count, kDecoderStallMs, &ended);
-    if (got <= 0) {
-        inputEnd = ended ? InputEnd::kEnded : InputEnd::kBroken;
-        return -1;
-    }
-    position += static_cast<uint64_t>(got);
-    return got;
+    return ReadDecoderOutput(pipe, buffer, count, position, inputEnd);
 }
 
 int CMplayerSource::Stop() {
@@ -217,16 +227,9 @@ void CFFmpegAudioSource::Close() {
 bool CFFmpegAudioSource::ReadHeader() { return WalkPipeHeader(fd, &header); }
 
 int CFFmpegAudioSource::Read(void* buffer, int size) {
-    int count = ClippedCount(size);
+    const int count = ClippedCount(size);
     if (count <= 0 || fd <= 0) return -1;  // a count clipped to 0: the limit is reached
-    bool ended = false;
-    int got = ReadPipeTimed(fd, buffer, count, kDecoderStallMs, &ended);
-    if (got <= 0) {
-        inputEnd = ended ? InputEnd::kEnded : InputEnd::kBroken;
-        return -1;
-    }
-    position += static_cast<uint64_t>(got);
-    return got;
+    return ReadDecoderOutput(fd, buffer, count, position, inputEnd);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -243,16 +246,9 @@ void CToolDecoder::Close() {
 }
 
 int CToolDecoder::Read(void* buffer, int size) {
-    int count = ClippedCount(size);
+    const int count = ClippedCount(size);
     if (count <= 0 || !process) return -1;
-    bool ended = false;
-    int got = ReadPipeTimed(process->stdoutRead, buffer, count, kDecoderStallMs, &ended);
-    if (got <= 0) {
-        inputEnd = ended ? InputEnd::kEnded : InputEnd::kBroken;
-        return -1;
-    }
-    position += static_cast<uint64_t>(got);
-    return got;
+    return ReadDecoderOutput(process->stdoutRead, buffer, count, position, inputEnd);
 }
 
 std::string CToolDecoder::SkipOption(const AudioTask* task) {

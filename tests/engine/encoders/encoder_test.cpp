@@ -2,7 +2,6 @@
 // progress and version text, and the life of a tool encoder's process (start check, writes into a
 // dead tool, the bounded finish, exit status, suspend and resume, priority).
 #include <gtest/gtest.h>
-#include <dirent.h>
 #include <signal.h>
 
 #include <chrono>
@@ -18,6 +17,7 @@
 #include "engine/encoders/wave_header.h"
 #include "engine/encoders/encoder_test_support.h"
 #include "support/event_recorder.h"
+#include "support/proc_group.h"
 #include "support/wait_until.h"
 
 namespace {
@@ -277,43 +277,18 @@ TEST_F(EncoderTest, VersionQueryRunsTheToolAndGivesUpOnOneThatHangs) {
     EXPECT_EQ(enctest::Capture("pgrep -f " + hanger), "");  // not left behind
 }
 
-// CPU time (clock ticks) of every process in the group.
 // Whether every process of the group is stopped (state T), none running on.
 bool GroupStopped(pid_t group) {
-    bool any = false, allStopped = true;
-    DIR* proc = opendir("/proc");
-    while (dirent* e = readdir(proc)) {
-        if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
-        std::ifstream stat(std::string("/proc/") + e->d_name + "/stat");
-        std::string line;
-        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
-        std::istringstream rest(line.substr(line.rfind(')') + 2));
-        std::string state;
-        long parent = 0, pgrp = 0;
-        rest >> state >> parent >> pgrp;
-        if (pgrp != group) continue;
-        any = true;
-        allStopped = allStopped && state == "T";
-    }
-    closedir(proc);
-    return any && allStopped;
+    const auto members = sqtest::ProcessGroupMembers(group);
+    for (const auto& m : members)
+        if (m.state != 'T') return false;
+    return !members.empty();
 }
 
+// CPU time (clock ticks) of every process in the group.
 long GroupCpuTicks(pid_t group) {
     long total = 0;
-    DIR* proc = opendir("/proc");
-    while (dirent* e = readdir(proc)) {
-        if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
-        std::ifstream stat(std::string("/proc/") + e->d_name + "/stat");
-        std::string line;
-        if (!std::getline(stat, line)) continue;
-        std::istringstream rest(line.substr(line.rfind(')') + 2));
-        std::string field;
-        std::vector<std::string> f;
-        while (rest >> field) f.push_back(field);
-        if (f.size() > 13 && std::stol(f[2]) == group) total += std::stol(f[11]) + std::stol(f[12]);
-    }
-    closedir(proc);
+    for (const auto& m : sqtest::ProcessGroupMembers(group)) total += m.cpuTicks;
     return total;
 }
 

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/proc_group.h"
+
 extern char** environ;
 
 namespace {
@@ -50,18 +52,8 @@ constexpr const char* kSpin = "while :; do :; done";
 // account (a second source beside the ticks the meter reads).
 double GroupOnCpuNs(uint32_t group) {
     double total = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
-        std::istringstream rest(line.substr(line.rfind(')') + 2));
-        std::string state;
-        long parent = 0, pgrp = 0;
-        rest >> state >> parent >> pgrp;
-        if (pgrp != static_cast<long>(group)) continue;
-        std::ifstream sched(entry.path() / "schedstat");
+    for (const auto& member : sqtest::ProcessGroupMembers(group)) {
+        std::ifstream sched("/proc/" + std::to_string(member.pid) + "/schedstat");
         double ns = 0;
         if (sched >> ns) total += ns;
     }

@@ -16,6 +16,7 @@
 #include "platform/gui/gtk/gtk_backend.h"
 #include "platform/gui/resources.h"
 #include "support/shipped_data.h"
+#include "support/gtk_settle.h"
 #include "support/x11_display.h"
 #include "ui/framework/dialog.h"
 
@@ -31,21 +32,7 @@ sqtest::XvfbDisplay& Display() {
     return display;
 }
 
-// Runs the display and the program's queue until done() holds, at most limit; whether it held.
-bool SettleUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        gui::gtk::Settle();
-        gui::MSG msg;
-        while (gui::PeekMessageA(&msg, nullptr, 0, 0, gui::PM_REMOVE)) {
-            gui::TranslateMessage(&msg);
-            gui::DispatchMessageA(&msg);
-        }
-        if (done()) return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return false;
-}
+using sqtest::SettleUntil;
 
 // The menu shown in a popup window now (a drop-down of the bar or a popup menu), or null.
 GtkMenuShell* OpenMenu() {

@@ -20,6 +20,7 @@
 #include "platform/gui/gui.h"
 #include "support/control_server.h"
 #include "support/tempdir.h"
+#include "support/gtk_settle.h"
 #include "support/x11_display.h"
 #include "ui/dialogs/browser.h"
 
@@ -32,22 +33,7 @@ sqtest::XvfbDisplay& Display() {
     return display;
 }
 
-// Runs the display until done() holds, at most limit; whether it held.
-bool SettleUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        gui::gtk::Settle();
-        // The program's own queue, as its message loop serves it (keys pass through it).
-        gui::MSG msg;
-        while (gui::PeekMessageA(&msg, nullptr, 0, 0, gui::PM_REMOVE)) {
-            gui::TranslateMessage(&msg);
-            gui::DispatchMessageA(&msg);
-        }
-        if (done()) return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return false;
-}
+using sqtest::SettleUntil;
 
 // This process's children whose program name begins with "WebKit".
 int WebKitChildren() {
