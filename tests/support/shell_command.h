@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 
 namespace sqtest {
@@ -21,6 +22,24 @@ inline std::string Capture(const std::string& cmd) {
     }
     while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
     return out;
+}
+
+// ffprobe's "key=value" lines for the entries asked (-show_entries), the first of each key kept;
+// extra options go before the entries.
+inline std::map<std::string, std::string> ProbeValues(const std::string& file, const std::string& entries,
+                                                      const std::string& extra = "") {
+    const std::string text =
+        Capture("ffprobe -v error " + extra + " -show_entries " + entries + " -of default=nw=1 '" + file + "' 2>/dev/null");
+    std::map<std::string, std::string> values;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(start, end - start);
+        if (const size_t eq = line.find('='); eq != std::string::npos) values.emplace(line.substr(0, eq), line.substr(eq + 1));
+        start = end + 1;
+    }
+    return values;
 }
 
 }  // namespace sqtest

@@ -19,20 +19,7 @@ namespace {
 using sqtest::Capture;
 using sqtest::Shell;
 
-// "key=value" lines of ffprobe for the entries asked, keys as printed.
-std::map<std::string, std::string> Probe(const std::string& file, const std::string& entries) {
-    const std::string text = Capture("ffprobe -v error -show_entries " + entries + " -of default=nw=1 '" + file + "'");
-    std::map<std::string, std::string> values;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(start, end - start);
-        if (const size_t eq = line.find('='); eq != std::string::npos) values.emplace(line.substr(0, eq), line.substr(eq + 1));
-        start = end + 1;
-    }
-    return values;
-}
+using sqtest::ProbeValues;
 
 const char kTaggedFlac[] =
     "ffmpeg -v error -y -f lavfi -i sine=d=2 -ac 2 -metadata title=\"Tïtle O'Neil\" -metadata artist=Arty "
@@ -80,7 +67,7 @@ TEST(HeadlessRoad, SettingsAndTagsReachTheOutput) {
         const sqtest::ProgramRun run = sqtest::RunProgramHeadless(std::string("-start -exit ") + row.input,
                                                                   work.path().string(), data.path().string());
         ASSERT_EQ(run.code, 0) << run.err;
-        const Values got = Probe(work.file(row.output), row.entries);
+        const Values got = ProbeValues(work.file(row.output), row.entries);
         for (const auto& [key, value] : row.want) {
             auto it = got.find(key);
             EXPECT_EQ(it == got.end() ? std::string() : it->second, value) << key;

@@ -30,22 +30,7 @@ namespace fs = std::filesystem;
 using gui::HWND;
 using gui::testing::Driver;
 
-// "key=value" lines of ffprobe, first one of each key kept.
-std::map<std::string, std::string> Probe(const std::string& file, const std::string& entries, const std::string& extra = "") {
-    const std::string text = sqtest::Capture("ffprobe -v error " + extra + " -show_entries " + entries + " -of default=nw=1 '" +
-                                     file + "' 2>/dev/null");
-    std::map<std::string, std::string> values;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(start, end - start);
-        const size_t eq = line.find('=');
-        if (eq != std::string::npos) values.emplace(line.substr(0, eq), line.substr(eq + 1));
-        start = end + 1;
-    }
-    return values;
-}
+using sqtest::ProbeValues;
 
 long Number(const std::map<std::string, std::string>& values, const std::string& key) {
     auto it = values.find(key);
@@ -202,7 +187,7 @@ TEST_F(SettingsReachOutput, EncoderPagesSettingsShowInTheOutput) {
         ASSERT_EQ(RunOnce(), kItemDone) << "error " << QueueGetItem(0)->errorCode.load();
         const std::string file = out.file(std::string("song.") + c.extension);
         ASSERT_TRUE(fs::exists(file)) << file;
-        const Values v = Probe(file, c.entries, c.extra);
+        const Values v = ProbeValues(file, c.entries, c.extra);
         EXPECT_EQ(v.count("codec_name") ? v.at("codec_name") : "", c.codec);
         std::string seen;
         for (const auto& [k, value] : v) seen += k + "=" + value + " ";
