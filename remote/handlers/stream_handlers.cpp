@@ -189,6 +189,9 @@ struct ProxyStream {
     QueueItem* item = nullptr;
     std::thread thread;
     std::atomic<bool> finished{false};
+    // Set before `finished`: the job wrote its whole output. A client that leaves as the job ends
+    // stops an item that is already done; the output is whole all the same and is kept.
+    std::atomic<bool> succeeded{false};
     std::string partialPath;  // where the job writes
     std::string finalPath;    // the name a finished output gets in the cache folder
 };
@@ -198,7 +201,8 @@ std::mutex g_proxyMutex;
 std::list<std::unique_ptr<ProxyStream>> g_endingStreams;
 
 void StreamTranscodeJob(ProxyStream* stream) {
-    StreamTranscodeThread(stream->item);
+    const int result = StreamTranscodeThread(stream->item);
+    stream->succeeded.store(result == kItemEncoding || result == kItemFinishing);
     stream->finished.store(true);
 }
 
@@ -209,7 +213,7 @@ void EndStream(ProxyStream* s) {
     if (s->fd >= 0) ::close(s->fd);
     s->fd = -1;
     if (s->item) {
-        const bool done = s->item->state.load() == kItemDone;
+        const bool done = s->succeeded.load();
         if (!s->partialPath.empty()) {
             if (done) ::rename(s->partialPath.c_str(), s->finalPath.c_str());
             else ::unlink(s->partialPath.c_str());
