@@ -464,7 +464,11 @@ void StopItem(QueueItem* item) {
         return;
     }
     std::lock_guard<std::mutex> lifetime(taskLifetime);
-    const uint32_t before = item->state.exchange(kItemStopping);
+    // An item that has already ended keeps its end: a stop that arrives just after it is no stop.
+    uint32_t before = item->state.load();
+    do {
+        if (before == kItemDone || before == kItemSkipped || before == kItemError) return;
+    } while (!item->state.compare_exchange(before, kItemStopping));
     // A paused item's tools are resumed, so that they can see the end of their input.
     if (before == kItemPaused)
         if (AudioTask* task = item->audioTask.load()) {

@@ -317,6 +317,24 @@ TEST_F(BatchRules, SkippedAndRefusedItemsAreNotRun) {
     EXPECT_EQ(LogLinesWith("Start transcoding"), 1);
 }
 
+// A stop that reaches an item just after it ended leaves its end as it was (a done item that
+// turned "stopping" would lose its output or run again); a running item stops.
+TEST_F(BatchRules, StopReachesOnlyItemsStillRunning) {
+    const struct {
+        uint32_t before, after;
+    } cases[] = {
+        {kItemDone, kItemDone},         {kItemSkipped, kItemSkipped},   {kItemError, kItemError},
+        {kItemEncoding, kItemStopping}, {kItemPaused, kItemStopping},   {kItemFinishing, kItemStopping},
+    };
+    QueueItem* item = AddInput("item.wav");
+    for (const auto& c : cases) {
+        item->state = c.before;
+        StopItem(item);
+        EXPECT_EQ(item->state.load(), c.after) << "from state " << c.before;
+    }
+    item->state = kItemReady;
+}
+
 TEST_F(BatchRules, UnattendedDoneItemsLeaveTheQueue) {
     GetPrefStore().SetBool("overall.automation.autoTask", true);
     AddInput("a.wav");
