@@ -32,16 +32,16 @@ TEST(HeadlessRoad, SettingsAndTagsReachTheOutput) {
         const char* what;
         const char* make;  // a shell line in the work folder that makes the input
         const char* input;
-        std::vector<std::pair<std::string, std::string>> prefs;
+        sqtest::UserPrefs prefs;
         const char* output;
         std::string entries;  // what ffprobe reads
         Values want;          // each must be read as given ("" = must be absent)
     };
-    const std::vector<std::pair<std::string, std::string>> flacMono24 = {
+    const sqtest::UserPrefs flacMono24 = {
         {"overall.audio.autoEncoder", "false"}, {"overall.audio.encoder", "FLAC"},
         {"overall.audio.channels", "Mono"},     {"overall.audio.bitDepth", "24-bit"}};
     auto tagged = [](const char* encoder) {
-        return std::vector<std::pair<std::string, std::string>>{
+        return sqtest::UserPrefs{
             {"overall.audio.autoEncoder", "false"}, {"overall.audio.encoder", encoder}, {"overall.output.tag", "true"}};
     };
     const Values allTags = {{"TAG:title", "Tïtle O'Neil"}, {"TAG:artist", "Arty"}, {"TAG:album", "Alby"},
@@ -61,11 +61,10 @@ TEST(HeadlessRoad, SettingsAndTagsReachTheOutput) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        sqtest::TempDir work, data;
+        const sqtest::HeadlessProgram program(row.prefs);
+        const sqtest::TempDir& work = program.work();
         ASSERT_TRUE(Shell("cd '" + work.path().string() + "' && " + row.make));
-        sqtest::WriteUserPrefs(data.path().string(), row.prefs);
-        const sqtest::ProgramRun run = sqtest::RunProgramHeadless(std::string("-start -exit ") + row.input,
-                                                                  work.path().string(), data.path().string());
+        const sqtest::ProgramResult run = program.Run({"-verbose", "-start", "-exit", row.input});
         ASSERT_EQ(run.code, 0) << run.err;
         const Values got = ProbeValues(work.file(row.output), row.entries);
         for (const auto& [key, value] : row.want) {

@@ -33,7 +33,7 @@ TEST(HeadlessOutput, OneLinePerItemAndASummaryWithoutTheToolsOrTheLog) {
     const std::string good = program.MakeTone("good.flac");
     ASSERT_FALSE(good.empty());
     const std::string bad = program.work().write("bad.mp3", "this is text, not sound\n");
-    const ProgramResult r = program.Run("-start -exit good.flac bad.mp3");
+    const ProgramResult r = program.Run({"-start", "-exit", "good.flac", "bad.mp3"});
     EXPECT_EQ(r.code, 1) << r.err;
 
     const std::vector<std::string> lines = Lines(r.err);
@@ -56,7 +56,7 @@ TEST(HeadlessOutput, OneLinePerItemAndASummaryWithoutTheToolsOrTheLog) {
 TEST(HeadlessOutput, TheVerboseOptionAlsoShowsTheLogAndTheTools) {
     HeadlessProgram program;
     ASSERT_FALSE(program.MakeTone("good.flac").empty());
-    const ProgramResult r = program.Run("-verbose -start -exit good.flac");
+    const ProgramResult r = program.Run({"-verbose", "-start", "-exit", "good.flac"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(Contains(r.err, "Start transcoding ")) << r.err;
     EXPECT_TRUE(Contains(r.err, "\n# ")) << r.err;
@@ -66,7 +66,7 @@ TEST(HeadlessOutput, TheVerboseOptionAlsoShowsTheLogAndTheTools) {
 TEST(HeadlessOutput, AProgressLineOnlyWhenStandardErrorIsATerminal) {
     HeadlessProgram program;
     ASSERT_FALSE(program.MakeTone("long.flac", 120).empty());
-    const ProgramResult r = program.RunOnTerminal("-start -exit long.flac");
+    const ProgramResult r = program.RunOnTerminal({"-start", "-exit", "long.flac"});
     EXPECT_EQ(r.code, 0) << r.out;
     // The progress line is rewritten in place and cleared before the item's line.
     EXPECT_TRUE(std::regex_search(r.out, std::regex("\r\x1b\\[K\\[1/1\\] +[0-9]+% long\\.flac"))) << r.out;
@@ -96,8 +96,8 @@ TEST(HeadlessOutput, EveryFailedItemSaysWhy) {
         SCOPED_TRACE(c.what);
         // A small file system of its own for the output, mounted in a user and mount namespace of
         // the run (no privileges needed where the system allows such namespaces).
-        std::string prefix;
-        std::vector<std::pair<std::string, std::string>> destPrefs;
+        std::vector<std::string> prefix;
+        sqtest::UserPrefs destPrefs;
         if (c.fullDisk) {
             if (!sqtest::Shell("unshare -rm true")) {
                 ADD_FAILURE() << "unshare -rm is not allowed here: the full-disk row cannot run";
@@ -107,7 +107,8 @@ TEST(HeadlessOutput, EveryFailedItemSaysWhy) {
         sqtest::TempDir mount;
         if (c.fullDisk) {
             destPrefs = {{"overall.task.destdir", mount.path().string()}};
-            prefix = "unshare -rm sh -c 'mount -t tmpfs -o size=32k none \"" + mount.path().string() + "\" && exec \"$0\" \"$@\"'";
+            prefix = {"unshare", "-rm", "sh", "-c",
+                      "mount -t tmpfs -o size=32k none \"" + mount.path().string() + "\" && exec \"$0\" \"$@\""};
         }
         HeadlessProgram program(destPrefs);
         program.work().write("empty.flac", "");
@@ -116,7 +117,7 @@ TEST(HeadlessOutput, EveryFailedItemSaysWhy) {
         ASSERT_FALSE(program.MakeTone("long.flac", 20).empty());
         const std::string failed = program.work().file(c.failed);
 
-        const ProgramResult r = program.Run(std::string("-start -exit ") + c.input, prefix);
+        const ProgramResult r = program.Run({"-start", "-exit", c.input}, 120, prefix);
         EXPECT_NE(r.code, 0) << r.err;
         const std::string reason = "error " + std::to_string(c.code) + ", " + c.meaning;
         EXPECT_TRUE(Contains(r.err, "failed " + failed + ": " + reason + "\n")) << r.err;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "support/program_process.h"
+#include "support/headless_program.h"
 #include "support/shell_command.h"
 
 namespace {
@@ -18,14 +18,14 @@ namespace {
 namespace fs = std::filesystem;
 using sqtest::MakeTone;
 using sqtest::ProbeSeconds;
-using sqtest::ProgramProcess;
+using sqtest::HeadlessProgram;
 using sqtest::ProgramResult;
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The run's log lines: on standard error, or in the log file of the data folder when the program
 // keeps them there.
-std::string LogOf(const ProgramProcess& p, const ProgramResult& r) {
+std::string LogOf(const HeadlessProgram& p, const ProgramResult& r) {
     return r.err + sqtest::ReadFile(p.dataFolder() + "sonquill.log");
 }
 
@@ -38,9 +38,9 @@ const std::vector<std::string> kOddNames = {
 struct Row {
     const char* fault;
     // Makes the inputs in the work folder and gives the arguments after "-start -exit".
-    std::function<std::vector<std::string>(const ProgramProcess&)> prepare;
+    std::function<std::vector<std::string>(const HeadlessProgram&)> prepare;
     int code;
-    std::function<void(const ProgramProcess&, const ProgramResult&)> check;
+    std::function<void(const HeadlessProgram&, const ProgramResult&)> check;
 };
 
 // The MP3 beside each source lasts as long as the source (1 s tones).
@@ -66,7 +66,7 @@ std::vector<std::string> OddWavs(const fs::path& folder) {
 TEST(ProgramInputs, EachRowConvertsOrFailsAsItSays) {
     const Row rows[] = {
         {"a folder converts the audio in it, not its cover and notes, and no sooner than it is scanned",
-         [](const ProgramProcess& p) {
+         [](const HeadlessProgram& p) {
              const fs::path album = p.work().path() / "ALBUM";
              fs::create_directories(album);
              for (const char* name : {"01 intro", "02 song", "03 outro"})
@@ -77,15 +77,15 @@ TEST(ProgramInputs, EachRowConvertsOrFailsAsItSays) {
              return std::vector<std::string>{"ALBUM/"};
          },
          0,
-         [](const ProgramProcess& p, const ProgramResult& r) {
+         [](const HeadlessProgram& p, const ProgramResult& r) {
              EXPECT_FALSE(Has(r.err, "There is no file in the list")) << r.err;
              ExpectMp3s(p.work().path() / "ALBUM", {"01 intro", "02 song", "03 outro"});
              EXPECT_FALSE(fs::exists(p.work().path() / "ALBUM" / "cover.mp3"));
              EXPECT_FALSE(fs::exists(p.work().path() / "ALBUM" / "notes.mp3"));
          }},
         {"names on the command line stay whole, each one argument of every tool",
-         [](const ProgramProcess& p) { return OddWavs(p.work().path() / "args"); }, 0,
-         [](const ProgramProcess& p, const ProgramResult& r) {
+         [](const HeadlessProgram& p) { return OddWavs(p.work().path() / "args"); }, 0,
+         [](const HeadlessProgram& p, const ProgramResult& r) {
              ExpectMp3s(p.work().path() / "args", kOddNames);
              // Nothing else was written: no output under a piece of a name.
              size_t files = 0;
@@ -93,16 +93,16 @@ TEST(ProgramInputs, EachRowConvertsOrFailsAsItSays) {
              EXPECT_EQ(files, 2 * kOddNames.size()) << r.err;
          }},
         {"the same names through a playlist",
-         [](const ProgramProcess& p) {
+         [](const HeadlessProgram& p) {
              const std::vector<std::string> paths = OddWavs(p.work().path() / "listed");
              std::ofstream list(p.work().path() / "odd names.m3u");
              list << "#EXTM3U\n";
              for (const std::string& path : paths) list << "#EXTINF:1,x\n" << path << "\n";
              return std::vector<std::string>{"odd names.m3u"};
          },
-         0, [](const ProgramProcess& p, const ProgramResult&) { ExpectMp3s(p.work().path() / "listed", kOddNames); }},
+         0, [](const HeadlessProgram& p, const ProgramResult&) { ExpectMp3s(p.work().path() / "listed", kOddNames); }},
         {"a FLAC cut short fails and says why",
-         [](const ProgramProcess& p) {
+         [](const HeadlessProgram& p) {
              const std::string whole = p.work().file("whole.flac");
              EXPECT_TRUE(MakeTone(whole, 10.0));
              const auto size = fs::file_size(whole);
@@ -112,11 +112,11 @@ TEST(ProgramInputs, EachRowConvertsOrFailsAsItSays) {
              return std::vector<std::string>{"cut.flac"};
          },
          1,
-         [](const ProgramProcess& p, const ProgramResult& r) {
+         [](const HeadlessProgram& p, const ProgramResult& r) {
              EXPECT_TRUE(Has(LogOf(p, r), "cut.flac\" failed")) << LogOf(p, r);
          }},
         {"an MP3 cut short fails by its length alone",
-         [](const ProgramProcess& p) {
+         [](const HeadlessProgram& p) {
              const std::string whole = p.work().file("whole.mp3");
              EXPECT_TRUE(MakeTone(whole, 10.0));
              const auto size = fs::file_size(whole);
@@ -126,23 +126,23 @@ TEST(ProgramInputs, EachRowConvertsOrFailsAsItSays) {
              return std::vector<std::string>{"cut.mp3"};
          },
          1,
-         [](const ProgramProcess& p, const ProgramResult& r) {
+         [](const HeadlessProgram& p, const ProgramResult& r) {
              EXPECT_TRUE(Has(LogOf(p, r), "the input is cut short")) << LogOf(p, r);
          }},
         {"no after-batch action chosen: the run does not announce one",
-         [](const ProgramProcess& p) {
+         [](const HeadlessProgram& p) {
              EXPECT_TRUE(MakeTone(p.work().file("plain.wav"), 1.0));
              return std::vector<std::string>{"plain.wav"};
          },
          0,
-         [](const ProgramProcess& p, const ProgramResult& r) {
+         [](const HeadlessProgram& p, const ProgramResult& r) {
              EXPECT_TRUE(fs::exists(p.work().file("plain.mp3")));
              EXPECT_FALSE(Has(r.err, "The computer will carry out the chosen action now.")) << r.err;
          }},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.fault);
-        ProgramProcess program;
+        HeadlessProgram program;
         std::vector<std::string> args{"-start", "-exit"};
         for (const std::string& a : row.prepare(program)) args.push_back(a);
         const ProgramResult r = program.Run(args);
