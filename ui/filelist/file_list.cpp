@@ -31,6 +31,7 @@ namespace fs = std::filesystem;
 constexpr UINT kFlushRows = 1;
 constexpr UINT kWalkEnded = 2;
 constexpr int kWalkDepthLimit = 64;  // folders nest at most this deep in a recursive add
+constexpr int kRowsPerFlush = 256;   // rows appended in one step of the UI thread
 
 struct ColumnDef {
     const char* key;
@@ -330,7 +331,7 @@ void CFileList::WriteRow(QueueItem* item) {
     WriteRowAt(row, item);
 }
 
-void CFileList::FlushRows() {
+void CFileList::FlushRows(int rowLimit) {
     if (!hwnd_) return;
     std::set<QueueItem*> dirty;
     bool rebuild = false;
@@ -341,6 +342,12 @@ void CFileList::FlushRows() {
         rowsChanged_ = false;
         flushPosted_ = false;
     }
+    if (AppendRows(dirty, rebuild, rowLimit)) PostFlush();
+}
+
+// Appends rows for at most rowLimit of the queue's items that have none yet and rewrites the dirty
+// rows; true when rows are still missing.
+bool CFileList::AppendRows(const std::set<QueueItem*>& dirty, bool rebuild, int rowLimit) {
     std::lock_guard lk(rowMutex_);
     QueueLockGuard queue;
     int rows = RowCount();
@@ -358,20 +365,23 @@ void CFileList::FlushRows() {
     }
     if (rebuild) {
         RefreshRows();
-        return;
+        return false;
     }
     if (rows < count) {
+        const int last = rows + std::min(count - rows, rowLimit);
         QueueItem* it = QueueGetItem(rows);
-        for (; it; it = QueueNext(it), ++rows) InsertRow(rows, it, !(it->flags.load() & kItemFlagSkip));
+        for (; it && rows < last; it = QueueNext(it), ++rows) InsertRow(rows, it, !(it->flags.load() & kItemFlagSkip));
     }
     for (QueueItem* item : dirty) {
         const int row = QueueIndexOf(item);
         if (row >= 0 && row < rows) WriteRowAt(row, item);
     }
+    return rows < count;
 }
 
 bool CFileList::OnUser(WPARAM wParam, LPARAM lParam) {
-    if (wParam == kFlushRows) FlushRows();
+    // A large folder arrives in pieces: the window answers between them.
+    if (wParam == kFlushRows) FlushRows(kRowsPerFlush);
     // The end of an earlier walk that was waited for already is passed over.
     else if (wParam == kWalkEnded) {
         if (lParam == walkGeneration_.load() && walking_.load()) WalkEnded();

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <set>
 #include <string>
 #include <deque>
@@ -82,8 +83,9 @@ public:
     void RefreshRows();
     // Writes the item's row (any thread: off the UI thread the row is written shortly after).
     void WriteRow(QueueItem* item);
-    // Writes every row marked dirty and appends rows for items the list lacks (UI thread).
-    void FlushRows();
+    // Writes every row marked dirty and appends rows for items the list lacks, at most rowLimit of
+    // them (the rest in a later flush it posts) (UI thread).
+    void FlushRows(int rowLimit = std::numeric_limits<int>::max());
     void SyncCheckStates();
 
     int RowCount();
@@ -153,6 +155,7 @@ private:
     QueueItem* RowParam(int row);
     // Asks the UI thread to flush rows (one post until it ran).
     void PostFlush();
+    bool AppendRows(const std::set<QueueItem*>& dirty, bool rebuild, int rowLimit);
     // The walk thread: the queued folders one after the other, then the end is posted.
     void WalkFolders(LPARAM generation);
     void WalkFolder(const std::string& folder, bool recursive);
