@@ -206,24 +206,19 @@ std::string GuardDollars(const std::string& v) {
 
 std::string OutputPathOf(QueueItem* item, AudioTask* task);
 
-std::string Resolve(QueueItem* item, AudioTask* task, const std::string& name) {
-    if (!item && task) item = task->item;
-    if (!item || name.empty()) return std::string();
-    PrefStore& prefs = GetPrefStore();
-    const AudioStreamInfo* stream = FirstAudio(item);
-    const char first = name[0];
-    if (first < '%' || first > 'Y') return std::string();
+// What a variable's value is made from.
+struct VarScope {
+    QueueItem* item;
+    AudioTask* task;
+    const AudioStreamInfo* stream;  // the item's first audio stream, or null
+};
 
-    if (first == '%') {
-        std::string out;
-        return FormatNumberPattern(name, DoneCount(), 31, &out) ? out : std::string();
-    }
-    if (name == "AppPath") {
-        char buf[4096];
-        return GetAppPath(buf, sizeof buf) ? std::string(buf) : std::string();
-    }
-    if (name == "Album") return TagText(item->tagAlbum);
-    if (name == "Artist") return Empty(item->tagArtist) ? "Unknown artist" : TagText(item->tagArtist);
+// The audio the job writes: the task's figures when it has them, else the source stream's.
+std::string ResolveAudioFigure(const VarScope& v, const std::string& name, bool* known) {
+    QueueItem* item = v.item;
+    AudioTask* task = v.task;
+    const AudioStreamInfo* stream = v.stream;
+    *known = true;
     if (name == "AudioBitrate" || name == "AudioBitrate*1K") {
         long long kbps = task && task->bitrate > 0 ? task->bitrate : 128;
         return Num(name == "AudioBitrate" ? kbps : kbps * 1000);
@@ -240,32 +235,27 @@ std::string Resolve(QueueItem* item, AudioTask* task, const std::string& name) {
         const uint64_t ms = item->duration > 0 ? static_cast<uint64_t>(item->duration) : 0;
         return Num(static_cast<long long>((ms * byteRate / 1000) & ~uint64_t{7}));
     }
-    if (name == "AudioFile") {
-        if (!(item->flags & kItemFlagSeparateAudio)) return std::string();
-        return Empty(item->audioFile) ? Str(item->file) + ".wav" : Str(item->audioFile);
-    }
     if (name == "Channels") {
         if (task && task->channels) return Num(task->channels);
         return stream ? Num(stream->channels) : std::string();
     }
-    if (name == "Comment") return TagText(item->tagComment);
-    if (name.compare(0, 7, "Counter") == 0) {
-        if (name.size() == 7) return Num(DoneCount());
-        const std::string rest = name.substr(7);
-        if (rest.find_first_not_of("0123456789") != std::string::npos || rest.size() > 9) return std::string();
-        return Num(static_cast<long long>(DoneCount()) - 1 + std::atoll(rest.c_str()));
+    if (name == "SampleBits") return task ? Num(task->bitsPerSample) : std::string();
+    if (name == "SampleRate") {
+        if (task && task->sampleRate) return Num(task->sampleRate);
+        return stream ? Num(stream->samplerate) : std::string();
     }
-    if (name == "DestDir") {
-        const char* d = prefs.GetString("overall.task.destdir");
-        return *d ? std::string(d) : CPath(item->file).GetDir();
-    }
-    if (name == "DestFile" || name == "DestFileAudio") {
-        std::string path = OutputPathOf(item, task);
-        if (task && task->writePartial.load() && !path.empty()) {
-            std::string partial = PartialOutputName(path);
-            if (!partial.empty()) path = std::move(partial);
-        }
-        return path;
+    if (name == "SampleRateKhz") return task ? Num(task->sampleRate / 1000) : std::string();
+    *known = false;
+    return std::string();
+}
+
+// The source file and the files beside it.
+std::string ResolveSource(const VarScope& v, const std::string& name, bool* known) {
+    QueueItem* item = v.item;
+    *known = true;
+    if (name == "AudioFile") {
+        if (!(item->flags & kItemFlagSeparateAudio)) return std::string();
+        return Empty(item->audioFile) ? Str(item->file) + ".wav" : Str(item->audioFile);
     }
     if (name == "FileTimeCreation" || name == "FileTimeModified") {
         time_t t = 0;
@@ -273,7 +263,94 @@ std::string Resolve(QueueItem* item, AudioTask* task, const std::string& name) {
         if (name == "FileTimeCreation") t -= (item->duration > 0 ? item->duration : 0) / 1000;
         return StampOf(t);
     }
+    if (name == "SourceFile") return "\"" + Str(item->file) + "\"";
+    if (name == "SourceFileName") return SourceFileNameOf(item->file);
+    if (name == "SourceFileExt") return CPath(item->file).GetExt();
+    if (name == "SourceFileSize") return Num(item->size);
+    if (name == "SourceFileDuration") return Num(item->duration);
+    if (name == "SourceFileBitrate") {
+        // An unknown duration gives 0, not a division by zero.
+        if (item->duration <= 0) return "0";
+        return Num(static_cast<long long>(uint64_t{item->size} * 1000 / static_cast<uint64_t>(item->duration)));
+    }
+    if (name == "SubtitleFile") return Str(item->subtitle);
+    *known = false;
+    return std::string();
+}
+
+// The item's tags, with the words shown for a missing artist or title.
+std::string ResolveTag(const VarScope& v, const std::string& name, bool* known) {
+    QueueItem* item = v.item;
+    *known = true;
+    if (name == "Album") return TagText(item->tagAlbum);
+    if (name == "Artist") return Empty(item->tagArtist) ? "Unknown artist" : TagText(item->tagArtist);
+    if (name == "Comment") return TagText(item->tagComment);
     if (name == "Genre") return TagText(item->tagGenre);
+    if (name == "Title") return Empty(item->tagTitle) ? "Untitled" : TagText(item->tagTitle);
+    if (name == "Year") return item->tagYear ? Num(item->tagYear) : std::string();
+    if (name.compare(0, 5, "Track") == 0) {
+        // The tag's track number, else the disc track.
+        const uint32_t track = item->tagTrack ? item->tagTrack : item->track;
+        if (!track) return std::string();
+        if (name.size() > 5 && name[5] == ',') {
+            std::string out;
+            return FormatNumberPattern(name.substr(6), track, 63, &out) ? out : std::string();
+        }
+        return Num(track);
+    }
+    *known = false;
+    return std::string();
+}
+
+// Places on disk: the program, the output, the temporary files, the preset.
+std::string ResolvePlace(const VarScope& v, const std::string& name, bool* known) {
+    QueueItem* item = v.item;
+    PrefStore& prefs = GetPrefStore();
+    *known = true;
+    if (name == "AppPath") {
+        char buf[4096];
+        return GetAppPath(buf, sizeof buf) ? std::string(buf) : std::string();
+    }
+    if (name == "DestDir") {
+        const char* d = prefs.GetString("overall.task.destdir");
+        return *d ? std::string(d) : CPath(item->file).GetDir();
+    }
+    if (name == "DestFile" || name == "DestFileAudio") {
+        std::string path = OutputPathOf(item, v.task);
+        if (v.task && v.task->writePartial.load() && !path.empty()) {
+            std::string partial = PartialOutputName(path);
+            if (!partial.empty()) path = std::move(partial);
+        }
+        return path;
+    }
+    if (name == "PassLogFile") return MakeTempFileName(item) + ".log";
+    if (name == "PresetFile") return GetCurrentPresetPath();
+    if (name == "PresetFileName") {
+        CPath p(GetCurrentPresetPath());
+        p.StripDir();
+        p.StripExt();
+        return p.text;
+    }
+    if (name == "TempDir") return prefs.GetString("overall.task.tempdir");
+    if (name.compare(0, 8, "TempFile") == 0) return MakeTempFileName(item);
+    *known = false;
+    return std::string();
+}
+
+// The run itself: the count of done items, the clock, the process, the user's answer.
+std::string ResolveRun(const VarScope& v, const std::string& name, bool* known) {
+    QueueItem* item = v.item;
+    *known = true;
+    if (name[0] == '%') {
+        std::string out;
+        return FormatNumberPattern(name, DoneCount(), 31, &out) ? out : std::string();
+    }
+    if (name.compare(0, 7, "Counter") == 0) {
+        if (name.size() == 7) return Num(DoneCount());
+        const std::string rest = name.substr(7);
+        if (rest.find_first_not_of("0123456789") != std::string::npos || rest.size() > 9) return std::string();
+        return Num(static_cast<long long>(DoneCount()) - 1 + std::atoll(rest.c_str()));
+    }
     if (name.compare(0, 3, "Now") == 0) {
         time_t now = time(nullptr);
         std::tm tm{};
@@ -288,55 +365,32 @@ std::string Resolve(QueueItem* item, AudioTask* task, const std::string& name) {
         if (w == "Sec") return Two(tm.tm_sec);
         return std::string();
     }
-    if (name == "PassLogFile") return MakeTempFileName(item) + ".log";
-    if (name == "PresetFile") return GetCurrentPresetPath();
-    if (name == "PresetFileName") {
-        CPath p(GetCurrentPresetPath());
-        p.StripDir();
-        p.StripExt();
-        return p.text;
-    }
     if (name == "ProcessID") return Num(getpid());
-    if (name == "SampleBits") return task ? Num(task->bitsPerSample) : std::string();
-    if (name == "SampleRate") {
-        if (task && task->sampleRate) return Num(task->sampleRate);
-        return stream ? Num(stream->samplerate) : std::string();
-    }
-    if (name == "SampleRateKhz") return task ? Num(task->sampleRate / 1000) : std::string();
-    if (name == "SourceFile") return "\"" + Str(item->file) + "\"";
-    if (name == "SourceFileName") return SourceFileNameOf(item->file);
-    if (name == "SourceFileExt") return CPath(item->file).GetExt();
-    if (name == "SourceFileSize") return Num(item->size);
-    if (name == "SourceFileDuration") return Num(item->duration);
-    if (name == "SourceFileBitrate") {
-        // An unknown duration gives 0, not a division by zero.
-        if (item->duration <= 0) return "0";
-        return Num(static_cast<long long>(uint64_t{item->size} * 1000 / static_cast<uint64_t>(item->duration)));
-    }
-    if (name == "SubtitleFile") return Str(item->subtitle);
-    if (name == "TempDir") return prefs.GetString("overall.task.tempdir");
-    if (name.compare(0, 8, "TempFile") == 0) return MakeTempFileName(item);
-    if (name == "Title") return Empty(item->tagTitle) ? "Untitled" : TagText(item->tagTitle);
-    if (name.compare(0, 5, "Track") == 0) {
-        // The tag's track number, else the disc track.
-        const uint32_t track = item->tagTrack ? item->tagTrack : item->track;
-        if (!track) return std::string();
-        if (name.size() > 5 && name[5] == ',') {
-            std::string out;
-            return FormatNumberPattern(name.substr(6), track, 63, &out) ? out : std::string();
-        }
-        return Num(track);
-    }
     if (name == "UserInput") {
         std::free(item->userInput);
         item->userInput = nullptr;
         AskUserInput(item);
-        std::string v = Str(item->userInput);
+        std::string answer = Str(item->userInput);
         std::free(item->userInput);
         item->userInput = nullptr;
-        return v;
+        return answer;
     }
-    if (name == "Year") return item->tagYear ? Num(item->tagYear) : std::string();
+    *known = false;
+    return std::string();
+}
+
+// A variable's value: each group answers the names it knows; an unknown name is empty.
+std::string Resolve(QueueItem* item, AudioTask* task, const std::string& name) {
+    if (!item && task) item = task->item;
+    if (!item || name.empty()) return std::string();
+    if (name[0] < '%' || name[0] > 'Y') return std::string();
+    const VarScope scope{item, task, FirstAudio(item)};
+    using Group = std::string (*)(const VarScope&, const std::string&, bool*);
+    for (Group group : {ResolveAudioFigure, ResolveSource, ResolveTag, ResolvePlace, ResolveRun}) {
+        bool known = false;
+        std::string value = group(scope, name, &known);
+        if (known) return value;
+    }
     return std::string();
 }
 
