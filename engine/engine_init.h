@@ -3,8 +3,9 @@
 // Start-up runs in three stages:
 //   EngineInit      (UI thread) context, processor count, the definitions tree, the default callback;
 //   EngineInitLate  (UI thread, after the values files and the user's prefs.xml are applied) the
-//                   engine's string table and the control HTTP server, so both follow the user's
-//                   language, port and remote settings rather than the definitions' defaults;
+//                   engine's string table and the control server (SetControlServerCalls), so both
+//                   follow the user's language, port and remote settings rather than the
+//                   definitions' defaults, then the extension registry the server lists;
 //   EngineStart     (start-up thread) task mode, log file, probes, plug-in scan, "inited".
 #pragma once
 
