@@ -19,8 +19,8 @@
 #include "engine/context.h"
 #include "engine/devices/cd_source.h"
 #include "engine/encoders/encoder.h"
+#include "engine/encoders/encoder_choice.h"
 #include "engine/engine_init.h"
-#include "engine/pending.h"
 #include "engine/tools/media_probe.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/taskvars.h"
@@ -324,7 +324,8 @@ int ProbeItem(QueueItem* item, int force) {
     if (network) {
         std::lock_guard lock(g_probeMutex);
         RaiseEvent(kEventStatusText, EngineText("scan_stream"));
-        AnalyzeNetworkStream(item);
+        // Nothing is read from a network stream ahead of its job: the item counts as probed, with
+        // no streams recorded.
         item->flags |= kItemFlagHasStreams;
         RaiseEvent(kEventStatusText, intptr_t{0});
     } else {

@@ -1,8 +1,6 @@
 #include "engine/engine_init.h"
 
-#include <arpa/inet.h>
-
-#include <cstdlib>
+#include <mutex>
 
 #include "common/fileutil.h"
 #include "common/stringtable.h"
@@ -10,7 +8,6 @@
 #include "engine/engine_api.h"
 #include "engine/eventlog.h"
 #include "engine/extensions.h"
-#include "engine/pending.h"
 #include "engine/prefs/preffiles.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/inputtype.h"
@@ -22,16 +19,20 @@
 #include "platform/fs.h"
 #include "platform/sync.h"
 #include "platform/sysinfo.h"
-#include "remote/handlers/routes.h"
-#include "remote/handlers/stream_handlers.h"
-#include "remote/httpd/web_server.h"
 
 namespace {
 
 std::string g_appPath;
 platform::RecursiveMutex* g_engineMutex = nullptr;
-std::string g_webRoot;
 LogSource g_coreLog = MakeLogSource("HTTPd");
+
+std::mutex g_serverCallsLock;
+ControlServerCalls g_serverCalls;
+
+ControlServerCalls ServerCalls() {
+    std::lock_guard lk(g_serverCallsLock);
+    return g_serverCalls;
+}
 
 }  // namespace
 
@@ -70,6 +71,11 @@ void ReportFatalError() {
 
 const std::string& EngineAppPath() { return g_appPath; }
 
+void SetControlServerCalls(ControlServerCalls calls) {
+    std::lock_guard lk(g_serverCallsLock);
+    g_serverCalls = calls;
+}
+
 void SetEngineDefaults() {
     DetectAviSynth();
     GetPrefStore().SetDefault("overall.generic.fileTypes", BuildFileTypesDefault().c_str(), true);
@@ -92,7 +98,6 @@ int EngineInit(EngineContext* context) {
         LogSource src = MakeLogSource(source);
         LogMessage(&src, text, 0);
     });
-    InitMediaInfoReader();
 
     delete g_engineMutex;
     g_engineMutex = new platform::RecursiveMutex;
@@ -113,7 +118,7 @@ int EngineInitLate(EngineContext* context) {
         GetPrefStore().SetDefault("overall.presets.languages", list, true);
     }
 
-    if (StartHttpServer() != 0) {
+    if (const ControlServerCalls server = ServerCalls(); server.start && server.start() != 0) {
         RaiseEvent(kEventNotice, EngineText("httpd_error"));
     } else if (context) {
         LoadExtensionRegistry(context, g_appPath + "extensions");
@@ -147,7 +152,7 @@ int EngineStart(EngineContext* context) {
 void EngineShutdown(EngineContext* context) {
     if (!context) return;
     StopPreviewPlayer();
-    StopHttpServer();
+    if (const ControlServerCalls server = ServerCalls(); server.stop) server.stop();
     FreeExtensionRegistry(context);
     FreePluginLists();
     CdShutdown();
@@ -168,57 +173,6 @@ void EngineShutdown(EngineContext* context) {
         QueueHeadRelease();
     }
 }
-
-int StartHttpServer() {
-    EngineContext* context = GetEngineContext();
-    PrefStore& prefs = GetPrefStore();
-    g_webRoot = g_appPath + "htdocs";
-    int port = context ? context->httpPort.load() : 0;
-    if (port == 0) port = prefs.GetInt("overall.httpd.port");
-    LogMessageKeyFormat(&g_coreLog, "httpd_starting", static_cast<long long>(port), 0);
-    const bool remote = prefs.GetInt("overall.httpd.remote") != 0;
-    if (remote) LogMessage(&g_coreLog, "The control server accepts connections from other hosts.", 0);
-    const uint32_t bind = remote ? kWebBindAny : WebBindLoopback();
-    RegisterControlRoutes(&g_controlServer);
-    const int bound = WebServerStart(&g_controlServer, port, 0, g_webRoot.c_str(), bind);
-    if (context) context->httpPort = bound;
-    if (bound == 0) return -1;
-    LogMessageKeyFormat(&g_coreLog, "httpd_started", static_cast<long long>(bound), 0);
-    return 0;
-}
-
-void StopHttpServer() { WebServerShutdown(&g_controlServer); }
-
-int StartStreamingServer(int port, UrlRoute* routes, const char* cacheDir) {
-    PrefStore& prefs = GetPrefStore();
-    uint32_t bind = WebBindLoopback();
-    const int choice = prefs.GetInt("overall.streaming.bindIP");
-    if (choice == 0) {
-        bind = kWebBindAny;
-    } else if (choice != 1) {
-        // A specific address: the option's text. An address that does not parse falls back to the
-        // loopback address instead of a bind that can never succeed.
-        in_addr addr{};
-        const std::string text = prefs.GetValueText("overall.streaming.ip");
-        if (inet_pton(AF_INET, text.c_str(), &addr) == 1) bind = addr.s_addr;
-        else LogMessage(&g_coreLog, "Invalid streaming address; using 127.0.0.1.", 0);
-    }
-    if (g_streamingServer.running.load()) {
-        // Still running (or not yet stopped): its thread reads the current table, so it stays,
-        // and the table handed over is freed as its new owner would.
-        free(routes);
-        return 0;
-    }
-    if (!routes && (!g_streamingServer.routes || !g_streamingServer.routes[0].prefix)) routes = MakeStreamingRoutes();
-    if (routes) {  // the server owns its malloc'd route table and frees it at exit
-        free(g_streamingServer.routes);
-        g_streamingServer.routes = routes;
-    }
-    SetWebDispatchFunction(WebDispatchRoute);
-    return WebServerStart(&g_streamingServer, port, prefs.GetInt("overall.streaming.maxClients"), cacheDir, bind);
-}
-
-void StopStreamingServer() { WebServerShutdown(&g_streamingServer); }
 
 int ShowFinalReport(const char* messageKey, const char* captionKey) {
     const char* caption = captionKey ? EngineText(captionKey) : nullptr;

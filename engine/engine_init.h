@@ -3,8 +3,9 @@
 // Start-up runs in three stages:
 //   EngineInit      (UI thread) context, processor count, the definitions tree, the default callback;
 //   EngineInitLate  (UI thread, after the values files and the user's prefs.xml are applied) the
-//                   engine's string table and the control HTTP server, so both follow the user's
-//                   language, port and remote settings rather than the definitions' defaults;
+//                   engine's string table and the control server (SetControlServerCalls), so both
+//                   follow the user's language, port and remote settings rather than the
+//                   definitions' defaults, then the extension registry the server lists;
 //   EngineStart     (start-up thread) task mode, log file, probes, plug-in scan, "inited".
 #pragma once
 
@@ -13,8 +14,6 @@
 #include <string>
 
 #include "engine/context.h"
-
-struct UrlRoute;
 
 // The engine's own static state. The queue's head cell with its default formats is kept by the
 // queue (GetQueueHead); CoreStateInit gives it its formats, EngineShutdown frees them.
@@ -45,15 +44,14 @@ void EngineShutdown(EngineContext* context);
 void ReportFatalError();
 void SetFatalMessage(const std::string& text);
 
-// Starts the control server on the context's port (or "overall.httpd.port"), bound to 127.0.0.1
-// unless "overall.httpd.remote" is set. 0, or -1 when it could not start.
-int StartHttpServer();
-void StopHttpServer();
-// The bound port, or 0. A route table (malloc'd, ended by a null prefix) passes to the server;
-// without one a server that has none gets the streaming routes. The cache folder is the web root
-// and receives the proxy's outputs.
-int StartStreamingServer(int port, UrlRoute* routes, const char* cacheDir = nullptr);
-void StopStreamingServer();
+// The control server belongs to the layer above the engine: start-up hands the engine its start
+// and stop, so that EngineInitLate starts it once the user's settings are read and EngineShutdown
+// stops it. Without them the engine runs no server.
+struct ControlServerCalls {
+    int (*start)() = nullptr;  // 0, or -1 when the server could not start
+    void (*stop)() = nullptr;
+};
+void SetControlServerCalls(ControlServerCalls calls);
 
 // Looks both keys up in the engine's string table and sends event 4.
 int ShowFinalReport(const char* messageKey, const char* captionKey);

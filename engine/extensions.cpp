@@ -10,15 +10,12 @@
 #include "common/xml.h"
 #include "engine/context.h"
 #include "platform/net_files.h"
-#include "remote/httpd/web_server.h"
 
 namespace {
 
 // Guards the context's list and the served folder against the server thread.
 std::mutex g_registryMutex;
 std::string g_servedFolder;
-
-constexpr int kXmlContentType = 2;
 
 char* Dup(const char* text) { return text ? strdup(text) : nullptr; }
 
@@ -51,59 +48,6 @@ ExtensionEntry* ReadDescription(const std::string& id, const std::string& path) 
         if (IsYes(xml.getAttribute("resizable"))) entry->flags |= kExtensionResizable;
     }
     return entry;
-}
-
-// Opens a file beneath folder; -1 when it is missing or lies outside (a link out of the folder).
-int OpenBeneath(const std::string& folder, const std::string& relative, int64_t* size) {
-    int dir = platform::NetOpenFolder(folder.c_str());
-    if (dir < 0) return -1;
-    platform::NetPathKind kind = platform::NetPathKind::Missing;
-    int fd = platform::NetOpenBeneath(dir, relative.c_str(), &kind, size, nullptr);
-    if (fd == platform::kNetBeneathUndecided) {
-        const std::string full = folder + "/" + relative;
-        fd = platform::NetOpenRegularFile(full.c_str(), false, size, nullptr);
-        if (fd >= 0 && !platform::NetPathInside(folder, full)) {
-            platform::NetCloseFile(fd);
-            fd = -1;
-        }
-    }
-    platform::NetCloseFile(dir);
-    return fd;
-}
-
-// A folder answers with its "index.html"; *relative becomes the file's path.
-int OpenServed(const std::string& folder, std::string* relative, int64_t* size) {
-    int fd = OpenBeneath(folder, *relative, size);
-    if (fd < 0) {
-        std::string index = (*relative == "." ? std::string() : *relative + "/") + "index.html";
-        fd = OpenBeneath(folder, index, size);
-        if (fd >= 0) *relative = index;
-    }
-    return fd;
-}
-
-uint32_t ServeFile(UrlRequest* request, const std::string& folder) {
-    std::string mapped;
-    bool trailing = false;
-    if (folder.empty() || !WebMapPath(folder, request->path, false, &mapped, &trailing)) return 0;
-    const size_t prefix = folder.size() + (folder.back() == '/' ? 0 : 1);
-    std::string relative = mapped.size() > prefix ? mapped.substr(prefix) : ".";
-    int64_t size = 0;
-    int fd = OpenServed(folder, &relative, &size);
-    WebConnection* c = request->connection;
-    if (fd < 0 || !c) {
-        if (fd >= 0) platform::NetCloseFile(fd);
-        // No such file: the file reply of a descriptor that is not there answers 404.
-        return kReplyFile | kReplyOwnFile;
-    }
-    c->file = fd;
-    // The reply's content type follows the name of the file served.
-    if (char* served = strdup(("extensions/" + relative).c_str())) {
-        free(c->path);
-        c->path = served;
-    }
-    request->reply[0] = 0;
-    return kReplyFile | kReplyOwnFile;
 }
 
 }  // namespace
@@ -166,47 +110,36 @@ void FreeExtensionRegistry(EngineContext* context) {
     context->extensionList = nullptr;
 }
 
-uint32_t BuildExtensionsXml(UrlRequest* request) {
-    if (!request) return 0;
-    const char* path = request->path ? request->path : "";
-    std::unique_lock<std::mutex> lock(g_registryMutex);
-    if (strncmp(path, "/extensions.xml", 15) != 0) return ServeFile(request, g_servedFolder);
+std::string ExtensionsServedFolder() {
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    return g_servedFolder;
+}
 
-    const char* href = request->variableCount > 0 ? WebGetVar(request->variables, "xsl", nullptr) : nullptr;
+std::string ExtensionsListXml(const char* stylesheetHref) {
     CXML xml;
-    xml.New("1.0", "extensions", href && *href ? href : nullptr);
+    xml.New("1.0", "extensions", stylesheetHref && *stylesheetHref ? stylesheetHref : nullptr);
     XmlNode root = xml.node;
-    EngineContext* context = GetEngineContext();
-    for (auto* e = context ? static_cast<ExtensionEntry*>(context->extensionList) : nullptr; e; e = e->next) {
-        xml.SetCurrentNode(root);
-        if (!xml.findChildNode("category", "id", e->category)) {
+    {
+        std::lock_guard<std::mutex> lock(g_registryMutex);
+        EngineContext* context = GetEngineContext();
+        for (auto* e = context ? static_cast<ExtensionEntry*>(context->extensionList) : nullptr; e; e = e->next) {
             xml.SetCurrentNode(root);
-            xml.addChild("category");
-            xml.addAttribute("id", e->category);
+            if (!xml.findChildNode("category", "id", e->category)) {
+                xml.SetCurrentNode(root);
+                xml.addChild("category");
+                xml.addAttribute("id", e->category);
+            }
+            xml.addChild("extension");
+            xml.addAttribute("id", e->id);
+            xml.addAttribute("name", e->name);
+            if (e->width) xml.setAttribute("width", e->width);
+            if (e->height) xml.setAttribute("height", e->height);
+            if (e->flags & kExtensionResizable) xml.addAttribute("resizable", "true");
+            if (e->flags & kExtensionZipped) xml.addAttribute("zipped", "true");
+            if (e->plugin) xml.addAttribute("plugin", e->plugin);
         }
-        xml.addChild("extension");
-        xml.addAttribute("id", e->id);
-        xml.addAttribute("name", e->name);
-        if (e->width) xml.setAttribute("width", e->width);
-        if (e->height) xml.setAttribute("height", e->height);
-        if (e->flags & kExtensionResizable) xml.addAttribute("resizable", "true");
-        if (e->flags & kExtensionZipped) xml.addAttribute("zipped", "true");
-        if (e->plugin) xml.addAttribute("plugin", e->plugin);
     }
-    lock.unlock();
-
     char* text = nullptr;
-    int length = xml.Dump(&text, "UTF-8");
-    request->contentType = kXmlContentType;
-    if (length > 0 && text) {
-        char* copy = static_cast<char*>(malloc(static_cast<size_t>(length) + 1));
-        if (copy) {
-            memcpy(copy, text, static_cast<size_t>(length) + 1);
-            request->reply = copy;
-            request->length = length;
-            return kReplyBuffer | kReplyFreeBuffer;
-        }
-    }
-    request->length = snprintf(request->reply, static_cast<size_t>(request->length), "<?xml version=\"1.0\"?>");
-    return kReplyBuffer;
+    const int length = xml.Dump(&text, "UTF-8");
+    return length > 0 && text ? std::string(text, static_cast<size_t>(length)) : std::string();
 }

@@ -1,14 +1,13 @@
 // The extension registry: small web pages in the program's "extensions" folder, each a folder
 // with an "extension.xml" description or a single ".xml" file. The folder is scanned once the
-// control server runs; the server's "extensions" route lists them as "/extensions.xml" and
-// serves the files beneath the folder.
+// control server runs; the server's "extensions" route (remote/handlers/extension_handler.h) lists
+// them as "/extensions.xml" and serves the files beneath the folder.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 struct EngineContext;
-struct UrlRequest;
 
 enum : uint32_t {
     kExtensionResizable = 1,
@@ -39,6 +38,8 @@ void LoadExtensionRegistry(EngineContext* context, const std::string& folder);
 // Frees the context's list.
 void FreeExtensionRegistry(EngineContext* context);
 
-// The control server's "extensions" route: "/extensions.xml" (optionally with an "xsl" stylesheet
-// parameter) lists the registry; any other path is a file beneath the extensions folder.
-uint32_t BuildExtensionsXml(UrlRequest* request);
+// The folder the route serves from (resolved when the registry was loaded), or "".
+std::string ExtensionsServedFolder();
+// The registry as "<extensions>" with one "<category>" per category holding its "<extension>"
+// entries, with an "xml-stylesheet" instruction for a non-empty href; "" when it cannot be written.
+std::string ExtensionsListXml(const char* stylesheetHref);

@@ -16,13 +16,29 @@
 #include "engine/tools/player_cmd.h"
 #include "engine/tools/player_options.h"
 #include "platform/fs.h"
-#include "platform/gui/gui.h"
 #include "platform/net.h"
 #include "platform/shell_open.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+std::mutex g_windowCallsLock;
+PreviewWindowCalls g_windowCalls;
+
+PreviewWindowCalls WindowCalls() {
+    std::lock_guard<std::mutex> lock(g_windowCallsLock);
+    return g_windowCalls;
+}
+
+bool OnUiThread() {
+    const PreviewWindowCalls calls = WindowCalls();
+    return calls.isUiThread && calls.isUiThread();
+}
+
+void WaitServingUi(uint32_t ms, const std::function<bool()>& ready) {
+    if (const PreviewWindowCalls calls = WindowCalls(); calls.waitServing) calls.waitServing(ms, ready);
+}
 
 int64_t MsSince(Clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
@@ -231,7 +247,7 @@ bool CPreviewPlayer::Launch(const char* path, int defaultLength) {
 
 bool CPreviewPlayer::Play(const char* path, int defaultLength) {
     if (!Launch(path, defaultLength)) return false;
-    if (gui::IsUiThread()) return true;  // the outcome reaches the UI as state changes
+    if (OnUiThread()) return true;  // the outcome reaches the UI as state changes
     bool started;
     {
         std::unique_lock<std::mutex> lock(startMutex_);
@@ -329,7 +345,7 @@ void CPreviewPlayer::Shutdown() {
         // The poll thread's callbacks may wait for the UI thread (a window hidden, a console line):
         // on the UI thread its calls are served until it has ended. Its end is bounded (one
         // exchange and the player's end after "quit"); the limit here is a safety bound only.
-        if (gui::IsUiThread()) gui::WaitPumping(static_cast<uint32_t>(startLimitMs + 5000), [this] { return pollEnded_.load(); });
+        if (OnUiThread()) WaitServingUi(static_cast<uint32_t>(startLimitMs + 5000), [this] { return pollEnded_.load(); });
         poll_.join();
     }
     std::lock_guard<std::recursive_mutex> lock(exchange_);
@@ -429,7 +445,7 @@ void CPreviewPlayer::EndPolling() {
 namespace {
 
 std::mutex g_globals;                // the window, the hook and the script below
-gui::HWND g_previewWindow = nullptr;
+void* g_previewWindow = nullptr;
 PlayerCallback g_hook = nullptr;
 CAvsHelper g_script;
 
@@ -443,7 +459,7 @@ int PlayerStateCallback(int kind, intptr_t value) {
     if (kind == 0) {
         RaiseEvent(kEventConsoleText, reinterpret_cast<const char*>(value));
     } else if (value == kPlayerStopped) {
-        gui::HWND window;
+        void* window;
         {
             std::lock_guard<std::mutex> lock(g_globals);
             window = g_previewWindow;
@@ -451,14 +467,14 @@ int PlayerStateCallback(int kind, intptr_t value) {
             g_hook = nullptr;
             DeleteAvsScript(&g_script);
         }
-        if (window) gui::PostMessageA(window, gui::WM_CLOSE, 0, 0);
+        if (const PreviewWindowCalls calls = WindowCalls(); window && calls.close) calls.close(window);
     } else if (value == kPlayerStopping) {
-        gui::HWND window;
+        void* window;
         {
             std::lock_guard<std::mutex> lock(g_globals);
             window = g_previewWindow;
         }
-        if (window) gui::ShowWindow(window, gui::SW_HIDE);
+        if (const PreviewWindowCalls calls = WindowCalls(); window && calls.hide) calls.hide(window);
     }
     return 0;
 }
@@ -471,10 +487,11 @@ void OpenInExternalPlayer(const std::string& path) {
 
 // " -wid <id>" for a window that has an id of the display, " -gui" without a window; a window
 // without such an id (no display) gets no video.
-std::string WindowOptions(gui::HWND window, bool* noVideo) {
+std::string WindowOptions(void* window, bool* noVideo) {
     *noVideo = false;
     if (!window) return " -gui";
-    uint64_t id = gui::GetNativeWindowId(window);
+    const PreviewWindowCalls calls = WindowCalls();
+    const uint64_t id = calls.nativeId ? calls.nativeId(window) : 0;
     if (id == 0) {
         *noVideo = true;
         return "";
@@ -483,6 +500,11 @@ std::string WindowOptions(gui::HWND window, bool* noVideo) {
 }
 
 }  // namespace
+
+void SetPreviewWindowCalls(const PreviewWindowCalls& calls) {
+    std::lock_guard<std::mutex> lock(g_windowCallsLock);
+    g_windowCalls = calls;
+}
 
 CPreviewPlayer& GetPreviewPlayer() {
     static CPreviewPlayer player;
@@ -563,7 +585,7 @@ int PlayerStop() {
 
 void StopPreviewPlayer() { GetPreviewPlayer().Stop(); }
 
-int PlayItem(QueueItem* item, gui::HWND window, uint32_t flags, const char* extraOptions, PlayerCallback hook) {
+int PlayItem(QueueItem* item, void* window, uint32_t flags, const char* extraOptions, PlayerCallback hook) {
     if (!item || GetPreviewPlayer().state != kPlayerStopped) return -1;
     PrefStore& prefs = GetPrefStore();
     std::string path = item->file ? item->file : "";
@@ -607,7 +629,7 @@ int PlayItem(QueueItem* item, gui::HWND window, uint32_t flags, const char* extr
     return hook && hook(1, kPlayerPlaying) ? 1 : 0;
 }
 
-int PlayFile(const char* path, gui::HWND window) {
+int PlayFile(const char* path, void* window) {
     if (!path || !platform::PathExists(path)) return -1;
     if (GetPrefStore().GetBool("overall.preview.extPlayer")) {
         OpenInExternalPlayer(path);

@@ -26,9 +26,20 @@
 
 struct QueueItem;
 
-namespace gui {
-struct HWND__;
-}
+// The window a preview plays in is the user interface's: here it is an opaque handle, and the
+// player reaches it only through these calls, which start-up hands over (SetPreviewWindowCalls).
+// Without them no thread counts as the UI thread and windows are neither closed, hidden nor drawn
+// into.
+struct PreviewWindowCalls {
+    bool (*isUiThread)() = nullptr;
+    // Waits (bounded by ms) until ready answers true while the UI thread keeps serving its calls.
+    bool (*waitServing)(uint32_t ms, const std::function<bool()>& ready) = nullptr;
+    void (*close)(void* window) = nullptr;  // posted: the window closes on the UI thread
+    void (*hide)(void* window) = nullptr;
+    // The display system's id of the window that video is drawn into; 0 when it has none.
+    uint64_t (*nativeId)(void* window) = nullptr;
+};
+void SetPreviewWindowCalls(const PreviewWindowCalls& calls);
 
 inline constexpr int kPlayerStartLimitMs = 10000;
 inline constexpr int kPlayerAnswerLimitMs = 1000;
@@ -149,9 +160,9 @@ int PlayerStop();
 // every callback of the player. 1 or 0 started (the hook's answer), -1 failed. On the UI thread
 // "started" means the player runs: a start that fails later ends in the stopped state, reported to
 // the hook and the preview window like any end.
-int PlayItem(QueueItem* item, gui::HWND__* window, uint32_t flags, const char* extraOptions, PlayerCallback hook);
+int PlayItem(QueueItem* item, void* window, uint32_t flags, const char* extraOptions, PlayerCallback hook);
 // Plays a file in the window. 0, or -1.
-int PlayFile(const char* path, gui::HWND__* window);
+int PlayFile(const char* path, void* window);
 // Ends whatever the player plays (engine shut-down).
 void StopPreviewPlayer();
 // The one player (tests look at it).

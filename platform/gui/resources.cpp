@@ -1,4 +1,4 @@
-// Dialog templates: checks, the literal provider, and the XML form read with CXML.
+// Dialog templates: checks, the literal provider, and the XML form read with libxml2.
 #include "platform/gui/resources.h"
 
 #include <algorithm>
@@ -6,12 +6,14 @@
 #include <charconv>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <set>
 
 #include <libxml/parser.h>
+#include <libxml/tree.h>
 
-#include "common/xml.h"
 #include "platform/gui/internal.h"
 
 namespace gui {
@@ -115,9 +117,38 @@ bool ParseNumber(const std::string& text, long long& out) {
     return true;
 }
 
-bool IntAttr(CXML& x, XmlNode node, const char* name, int& out, bool required, const std::string& where,
+// The resource files are read with libxml2 directly: this layer sits below the program's own XML
+// class.
+struct DocFree {
+    void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
+};
+using Document = std::unique_ptr<xmlDoc, DocFree>;
+
+void InitXml() {
+    static std::once_flag once;
+    std::call_once(once, [] { xmlInitParser(); });
+}
+
+xmlNode* Root(const Document& doc) { return doc ? xmlDocGetRootElement(doc.get()) : nullptr; }
+std::string NameOf(const xmlNode* n) { return n && n->name ? reinterpret_cast<const char*>(n->name) : ""; }
+
+// An attribute's text; fallback when it is missing or empty.
+const char* Attr(xmlNode* n, const char* name, const char* fallback) {
+    xmlAttr* a = n ? xmlHasProp(n, reinterpret_cast<const xmlChar*>(name)) : nullptr;
+    if (!a || a->type != XML_ATTRIBUTE_NODE || !a->children || !a->children->content) return fallback;
+    const char* v = reinterpret_cast<const char*>(a->children->content);
+    return *v ? v : fallback;
+}
+
+// A resource file; null when it cannot be read or is not well-formed.
+Document ReadFile(const std::filesystem::path& path) {
+    InitXml();
+    return Document(xmlReadFile(path.string().c_str(), nullptr, XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NONET));
+}
+
+bool IntAttr(xmlNode* node, const char* name, int& out, bool required, const std::string& where,
              std::string& error) {
-    const char* v = x.getAttribute(name, nullptr, node);
+    const char* v = Attr(node, name, nullptr);
     if (!v) {
         if (required) error = where + ": the attribute \"" + name + "\" is missing";
         return !required;
@@ -131,9 +162,9 @@ bool IntAttr(CXML& x, XmlNode node, const char* name, int& out, bool required, c
     return true;
 }
 
-bool StyleAttr(CXML& x, XmlNode node, const char* name, const std::string& className, bool extended, DWORD& out,
+bool StyleAttr(xmlNode* node, const char* name, const std::string& className, bool extended, DWORD& out,
                const std::string& where, std::string& error) {
-    const char* v = x.getAttribute(name, nullptr, node);
+    const char* v = Attr(node, name, nullptr);
     if (!v) return true;
     std::string problem;
     if (!ParseStyleNames(v, className, extended, out, problem)) {
@@ -143,34 +174,32 @@ bool StyleAttr(CXML& x, XmlNode node, const char* name, const std::string& class
     return true;
 }
 
-bool ParseDialog(CXML& x, DialogTemplate& t, std::string& error) {
-    XmlNode root = x.goRoot();
-    const char* rootName = root ? x.getNodeName() : nullptr;
-    if (!rootName || std::string(rootName) != "dialog") {
+bool ParseDialog(xmlNode* root, DialogTemplate& t, std::string& error) {
+    if (!root || NameOf(root) != "dialog") {
         error = "the document is not a <dialog>";
         return false;
     }
     t = DialogTemplate{};
-    if (!IntAttr(x, root, "id", t.id, true, "dialog", error)) return false;
+    if (!IntAttr(root, "id", t.id, true, "dialog", error)) return false;
     const std::string where = "dialog " + std::to_string(t.id);
-    t.name = x.getAttribute("name", "", root);
-    t.caption = x.getAttribute("caption", "", root);
-    if (!IntAttr(x, root, "x", t.x, false, where, error) || !IntAttr(x, root, "y", t.y, false, where, error) ||
-        !IntAttr(x, root, "w", t.w, true, where, error) || !IntAttr(x, root, "h", t.h, true, where, error) ||
-        !IntAttr(x, root, "menu", t.menuId, false, where, error) ||
-        !StyleAttr(x, root, "style", "", false, t.style, where, error) ||
-        !StyleAttr(x, root, "exStyle", "", true, t.exStyle, where, error))
+    t.name = Attr(root, "name", "");
+    t.caption = Attr(root, "caption", "");
+    if (!IntAttr(root, "x", t.x, false, where, error) || !IntAttr(root, "y", t.y, false, where, error) ||
+        !IntAttr(root, "w", t.w, true, where, error) || !IntAttr(root, "h", t.h, true, where, error) ||
+        !IntAttr(root, "menu", t.menuId, false, where, error) ||
+        !StyleAttr(root, "style", "", false, t.style, where, error) ||
+        !StyleAttr(root, "exStyle", "", true, t.exStyle, where, error))
         return false;
-    for (XmlNode n = x.goChild(); n; n = x.goNext()) {
-        const std::string element = x.getNodeName();
+    for (xmlNode* n = xmlFirstElementChild(root); n; n = xmlNextElementSibling(n)) {
+        const std::string element = NameOf(n);
         if (element != "control") {
             error = where + ": unknown element <" + element + ">";
             return false;
         }
         ControlTemplate c;
-        if (!IntAttr(x, n, "id", c.id, true, where + ", a control", error)) return false;
+        if (!IntAttr(n, "id", c.id, true, where + ", a control", error)) return false;
         const std::string cw = where + ", control " + std::to_string(c.id);
-        const char* cls = x.getAttribute("class", nullptr, n);
+        const char* cls = Attr(n, "class", nullptr);
         if (!cls) {
             error = cw + ": the attribute \"class\" is missing";
             return false;
@@ -180,13 +209,13 @@ bool ParseDialog(CXML& x, DialogTemplate& t, std::string& error) {
             error = cw + ": unknown class \"" + c.className + "\"";
             return false;
         }
-        c.caption = x.getAttribute("caption", "", n);
-        const std::string hidden = x.getAttribute("hidden", "", n);
+        c.caption = Attr(n, "caption", "");
+        const std::string hidden = Attr(n, "hidden", "");
         c.hidden = hidden == "1" || hidden == "true";
-        if (!IntAttr(x, n, "x", c.x, false, cw, error) || !IntAttr(x, n, "y", c.y, false, cw, error) ||
-            !IntAttr(x, n, "w", c.w, true, cw, error) || !IntAttr(x, n, "h", c.h, true, cw, error) ||
-            !StyleAttr(x, n, "style", c.className, false, c.style, cw, error) ||
-            !StyleAttr(x, n, "exStyle", c.className, true, c.exStyle, cw, error))
+        if (!IntAttr(n, "x", c.x, false, cw, error) || !IntAttr(n, "y", c.y, false, cw, error) ||
+            !IntAttr(n, "w", c.w, true, cw, error) || !IntAttr(n, "h", c.h, true, cw, error) ||
+            !StyleAttr(n, "style", c.className, false, c.style, cw, error) ||
+            !StyleAttr(n, "exStyle", c.className, true, c.exStyle, cw, error))
             return false;
         t.controls.push_back(std::move(c));
     }
@@ -194,14 +223,17 @@ bool ParseDialog(CXML& x, DialogTemplate& t, std::string& error) {
     return error.empty();
 }
 
-// "" when the text is well-formed XML, else what is wrong and where.
-std::string WellFormedProblem(const std::string& text) {
+// The document of a well-formed text; null with what is wrong and where otherwise.
+Document ParseWellFormed(const std::string& text, std::string& problem) {
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
-    if (!ctxt) return "not well-formed XML: out of memory";
-    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, text.data(), static_cast<int>(text.size()), "dialog.xml", nullptr,
-                                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-    std::string problem;
-    if (!doc || !ctxt->wellFormed) {
+    if (!ctxt) {
+        problem = "not well-formed XML: out of memory";
+        return nullptr;
+    }
+    Document doc(xmlCtxtReadMemory(ctxt, text.data(), static_cast<int>(text.size()), "dialog.xml", nullptr,
+                                   XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+    if (!doc || !ctxt->wellFormed || !Root(doc)) {
+        doc.reset();
         problem = "not well-formed XML";
         const xmlError& e = ctxt->lastError;
         if (e.message) {
@@ -210,9 +242,8 @@ std::string WellFormedProblem(const std::string& text) {
             problem += ": " + message + " (line " + std::to_string(e.line) + ")";
         }
     }
-    if (doc) xmlFreeDoc(doc);
     xmlFreeParserCtxt(ctxt);
-    return problem;
+    return doc;
 }
 
 }  // namespace
@@ -307,70 +338,56 @@ bool ParseStyleNames(const std::string& text, const std::string& className, bool
 
 namespace {
 
-// Reads text strictly into x. CXML reads text leniently and would keep what stands before a cut
-// or an unclosed element; a resource must be whole.
-bool ReadStrict(const std::string& text, CXML& x, std::string& error) {
-    CXML::Init();
+// Reads text strictly: a resource must be whole, never what stands before a cut or an unclosed
+// element. Null with the reason in error otherwise.
+Document ReadStrict(const std::string& text, std::string& error) {
+    InitXml();
     if (text.empty() || text.size() > static_cast<size_t>(INT32_MAX)) {
         error = "the text is not XML";
-        return false;
+        return nullptr;
     }
-    if (std::string problem = WellFormedProblem(text); !problem.empty()) {
-        error = problem;
-        return false;
-    }
-    if (x.Read(text.c_str(), static_cast<int>(text.size())) != 0) {
-        error = "the text is not XML";
-        return false;
-    }
-    return true;
+    return ParseWellFormed(text, error);
 }
 
-bool ParseMenuItems(CXML& x, XmlNode parent, std::vector<MenuItemTemplate>& items, const std::string& where,
+bool ParseMenuItems(xmlNode* parent, std::vector<MenuItemTemplate>& items, const std::string& where,
                     std::string& error, int depth) {
     if (depth > 16) {
         error = where + ": popups nest too deep";
         return false;
     }
-    x.SetCurrentNode(parent);
-    for (XmlNode n = x.goChild(); n; n = x.goNext()) {
-        const std::string element = x.getNodeName();
+    for (xmlNode* n = xmlFirstElementChild(parent); n; n = xmlNextElementSibling(n)) {
+        const std::string element = NameOf(n);
         MenuItemTemplate item;
         if (element == "separator") {
             item.separator = true;
         } else if (element == "item" || element == "popup") {
             item.popup = element == "popup";
-            item.text = x.getAttribute("text", "", n);
-            if (const char* shortcut = x.getAttribute("shortcut", nullptr, n); shortcut && *shortcut)
-                item.text += std::string("\t") + shortcut;
-            item.checked = std::string(x.getAttribute("checked", "", n)) == "1";
-            item.grayed = std::string(x.getAttribute("grayed", "", n)) == "1";
-            if (!IntAttr(x, n, "id", item.id, !item.popup, where + ", item \"" + item.text + "\"", error)) return false;
-            if (item.popup) {
-                if (!ParseMenuItems(x, n, item.items, where + ", popup \"" + item.text + "\"", error, depth + 1))
-                    return false;
-                x.SetCurrentNode(n);
-            }
+            item.text = Attr(n, "text", "");
+            if (const char* shortcut = Attr(n, "shortcut", nullptr)) item.text += std::string("\t") + shortcut;
+            item.checked = std::string(Attr(n, "checked", "")) == "1";
+            item.grayed = std::string(Attr(n, "grayed", "")) == "1";
+            if (!IntAttr(n, "id", item.id, !item.popup, where + ", item \"" + item.text + "\"", error)) return false;
+            if (item.popup &&
+                !ParseMenuItems(n, item.items, where + ", popup \"" + item.text + "\"", error, depth + 1))
+                return false;
         } else {
             error = where + ": unknown element <" + element + ">";
             return false;
         }
         items.push_back(std::move(item));
     }
-    x.SetCurrentNode(parent);
     return true;
 }
 
-bool ParseMenu(CXML& x, MenuTemplate& t, std::string& error) {
-    XmlNode root = x.goRoot();
-    if (!root || std::string(x.getNodeName()) != "menu") {
+bool ParseMenu(xmlNode* root, MenuTemplate& t, std::string& error) {
+    if (!root || NameOf(root) != "menu") {
         error = "the document is not a <menu>";
         return false;
     }
     t = MenuTemplate{};
-    if (!IntAttr(x, root, "id", t.id, true, "menu", error)) return false;
-    t.name = x.getAttribute("name", "", root);
-    return ParseMenuItems(x, root, t.items, "menu " + std::to_string(t.id), error, 0);
+    if (!IntAttr(root, "id", t.id, true, "menu", error)) return false;
+    t.name = Attr(root, "name", "");
+    return ParseMenuItems(root, t.items, "menu " + std::to_string(t.id), error, 0);
 }
 
 struct KeyName {
@@ -398,35 +415,34 @@ bool ParseKey(const std::string& text, WORD& vk) {
     return false;
 }
 
-bool ParseAccelerators(CXML& x, AcceleratorTable& t, std::string& error) {
-    XmlNode root = x.goRoot();
-    if (!root || std::string(x.getNodeName()) != "accelerators") {
+bool ParseAccelerators(xmlNode* root, AcceleratorTable& t, std::string& error) {
+    if (!root || NameOf(root) != "accelerators") {
         error = "the document is not <accelerators>";
         return false;
     }
     t = AcceleratorTable{};
-    if (!IntAttr(x, root, "id", t.id, true, "accelerators", error)) return false;
+    if (!IntAttr(root, "id", t.id, true, "accelerators", error)) return false;
     const std::string where = "accelerators " + std::to_string(t.id);
-    for (XmlNode n = x.goChild(); n; n = x.goNext()) {
-        if (std::string(x.getNodeName()) != "accel") {
-            error = where + ": unknown element <" + x.getNodeName() + ">";
+    for (xmlNode* n = xmlFirstElementChild(root); n; n = xmlNextElementSibling(n)) {
+        if (NameOf(n) != "accel") {
+            error = where + ": unknown element <" + NameOf(n) + ">";
             return false;
         }
         ACCEL a;
-        const std::string key = x.getAttribute("key", "", n);
+        const std::string key = Attr(n, "key", "");
         if (!ParseKey(key, a.key)) {
             error = where + ": unknown key \"" + key + "\"";
             return false;
         }
         int cmd = 0;
-        if (!IntAttr(x, n, "cmd", cmd, true, where + ", key " + key, error)) return false;
+        if (!IntAttr(n, "cmd", cmd, true, where + ", key " + key, error)) return false;
         if (cmd <= 0 || cmd > 0xFFFF) {
             error = where + ", key " + key + ": the command is out of range";
             return false;
         }
         a.cmd = static_cast<WORD>(cmd);
         std::string word;
-        std::string mods = x.getAttribute("mods", "", n);
+        std::string mods = Attr(n, "mods", "");
         mods += ' ';
         for (char ch : mods) {
             if (ch != ' ') {
@@ -477,11 +493,11 @@ std::map<int, std::shared_ptr<const T>> LoadFiles(const std::filesystem::path& d
     std::map<int, std::shared_ptr<const T>> found;
     for (const auto& path : files) {
         const std::string name = path.filename().string();
-        CXML x;
         T t;
         std::string problem;
-        if (x.Open(path.string().c_str()) != 0) problem = "not well-formed XML";
-        else parse(x, t, problem);
+        const Document doc = ReadFile(path);
+        if (!Root(doc)) problem = "not well-formed XML";
+        else parse(Root(doc), t, problem);
         if (problem.empty()) {
             const std::string stem = path.stem().string();
             const std::string prefix = stem.substr(0, stem.find('-'));
@@ -507,18 +523,18 @@ std::map<int, std::shared_ptr<const ImageResource>> LoadImages(const std::filesy
     const auto list = folder / "images.xml";
     std::error_code ec;
     if (!std::filesystem::exists(list, ec)) return found;
-    CXML x;
-    XmlNode root = x.Open(list.string().c_str()) == 0 ? x.goRoot() : nullptr;
-    if (!root || std::string(x.getNodeName()) != "images") {
+    const Document doc = ReadFile(list);
+    xmlNode* root = Root(doc);
+    if (!root || NameOf(root) != "images") {
         problems.push_back("images.xml: not a well-formed <images> list");
         return found;
     }
-    for (XmlNode n = x.goChild(); n; n = x.goNext()) {
+    for (xmlNode* n = xmlFirstElementChild(root); n; n = xmlNextElementSibling(n)) {
         ImageResource image;
         std::string problem;
-        const std::string file = x.getAttribute("file", "", n);
-        image.type = x.getAttribute("type", "", n);
-        if (!IntAttr(x, n, "id", image.id, true, "images.xml, an image", problem)) {
+        const std::string file = Attr(n, "file", "");
+        image.type = Attr(n, "type", "");
+        if (!IntAttr(n, "id", image.id, true, "images.xml, an image", problem)) {
             // problem says what is wrong with the id
         } else if (image.type != "png" && image.type != "bmp") {
             problem = "image " + std::to_string(image.id) + ": unknown type \"" + image.type + "\"";
@@ -546,18 +562,18 @@ std::map<int, std::shared_ptr<const ImageResource>> LoadImages(const std::filesy
 }  // namespace
 
 bool ParseDialogXml(const std::string& text, DialogTemplate& out, std::string& error) {
-    CXML x;
-    return ReadStrict(text, x, error) && ParseDialog(x, out, error);
+    const Document doc = ReadStrict(text, error);
+    return doc && ParseDialog(Root(doc), out, error);
 }
 
 bool ParseMenuXml(const std::string& text, MenuTemplate& out, std::string& error) {
-    CXML x;
-    return ReadStrict(text, x, error) && ParseMenu(x, out, error);
+    const Document doc = ReadStrict(text, error);
+    return doc && ParseMenu(Root(doc), out, error);
 }
 
 bool ParseAcceleratorsXml(const std::string& text, AcceleratorTable& out, std::string& error) {
-    CXML x;
-    return ReadStrict(text, x, error) && ParseAccelerators(x, out, error);
+    const Document doc = ReadStrict(text, error);
+    return doc && ParseAccelerators(Root(doc), out, error);
 }
 
 void LiteralResources::Add(DialogTemplate t) {
@@ -596,7 +612,6 @@ std::shared_ptr<const AcceleratorTable> LiteralResources::FindAccelerators(HINST
 
 bool XmlResourceFolder::Load(const std::string& folder, std::string& error) {
     namespace fs = std::filesystem;
-    CXML::Init();
     std::vector<std::string> problems;
     auto dialogs = LoadFiles<DialogTemplate>(fs::path(folder) / "dialogs", ParseDialog, problems);
     auto menus = LoadFiles<MenuTemplate>(fs::path(folder) / "menus", ParseMenu, problems);
@@ -604,11 +619,11 @@ bool XmlResourceFolder::Load(const std::string& folder, std::string& error) {
     const fs::path accelPath = fs::path(folder) / "accelerators.xml";
     std::error_code ec;
     if (fs::exists(accelPath, ec)) {
-        CXML x;
         AcceleratorTable t;
         std::string problem;
-        if (x.Open(accelPath.string().c_str()) != 0) problem = "not well-formed XML";
-        else ParseAccelerators(x, t, problem);
+        const Document doc = ReadFile(accelPath);
+        if (!Root(doc)) problem = "not well-formed XML";
+        else ParseAccelerators(Root(doc), t, problem);
         if (problem.empty()) {
             int id = t.id;
             accelerators[id] = std::make_shared<const AcceleratorTable>(std::move(t));

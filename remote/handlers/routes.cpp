@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "engine/extensions.h"
 #include "remote/handlers/control_handlers.h"
+#include "remote/handlers/extension_handler.h"
 #include "remote/handlers/report_handlers.h"
 #include "remote/handlers/stream_handlers.h"
 #include "remote/handlers/xmlrpc_methods.h"
@@ -37,7 +37,7 @@ const RouteEntry kControlRoutes[] = {
     {"prefs/plugin.xml", HandlePluginXml, nullptr, true},
     {"prefs/import", HandlePrefsImport, nullptr, true},
     {"openurl", HandleOpenUrl, nullptr, true},
-    {"extensions", BuildExtensionsXml, nullptr, false},
+    {"extensions", HandleExtensions, nullptr, false},
     {"queue", HandleQueue, nullptr, true},
     {"ui", HandleUiCommand, nullptr, true},
     {"qx/queue.m3u", HandleQueueM3u, nullptr, false},

@@ -16,9 +16,11 @@
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/inputtype.h"
 #include "engine/queue/queue.h"
+#include "remote/handlers/servers.h"
 #include "remote/httpd/web_server.h"
 #include "support/event_recorder.h"
 #include "support/program_folder.h"
+#include "ui/main/composition.h"
 
 namespace {
 
@@ -49,9 +51,11 @@ std::vector<std::string> Unstamped(const std::vector<std::string>& lines) {
     return out;
 }
 
+// The engine as the program composes it: with the control server of the layer above.
 class EngineStartup : public ::testing::Test {
 protected:
     void SetUp() override {
+        ui::ConnectEngine();
         definitions_ = folder.read("qxcore.xml");
         ASSERT_FALSE(definitions_.empty()) << "shipped qxcore.xml missing from the build output";
         recorder.context().definitionsText = definitions_.c_str();
@@ -223,7 +227,53 @@ TEST_F(EngineStartup, FailuresGiveTheirResultCodes) {
     EXPECT_EQ(recorder.texts(kEventNotice), std::vector<std::string>{"Language data cannot be loaded."});
 }
 
+// The engine reaches the control server only through the calls start-up hands it: started once the
+// user's settings are read, stopped at shut-down; a start that fails is reported and leaves the
+// extensions unscanned; without the calls no server is started and the extensions are scanned.
+int g_starts = 0;
+int g_stops = 0;
+int g_startAnswer = 0;
+
+TEST(EngineControlServerCalls, StartedByTheLateStageStoppedAtShutdown) {
+    struct Case {
+        const char* name;
+        bool handed;
+        int startAnswer;
+        int starts;
+        bool notice;
+        bool scanned;
+    } cases[] = {
+        {"no calls handed over", false, 0, 0, false, true},
+        {"the server starts", true, 0, 1, false, true},
+        {"the server cannot start", true, -1, 1, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sqtest::ProgramFolder folder;
+        folder.dir().write("extensions/clock.xml", "<extension><name>Clock</name></extension>");
+        sqtest::EventRecorder recorder;
+        g_starts = g_stops = 0;
+        g_startAnswer = c.startAnswer;
+        ControlServerCalls calls;
+        if (c.handed) {
+            calls.start = [] { return ++g_starts, g_startAnswer; };
+            calls.stop = [] { ++g_stops; };
+        }
+        SetControlServerCalls(calls);
+        ASSERT_EQ(EngineInit(&recorder.context()), 0);
+        EXPECT_EQ(g_starts, 0) << "not before the user's settings are read";
+        EXPECT_EQ(EngineInitLate(&recorder.context()), 0);
+        EXPECT_EQ(g_starts, c.starts);
+        EXPECT_EQ(recorder.texts(kEventNotice).size(), c.notice ? 1u : 0u);
+        EXPECT_EQ(recorder.context().extensionList != nullptr, c.scanned);
+        EngineShutdown(&recorder.context());
+        EXPECT_EQ(g_stops, c.handed ? 1 : 0);
+    }
+    SetControlServerCalls({});
+}
+
 TEST(EngineStartupNoLanguages, MissingLanguageListIsNotAnError) {
+    ui::ConnectEngine();
     sqtest::ProgramFolder folder(false);
     sqtest::EventRecorder recorder;
     ASSERT_EQ(EngineInit(&recorder.context()), 0);

@@ -1,14 +1,19 @@
-// The engine's layers: the preference tree needs only the common library and the platform layer;
-// the task queue needs the preference tree but not the engine around it. Checked on the sources:
-// every project header a file of the layer reaches, directly or through other headers, lies in a
-// folder the layer may use.
+// The program's layers, bottom to top: platform (with the windowing layer platform/gui), the common
+// library, the engine, the servers (remote), the user interface (ui, whose start-up composes the
+// layers). Every arrow points down: a folder includes and links nothing of a layer above it; the
+// engine and the servers leave the windowing layer to the user interface. Within the engine the
+// preference tree needs only the common library and the platform layer, and the task queue needs
+// the preference tree but not the engine around it. Checked on the sources and on the build's
+// link lines.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -61,10 +66,98 @@ std::vector<std::string> Violations(const std::string& folder, const std::vector
     return out;
 }
 
+// "file -> header" for every header a file of the folder includes from a forbidden folder.
+std::vector<std::string> ForbiddenIncludes(const std::string& folder, const std::vector<std::string>& forbidden) {
+    std::vector<std::string> out;
+    for (const auto& entry : fs::recursive_directory_iterator(kSource / folder)) {
+        const std::string ext = entry.path().extension().string();
+        if (ext != ".cpp" && ext != ".h" && ext != ".c") continue;
+        const std::string file = fs::relative(entry.path(), kSource).string();
+        for (const std::string& header : QuotedIncludes(entry.path())) {
+            if (StartsWithAny(header, forbidden)) out.push_back(file + " -> " + header);
+        }
+    }
+    return out;
+}
+
+// The libraries each target of the top-level build links (sq_link and target_link_libraries lines).
+std::map<std::string, std::set<std::string>> LinkLines() {
+    static const std::regex line(R"re((?:sq_link|target_link_libraries)\(\s*([A-Za-z0-9_]+)\s+([^)]*)\))re");
+    std::ifstream in(kSource / "CMakeLists.txt");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::map<std::string, std::set<std::string>> links;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), line); it != std::sregex_iterator(); ++it) {
+        std::istringstream words((*it)[2].str());
+        std::string word;
+        while (words >> word) links[(*it)[1].str()].insert(word);
+    }
+    return links;
+}
+
+// Every library the target reaches through the link lines.
+std::set<std::string> LinkClosure(const std::map<std::string, std::set<std::string>>& links, const std::string& target) {
+    std::set<std::string> seen;
+    std::vector<std::string> todo = {target};
+    while (!todo.empty()) {
+        const std::string current = todo.back();
+        todo.pop_back();
+        auto found = links.find(current);
+        if (found == links.end()) continue;
+        for (const std::string& lib : found->second)
+            if (seen.insert(lib).second) todo.push_back(lib);
+    }
+    return seen;
+}
+
 std::string Lines(const std::vector<std::string>& lines) {
     std::string s;
     for (const std::string& l : lines) s += l + "\n";
     return s;
+}
+
+TEST(Layering, EveryFolderIncludesNothingAbove) {
+    const struct {
+        const char* folder;
+        std::vector<std::string> forbidden;
+    } table[] = {
+        {"platform", {"common/", "engine/", "remote/", "ui/", "res/", "framepipe/"}},
+        {"common", {"platform/gui/", "engine/", "remote/", "ui/", "res/", "framepipe/"}},
+        {"engine", {"platform/gui/", "remote/", "ui/", "res/", "framepipe/"}},
+        {"remote", {"platform/gui/", "ui/", "res/", "framepipe/"}},
+        {"ui", {"framepipe/"}},
+        {"res", {"platform/", "common/", "engine/", "remote/", "ui/", "framepipe/"}},
+        {"framepipe", {"common/", "engine/", "remote/", "ui/", "res/"}},
+    };
+    for (const auto& row : table) {
+        ASSERT_TRUE(fs::is_directory(kSource / row.folder)) << row.folder;
+        EXPECT_EQ(Lines(ForbiddenIncludes(row.folder, row.forbidden)), "") << row.folder;
+    }
+}
+
+TEST(Layering, EveryLibraryLinksNothingAbove) {
+    const auto links = LinkLines();
+    const struct {
+        const char* library;
+        std::vector<std::string> forbidden;
+    } table[] = {
+        {"sqplatform", {"qxcommon", "sqgui", "sqengine", "sqremote", "squi"}},
+        {"sqgui", {"qxcommon", "sqengine", "sqremote", "squi"}},
+        {"qxcommon", {"sqgui", "sqengine", "sqremote", "squi"}},
+        {"sqengine", {"sqgui", "sqgtk", "sqremote", "squi"}},
+        {"sqremote", {"sqgui", "sqgtk", "squi"}},
+    };
+    for (const auto& row : table) {
+        ASSERT_TRUE(links.count(row.library)) << row.library << " has no link line";
+        const std::set<std::string> reached = LinkClosure(links, row.library);
+        for (const std::string& lib : row.forbidden) EXPECT_EQ(reached.count(lib), 0u) << row.library << " reaches " << lib;
+    }
+}
+
+// The checks themselves see what lies there: the user interface includes and links the engine.
+TEST(Layering, ChecksSeeIncludesAndLinks) {
+    EXPECT_FALSE(ForbiddenIncludes("ui", {"engine/"}).empty());
+    EXPECT_EQ(LinkClosure(LinkLines(), "squi").count("sqengine"), 1u);
+    EXPECT_EQ(LinkClosure(LinkLines(), "squi").count("sqplatform"), 1u);
 }
 
 TEST(EngineLayering, PrefsAndQueueStayBelowTheEngine) {

@@ -18,6 +18,7 @@
 #include "support/event_recorder.h"
 #include "support/program_folder.h"
 #include "support/tempdir.h"
+#include "ui/main/composition.h"
 
 namespace {
 
@@ -212,6 +213,7 @@ TEST_F(ExtensionRouteTest, FilesOnlyFromInsideTheFolder) {
 // The engine's start-up scans the program's "extensions" folder once the control server runs, and
 // the control server answers the route.
 TEST(ExtensionRegistryAtStartup, ControlServerServesTheProgramsExtensions) {
+    ui::ConnectEngine();
     sqtest::ProgramFolder folder;
     folder.dir().write("extensions/clock/extension.xml", Description("<name>Clock</name>"));
     folder.dir().write("extensions/clock/index.html", "<html>tick</html>");

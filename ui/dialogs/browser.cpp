@@ -6,8 +6,8 @@
 
 #include "engine/context.h"
 #include "platform/shell_open.h"
-#include "ui/main/seams.h"
 #include "ui/main/shell.h"
+#include "ui/main/window_services.h"
 
 namespace ui {
 

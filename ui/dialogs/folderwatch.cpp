@@ -6,7 +6,7 @@
 #include "common/fileutil.h"
 #include "engine/engine_api.h"
 #include "engine/queue/inputtype.h"
-#include "ui/main/seams.h"
+#include "ui/main/window_services.h"
 
 namespace ui {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "engine/queue/queue.h"
-#include "ui/main/seams.h"
+#include "ui/main/window_services.h"
 
 namespace ui {
 

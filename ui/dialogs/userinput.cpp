@@ -7,7 +7,7 @@
 #include "engine/queue/queue.h"
 #include "engine/tools/preview.h"
 #include "platform/gui/desktop.h"
-#include "ui/main/seams.h"
+#include "ui/main/window_services.h"
 
 namespace ui {
 

@@ -13,15 +13,14 @@
 #include "engine/engine_api.h"
 #include "engine/jobs/jobdriver.h"
 #include "engine/prefs/preffiles.h"
-#include "engine/pending.h"
 #include "engine/tools/preview.h"
 #include "platform/power/power.h"
 #include "ui/dialogs/prompt.h"
 #include "ui/filelist/file_list.h"
 #include "ui/framework/dialog.h"
 #include "ui/main/main_window.h"
-#include "ui/main/seams.h"
 #include "ui/main/shell.h"
+#include "ui/main/window_services.h"
 
 namespace ui {
 

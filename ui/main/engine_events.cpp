@@ -12,8 +12,8 @@
 #include "ui/main/batch.h"
 #include "ui/main/console_report.h"
 #include "ui/main/main_window.h"
-#include "ui/main/seams.h"
 #include "ui/main/shell.h"
+#include "ui/main/window_services.h"
 
 namespace ui {
 

@@ -6,8 +6,8 @@
 #include "ui/filelist/file_list.h"
 #include "ui/main/batch.h"
 #include "ui/main/main_window.h"
-#include "ui/main/seams.h"
 #include "ui/main/shell.h"
+#include "ui/main/window_services.h"
 
 namespace ui {
 

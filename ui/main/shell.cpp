@@ -28,16 +28,18 @@
 #include "platform/cpuinfo.h"
 #include "platform/fs.h"
 #include "platform/gui/resources.h"
+#include "remote/handlers/servers.h"
 #include "res/resdata.h"
 #include "ui/framework/dialog.h"
 #include "ui/main/batch.h"
+#include "ui/main/composition.h"
 #include "ui/main/console_report.h"
 #include "ui/main/engine_events.h"
 #include "ui/main/main_window.h"
 #include "ui/filelist/drop_target.h"
 #include "ui/filelist/file_list.h"
 #include "ui/main/remote_methods.h"
-#include "ui/main/seams.h"
+#include "ui/main/window_services.h"
 #include "ui/news/newsfeed.h"
 #include "ui/news/update_notice.h"
 #include "ui/plugins/device_host.h"
@@ -381,6 +383,7 @@ int InitProgram() {
     }
     s.context.definitionsText = s.initData.c_str();
     s.context.definitionsLength = static_cast<uint32_t>(s.initData.size());
+    ConnectEngine();
     if (EngineInit(&s.context) != 0) {
         ReportFatalError();
         Box("Error initializing the core engine.");
@@ -493,7 +496,7 @@ bool OpenMainWindow(bool firstCycle) {
     PluginHostShow();
     if (s.options.start)
         gui::PostMessageA(main->Handle(), gui::WM_APP, 0, reinterpret_cast<gui::LPARAM>(kTranscodeCommand));
-    RegisterUiMethods();
+    InstallUiMethods();
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include "engine/engine_api.h"
 #include "engine/engine_init.h"
 #include "platform/shell_open.h"
+#include "remote/handlers/servers.h"
 #include "ui/dialogs/browser.h"
 #include "ui/framework/window.h"
 #include "ui/main/shell.h"

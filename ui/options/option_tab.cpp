@@ -7,7 +7,7 @@
 
 #include "engine/engine_api.h"
 #include "engine/encoders/encoder.h"
-#include "ui/main/seams.h"
+#include "ui/main/window_services.h"
 
 namespace ui {
 

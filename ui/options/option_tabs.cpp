@@ -12,8 +12,8 @@
 #include "engine/jobs/jobdriver.h"
 #include "platform/gui/shell.h"
 #include "ui/filelist/file_list.h"
-#include "ui/main/seams.h"
 #include "ui/main/shell.h"
+#include "ui/main/window_services.h"
 #include "ui/options/encoder_pages.h"
 
 namespace ui {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "platform/gui/desktop.h"
-#include "ui/main/seams.h"
+#include "ui/main/window_services.h"
 #include "ui/options/option_tabs.h"
 
 namespace ui {

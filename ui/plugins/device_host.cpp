@@ -26,7 +26,7 @@
 #include "platform/gui/views.h"
 #include "platform/shell_open.h"
 #include "ui/main/batch.h"
-#include "ui/main/seams.h"
+#include "ui/main/window_services.h"
 
 namespace ui {
 

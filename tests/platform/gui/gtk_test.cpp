@@ -21,6 +21,7 @@
 #include "support/watchdog.h"
 #include "support/x11_display.h"
 #include "ui/framework/window.h"
+#include "ui/main/composition.h"
 
 namespace {
 
@@ -447,6 +448,7 @@ TEST_F(GtkPicture, AProgramWindowHasANativeWindowOnceShown) {
 TEST_F(GtkPicture, PreviewVideoIsDrawnInTheProgramsWindow) {
     if (std::system("command -v mplayer >/dev/null 2>&1 && command -v ffmpeg >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "mplayer or ffmpeg is missing";
+    ui::ConnectEngine();  // the player reaches its window through the program's composition
     sqtest::TempDir dir;
     const std::string video = dir.file("bars.avi");
     const std::string make = "timeout 60 ffmpeg -nostdin -loglevel error -f lavfi -i testsrc=size=160x120:rate=10 -t 20 "

@@ -8,6 +8,7 @@
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/queue.h"
 #include "remote/handlers/routes.h"
+#include "remote/handlers/servers.h"
 #include "remote/httpd/web_server.h"
 #include "engine/engine_init.h"
 #include "remote/httpd/httpd_fixture.h"

@@ -10,6 +10,7 @@
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/queue.h"
 #include "remote/handlers/routes.h"
+#include "remote/handlers/servers.h"
 #include "remote/httpd/web_server.h"
 #include "support/control_server.h"
 #include "support/shipped_data.h"

@@ -16,6 +16,7 @@
 #include "engine/jobs/job_fixture.h"
 #include "engine/queue/queue.h"
 #include "remote/handlers/routes.h"
+#include "remote/handlers/servers.h"
 #include "remote/handlers/stream_handlers.h"
 #include "remote/httpd/httpd_fixture.h"
 #include "remote/httpd/web_server.h"

@@ -20,6 +20,7 @@
 #include "support/shipped_data.h"
 #include "support/tempdir.h"
 #include "ui/dialogs/userinput.h"
+#include "ui/main/composition.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ class UiPlayer : public sqtest::GuiTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(sqtest::UseProgramDefinitionsAndUi());
+        ui::ConnectEngine();
         // The real player, playing into no sound device.
         dir_.write("mplayer/config", "ao=null\n");
         setenv("MPLAYER_HOME", dir_.file("mplayer").c_str(), 1);

@@ -13,7 +13,7 @@
 #include "ui/framework/dialog.h"
 #include "ui/dialogs/prompt.h"
 #include "ui/main/main_window.h"
-#include "ui/main/seams.h"
+#include "ui/main/window_services.h"
 #include "ui/main/shell.h"
 
 namespace {

@@ -39,7 +39,7 @@
 #include "ui/framework/dialog.h"
 #include "ui/main/batch.h"
 #include "ui/main/main_window.h"
-#include "ui/main/seams.h"
+#include "ui/main/window_services.h"
 #include "ui/main/shell.h"
 #include "ui/options/options_pane.h"
 

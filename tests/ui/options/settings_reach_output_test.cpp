@@ -20,8 +20,8 @@
 #include "ui/dialogs/prompt.h"
 #include "ui/main/batch.h"
 #include "ui/main/main_window.h"
-#include "ui/main/seams.h"
 #include "ui/main/shell.h"
+#include "ui/main/window_services.h"
 #include "ui/options/options_pane.h"
 
 namespace {

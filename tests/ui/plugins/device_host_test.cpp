@@ -23,7 +23,8 @@
 #include "support/shipped_data.h"
 #include "support/tempdir.h"
 #include "support/wav_bytes.h"
-#include "ui/main/seams.h"
+#include "ui/main/composition.h"
+#include "ui/main/window_services.h"
 #include "platform/shell_open.h"
 
 namespace {
@@ -67,6 +68,7 @@ class DeviceHostTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(sqtest::LoadShippedEngineData());
+        ui::ConnectEngine();
         fs::create_directory(program.path() / "plugins");
         platform::SetAppFolderOverride(program.path().string());
         drv.OnMessageBox([](const gui::testing::BoxRecord&) { return IDOK; });

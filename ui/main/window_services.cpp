@@ -1,15 +1,13 @@
-#include "ui/main/seams.h"
+#include "ui/main/window_services.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 
 #include "engine/context.h"
 #include "engine/queue/queue.h"
 #include "ui/filelist/file_list.h"
-#include "ui/main/remote_methods.h"
 #include "ui/main/shell.h"
 #include "ui/main/web_pages.h"
 #include "ui/dialogs/browser.h"
@@ -18,13 +16,6 @@
 #include "ui/plugins/device_host.h"
 
 namespace ui {
-
-namespace {
-
-std::mutex g_registrarLock;
-UiMethodsRegistrar g_registrar;
-
-}  // namespace
 
 gui::HINSTANCE MainInstance() { return nullptr; }
 
@@ -87,20 +78,5 @@ void PluginEvent(int code, QueueItem* item) {
 }
 void StopWatching() { FileList().StopWatching(); }
 void OpenErrorCodePage(int) {}
-
-void SetUiMethodsRegistrar(UiMethodsRegistrar registrar) {
-    std::lock_guard lk(g_registrarLock);
-    g_registrar = std::move(registrar);
-}
-
-void RegisterUiMethods() {
-    UiMethodsRegistrar registrar;
-    {
-        std::lock_guard lk(g_registrarLock);
-        registrar = g_registrar;
-    }
-    if (registrar) registrar();
-    else InstallUiMethods();
-}
 
 }  // namespace ui

@@ -1,9 +1,7 @@
-// Calls into windows and services that other parts of the program reach through one door: the
-// file list, and those built later (splash, browser host, news feed, plug-in host, remote
-// methods). Until a later one exists it does the least that keeps the program's road working.
+// The program's long-lived windows and services as plain calls, for the windows and dialogs that
+// use them without knowing their classes: the file list, the splash, the news feed, the browser
+// host and the device plug-in host.
 #pragma once
-
-#include <functional>
 
 #include "platform/gui/gui.h"
 
@@ -28,7 +26,7 @@ void FileListWriteRow(QueueItem* item);
 void FileListRefreshRows();
 void FileListSyncCheckStates();
 
-// --- later windows and services ---
+// --- the other windows and services ---
 void SplashStart();
 void SplashClose();
 bool NewsRefresh(int mode);  // true when a refresh began
@@ -40,12 +38,7 @@ void BrowserHostDestroy();
 void PluginHostShow();
 void PluginEvent(int code, QueueItem* item);
 void StopWatching();
+// The help page of an item's error code: its address lies outside this program, so nothing opens.
 void OpenErrorCodePage(int code);
-
-// The user interface's remote methods: the control server's part fills this in; the shell calls
-// it once the main window is up.
-using UiMethodsRegistrar = std::function<void()>;
-void SetUiMethodsRegistrar(UiMethodsRegistrar registrar);
-void RegisterUiMethods();
 
 }  // namespace ui
