@@ -18,20 +18,20 @@ in one scope, or one command id has two names. The header is rewritten only when
 usage: ui_ids.py <data/ui folder> <output header>
 """
 import glob
-import keyword
 import os
 import re
 import sys
 import xml.etree.ElementTree as ET
 
 NAME = re.compile(r"[a-z][a-z0-9_]*\Z")
-# C++ keywords a name must not be (Python's list covers the rest of the common ones).
-CPP_KEYWORDS = {"and", "auto", "bool", "break", "case", "catch", "char", "class", "const", "continue", "default",
-                "delete", "do", "double", "else", "enum", "explicit", "export", "extern", "false", "float", "for",
-                "friend", "goto", "if", "inline", "int", "long", "namespace", "new", "not", "operator", "or",
-                "private", "protected", "public", "register", "return", "short", "signed", "sizeof", "static",
-                "struct", "switch", "template", "this", "throw", "true", "try", "typedef", "typename", "union",
-                "unsigned", "using", "virtual", "void", "volatile", "while", "xor"} | set(keyword.kwlist)
+# C++ keywords a name must not be.
+CPP_KEYWORDS = set("""alignas alignof and and_eq asm auto bitand bitor bool break case catch char char8_t char16_t
+char32_t class compl concept const consteval constexpr constinit const_cast continue co_await co_return co_yield
+decltype default delete do double dynamic_cast else enum explicit export extern false float for friend goto if
+inline int long mutable namespace new noexcept not not_eq nullptr operator or or_eq private protected public
+register reinterpret_cast requires return short signed sizeof static static_assert static_cast struct switch
+template this thread_local throw true try typedef typeid typename union unsigned using virtual void volatile
+wchar_t while xor xor_eq""".split())
 
 
 class Problem(Exception):
@@ -42,8 +42,10 @@ def checked_name(element, where):
     name = element.get("name")
     if not name:
         raise Problem(f"{where}: id {element.get('id', element.get('cmd'))} has no name=\"...\"")
-    if not NAME.match(name) or name in CPP_KEYWORDS:
+    if not NAME.match(name):
         raise Problem(f"{where}: name \"{name}\" is not a lower-case identifier")
+    if name in CPP_KEYWORDS:
+        raise Problem(f"{where}: name \"{name}\" is a C++ keyword")
     return name
 
 

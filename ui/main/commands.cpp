@@ -254,6 +254,39 @@ bool CDlgMain::OnAppCommand(WPARAM wParam, LPARAM lParam) {
     return true;
 }
 
+namespace {
+
+// The add entries' words (the menus send them through the engine): the dialog asks, owned by the
+// asking window, and what it chose is queued. False for any other word.
+bool RunAddWord(CDlgMain& window, const std::string& word, HWND asking) {
+    if (word == "add_file") {
+        if (FileList().AddFilesDialog(asking)) window.ApplySettings(2);
+    } else if (word == "add_dir" || word == "add_dirs") {
+        const bool all = word == "add_dirs";
+        auto folder = gui::BrowseForFolder(asking, Ui(all ? "menu_add_dir_all" : "menu_add_dir"), "");
+        if (!folder) return true;
+        FileList().AddFolder(*folder, all);
+        window.ApplySettings(2);
+    } else if (word == "add_track") {
+        if (!AddTrackDialog().Handle()) ShowAddTrackDialog(asking);
+    } else if (word == "add_url" || word == "add_rss") {
+        const bool url = word == "add_url";
+        auto answer = ShowUrlDialog(asking, Ui(url ? "menu_add_url" : "menu_add_rss"), Ui("enter_url"));
+        if (!answer || answer->empty()) return true;
+        if (url) FileList().AddFile(*answer);
+        else AddFeedLinks(window, *answer);
+    } else if (word == "add_folder_watcher") {
+        if (!CDlgPrompt::AnswersAtOnce()) ShowFolderWatcherDialog(asking);
+        const char* folders = GetPrefString("overall.automation.watchFolders");
+        FileList().RestartWatch(folders ? folders : "");
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void CDlgMain::RunAppCommand(const std::string& word, const std::string& arg, WPARAM wParam) {
     ShellState& s = Shell();
     HWND asking = wParam ? reinterpret_cast<HWND>(wParam) : hwnd_;
@@ -302,26 +335,8 @@ void CDlgMain::RunAppCommand(const std::string& word, const std::string& arg, WP
             if (ec != std::errc() || index < 0) index = -1;
         }
         FillNewsTabs(index);
-    } else if (word == "add_file") {
-        if (FileList().AddFilesDialog(asking)) ApplySettings(2);
-    } else if (word == "add_dir" || word == "add_dirs") {
-        const bool all = word == "add_dirs";
-        auto folder = gui::BrowseForFolder(asking, Ui(all ? "menu_add_dir_all" : "menu_add_dir"), "");
-        if (!folder) return;
-        FileList().AddFolder(*folder, all);
-        ApplySettings(2);
-    } else if (word == "add_track") {
-        if (!AddTrackDialog().Handle()) ShowAddTrackDialog(asking);
-    } else if (word == "add_url" || word == "add_rss") {
-        const bool url = word == "add_url";
-        auto answer = ShowUrlDialog(asking, Ui(url ? "menu_add_url" : "menu_add_rss"), Ui("enter_url"));
-        if (!answer || answer->empty()) return;
-        if (url) FileList().AddFile(*answer);
-        else AddFeedLinks(*this, *answer);
-    } else if (word == "add_folder_watcher") {
-        if (!CDlgPrompt::AnswersAtOnce()) ShowFolderWatcherDialog(asking);
-        const char* folders = GetPrefString("overall.automation.watchFolders");
-        FileList().RestartWatch(folders ? folders : "");
+    } else if (RunAddWord(*this, word, asking)) {
+        // An add entry's dialog ran.
     } else if (word == "show_ui") {
         if (!arg.empty() && arg[0] == '0') {
             Minimize();
