@@ -147,7 +147,8 @@ void CDlgStats::ShowItemStats(QueueItem* item) {
     const int kbps = position ? static_cast<int>(bytes * 8 / position) : 0;  // bits per ms = kbit/s
     if (kbps != 0) SetItemText(dlg::stats::item_bitrate, Format("%dKbps", kbps).c_str());
     if (item->size != 0) SetItemText(dlg::stats::source_size, Format("%dMB", static_cast<int>(item->size / 1024)).c_str());
-    if (bytes != 0) SetItemText(dlg::stats::output_size, Format("%.1fMB", static_cast<double>(bytes) / (1024.0 * 1024.0)).c_str());
+    if (bytes != 0)
+        SetItemText(dlg::stats::output_size, Format("%.1fMB", static_cast<double>(bytes) / (1024.0 * 1024.0)).c_str());
     float speed = item->run.speed.load();
     if (GetPrefStore().GetInt("overall.task.parallelize") > 1 && IsChecked(dlg::stats::sum_check)) speed = SumOfRunningSpeeds();
     if (speed != 0) SetItemText(dlg::stats::sum_speed, Format("%.2fX", static_cast<double>(speed)).c_str());

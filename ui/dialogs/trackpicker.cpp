@@ -124,7 +124,8 @@ bool CAddTrackDialog::OnInit() {
     }
     SetComboSel(dlg::addtrack::drive, 0);
     SendItemMessage(dlg::addtrack::kind, gui::CB_RESETCONTENT, 0, 0);
-    for (const char* name : kKindNames) SendItemMessage(dlg::addtrack::kind, gui::CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+    for (const char* name : kKindNames)
+        SendItemMessage(dlg::addtrack::kind, gui::CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
     discKind = kBluray;
     SetComboSel(dlg::addtrack::kind, discKind);
     FillTitles();

@@ -171,7 +171,8 @@ void CDlgMain::SetTitleText(const char* text) { SetText(TitleText(text).c_str())
 
 void CDlgMain::SetStatusText(int part, const char* text) {
     if (part == 0 && text) ConsoleStatus(text);
-    SendItemMessage(dlg::main::status_bar, gui::SB_SETTEXTA, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(text ? text : ""));
+    SendItemMessage(dlg::main::status_bar, gui::SB_SETTEXTA, static_cast<WPARAM>(part),
+                    reinterpret_cast<LPARAM>(text ? text : ""));
 }
 
 void CDlgMain::ShowItemState(uint32_t state) {
@@ -464,10 +465,12 @@ void CDlgMain::LayOut(int width, int height) {
     place(dlg::main::file_list_frame, margin, t.list.top, columnWidth, listHeight);
     if (HWND list = FileList().Handle()) gui::MoveWindow(list, margin, t.list.top, columnWidth, listHeight, 1);
     int y = t.list.top + listHeight + gap;
-    place(dlg::main::item_progress_label, t.itemLabel.left, y + t.itemLabel.top - t.itemLabel.top, Width(t.itemLabel), Height(t.itemLabel));
-    place(dlg::main::item_progress, t.itemBar.left, y + t.itemBar.top - t.itemLabel.top, right - t.itemBar.left, Height(t.itemBar));
-    place(dlg::main::overall_progress_label, t.overallLabel.left, y + t.overallLabel.top - t.itemLabel.top, Width(t.overallLabel),
-          Height(t.overallLabel));
+    place(dlg::main::item_progress_label, t.itemLabel.left, y + t.itemLabel.top - t.itemLabel.top, Width(t.itemLabel),
+          Height(t.itemLabel));
+    place(dlg::main::item_progress, t.itemBar.left, y + t.itemBar.top - t.itemLabel.top, right - t.itemBar.left,
+          Height(t.itemBar));
+    place(dlg::main::overall_progress_label, t.overallLabel.left, y + t.overallLabel.top - t.itemLabel.top,
+          Width(t.overallLabel), Height(t.overallLabel));
     place(dlg::main::overall_progress, t.overallBar.left, y + t.overallBar.top - t.itemLabel.top, right - t.overallBar.left,
           Height(t.overallBar));
     y += progress + gap;

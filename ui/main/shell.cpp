@@ -116,7 +116,8 @@ void StartupThread() {
     if (s.context.openClPresent) hardware += " / OpenCL";
     auto showHardware = [&] {
         if (gui::HWND h = s.mainHwnd.load())
-            gui::SendDlgItemMessageA(h, dlg::main::status_bar, gui::SB_SETTEXTA, 1, reinterpret_cast<gui::LPARAM>(hardware.c_str()));
+            gui::SendDlgItemMessageA(h, dlg::main::status_bar, gui::SB_SETTEXTA, 1,
+                                     reinterpret_cast<gui::LPARAM>(hardware.c_str()));
     };
     showHardware();
     // The feed is fetched again once an hour: its stamp is the day of the year and the hour of
