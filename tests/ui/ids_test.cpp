@@ -180,7 +180,7 @@ TEST(WindowIds, TheHeaderHoldsTheTemplatesNames) {
 
 // scripts/ui_ids.py on a small data folder: it writes the names, and refuses what it cannot name
 // once, saying where.
-class Generator : public ::testing::Test {
+class IdHeaderGenerator : public ::testing::Test {
 protected:
     void Write(const std::string& dialog, const std::string& menu, const std::string& keys, const std::string& commands) {
         dir.write("ui/dialogs/7-small.xml", dialog);
@@ -209,7 +209,7 @@ constexpr const char* kKeys = R"(<accelerators id="6" name="keys"><accel key="O"
 constexpr const char* kCommands = R"(<commands><command id="40002" name="close"/>
   <group name="panel_cmd"><command id="40001" name="run"/></group></commands>)";
 
-TEST_F(Generator, WritesOneNamePerIdInItsScope) {
+TEST_F(IdHeaderGenerator, WritesOneNamePerIdInItsScope) {
     Write(kDialog, kMenu, kKeys, kCommands);
     std::string printed;
     ASSERT_EQ(Run(printed), 0) << printed;
@@ -226,7 +226,7 @@ TEST_F(Generator, WritesOneNamePerIdInItsScope) {
     EXPECT_EQ(fs::last_write_time(dir.file("out/ui/ids.h")), written - std::chrono::hours(1));
 }
 
-TEST_F(Generator, RefusesIdsItCannotNameOnce) {
+TEST_F(IdHeaderGenerator, RefusesIdsItCannotNameOnce) {
     const std::string dialog = kDialog;
     const struct {
         const char* what;
