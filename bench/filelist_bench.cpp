@@ -56,7 +56,7 @@ void SortByName(benchmark::State& state) {
         list.AddFolder(g_folder, false);
         list.WaitFolderAdd();
     }
-    gui::HWND view = gui::GetDlgItem(list.Handle(), ui::kIdListView);
+    gui::HWND view = gui::GetDlgItem(list.Handle(), ui::dlg::filelist::list);
     for (auto _ : state) g_driver->ClickColumn(view, ui::kColName);
     if (QueueCount() != kFiles) state.SkipWithError("items lost");
     state.counters["rows"] = list.RowCount();

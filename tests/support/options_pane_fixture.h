@@ -25,13 +25,13 @@ public:
     // Shows the tab afresh (a tab picked again would not be built again).
     void ChooseTab(int index) {
         if (pane->TabIndex() == index) {
-            ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdOptionTabs), index == 0 ? 1 : 0));
+            ASSERT_TRUE(d().PickTab(PaneItem(ui::dlg::options::option_tabs), index == 0 ? 1 : 0));
         }
-        ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdOptionTabs), index));
+        ASSERT_TRUE(d().PickTab(PaneItem(ui::dlg::options::option_tabs), index));
     }
     void ChooseEncoderPage(int encoderId) {
         ChooseTab(0);
-        ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdEncoderTabs), encoderId + 1));
+        ASSERT_TRUE(d().PickTab(PaneItem(ui::dlg::options::encoder_tabs), encoderId + 1));
         ASSERT_NE(pane->SubPage(), nullptr);
     }
 

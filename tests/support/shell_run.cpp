@@ -48,7 +48,7 @@ int ShellRun::Finish(int exitCode) {
     return ui::FinishProgram(exitCode);
 }
 
-gui::HWND ShellRun::listView() { return driver_->Find(ui::FileList().Handle(), ui::kIdListView); }
+gui::HWND ShellRun::listView() { return driver_->Find(ui::FileList().Handle(), ui::dlg::filelist::list); }
 
 std::vector<gui::testing::RowRecord> ShellRun::rows() { return driver_->Rows(listView()); }
 

@@ -5,26 +5,10 @@
 #include "engine/engine_api.h"
 #include "engine/queue/queue.h"
 #include "platform/gui/desktop.h"
+#include "ui/ids.h"
 
 namespace ui {
 namespace {
-
-enum : int {
-    kToolText = 1070,
-    kSource = 1090,
-    kArtist = 1091,
-    kTitle = 1092,
-    kAlbum = 1093,
-    kTagTrack = 1094,
-    kTrack = 1095,
-    kChapter = 1096,
-    kGenre = 1097,
-    kComment = 1098,
-    kBegin = 1099,
-    kLength = 1100,
-    kSize = 1101,
-    kDiscRoot = 1102,
-};
 
 std::string Number(long long value, const char* unit = "") { return std::to_string(value) + unit; }
 
@@ -41,8 +25,8 @@ CDlgFileInfo::~CDlgFileInfo() {
 
 bool CDlgFileInfo::OnInitDialog() {
     if (!font_) font_ = gui::CreateFontA(14, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, "Courier New");
-    SendItemMessage(kToolText, gui::WM_SETFONT, reinterpret_cast<gui::WPARAM>(font_), 1);
-    SetItemText(kToolText, "Retrieving file information...");
+    SendItemMessage(dlg::fileinfo::tool_text, gui::WM_SETFONT, reinterpret_cast<gui::WPARAM>(font_), 1);
+    SetItemText(dlg::fileinfo::tool_text, "Retrieving file information...");
     return true;
 }
 
@@ -55,31 +39,31 @@ bool CDlgFileInfo::OnControlCommand(int id) {
 void CDlgFileInfo::Fill(QueueItem* item) {
     if (!hwnd_ || !item) return;
     ProbeItem(item, 1);
-    SetItemText(kSource, item->file ? item->file : "");
-    SetItemText(kArtist, item->tagArtist ? item->tagArtist : "");
-    SetItemText(kTitle, item->tagTitle ? item->tagTitle : "");
-    SetItemText(kAlbum, item->tagAlbum ? item->tagAlbum : "");
-    SetItemText(kGenre, item->tagGenre ? item->tagGenre : "");
-    SetItemText(kComment, item->tagComment ? item->tagComment : "");
-    if (item->tagTrack) SetItemText(kTagTrack, Number(item->tagTrack).c_str());
-    if (item->track) SetItemText(kTrack, Number(item->track).c_str());
-    if (item->chapter) SetItemText(kChapter, Number(item->chapter).c_str());
-    if (item->size > 0) SetItemText(kSize, Number(item->size, " KB").c_str());
-    SetItemText(kBegin, Number(item->begin, " ms").c_str());
+    SetItemText(dlg::fileinfo::source, item->file ? item->file : "");
+    SetItemText(dlg::fileinfo::artist, item->tagArtist ? item->tagArtist : "");
+    SetItemText(dlg::fileinfo::title, item->tagTitle ? item->tagTitle : "");
+    SetItemText(dlg::fileinfo::album, item->tagAlbum ? item->tagAlbum : "");
+    SetItemText(dlg::fileinfo::genre, item->tagGenre ? item->tagGenre : "");
+    SetItemText(dlg::fileinfo::comment, item->tagComment ? item->tagComment : "");
+    if (item->tagTrack) SetItemText(dlg::fileinfo::tag_track, Number(item->tagTrack).c_str());
+    if (item->track) SetItemText(dlg::fileinfo::track, Number(item->track).c_str());
+    if (item->chapter) SetItemText(dlg::fileinfo::chapter, Number(item->chapter).c_str());
+    if (item->size > 0) SetItemText(dlg::fileinfo::size, Number(item->size, " KB").c_str());
+    SetItemText(dlg::fileinfo::begin, Number(item->begin, " ms").c_str());
     if (item->end) {
-        SetItemText(kLength, Number(static_cast<long long>(item->end) - item->begin, " ms").c_str());
+        SetItemText(dlg::fileinfo::length, Number(static_cast<long long>(item->end) - item->begin, " ms").c_str());
     } else if (item->duration) {
-        SetItemText(kLength, Number(item->duration, " ms").c_str());
+        SetItemText(dlg::fileinfo::length, Number(item->duration, " ms").c_str());
     }
-    SetItemText(kDiscRoot, item->discRoot ? item->discRoot : "");
+    SetItemText(dlg::fileinfo::disc_root, item->discRoot ? item->discRoot : "");
     const char* text = RunMediaTool(0, 0, item);
-    SetItemText(kToolText, text ? text : "");
+    SetItemText(dlg::fileinfo::tool_text, text ? text : "");
 }
 
 void ShowFileInfo(QueueItem* item, HWND mainWindow) {
     if (!item) return;
     CDlgFileInfo& window = FileInfoWindow();
-    if (!window.Handle() && !window.CreateModeless(nullptr, kFileInfoTemplate, mainWindow)) return;
+    if (!window.Handle() && !window.CreateModeless(nullptr, dlg::fileinfo::id, mainWindow)) return;
     window.Show();
     window.Fill(item);
 }

@@ -3,12 +3,11 @@
 #pragma once
 
 #include "ui/framework/dialog.h"
+#include "ui/ids.h"
 
 struct QueueItem;
 
 namespace ui {
-
-inline constexpr int kFileInfoTemplate = 201;
 
 class CDlgFileInfo : public CDialogWindow {
 public:

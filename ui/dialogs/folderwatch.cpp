@@ -6,21 +6,12 @@
 #include "common/fileutil.h"
 #include "engine/engine_api.h"
 #include "engine/queue/inputtype.h"
+#include "ui/ids.h"
 #include "ui/main/window_services.h"
 
 namespace ui {
 
 namespace {
-
-enum : int {
-    kList = 1001,
-    kDelete = 1024,
-    kClear = 1028,
-    kAdd = 1065,
-    kPatterns = 1072,
-    kBrowse = 1078,
-    kFolder = 1090,
-};
 
 constexpr size_t kSettingSize = 512;  // the setting's text, ';' separators included
 
@@ -39,7 +30,7 @@ std::vector<std::string> SplitEntries(const std::string& text) {
 }  // namespace
 
 bool CDlgFolderWatcher::OnInitDialog() {
-    HWND combo = GetItem(kPatterns);
+    HWND combo = GetItem(dlg::folderwatch::patterns);
     gui::SendMessageA(combo, gui::CB_ADDSTRING, 0, reinterpret_cast<gui::LPARAM>("*.*"));
     // Every audio and video extension the program reads, with its description.
     for (int i = 0;; ++i) {
@@ -55,44 +46,44 @@ bool CDlgFolderWatcher::OnInitDialog() {
 }
 
 void CDlgFolderWatcher::RefreshStates() {
-    SendItemMessage(kList, gui::LB_RESETCONTENT, 0, 0);
+    SendItemMessage(dlg::folderwatch::list, gui::LB_RESETCONTENT, 0, 0);
     const char* setting = GetPrefString(kWatchFoldersKey);
     for (const std::string& entry : SplitEntries(setting ? setting : "")) {
-        SendItemMessage(kList, gui::LB_ADDSTRING, 0, reinterpret_cast<gui::LPARAM>(entry.c_str()));
+        SendItemMessage(dlg::folderwatch::list, gui::LB_ADDSTRING, 0, reinterpret_cast<gui::LPARAM>(entry.c_str()));
     }
 }
 
 void CDlgFolderWatcher::AddEntry() {
-    const std::string folder = GetItemText(kFolder);
+    const std::string folder = GetItemText(dlg::folderwatch::folder);
     if (folder.empty()) return;
-    std::string pattern = GetItemText(kPatterns);
+    std::string pattern = GetItemText(dlg::folderwatch::patterns);
     const size_t cut = pattern.find(" (");
     if (cut != std::string::npos && cut > 0) pattern.resize(cut);
     if (pattern.empty()) pattern = "*.*";
     std::string entry = folder;
     if (entry.back() != '/' && entry.back() != '\\') entry += '/';
     entry += pattern;
-    const int count = static_cast<int>(SendItemMessage(kList, gui::LB_GETCOUNT, 0, 0));
+    const int count = static_cast<int>(SendItemMessage(dlg::folderwatch::list, gui::LB_GETCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
         char text[kSettingSize + 1] = "";
-        const auto length = SendItemMessage(kList, gui::LB_GETTEXTLEN, i, 0);
+        const auto length = SendItemMessage(dlg::folderwatch::list, gui::LB_GETTEXTLEN, i, 0);
         if (length < 0 || static_cast<size_t>(length) > kSettingSize) continue;
-        SendItemMessage(kList, gui::LB_GETTEXT, i, reinterpret_cast<gui::LPARAM>(text));
+        SendItemMessage(dlg::folderwatch::list, gui::LB_GETTEXT, i, reinterpret_cast<gui::LPARAM>(text));
         if (entry == text) return;  // the list never holds an entry twice
     }
-    SendItemMessage(kList, gui::LB_ADDSTRING, 0, reinterpret_cast<gui::LPARAM>(entry.c_str()));
+    SendItemMessage(dlg::folderwatch::list, gui::LB_ADDSTRING, 0, reinterpret_cast<gui::LPARAM>(entry.c_str()));
     Save();
 }
 
 void CDlgFolderWatcher::Save() {
     // Whole entries only: one cut short would name a folder nobody chose.
     std::string setting;
-    const int count = static_cast<int>(SendItemMessage(kList, gui::LB_GETCOUNT, 0, 0));
+    const int count = static_cast<int>(SendItemMessage(dlg::folderwatch::list, gui::LB_GETCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
-        const auto length = SendItemMessage(kList, gui::LB_GETTEXTLEN, i, 0);
+        const auto length = SendItemMessage(dlg::folderwatch::list, gui::LB_GETTEXTLEN, i, 0);
         if (length <= 0 || setting.size() + 1 + static_cast<size_t>(length) > kSettingSize - 1) break;
         std::string text(static_cast<size_t>(length) + 1, '\0');
-        SendItemMessage(kList, gui::LB_GETTEXT, i, reinterpret_cast<gui::LPARAM>(text.data()));
+        SendItemMessage(dlg::folderwatch::list, gui::LB_GETTEXT, i, reinterpret_cast<gui::LPARAM>(text.data()));
         text.resize(static_cast<size_t>(length));
         setting += ';' + text;
     }
@@ -101,21 +92,21 @@ void CDlgFolderWatcher::Save() {
 
 bool CDlgFolderWatcher::OnControlCommand(int id) {
     switch (id) {
-    case kAdd: AddEntry(); break;
-    case kBrowse: {
+    case dlg::folderwatch::add: AddEntry(); break;
+    case dlg::folderwatch::browse: {
         char path[1024] = "";
-        if (BrowseForPath(path, sizeof path, nullptr, nullptr) > 0) SetItemText(kFolder, path);
+        if (BrowseForPath(path, sizeof path, nullptr, nullptr) > 0) SetItemText(dlg::folderwatch::folder, path);
         break;
     }
-    case kDelete: {
-        const auto selected = SendItemMessage(kList, gui::LB_GETCURSEL, 0, 0);
+    case dlg::folderwatch::remove: {
+        const auto selected = SendItemMessage(dlg::folderwatch::list, gui::LB_GETCURSEL, 0, 0);
         if (selected == gui::LB_ERR) break;
-        SendItemMessage(kList, gui::LB_DELETESTRING, static_cast<gui::WPARAM>(selected), 0);
+        SendItemMessage(dlg::folderwatch::list, gui::LB_DELETESTRING, static_cast<gui::WPARAM>(selected), 0);
         Save();
         break;
     }
-    case kClear:
-        SendItemMessage(kList, gui::LB_RESETCONTENT, 0, 0);
+    case dlg::folderwatch::clear:
+        SendItemMessage(dlg::folderwatch::list, gui::LB_RESETCONTENT, 0, 0);
         Save();
         break;
     case gui::IDCANCEL: gui::PostMessageA(hwnd_, gui::WM_CLOSE, 0, 0); break;
@@ -126,7 +117,7 @@ bool CDlgFolderWatcher::OnControlCommand(int id) {
 
 void ShowFolderWatcherDialog(HWND parent) {
     CDlgFolderWatcher dialog;
-    dialog.DoModal(MainInstance(), kFolderWatcherTemplate, parent);
+    dialog.DoModal(MainInstance(), dlg::folderwatch::id, parent);
 }
 
 }  // namespace ui

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "ui/framework/dialog.h"
+#include "ui/ids.h"
 
 namespace ui {
 
-inline constexpr int kFolderWatcherTemplate = 259;
 inline constexpr const char* kWatchFoldersKey = "overall.automation.watchFolders";
 
 class CDlgFolderWatcher : public CDialogWindow {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/queue/queue.h"
+#include "ui/ids.h"
 #include "ui/main/window_services.h"
 
 namespace ui {
@@ -13,9 +14,6 @@ namespace {
 
 std::atomic<bool> g_answerAtOnce{false};
 
-constexpr int kMessageLabel = 1244;
-constexpr int kErrorLink = 1245;
-constexpr int kPersistCheckBox = 1243;
 constexpr gui::UINT_PTR kCountDownTimer = 0;
 
 const char* Ui(const char* key) { return UiStrings().GetString(key); }
@@ -64,7 +62,7 @@ int CDlgPrompt::Show(HWND owner) {
         timedOut_ = true;
         return defaultResult_;
     }
-    const int result = DoModal(MainInstance(), kPromptTemplate, owner);
+    const int result = DoModal(MainInstance(), dlg::prompt::id, owner);
     return result < 0 ? defaultResult_ : result;
 }
 
@@ -86,16 +84,16 @@ bool CDlgPrompt::OnInitDialog() {
     }
     if (!titleText_) titleText_ = Ui(defaultTitle);
     SetText(titleText_);
-    SetItemText(kMessageLabel, message_);
-    SetItemText(kPersistCheckBox, Ui("persist_choice"));
-    gui::ShowWindow(GetItem(kPersistCheckBox), withCheckBox_ ? gui::SW_SHOW : gui::SW_HIDE);
+    SetItemText(dlg::prompt::message, message_);
+    SetItemText(dlg::prompt::persist, Ui("persist_choice"));
+    gui::ShowWindow(GetItem(dlg::prompt::persist), withCheckBox_ ? gui::SW_SHOW : gui::SW_HIDE);
 
     // A failed item's error code links to its explanation.
     if (QueueItem* item = CurrentListItem()) {
         const int code = item->errorCode.load();
         if (code >= 1 && code <= 18) {
-            SetItemText(kErrorLink, FormatCount(Ui("prompt_errcode"), code).c_str());
-            gui::ShowWindow(GetItem(kErrorLink), gui::SW_SHOW);
+            SetItemText(dlg::prompt::error_link, FormatCount(Ui("prompt_errcode"), code).c_str());
+            gui::ShowWindow(GetItem(dlg::prompt::error_link), gui::SW_SHOW);
         }
     } else {
         SelectFirstListRow();
@@ -140,8 +138,8 @@ bool CDlgPrompt::OnCommand(int id, int, HWND) {
     switch (id) {
     case gui::IDOK: Finish(1); break;
     case gui::IDCANCEL: Finish(0); break;
-    case kPersistCheckBox: checked_ = IsChecked(kPersistCheckBox); break;
-    case kErrorLink:
+    case dlg::prompt::persist: checked_ = IsChecked(dlg::prompt::persist); break;
+    case dlg::prompt::error_link:
         if (QueueItem* item = CurrentListItem()) OpenErrorCodePage(item->errorCode.load());
         Finish(1);
         break;

@@ -6,10 +6,9 @@
 #include <cstdint>
 
 #include "ui/framework/dialog.h"
+#include "ui/ids.h"
 
 namespace ui {
-
-inline constexpr int kPromptTemplate = 293;
 
 enum PromptKind : uint32_t { kPromptMessage = 0, kPromptConfirm = 1, kPromptQuestion = 2 };
 

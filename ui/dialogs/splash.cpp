@@ -34,7 +34,6 @@ enum : int {
     kEventLoadPicture = 2,   // data1: std::string* of a picture file's path
 };
 
-constexpr int kSplashPicture = 299;         // the program's own picture
 constexpr int kLibrarySplashPicture = 292;  // the resource library's picture
 constexpr gui::UINT kSplashTimerMs = 2000;
 constexpr int kLastTick = 8;
@@ -225,7 +224,7 @@ bool IsWebAddress(const std::string& link) {
 
 // PNG 299 of the program, else PNG 292 of the resource library (not loaded yet at start-up).
 std::optional<std::string> StartPictureBytes() {
-    if (auto bytes = gui::LoadResourceBytes(nullptr, kSplashPicture)) return bytes;
+    if (auto bytes = gui::LoadResourceBytes(nullptr, image::splash)) return bytes;
     const std::string path = platform::AppFolder() + "libqxres.so";
     void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!lib) return std::nullopt;

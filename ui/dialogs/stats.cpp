@@ -11,37 +11,13 @@
 #include "engine/queue/queue.h"
 #include "engine/tools/cpu_usage.h"
 #include "platform/sync.h"
+#include "ui/ids.h"
 
 #include <unistd.h>
 
 namespace ui {
 namespace {
 
-enum : int {
-    kItemElapsed = 1030,
-    kItemReset1 = 1032,
-    kItemBitrate = 1033,
-    kRemaining = 1034,
-    kOutputSize = 1035,
-    kBatchElapsed = 1037,
-    kSpeed = 1038,
-    kSinceStart = 1039,
-    kProcessed = 1040,
-    kOutputs = 1041,
-    kErrors = 1042,
-    kSkipped = 1043,
-    kCounter = 1044,
-    kSourceSize = 1045,
-    kThroughput = 1046,
-    kLoadTotal = 1047,
-    kSumSpeed = 1048,
-    kLoadPart1 = 1050,
-    kLoadPart2 = 1051,
-    kClock = 1052,
-    kMemory = 1053,
-    kSumCheck = 1066,
-    kFileName = 1294,
-};
 
 template <typename... Args>
 std::string Format(const char* format, Args... args) {
@@ -109,20 +85,21 @@ CDlgStats& StatsWindow() {
 }
 
 bool CDlgStats::OnInitDialog() {
-    SetCheck(kSumCheck, true);
-    gui::ShowWindow(GetItem(kSumCheck),
+    SetCheck(dlg::stats::sum_check, true);
+    gui::ShowWindow(GetItem(dlg::stats::sum_check),
                     GetPrefStore().GetInt("overall.task.parallelize") > 1 ? gui::SW_SHOW : gui::SW_HIDE);
     return true;
 }
 
 void CDlgStats::Open(HWND mainWindow) {
     if (hwnd_) {
-        for (int id : {kItemElapsed, kSpeed, kRemaining, kOutputSize, kItemBitrate, kItemReset1, kSumSpeed}) {
+        for (int id : {dlg::stats::item_elapsed, dlg::stats::speed, dlg::stats::remaining, dlg::stats::output_size,
+                       dlg::stats::item_bitrate, dlg::stats::item_reset, dlg::stats::sum_speed}) {
             SetItemText(id, "0");
         }
     } else if (mainWindow) {
         mainWindow_ = mainWindow;
-        if (!CreateModeless(nullptr, kStatsTemplate, mainWindow)) return;
+        if (!CreateModeless(nullptr, dlg::stats::id, mainWindow)) return;
         Dock();
         // Opened at a batch's start too: the keyboard stays where the user is.
         gui::ShowWindow(hwnd_, gui::SW_SHOWNOACTIVATE);
@@ -150,11 +127,11 @@ void CDlgStats::Dock() {
 void CDlgStats::UpdateBatchCounters() {
     EngineContext* ctx = GetEngineContext();
     if (!hwnd_ || !ctx) return;
-    SetItemText(kProcessed, Format("%d", ctx->processedFiles.load()).c_str());
-    SetItemText(kOutputs, Format("%d", ctx->outputFiles.load()).c_str());
-    SetItemText(kErrors, Format("%d", ctx->errorFiles.load()).c_str());
-    SetItemText(kSkipped, Format("%d", ctx->skippedFiles.load()).c_str());
-    SetItemText(kCounter, Format("%u", static_cast<unsigned>(ctx->processedFiles.load())).c_str());
+    SetItemText(dlg::stats::processed, Format("%d", ctx->processedFiles.load()).c_str());
+    SetItemText(dlg::stats::outputs, Format("%d", ctx->outputFiles.load()).c_str());
+    SetItemText(dlg::stats::errors, Format("%d", ctx->errorFiles.load()).c_str());
+    SetItemText(dlg::stats::skipped, Format("%d", ctx->skippedFiles.load()).c_str());
+    SetItemText(dlg::stats::counter, Format("%u", static_cast<unsigned>(ctx->processedFiles.load())).c_str());
 }
 
 void CDlgStats::ShowItemStats(QueueItem* item) {
@@ -162,18 +139,19 @@ void CDlgStats::ShowItemStats(QueueItem* item) {
     if (!hwnd_ || !item) return;
     const uint32_t elapsedMs = item->run.elapsed.load();
     const int elapsed = static_cast<int>(elapsedMs / 1000);
-    if (elapsed > 0) SetItemText(kItemElapsed, Format("%d:%02d", elapsed / 60, elapsed % 60).c_str());
+    if (elapsed > 0) SetItemText(dlg::stats::item_elapsed, Format("%d:%02d", elapsed / 60, elapsed % 60).c_str());
     const int throughput = ctx ? ctx->throughput.load() : 0;
-    if (throughput != 0) SetItemText(kThroughput, ThroughputText(throughput).c_str());
+    if (throughput != 0) SetItemText(dlg::stats::throughput, ThroughputText(throughput).c_str());
     const uint64_t bytes = item->run.bytes.load();
     const uint32_t position = item->run.position.load();
     const int kbps = position ? static_cast<int>(bytes * 8 / position) : 0;  // bits per ms = kbit/s
-    if (kbps != 0) SetItemText(kItemBitrate, Format("%dKbps", kbps).c_str());
-    if (item->size != 0) SetItemText(kSourceSize, Format("%dMB", static_cast<int>(item->size / 1024)).c_str());
-    if (bytes != 0) SetItemText(kOutputSize, Format("%.1fMB", static_cast<double>(bytes) / (1024.0 * 1024.0)).c_str());
+    if (kbps != 0) SetItemText(dlg::stats::item_bitrate, Format("%dKbps", kbps).c_str());
+    if (item->size != 0) SetItemText(dlg::stats::source_size, Format("%dMB", static_cast<int>(item->size / 1024)).c_str());
+    if (bytes != 0)
+        SetItemText(dlg::stats::output_size, Format("%.1fMB", static_cast<double>(bytes) / (1024.0 * 1024.0)).c_str());
     float speed = item->run.speed.load();
-    if (GetPrefStore().GetInt("overall.task.parallelize") > 1 && IsChecked(kSumCheck)) speed = SumOfRunningSpeeds();
-    if (speed != 0) SetItemText(kSumSpeed, Format("%.2fX", static_cast<double>(speed)).c_str());
+    if (GetPrefStore().GetInt("overall.task.parallelize") > 1 && IsChecked(dlg::stats::sum_check)) speed = SumOfRunningSpeeds();
+    if (speed != 0) SetItemText(dlg::stats::sum_speed, Format("%.2fX", static_cast<double>(speed)).c_str());
 }
 
 void CDlgStats::UpdateStatsPanel(QueueItem* shown) {
@@ -193,26 +171,26 @@ void CDlgStats::UpdateStatsPanel(QueueItem* shown) {
         total = figure(0);
         part1 = figure(1);
         part2 = figure(2);
-        if (total >= 0) SetItemText(kLoadTotal, Format("%.1f%%", static_cast<double>(total)).c_str());
-        if (part1 >= 0 && part1 <= 100) SetItemText(kLoadPart1, Format("%.1f%%", static_cast<double>(part1)).c_str());
-        if (part2 >= 0 && part2 <= 100) SetItemText(kLoadPart2, Format("%.1f%%", static_cast<double>(part2)).c_str());
+        if (total >= 0) SetItemText(dlg::stats::load_total, Format("%.1f%%", static_cast<double>(total)).c_str());
+        if (part1 >= 0 && part1 <= 100) SetItemText(dlg::stats::load_part1, Format("%.1f%%", static_cast<double>(part1)).c_str());
+        if (part2 >= 0 && part2 <= 100) SetItemText(dlg::stats::load_part2, Format("%.1f%%", static_cast<double>(part2)).c_str());
         const uint64_t now = platform::TickCount();
         if (!clockRefreshed_ || now - lastClockRefresh_ > 3000) {
             clockMHz = figure(3);
-            if (clockMHz >= 100) SetItemText(kClock, Format("%.2f Ghz", clockMHz / 1000.0).c_str());
+            if (clockMHz >= 100) SetItemText(dlg::stats::clock, Format("%.2f Ghz", clockMHz / 1000.0).c_str());
             const int memory = figure(4);
-            if (memory >= 0) SetItemText(kMemory, Format("%d MB", memory).c_str());
+            if (memory >= 0) SetItemText(dlg::stats::memory, Format("%d MB", memory).c_str());
             lastClockRefresh_ = now;
             clockRefreshed_ = true;
         }
-        if (ctx->runningWorkers.load() > 1 && shown) SetItemText(kFileName, CPath(shown->file).GetFileName().c_str());
+        if (ctx->runningWorkers.load() > 1 && shown) SetItemText(dlg::stats::file_name, CPath(shown->file).GetFileName().c_str());
     }
     const int batchElapsed = ctx->totalElapsedMs.load() / 1000;
-    SetItemText(kBatchElapsed, TimeText(batchElapsed).c_str());
+    SetItemText(dlg::stats::batch_elapsed, TimeText(batchElapsed).c_str());
     const uint64_t start = ctx->batchStartTime.load();
     const uint64_t sinceMs = start ? platform::TickCount() - start : 0;
     const uint64_t since = sinceMs / 1000;
-    SetItemText(kSinceStart, TimeText(static_cast<int>(since)).c_str());
+    SetItemText(dlg::stats::since_start, TimeText(static_cast<int>(since)).c_str());
 
     // The context's batch time grows only when a job ends: while the first job runs, the batch has
     // run as long as it has been started.
@@ -221,7 +199,7 @@ void CDlgStats::UpdateStatsPanel(QueueItem* shown) {
                                               ctx->runningWorkers.load() > 0 ? sinceMs : 0);
     if (progress < 0 || ranMs < 1000) return;
     const int remaining = ctx->remainingSeconds.load();
-    SetItemText(kRemaining, RemainingTimeText(remaining, mins_.c_str(), secs_.c_str()).c_str());
+    SetItemText(dlg::stats::remaining, RemainingTimeText(remaining, mins_.c_str(), secs_.c_str()).c_str());
     if (console_) {
         SerialStatusFigures f;
         f.progressPercent = progress;

@@ -10,12 +10,11 @@
 
 #include "remote/serial/serial_port.h"
 #include "ui/framework/dialog.h"
+#include "ui/ids.h"
 
 struct QueueItem;
 
 namespace ui {
-
-inline constexpr int kStatsTemplate = 167;
 
 // Processor and memory figures by kind: 1 and 2 the two partial loads (sources, encoders), 3 the
 // clock in MHz, 4 the program's memory in MiB, any other the total load; -1 when unknown.

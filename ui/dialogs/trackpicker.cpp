@@ -12,13 +12,12 @@
 #include "engine/tools/media_probe.h"
 #include "platform/fs.h"
 #include "platform/gui/shell.h"
+#include "ui/ids.h"
 
 namespace ui {
 
 namespace {
 
-constexpr int kTitleList = 1001, kChapterList = 1003, kKindCombo = 1072, kDriveCombo = 1073, kRootEdit = 1090,
-              kInfoText = 1070, kBrowse = 1078, kInformation = 1104, kRefresh = 4;
 
 const char* const kKindNames[] = {"Bluray", "DVD", "Video CD", "Audio CD"};
 const char* const kAddresses[] = {"br://", "dvd://", "vcd://", "cdda://"};
@@ -117,26 +116,27 @@ void CAddTrackDialog::SetTitleProbe(TitleProbe probe) {
 }
 
 bool CAddTrackDialog::OnInit() {
-    SendItemMessage(kDriveCombo, gui::CB_RESETCONTENT, 0, 0);
+    SendItemMessage(dlg::addtrack::drive, gui::CB_RESETCONTENT, 0, 0);
     const int drives = CdGetDriveCount();
     for (int i = 0; i < drives; ++i) {
         const char root[3] = {CdDriveLetter(i), ':', 0};
-        SendItemMessage(kDriveCombo, gui::CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(root));
+        SendItemMessage(dlg::addtrack::drive, gui::CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(root));
     }
-    SetComboSel(kDriveCombo, 0);
-    SendItemMessage(kKindCombo, gui::CB_RESETCONTENT, 0, 0);
-    for (const char* name : kKindNames) SendItemMessage(kKindCombo, gui::CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+    SetComboSel(dlg::addtrack::drive, 0);
+    SendItemMessage(dlg::addtrack::kind, gui::CB_RESETCONTENT, 0, 0);
+    for (const char* name : kKindNames)
+        SendItemMessage(dlg::addtrack::kind, gui::CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
     discKind = kBluray;
-    SetComboSel(kKindCombo, discKind);
+    SetComboSel(dlg::addtrack::kind, discKind);
     FillTitles();
     return true;
 }
 
 std::string CAddTrackDialog::DiscRoot() {
-    std::string root = GetItemText(kRootEdit);
+    std::string root = GetItemText(dlg::addtrack::root);
     if (root.empty()) {
-        const int drive = GetComboSel(kDriveCombo);
-        root = drive >= 0 ? GetComboText(kDriveCombo, drive) : "";
+        const int drive = GetComboSel(dlg::addtrack::drive);
+        root = drive >= 0 ? GetComboText(dlg::addtrack::drive, drive) : "";
         if (root.empty()) return "";
         if (discKind == kDvd) root += "\\VIDEO_TS";
         if (discKind == kVideoCd) root += "\\MPEGAV";
@@ -148,8 +148,8 @@ std::string CAddTrackDialog::DiscRoot() {
 void CAddTrackDialog::FillTitles() {
     const std::string root = DiscRoot();
     if (root.empty()) return;
-    SetComboSel(kKindCombo, discKind);
-    HWND titles = GetItem(kTitleList);
+    SetComboSel(dlg::addtrack::kind, discKind);
+    HWND titles = GetItem(dlg::addtrack::titles);
     gui::SendMessageA(titles, gui::LB_RESETCONTENT, 0, 0);
     auto add = [&](const std::string& text) {
         gui::SendMessageA(titles, gui::LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
@@ -177,13 +177,14 @@ void CAddTrackDialog::FillTitles() {
             break;
         }
         case kAudioCd: {
-            titleCount = CdGetTrackCount(GetComboSel(kDriveCombo));
+            titleCount = CdGetTrackCount(GetComboSel(dlg::addtrack::drive));
             cdTracks.resize(static_cast<size_t>(titleCount));
             for (int i = 1; i <= titleCount; ++i) {
                 snprintf(line, sizeof line, "Track %02d", i);
                 add(line);
             }
-            SetItemText(kInfoText, Probe(kAudioCd, 0, GetComboText(kDriveCombo, GetComboSel(kDriveCombo)).c_str()).c_str());
+            const std::string drive = GetComboText(dlg::addtrack::drive, GetComboSel(dlg::addtrack::drive));
+            SetItemText(dlg::addtrack::info_text, Probe(kAudioCd, 0, drive.c_str()).c_str());
             break;
         }
         default: break;
@@ -191,11 +192,11 @@ void CAddTrackDialog::FillTitles() {
 }
 
 void CAddTrackDialog::FillChapters() {
-    HWND chapters = GetItem(kChapterList);
+    HWND chapters = GetItem(dlg::addtrack::chapters);
     gui::SendMessageA(chapters, gui::LB_RESETCONTENT, 0, 0);
     if (discKind == kVideoCd) return;
     gui::SendMessageA(chapters, gui::LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("Whole Track"));
-    const int title = static_cast<int>(SendItemMessage(kTitleList, gui::LB_GETCARETINDEX, 0, 0));
+    const int title = static_cast<int>(SendItemMessage(dlg::addtrack::titles, gui::LB_GETCARETINDEX, 0, 0));
     if (title < 1 || (discKind != kBluray && discKind != kDvd)) return;
     const std::string out = Probe(discKind, title, DiscRoot().c_str());
     const size_t at = out.find("CHAPTERS: ");
@@ -218,13 +219,13 @@ void CAddTrackDialog::AddSelected() {
     const std::string root = DiscRoot();
     if (root.empty()) return;
     const char* address = kAddresses[discKind];
-    const std::vector<int> titles = Selected(GetItem(kTitleList));
+    const std::vector<int> titles = Selected(GetItem(dlg::addtrack::titles));
     const char* kindAlias = discKind == kBluray ? "Bluray" : discKind == kDvd ? "DVD" : "VCD";
     if (titles.empty()) {
         if (discKind != kAudioCd && AddDiscItem(address, kindAlias, 0, 0, root)) ShowQueueCount();
         return;
     }
-    HWND chapterList = GetItem(kChapterList);
+    HWND chapterList = GetItem(dlg::addtrack::chapters);
     const int chapterCount = static_cast<int>(gui::SendMessageA(chapterList, gui::LB_GETCOUNT, 0, 0));
     char text[64];
     for (int index : titles) {
@@ -274,16 +275,16 @@ bool CAddTrackDialog::OnCommand(int id, int, HWND) {
     switch (id) {
         case 1: AddSelected(); return true;
         case 2: CloseWindow(); return true;
-        case kRefresh: FillTitles(); return true;
-        case kBrowse: {
+        case dlg::addtrack::refresh: FillTitles(); return true;
+        case dlg::addtrack::browse: {
             if (discKind < kBluray || discKind > kAudioCd) return true;
-            if (auto folder = gui::BrowseForFolder(hwnd_, "Set disc root path", GetItemText(kRootEdit))) {
-                SetItemText(kRootEdit, folder->c_str());
+            if (auto folder = gui::BrowseForFolder(hwnd_, "Set disc root path", GetItemText(dlg::addtrack::root))) {
+                SetItemText(dlg::addtrack::root, folder->c_str());
                 FillTitles();
             }
             return true;
         }
-        case kInformation:
+        case dlg::addtrack::information:
             gui::MessageBoxA(hwnd_, "Function not usable at the moment.", "Information", gui::MB_OK | gui::MB_ICONINFORMATION);
             return true;
         default: return false;
@@ -298,9 +299,9 @@ void CAddTrackDialog::CloseWindow() {
 
 bool CAddTrackDialog::OnSelChange(int id, int, HWND) {
     switch (id) {
-        case kTitleList: FillChapters(); return true;
-        case kKindCombo: discKind = std::max(0, GetComboSel(kKindCombo)); FillTitles(); return true;
-        case kDriveCombo: FillTitles(); return true;
+        case dlg::addtrack::titles: FillChapters(); return true;
+        case dlg::addtrack::kind: discKind = std::max(0, GetComboSel(dlg::addtrack::kind)); FillTitles(); return true;
+        case dlg::addtrack::drive: FillTitles(); return true;
         default: return false;
     }
 }
@@ -317,7 +318,7 @@ void ShowAddTrackDialog(HWND parent) {
         d.SetForeground();
         return;
     }
-    d.CreateModeless(nullptr, CAddTrackDialog::kTemplateId, parent);
+    d.CreateModeless(nullptr, dlg::addtrack::id, parent);
     d.Show();
 }
 

@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "ui/framework/window.h"
+#include "ui/ids.h"
 
 namespace ui {
 
 class CAddTrackDialog : public CWindow {
 public:
-    static constexpr int kTemplateId = 150;
     enum DiscKind { kBluray = 0, kDvd = 1, kVideoCd = 2, kAudioCd = 3 };
 
     struct CdTrackInfo {

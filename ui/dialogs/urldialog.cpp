@@ -1,15 +1,15 @@
 #include "ui/dialogs/urldialog.h"
+#include "ui/ids.h"
 
 namespace ui {
 namespace {
-enum : int { kEdit = 1090, kPrompt = 1271 };
 constexpr size_t kMaxText = 512;
 }  // namespace
 
 bool CDlgUrl::OnInitDialog() {
     if (windowTitle_) SetText(windowTitle_);
-    SetItemText(kPrompt, prompt_ ? prompt_ : "");
-    SetItemText(kEdit, text.c_str());
+    SetItemText(dlg::url::prompt, prompt_ ? prompt_ : "");
+    SetItemText(dlg::url::address, text.c_str());
     return true;
 }
 
@@ -20,7 +20,7 @@ bool CDlgUrl::OnCommand(int id, int, HWND) {
         return true;
     }
     if (id != 1) return false;
-    std::string entered = GetItemText(kEdit);
+    std::string entered = GetItemText(dlg::url::address);
     if (entered.size() > kMaxText - 1) entered.resize(kMaxText - 1);
     text = entered;
     gui::PostMessageA(hwnd_, gui::WM_CLOSE, 0, 0);
@@ -29,7 +29,7 @@ bool CDlgUrl::OnCommand(int id, int, HWND) {
 
 std::optional<std::string> ShowUrlDialog(HWND parent, const char* title, const char* prompt) {
     CDlgUrl dialog(title, prompt);
-    dialog.DoModal(nullptr, kUrlTemplate, parent);
+    dialog.DoModal(nullptr, dlg::url::id, parent);
     if (dialog.text.empty()) return std::nullopt;
     return dialog.text;
 }

@@ -5,10 +5,9 @@
 #include <string>
 
 #include "ui/framework/dialog.h"
+#include "ui/ids.h"
 
 namespace ui {
-
-inline constexpr int kUrlTemplate = 250;
 
 class CDlgUrl : public CDialogWindow {
 public:

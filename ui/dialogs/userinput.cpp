@@ -7,18 +7,12 @@
 #include "engine/queue/queue.h"
 #include "engine/tools/preview.h"
 #include "platform/gui/desktop.h"
+#include "ui/ids.h"
 #include "ui/main/window_services.h"
 
 namespace ui {
 
 namespace {
-
-enum : int {
-    kText = 1090,
-    kRestart = 5,
-    kPause = 1105,
-    kStopAll = 1106,
-};
 
 constexpr int kSeekAbsolute = 2;
 
@@ -72,33 +66,33 @@ bool CDlgUserInput::OnInitDialog() {
     if (item_) PlayItem(item_, video_.Handle(), 0, "-loop 0", nullptr);
     gui::MoveWindow(hwnd_, 0, 0, 648, 532, 1);
     gui::MoveWindow(video_.Handle(), 0, 30, 640, 480, 1);
-    gui::SetFocus(GetItem(kText));
+    gui::SetFocus(GetItem(dlg::userinput::text));
     return true;
 }
 
 bool CDlgUserInput::OnCommand(int id, int, HWND) {
     switch (id) {
-    case gui::IDCANCEL: SetItemText(kText, "0"); break;
-    case kRestart:
+    case gui::IDCANCEL: SetItemText(dlg::userinput::text, "0"); break;
+    case dlg::userinput::restart:
         PlayerCommand("play", nullptr);
         PlayerSeek(0, kSeekAbsolute);
         break;
-    case kPause: PlayerPause(); break;
-    case kStopAll:
+    case dlg::userinput::pause: PlayerPause(); break;
+    case dlg::userinput::stop_all:
     case gui::IDOK:
-        if (id == kStopAll) {
+        if (id == dlg::userinput::stop_all) {
             for (int i = 0; QueueItem* item = QueueGetItem(i); ++i) {
                 if (item->state.load() == kItemEncoding) SetItemState(item, kItemStopping);
             }
         }
-        text = GetItemText(kText);
+        text = GetItemText(dlg::userinput::text);
         PlayerStop();
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         gui::PostMessageA(hwnd_, gui::WM_CLOSE, 0, 0);
         break;
     default: return false;
     }
-    gui::SetFocus(GetItem(kText));
+    gui::SetFocus(GetItem(dlg::userinput::text));
     return true;
 }
 
@@ -109,7 +103,7 @@ bool CDlgUserInput::OnClose() {
 
 std::string AskUserInput(HWND parent, QueueItem* item) {
     CDlgUserInput dialog(item);
-    dialog.DoModal(MainInstance(), kUserInputTemplate, parent);
+    dialog.DoModal(MainInstance(), dlg::userinput::id, parent);
     if (item) SetStringField(&item->userInput, dialog.text.empty() ? nullptr : dialog.text.c_str());
     return dialog.text;
 }

@@ -6,12 +6,12 @@
 #include <string>
 
 #include "ui/framework/dialog.h"
+#include "ui/ids.h"
 
 struct QueueItem;
 
 namespace ui {
 
-inline constexpr int kUserInputTemplate = 283;
 inline constexpr const char* kVideoWindowClass = "MPlayerVideoWindow";
 
 class CVideoWindow : public CWindow {

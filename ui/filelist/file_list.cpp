@@ -26,6 +26,9 @@ namespace ui {
 
 namespace {
 
+// One list view, in the file list's own window and in the queue window, under one id.
+static_assert(dlg::queue::list == dlg::filelist::list);
+
 namespace fs = std::filesystem;
 
 constexpr UINT kFlushRows = 1;
@@ -137,7 +140,7 @@ void CFileList::Destroy() {
 
 bool CFileList::OnInitDialog() {
     window_ = hwnd_;
-    HWND list = GetItem(kIdListView);
+    HWND list = GetItem(dlg::filelist::list);
     ListSend(list, gui::LVM_SETEXTENDEDLISTVIEWSTYLE, 0, gui::LVS_EX_FULLROWSELECT | gui::LVS_EX_CHECKBOXES);
     for (int i = 0; i < kColumnCount; ++i) {
         gui::LVCOLUMNA col;
@@ -157,14 +160,14 @@ bool CFileList::OnInitDialog() {
 }
 
 bool CFileList::OnSize(int width, int height) {
-    if (HWND list = GetItem(kIdListView))
+    if (HWND list = GetItem(dlg::filelist::list))
         gui::MoveWindow(list, marginLeft_, marginTop_, std::max(0, width - marginLeft_), std::max(0, height - marginTop_), 1);
     return true;
 }
 
 bool CFileList::OnClose() {
     SyncCheckStates();
-    SendItemMessage(kIdListView, gui::LVM_DELETEALLITEMS, 0, 0);
+    SendItemMessage(dlg::filelist::list, gui::LVM_DELETEALLITEMS, 0, 0);
     window_ = nullptr;  // the window goes; rows wait for the next one
     return true;
 }
@@ -173,7 +176,7 @@ bool CFileList::OnClose() {
 
 int CFileList::RowCount() {
     if (!hwnd_) return 0;
-    return static_cast<int>(SendItemMessage(kIdListView, gui::LVM_GETITEMCOUNT, 0, 0));
+    return static_cast<int>(SendItemMessage(dlg::filelist::list, gui::LVM_GETITEMCOUNT, 0, 0));
 }
 
 QueueItem* CFileList::RowParam(int row) {
@@ -181,7 +184,7 @@ QueueItem* CFileList::RowParam(int row) {
     gui::LVITEMA it;
     it.mask = gui::LVIF_PARAM;
     it.iItem = row;
-    if (!SendItemMessage(kIdListView, gui::LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&it))) return nullptr;
+    if (!SendItemMessage(dlg::filelist::list, gui::LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&it))) return nullptr;
     return reinterpret_cast<QueueItem*>(it.lParam);
 }
 
@@ -198,12 +201,12 @@ void CFileList::InsertRow(int row, QueueItem* item, bool checked) {
     it.lParam = reinterpret_cast<LPARAM>(item);
     it.stateMask = gui::LVIS_STATEIMAGEMASK;
     it.state = gui::INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
-    SendItemMessage(kIdListView, gui::LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&it));
+    SendItemMessage(dlg::filelist::list, gui::LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&it));
     // A new row of a running item gets every cell, not only its progress.
     WriteRowAt(row, item, true);
 }
 
-void CFileList::DeleteRow(int row) { SendItemMessage(kIdListView, gui::LVM_DELETEITEM, static_cast<WPARAM>(row), 0); }
+void CFileList::DeleteRow(int row) { SendItemMessage(dlg::filelist::list, gui::LVM_DELETEITEM, static_cast<WPARAM>(row), 0); }
 
 std::string CFileList::SizeText(uint32_t kb) {
     char buf[32];
@@ -255,7 +258,7 @@ std::string CFileList::DisplayName(const QueueItem* item) {
 
 void CFileList::WriteRowAt(int row, QueueItem* item, bool allCells) {
     std::lock_guard lk(rowMutex_);
-    HWND list = GetItem(kIdListView);
+    HWND list = GetItem(dlg::filelist::list);
     auto cell = [&](int column, const std::string& text) {
         gui::LVITEMA it;
         it.iSubItem = column;
@@ -298,7 +301,7 @@ void CFileList::RefreshRows() {
         return;
     }
     std::lock_guard lk(rowMutex_);
-    SendItemMessage(kIdListView, gui::LVM_DELETEALLITEMS, 0, 0);
+    SendItemMessage(dlg::filelist::list, gui::LVM_DELETEALLITEMS, 0, 0);
     QueueLockGuard queue;
     int row = 0;
     for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it), ++row)
@@ -358,7 +361,7 @@ bool CFileList::AppendRows(const std::set<QueueItem*>& dirty, bool rebuild, int 
         gui::LVITEMA it;
         it.mask = gui::LVIF_PARAM;
         it.iItem = rows - 1;
-        SendItemMessage(kIdListView, gui::LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&it));
+        SendItemMessage(dlg::filelist::list, gui::LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&it));
         rebuild = reinterpret_cast<QueueItem*>(it.lParam) != QueueGetItem(rows - 1);
     } else if (rows > count) {
         rebuild = true;
@@ -396,7 +399,7 @@ std::vector<bool> CFileList::CheckStates() {
     checked.reserve(static_cast<size_t>(rows));
     for (int row = 0; row < rows; ++row) {
         const auto state = static_cast<UINT>(
-            SendItemMessage(kIdListView, gui::LVM_GETITEMSTATE, static_cast<WPARAM>(row), gui::LVIS_STATEIMAGEMASK));
+            SendItemMessage(dlg::filelist::list, gui::LVM_GETITEMSTATE, static_cast<WPARAM>(row), gui::LVIS_STATEIMAGEMASK));
         checked.push_back(state != gui::INDEXTOSTATEIMAGEMASK(1));
     }
     return checked;
@@ -422,7 +425,7 @@ void CFileList::SyncCheckStates() {
 int CFileList::GetFocusedItem() {
     if (!hwnd_) return -1;
     for (int row = RowCount() - 1; row >= 0; --row)
-        if (SendItemMessage(kIdListView, gui::LVM_GETITEMSTATE, static_cast<WPARAM>(row), gui::LVIS_FOCUSED) &
+        if (SendItemMessage(dlg::filelist::list, gui::LVM_GETITEMSTATE, static_cast<WPARAM>(row), gui::LVIS_FOCUSED) &
             gui::LVIS_FOCUSED)
             return row;
     return -1;
@@ -435,7 +438,7 @@ int CFileList::NextSelected(int start) {
     if (start == -1) start = lastSelected_;
     const int rows = RowCount();
     for (int row = std::max(start + 1, 0); row < rows; ++row) {
-        if (SendItemMessage(kIdListView, gui::LVM_GETITEMSTATE, static_cast<WPARAM>(row), gui::LVIS_SELECTED) &
+        if (SendItemMessage(dlg::filelist::list, gui::LVM_GETITEMSTATE, static_cast<WPARAM>(row), gui::LVIS_SELECTED) &
             gui::LVIS_SELECTED) {
             lastSelected_ = row;
             return row;
@@ -450,7 +453,7 @@ void CFileList::SelectRow(int row, bool select) {
     gui::LVITEMA it;
     it.stateMask = gui::LVIS_SELECTED | (select ? gui::LVIS_FOCUSED : 0);
     it.state = select ? gui::LVIS_SELECTED | gui::LVIS_FOCUSED : 0;
-    SendItemMessage(kIdListView, gui::LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&it));
+    SendItemMessage(dlg::filelist::list, gui::LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&it));
     if (select) current_ = RowItem(row);
 }
 
@@ -476,12 +479,12 @@ void CFileList::SelectFirstRow() {
 void CFileList::InvertSelection() {
     const int rows = RowCount();
     for (int row = 0; row < rows; ++row) {
-        const bool selected = SendItemMessage(kIdListView, gui::LVM_GETITEMSTATE, static_cast<WPARAM>(row),
+        const bool selected = SendItemMessage(dlg::filelist::list, gui::LVM_GETITEMSTATE, static_cast<WPARAM>(row),
                                               gui::LVIS_SELECTED) & gui::LVIS_SELECTED;
         gui::LVITEMA it;
         it.stateMask = gui::LVIS_SELECTED;
         it.state = selected ? 0 : gui::LVIS_SELECTED;
-        SendItemMessage(kIdListView, gui::LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&it));
+        SendItemMessage(dlg::filelist::list, gui::LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&it));
     }
 }
 
@@ -702,7 +705,7 @@ QueueItem* CFileList::AddFilesDialog(HWND owner) {
 void CFileList::RemoveSelected() {
     int lastRow = -1;
     for (int row = RowCount() - 1; row >= 0; --row) {
-        if (!(SendItemMessage(kIdListView, gui::LVM_GETITEMSTATE, static_cast<WPARAM>(row), gui::LVIS_SELECTED) &
+        if (!(SendItemMessage(dlg::filelist::list, gui::LVM_GETITEMSTATE, static_cast<WPARAM>(row), gui::LVIS_SELECTED) &
               gui::LVIS_SELECTED))
             continue;
         QueueItem* item = RowItem(row);
@@ -719,7 +722,7 @@ void CFileList::RemoveSelected() {
         if (rows > 0) SelectRow(std::min(lastRow, rows - 1), true);
         else current_ = nullptr;
     }
-    gui::SetFocus(GetItem(kIdListView));
+    gui::SetFocus(GetItem(dlg::filelist::list));
     ShowQueueCount();
 }
 
@@ -735,13 +738,13 @@ void CFileList::RemoveByState(uint32_t state) {
         lastRow = row;
     }
     if (lastRow >= 0 && RowCount() > 0) SelectRow(std::min(lastRow, RowCount() - 1), true);
-    gui::SetFocus(GetItem(kIdListView));
+    gui::SetFocus(GetItem(dlg::filelist::list));
     ShowQueueCount();
 }
 
 void CFileList::RemoveAll() {
     current_ = nullptr;
-    if (hwnd_) SendItemMessage(kIdListView, gui::LVM_DELETEALLITEMS, 0, 0);
+    if (hwnd_) SendItemMessage(dlg::filelist::list, gui::LVM_DELETEALLITEMS, 0, 0);
     QueueClear();
     // Items whose job still runs stay in the queue and keep their rows.
     if (hwnd_ && QueueCount() > 0) RefreshRows();
@@ -888,7 +891,7 @@ void CFileList::SortByColumn(int column) {
         gui::LVITEMA it;
         it.stateMask = gui::LVIS_SELECTED | (item == current_ ? gui::LVIS_FOCUSED : 0);
         it.state = it.stateMask;
-        SendItemMessage(kIdListView, gui::LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&it));
+        SendItemMessage(dlg::filelist::list, gui::LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&it));
     }
 }
 
@@ -903,7 +906,7 @@ void CFileList::CheckRows(const std::vector<bool>& checked) {
         gui::LVITEMA it;
         it.stateMask = gui::LVIS_STATEIMAGEMASK;
         it.state = gui::INDEXTOSTATEIMAGEMASK(checked[static_cast<size_t>(row)] ? 2 : 1);
-        SendItemMessage(kIdListView, gui::LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&it));
+        SendItemMessage(dlg::filelist::list, gui::LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&it));
     }
 }
 
@@ -935,7 +938,7 @@ void CFileList::UngroupSelected() {
 // --- user input ---
 
 bool CFileList::OnNotify(gui::NMHDR* header) {
-    if (!header || static_cast<int>(header->idFrom) != kIdListView) return false;
+    if (!header || static_cast<int>(header->idFrom) != dlg::filelist::list) return false;
     HWND main = MainWindowHandle();
     const bool transcoding = GetItemState(nullptr) == kItemEncoding;
     switch (header->code) {
@@ -948,9 +951,9 @@ bool CFileList::OnNotify(gui::NMHDR* header) {
         return true;
     }
     case gui::LVN_ITEMACTIVATE:
-        if (main) gui::SendMessageA(main, gui::WM_COMMAND, 40014, 0);
+        if (main) gui::SendMessageA(main, gui::WM_COMMAND, cmd::play, 0);
         return true;
-    case gui::NM_RCLICK: ShowMenuAtCursor(kRowMenu, header->hwndFrom, 0, 0); return true;
+    case gui::NM_RCLICK: ShowMenuAtCursor(menu::row, header->hwndFrom, 0, 0); return true;
     case gui::LVN_COLUMNCLICK: SortByColumn(reinterpret_cast<gui::NMLISTVIEW*>(header)->iSubItem); return true;
     case gui::NM_CLICK: {
         auto* click = reinterpret_cast<gui::NMITEMACTIVATE*>(header);
@@ -969,10 +972,11 @@ bool CFileList::OnNotify(gui::NMHDR* header) {
     }
 }
 
-// Buttons and menu commands of the file list's own window go to the main window.
+// Buttons and menu commands of the file list's own window go to the main window; the main
+// window's preview and remove buttons open their menus here.
 bool CFileList::OnCommand(int id, int code, HWND control) {
-    if (id == 3 || id == 1028) {
-        ShowMenu(id == 3 ? kPreviewMenu : kRemoveMenu, control, 0, 0);
+    if (id == dlg::main::preview || id == dlg::main::remove_menu) {
+        ShowMenu(id == dlg::main::preview ? menu::preview : menu::remove, control, 0, 0);
         return true;
     }
     HWND main = MainWindowHandle();

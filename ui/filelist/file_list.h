@@ -25,17 +25,11 @@
 #include "ui/filelist/folder_watcher.h"
 #include "ui/filelist/queue_adder.h"
 #include "ui/framework/dialog.h"
+#include "ui/ids.h"
 
 struct QueueItem;
 
 namespace ui {
-
-inline constexpr int kFileListTemplate = 251;
-inline constexpr int kQueueWindowTemplate = 325;
-inline constexpr int kIdListView = 1001;
-inline constexpr int kRowMenu = 281;
-inline constexpr int kRemoveMenu = 320;
-inline constexpr int kPreviewMenu = 309;
 
 // Columns, in order.
 enum FileListColumn {

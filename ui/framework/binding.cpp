@@ -117,14 +117,14 @@ int CDialogWindow::FillEnumCombo(const char* key, HWND combo) {
     return added;
 }
 
-void CDialogWindow::FillSampleRateCombo(const char* list) {
+void CDialogWindow::FillSampleRateCombo(int comboId, const char* list) {
     std::string text = list ? list : "";
     char sep = '|';
     if (text.find('|') == std::string::npos) {
         size_t at = text.find_first_of(";,:");
         sep = at == std::string::npos ? '\0' : text[at];
     }
-    HWND combo = GetItem(1067);
+    HWND combo = GetItem(comboId);
     size_t start = 0;
     while (start <= text.size()) {
         size_t end = sep ? text.find(sep, start) : std::string::npos;

@@ -67,8 +67,8 @@ public:
 
     // Adds the option texts of an enumeration key to a combo box; the count added.
     static int FillEnumCombo(const char* key, HWND combo);
-    // Fills combo 1067 with the parts of a list text, each followed by " Hz", and selects entry 0.
-    void FillSampleRateCombo(const char* list);
+    // Fills a combo box with the parts of a list text, each followed by " Hz", and selects entry 0.
+    void FillSampleRateCombo(int comboId, const char* list);
 
 protected:
     uint64_t spare_ = 0;

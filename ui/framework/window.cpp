@@ -377,8 +377,8 @@ std::string CWindow::GetComboText(int id, int index) {
     return text;
 }
 
-std::string CWindow::GetListText(int index) {
-    HWND list = GetItem(1001);
+std::string CWindow::GetListText(int listId, int index) {
+    HWND list = GetItem(listId);
     if (index < 0) index = static_cast<int>(SendMessageA(list, LB_GETCURSEL, 0, 0));
     if (index < 0) return {};
     auto len = SendMessageA(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
@@ -389,8 +389,8 @@ std::string CWindow::GetListText(int index) {
     return text;
 }
 
-void CWindow::DeleteListSelection() {
-    HWND list = GetItem(1001);
+void CWindow::DeleteListSelection(int listId) {
+    HWND list = GetItem(listId);
     auto sel = SendMessageA(list, LB_GETCURSEL, 0, 0);
     if (sel >= 0) SendMessageA(list, LB_DELETESTRING, static_cast<WPARAM>(sel), 0);
 }
@@ -588,7 +588,7 @@ bool CWindow::SetTrayIcon(DWORD message, const char* tip, const char* balloonTex
     nid.hWnd = hwnd_;
     nid.uID = 1;
     nid.uCallbackMessage = kTrayMessage;
-    nid.hIcon = LoadIconA(instance_, MAKEINTRESOURCEA(106));
+    nid.hIcon = LoadIconA(instance_, MAKEINTRESOURCEA(kAppIcon));
     nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     if (tip) {
         CopyText(nid.szTip, 33, tip);

@@ -56,6 +56,8 @@ CStringTable& PluginStrings();
 
 // The tray callback message.
 inline constexpr UINT kTrayMessage = gui::WM_USER + 100;
+// The program's icon in the resource library (the windows' and the tray's).
+inline constexpr int kAppIcon = 106;
 
 class CWindow {
 public:
@@ -130,8 +132,8 @@ public:
     void SetItemFloat(int id, double value, int decimals);
     int SelectComboString(int id, const char* text);
     std::string GetComboText(int id, int index);
-    std::string GetListText(int index);
-    void DeleteListSelection();
+    std::string GetListText(int listId, int index);
+    void DeleteListSelection(int listId);
 
     // Window helpers.
     void MoveTo(int x, int y, int width, int height);

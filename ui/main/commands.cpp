@@ -51,8 +51,9 @@ struct AddCommand {
     const char* word;
 };
 constexpr AddCommand kAddCommands[] = {
-    {40011, "add_file"}, {40012, "add_dir"}, {40295, "add_dirs"},          {40071, "add_track"},
-    {40226, "add_url"},  {40331, "add_rss"}, {40377, "add_folder_watcher"},
+    {cmd::add_file, "add_file"}, {cmd::add_dir, "add_dir"}, {cmd::add_dir_all, "add_dirs"},
+    {cmd::add_track, "add_track"}, {cmd::add_url, "add_url"}, {cmd::add_rss, "add_rss"},
+    {cmd::add_folder_watcher, "add_folder_watcher"},
 };
 
 // Player commands of the menu.
@@ -61,10 +62,13 @@ struct PlayerMenuCommand {
     const char* command;
 };
 constexpr PlayerMenuCommand kPlayerCommands[] = {
-    {40028, "switch_audio 1"}, {40029, "switch_audio 0"}, {40030, "switch_audio 2"}, {40037, "switch_audio 3"},
-    {40036, "switch_audio 4"}, {40035, "switch_audio 5"}, {40034, "switch_audio"},   {40044, "volume 1"},
-    {40045, "volume -1"},      {40046, "mute"},           {40047, "pause"},          {40048, "vo_fullscreen"},
-    {40051, "vo_ontop"},
+    {cmd::audio_track_1, "switch_audio 1"}, {cmd::audio_track_0, "switch_audio 0"},
+    {cmd::audio_track_2, "switch_audio 2"}, {cmd::audio_track_3, "switch_audio 3"},
+    {cmd::audio_track_4, "switch_audio 4"}, {cmd::audio_track_5, "switch_audio 5"},
+    {cmd::next_audio, "switch_audio"},      {cmd::volume_up, "volume 1"},
+    {cmd::volume_down, "volume -1"},        {cmd::mute, "mute"},
+    {cmd::player_pause, "pause"},           {cmd::fullscreen, "vo_fullscreen"},
+    {cmd::on_top, "vo_ontop"},
 };
 
 // Preference values set by a menu entry.
@@ -74,9 +78,10 @@ struct PrefMenuCommand {
     int value;
 };
 constexpr PrefMenuCommand kPrefCommands[] = {
-    {40176, "overall.ui.mode", 1},         {40177, "overall.ui.mode", 2},         {40203, "overall.ui.mode", 0},
-    {40232, "overall.ui.mode", 3},         {40262, "videofilter.crop.mode", 0}, {40263, "videofilter.crop.mode", 1},
-    {40264, "videofilter.crop.mode", 2}, {40265, "videofilter.crop.mode", 3},
+    {cmd::ui_normal, "overall.ui.mode", 1},         {cmd::ui_expert, "overall.ui.mode", 2},
+    {cmd::ui_simple, "overall.ui.mode", 0},         {cmd::dropbox_mode, "overall.ui.mode", 3},
+    {cmd::crop_disabled, "videofilter.crop.mode", 0}, {cmd::crop_manual, "videofilter.crop.mode", 1},
+    {cmd::crop_to_fit, "videofilter.crop.mode", 2},   {cmd::expand_to_fit, "videofilter.crop.mode", 3},
 };
 
 // Items removed by state.
@@ -84,11 +89,13 @@ struct RemoveCommand {
     int id;
     uint32_t state;
 };
-constexpr RemoveCommand kRemoveCommands[] = {{40163, kItemDone}, {40327, kItemError}, {40376, kItemSkipped}};
+constexpr RemoveCommand kRemoveCommands[] = {
+    {cmd::remove_finished, kItemDone}, {cmd::remove_error, kItemError}, {cmd::remove_skipped, kItemSkipped}};
 
-constexpr int kCmdLanguageBase = 40500;
-constexpr int kCmdExtensionBase = 40600;
-constexpr int kCmdWizardBase = 60000;
+// Numbered entries the window adds to its menus: language n, extension n and wizard n.
+constexpr int kCmdLanguageBase = cmd::language_auto;
+constexpr int kCmdExtensionBase = cmd::extension_base;
+constexpr int kCmdWizardBase = cmd::wizard_base;
 
 
 // A file dialog with one choice; the path, or "" for a cancel.
@@ -247,6 +254,39 @@ bool CDlgMain::OnAppCommand(WPARAM wParam, LPARAM lParam) {
     return true;
 }
 
+namespace {
+
+// The add entries' words (the menus send them through the engine): the dialog asks, owned by the
+// asking window, and what it chose is queued. False for any other word.
+bool RunAddWord(CDlgMain& window, const std::string& word, HWND asking) {
+    if (word == "add_file") {
+        if (FileList().AddFilesDialog(asking)) window.ApplySettings(2);
+    } else if (word == "add_dir" || word == "add_dirs") {
+        const bool all = word == "add_dirs";
+        auto folder = gui::BrowseForFolder(asking, Ui(all ? "menu_add_dir_all" : "menu_add_dir"), "");
+        if (!folder) return true;
+        FileList().AddFolder(*folder, all);
+        window.ApplySettings(2);
+    } else if (word == "add_track") {
+        if (!AddTrackDialog().Handle()) ShowAddTrackDialog(asking);
+    } else if (word == "add_url" || word == "add_rss") {
+        const bool url = word == "add_url";
+        auto answer = ShowUrlDialog(asking, Ui(url ? "menu_add_url" : "menu_add_rss"), Ui("enter_url"));
+        if (!answer || answer->empty()) return true;
+        if (url) FileList().AddFile(*answer);
+        else AddFeedLinks(window, *answer);
+    } else if (word == "add_folder_watcher") {
+        if (!CDlgPrompt::AnswersAtOnce()) ShowFolderWatcherDialog(asking);
+        const char* folders = GetPrefString("overall.automation.watchFolders");
+        FileList().RestartWatch(folders ? folders : "");
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void CDlgMain::RunAppCommand(const std::string& word, const std::string& arg, WPARAM wParam) {
     ShellState& s = Shell();
     HWND asking = wParam ? reinterpret_cast<HWND>(wParam) : hwnd_;
@@ -295,26 +335,8 @@ void CDlgMain::RunAppCommand(const std::string& word, const std::string& arg, WP
             if (ec != std::errc() || index < 0) index = -1;
         }
         FillNewsTabs(index);
-    } else if (word == "add_file") {
-        if (FileList().AddFilesDialog(asking)) ApplySettings(2);
-    } else if (word == "add_dir" || word == "add_dirs") {
-        const bool all = word == "add_dirs";
-        auto folder = gui::BrowseForFolder(asking, Ui(all ? "menu_add_dir_all" : "menu_add_dir"), "");
-        if (!folder) return;
-        FileList().AddFolder(*folder, all);
-        ApplySettings(2);
-    } else if (word == "add_track") {
-        if (!AddTrackDialog().Handle()) ShowAddTrackDialog(asking);
-    } else if (word == "add_url" || word == "add_rss") {
-        const bool url = word == "add_url";
-        auto answer = ShowUrlDialog(asking, Ui(url ? "menu_add_url" : "menu_add_rss"), Ui("enter_url"));
-        if (!answer || answer->empty()) return;
-        if (url) FileList().AddFile(*answer);
-        else AddFeedLinks(*this, *answer);
-    } else if (word == "add_folder_watcher") {
-        if (!CDlgPrompt::AnswersAtOnce()) ShowFolderWatcherDialog(asking);
-        const char* folders = GetPrefString("overall.automation.watchFolders");
-        FileList().RestartWatch(folders ? folders : "");
+    } else if (RunAddWord(*this, word, asking)) {
+        // An add entry's dialog ran.
     } else if (word == "show_ui") {
         if (!arg.empty() && arg[0] == '0') {
             Minimize();
@@ -368,7 +390,7 @@ bool CDlgMain::LoadPresetKeepingPrefs(const std::string& path) {
 // window (the drop-box mode), shown with its rows.
 void CDlgMain::ShowQueueWindow() {
     CFileList& list = FileList();
-    const bool made = !list.Handle() && list.Create(hwnd_, kQueueWindowTemplate);
+    const bool made = !list.Handle() && list.Create(hwnd_, dlg::queue::id);
     list.RefreshRows();
     if (made) {
         list.Show();
@@ -395,12 +417,165 @@ void CDlgMain::LoadDropBox(bool fromUrl) {
 
 // --- command ids ---
 
+// The commands of the menus, keys, buttons and tray, each a named step; the table below says which
+// id runs which. Ids of a kind (add, player, preference, remove, after-batch entries) go through
+// the data tables above, numbered entries through RunNumbered.
+struct CDlgMain::Commands {
+    using Handler = void (*)(CDlgMain& window, int id);
+    struct Entry {
+        int id;
+        Handler run;
+    };
+
+    static bool RunFromTables(CDlgMain& window, int id);
+    static bool RunNumbered(CDlgMain& window, int id);
+    static const Entry* Find(int id);
+
+    // Transcoding.
+    static void Start(CDlgMain& window, int id);
+    static void StartAudioOnly(CDlgMain& window, int id);
+    static void Stop(CDlgMain&, int) { StopItem(nullptr); }
+    static void PauseItem(CDlgMain& window, int id);
+    static void SkipItem(CDlgMain& window, int id);
+    static void FinishJob(CDlgMain&, int) { SetItemState(nullptr, kItemFinishing); }
+    static void Exit(CDlgMain& window, int) { gui::SendMessageA(window.hwnd_, gui::WM_CLOSE, 0, 0); }
+
+    // Playing.
+    static void PlayOutput(CDlgMain& window, int id);
+    static void Preview(CDlgMain& window, int) { window.PlayFocused("", 0x8000010u); }
+    static void StopPlaying(CDlgMain&, int) { PlayerStop(); }
+    static void ToggleExternalPlayer(CDlgMain& window, int id);
+    static void ChooseExternalPlayer(CDlgMain& window, int id);
+
+    // Settings, presets and the queue file.
+    static void ChooseOutputFolder(CDlgMain& window, int id);
+    static void LoadPresetFile(CDlgMain& window, int id);
+    static void SavePresetFile(CDlgMain& window, int id);
+    static void Revert(CDlgMain& window, int id);
+    static void SaveSettings(CDlgMain& window, int id);
+    static void LoadQueue(CDlgMain& window, int id);
+    static void SaveQueue(CDlgMain& window, int id);
+
+    // The rows of the file list.
+    static void RemoveSelected(CDlgMain& window, int id);
+    static void RemoveAll(CDlgMain& window, int id);
+    static void MarkDone(CDlgMain&, int) { FileList().SetSelectedState(kItemDone); }
+    static void MarkUndone(CDlgMain&, int) { FileList().SetSelectedState(kItemReady); }
+    static void ResetStates(CDlgMain& window, int id);
+    static void ShowDetails(CDlgMain& window, int id);
+    static void EditOutputFile(CDlgMain&, int) { FileList().EditSelected(kColDestDir); }
+    static void EditPreset(CDlgMain&, int) { FileList().EditSelected(kColPreset); }
+    static void InvertSelection(CDlgMain&, int) { FileList().InvertSelection(); }
+    static void SelectAll(CDlgMain&, int) { FileList().SelectAll(); }
+    static void MoveUp(CDlgMain&, int) { FileList().MoveSelected(-1); }
+    static void MoveDown(CDlgMain&, int) { FileList().MoveSelected(1); }
+    static void Group(CDlgMain&, int) { FileList().GroupSelected(); }
+    static void Ungroup(CDlgMain&, int) { FileList().UngroupSelected(); }
+
+    // Windows and pages.
+    static void About(CDlgMain& window, int id);
+    static void ShowEncoderVersion(CDlgMain& window, int id);
+    static void ToggleConsole(CDlgMain& window, int id);
+    static void ToggleStats(CDlgMain& window, int id);
+    static void ToggleWindow(CDlgMain& window, int id);
+    static void ShowQueueWindow(CDlgMain& window, int) { window.ShowQueueWindow(); }
+    static void LoadDropBoxFromUrl(CDlgMain& window, int) { window.LoadDropBox(true); }
+    static void LoadDropBoxFromFile(CDlgMain& window, int) { window.LoadDropBox(false); }
+    static void SwitchDropBoxMode(CDlgMain& window, int id);
+    static void CheckUpdate(CDlgMain&, int) { OpenUpdatePage(Shell().context.httpPort.load()); }
+    static void ShowTranscodingStats(CDlgMain& window, int id);
+    static void OpenSettings(CDlgMain&, int) { OpenPreferencePage(nullptr); }
+    static void OpenDspPluginsPage(CDlgMain&, int) { OpenWebUiPage(3, nullptr, "Winamp DSP Plugins", 800, 600); }
+    static void OpenSystemInfoPage(CDlgMain&, int) { OpenWebUiPage(5, "sys/", "System Information", 800, 600); }
+    static void AskRemoteExtension(CDlgMain& window, int id);
+    // Pages of the maker's web site, which this system has not.
+    static void Nothing(CDlgMain&, int) {}
+};
+
+const CDlgMain::Commands::Entry* CDlgMain::Commands::Find(int id) {
+    static constexpr Entry kTable[] = {
+        {cmd::start, Start},
+        {cmd::start_audio_only, StartAudioOnly},
+        {cmd::stop, Stop},
+        {cmd::pause, PauseItem},
+        {cmd::skip, SkipItem},
+        {cmd::finish_job, FinishJob},
+        {cmd::exit, Exit},
+
+        {cmd::play, PlayOutput},
+        {cmd::play_output, PlayOutput},
+        {cmd::preview, Preview},
+        {cmd::stop_playing, StopPlaying},
+        {cmd::stop_player, StopPlaying},
+        {cmd::external_player, ToggleExternalPlayer},
+        {cmd::set_external_player, ChooseExternalPlayer},
+
+        {cmd::set_output_folder, ChooseOutputFolder},
+        {cmd::load_preset, LoadPresetFile},
+        {cmd::save_preset, SavePresetFile},
+        {cmd::revert, Revert},
+        {cmd::save_settings, SaveSettings},
+        {cmd::load_queue, LoadQueue},
+        {cmd::save_queue, SaveQueue},
+
+        {cmd::remove, RemoveSelected},
+        {cmd::remove_all, RemoveAll},
+        {cmd::state_done, MarkDone},
+        {cmd::state_undone, MarkUndone},
+        {cmd::state_reset, ResetStates},
+        {cmd::output_details, ShowDetails},
+        {cmd::source_details, ShowDetails},
+        {cmd::set_output_file, EditOutputFile},
+        {cmd::set_preset, EditPreset},
+        {cmd::invert_selection, InvertSelection},
+        {cmd::select_all, SelectAll},
+        {cmd::move_up, MoveUp},
+        {cmd::move_down, MoveDown},
+        {cmd::group, Group},
+        {cmd::ungroup, Ungroup},
+
+        {cmd::about, About},
+        {cmd::audio_encoder_version, ShowEncoderVersion},
+        {cmd::video_encoder_version, ShowEncoderVersion},
+        {cmd::muxer_version, ShowEncoderVersion},
+        {cmd::toggle_console, ToggleConsole},
+        {cmd::toggle_stats, ToggleStats},
+        {cmd::show_ui, ToggleWindow},
+        {cmd::queue_manager, ShowQueueWindow},
+        {cmd::load_dropbox_url, LoadDropBoxFromUrl},
+        {cmd::load_dropbox_file, LoadDropBoxFromFile},
+        {cmd::switch_ui, SwitchDropBoxMode},
+        {cmd::check_update, CheckUpdate},
+        {cmd::transcoding_stats, ShowTranscodingStats},
+        {cmd::settings, OpenSettings},
+        {cmd::dsp_plugins_page, OpenDspPluginsPage},
+        {cmd::system_info_page, OpenSystemInfoPage},
+        {cmd::load_remote_extension, AskRemoteExtension},
+        {cmd::website, Nothing},
+        {cmd::forum, Nothing},
+        {cmd::dropbox_builder, Nothing},
+        {cmd::benchmark_result, Nothing},
+        {cmd::report, Nothing},
+    };
+    for (const Entry& e : kTable)
+        if (e.id == id) return &e;
+    return nullptr;
+}
+
 bool CDlgMain::OnMenuCommand(int id) {
-    ShellState& s = Shell();
-    CFileList& list = FileList();
+    if (Commands::RunFromTables(*this, id)) return true;
+    if (const Commands::Entry* command = Commands::Find(id)) {
+        command->run(*this, id);
+        return true;
+    }
+    return Commands::RunNumbered(*this, id);
+}
+
+// The add, player, preference, remove and after-batch entries; false for any other id.
+bool CDlgMain::Commands::RunFromTables(CDlgMain& window, int id) {
     for (const AddCommand& c : kAddCommands)
         if (c.id == id) {
-            RaiseEvent(21, c.word, static_cast<int64_t>(reinterpret_cast<intptr_t>(hwnd_)));
+            RaiseEvent(21, c.word, static_cast<int64_t>(reinterpret_cast<intptr_t>(window.hwnd_)));
             return true;
         }
     for (const PlayerMenuCommand& c : kPlayerCommands)
@@ -411,17 +586,18 @@ bool CDlgMain::OnMenuCommand(int id) {
     for (const PrefMenuCommand& c : kPrefCommands)
         if (c.id == id) {
             SetPrefInt(c.key, c.value);
-            if (std::strcmp(c.key, "overall.ui.mode") == 0) ApplyUiMode();
+            if (std::strcmp(c.key, "overall.ui.mode") == 0) window.ApplyUiMode();
             return true;
         }
     for (const RemoveCommand& c : kRemoveCommands)
         if (c.id == id) {
             if (Idle()) {
-                list.RemoveByState(c.state);
-                ApplySettings(1);
+                FileList().RemoveByState(c.state);
+                window.ApplySettings(1);
             }
             return true;
         }
+    ShellState& s = Shell();
     for (int action = 0; action < 6; ++action) {
         if (id != kAfterBatchCommands[action]) continue;
         s.afterBatchAction = action;
@@ -430,224 +606,16 @@ bool CDlgMain::OnMenuCommand(int id) {
         s.exitFlag = action == 1 || action == 4 || action == 5 || s.options.exit;
         return true;
     }
-    switch (id) {
-    case kCmdExit: gui::SendMessageA(hwnd_, gui::WM_CLOSE, 0, 0); return true;
-    case 40016: SetPrefInt("overall.video.enabled", 0); [[fallthrough]];
-    case kCmdStart:
-        StartTranscoding();
-        SetForeground();
-        return true;
-    case kCmdStop: StopItem(nullptr); return true;
-    case 40009: {
-        const char* caption = UiStrings().GetString("menu_version", 0, "Information");
-        gui::MessageBoxA(hwnd_, s.aboutText.c_str(), caption, gui::MB_OK | gui::MB_ICONINFORMATION);
-        return true;
-    }
-    case 40010: {
-        const char* dest = GetPrefString("overall.task.destdir");
-        auto folder = gui::BrowseForFolder(hwnd_, Ui("menu_set_out_folder"), dest ? dest : "");
-        if (folder) {
-            SetPrefString("overall.task.destdir", folder->c_str());
-            LoadControls();
-        }
-        return true;
-    }
-    case 40014:
-    case 40018: {
-        const std::string output = ExistingOutput(list.GetCurrentItem());
-        if (!output.empty()) PlayFile(output.c_str(), nullptr);
-        return true;
-    }
-    case 40181: PlayFocused("", 0x8000010u); return true;
-    case 40065:
-    case 40131: PlayerStop(); return true;
-    case 40074: {
-        const std::string path = ChooseFile(hwnd_, false, FileDialogFilter({{"Presets", "*.xml"}}), Ui("menu_load_preset"), 0x83000);
-        if (path.empty()) return true;
-        SetStatusText(0, Ui(LoadPresetKeepingPrefs(path) ? "preset_loaded" : "preset_load_failed"));
-        return true;
-    }
-    case 40075: {
-        std::string path = ChooseFile(hwnd_, true, FileDialogFilter({{"Presets", "*.xml"}}), Ui("menu_save_preset"), 0x80802);
-        if (path.empty()) return true;
-        if (SavePrefs(WithXmlExtension(path).c_str(), kRevertSkipList) == 0) SetStatusText(0, Ui("preset_saved"));
-        return true;
-    }
-    case 40082:
-        RevertPrefs();
-        LoadPreset("qxcore64.xml", nullptr, false);
-        LoadPreset(s.options.defaultsFile, nullptr, false);
-        LoadPreset("sonquill.xml", nullptr, false);
-        ApplySettings(2);
-        return true;
-    case 40085:
-        SetPrefInt("overall.ui.console", GetPrefInt("overall.ui.console") ? 0 : 1);
-        SetForeground();
-        return true;
-    case 40089:
-        if (StatsWindow().Handle()) gui::SendMessageA(StatsWindow().Handle(), gui::WM_CLOSE, 0, 0);
-        else ShowStats(hwnd_);
-        return true;
-    case 40092: OpenUpdatePage(s.context.httpPort.load()); return true;
-    case 40094: {
-        const std::string path =
-            ChooseFile(hwnd_, false, FileDialogFilter({{"Quorvex Queue XML", "*.xml"}}), "Load Queue", gui::OFN_FILEMUSTEXIST);
-        if (path.empty()) return true;
-        const int loaded = LoadQueueFile(path.c_str());
-        list.RefreshRows();
-        if (loaded > 0) SetStatusText(0, "Queue loaded");
-        return true;
-    }
-    case 40095: {
-        const std::string path =
-            ChooseFile(hwnd_, true, FileDialogFilter({{"Quorvex Queue XML", "*.xml"}}), "Save Queue", gui::OFN_OVERWRITEPROMPT);
-        if (!path.empty()) SaveQueueAs(WithXmlExtension(path), true);
-        return true;
-    }
-    case 40098:
-        if (Idle()) {
-            list.RemoveSelected();
-            ApplySettings(1);
-        }
-        return true;
-    case 40107:
-        SavePrefs(GetDataPath("prefs.xml").c_str(), nullptr);
-        if (GetPrefInt("overall.task.saveQueue")) SaveQueueAs(GetDataPath("queue.xml"), false);
-        SetStatusText(0, "Saved as defaults");
-        return true;
-    case 40112:
-        if (Idle()) {
-            list.RemoveAll();
-            ApplySettings(1);
-        }
-        return true;
-    case 40134:
-    case 40137:
-    case 40138: {
-        const int kind = id == 40134 ? 0 : id == 40137 ? 1 : 2;
-        const char* key = kind == 0 ? "overall.audio.encoder" : kind == 1 ? "overall.video.encoder" : "overall.container.muxer";
-        const char* caption = kind == 0 ? "Audio encoder version" : kind == 1 ? "Video encoder version" : "Container muxer version";
-        const int encoder = GetPrefInt(key);
-        const char* version = GetEncoderVersion(kind, encoder);
-        std::string text = version ? version : "";
-        if (text.empty()) {
-            const char* name = GetPrefEnumText(key, encoder);
-            char buf[512];
-            std::snprintf(buf, sizeof buf, "%s", Ui("NO_ENCODER_VER"));
-            const std::string format = buf;
-            const size_t at = format.find("%s");
-            text = at == std::string::npos ? format : format.substr(0, at) + (name ? name : "") + format.substr(at + 2);
-        }
-        gui::MessageBoxA(hwnd_, text.c_str(), caption, gui::MB_OK | gui::MB_ICONINFORMATION);
-        return true;
-    }
-    case 40152: list.SetSelectedState(kItemDone); return true;
-    case 40154: list.SetSelectedState(kItemReady); return true;
-    case 40157: {
-        QueueLockGuard queue;
-        for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it))
-            if (!it->audioTask.load()) it->state = kItemReady;
-        list.RefreshRows();
-        return true;
-    }
-    case 40197:
-    case 40198: {
-        QueueItem* item = list.GetCurrentItem();
-        if (!item) return true;
-        if (id == 40197) {
-            const std::string output = ExistingOutput(item);
-            if (output.empty()) return true;
-            QueueItem* temp = QueueNewItem(output.c_str());
-            ShowFileInfo(temp, hwnd_);
-            QueueFreeItem(temp);
-        } else {
-            ShowFileInfo(item, hwnd_);
-        }
-        return true;
-    }
-    case 40235: list.EditSelected(kColDestDir); return true;
-    case 40270: list.EditSelected(kColPreset); return true;
-    case 40301: list.InvertSelection(); return true;
-    case kShowUiCommand:
-        if (!gui::IsWindowVisible(hwnd_) || gui::IsIconic(hwnd_)) {
-            gui::ShowWindow(hwnd_, gui::SW_RESTORE);
-            Show();
-            PluginHostShow();
-            SetForeground();
-        } else {
-            Minimize();
-        }
-        return true;
-    case kCmdPause:
-        if (TogglePauseItem(list.GetCurrentItem()) != 0) RaiseEvent(2, Ui("pause_error"));
-        return true;
-    case 40310:
-        if (QueueItem* item = list.GetCurrentItem(); item && item->state.load() == kItemEncoding)
-            SetItemState(item, kItemSkipping);
-        return true;
-    case 40319: list.SelectAll(); return true;
-    case 40323: list.MoveSelected(-1); return true;
-    case 40324: list.MoveSelected(1); return true;
-    case 40325: list.GroupSelected(); return true;
-    case 40326: list.UngroupSelected(); return true;
-    case 40374: SetItemState(nullptr, kItemFinishing); return true;
-    case 40379: ShowQueueWindow(); return true;
-    case 40386: LoadDropBox(true); return true;
-    case 40388: LoadDropBox(false); return true;
-    case 40390:
-        SetPrefInt("overall.ui.mode", CurrentUiMode() == kUiDropBox ? kUiNormal : kUiDropBox);
-        ApplyUiMode();
-        return true;
-    case 40392:
-        SetPrefInt("overall.preview.extPlayer", GetPrefInt("overall.preview.extPlayer") ? 0 : 1);
-        return true;
-    case 40394: {
-        const std::string path = ChooseFile(hwnd_, false, FileDialogFilter({{"Application", "*"}}), Ui("menu_set_ext_player"), 0);
-        if (path.empty()) return true;
-        SetPrefString("overall.preview.extPlayerPath", path.c_str());
-        SetPrefInt("overall.preview.extPlayer", 1);
-        return true;
-    }
-    case 40399: {
-        bool any = false;
-        {
-            QueueLockGuard queue;
-            for (QueueItem* it = QueueNext(nullptr); it && !any; it = QueueNext(it)) any = it->statSampleCount > 0;
-        }
-        if (!any) {
-            gui::MessageBoxA(hwnd_, Ui("select_processed"), "Information", gui::MB_OK | gui::MB_ICONINFORMATION);
-            return true;
-        }
-        // The page is the feed's "stats" link; it reads the figures from the control server.
-        const std::string link = GetNewsFeed().GetLink("stats", "");
-        if (!link.empty() && EnsureControlServer())
-            OpenWebPage((link + "?p=" + std::to_string(s.context.httpPort.load())).c_str(),
-                        Ui("menu_transcoding_stats"), 800, 600);
-        return true;
-    }
-    case 40061: OpenPreferencePage(nullptr); return true;
-    case 40069: OpenWebUiPage(3, nullptr, "Winamp DSP Plugins", 800, 600); return true;
-    case 40289: OpenWebUiPage(5, "sys/", "System Information", 800, 600); return true;
-    // Pages of the maker's web site, which this system has not (40140, 40179, 40298, 40321, 40334), and
-    // entries whose windows are not built yet.
-    case 40140:
-    case 40179:
-    case 40298:
-    case 40321:
-    case 40334: return true;
-    case 40328: {
-        // Remote extensions are not loaded by this system: the address asked for goes nowhere.
-        auto address = ShowUrlDialog(hwnd_, "Load Remote Extension", Ui("enter_url"));
-        (void)address;
-        return true;
-    }
-    default: break;
-    }
+    return false;
+}
+
+// Language n, wizard n and extension n of the menus the window fills; false for any other id.
+bool CDlgMain::Commands::RunNumbered(CDlgMain& window, int id) {
     if (id >= kCmdLanguageBase && id < kCmdExtensionBase) {
         const int language = id - kCmdLanguageBase;
         if (GetPrefInt("overall.ui.language") != language) {
             SetPrefInt("overall.ui.language", language);
-            MarkLanguage();
+            window.MarkLanguage();
             RaiseEvent(2, Ui("need_restart"));
         }
         return true;
@@ -667,19 +635,221 @@ bool CDlgMain::OnMenuCommand(int id) {
     return id >= kCmdExtensionBase && id < kCmdExtensionBase + 100;
 }
 
+void CDlgMain::Commands::Start(CDlgMain& window, int) {
+    StartTranscoding();
+    window.SetForeground();
+}
+
+// Audio only: the video is switched off first.
+void CDlgMain::Commands::StartAudioOnly(CDlgMain& window, int id) {
+    SetPrefInt("overall.video.enabled", 0);
+    Start(window, id);
+}
+
+void CDlgMain::Commands::PauseItem(CDlgMain&, int) {
+    if (TogglePauseItem(FileList().GetCurrentItem()) != 0) RaiseEvent(2, Ui("pause_error"));
+}
+
+void CDlgMain::Commands::SkipItem(CDlgMain&, int) {
+    if (QueueItem* item = FileList().GetCurrentItem(); item && item->state.load() == kItemEncoding)
+        SetItemState(item, kItemSkipping);
+}
+
+// The focused item's output file, when it exists.
+void CDlgMain::Commands::PlayOutput(CDlgMain&, int) {
+    const std::string output = ExistingOutput(FileList().GetCurrentItem());
+    if (!output.empty()) PlayFile(output.c_str(), nullptr);
+}
+
+void CDlgMain::Commands::ToggleExternalPlayer(CDlgMain&, int) {
+    SetPrefInt("overall.preview.extPlayer", GetPrefInt("overall.preview.extPlayer") ? 0 : 1);
+}
+
+void CDlgMain::Commands::ChooseExternalPlayer(CDlgMain& window, int) {
+    const std::string path =
+        ChooseFile(window.hwnd_, false, FileDialogFilter({{"Application", "*"}}), Ui("menu_set_ext_player"), 0);
+    if (path.empty()) return;
+    SetPrefString("overall.preview.extPlayerPath", path.c_str());
+    SetPrefInt("overall.preview.extPlayer", 1);
+}
+
+void CDlgMain::Commands::ChooseOutputFolder(CDlgMain& window, int) {
+    const char* dest = GetPrefString("overall.task.destdir");
+    auto folder = gui::BrowseForFolder(window.hwnd_, Ui("menu_set_out_folder"), dest ? dest : "");
+    if (folder) {
+        SetPrefString("overall.task.destdir", folder->c_str());
+        window.LoadControls();
+    }
+}
+
+void CDlgMain::Commands::LoadPresetFile(CDlgMain& window, int) {
+    const std::string path =
+        ChooseFile(window.hwnd_, false, FileDialogFilter({{"Presets", "*.xml"}}), Ui("menu_load_preset"), 0x83000);
+    if (path.empty()) return;
+    window.SetStatusText(0, Ui(window.LoadPresetKeepingPrefs(path) ? "preset_loaded" : "preset_load_failed"));
+}
+
+void CDlgMain::Commands::SavePresetFile(CDlgMain& window, int) {
+    std::string path =
+        ChooseFile(window.hwnd_, true, FileDialogFilter({{"Presets", "*.xml"}}), Ui("menu_save_preset"), 0x80802);
+    if (path.empty()) return;
+    if (SavePrefs(WithXmlExtension(path).c_str(), kRevertSkipList) == 0) window.SetStatusText(0, Ui("preset_saved"));
+}
+
+// The settings of the core, the defaults and the program's own file, in that order.
+void CDlgMain::Commands::Revert(CDlgMain& window, int) {
+    RevertPrefs();
+    LoadPreset("qxcore64.xml", nullptr, false);
+    LoadPreset(Shell().options.defaultsFile, nullptr, false);
+    LoadPreset("sonquill.xml", nullptr, false);
+    window.ApplySettings(2);
+}
+
+void CDlgMain::Commands::SaveSettings(CDlgMain& window, int) {
+    SavePrefs(GetDataPath("prefs.xml").c_str(), nullptr);
+    if (GetPrefInt("overall.task.saveQueue")) window.SaveQueueAs(GetDataPath("queue.xml"), false);
+    window.SetStatusText(0, "Saved as defaults");
+}
+
+void CDlgMain::Commands::LoadQueue(CDlgMain& window, int) {
+    const std::string path = ChooseFile(window.hwnd_, false, FileDialogFilter({{"Quorvex Queue XML", "*.xml"}}),
+                                        "Load Queue", gui::OFN_FILEMUSTEXIST);
+    if (path.empty()) return;
+    const int loaded = LoadQueueFile(path.c_str());
+    FileList().RefreshRows();
+    if (loaded > 0) window.SetStatusText(0, "Queue loaded");
+}
+
+void CDlgMain::Commands::SaveQueue(CDlgMain& window, int) {
+    const std::string path = ChooseFile(window.hwnd_, true, FileDialogFilter({{"Quorvex Queue XML", "*.xml"}}),
+                                        "Save Queue", gui::OFN_OVERWRITEPROMPT);
+    if (!path.empty()) window.SaveQueueAs(WithXmlExtension(path), true);
+}
+
+void CDlgMain::Commands::RemoveSelected(CDlgMain& window, int) {
+    if (!Idle()) return;
+    FileList().RemoveSelected();
+    window.ApplySettings(1);
+}
+
+void CDlgMain::Commands::RemoveAll(CDlgMain& window, int) {
+    if (!Idle()) return;
+    FileList().RemoveAll();
+    window.ApplySettings(1);
+}
+
+// Every item back to ready, but those of an audio task.
+void CDlgMain::Commands::ResetStates(CDlgMain&, int) {
+    QueueLockGuard queue;
+    for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it))
+        if (!it->audioTask.load()) it->state = kItemReady;
+    FileList().RefreshRows();
+}
+
+// The file information of the focused item, or of its output file through a passing item.
+void CDlgMain::Commands::ShowDetails(CDlgMain& window, int id) {
+    QueueItem* item = FileList().GetCurrentItem();
+    if (!item) return;
+    if (id != cmd::output_details) {
+        ShowFileInfo(item, window.hwnd_);
+        return;
+    }
+    const std::string output = ExistingOutput(item);
+    if (output.empty()) return;
+    QueueItem* temp = QueueNewItem(output.c_str());
+    ShowFileInfo(temp, window.hwnd_);
+    QueueFreeItem(temp);
+}
+
+void CDlgMain::Commands::About(CDlgMain& window, int) {
+    const char* caption = UiStrings().GetString("menu_version", 0, "Information");
+    gui::MessageBoxA(window.hwnd_, Shell().aboutText.c_str(), caption, gui::MB_OK | gui::MB_ICONINFORMATION);
+}
+
+// The version of the chosen audio encoder, video encoder or muxer; without one, the encoder's name
+// in the "no version" text.
+void CDlgMain::Commands::ShowEncoderVersion(CDlgMain& window, int id) {
+    const int kind = id == cmd::audio_encoder_version ? 0 : id == cmd::video_encoder_version ? 1 : 2;
+    const char* key = kind == 0 ? "overall.audio.encoder" : kind == 1 ? "overall.video.encoder" : "overall.container.muxer";
+    const char* caption = kind == 0 ? "Audio encoder version" : kind == 1 ? "Video encoder version" : "Container muxer version";
+    const int encoder = GetPrefInt(key);
+    const char* version = GetEncoderVersion(kind, encoder);
+    std::string text = version ? version : "";
+    if (text.empty()) {
+        const char* name = GetPrefEnumText(key, encoder);
+        char buf[512];
+        std::snprintf(buf, sizeof buf, "%s", Ui("NO_ENCODER_VER"));
+        const std::string format = buf;
+        const size_t at = format.find("%s");
+        text = at == std::string::npos ? format : format.substr(0, at) + (name ? name : "") + format.substr(at + 2);
+    }
+    gui::MessageBoxA(window.hwnd_, text.c_str(), caption, gui::MB_OK | gui::MB_ICONINFORMATION);
+}
+
+void CDlgMain::Commands::ToggleConsole(CDlgMain& window, int) {
+    SetPrefInt("overall.ui.console", GetPrefInt("overall.ui.console") ? 0 : 1);
+    window.SetForeground();
+}
+
+void CDlgMain::Commands::ToggleStats(CDlgMain& window, int) {
+    if (StatsWindow().Handle()) gui::SendMessageA(StatsWindow().Handle(), gui::WM_CLOSE, 0, 0);
+    else ShowStats(window.hwnd_);
+}
+
+// A hidden or minimised window comes back to the front; a shown one is minimised.
+void CDlgMain::Commands::ToggleWindow(CDlgMain& window, int) {
+    if (!gui::IsWindowVisible(window.hwnd_) || gui::IsIconic(window.hwnd_)) {
+        gui::ShowWindow(window.hwnd_, gui::SW_RESTORE);
+        window.Show();
+        PluginHostShow();
+        window.SetForeground();
+    } else {
+        window.Minimize();
+    }
+}
+
+void CDlgMain::Commands::SwitchDropBoxMode(CDlgMain& window, int) {
+    SetPrefInt("overall.ui.mode", CurrentUiMode() == kUiDropBox ? kUiNormal : kUiDropBox);
+    window.ApplyUiMode();
+}
+
+// The statistics page of the feed's "stats" link, which reads the figures from the control server;
+// only once an item has figures.
+void CDlgMain::Commands::ShowTranscodingStats(CDlgMain& window, int) {
+    bool any = false;
+    {
+        QueueLockGuard queue;
+        for (QueueItem* it = QueueNext(nullptr); it && !any; it = QueueNext(it)) any = it->statSampleCount > 0;
+    }
+    if (!any) {
+        gui::MessageBoxA(window.hwnd_, Ui("select_processed"), "Information", gui::MB_OK | gui::MB_ICONINFORMATION);
+        return;
+    }
+    const std::string link = GetNewsFeed().GetLink("stats", "");
+    if (!link.empty() && EnsureControlServer())
+        OpenWebPage((link + "?p=" + std::to_string(Shell().context.httpPort.load())).c_str(), Ui("menu_transcoding_stats"),
+                    800, 600);
+}
+
+// Remote extensions are not loaded by this system: the address asked for goes nowhere.
+void CDlgMain::Commands::AskRemoteExtension(CDlgMain& window, int) {
+    auto address = ShowUrlDialog(window.hwnd_, "Load Remote Extension", Ui("enter_url"));
+    (void)address;
+}
+
 // Buttons of the main window.
 bool CDlgMain::OnControlCommand(int id) {
     switch (id) {
-    case kIdStartButton:
-        if (Idle() && WorkerCount() == 0) return OnMenuCommand(kCmdStart);
-        ShowMenu(316, GetItem(id), 0, 0);
+    case dlg::main::start:
+        if (Idle() && WorkerCount() == 0) return OnMenuCommand(cmd::start);
+        ShowMenu(menu::stop, GetItem(id), 0, 0);
         return true;
-    case kIdPauseButton:
+    case dlg::main::pause:
         if (GetItemState(nullptr) != kItemEncoding && GetItemState(nullptr) != kItemPaused) PlayerPause();
-        else OnMenuCommand(kCmdPause);
+        else OnMenuCommand(cmd::pause);
         return true;
-    case kIdAddButton: ShowMenu(287, GetItem(id), 0, 0); return true;
-    case kIdPreviewButton: {
+    case dlg::main::add: ShowMenu(menu::add, GetItem(id), 0, 0); return true;
+    case dlg::main::preview: {
         if (GetPlayerInfo(1) == kPlayerPlaying) {
             PlayerStop();
             return true;
@@ -688,16 +858,16 @@ bool CDlgMain::OnControlCommand(int id) {
         uint32_t grey = 0;
         if (!item || ExistingOutput(item).empty()) grey |= (1u << 3) | (1u << 4);
         if (!item || (item->state.load() != kItemEncoding && item->state.load() != kItemPaused)) grey |= 1u << 2;
-        ShowMenu(kPreviewMenu, GetItem(id), GetPrefInt("overall.preview.extPlayer") ? 1u << 5 : 0, grey);
+        ShowMenu(menu::preview, GetItem(id), GetPrefInt("overall.preview.extPlayer") ? 1u << 5 : 0, grey);
         return true;
     }
-    case kIdInfoButton: ShowMenu(318, GetItem(id), 0, 0); return true;
-    case kIdLoadDropBoxButton: ShowMenu(kLoadDropBoxMenu, GetItem(id), 0, 0); return true;
-    case kIdRemoveButton: return OnMenuCommand(40098);
-    case kIdSetOutputButton: return OnMenuCommand(40010);
-    case kIdSourceDetailsButton: return OnMenuCommand(40198);
-    case kIdRemoveMenuButton: ShowMenu(kRemoveMenu, GetItem(id), 0, 0); return true;
-    case kIdOpenOutputButton: {
+    case dlg::main::info: ShowMenu(menu::info, GetItem(id), 0, 0); return true;
+    case dlg::dropbox::load_button: ShowMenu(menu::load_dropbox, GetItem(id), 0, 0); return true;
+    case dlg::main::remove: return OnMenuCommand(cmd::remove);
+    case dlg::main::set_output: return OnMenuCommand(cmd::set_output_folder);
+    case dlg::main::source_details: return OnMenuCommand(cmd::source_details);
+    case dlg::main::remove_menu: ShowMenu(menu::remove, GetItem(id), 0, 0); return true;
+    case dlg::main::open_output: {
         // Only an existing folder is opened, never a program.
         const char* dest = GetPrefString("overall.task.destdir");
         std::string folder = dest ? dest : "";
@@ -719,7 +889,7 @@ bool CDlgMain::OnEnterMenuLoop() {
     for (int action = 0; action < 6; ++action)
         gui::CheckMenuItem(menu, static_cast<UINT>(kAfterBatchCommands[action]),
                            gui::MF_BYCOMMAND | (action == current ? gui::MF_CHECKED : gui::MF_UNCHECKED));
-    gui::CheckMenuItem(menu, 40392,
+    gui::CheckMenuItem(menu, cmd::external_player,
                        gui::MF_BYCOMMAND | (GetPrefInt("overall.preview.extPlayer") ? gui::MF_CHECKED : gui::MF_UNCHECKED));
     MarkLanguage();
     return true;

@@ -324,7 +324,7 @@ int EngineEventCallback(int code, intptr_t data, int64_t arg) {
     case 24: AutoRevertPrefs(); return 0;
     case 25: s.mainHwnd = reinterpret_cast<gui::HWND>(data); return 0;
     case 26:
-        if (gui::HWND h = s.mainHwnd.load()) gui::PostMessageA(h, kShowUiCommand, 0, 0);
+        if (gui::HWND h = s.mainHwnd.load()) gui::PostMessageA(h, cmd::show_ui, 0, 0);
         return 0;
     case 27: return 0;  // an item's address does not fit the int answer; nothing asks for it yet
     default: return 1;

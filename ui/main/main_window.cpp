@@ -37,8 +37,8 @@ constexpr int kVisibleMargin = 48;                // a saved position keeps this
 const char* Ui(const char* key) { return UiStrings().GetString(key); }
 
 ControlBinding g_bindings[] = {
-    {kIdDestDir, "overall.task.destdir", 0, kTextField},
-    {kIdTaskMode, "overall.task.mode", 1, kComboBox},
+    {dlg::main::dest_dir, "overall.task.destdir", 0, kTextField},
+    {dlg::main::task_mode, "overall.task.mode", 1, kComboBox},
     {0, nullptr, 0, 0},
 };
 ControlBinding g_noBindings[] = {{0, nullptr, 0, 0}};
@@ -106,7 +106,7 @@ ControlBinding* CDlgMain::GetBindings() { return dropBox_ ? g_noBindings : g_bin
 
 HWND CDlgMain::CreateMainWindow() {
     dropBox_ = CurrentUiMode() == kUiDropBox;
-    return CreateModeless(MainInstance(), dropBox_ ? kDropBoxTemplate : kMainTemplate, static_cast<HWND>(nullptr));
+    return CreateModeless(MainInstance(), dropBox_ ? dlg::dropbox::id : dlg::main::id, static_cast<HWND>(nullptr));
 }
 
 bool CDlgMain::OnInitDialog() {
@@ -115,9 +115,9 @@ bool CDlgMain::OnInitDialog() {
     FillLanguageMenu();
     TranslateControls(nullptr);
     static const int kParts[] = {220, 560, -1};
-    SendItemMessage(kIdStatusBar, gui::SB_SETPARTS, 3, reinterpret_cast<LPARAM>(kParts));
-    AddToolTip(kIdStartButton, Ui("tip_start"));
-    AddToolTip(kIdPauseButton, Ui("tip_pause"));
+    SendItemMessage(dlg::main::status_bar, gui::SB_SETPARTS, 3, reinterpret_cast<LPARAM>(kParts));
+    AddToolTip(dlg::main::start, Ui("tip_start"));
+    AddToolTip(dlg::main::pause, Ui("tip_pause"));
     SetTitleText(nullptr);
     ShowItemState(GetItemState(nullptr));
     if (dropBox_) {
@@ -128,12 +128,13 @@ bool CDlgMain::OnInitDialog() {
     } else {
         CreateOptionsPane(this);
         optionsShown_ = OptionsPane() && OptionsPane()->Handle();
-        // The device plug-in's panel opens the time (1123), audio (1165) and automation (60002)
-        // tabs in the option tabs' popup.
+        // The device plug-in's panel opens the time, audio and automation tabs in the option tabs'
+        // popup.
         DeviceHost().SetTabOpener([](int command, HWND owner) {
-            COptionTab* tab = command == 1123 ? CreateOptionTab(5)
-                              : command == 1165 ? CreateAudioCfgTab()
-                              : command == 60002 ? CreateOptionTab(3) : nullptr;
+            COptionTab* tab = command == dlg::device_child::time_tab    ? CreateOptionTab(5)
+                              : command == dlg::device_child::audio_tab ? CreateAudioCfgTab()
+                              : command == device_cmd::automation       ? CreateOptionTab(3)
+                                                                        : nullptr;
             if (tab) ShowTabInPopup(tab, owner);
         });
         // The saved size is that of the window in its mode, so the mode is laid out first.
@@ -149,12 +150,12 @@ bool CDlgMain::OnInitDialog() {
     if (dropBox_) {
         const char* folders = GetPrefString("overall.automation.watchFolders");
         FileList().RestartWatch(folders ? folders : "");
-    } else if (FileList().Create(hwnd_, kFileListTemplate)) {
+    } else if (FileList().Create(hwnd_, dlg::filelist::id)) {
         gui::RECT client;
         gui::GetClientRect(hwnd_, &client);
         LayOut(client.right, client.bottom);
     }
-    news_->Attach(GetItem(kIdNewsTabs), GetItem(kIdNewsTree));
+    news_->Attach(GetItem(dlg::main::news_tabs), GetItem(dlg::main::news_tree));
     FillNewsTabs(-1);
     timerId_ = gui::SetTimer(hwnd_, kTimer, 250, nullptr);
     return true;
@@ -170,7 +171,8 @@ void CDlgMain::SetTitleText(const char* text) { SetText(TitleText(text).c_str())
 
 void CDlgMain::SetStatusText(int part, const char* text) {
     if (part == 0 && text) ConsoleStatus(text);
-    SendItemMessage(kIdStatusBar, gui::SB_SETTEXTA, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(text ? text : ""));
+    SendItemMessage(dlg::main::status_bar, gui::SB_SETTEXTA, static_cast<WPARAM>(part),
+                    reinterpret_cast<LPARAM>(text ? text : ""));
 }
 
 void CDlgMain::ShowItemState(uint32_t state) {
@@ -189,13 +191,13 @@ void CDlgMain::ShowItemState(uint32_t state) {
 
 void CDlgMain::ShowProgress(QueueItem* item) {
     if (!item) {
-        SendItemMessage(kIdItemProgress, gui::PBM_SETPOS, 0, 0);
-        SendItemMessage(kIdOverallProgress, gui::PBM_SETPOS, 0, 0);
+        SendItemMessage(dlg::main::item_progress, gui::PBM_SETPOS, 0, 0);
+        SendItemMessage(dlg::main::overall_progress, gui::PBM_SETPOS, 0, 0);
         return;
     }
     // The summary bar is the whole queue's progress, not the shown item's.
     const int overall = GetQueueProgress(nullptr);
-    if (overall >= 0) SendItemMessage(kIdOverallProgress, gui::PBM_SETPOS, static_cast<WPARAM>(overall), 0);
+    if (overall >= 0) SendItemMessage(dlg::main::overall_progress, gui::PBM_SETPOS, static_cast<WPARAM>(overall), 0);
     const double progress = item->run.progress.load();
     char title[128];
     if (minimised_) {
@@ -204,7 +206,7 @@ void CDlgMain::ShowProgress(QueueItem* item) {
         return;
     }
     if (progress <= 0) return;
-    SendItemMessage(kIdItemProgress, gui::PBM_SETPOS, static_cast<WPARAM>(progress), 0);
+    SendItemMessage(dlg::main::item_progress, gui::PBM_SETPOS, static_cast<WPARAM>(progress), 0);
     const char* key = "progress_npass";
     if (item->flags.load() & kItemFlagTestPhase) key = "progress_test";
     else if (item->flags.load() & kItemFlagStarted && item->run.passCount.load() == 0) key = "progress_audio";
@@ -213,12 +215,12 @@ void CDlgMain::ShowProgress(QueueItem* item) {
 }
 
 void CDlgMain::SetLogText(const std::string& text) {
-    SetItemText(kIdLog, text.c_str());
-    SendItemMessage(kIdLog, gui::EM_SETSEL, text.size(), static_cast<LPARAM>(text.size()));
-    SendItemMessage(kIdLog, gui::EM_SCROLLCARET, 0, 0);
+    SetItemText(dlg::main::log, text.c_str());
+    SendItemMessage(dlg::main::log, gui::EM_SETSEL, text.size(), static_cast<LPARAM>(text.size()));
+    SendItemMessage(dlg::main::log, gui::EM_SCROLLCARET, 0, 0);
 }
 
-void CDlgMain::SetExpertText(const char* text) { SetItemText(kIdExpertPane, text ? text : ""); }
+void CDlgMain::SetExpertText(const char* text) { SetItemText(dlg::main::expert_pane, text ? text : ""); }
 
 void CDlgMain::ApplySettings(int code) {
     if (applying_) return;
@@ -241,15 +243,15 @@ void CDlgMain::ShowJobStarted(QueueItem* item) {
     // The item served last may have left the queue since the last batch.
     if (!item) lastServed_ = nullptr;
     // A new job's bar starts empty, not at the end of the job before.
-    else SendItemMessage(kIdItemProgress, gui::PBM_SETPOS, 0, 0);
-    gui::SendDlgItemMessageA(hwnd_, kIdStartButton, gui::WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Ui("menu_stop")));
+    else SendItemMessage(dlg::main::item_progress, gui::PBM_SETPOS, 0, 0);
+    gui::SendDlgItemMessageA(hwnd_, dlg::main::start, gui::WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Ui("menu_stop")));
     // "overall.ui.stats" hides the statistics window; otherwise it follows the batch, refreshed
     // by this window's timer.
     if (!dropBox_ && !GetPrefInt("overall.ui.stats")) ShowStats(hwnd_);
 }
 
 void CDlgMain::ShowBatchEnded() {
-    gui::SendDlgItemMessageA(hwnd_, kIdStartButton, gui::WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Ui("menu_start")));
+    gui::SendDlgItemMessageA(hwnd_, dlg::main::start, gui::WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Ui("menu_start")));
     ShowItemState(GetItemState(nullptr));
     SetTitleText(nullptr);
     lastServed_ = nullptr;  // the queue may change before the next batch
@@ -316,8 +318,8 @@ bool CDlgMain::OnControlSelChange(int id) { return OnMenuCommand(id); }
 
 bool CDlgMain::OnSelChange(int id, int code, HWND control) {
     const bool handled = CDialogWindow::OnSelChange(id, code, control);
-    if (id != kIdTaskMode || loading_) return handled;
-    const int mode = GetComboSel(kIdTaskMode);
+    if (id != dlg::main::task_mode || loading_) return handled;
+    const int mode = GetComboSel(dlg::main::task_mode);
     if (Shell().context.taskMode.load() == 6 && mode != 6) StopStreamingServer();
     Shell().context.taskMode = mode;
     if (mode == 0) {
@@ -328,9 +330,9 @@ bool CDlgMain::OnSelChange(int id, int code, HWND control) {
 }
 
 bool CDlgMain::OnTrayNotify(WPARAM, LPARAM lParam) {
-    if (static_cast<UINT>(lParam) == gui::WM_LBUTTONUP) return OnMenuCommand(kShowUiCommand);
+    if (static_cast<UINT>(lParam) == gui::WM_LBUTTONUP) return OnMenuCommand(cmd::show_ui);
     if (static_cast<UINT>(lParam) == gui::WM_RBUTTONUP) {
-        gui::HMENU menu = gui::LoadMenuA(MainInstance(), gui::MAKEINTRESOURCEA(kTrayMenu));
+        gui::HMENU menu = gui::LoadMenuA(MainInstance(), gui::MAKEINTRESOURCEA(menu::tray));
         if (!menu) return true;
         TranslateMenu(menu);
         TrackPopup(menu, -1, -1);
@@ -361,13 +363,13 @@ void CDlgMain::LayOutMode(int mode) {
     auto show = [this](int id, bool on) {
         if (HWND h = GetItem(id)) gui::ShowWindow(h, on ? gui::SW_SHOW : gui::SW_HIDE);
     };
-    show(kIdTaskMode, mode != kUiSimple);
-    show(kIdTaskModeLabel, mode != kUiSimple);
+    show(dlg::main::task_mode, mode != kUiSimple);
+    show(dlg::main::task_mode_label, mode != kUiSimple);
     // The options pane shows in the normal and expert modes, the expert pane in the expert mode.
     optionsShown_ = mode != kUiSimple;
     if (COptionsPane* pane = OptionsPane(); pane && pane->Handle())
         gui::ShowWindow(pane->Handle(), optionsShown_ ? gui::SW_SHOW : gui::SW_HIDE);
-    show(kIdExpertPane, mode == kUiExpert);
+    show(dlg::main::expert_pane, mode == kUiExpert);
     uiMode_ = mode;
     gui::RECT client;
     gui::GetClientRect(hwnd_, &client);
@@ -402,17 +404,17 @@ bool CDlgMain::OnSize(int width, int height) {
 void CDlgMain::LayOut(int width, int height) {
     TemplatePlaces& t = places_;
     if (!t.taken) {
-        t.list = ClientRectOf(hwnd_, GetItem(kIdFileListFrame));
-        t.itemLabel = ClientRectOf(hwnd_, GetItem(kIdItemProgressLabel));
-        t.itemBar = ClientRectOf(hwnd_, GetItem(kIdItemProgress));
-        t.overallLabel = ClientRectOf(hwnd_, GetItem(kIdOverallProgressLabel));
-        t.overallBar = ClientRectOf(hwnd_, GetItem(kIdOverallProgress));
-        t.log = ClientRectOf(hwnd_, GetItem(kIdLog));
-        t.newsTabs = ClientRectOf(hwnd_, GetItem(kIdNewsTabs));
-        t.newsTree = ClientRectOf(hwnd_, GetItem(kIdNewsTree));
-        t.modeLabel = ClientRectOf(hwnd_, GetItem(kIdTaskModeLabel));
-        t.modeCombo = ClientRectOf(hwnd_, GetItem(kIdTaskMode));
-        t.destDir = ClientRectOf(hwnd_, GetItem(kIdDestDir));
+        t.list = ClientRectOf(hwnd_, GetItem(dlg::main::file_list_frame));
+        t.itemLabel = ClientRectOf(hwnd_, GetItem(dlg::main::item_progress_label));
+        t.itemBar = ClientRectOf(hwnd_, GetItem(dlg::main::item_progress));
+        t.overallLabel = ClientRectOf(hwnd_, GetItem(dlg::main::overall_progress_label));
+        t.overallBar = ClientRectOf(hwnd_, GetItem(dlg::main::overall_progress));
+        t.log = ClientRectOf(hwnd_, GetItem(dlg::main::log));
+        t.newsTabs = ClientRectOf(hwnd_, GetItem(dlg::main::news_tabs));
+        t.newsTree = ClientRectOf(hwnd_, GetItem(dlg::main::news_tree));
+        t.modeLabel = ClientRectOf(hwnd_, GetItem(dlg::main::task_mode_label));
+        t.modeCombo = ClientRectOf(hwnd_, GetItem(dlg::main::task_mode));
+        t.destDir = ClientRectOf(hwnd_, GetItem(dlg::main::dest_dir));
         if (COptionsPane* pane = OptionsPane(); pane && pane->Handle()) {
             gui::RECT r;
             gui::GetWindowRect(pane->Handle(), &r);
@@ -426,24 +428,24 @@ void CDlgMain::LayOut(int width, int height) {
     const int margin = t.list.left;
     const int gap = std::max(2, margin / 2);
     // The top rows: the separator across, the task mode at the right edge, the folder between.
-    if (HWND line = GetItem(kIdTopSeparator)) {
+    if (HWND line = GetItem(dlg::main::top_separator)) {
         const gui::RECT r = ClientRectOf(hwnd_, line);
         gui::MoveWindow(line, 0, r.top, width, Height(r), 1);
     }
     const int modeX = std::max(t.destDir.left + 40, width - margin - Width(t.modeCombo));
-    place(kIdTaskMode, modeX, t.modeCombo.top, Width(t.modeCombo), Height(t.modeCombo));
-    place(kIdTaskModeLabel, modeX, t.modeLabel.top, Width(t.modeLabel), Height(t.modeLabel));
+    place(dlg::main::task_mode, modeX, t.modeCombo.top, Width(t.modeCombo), Height(t.modeCombo));
+    place(dlg::main::task_mode_label, modeX, t.modeLabel.top, Width(t.modeLabel), Height(t.modeLabel));
     int folderRight = modeX - gap;
-    if (HWND choose = GetItem(kIdSetOutputButton)) {  // the folder's "..." button at its right end
+    if (HWND choose = GetItem(dlg::main::set_output)) {  // the folder's "..." button at its right end
         const gui::RECT r = ClientRectOf(hwnd_, choose);
         folderRight -= Width(r);
         gui::MoveWindow(choose, folderRight, r.top, Width(r), Height(r), 1);
         folderRight -= 2;
     }
-    place(kIdDestDir, t.destDir.left, t.destDir.top, folderRight - t.destDir.left, Height(t.destDir));
+    place(dlg::main::dest_dir, t.destDir.left, t.destDir.top, folderRight - t.destDir.left, Height(t.destDir));
 
     int bottom = height - gap;
-    if (HWND status = GetItem(kIdStatusBar)) {
+    if (HWND status = GetItem(dlg::main::status_bar)) {
         gui::SendMessageA(status, gui::WM_SIZE, 0, 0);  // the status bar keeps to the bottom edge
         bottom = ClientRectOf(hwnd_, status).top - gap;
     }
@@ -460,28 +462,30 @@ void CDlgMain::LayOut(int width, int height) {
     const int listHeight = flexible * 11 / 20;
     const int logHeight = flexible - listHeight;
 
-    place(kIdFileListFrame, margin, t.list.top, columnWidth, listHeight);
+    place(dlg::main::file_list_frame, margin, t.list.top, columnWidth, listHeight);
     if (HWND list = FileList().Handle()) gui::MoveWindow(list, margin, t.list.top, columnWidth, listHeight, 1);
     int y = t.list.top + listHeight + gap;
-    place(kIdItemProgressLabel, t.itemLabel.left, y + t.itemLabel.top - t.itemLabel.top, Width(t.itemLabel), Height(t.itemLabel));
-    place(kIdItemProgress, t.itemBar.left, y + t.itemBar.top - t.itemLabel.top, right - t.itemBar.left, Height(t.itemBar));
-    place(kIdOverallProgressLabel, t.overallLabel.left, y + t.overallLabel.top - t.itemLabel.top, Width(t.overallLabel),
-          Height(t.overallLabel));
-    place(kIdOverallProgress, t.overallBar.left, y + t.overallBar.top - t.itemLabel.top, right - t.overallBar.left,
+    place(dlg::main::item_progress_label, t.itemLabel.left, y + t.itemLabel.top - t.itemLabel.top, Width(t.itemLabel),
+          Height(t.itemLabel));
+    place(dlg::main::item_progress, t.itemBar.left, y + t.itemBar.top - t.itemLabel.top, right - t.itemBar.left,
+          Height(t.itemBar));
+    place(dlg::main::overall_progress_label, t.overallLabel.left, y + t.overallLabel.top - t.itemLabel.top,
+          Width(t.overallLabel), Height(t.overallLabel));
+    place(dlg::main::overall_progress, t.overallBar.left, y + t.overallBar.top - t.itemLabel.top, right - t.overallBar.left,
           Height(t.overallBar));
     y += progress + gap;
     // The expert pane shares the log's place: the log above, the expert view below.
     if (uiMode_ == kUiExpert) {
         const int half = logHeight / 2;
-        place(kIdLog, margin, y, columnWidth, half - 2);
-        place(kIdExpertPane, margin, y + half, columnWidth, logHeight - half);
+        place(dlg::main::log, margin, y, columnWidth, half - 2);
+        place(dlg::main::expert_pane, margin, y + half, columnWidth, logHeight - half);
     } else {
-        place(kIdLog, margin, y, columnWidth, logHeight);
-        place(kIdExpertPane, margin, y, columnWidth, logHeight);
+        place(dlg::main::log, margin, y, columnWidth, logHeight);
+        place(dlg::main::expert_pane, margin, y, columnWidth, logHeight);
     }
     y += logHeight + gap;
-    place(kIdNewsTabs, margin, y, columnWidth, Height(t.newsTabs));
-    place(kIdNewsTree, margin, y + t.newsTree.top - t.newsTabs.top, columnWidth, Height(t.newsTree));
+    place(dlg::main::news_tabs, margin, y, columnWidth, Height(t.newsTabs));
+    place(dlg::main::news_tree, margin, y + t.newsTree.top - t.newsTabs.top, columnWidth, Height(t.newsTree));
 }
 
 void CDlgMain::ApplyUiMode() {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ui/framework/dialog.h"
+#include "ui/ids.h"
 
 struct QueueItem;
 
@@ -15,54 +16,19 @@ namespace ui {
 
 class CNewsView;
 
-inline constexpr int kMainTemplate = 101;
-inline constexpr int kDropBoxTemplate = 330;  // the small window of the drop-box mode
-inline constexpr int kTrayMenu = 295;
-inline constexpr int kLoadDropBoxMenu = 327;
-
 // UI modes ("overall.ui.mode").
 inline constexpr int kUiSimple = 0;
 inline constexpr int kUiNormal = 1;
 inline constexpr int kUiExpert = 2;
 inline constexpr int kUiDropBox = 3;
 // The mode marks of the menu, for modes 0 to 2.
-inline constexpr int kUiModeCommands[3] = {40203, 40176, 40177};
+inline constexpr int kUiModeCommands[3] = {cmd::ui_simple, cmd::ui_normal, cmd::ui_expert};
 // "overall.ui.mode", with a value outside 0 to 3 read as the normal mode.
 int CurrentUiMode();
 
-// Command ids.
-inline constexpr int kCmdExit = 40005;
-inline constexpr int kCmdStart = 40006;
-inline constexpr int kCmdStop = 40027;
-inline constexpr int kShowUiCommand = 40308;
-inline constexpr int kCmdPause = 40309;
 // After-batch actions 0 to 5 (none, power off, hibernate, standby, reboot, log off).
-inline constexpr int kAfterBatchCommands[6] = {40284, 40283, 40279, 40280, 40281, 40282};
-
-// Controls.
-inline constexpr int kIdDestDir = 1026;
-inline constexpr int kIdTaskMode = 1072;
-inline constexpr int kIdTaskModeLabel = 1159;
-inline constexpr int kIdLoadDropBoxButton = 1098;
-inline constexpr int kIdItemProgress = 1015;
-inline constexpr int kIdOverallProgress = 1025;
-inline constexpr int kIdStartButton = 1132;
-inline constexpr int kIdPauseButton = 1105;
-inline constexpr int kIdLog = 1086;
-inline constexpr int kIdExpertPane = 1085;
-inline constexpr int kIdStatusBar = 1170;
-inline constexpr int kIdAddButton = 1002;
-inline constexpr int kIdPreviewButton = 3;
-inline constexpr int kIdInfoButton = 4;
-inline constexpr int kIdRemoveButton = 1024;
-inline constexpr int kIdRemoveMenuButton = 1028;
-inline constexpr int kIdOpenOutputButton = 1031;
-inline constexpr int kIdSetOutputButton = 1027;
-inline constexpr int kIdSourceDetailsButton = 1246;
-inline constexpr int kIdFileListFrame = 1089;  // where the file list lies
-inline constexpr int kIdTopSeparator = 1150;
-inline constexpr int kIdItemProgressLabel = 1149;
-inline constexpr int kIdOverallProgressLabel = 1148;
+inline constexpr int kAfterBatchCommands[6] = {cmd::after_batch_nothing, cmd::power_off, cmd::hibernate,
+                                               cmd::standby,             cmd::reboot,    cmd::log_off};
 
 // The argument of the "seek" command: "+N" or " N" forward and "-N" back (mode 0, relative), "N"
 // to that second (mode 2, absolute). False when it holds no number.
@@ -123,6 +89,9 @@ public:
     int Ticks() const { return ticks_; }
 
 private:
+    // The numeric commands (menus, keys, buttons, tray) as a table of named steps (commands.cpp).
+    struct Commands;
+
     void RunAppCommand(const std::string& word, const std::string& arg, WPARAM wParam);
     void StopAll();
     void SaveQueueAs(const std::string& path, bool report);
@@ -137,7 +106,7 @@ private:
     void LoadDropBox(bool fromUrl);
     void ShowQueueWindow();
     // The language submenu: automatic choice, then one entry per language of the program (ids
-    // 40500 + n), the current one marked.
+    // cmd::language_auto + n), the current one marked.
     void FillLanguageMenu();
     void MarkLanguage();
 

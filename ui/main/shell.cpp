@@ -118,7 +118,8 @@ void StartupThread() {
     if (s.context.openClPresent) hardware += " / OpenCL";
     auto showHardware = [&] {
         if (gui::HWND h = s.mainHwnd.load())
-            gui::SendDlgItemMessageA(h, kIdStatusBar, gui::SB_SETTEXTA, 1, reinterpret_cast<gui::LPARAM>(hardware.c_str()));
+            gui::SendDlgItemMessageA(h, dlg::main::status_bar, gui::SB_SETTEXTA, 1,
+                                     reinterpret_cast<gui::LPARAM>(hardware.c_str()));
     };
     showHardware();
     // The feed is fetched again once an hour: its stamp is the day of the year and the hour of
@@ -529,7 +530,7 @@ int StartProgram(const char* commandLine) {
         if (!folder->Load(platform::AppFolder() + "ui", error)) std::fprintf(stderr, "resources: %s\n", error.c_str());
         gui::SetResourceProvider(folder);
     }
-    s.accelerators = gui::LoadAcceleratorsA(MainInstance(), gui::MAKEINTRESOURCEA(kAcceleratorTable));
+    s.accelerators = gui::LoadAcceleratorsA(MainInstance(), gui::MAKEINTRESOURCEA(accel::main));
     // Folder choices of the engine and the batch starter go to the layer's folder dialog.
     SetBrowseForPathHook([](const std::string& start, const char* title, void* owner, std::string& chosen) {
         auto folder = gui::BrowseForFolder(static_cast<gui::HWND>(owner), title ? title : "", start);

@@ -12,14 +12,13 @@
 #include "engine/context.h"
 #include "platform/gui/gui.h"
 #include "platform/sync.h"
+#include "ui/ids.h"
 
 namespace ui {
 
 class CDlgMain;
 
 inline constexpr int kBuildNumber = 1000;
-inline constexpr int kAcceleratorTable = 112;
-inline constexpr int kAppIcon = 106;
 
 struct CommandLineOptions {
     bool start = false;

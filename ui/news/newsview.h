@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/gui/gui.h"
+#include "ui/ids.h"
 
 class NewsFeed;
 
@@ -20,10 +21,6 @@ namespace ui {
 
 // Longest text a tab, a row or a tip shows (longer texts from a feed are cut).
 inline constexpr size_t kNewsTextLimit = 512;
-
-// The main window's news tabs and news tree.
-inline constexpr int kIdNewsTabs = 1051;
-inline constexpr int kIdNewsTree = 1001;
 
 class CNewsView {
 public:

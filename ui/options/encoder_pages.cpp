@@ -1,6 +1,7 @@
 #include "ui/options/encoder_pages.h"
 
 #include "engine/engine_api.h"
+#include "ui/ids.h"
 #include "ui/options/option_tabs.h"
 
 namespace ui {
@@ -72,16 +73,20 @@ protected:
 int LameStep(int, bool bitrate) { return bitrate ? 16 : 1; }
 
 const ControlBinding kLame[] = {
-    {1109, "audioenc.lame.preset", 0, kComboBox}, {1004, "audioenc.lame.quality", 0, kTrackbar},
-    {1007, "audioenc.lame.quality", 0, kTextField}, {1046, "audioenc.lame.mode", 0, kComboBox},
-    {1048, "audioenc.lame.stereo", 0, kComboBox},   {1066, "audioenc.lame.mt", 0, kCheckBox},
+    {dlg::enc_lame::preset, "audioenc.lame.preset", 0, kComboBox},
+    {dlg::enc_lame::rate_slider, "audioenc.lame.quality", 0, kTrackbar},
+    {dlg::enc_lame::rate_box, "audioenc.lame.quality", 0, kTextField},
+    {dlg::enc_lame::mode, "audioenc.lame.mode", 0, kComboBox},
+    {dlg::enc_lame::stereo, "audioenc.lame.stereo", 0, kComboBox},
+    {dlg::enc_lame::multithreaded, "audioenc.lame.mt", 0, kCheckBox},
     {0, nullptr, 0, 0}};
 
 class CDlgLameMP3 : public CRatePage {
 public:
     CDlgLameMP3()
-        : CRatePage(102, "LAME MP3", kLame,
-                    {"audioenc.lame.mode", 1004, 1007, "audioenc.lame.bitrate", "audioenc.lame.quality", NotZero,
+        : CRatePage(dlg::enc_lame::id, "LAME MP3", kLame,
+                    {"audioenc.lame.mode", dlg::enc_lame::rate_slider, dlg::enc_lame::rate_box,
+                     "audioenc.lame.bitrate", "audioenc.lame.quality", NotZero,
                      LameStep, 0, nullptr, false}) {}
 
     ControlBinding* GetBindings() override {
@@ -96,10 +101,10 @@ public:
 
     void RefreshStates() override {
         const bool bitrate = GetPrefInt("audioenc.lame.mode") != 0;
-        ShowControl(GetItem(1010), !bitrate);
-        ShowControl(GetItem(1009), !bitrate);
-        ShowControl(GetItem(1014), bitrate);
-        SetItemText(1051, Ui(bitrate ? "bitrate" : "quality"));
+        ShowControl(GetItem(dlg::enc_lame::highest_label), !bitrate);
+        ShowControl(GetItem(dlg::enc_lame::lowest_label), !bitrate);
+        ShowControl(GetItem(dlg::enc_lame::kbps_label), bitrate);
+        SetItemText(dlg::enc_lame::rate_label, Ui(bitrate ? "bitrate" : "quality"));
     }
 };
 
@@ -109,58 +114,67 @@ int Step16Or1(int, bool bitrate) { return bitrate ? 16 : 1; }
 int QaacStep(int mode, bool) { return mode != 0 ? 16 : 1; }
 int NoStep(int, bool) { return 1; }
 
-const ControlBinding kVorbis[] = {{1050, "audioenc.vorbis.mode", 0, kRadioButton},
-                                  {1049, "audioenc.vorbis.mode", 1, kRadioButton},
-                                  {1052, "audioenc.vorbis.quality", 0, kTrackbar},
-                                  {1051, "audioenc.vorbis.quality", 0, kTextField},
-                                  {0, nullptr, 0, 0}};
-const ControlBinding kHelix[] = {{1098, "audioenc.helixmp3.mode", 0, kRadioButton},
-                                 {1099, "audioenc.helixmp3.mode", 1, kRadioButton},
-                                 {1052, "audioenc.helixmp3.quality", 0, kTrackbar},
-                                 {1051, "audioenc.helixmp3.quality", 0, kTextField},
-                                 {1048, "audioenc.helixmp3.stereo", 0, kComboBox},
-                                 {0, nullptr, 0, 0}};
-const ControlBinding kSpeex[] = {{1072, "audioenc.speex.mode", 0, kComboBox},
-                                 {1052, "audioenc.speex.quality", 0, kTrackbar},
-                                 {1051, "audioenc.speex.quality", 0, kTextField},
-                                 {1073, "audioenc.speex.bandwidth", 0, kComboBox},
-                                 {1006, "audioenc.speex.aq", 0, kTrackbar},
-                                 {1017, "audioenc.speex.aq", 0, kTextField},
-                                 {1132, "audioenc.speex.denoise", 0, kCheckBox},
-                                 {1131, "audioenc.speex.agc", 0, kCheckBox},
-                                 {1133, "audioenc.speex.dtx", 0, kCheckBox},
-                                 {1135, "audioenc.speex.vad", 0, kCheckBox},
-                                 {0, nullptr, 0, 0}};
-const ControlBinding kNero[] = {{1073, "audioenc.nero.mode", 0, kComboBox},
-                                {1084, "audioenc.nero.quality", 0, kTrackbar},
-                                {1051, "audioenc.nero.quality", 0, kTextField},
-                                {1101, "audioenc.nero.hint", 0, kCheckBox},
-                                {1088, "audioenc.nero.autoProfile", 0, kCheckBox},
-                                {0, nullptr, 0, 0}};
-const ControlBinding kQaac[] = {{1073, "audioenc.qaac.mode", 0, kComboBox},
-                                {1084, "audioenc.qaac.bitrate", 0, kTrackbar},
-                                {1051, "audioenc.qaac.bitrate", 0, kTextField},
-                                {1317, "audioenc.qaac.alac", 0, kCheckBox},
-                                {1318, "audioenc.qaac.adts", 0, kCheckBox},
-                                {0, nullptr, 0, 0}};
-const ControlBinding kFaac[] = {{1050, "audioenc.faac.mode", 0, kRadioButton},
-                                {1049, "audioenc.faac.mode", 1, kRadioButton},
-                                {1052, "audioenc.faac.quality", 0, kTrackbar},
-                                {1051, "audioenc.faac.quality", 0, kTextField},
-                                {1072, "audioenc.faac.object", 0, kComboBox},
-                                {1054, "audioenc.faac.version", 0, kRadioButton},
-                                {1055, "audioenc.faac.version", 1, kRadioButton},
-                                {1166, "audioenc.faac.container", 0, kComboBox},
-                                {0, nullptr, 0, 0}};
+const ControlBinding kVorbis[] = {
+    {dlg::enc_vorbis::quality_mode, "audioenc.vorbis.mode", 0, kRadioButton},
+    {dlg::enc_vorbis::bitrate_mode, "audioenc.vorbis.mode", 1, kRadioButton},
+    {dlg::enc_vorbis::rate_slider, "audioenc.vorbis.quality", 0, kTrackbar},
+    {dlg::enc_vorbis::rate_box, "audioenc.vorbis.quality", 0, kTextField},
+    {0, nullptr, 0, 0}};
+const ControlBinding kHelix[] = {
+    {dlg::enc_helix::vbr, "audioenc.helixmp3.mode", 0, kRadioButton},
+    {dlg::enc_helix::cbr, "audioenc.helixmp3.mode", 1, kRadioButton},
+    {dlg::enc_helix::rate_slider, "audioenc.helixmp3.quality", 0, kTrackbar},
+    {dlg::enc_helix::rate_box, "audioenc.helixmp3.quality", 0, kTextField},
+    {dlg::enc_helix::stereo, "audioenc.helixmp3.stereo", 0, kComboBox},
+    {0, nullptr, 0, 0}};
+const ControlBinding kSpeex[] = {
+    {dlg::enc_speex::mode, "audioenc.speex.mode", 0, kComboBox},
+    {dlg::enc_speex::rate_slider, "audioenc.speex.quality", 0, kTrackbar},
+    {dlg::enc_speex::rate_box, "audioenc.speex.quality", 0, kTextField},
+    {dlg::enc_speex::bandwidth, "audioenc.speex.bandwidth", 0, kComboBox},
+    {dlg::enc_speex::complexity_slider, "audioenc.speex.aq", 0, kTrackbar},
+    {dlg::enc_speex::complexity_box, "audioenc.speex.aq", 0, kTextField},
+    {dlg::enc_speex::denoise, "audioenc.speex.denoise", 0, kCheckBox},
+    {dlg::enc_speex::agc, "audioenc.speex.agc", 0, kCheckBox},
+    {dlg::enc_speex::dtx, "audioenc.speex.dtx", 0, kCheckBox},
+    {dlg::enc_speex::vad, "audioenc.speex.vad", 0, kCheckBox},
+    {0, nullptr, 0, 0}};
+const ControlBinding kNero[] = {
+    {dlg::enc_nero::mode, "audioenc.nero.mode", 0, kComboBox},
+    {dlg::enc_nero::rate_slider, "audioenc.nero.quality", 0, kTrackbar},
+    {dlg::enc_nero::rate_box, "audioenc.nero.quality", 0, kTextField},
+    {dlg::enc_nero::hint_track, "audioenc.nero.hint", 0, kCheckBox},
+    {dlg::enc_nero::auto_profile, "audioenc.nero.autoProfile", 0, kCheckBox},
+    {0, nullptr, 0, 0}};
+const ControlBinding kQaac[] = {
+    {dlg::enc_qaac::mode, "audioenc.qaac.mode", 0, kComboBox},
+    {dlg::enc_qaac::rate_slider, "audioenc.qaac.bitrate", 0, kTrackbar},
+    {dlg::enc_qaac::rate_box, "audioenc.qaac.bitrate", 0, kTextField},
+    {dlg::enc_qaac::alac, "audioenc.qaac.alac", 0, kCheckBox},
+    {dlg::enc_qaac::adts, "audioenc.qaac.adts", 0, kCheckBox},
+    {0, nullptr, 0, 0}};
+const ControlBinding kFaac[] = {
+    {dlg::enc_faac::quality_mode, "audioenc.faac.mode", 0, kRadioButton},
+    {dlg::enc_faac::bitrate_mode, "audioenc.faac.mode", 1, kRadioButton},
+    {dlg::enc_faac::rate_slider, "audioenc.faac.quality", 0, kTrackbar},
+    {dlg::enc_faac::rate_box, "audioenc.faac.quality", 0, kTextField},
+    {dlg::enc_faac::object_type, "audioenc.faac.object", 0, kComboBox},
+    {dlg::enc_faac::mpeg2, "audioenc.faac.version", 0, kRadioButton},
+    {dlg::enc_faac::mpeg4, "audioenc.faac.version", 1, kRadioButton},
+    {dlg::enc_faac::container, "audioenc.faac.container", 0, kComboBox},
+    {0, nullptr, 0, 0}};
 
 // A rate-mode page whose "advanced" button opens the encoder's full settings.
+constexpr int kAdvancedButton = dlg::enc_nero::advanced;
+static_assert(dlg::enc_qaac::advanced == kAdvancedButton, "the rate pages with an advanced button share its id");
+
 class CAdvancedRatePage : public CRatePage {
 public:
     CAdvancedRatePage(int templateId, const char* title, const ControlBinding* table, const RateSpec& spec,
                       const char* settingsPrefix)
         : CRatePage(templateId, title, table, spec), prefix_(settingsPrefix) {}
     bool OnControlCommand(int id) override {
-        if (id != 1259) return false;
+        if (id != kAdvancedButton) return false;
         OpenSettingsPage(prefix_, Ui("menu_settings"), 780, 600);
         return true;
     }
@@ -184,22 +198,23 @@ private:
     int slider_, step_;
 };
 
-const ControlBinding kAacPlus[] = {{1052, "audioenc.aacplus.bitrate", 0, kTrackbar},
-                                   {1051, "audioenc.aacplus.bitrate", 0, kTextField},
-                                   {1072, "audioenc.aacplus.mode", 0, kComboBox},
-                                   {1073, "audioenc.aacplus.type", 0, kComboBox},
-                                   {1066, "audioenc.aacplus.v1", 0, kCheckBox},
-                                   {1054, "audioenc.aacplus.version", 0, kRadioButton},
-                                   {1055, "audioenc.aacplus.version", 1, kRadioButton},
-                                   {0, nullptr, 0, 0}};
+const ControlBinding kAacPlus[] = {
+    {dlg::enc_aacplus::bitrate_slider, "audioenc.aacplus.bitrate", 0, kTrackbar},
+    {dlg::enc_aacplus::bitrate_box, "audioenc.aacplus.bitrate", 0, kTextField},
+    {dlg::enc_aacplus::mode, "audioenc.aacplus.mode", 0, kComboBox},
+    {dlg::enc_aacplus::type, "audioenc.aacplus.type", 0, kComboBox},
+    {dlg::enc_aacplus::version1, "audioenc.aacplus.v1", 0, kCheckBox},
+    {dlg::enc_aacplus::mpeg2, "audioenc.aacplus.version", 0, kRadioButton},
+    {dlg::enc_aacplus::mpeg4, "audioenc.aacplus.version", 1, kRadioButton},
+    {0, nullptr, 0, 0}};
 
 class CDlgAACPlus : public CFixedPage {
 public:
-    CDlgAACPlus() : CFixedPage(145, "CT AAC+", kAacPlus, 1052, 8) {}
+    CDlgAACPlus() : CFixedPage(dlg::enc_aacplus::id, "CT AAC+", kAacPlus, dlg::enc_aacplus::bitrate_slider, 8) {}
     // The profile follows the bit rate: parametric stereo only up to 48 Kbps, the high-bit-rate
     // profile above 128 Kbps, plain LC above 256 Kbps.
     void RefreshStates() override {
-        const auto b = static_cast<int>(SendItemMessage(1052, TBM_GETPOS, 0, 0));
+        const auto b = static_cast<int>(SendItemMessage(dlg::enc_aacplus::bitrate_slider, TBM_GETPOS, 0, 0));
         if (b > 48 && GetPrefInt("audioenc.aacplus.mode") == 3) SetPrefInt("audioenc.aacplus.mode", 1);
         int type = GetPrefInt("audioenc.aacplus.type");
         if (b > 128) {
@@ -209,117 +224,131 @@ public:
         }
         if (b > 256) type = 1;
         SetPrefInt("audioenc.aacplus.type", type);
-        SendItemMessage(1073, CB_SETCURSEL, static_cast<WPARAM>(type), 0);
-        SendItemMessage(1072, CB_SETCURSEL, static_cast<WPARAM>(GetPrefInt("audioenc.aacplus.mode")), 0);
+        SendItemMessage(dlg::enc_aacplus::type, CB_SETCURSEL, static_cast<WPARAM>(type), 0);
+        const auto mode = static_cast<WPARAM>(GetPrefInt("audioenc.aacplus.mode"));
+        SendItemMessage(dlg::enc_aacplus::mode, CB_SETCURSEL, mode, 0);
     }
 };
 
-const ControlBinding k3gpp[] = {{1066, "audioenc.aac3gpp.ps", 0, kCheckBox},
-                                {1084, "audioenc.aac3gpp.bitrate", 0, kTrackbar},
-                                {1051, "audioenc.aac3gpp.bitrate", 0, kTextField},
-                                {1166, "audioenc.aac3gpp.container", 0, kComboBox},
-                                {0, nullptr, 0, 0}};
-const ControlBinding kOpus[] = {{1112, "audioenc.opus.optimize", 0, kRadioButton},
-                                {1113, "audioenc.opus.optimize", 1, kRadioButton},
-                                {1004, "audioenc.opus.bitrate", 0, kTrackbar},
-                                {1007, "audioenc.opus.bitrate", 0, kTextField},
-                                {1046, "audioenc.opus.ratemode", 0, kComboBox},
-                                {0, nullptr, 0, 0}};
+const ControlBinding k3gpp[] = {
+    {dlg::enc_3gpp::parametric_stereo, "audioenc.aac3gpp.ps", 0, kCheckBox},
+    {dlg::enc_3gpp::bitrate_slider, "audioenc.aac3gpp.bitrate", 0, kTrackbar},
+    {dlg::enc_3gpp::bitrate_box, "audioenc.aac3gpp.bitrate", 0, kTextField},
+    {dlg::enc_3gpp::container, "audioenc.aac3gpp.container", 0, kComboBox},
+    {0, nullptr, 0, 0}};
+const ControlBinding kOpus[] = {
+    {dlg::enc_opus::music, "audioenc.opus.optimize", 0, kRadioButton},
+    {dlg::enc_opus::speech, "audioenc.opus.optimize", 1, kRadioButton},
+    {dlg::enc_opus::bitrate_slider, "audioenc.opus.bitrate", 0, kTrackbar},
+    {dlg::enc_opus::bitrate_box, "audioenc.opus.bitrate", 0, kTextField},
+    {dlg::enc_opus::rate_mode, "audioenc.opus.ratemode", 0, kComboBox},
+    {0, nullptr, 0, 0}};
 
 class CDlgOpus : public CFixedPage {
 public:
-    CDlgOpus() : CFixedPage(335, "", kOpus) {}
+    CDlgOpus() : CFixedPage(dlg::enc_opus::id, "", kOpus) {}
     bool OnControlCommand(int id) override {
-        if (id != 1259) return false;
+        if (id != dlg::enc_opus::advanced) return false;
         OpenSettingsPage("audioenc.opus", Ui("menu_settings"), 780, 600);
         return true;
     }
 };
 
-const ControlBinding kFfmpeg[] = {{1084, "audioenc.ffmpeg.bitrate", 0, kTrackbar},
-                                  {1051, "audioenc.ffmpeg.bitrate", 0, kTextField},
-                                  {0, nullptr, 0, 0}};
-const ControlBinding kFiis[] = {{1052, "audioenc.fraunhofer.bitrate", 0, kTrackbar},
-                                {1051, "audioenc.fraunhofer.bitrate", 0, kTextField},
-                                {1072, "audioenc.fraunhofer.mode", 0, kComboBox},
-                                {0, nullptr, 0, 0}};
+const ControlBinding kFfmpeg[] = {
+    {dlg::enc_ffmpeg::bitrate_slider, "audioenc.ffmpeg.bitrate", 0, kTrackbar},
+    {dlg::enc_ffmpeg::bitrate_box, "audioenc.ffmpeg.bitrate", 0, kTextField},
+    {0, nullptr, 0, 0}};
+const ControlBinding kFiis[] = {
+    {dlg::enc_fiis::bitrate_slider, "audioenc.fraunhofer.bitrate", 0, kTrackbar},
+    {dlg::enc_fiis::bitrate_box, "audioenc.fraunhofer.bitrate", 0, kTextField},
+    {dlg::enc_fiis::mode, "audioenc.fraunhofer.mode", 0, kComboBox},
+    {0, nullptr, 0, 0}};
 
 class CDlgFIIS : public CFixedPage {
 public:
-    CDlgFIIS() : CFixedPage(298, "Fraunhofer MP3", kFiis) {}
+    CDlgFIIS() : CFixedPage(dlg::enc_fiis::id, "Fraunhofer MP3", kFiis) {}
     void RefreshStates() override {
         const bool cbr = GetPrefInt("audioenc.fraunhofer.mode") == 0;
-        EnableWindow(GetItem(1051), cbr);
-        EnableWindow(GetItem(1052), cbr);
+        EnableWindow(GetItem(dlg::enc_fiis::bitrate_box), cbr);
+        EnableWindow(GetItem(dlg::enc_fiis::bitrate_slider), cbr);
     }
 };
 
-const ControlBinding kMusePack[] = {{1072, "audioenc.musepack.profile", 0, kComboBox}, {0, nullptr, 0, 0}};
-const ControlBinding kAmr[] = {{1051, "audioenc.amr.modenb", 0, kComboBox},
-                               {1052, "audioenc.amr.modewb", 0, kComboBox},
-                               {1066, "audioenc.amr.dtx", 0, kCheckBox},
-                               {1112, "audioenc.amr.codec", 0, kRadioButton},
-                               {1113, "audioenc.amr.codec", 1, kRadioButton},
-                               {0, nullptr, 0, 0}};
+const ControlBinding kMusePack[] = {
+    {dlg::enc_musepack::profile, "audioenc.musepack.profile", 0, kComboBox},
+    {0, nullptr, 0, 0}};
+const ControlBinding kAmr[] = {
+    {dlg::enc_amr::narrowband_mode, "audioenc.amr.modenb", 0, kComboBox},
+    {dlg::enc_amr::wideband_mode, "audioenc.amr.modewb", 0, kComboBox},
+    {dlg::enc_amr::dtx, "audioenc.amr.dtx", 0, kCheckBox},
+    {dlg::enc_amr::narrowband, "audioenc.amr.codec", 0, kRadioButton},
+    {dlg::enc_amr::wideband, "audioenc.amr.codec", 1, kRadioButton},
+    {0, nullptr, 0, 0}};
 
 class CDlgAMR : public CFixedPage {
 public:
-    CDlgAMR() : CFixedPage(205, "AMR", kAmr) {}
+    CDlgAMR() : CFixedPage(dlg::enc_amr::id, "AMR", kAmr) {}
     void RefreshStates() override {
         const bool wide = GetPrefInt("audioenc.amr.codec") == 1;
-        EnableWindow(GetItem(1051), !wide);
-        EnableWindow(GetItem(1052), wide);
+        EnableWindow(GetItem(dlg::enc_amr::narrowband_mode), !wide);
+        EnableWindow(GetItem(dlg::enc_amr::wideband_mode), wide);
     }
     // The codec decides the sample rate and channels the encoder takes.
     bool OnControlCommand(int id) override {
-        if (id != 1112 && id != 1113) return false;
-        SetPrefInt("audiofilter.resample.samplerate", id == 1112 ? 8000 : 16000);
-        SetPrefInt("overall.audio.channels", id == 1112 ? 1 : 4);
+        if (id != dlg::enc_amr::narrowband && id != dlg::enc_amr::wideband) return false;
+        SetPrefInt("audiofilter.resample.samplerate", id == dlg::enc_amr::narrowband ? 8000 : 16000);
+        SetPrefInt("overall.audio.channels", id == dlg::enc_amr::narrowband ? 1 : 4);
         AnnounceChange(1, 0);
         return true;
     }
 };
 
-const ControlBinding kWavPack[] = {{1066, "audioenc.wavpack.hybrid", 0, kCheckBox},
-                                   {1084, "audioenc.wavpack.bitrate", 0, kTrackbar},
-                                   {1051, "audioenc.wavpack.bitrate", 0, kTextField},
-                                   {1094, "audioenc.wavpack.correction", 0, kCheckBox},
-                                   {1093, "audioenc.wavpack.best", 0, kCheckBox},
-                                   {0, nullptr, 0, 0}};
+const ControlBinding kWavPack[] = {
+    {dlg::enc_wavpack::hybrid, "audioenc.wavpack.hybrid", 0, kCheckBox},
+    {dlg::enc_wavpack::bitrate_slider, "audioenc.wavpack.bitrate", 0, kTrackbar},
+    {dlg::enc_wavpack::bitrate_box, "audioenc.wavpack.bitrate", 0, kTextField},
+    {dlg::enc_wavpack::correction_file, "audioenc.wavpack.correction", 0, kCheckBox},
+    {dlg::enc_wavpack::best_compression, "audioenc.wavpack.best", 0, kCheckBox},
+    {0, nullptr, 0, 0}};
 
 class CDlgWavPack : public CFixedPage {
 public:
-    CDlgWavPack() : CFixedPage(153, "WavPack", kWavPack) {}
+    CDlgWavPack() : CFixedPage(dlg::enc_wavpack::id, "WavPack", kWavPack) {}
     void RefreshStates() override {
         const bool hybrid = GetPrefInt("audioenc.wavpack.hybrid") != 0;
-        for (int id : {1084, 1094, 1051}) EnableWindow(GetItem(id), hybrid);
+        for (int id : {dlg::enc_wavpack::bitrate_slider, dlg::enc_wavpack::correction_file, dlg::enc_wavpack::bitrate_box})
+            EnableWindow(GetItem(id), hybrid);
     }
 };
 
-const ControlBinding kFlac[] = {{1084, "audioenc.flac.level", 0, kTrackbar},
-                                {1101, "audioenc.flac.level", 0, kTextField},
-                                {1066, "audioenc.flac.exhaustive", 0, kCheckBox},
-                                {0, nullptr, 0, 0}};
-const ControlBinding kApe[] = {{1084, "audioenc.ape.level", 0, kComboBox}, {0, nullptr, 0, 0}};
-const ControlBinding kAls[] = {{1066, "audioenc.als.adaptive", 0, kCheckBox},
-                               {1160, "audioenc.als.dualStereo", 0, kCheckBox},
-                               {1101, "audioenc.als.ltp", 0, kCheckBox},
-                               {1072, "audioenc.als.rlsmls", 0, kComboBox},
-                               {0, nullptr, 0, 0}};
-const ControlBinding kPcm[] = {{1112, "audioenc.pcm.format", 0, kRadioButton},
-                               {1113, "audioenc.pcm.format", 1, kRadioButton},
-                               {0, nullptr, 0, 0}};
-const ControlBinding kCli[] = {{1066, "audioenc.cli.stdin", 0, kCheckBox},
-                               {1067, "audioenc.cli.pcm", 0, kCheckBox},
-                               {1090, "audioenc.cli.command", 0, kTextField},
-                               {1070, "audioenc.cli.fileext", 0, kTextField},
-                               {0, nullptr, 0, 0}};
+const ControlBinding kFlac[] = {
+    {dlg::enc_flac::level_slider, "audioenc.flac.level", 0, kTrackbar},
+    {dlg::enc_flac::level_box, "audioenc.flac.level", 0, kTextField},
+    {dlg::enc_flac::exhaustive, "audioenc.flac.exhaustive", 0, kCheckBox},
+    {0, nullptr, 0, 0}};
+const ControlBinding kApe[] = {{dlg::enc_ape::level, "audioenc.ape.level", 0, kComboBox}, {0, nullptr, 0, 0}};
+const ControlBinding kAls[] = {
+    {dlg::enc_als::adaptive, "audioenc.als.adaptive", 0, kCheckBox},
+    {dlg::enc_als::dual_stereo, "audioenc.als.dualStereo", 0, kCheckBox},
+    {dlg::enc_als::ltp, "audioenc.als.ltp", 0, kCheckBox},
+    {dlg::enc_als::rlsmls, "audioenc.als.rlsmls", 0, kComboBox},
+    {0, nullptr, 0, 0}};
+const ControlBinding kPcm[] = {
+    {dlg::enc_pcm::wave_file, "audioenc.pcm.format", 0, kRadioButton},
+    {dlg::enc_pcm::raw_file, "audioenc.pcm.format", 1, kRadioButton},
+    {0, nullptr, 0, 0}};
+const ControlBinding kCli[] = {
+    {dlg::enc_cli::stdin_input, "audioenc.cli.stdin", 0, kCheckBox},
+    {dlg::enc_cli::pcm_input, "audioenc.cli.pcm", 0, kCheckBox},
+    {dlg::enc_cli::command, "audioenc.cli.command", 0, kTextField},
+    {dlg::enc_cli::extension, "audioenc.cli.fileext", 0, kTextField},
+    {0, nullptr, 0, 0}};
 const ControlBinding kNone[] = {{0, nullptr, 0, 0}};
 
 // An encoder without basic settings: any command opens the encoder settings.
 class CDlgNull : public COptionPage {
 public:
-    explicit CDlgNull(const char* name) : COptionPage(239, name, false, kNone) {}
+    explicit CDlgNull(const char* name) : COptionPage(dlg::enc_none::id, name, false, kNone) {}
     bool OnControlCommand(int) override {
         OpenSettingsPage("audioenc", "Audio Encoder", 800, 600);
         return true;
@@ -333,44 +362,50 @@ COptionPage* CreateEncoderPage(int index) {
     case 0: return CreateSummaryPage();
     case 1: return new CDlgLameMP3();
     case 2:
-        return new CRatePage(105, "Vorbis", kVorbis,
-                             {"audioenc.vorbis.mode", 1052, 1051, "audioenc.vorbis.bitrate", "audioenc.vorbis.quality",
-                              NotZero, Step16Or10, 1013, UnitWithBitrate, false});
+        return new CRatePage(dlg::enc_vorbis::id, "Vorbis", kVorbis,
+                             {"audioenc.vorbis.mode", dlg::enc_vorbis::rate_slider, dlg::enc_vorbis::rate_box,
+                              "audioenc.vorbis.bitrate", "audioenc.vorbis.quality",
+                              NotZero, Step16Or10, dlg::enc_vorbis::kbps_label, UnitWithBitrate, false});
     case 3:
-        return new CAdvancedRatePage(232, "Nero", kNero,
-                                     {"audioenc.nero.mode", 1084, 1051, "audioenc.nero.bitrate", "audioenc.nero.quality",
-                                      AboveZero, Step16Or1, 1013, UnitWithBitrate, false},
+        return new CAdvancedRatePage(dlg::enc_nero::id, "Nero", kNero,
+                                     {"audioenc.nero.mode", dlg::enc_nero::rate_slider, dlg::enc_nero::rate_box,
+                                      "audioenc.nero.bitrate", "audioenc.nero.quality",
+                                      AboveZero, Step16Or1, dlg::enc_nero::kbps_label, UnitWithBitrate, false},
                                      "audioenc.nero");
     case 4:
-        return new CAdvancedRatePage(336, "QAAC", kQaac,
-                                     {"audioenc.qaac.mode", 1084, 1051, "audioenc.qaac.bitrate", "audioenc.qaac.quality",
-                                      NotThree, QaacStep, 1013, UnitWithBitrate, false},
+        return new CAdvancedRatePage(dlg::enc_qaac::id, "QAAC", kQaac,
+                                     {"audioenc.qaac.mode", dlg::enc_qaac::rate_slider, dlg::enc_qaac::rate_box,
+                                      "audioenc.qaac.bitrate", "audioenc.qaac.quality",
+                                      NotThree, QaacStep, dlg::enc_qaac::kbps_label, UnitWithBitrate, false},
                                      "audioenc.qaac");
     case 5:
-        return new CRatePage(103, "FAAC", kFaac,
-                             {"audioenc.faac.mode", 1052, 1051, "audioenc.faac.bitrate", "audioenc.faac.quality", NotZero,
+        return new CRatePage(dlg::enc_faac::id, "FAAC", kFaac,
+                             {"audioenc.faac.mode", dlg::enc_faac::rate_slider, dlg::enc_faac::rate_box,
+                              "audioenc.faac.bitrate", "audioenc.faac.quality", NotZero,
                               NoStep, 0, nullptr, true});
     case 6: return new CDlgAACPlus();
-    case 7: return new CFixedPage(203, "3GPP AAC+", k3gpp);
+    case 7: return new CFixedPage(dlg::enc_3gpp::id, "3GPP AAC+", k3gpp);
     case 8: return new CDlgOpus();
     case 10:
-        return new CRatePage(202, "Helix MP3", kHelix,
-                             {"audioenc.helixmp3.mode", 1052, 1051, "audioenc.helixmp3.bitrate",
-                              "audioenc.helixmp3.quality", AboveZero, Step16Or10, 1013, UnitWithBitrate, false});
+        return new CRatePage(dlg::enc_helix::id, "Helix MP3", kHelix,
+                             {"audioenc.helixmp3.mode", dlg::enc_helix::rate_slider, dlg::enc_helix::rate_box,
+                              "audioenc.helixmp3.bitrate",
+                              "audioenc.helixmp3.quality", AboveZero, Step16Or10, dlg::enc_helix::kbps_label, UnitWithBitrate, false});
     case 11: return new CDlgFIIS();
-    case 12: return new CFixedPage(299, "MusePack", kMusePack);
+    case 12: return new CFixedPage(dlg::enc_musepack::id, "MusePack", kMusePack);
     case 13:
-        return new CRatePage(300, "Speex", kSpeex,
-                             {"audioenc.speex.mode", 1052, 1051, "audioenc.speex.bitrate", "audioenc.speex.quality",
-                              NotZero, Step8Or1, 1013, UnitAboveZero, false});
+        return new CRatePage(dlg::enc_speex::id, "Speex", kSpeex,
+                             {"audioenc.speex.mode", dlg::enc_speex::rate_slider, dlg::enc_speex::rate_box,
+                              "audioenc.speex.bitrate", "audioenc.speex.quality",
+                              NotZero, Step8Or1, dlg::enc_speex::kbps_label, UnitAboveZero, false});
     case 14: return new CDlgAMR();
-    case 15: return new CFixedPage(204, "FFMPEG", kFfmpeg, 1084, 64);
+    case 15: return new CFixedPage(dlg::enc_ffmpeg::id, "FFMPEG", kFfmpeg, dlg::enc_ffmpeg::bitrate_slider, 64);
     case 17: return new CDlgWavPack();
-    case 18: return new CFixedPage(151, "FLAC", kFlac);
-    case 19: return new CFixedPage(154, "APE", kApe);
-    case 21: return new CFixedPage(229, "ALS", kAls);
-    case 23: return new CFixedPage(230, "PCM", kPcm);
-    case 25: return new CFixedPage(149, "CLI", kCli);
+    case 18: return new CFixedPage(dlg::enc_flac::id, "FLAC", kFlac);
+    case 19: return new CFixedPage(dlg::enc_ape::id, "APE", kApe);
+    case 21: return new CFixedPage(dlg::enc_als::id, "ALS", kAls);
+    case 23: return new CFixedPage(dlg::enc_pcm::id, "PCM", kPcm);
+    case 25: return new CFixedPage(dlg::enc_cli::id, "CLI", kCli);
     default: break;
     }
     if (index < 0) return nullptr;
@@ -379,8 +414,12 @@ COptionPage* CreateEncoderPage(int index) {
 }
 
 const std::vector<int>& EncoderPageTemplates() {
-    static const std::vector<int> ids = {102, 105, 232, 336, 103, 145, 203, 335, 202, 298, 299,
-                                         300, 205, 204, 153, 151, 154, 229, 230, 149, 239};
+    static const std::vector<int> ids = {
+        dlg::enc_lame::id,    dlg::enc_vorbis::id,   dlg::enc_nero::id, dlg::enc_qaac::id,     dlg::enc_faac::id,
+        dlg::enc_aacplus::id, dlg::enc_3gpp::id,     dlg::enc_opus::id, dlg::enc_helix::id,    dlg::enc_fiis::id,
+        dlg::enc_musepack::id, dlg::enc_speex::id,   dlg::enc_amr::id,  dlg::enc_ffmpeg::id,   dlg::enc_wavpack::id,
+        dlg::enc_flac::id,    dlg::enc_ape::id,      dlg::enc_als::id,  dlg::enc_pcm::id,      dlg::enc_cli::id,
+        dlg::enc_none::id};
     return ids;
 }
 

@@ -12,6 +12,7 @@
 #include "engine/jobs/jobdriver.h"
 #include "platform/gui/shell.h"
 #include "ui/filelist/file_list.h"
+#include "ui/ids.h"
 #include "ui/main/shell.h"
 #include "ui/main/window_services.h"
 #include "ui/options/encoder_pages.h"
@@ -21,6 +22,16 @@ namespace ui {
 using namespace gui;
 
 namespace {
+
+// The controls of each tab's template (ui/ids.h).
+namespace audio = dlg::opt_audio;
+namespace sound = dlg::opt_sound;
+namespace audiocfg = dlg::opt_audiocfg;
+namespace output = dlg::opt_output;
+namespace automation = dlg::opt_automation;
+namespace tagging = dlg::opt_tagging;
+namespace timing = dlg::opt_time;
+namespace plugins = dlg::opt_plugins;
 
 const char* Ui(const char* key) { return UiStrings().GetString(key, 0, key); }
 
@@ -42,94 +53,100 @@ std::vector<std::string> TrackTexts(const QueueItem* item) {
 // Audio tab
 
 const ControlBinding kAudioRows[] = {
-    {1164, "overall.audio.enabled", 0, kCheckBox},    {1074, "overall.audio.source", 0, kComboBox},
-    {1072, "overall.audio.encoder", 0, kComboBox},    {1062, "overall.audio.format", 0, kComboBox},
-    {1232, "overall.audio.autoSource", 0, kCheckBox}, {1233, "overall.audio.autoEncoder", 0, kCheckBox},
-    {1068, "overall.audio.bitDepth", 0, kComboBox},   {1288, "overall.audio.replayGain", 0, kCheckBox},
+    {audio::enabled, "overall.audio.enabled", 0, kCheckBox},
+    {audio::source, "overall.audio.source", 0, kComboBox},
+    {audio::encoder, "overall.audio.encoder", 0, kComboBox},
+    {audio::format, "overall.audio.format", 0, kComboBox},
+    {audio::auto_source, "overall.audio.autoSource", 0, kCheckBox},
+    {audio::auto_encoder, "overall.audio.autoEncoder", 0, kCheckBox},
+    {audio::bit_depth, "overall.audio.bitDepth", 0, kComboBox},
+    {audio::replay_gain, "overall.audio.replayGain", 0, kCheckBox},
     {0, nullptr, 0, 0}};
 
 class CDlgAudio : public COptionTab {
 public:
-    CDlgAudio() : COptionTab(kAudioTabTemplate, "audio", true, kAudioRows) {}
+    CDlgAudio() : COptionTab(dlg::opt_audio::id, "audio", true, kAudioRows) {}
 
     bool OnInitDialog() override {
         std::vector<std::string> rates = {Ui("original")};
         for (const std::string& r : SplitListText(GetPrefString("overall.presets.samplerate")))
             if (!r.empty()) rates.push_back(r + " Hz");
-        FillCombo(GetItem(1067), rates);
+        FillCombo(GetItem(audio::sample_rate), rates);
         return true;
     }
 
     void RefreshStates() override {
         const int rate = GetPrefInt("audiofilter.resample.samplerate");
         if (rate == 0)
-            SetComboSel(1067, 0);
+            SetComboSel(audio::sample_rate, 0);
         else
-            SetItemText(1067, Format("%d Hz", rate).c_str());
+            SetItemText(audio::sample_rate, Format("%d Hz", rate).c_str());
         const bool enabled = GetPrefInt("overall.audio.enabled") != 0;
         for (size_t i = 1; rows_[i].id; ++i) EnableWindow(GetItem(static_cast<int>(rows_[i].id)), enabled);
-        EnableWindow(GetItem(1067), enabled);
-        EnableWindow(GetItem(1157), enabled);
+        EnableWindow(GetItem(audio::sample_rate), enabled);
+        EnableWindow(GetItem(audio::audio_track), enabled);
         // Audio off greys them all; an automatic choice or a stream copy greys what it decides.
         const bool copy = GetPrefInt("overall.audio.copy") != 0;
-        EnableWindow(GetItem(1074), enabled && GetPrefInt("overall.audio.autoSource") == 0);
-        EnableWindow(GetItem(1067), enabled && !copy);
-        EnableWindow(GetItem(1062), enabled && !copy);
-        EnableWindow(GetItem(1072), enabled && GetPrefInt("overall.audio.autoEncoder") == 0);
+        EnableWindow(GetItem(audio::source), enabled && GetPrefInt("overall.audio.autoSource") == 0);
+        EnableWindow(GetItem(audio::sample_rate), enabled && !copy);
+        EnableWindow(GetItem(audio::format), enabled && !copy);
+        EnableWindow(GetItem(audio::encoder), enabled && GetPrefInt("overall.audio.autoEncoder") == 0);
         QueueItem* item = OptionsCurrentItem();
         if (!item) {
-            SendItemMessage(1157, CB_RESETCONTENT, 0, 0);
+            SendItemMessage(audio::audio_track, CB_RESETCONTENT, 0, 0);
             return;
         }
         const bool external = (item->flags.load() & kItemFlagSeparateAudio) != 0;
         if (external) {
             ++loading_;  // showing the path is no edit of it
-            SetItemText(1273, item->audioFile ? item->audioFile : "");
+            SetItemText(audio::audio_file, item->audioFile ? item->audioFile : "");
             --loading_;
         } else if (enabled) {
             const std::vector<std::string> tracks = TrackTexts(item);
-            FillCombo(GetItem(1157), tracks);
+            FillCombo(GetItem(audio::audio_track), tracks);
             const int aid = GetPrefInt("overall.decoding.aid");
-            SetComboSel(1157, aid >= 0 && aid < static_cast<int>(tracks.size()) ? aid : 0);
-            EnableWindow(GetItem(1067), !copy);
-            EnableWindow(GetItem(1068), !copy);
+            SetComboSel(audio::audio_track, aid >= 0 && aid < static_cast<int>(tracks.size()) ? aid : 0);
+            EnableWindow(GetItem(audio::sample_rate), !copy);
+            EnableWindow(GetItem(audio::bit_depth), !copy);
         }
-        ShowControl(GetItem(1273), external);
-        ShowControl(GetItem(1157), !external);
+        ShowControl(GetItem(audio::audio_file), external);
+        ShowControl(GetItem(audio::audio_track), !external);
     }
 
     bool OnControlSelChange(int id) override {
         switch (id) {
-        case 1067: {
+        case audio::sample_rate: {
             long long rate = 0;
-            if (GetComboSel(1067) > 0 && !LeadingNumber(GetComboText(1067, -1), rate)) return true;
+            if (GetComboSel(audio::sample_rate) > 0 && !LeadingNumber(GetComboText(audio::sample_rate, -1), rate))
+                return true;
             SetIntInRange("audiofilter.resample.samplerate", rate);
             AnnounceChange(1, 0);
             return true;
         }
-        case 1068: AnnounceChange(1, 0); return true;
-        case 1157:
-            SetIntInRange("overall.decoding.aid", GetComboSel(1157));
+        case audio::bit_depth: AnnounceChange(1, 0); return true;
+        case audio::audio_track:
+            SetIntInRange("overall.decoding.aid", GetComboSel(audio::audio_track));
             AnnounceChange(1, 0);
             return true;
-        case 1072: EncoderChanged(); return true;
-        case 1062: FormatChanged(); return true;
+        case audio::encoder: EncoderChanged(); return true;
+        case audio::format: FormatChanged(); return true;
         default: return false;
         }
     }
 
     bool OnControlEditChange(int id) override {
-        if (id == 1067) {
+        if (id == audio::sample_rate) {
             // A typed rate is kept only when it is a rate the resampler takes.
             long long rate = 0;
-            if (LeadingNumber(GetItemText(1067), rate) && rate > 0) SetIntInRange("audiofilter.resample.samplerate", rate);
+            if (LeadingNumber(GetItemText(audio::sample_rate), rate) && rate > 0)
+                SetIntInRange("audiofilter.resample.samplerate", rate);
             AnnounceChange(1, 6);
             return true;
         }
-        if (id == 1273) {
+        if (id == audio::audio_file) {
             QueueItem* item = OptionsCurrentItem();
             // A worker reads the path while the item runs: it is not changed under it.
-            if (item && !ItemBusy(item)) SetStringField(&item->audioFile, GetItemText(1273).c_str());
+            if (item && !ItemBusy(item)) SetStringField(&item->audioFile, GetItemText(audio::audio_file).c_str());
             AnnounceChange(1, 6);
             return true;
         }
@@ -138,9 +155,9 @@ public:
 
     bool OnControlCommand(int id) override {
         switch (id) {
-        case 1103: OpenSettingsPage("audiosrc", "Audio Source", 800, 600); return true;
-        case 1137: OpenSettingsPage("audioenc", "Audio Encoder", 800, 600); return true;
-        case 1138: OpenSettingsPage("audiofilter.resample", Ui("menu_settings"), 780, 600); return true;
+        case audio::source_button: OpenSettingsPage("audiosrc", "Audio Source", 800, 600); return true;
+        case audio::encoder_button: OpenSettingsPage("audioenc", "Audio Encoder", 800, 600); return true;
+        case audio::resample_button: OpenSettingsPage("audiofilter.resample", Ui("menu_settings"), 780, 600); return true;
         default: return false;
         }
     }
@@ -231,89 +248,96 @@ private:
 // Sound tab and the compact audio tab
 
 const ControlBinding kSoundRows[] = {
-    {1131, "audiofilter.volume.normalization", 0, kCheckBox}, {1290, "audiofilter.volume.balancing", 0, kCheckBox},
-    {1289, "audiofilter.volume.clipping", 0, kCheckBox},      {1067, "overall.audio.channels", 0, kComboBox},
-    {1068, "audiofilter.volume.gain", 1, kTextField},         {1066, "audiofilter.channels.enabled", 0, kCheckBox},
-    {1310, "overall.audio.delay", 0, kTextField},             {1088, "overall.audio.delay", 0, kTrackbar},
+    {sound::normalize, "audiofilter.volume.normalization", 0, kCheckBox},
+    {sound::balance, "audiofilter.volume.balancing", 0, kCheckBox},
+    {sound::soft_clip, "audiofilter.volume.clipping", 0, kCheckBox},
+    {sound::channels, "overall.audio.channels", 0, kComboBox},
+    {sound::gain, "audiofilter.volume.gain", 1, kTextField},
+    {sound::channel_mapping, "audiofilter.channels.enabled", 0, kCheckBox},
+    {sound::delay, "overall.audio.delay", 0, kTextField},
+    {sound::delay_slider, "overall.audio.delay", 0, kTrackbar},
     {0, nullptr, 0, 0}};
 
 class CDlgSound : public COptionTab {
 public:
-    CDlgSound() : COptionTab(kSoundTabTemplate, "sound", true, kSoundRows) {}
+    CDlgSound() : COptionTab(dlg::opt_sound::id, "sound", true, kSoundRows) {}
     CDlgSound(int templateId, const char* title) : COptionTab(templateId, title, true, kSoundRows) {}
 
     bool OnInitDialog() override {
-        FillCombo(GetItem(1282), SplitListText("1|2|3|4|5|6"));
-        SetComboSel(1282, GetPrefInt("audiofilter.channels.output") - 1);
-        OnControlSelChange(1282);
-        OnControlSelChange(1067);
+        FillCombo(GetItem(sound::output_channels), SplitListText("1|2|3|4|5|6"));
+        SetComboSel(sound::output_channels, GetPrefInt("audiofilter.channels.output") - 1);
+        OnControlSelChange(sound::output_channels);
+        OnControlSelChange(sound::channels);
         SelectSourceChannel();
         PrefInfo info;
         if (GetPrefInfo("audiofilter.volume.gain", 3, &info) == 0)
-            SendItemMessage(1084, TBM_SETRANGE, TRUE,
+            SendItemMessage(sound::gain_slider, TBM_SETRANGE, TRUE,
                             MAKELPARAM(static_cast<unsigned>(1000 - info.range[1]), static_cast<unsigned>(1000 - info.range[0])));
-        SendItemMessage(1084, TBM_SETPAGESIZE, 0, 5);
-        SendItemMessage(1088, TBM_SETRANGE, TRUE, MAKELPARAM(static_cast<unsigned>(-5000), static_cast<unsigned>(5000)));
-        SendItemMessage(1088, TBM_SETPAGESIZE, 0, 100);
+        SendItemMessage(sound::gain_slider, TBM_SETPAGESIZE, 0, 5);
+        SendItemMessage(sound::delay_slider, TBM_SETRANGE, TRUE, MAKELPARAM(static_cast<unsigned>(-5000), static_cast<unsigned>(5000)));
+        SendItemMessage(sound::delay_slider, TBM_SETPAGESIZE, 0, 100);
         RefreshStates();
         return true;
     }
 
     void RefreshStates() override {
         const bool mapping = GetPrefInt("audiofilter.channels.enabled") != 0;
-        for (int id : {1282, 1070, 1069}) EnableWindow(GetItem(id), mapping);
+        for (int id : {sound::output_channels, sound::map_to, sound::map_from}) EnableWindow(GetItem(id), mapping);
         const float gain = GetPrefFloat("audiofilter.volume.gain");
-        SetCheck(1288, gain != 0.0f);
-        SendItemMessage(1084, TBM_SETPOS, TRUE, 1000 - static_cast<int>(gain));
-        if (HWND tracks = GetItem(1157)) {
+        SetCheck(sound::gain_check, gain != 0.0f);
+        SendItemMessage(sound::gain_slider, TBM_SETPOS, TRUE, 1000 - static_cast<int>(gain));
+        if (HWND tracks = GetItem(audiocfg::audio_track)) {
             const std::vector<std::string> texts = TrackTexts(OptionsCurrentItem());
             FillCombo(tracks, texts);
             const int aid = GetPrefInt("overall.decoding.aid");
-            SetComboSel(1157, aid >= 0 && aid < static_cast<int>(texts.size()) ? aid : 0);
+            SetComboSel(audiocfg::audio_track, aid >= 0 && aid < static_cast<int>(texts.size()) ? aid : 0);
         }
     }
 
     bool OnControlSelChange(int id) override {
         switch (id) {
-        case 1067: {
+        case sound::channels: {
             static const int kCounts[] = {2, 1, 1, 1, 2, 4, 6, 8};
             const int layout = GetPrefInt("overall.audio.channels");
             const int n = layout >= 0 && layout < 8 ? kCounts[layout] : 2;
-            FillChannelCombo(1070, n);
+            FillChannelCombo(sound::map_to, n);
             return true;
         }
-        case 1069: SelectSourceChannel(); return true;
-        case 1070: {
-            const int channel = GetComboSel(1069) + 1;
-            if (channel >= 1) SetIntInRange(ChannelKey(channel).c_str(), GetComboSel(1070) + 1);
+        case sound::map_from: SelectSourceChannel(); return true;
+        case sound::map_to: {
+            const int channel = GetComboSel(sound::map_from) + 1;
+            if (channel >= 1) SetIntInRange(ChannelKey(channel).c_str(), GetComboSel(sound::map_to) + 1);
             return true;
         }
-        case 1157: SetIntInRange("overall.decoding.aid", GetComboSel(1157)); return true;
-        case 1282:
-            SetIntInRange("audiofilter.channels.output", GetComboSel(1282) + 1);
-            FillChannelCombo(1069, GetPrefInt("audiofilter.channels.output"));
+        case audiocfg::audio_track:
+            SetIntInRange("overall.decoding.aid", GetComboSel(audiocfg::audio_track));
+            return true;
+        case sound::output_channels:
+            SetIntInRange("audiofilter.channels.output", GetComboSel(sound::output_channels) + 1);
+            FillChannelCombo(sound::map_from, GetPrefInt("audiofilter.channels.output"));
             return true;
         default: return false;
         }
     }
 
     bool OnControlCommand(int id) override {
-        if (id != 1288 || IsChecked(1288)) return false;
+        if (id != sound::gain_check || IsChecked(sound::gain_check)) return false;
         SetPrefFloat("audiofilter.volume.gain", 0.0f);
         LoadControls();
         return true;
     }
 
     bool OnControlEditChange(int id) override {
-        if (id != 1068) return false;
-        const std::string text = GetItemText(1068);
+        if (id != sound::gain) return false;
+        const std::string text = GetItemText(sound::gain);
         if (!text.empty()) SetFloatInRange("audiofilter.volume.gain", std::strtod(text.c_str(), nullptr));
         return true;
     }
 
     bool OnControlScroll(int id, int) override {
-        if (id != 1084) return false;
-        SetFloatInRange("audiofilter.volume.gain", 1000 - static_cast<int>(SendItemMessage(1084, TBM_GETPOS, 0, 0)));
+        if (id != sound::gain_slider) return false;
+        const auto position = static_cast<int>(SendItemMessage(sound::gain_slider, TBM_GETPOS, 0, 0));
+        SetFloatInRange("audiofilter.volume.gain", 1000 - position);
         LoadControls();
         return true;
     }
@@ -329,63 +353,64 @@ private:
     }
 
     void SelectSourceChannel() {
-        const int channel = GetComboSel(1069) + 1;
+        const int channel = GetComboSel(sound::map_from) + 1;
         if (channel < 1) return;
-        SetComboSel(1070, GetPrefInt(ChannelKey(channel).c_str()) - 1);
+        SetComboSel(sound::map_to, GetPrefInt(ChannelKey(channel).c_str()) - 1);
     }
 };
 
 // ---------------------------------------------------------------------------------------------
 // Tasking tab
 
-const ControlBinding kOutputRows[] = {{1047, "overall.task.tempdir", 0, kTextField},
-                                     {1249, "overall.generic.priority", 0, kComboBox},
-                                     {1252, "overall.task.overwrite", 0, kComboBox},
-                                     {0, nullptr, 0, 0}};
+const ControlBinding kOutputRows[] = {
+    {output::temp_dir, "overall.task.tempdir", 0, kTextField},
+    {output::priority, "overall.generic.priority", 0, kComboBox},
+    {output::overwrite, "overall.task.overwrite", 0, kComboBox},
+    {0, nullptr, 0, 0}};
 
 const char* const kAffinityKeys[] = {"overall.audio.encAffinity", "overall.audio.decAffinity",
                                      "overall.video.encAffinity", "overall.video.decAffinity"};
 
 class CDlgOutput : public COptionTab {
 public:
-    CDlgOutput() : COptionTab(kOutputTabTemplate, "tasking", true, kOutputRows) {}
+    CDlgOutput() : COptionTab(dlg::opt_output::id, "tasking", true, kOutputRows) {}
 
     bool OnInitDialog() override {
-        FillCombo(GetItem(1250), {Ui("audioenc"), Ui("audiodec"), Ui("videoenc"), Ui("videodec")});
-        SetComboSel(1250, 0);
+        FillCombo(GetItem(output::speed_target), {Ui("audioenc"), Ui("audiodec"), Ui("videoenc"), Ui("videodec")});
+        SetComboSel(output::speed_target, 0);
         cores_ = std::min(Shell().context.cpuCount, 16);
-        for (int i = 0; i < 16; ++i) EnableWindow(GetItem(2000 + i), i < cores_);
-        EnableWindow(GetItem(1093), cores_ > 0);
-        if (cores_ > 0) SetCheck(1093, true);
-        SendItemMessage(1084, TBM_SETRANGE, TRUE, MAKELPARAM(0, 160));
+        for (int i = 0; i < 16; ++i) EnableWindow(GetItem(output::core0 + i), i < cores_);
+        EnableWindow(GetItem(output::all_cores), cores_ > 0);
+        if (cores_ > 0) SetCheck(output::all_cores, true);
+        SendItemMessage(output::speed_slider, TBM_SETRANGE, TRUE, MAKELPARAM(0, 160));
         std::vector<std::string> jobs;
         for (int n = 1; n <= 8; ++n) {
             std::string text = Format(Ui("parallel_jobs"), n);
             if (n == 1 && !text.empty() && text.back() == 's') text.pop_back();
             jobs.push_back(text);
         }
-        FillCombo(GetItem(1251), jobs);
-        FillCombo(GetItem(1252), {Ui("ask_action"), Ui("overwrite_existing"), Ui("rename_existing"), Ui("skip_existing")});
+        FillCombo(GetItem(output::parallel_jobs), jobs);
+        FillCombo(GetItem(output::overwrite), {Ui("ask_action"), Ui("overwrite_existing"), Ui("rename_existing"), Ui("skip_existing")});
         LoadControls();
         return true;
     }
 
     void RefreshStates() override {
-        SetComboSel(1251, GetPrefInt("overall.task.parallelize") - 1);
+        SetComboSel(output::parallel_jobs, GetPrefInt("overall.task.parallelize") - 1);
         const char* key = TargetKey();
         const int mask = key ? GetPrefInt(key) : 0;
         bool all = true;
         for (int i = 0; i < 16; ++i) {
             const bool on = mask == 0 || (mask & (1 << i)) != 0;
-            SetCheck(2000 + i, on);
+            SetCheck(output::core0 + i, on);
             if (i < cores_ && !on) all = false;
         }
-        SetCheck(1093, mask == 0 || all);
+        SetCheck(output::all_cores, mask == 0 || all);
         ShowSpeed();
     }
 
     bool OnControlCommand(int id) override {
-        if (id == 1029) {
+        if (id == output::browse) {
             char path[4096] = {};
             std::snprintf(path, sizeof path, "%s", GetPrefString("overall.task.tempdir"));
             if (BrowseForPath(path, sizeof path, Ui("browse"), hwnd_) > 0) {
@@ -394,23 +419,23 @@ public:
             }
             return true;
         }
-        if (id == 1066) {
-            SetPrefFloat("overall.generic.encodingSpeed", IsChecked(1066) ? 1.0f : 0.0f);
+        if (id == output::control_speed) {
+            SetPrefFloat("overall.generic.encodingSpeed", IsChecked(output::control_speed) ? 1.0f : 0.0f);
             RefreshStates();
             return true;
         }
-        if (id == 1082) {
+        if (id == output::default_dir) {
             ResetPrefToDefault("overall.task.tempdir");
             LoadControls();
             return true;
         }
-        if ((id >= 2000 && id < 2016) || id == 1093) {
+        if ((id >= output::core0 && id <= output::core15) || id == output::all_cores) {
             int mask = 0;
-            if (id != 1093) {
+            if (id != output::all_cores) {
                 bool all = cores_ > 0;
                 // Only the boxes of cores that exist count: the others show the mask, not a choice.
                 for (int i = 0; i < cores_; ++i) {
-                    if (IsChecked(2000 + i)) mask |= 1 << i;
+                    if (IsChecked(output::core0 + i)) mask |= 1 << i;
                     else all = false;
                 }
                 // Every shown core is the same as no restriction.
@@ -426,25 +451,25 @@ public:
     }
 
     bool OnControlSelChange(int id) override {
-        if (id == 1249) {
+        if (id == output::priority) {
             QueueItem* item = OptionsCurrentItem();
             if (item && item->state.load() == kItemEncoding) SetItemPriority(item, 0);
             return true;
         }
-        if (id == 1250) {
+        if (id == output::speed_target) {
             RefreshStates();
             return true;
         }
-        if (id == 1251) {
-            SetIntInRange("overall.task.parallelize", GetComboSel(1251) + 1);
+        if (id == output::parallel_jobs) {
+            SetIntInRange("overall.task.parallelize", GetComboSel(output::parallel_jobs) + 1);
             return true;
         }
         return false;
     }
 
     bool OnControlScroll(int id, int code) override {
-        if (id != 1084 || code != static_cast<int>(TB_ENDTRACK)) return false;
-        const auto pos = static_cast<int>(SendItemMessage(1084, TBM_GETPOS, 0, 0));
+        if (id != output::speed_slider || code != static_cast<int>(TB_ENDTRACK)) return false;
+        const auto pos = static_cast<int>(SendItemMessage(output::speed_slider, TBM_GETPOS, 0, 0));
         SetPrefFloat("overall.generic.encodingSpeed", pos == 0 ? 0.05f : static_cast<float>(pos * 0.1));
         ShowSpeed();
         return true;
@@ -452,7 +477,7 @@ public:
 
 private:
     const char* TargetKey() {
-        const int target = GetComboSel(1250);
+        const int target = GetComboSel(output::speed_target);
         return target >= 0 && target < 4 ? kAffinityKeys[target] : nullptr;
     }
 
@@ -461,15 +486,15 @@ private:
         if (speed > 0) {
             char text[128];
             std::snprintf(text, sizeof text, "%s (%.1fx)", Ui("control_speed"), static_cast<double>(speed));
-            SetItemText(1066, text);
-            SetCheck(1066, true);
-            EnableWindow(GetItem(1084), TRUE);
-            SendItemMessage(1084, TBM_SETPOS, TRUE, static_cast<LPARAM>(speed * 10 + 0.5f));
+            SetItemText(output::control_speed, text);
+            SetCheck(output::control_speed, true);
+            EnableWindow(GetItem(output::speed_slider), TRUE);
+            SendItemMessage(output::speed_slider, TBM_SETPOS, TRUE, static_cast<LPARAM>(speed * 10 + 0.5f));
         } else {
-            SetItemText(1066, Ui("control_speed"));
-            SetCheck(1066, false);
-            EnableWindow(GetItem(1084), FALSE);
-            SendItemMessage(1084, TBM_SETPOS, TRUE, 161);
+            SetItemText(output::control_speed, Ui("control_speed"));
+            SetCheck(output::control_speed, false);
+            EnableWindow(GetItem(output::speed_slider), FALSE);
+            SendItemMessage(output::speed_slider, TBM_SETPOS, TRUE, 161);
         }
     }
 
@@ -479,14 +504,15 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Automation tab
 
-const ControlBinding kAutomationRows[] = {{1309, "overall.automation.relocInputsPath", 0, kTextField},
-                                          {1300, "overall.automation.relocInputs", 0, kComboBox},
-                                          {1109, "overall.automation.customPreset", 0, kComboBox},
-                                          {1153, "overall.automation.saveReport", 0, kCheckBox},
-                                          {1067, "overall.automation.formatting", 0, kCheckBox},
-                                          {1062, "overall.automation.fileNameFormat", 0, kComboBox},
-                                          {1068, "overall.automation.dupDir", 0, kCheckBox},
-                                          {0, nullptr, 0, 0}};
+const ControlBinding kAutomationRows[] = {
+    {automation::reloc_path, "overall.automation.relocInputsPath", 0, kTextField},
+    {automation::reloc_action, "overall.automation.relocInputs", 0, kComboBox},
+    {automation::custom_preset, "overall.automation.customPreset", 0, kComboBox},
+    {automation::save_report, "overall.automation.saveReport", 0, kCheckBox},
+    {automation::format_names, "overall.automation.formatting", 0, kCheckBox},
+    {automation::name_format, "overall.automation.fileNameFormat", 0, kComboBox},
+    {automation::keep_dirs, "overall.automation.dupDir", 0, kCheckBox},
+    {0, nullptr, 0, 0}};
 
 const char* const kRelocKeys[3][2] = {{"overall.automation.relocInputs", "overall.automation.relocInputsPath"},
                                       {"overall.automation.relocErrors", "overall.automation.relocErrorsPath"},
@@ -494,11 +520,11 @@ const char* const kRelocKeys[3][2] = {{"overall.automation.relocInputs", "overal
 
 class CDlgAutomation : public COptionTab {
 public:
-    CDlgAutomation() : COptionTab(kAutomationTabTemplate, "automation", true, kAutomationRows) {}
+    CDlgAutomation() : COptionTab(dlg::opt_automation::id, "automation", true, kAutomationRows) {}
 
     bool OnInitDialog() override {
-        FillCombo(GetItem(1109), {"Preset-$(SourceFileExt).xml"});
-        FillCombo(GetItem(1062),
+        FillCombo(GetItem(automation::custom_preset), {"Preset-$(SourceFileExt).xml"});
+        FillCombo(GetItem(automation::name_format),
                   SplitListText("$(Artist) - $(Title),$(Artist) - $(Album) - $(Title),$(Artist)\\$(Title),"
                                 "$(Artist)\\$(Artist) - $(Title),$(Artist)\\$(Track). $(Title),$(Artist)\\$(Album)\\$(Title),"
                                 "$(Artist)\\$(Album)\\$(Track). $(Title),$(Year)\\$(Artist) - $(Title),"
@@ -507,55 +533,58 @@ public:
                                 "$(SourceFileName)_$(PresetFileName),DSC$(%05d),$(FileTimeCreation),$(FileTimeModified)"));
         // The action list is the page's own: the binder's numbers are replaced, and a rebind
         // does not fill it again.
-        FillCombo(GetItem(1300), {Ui("no_action"), Ui("move_to"), Ui("copy_to"), Ui("delete")});
-        FillCombo(GetItem(1308), {Ui("done_inputs"), Ui("error_inputs"), Ui("done_outputs")});
-        SetComboSel(1308, 0);
+        FillCombo(GetItem(automation::reloc_action), {Ui("no_action"), Ui("move_to"), Ui("copy_to"), Ui("delete")});
+        FillCombo(GetItem(automation::reloc_target), {Ui("done_inputs"), Ui("error_inputs"), Ui("done_outputs")});
+        SetComboSel(automation::reloc_target, 0);
         Rebind();
-        SetWindowLongPtrA(GetItem(1154), GWL_STYLE,
-                          (GetWindowLongPtrA(GetItem(1154), GWL_STYLE) & ~static_cast<LONG_PTR>(BS_TYPEMASK)) | BS_PUSHBUTTON);
+        HWND autoTask = GetItem(automation::auto_task);
+        SetWindowLongPtrA(autoTask, GWL_STYLE,
+                          (GetWindowLongPtrA(autoTask, GWL_STYLE) & ~static_cast<LONG_PTR>(BS_TYPEMASK)) | BS_PUSHBUTTON);
         LoadControls();
         return true;
     }
 
     void RefreshStates() override {
         const bool formatting = GetPrefInt("overall.automation.formatting") != 0;
-        EnableWindow(GetItem(1062), formatting);
-        EnableWindow(GetItem(1068), !formatting);
+        EnableWindow(GetItem(automation::name_format), formatting);
+        EnableWindow(GetItem(automation::keep_dirs), !formatting);
         const bool custom = *GetPrefString("overall.automation.customPreset") != 0;
-        EnableWindow(GetItem(1109), custom);
-        SetCheck(1069, custom);
-        const int action = GetComboSel(1300);
+        EnableWindow(GetItem(automation::custom_preset), custom);
+        SetCheck(automation::custom_preset_check, custom);
+        const int action = GetComboSel(automation::reloc_action);
         const bool folder = action == 1 || action == 2;
-        EnableWindow(GetItem(1309), folder);
-        EnableWindow(GetItem(1078), folder);
-        SendItemMessage(1154, BM_SETSTATE, GetPrefInt("overall.automation.autoTask") > 0, 0);
+        EnableWindow(GetItem(automation::reloc_path), folder);
+        EnableWindow(GetItem(automation::browse), folder);
+        SendItemMessage(automation::auto_task, BM_SETSTATE, GetPrefInt("overall.automation.autoTask") > 0, 0);
     }
 
     bool OnControlSelChange(int id) override {
-        if (id == 1308) {
+        if (id == automation::reloc_target) {
             Rebind();
             LoadControls();
             return true;
         }
-        if (id == 1300 && GetComboSel(1300) == 3 && GetComboSel(1308) != 2)
+        if (id == automation::reloc_action && GetComboSel(automation::reloc_action) == 3 &&
+            GetComboSel(automation::reloc_target) != 2)
             MessageBoxA(hwnd_, Ui("delete_notice"), "Information", MB_OK);
-        return id == 1300;
+        return id == automation::reloc_action;
     }
 
     bool OnControlCommand(int id) override {
         switch (id) {
-        case 1069:
-            SetPrefString("overall.automation.customPreset", IsChecked(1069) ? GetItemText(1109).c_str() : "");
+        case automation::custom_preset_check:
+            SetPrefString("overall.automation.customPreset",
+                          IsChecked(automation::custom_preset_check) ? GetItemText(automation::custom_preset).c_str() : "");
             break;
-        case 1078: {
-            const ControlBinding* row = Row(1309);
+        case automation::browse: {
+            const ControlBinding* row = Row(automation::reloc_path);
             char path[4096] = {};
             std::snprintf(path, sizeof path, "%s", row && row->key ? GetPrefString(row->key) : "");
             if (row && row->key && BrowseForPath(path, sizeof path, Ui("browse"), hwnd_) > 0) SetPrefString(row->key, path);
             break;
         }
-        case 1153:
-        case 1154: break;
+        case automation::save_report:
+        case automation::auto_task: break;
         default: return false;
         }
         LoadControls();
@@ -564,65 +593,70 @@ public:
 
 private:
     void Rebind() {
-        int target = GetComboSel(1308);
+        int target = GetComboSel(automation::reloc_target);
         if (target < 0 || target > 2) target = 0;
-        SetRowKey(1300, kRelocKeys[target][0]);
-        SetRowKey(1309, kRelocKeys[target][1]);
-        if (ControlBinding* row = Row(1300)) row->value = 1;  // a list: the index is the action
+        SetRowKey(automation::reloc_action, kRelocKeys[target][0]);
+        SetRowKey(automation::reloc_path, kRelocKeys[target][1]);
+        if (ControlBinding* row = Row(automation::reloc_action)) row->value = 1;  // a list: the index is the action
     }
 };
 
 // ---------------------------------------------------------------------------------------------
 // Tagging tab
 
-const ControlBinding kTaggingRows[] = {{1066, "overall.output.tag", 0, kCheckBox},
-                                       {1067, "overall.output.creationTime", 0, kCheckBox},
-                                       {1068, "overall.output.lastWriteTime", 0, kCheckBox},
-                                       {0, nullptr, 0, 0}};
+const ControlBinding kTaggingRows[] = {
+    {tagging::transfer_tags, "overall.output.tag", 0, kCheckBox},
+    {tagging::creation_time, "overall.output.creationTime", 0, kCheckBox},
+    {tagging::write_time, "overall.output.lastWriteTime", 0, kCheckBox},
+    {0, nullptr, 0, 0}};
 
 // ---------------------------------------------------------------------------------------------
 // Time tab
 
-const ControlBinding kTimeRows[] = {{1195, "overall.task.splitMode", 0, kComboBox},
-                                    {1193, "overall.task.splitParam", 0, kTextField},
-                                    {0, nullptr, 0, 0}};
+const ControlBinding kTimeRows[] = {
+    {timing::split_mode, "overall.task.splitMode", 0, kComboBox},
+    {timing::split_param, "overall.task.splitParam", 0, kTextField},
+    {0, nullptr, 0, 0}};
 
-constexpr int kStartFields[4] = {1090, 1070, 1091, 1092};
-constexpr int kEndFields[4] = {1093, 1094, 1095, 1096};
+constexpr int kStartFields[4] = {timing::start_hours, timing::start_minutes, timing::start_seconds,
+                                 timing::start_millis};
+constexpr int kEndFields[4] = {timing::end_hours, timing::end_minutes, timing::end_seconds, timing::end_millis};
 
 class CDlgTime : public COptionTab {
 public:
-    CDlgTime() : COptionTab(kTimeTabTemplate, "time", true, kTimeRows) {}
+    CDlgTime() : COptionTab(dlg::opt_time::id, "time", true, kTimeRows) {}
 
     bool OnInitDialog() override {
-        SendItemMessage(1084, TBM_SETRANGE, TRUE, MAKELPARAM(0, 6000));
-        FillCombo(GetItem(1196), SplitListText("1x|2x|3x|4x|5x|6x|7x|8x|9x|10x|20x|30x|40x|50x|60x"));
-        SetComboSel(1196, 0);
+        SendItemMessage(timing::audio_offset_slider, TBM_SETRANGE, TRUE, MAKELPARAM(0, 6000));
+        FillCombo(GetItem(timing::speed), SplitListText("1x|2x|3x|4x|5x|6x|7x|8x|9x|10x|20x|30x|40x|50x|60x"));
+        SetComboSel(timing::speed, 0);
         return true;
     }
 
     void RefreshStates() override {
         const bool split = GetPrefInt("overall.task.mode") == 4;
-        EnableWindow(GetItem(1195), split);
-        EnableWindow(GetItem(1193), split);
+        EnableWindow(GetItem(timing::split_mode), split);
+        EnableWindow(GetItem(timing::split_param), split);
         static const char* const kUnits[] = {"secs", "KB", "frames"};
         const int unit = GetPrefInt("overall.task.splitMode");
-        SetItemText(1194, Ui(kUnits[unit >= 0 && unit < 3 ? unit : 0]));
+        SetItemText(timing::split_unit, Ui(kUnits[unit >= 0 && unit < 3 ? unit : 0]));
         const int speed = GetPrefInt("overall.decoding.speed");
         ++loading_;
-        SetItemText(1196, Format("%dx", speed).c_str());
-        SetCheck(1066, speed >= 2);
+        SetItemText(timing::speed, Format("%dx", speed).c_str());
+        SetCheck(timing::speed_transform, speed >= 2);
         QueueItem* item = OptionsCurrentItem();
         // A running item's times are in use by its worker: they are shown, not edited.
         const bool editable = item && !ItemBusy(item);
-        for (int id : {1090, 1070, 1091, 1092, 1093, 1094, 1095, 1096, 1097, 1084}) EnableWindow(GetItem(id), editable);
+        for (int id : kStartFields) EnableWindow(GetItem(id), editable);
+        for (int id : kEndFields) EnableWindow(GetItem(id), editable);
+        for (int id : {timing::audio_offset, timing::audio_offset_slider}) EnableWindow(GetItem(id), editable);
         if (item) {
-            SetItemText(1097, Format("%d", item->audioOffset).c_str());
-            SendItemMessage(1084, TBM_SETPOS, TRUE, item->audioOffset / 10 + 3000);
+            SetItemText(timing::audio_offset, Format("%d", item->audioOffset).c_str());
+            SendItemMessage(timing::audio_offset_slider, TBM_SETPOS, TRUE, item->audioOffset / 10 + 3000);
             ShowTime(kStartFields, item->begin);
             ShowTime(kEndFields, item->end);
         } else {
-            SetItemText(1097, "");
+            SetItemText(timing::audio_offset, "");
         }
         --loading_;
     }
@@ -635,44 +669,46 @@ public:
             ForTargets(false, [&](QueueItem* item) { (start ? item->begin : item->end) = ms; });
             return true;
         }
-        if (id == 1097) {
+        if (id == timing::audio_offset) {
             long long offset = 0;
-            if (!LeadingNumber(GetItemText(1097), offset)) offset = 0;
+            if (!LeadingNumber(GetItemText(timing::audio_offset), offset)) offset = 0;
             offset = std::clamp<long long>(offset, -30000, 30000);
             ForTargets(true, [&](QueueItem* item) { item->audioOffset = static_cast<int32_t>(offset); });
-            SendItemMessage(1084, TBM_SETPOS, TRUE, static_cast<LPARAM>(offset / 10 + 3000));
+            SendItemMessage(timing::audio_offset_slider, TBM_SETPOS, TRUE, static_cast<LPARAM>(offset / 10 + 3000));
             return true;
         }
-        if (id == 1196) {
+        if (id == timing::speed) {
             long long speed = 0;
-            if (LeadingNumber(GetItemText(1196), speed) && SetIntInRange("overall.decoding.speed", speed)) SetCheck(1066, true);
+            if (LeadingNumber(GetItemText(timing::speed), speed) && SetIntInRange("overall.decoding.speed", speed))
+                SetCheck(timing::speed_transform, true);
             return true;
         }
         return false;
     }
 
     bool OnControlSelChange(int id) override {
-        if (id != 1196) return false;
+        if (id != timing::speed) return false;
         long long speed = 1;
-        if (LeadingNumber(GetComboText(1196, -1), speed)) SetIntInRange("overall.decoding.speed", speed);
-        SetCheck(1066, GetPrefInt("overall.decoding.speed") >= 2);
+        if (LeadingNumber(GetComboText(timing::speed, -1), speed)) SetIntInRange("overall.decoding.speed", speed);
+        SetCheck(timing::speed_transform, GetPrefInt("overall.decoding.speed") >= 2);
         return true;
     }
 
     bool OnControlCommand(int id) override {
-        if (id == 1066 && !IsChecked(1066)) {
+        if (id == timing::speed_transform && !IsChecked(timing::speed_transform)) {
             SetPrefInt("overall.decoding.speed", 1);
             RefreshStates();
             return true;
         }
-        return id == 1066 || id == 1226;
+        return id == timing::speed_transform || id == timing::select;
     }
 
     bool OnControlScroll(int id, int code) override {
-        if (id != 1084 || code != static_cast<int>(TB_ENDTRACK)) return false;
-        const int offset = (static_cast<int>(SendItemMessage(1084, TBM_GETPOS, 0, 0)) - 3000) * 10;
+        if (id != timing::audio_offset_slider || code != static_cast<int>(TB_ENDTRACK)) return false;
+        const auto position = static_cast<int>(SendItemMessage(timing::audio_offset_slider, TBM_GETPOS, 0, 0));
+        const int offset = (position - 3000) * 10;
         ++loading_;
-        SetItemText(1097, Format("%d", offset).c_str());
+        SetItemText(timing::audio_offset, Format("%d", offset).c_str());
         --loading_;
         ForTargets(true, [&](QueueItem* item) { item->audioOffset = offset; });
         return true;
@@ -722,12 +758,12 @@ private:
 
 class CDlgPlugins : public COptionTab {
 public:
-    CDlgPlugins() : COptionTab(kPluginsTabTemplate, "plugins", true, nullptr) {}
+    CDlgPlugins() : COptionTab(dlg::opt_plugins::id, "plugins", true, nullptr) {}
 
     bool OnInitDialog() override {
         // Every button takes the size of the configure button.
         RECT r{};
-        GetWindowRect(GetItem(1264), &r);
+        GetWindowRect(GetItem(plugins::configure), &r);
         buttonWidth_ = r.right - r.left;
         buttonHeight_ = r.bottom - r.top;
         return true;
@@ -737,11 +773,11 @@ public:
     // the bottom up.
     bool OnSize(int width, int height) override {
         const int w = buttonWidth_, h = buttonHeight_, x = width - w;
-        MoveWindow(GetItem(1087), 0, 0, std::max(0, x - 3), height, TRUE);
-        MoveWindow(GetItem(1264), x, height - h, w, h, TRUE);
+        MoveWindow(GetItem(plugins::tree), 0, 0, std::max(0, x - 3), height, TRUE);
+        MoveWindow(GetItem(plugins::configure), x, height - h, w, h, TRUE);
         MoveWindow(GetItem(4), x, height - 2 * h, w, h, TRUE);
-        MoveWindow(GetItem(1065), x, height - 3 * h, w, h, TRUE);
-        MoveWindow(GetItem(1265), x, height - 4 * h - 8, w, h, TRUE);
+        MoveWindow(GetItem(plugins::add), x, height - 3 * h, w, h, TRUE);
+        MoveWindow(GetItem(plugins::enabled), x, height - 4 * h - 8, w, h, TRUE);
         return true;
     }
 
@@ -751,13 +787,13 @@ public:
             Rebuild();
         }
         const LPARAM chosen = ChosenData();
-        EnableWindow(GetItem(1265), chosen >= 0);
-        EnableWindow(GetItem(1264), chosen >= 0 && (chosen >> 16) == 0);
-        if (chosen >= 0) SetCheck(1265, WinampPluginControl(static_cast<int>(chosen >> 16), 1, chosen & 0xFFFF, nullptr, 0) != 0);
+        EnableWindow(GetItem(plugins::enabled), chosen >= 0);
+        EnableWindow(GetItem(plugins::configure), chosen >= 0 && (chosen >> 16) == 0);
+        if (chosen >= 0) SetCheck(plugins::enabled, WinampPluginControl(static_cast<int>(chosen >> 16), 1, chosen & 0xFFFF, nullptr, 0) != 0);
     }
 
     bool OnNotify(NMHDR* hdr) override {
-        if (hdr && hdr->idFrom == 1087 && hdr->code == TVN_SELCHANGEDA) RefreshStates();
+        if (hdr && hdr->idFrom == plugins::tree && hdr->code == TVN_SELCHANGEDA) RefreshStates();
         return false;
     }
 
@@ -769,15 +805,15 @@ public:
             WinampPluginControl(1, 4, 0, nullptr, 0);
             Rebuild();
             break;
-        case 1264:
+        case plugins::configure:
             // Only DSP plug-ins have a configuration.
             if (chosen >= 0 && (chosen >> 16) == 0) WinampPluginControl(0, 3, chosen & 0xFFFF, nullptr, 0);
             break;
-        case 1065: AddPlugin(); break;
-        case 1265:
+        case plugins::add: AddPlugin(); break;
+        case plugins::enabled:
             if (chosen >= 0)
                 WinampPluginControl(static_cast<int>(chosen >> 16), 2, chosen & 0xFFFF,
-                                    IsChecked(1265) ? reinterpret_cast<void*>(1) : nullptr, 0);
+                                    IsChecked(plugins::enabled) ? reinterpret_cast<void*>(1) : nullptr, 0);
             break;
         default: return false;
         }
@@ -807,7 +843,7 @@ private:
     }
 
     LPARAM ChosenData() {
-        HWND tree = GetItem(1087);
+        HWND tree = GetItem(plugins::tree);
         auto sel = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
         if (!sel) return -1;
         TVITEMA item;
@@ -818,7 +854,7 @@ private:
     }
 
     void Rebuild() {
-        HWND tree = GetItem(1087);
+        HWND tree = GetItem(plugins::tree);
         SendMessageA(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
         const char* const roots[2] = {"dsp_plugins", "in_plugins"};
         for (int list = 0; list < 2; ++list) {
@@ -916,7 +952,7 @@ COptionTab* CreateOptionTab(int index) {
     case 1: return new CDlgSound();
     case 2: return new CDlgOutputHost();
     case 3: return new CDlgAutomation();
-    case 4: return new COptionTab(kTaggingTabTemplate, "text", true, kTaggingRows);
+    case 4: return new COptionTab(dlg::opt_tagging::id, "text", true, kTaggingRows);
     case 5: return new CDlgTime();
     default: return nullptr;
     }
@@ -924,13 +960,13 @@ COptionTab* CreateOptionTab(int index) {
 
 COptionTab* CreateOutputSubTab(int n) {
     switch (n) {
-    case 2: return new COptionTab(kTaggingTabTemplate, "text", true, kTaggingRows);
+    case 2: return new COptionTab(dlg::opt_tagging::id, "text", true, kTaggingRows);
     case 3: return new CDlgPlugins();
     default: return new CDlgAutomation();
     }
 }
 
-COptionTab* CreateAudioCfgTab() { return new CDlgSound(kAudioCfgTemplate, "audio"); }
+COptionTab* CreateAudioCfgTab() { return new CDlgSound(dlg::opt_audiocfg::id, "audio"); }
 
 void ShowTabInPopup(COptionTab* tab, HWND owner) { Popup().Open(tab, owner); }
 

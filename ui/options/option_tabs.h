@@ -1,20 +1,10 @@
 // The option tabs of the main window's settings area and the pages of their nested rows.
 #pragma once
 
+#include "ui/ids.h"
 #include "ui/options/option_tab.h"
 
 namespace ui {
-
-// Template ids of the tabs, their nested pages and the compact audio tab.
-inline constexpr int kAudioTabTemplate = 109;
-inline constexpr int kSoundTabTemplate = 310;
-inline constexpr int kAudioCfgTemplate = 306;
-inline constexpr int kOutputTabTemplate = 242;
-inline constexpr int kAutomationTabTemplate = 322;
-inline constexpr int kTaggingTabTemplate = 214;
-inline constexpr int kTimeTabTemplate = 228;
-inline constexpr int kPluginsTabTemplate = 305;
-inline constexpr int kSummaryTemplate = 208;
 
 // The summary of the current item and of the target settings (a tree).
 COptionPage* CreateSummaryPage();

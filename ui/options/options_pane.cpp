@@ -25,13 +25,13 @@ COptionsPane::~COptionsPane() {
 
 HWND COptionsPane::Attach(CWindow* mainWindow) {
     if (!mainWindow || !mainWindow->Handle()) return nullptr;
-    if (!CreateModeless(MainInstance(), kOptionsPaneTemplate, mainWindow)) return nullptr;
+    if (!CreateModeless(MainInstance(), dlg::options::id, mainWindow)) return nullptr;
     ShowWindow(hwnd_, SW_SHOW);
     return hwnd_;
 }
 
 bool COptionsPane::OnInitDialog() {
-    HWND tabs = GetItem(kIdOptionTabs);
+    HWND tabs = GetItem(dlg::options::option_tabs);
     for (int i = 0; i < 6; ++i) {
         std::unique_ptr<COptionTab> tab(CreateOptionTab(i));
         if (!tab) continue;
@@ -44,11 +44,11 @@ bool COptionsPane::OnInitDialog() {
 bool COptionsPane::OnNotify(NMHDR* hdr) {
     if (!hdr || hdr->code != TCN_SELCHANGE) return false;
     const auto sel = static_cast<int>(SendMessageA(hdr->hwndFrom, TCM_GETCURSEL, 0, 0));
-    if (hdr->idFrom == kIdOptionTabs) {
+    if (hdr->idFrom == dlg::options::option_tabs) {
         ShowOptionTab(sel);
         return true;
     }
-    if (hdr->idFrom == kIdEncoderTabs) {
+    if (hdr->idFrom == dlg::options::encoder_tabs) {
         ShowSubPage(sel);
         return true;
     }
@@ -56,15 +56,15 @@ bool COptionsPane::OnNotify(NMHDR* hdr) {
 }
 
 bool COptionsPane::OnSize(int width, int height) {
-    MoveWindow(GetItem(kIdOptionTabs), 0, 0, width, height, TRUE);
+    MoveWindow(GetItem(dlg::options::option_tabs), 0, 0, width, height, TRUE);
     LayOutPages();
     return true;
 }
 
 void COptionsPane::LayOutPages() {
     RECT area{};
-    GetClientRect(GetItem(kIdOptionTabs), &area);
-    SendItemMessage(kIdOptionTabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+    GetClientRect(GetItem(dlg::options::option_tabs), &area);
+    SendItemMessage(dlg::options::option_tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
     const int width = std::max(1, static_cast<int>(area.right - area.left));
     int pageBottom = area.bottom;
     if (tab_ && tab_->Handle()) {
@@ -74,9 +74,9 @@ void COptionsPane::LayOutPages() {
     }
     if (!subPage_ || !subPage_->Handle()) return;
     RECT row{area.left, pageBottom + 2, area.right, std::max(pageBottom + 2, static_cast<int>(area.bottom))};
-    MoveWindow(GetItem(kIdEncoderTabs), row.left, row.top, row.right - row.left, row.bottom - row.top, TRUE);
+    MoveWindow(GetItem(dlg::options::encoder_tabs), row.left, row.top, row.right - row.left, row.bottom - row.top, TRUE);
     RECT inner{0, 0, row.right - row.left, row.bottom - row.top};
-    SendItemMessage(kIdEncoderTabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&inner));
+    SendItemMessage(dlg::options::encoder_tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&inner));
     MoveWindow(subPage_->Handle(), row.left + inner.left, row.top + inner.top, std::max(1, static_cast<int>(inner.right - inner.left)),
                std::max(1, static_cast<int>(inner.bottom - inner.top)), TRUE);
 }
@@ -92,9 +92,9 @@ void COptionsPane::ShowOptionTab(int index) {
     if (tab_ && tab_->Handle()) tab_->Close();
     tab_.reset(CreateOptionTab(index));
     tabIndex_ = index;
-    SendItemMessage(kIdOptionTabs, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
+    SendItemMessage(dlg::options::option_tabs, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
     // The nested row shows only with a page of the new tab in it: never another tab's.
-    HWND row = GetItem(kIdEncoderTabs);
+    HWND row = GetItem(dlg::options::encoder_tabs);
     ShowWindow(row, SW_HIDE);
     SendMessageA(row, TCM_DELETEALLITEMS, 0, 0);
     if (!tab_ || !tab_->CreatePage(hwnd_)) {
@@ -119,7 +119,7 @@ void COptionsPane::ShowOptionTab(int index) {
 void COptionsPane::ShowSubPage(int index) {
     if (!tab_) return;
     DropSubPage();
-    subPage_.reset(tab_->CreateSubPage(index, GetItem(kIdEncoderTabs)));
+    subPage_.reset(tab_->CreateSubPage(index, GetItem(dlg::options::encoder_tabs)));
     if (!subPage_ || !subPage_->CreatePage(hwnd_)) {
         subPage_.reset();
         return;

@@ -1,17 +1,14 @@
-// The options pane of the main window: the row of option tabs (1049), the shown tab, and for the
-// audio and tasking tabs their nested row (1048) with its shown page. The main window creates it
+// The options pane of the main window: the row of option tabs, the shown tab, and for the audio
+// and tasking tabs their nested row (the encoder tabs) with its shown page. The main window creates it
 // once, applies changed settings through it and closes it with itself.
 #pragma once
 
 #include <memory>
 
+#include "ui/ids.h"
 #include "ui/options/option_tab.h"
 
 namespace ui {
-
-inline constexpr int kOptionsPaneTemplate = 340;
-inline constexpr int kIdOptionTabs = 1049;
-inline constexpr int kIdEncoderTabs = 1048;
 
 class COptionsPane : public CDialogWindow {
 public:

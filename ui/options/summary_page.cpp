@@ -70,10 +70,10 @@ bool VideoBitrateMode(int mode) { return mode == 0 || mode == 2 || mode == 4 || 
 
 class CDlgSummary : public COptionPage {
 public:
-    CDlgSummary() : COptionPage(kSummaryTemplate, "summary", true, nullptr) {}
+    CDlgSummary() : COptionPage(dlg::opt_summary::id, "summary", true, nullptr) {}
 
     void RefreshStates() override {
-        tree_ = GetItem(1087);
+        tree_ = GetItem(dlg::opt_summary::tree);
         SendMessageA(tree_, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
         QueueItem* item = OptionsCurrentItem();
         if (item) {
@@ -88,7 +88,7 @@ public:
 
     // The tree fills the page.
     bool OnSize(int width, int height) override {
-        MoveWindow(GetItem(1087), 0, 0, width, height, TRUE);
+        MoveWindow(GetItem(dlg::opt_summary::tree), 0, 0, width, height, TRUE);
         return true;
     }
 

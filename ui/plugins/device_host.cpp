@@ -36,18 +36,17 @@ namespace {
 
 constexpr const char* kRoot = "/QuorvexPlugin";
 constexpr const char* kLibraryExtension = ".so";
-constexpr int kCatalogCombos[kPresetCatalogs] = {1182, 1110, 1111, 1112, 1113};
-constexpr int kCatalogLabels[kPresetCatalogs] = {1183, 1184, 1185, 1186, 1188};
-constexpr int kSummaryTree = 1085;
-constexpr int kPictureButton = 1180;
-constexpr int kProgress = 1015;
-constexpr int kSeekSlider = 1282;
-constexpr int kPlayButton = 3;
-constexpr int kMenuButton = 1122;
-constexpr int kStartButton = 1132;
-constexpr int kDeviceLabel = 1187;
-constexpr int kTimeTab = 1123;
-constexpr int kAudioTab = 1165;
+// The host's controls: the window of its own (template device) has those of the child (template
+// device_child) but the tab buttons, under the same ids.
+namespace host = dlg::device_child;
+static_assert(dlg::device::catalog0 == host::catalog0 && dlg::device::catalog4 == host::catalog4 &&
+              dlg::device::summary_tree == host::summary_tree && dlg::device::picture == host::picture &&
+              dlg::device::progress == host::progress && dlg::device::seek == host::seek && dlg::device::play == host::play &&
+              dlg::device::menu == host::menu && dlg::device::start == host::start &&
+              dlg::device::device_label == host::device_label && dlg::device::time_tab == host::time_tab);
+constexpr int kCatalogCombos[kPresetCatalogs] = {host::catalog0, host::catalog1, host::catalog2, host::catalog3, host::catalog4};
+constexpr int kCatalogLabels[kPresetCatalogs] = {host::catalog0_label, host::catalog1_label, host::catalog2_label,
+                                                 host::catalog3_label, host::catalog4_label};
 constexpr int kDefaultPicture = 240;
 constexpr gui::UINT_PTR kPlaybackTimer = 0;
 constexpr gui::UINT_PTR kBatchTimer = 1;
@@ -150,7 +149,7 @@ int CDeviceDialog::LoadPlugin(const char* name, HWND parent) {
         LogNotLoaded(file, getHeader ? "no header" : "no GetPluginHeader");
         return 0;  // the library goes with `library`
     }
-    if (!hwnd_) CreateModeless(nullptr, embedded_ ? kDeviceDialogChild : kDeviceDialogOwn, parent);
+    if (!hwnd_) CreateModeless(nullptr, embedded_ ? dlg::device_child::id : dlg::device::id, parent);
     if (!hwnd_) return 0;
     parent_ = parent;
     name_ = file;
@@ -211,10 +210,10 @@ int CDeviceDialog::LoadPlugin(const char* name, HWND parent) {
     Layout();
     if (!defaultBitmap_) defaultBitmap_ = LoadBitmapA(MainInstance(), MAKEINTRESOURCEA(kDefaultPicture));
     gui::HBITMAP picture = header_->bitmap ? static_cast<gui::HBITMAP>(header_->bitmap) : defaultBitmap_;
-    SendItemMessage(kPictureButton, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture));
-    SetItemText(kDeviceLabel, Text("device"));
-    SetItemText(kPlayButton, Text("play"));
-    SetItemText(kStartButton, Text("start"));
+    SendItemMessage(host::picture, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture));
+    SetItemText(host::device_label, Text("device"));
+    SetItemText(host::play, Text("play"));
+    SetItemText(host::start, Text("start"));
     SendEvent(kPluginEventReady, 0);
     ApplyPresets();
     if (!embedded_ && header_ && header_->name) SetWindowTextA(hwnd_, header_->name);
@@ -278,11 +277,22 @@ void CDeviceDialog::BuildMenu() {
         int id;
         const char* text;  // null: a separator
         bool translated;
-    } kFixed[] = {{kCmdUseAvs, "use_avs", true}, {kCmdParallel, "parallel", true}, {kCmdDisplayFrames, "display_frames", true},
-                  {0, nullptr, false}, {60003, "scale", true}, {60004, "thumbnails", true}, {60005, "deint", true},
-                  {60006, "effects", true}, {60007, "delogo", true}, {0, nullptr, false}, {60008, "FFmpeg", true},
-                  {60009, "Xvid", true}, {60010, "x264", true}, {kCmdCudaEncoder, "CUDA Encoder", false},
-                  {kCmdIntelEncoder, "Intel Encoder", false}};
+    } kFixed[] = {
+        {device_cmd::use_avs, "use_avs", true},
+        {device_cmd::parallel, "parallel", true},
+        {device_cmd::display_frames, "display_frames", true},
+        {0, nullptr, false},
+        {device_cmd::scale, "scale", true},
+        {device_cmd::thumbnails, "thumbnails", true},
+        {device_cmd::deinterlace, "deint", true},
+        {device_cmd::effects, "effects", true},
+        {device_cmd::delogo, "delogo", true},
+        {0, nullptr, false},
+        {device_cmd::ffmpeg, "FFmpeg", true},
+        {device_cmd::xvid, "Xvid", true},
+        {device_cmd::x264, "x264", true},
+        {device_cmd::cuda_encoder, "CUDA Encoder", false},
+        {device_cmd::intel_encoder, "Intel Encoder", false}};
     for (const auto& e : kFixed) {
         if (!e.text) AppendMenuA(menu_, MF_SEPARATOR, 0, nullptr);
         else AppendMenuA(menu_, MF_STRING, static_cast<UINT_PTR>(e.id), e.translated ? Text(e.text) : e.text);
@@ -291,17 +301,17 @@ void CDeviceDialog::BuildMenu() {
         AppendMenuA(menu_, MF_SEPARATOR, 0, nullptr);
         do {
             if (std::strcmp(doc_->getNodeName(), "menu") != 0) continue;
-            const int id = kCmdFirstPluginMenu + static_cast<int>(menuKeys_.size());
+            const int id = device_cmd::first_plugin_menu + static_cast<int>(menuKeys_.size());
             AppendMenuA(menu_, MF_STRING, static_cast<UINT_PTR>(id), Text(doc_->getAttribute("text", "")));
             const char* key = doc_->getAttribute("key", nullptr);
             menuKeys_.push_back(key ? key : "");
         } while (doc_->goNext());
     }
     PrefStore& p = GetPrefStore();
-    CheckMenuItem(menu_, kCmdParallel, p.GetInt("overall.task.parallelize") >= 2 ? MF_CHECKED : MF_UNCHECKED);
-    CheckMenuItem(menu_, kCmdDisplayFrames, p.GetInt("overall.preview.mode") > 0 ? MF_CHECKED : MF_UNCHECKED);
+    CheckMenuItem(menu_, device_cmd::parallel, p.GetInt("overall.task.parallelize") >= 2 ? MF_CHECKED : MF_UNCHECKED);
+    CheckMenuItem(menu_, device_cmd::display_frames, p.GetInt("overall.preview.mode") > 0 ? MF_CHECKED : MF_UNCHECKED);
     const bool avs = !p.GetBool("overall.video.autoSource") && p.GetInt("overall.video.source") == 1;
-    CheckMenuItem(menu_, kCmdUseAvs, avs ? MF_CHECKED : MF_UNCHECKED);
+    CheckMenuItem(menu_, device_cmd::use_avs, avs ? MF_CHECKED : MF_UNCHECKED);
 }
 
 void CDeviceDialog::FillCatalogs() {
@@ -351,7 +361,7 @@ void CDeviceDialog::Layout() {
         ShowWindow(GetItem(kCatalogLabels[i]), i < catalogCount_ ? SW_SHOW : SW_HIDE);
     }
     const bool summary = hostFlags_ & kPluginSummary;
-    HWND tree = GetItem(kSummaryTree);
+    HWND tree = GetItem(host::summary_tree);
     ShowWindow(tree, summary ? SW_SHOW : SW_HIDE);
     if (!header_ || !header_->pluginWindow) return;
     HWND panel = static_cast<HWND>(header_->pluginWindow);
@@ -468,7 +478,7 @@ void CDeviceDialog::RefreshSummary() {
 }
 
 void CDeviceDialog::FillSummary() {
-    HWND tree = GetItem(kSummaryTree);
+    HWND tree = GetItem(host::summary_tree);
     SendMessageA(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
     PrefStore& p = GetPrefStore();
     auto add = [&](HTREEITEM parent, const std::string& text) {
@@ -539,46 +549,46 @@ void CDeviceDialog::ToggleMenuCheck(int id) {
     CheckMenuItem(menu_, static_cast<UINT>(id), checked ? MF_UNCHECKED : MF_CHECKED);
     auto on = [&](int item) { return (GetMenuState(menu_, static_cast<UINT>(item), MF_BYCOMMAND) & MF_CHECKED) != 0; };
     PrefStore& p = GetPrefStore();
-    p.SetInt("overall.video.source", on(kCmdUseAvs) ? 1 : 0);
-    p.SetInt("overall.task.parallelize", on(kCmdParallel) ? 2 : 1);
+    p.SetInt("overall.video.source", on(device_cmd::use_avs) ? 1 : 0);
+    p.SetInt("overall.task.parallelize", on(device_cmd::parallel) ? 2 : 1);
     const bool sizing = header_ && header_->sizingWindow;
-    p.SetInt("overall.preview.mode", !on(kCmdDisplayFrames) ? 0 : sizing ? 1 : 2);
+    p.SetInt("overall.preview.mode", !on(device_cmd::display_frames) ? 0 : sizing ? 1 : 2);
 }
 
 bool CDeviceDialog::OnControlCommand(int id) {
     switch (id) {
-    case kMenuButton: {
+    case host::menu: {
         if (!menu_) {
             OpenSettings("");
             return true;
         }
         RECT rc{};
-        GetWindowRect(GetItem(kMenuButton), &rc);
+        GetWindowRect(GetItem(host::menu), &rc);
         TrackPopupMenu(menu_, 0, rc.left, rc.bottom - 1, 0, hwnd_, nullptr);
         return true;
     }
-    case kCmdUseAvs:
-    case kCmdParallel:
-    case kCmdDisplayFrames: ToggleMenuCheck(id); return true;
-    case kPictureButton:
+    case device_cmd::use_avs:
+    case device_cmd::parallel:
+    case device_cmd::display_frames: ToggleMenuCheck(id); return true;
+    case host::picture:
         if (!link_.empty()) platform::ShellOpen(link_);
         return true;
-    case kPlayButton: PlayOrStop(); return true;
-    case kCmdPlay:
+    case host::play: PlayOrStop(); return true;
+    case device_cmd::play:
         if (playState_ == 0) PlayOrStop();
         return true;
-    case kCmdDevicePreview: DevicePreview(); return true;
-    case kStartButton: StartOrStop(); return true;
-    case kTimeTab:
-    case kAudioTab:
-    case kCmdAutomation:
+    case device_cmd::device_preview: DevicePreview(); return true;
+    case host::start: StartOrStop(); return true;
+    case host::time_tab:
+    case host::audio_tab:
+    case device_cmd::automation:
         if (openTab_) openTab_(id, hwnd_);
         return true;
     default: break;
     }
-    if (id >= kCmdFirstPluginMenu && id < kCmdFirstPluginMenu + static_cast<int>(menuKeys_.size())) {
+    if (id >= device_cmd::first_plugin_menu && id < device_cmd::first_plugin_menu + static_cast<int>(menuKeys_.size())) {
         // An entry without a key opens nothing.
-        const std::string& key = menuKeys_[static_cast<size_t>(id - kCmdFirstPluginMenu)];
+        const std::string& key = menuKeys_[static_cast<size_t>(id - device_cmd::first_plugin_menu)];
         if (!key.empty()) OpenSettings(key.c_str());
         return true;
     }
@@ -662,12 +672,12 @@ bool CDeviceDialog::PlayInPanel(QueueItem* item, uint32_t flags, const std::stri
     SetTimer(hwnd_, kPlaybackTimer, 1000, nullptr);
     // The seek slider stands in for the progress bar while the item plays.
     const int length = std::max(GetPlayerInfo(3), static_cast<int>(item->duration)) / 1000;
-    HWND slider = GetItem(kSeekSlider);
+    HWND slider = GetItem(host::seek);
     SendMessageA(slider, TBM_SETRANGE, TRUE, MAKELPARAM(0, length));
     SendMessageA(slider, TBM_SETPOS, TRUE, 0);
     EnableWindow(slider, TRUE);
     if (!embedded_) {
-        ShowWindow(GetItem(kProgress), SW_HIDE);
+        ShowWindow(GetItem(host::progress), SW_HIDE);
         ShowWindow(slider, SW_SHOW);
     }
     return true;
@@ -715,12 +725,12 @@ void CDeviceDialog::StopPlayback(bool askPlugin) {
     seekDrag_ = false;
     if (!hwnd_) return;
     KillTimer(hwnd_, kPlaybackTimer);
-    HWND slider = GetItem(kSeekSlider);
+    HWND slider = GetItem(host::seek);
     SendMessageA(slider, TBM_SETPOS, TRUE, 0);
     EnableWindow(slider, FALSE);
     if (!embedded_) {
         ShowWindow(slider, SW_HIDE);
-        ShowWindow(GetItem(kProgress), SW_SHOW);
+        ShowWindow(GetItem(host::progress), SW_SHOW);
     }
 }
 
@@ -730,7 +740,7 @@ void CDeviceDialog::StartOrStop() {
     // second press never starts a second batch.
     if (GetItemState(nullptr) != kItemEncoding && WorkerCount() == 0) {
         transcoding_ = true;
-        SetItemText(kStartButton, Text("stop"));
+        SetItemText(host::start, Text("stop"));
         StartTranscoding();
         // The batch timer notices the end, also of a batch that did not start.
         SetTimer(hwnd_, kBatchTimer, 1000, nullptr);
@@ -750,20 +760,20 @@ bool CDeviceDialog::OnTimer(gui::UINT_PTR id) {
             videoWindow_ = nullptr;
             playState_ = 0;
             KillTimer(hwnd_, kPlaybackTimer);
-            SendItemMessage(kSeekSlider, TBM_SETPOS, TRUE, 0);
+            SendItemMessage(host::seek, TBM_SETPOS, TRUE, 0);
         } else if (!seekDrag_) {
-            SendItemMessage(kSeekSlider, TBM_SETPOS, TRUE, std::max(GetPlayerInfo(0), 0) / 1000);
+            SendItemMessage(host::seek, TBM_SETPOS, TRUE, std::max(GetPlayerInfo(0), 0) / 1000);
         }
         return true;
     }
     if (id == kBatchTimer) {
         if (WorkerCount() == 0) {
             transcoding_ = false;
-            SetItemText(kStartButton, Text("start"));
-            SendItemMessage(kProgress, PBM_SETPOS, 0, 0);
+            SetItemText(host::start, Text("start"));
+            SendItemMessage(host::progress, PBM_SETPOS, 0, 0);
             KillTimer(hwnd_, kBatchTimer);
         } else if (QueueItem* item = CurrentListItem()) {
-            SendItemMessage(kProgress, PBM_SETPOS, static_cast<WPARAM>(std::max(item->run.progress.load(), 0.0f)), 0);
+            SendItemMessage(host::progress, PBM_SETPOS, static_cast<WPARAM>(std::max(item->run.progress.load(), 0.0f)), 0);
         }
         return true;
     }
@@ -771,12 +781,12 @@ bool CDeviceDialog::OnTimer(gui::UINT_PTR id) {
 }
 
 bool CDeviceDialog::OnControlScroll(int id, int code) {
-    if (id != kSeekSlider) return false;
+    if (id != host::seek) return false;
     if (code == static_cast<int>(TB_THUMBTRACK)) {
         seekDrag_ = true;
     } else if (code == static_cast<int>(TB_ENDTRACK) || code == static_cast<int>(TB_THUMBPOSITION)) {
         if (seekDrag_ && playState_ != 0)
-            PlayerSeek(static_cast<float>(SendItemMessage(kSeekSlider, TBM_GETPOS, 0, 0)), 2);
+            PlayerSeek(static_cast<float>(SendItemMessage(host::seek, TBM_GETPOS, 0, 0)), 2);
         seekDrag_ = false;
     }
     return true;

@@ -19,27 +19,12 @@
 #include "platform/dynlib/dynlib.h"
 #include "platform/sync.h"
 #include "ui/framework/dialog.h"
+#include "ui/ids.h"
 #include "ui/plugins/plugin_abi.h"
 
 struct QueueItem;
 
 namespace ui {
-
-inline constexpr int kDeviceDialogOwn = 233;    // the host as a window of its own
-inline constexpr int kDeviceDialogChild = 311;  // the host inside the main window
-
-// Commands of the host's popup menu.
-enum DeviceHostCommand : int {
-    kCmdPlay = 40014,
-    kCmdDevicePreview = 40018,
-    kCmdDisplayFrames = 40363,
-    kCmdUseAvs = 60000,
-    kCmdParallel = 60001,
-    kCmdAutomation = 60002,
-    kCmdFirstPluginMenu = 60011,  // and on, one per menu entry of the description
-    kCmdCudaEncoder = 59998,      // kept apart from the plug-in's entries
-    kCmdIntelEncoder = 59999,
-};
 
 inline constexpr int kPresetCatalogs = 5;
 
@@ -78,8 +63,9 @@ public:
     // Where the settings pages open (the program's browser window); the address built for the key
     // prefix is passed. Without one, nothing opens.
     void SetSettingsOpener(std::function<void(const std::string& url)> opener) { openSettings_ = std::move(opener); }
-    // Where the time (1123), audio (1165) and automation (60002) tabs open: the option tabs show the
-    // one asked for in their pop-up, owned by the host window. Without one, nothing opens.
+    // Where the time and audio tabs (the time_tab and audio_tab buttons) and the automation tab (the
+    // menu's command) open: the option tabs show the one asked for in their pop-up, owned by the host
+    // window. Without one, nothing opens.
     void SetTabOpener(std::function<void(int command, HWND owner)> opener) { openTab_ = std::move(opener); }
 
     // Plays the current item: in the plug-in's sizing window when it has one and

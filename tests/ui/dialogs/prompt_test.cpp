@@ -44,7 +44,7 @@ TEST_F(Prompt, EachKindShowsItsButtonsAndDefaultTitle) {
                  {ui::kPromptConfirm, "OK", "Cancel", "Confirm"},
                  {ui::kPromptQuestion, "Yes", "No", "Question"}};
     for (const Case& c : cases) {
-        driver->OnModal(ui::kPromptTemplate, [&](Driver& d, gui::HWND dlg) {
+        driver->OnModal(ui::dlg::prompt::id, [&](Driver& d, gui::HWND dlg) {
             EXPECT_EQ(d.Text(dlg), c.title);
             EXPECT_EQ(d.Text(d.Find(dlg, 1244)), "Go on?");
             EXPECT_EQ(d.Text(d.Find(dlg, gui::IDOK)), c.ok);
@@ -64,7 +64,7 @@ TEST_F(Prompt, EachKindShowsItsButtonsAndDefaultTitle) {
 
 TEST_F(Prompt, CountDownShowsTheSecondsLeftAndEndsWithTheDefault) {
     std::vector<std::string> titles;
-    driver->LeaveAlone(ui::kPromptTemplate);
+    driver->LeaveAlone(ui::dlg::prompt::id);
     ui::CDlgPrompt prompt(ui::kPromptQuestion, "Replace?", "Files", 10, false, 0);
     const uint64_t start = driver->Now();
     EXPECT_EQ(prompt.Show(), 0);
@@ -77,7 +77,7 @@ TEST_F(Prompt, CountDownShowsTheSecondsLeftAndEndsWithTheDefault) {
 
 TEST_F(Prompt, TitleCountsDownOnEachTick) {
     std::vector<std::string> titles;
-    driver->OnModal(ui::kPromptTemplate, [&](Driver& d, gui::HWND dlg) {
+    driver->OnModal(ui::dlg::prompt::id, [&](Driver& d, gui::HWND dlg) {
         titles.push_back(d.Text(dlg));
         d.Advance(1000);
         titles.push_back(d.Text(dlg));
@@ -93,7 +93,7 @@ TEST_F(Prompt, TitleCountsDownOnEachTick) {
 }
 
 TEST_F(Prompt, CheckBoxAndClosing) {
-    driver->OnModal(ui::kPromptTemplate, [](Driver& d, gui::HWND dlg) {
+    driver->OnModal(ui::dlg::prompt::id, [](Driver& d, gui::HWND dlg) {
         ASSERT_TRUE(d.Visible(d.Find(dlg, 1243)));
         EXPECT_EQ(d.Text(d.Find(dlg, 1243)), "Remember my choice");
         d.Click(d.Find(dlg, 1243));

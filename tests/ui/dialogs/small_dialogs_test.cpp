@@ -49,7 +49,7 @@ TEST_F(SmallDialogs, TextEntryAnswersWhatWasTypedOrNothing) {
     };
     for (const auto& c : cases) {
         std::string title, prompt;
-        drv.OnModal(ui::kUrlTemplate, [&](gui::testing::Driver& d, HWND h) {
+        drv.OnModal(ui::dlg::url::id, [&](gui::testing::Driver& d, HWND h) {
             title = d.Text(h);
             prompt = d.Text(d.Find(h, 1271));
             d.SetTextAsUser(d.Find(h, 1090), c.typed);
@@ -132,7 +132,7 @@ TEST_F(SmallDialogs, WatchFolderEditorKeepsTheSettingInStep) {
         {kAdd, "", longFolder + "/*.flac;" + longFolder + "b/*.flac"},
     };
     std::vector<std::string> listed;
-    drv.OnModal(ui::kFolderWatcherTemplate, [&](gui::testing::Driver& d, HWND h) {
+    drv.OnModal(ui::dlg::folderwatch::id, [&](gui::testing::Driver& d, HWND h) {
         HWND combo = d.Find(h, 1072);
         const auto patterns = d.Items(combo);
         ASSERT_FALSE(patterns.empty());
@@ -193,7 +193,7 @@ TEST_F(SmallDialogs, UserInputDialogPlaysTheItemAndTakesTheText) {
         running->state = kItemEncoding;
         QueueAppend(running);
         gui::RECT videoRect{};
-        drv.OnModal(ui::kUserInputTemplate, [&](gui::testing::Driver& d, HWND h) {
+        drv.OnModal(ui::dlg::userinput::id, [&](gui::testing::Driver& d, HWND h) {
             HWND video = nullptr;
             gui::EnumChildWindows(
                 h,

@@ -79,7 +79,7 @@ TEST_F(StatsWindowTest, FollowsTheBatchOnScreenAndOnTheDisplay) {
     ui::ShowStats(main);
     HWND h = ui::StatsWindow().Handle();
     ASSERT_NE(h, nullptr);
-    EXPECT_EQ(drv.TemplateOf(h), ui::kStatsTemplate);
+    EXPECT_EQ(drv.TemplateOf(h), ui::dlg::stats::id);
     EXPECT_EQ(drv.Rect(h).left, drv.Rect(main).right);  // docked at the main window's right edge
     EXPECT_TRUE(drv.Visible(Item(1066)));                // two parallel jobs: the sum is offered
     EXPECT_EQ(drv.Check(Item(1066)), 1);

@@ -52,7 +52,7 @@ protected:
             if (title == 0) return "ID_DVD_TITLES=4\n";
             return title == 3 ? "some line\nCHAPTERS: 00:00:00,00:05:00,00:12:30,\nID_EXIT=EOF\n" : "";
         });
-        hwnd = dialog.CreateModeless(nullptr, CAddTrackDialog::kTemplateId, static_cast<HWND>(nullptr));
+        hwnd = dialog.CreateModeless(nullptr, ui::dlg::addtrack::id, static_cast<HWND>(nullptr));
         ASSERT_NE(hwnd, nullptr) << gui::LastTemplateError();
         dialog.Show();
     }

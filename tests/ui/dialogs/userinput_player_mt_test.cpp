@@ -75,7 +75,7 @@ TEST_F(UiPlayer, BrokenLoopedFileNeverHoldsTheUiThread) {
     int ticksWhileStarting = 0;
     bool stopped = false;
     pid_t pid = 0;
-    drv.OnModal(ui::kUserInputTemplate, [&](gui::testing::Driver& d, HWND h) {
+    drv.OnModal(ui::dlg::userinput::id, [&](gui::testing::Driver& d, HWND h) {
         CPreviewPlayer& player = GetPreviewPlayer();
         EXPECT_NE(player.file.find("broken.avi"), std::string::npos);
         pid = static_cast<pid_t>(player.process.processId);

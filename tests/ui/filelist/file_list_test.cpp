@@ -45,7 +45,7 @@ protected:
         driver().Pump();
     }
     std::string Status() {
-        auto texts = driver().StatusTexts(driver().Find(main, ui::kIdStatusBar));
+        auto texts = driver().StatusTexts(driver().Find(main, ui::dlg::main::status_bar));
         return texts.empty() ? "" : texts[0];
     }
     // Files made in the test's folder; their paths.
@@ -342,7 +342,7 @@ TEST_F(FileListTest, ARunBatchEndsWithEveryRowDone) {
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     AddThroughDialog({flac});
     // The notice at the batch's end is answered.
-    driver().OnModal(ui::kPromptTemplate, [](Driver& d, gui::HWND dlg) { d.Click(d.Find(dlg, gui::IDOK)); });
+    driver().OnModal(ui::dlg::prompt::id, [](Driver& d, gui::HWND dlg) { d.Click(d.Find(dlg, gui::IDOK)); });
     Choose(40006);
     ASSERT_TRUE(driver().PumpUntil(
         [&] { return run.column(ui::kColState)[0] == "Done" && GetItemState(nullptr) == 0; }, 120000))

@@ -130,7 +130,7 @@ TEST_F(Batch, AStoppedBatchRunsNoAfterBatchAction) {
 
 TEST_F(Batch, NoticeLeftAloneRunsTheActionAndQuitsWithTheUnfinishedCount) {
     ui::Shell().afterBatchAction = 4;
-    run.driver().LeaveAlone(ui::kPromptTemplate);
+    run.driver().LeaveAlone(ui::dlg::prompt::id);
     Fill(2);
     QueueGetItem(0)->state = kItemDone;  // the fake worker leaves the other one unfinished
     ASSERT_EQ(StartAndWait(), 0);
@@ -154,7 +154,7 @@ TEST_F(Batch, ExitOptionQuitsAndOnlyAChosenActionIsAnnounced) {
         ui::Shell().exitFlag = true;
         ui::Shell().afterBatchAction = c.action;
         notices = 0;
-        run.driver().OnModal(ui::kPromptTemplate, [&notices](Driver& d, gui::HWND dlg) {
+        run.driver().OnModal(ui::dlg::prompt::id, [&notices](Driver& d, gui::HWND dlg) {
             ++notices;
             d.Click(d.Find(dlg, gui::IDCANCEL));
         });
@@ -172,7 +172,7 @@ TEST_F(Batch, WithNothingReadyTheUserDecidesWhetherToRunAgain) {
     Fill(2, kItemDone);
     // Declined: the queue stays as it is and nothing starts.
     ui::Shell().options.assume = 2;
-    run.driver().OnModal(ui::kPromptTemplate, [](Driver& d, gui::HWND dlg) {
+    run.driver().OnModal(ui::dlg::prompt::id, [](Driver& d, gui::HWND dlg) {
         EXPECT_EQ(d.Text(d.Find(dlg, 1244)), "There is nothing to transcode.");
         d.Click(d.Find(dlg, gui::IDOK));
     });
@@ -234,8 +234,8 @@ TEST_F(Batch, BarsAndStatisticsWindowFollowTheRunningBatch) {
         for (int step = 0; step < 400 && !(halfway && item == 50 && summary == 50); ++step) {
             run.driver().Advance(250);
             run.driver().PumpUntil([] { return false; }, 10);
-            item = bar(ui::kIdItemProgress);
-            summary = bar(ui::kIdOverallProgress);
+            item = bar(ui::dlg::main::item_progress);
+            summary = bar(ui::dlg::main::overall_progress);
             statsSeen |= ui::StatsWindow().Handle() != nullptr && gui::IsWindowVisible(ui::StatsWindow().Handle());
         }
         seen = true;
@@ -250,7 +250,7 @@ TEST_F(Batch, BarsAndStatisticsWindowFollowTheRunningBatch) {
 
 TEST_F(Batch, EmptyQueueAndMissingDestinationRefuseTheBatch) {
     QueueClear();
-    run.driver().OnModal(ui::kPromptTemplate, [](Driver& d, gui::HWND dlg) {
+    run.driver().OnModal(ui::dlg::prompt::id, [](Driver& d, gui::HWND dlg) {
         EXPECT_EQ(d.Text(d.Find(dlg, 1244)), "There is no file in the list. Please add files first.");
         d.Click(d.Find(dlg, gui::IDOK));
     });
@@ -259,7 +259,7 @@ TEST_F(Batch, EmptyQueueAndMissingDestinationRefuseTheBatch) {
     Fill(1);
     SetPrefString("overall.task.destdir", run.files().file("missing/").c_str());
     SetPrefInt("overall.automation.autoCreateDir", 0);
-    run.driver().OnModal(ui::kPromptTemplate, [](Driver& d, gui::HWND dlg) { d.Click(d.Find(dlg, gui::IDOK)); });
+    run.driver().OnModal(ui::dlg::prompt::id, [](Driver& d, gui::HWND dlg) { d.Click(d.Find(dlg, gui::IDOK)); });
     run.driver().OnFolderDialog([](const gui::FileDialogRequest&) -> std::optional<std::string> { return std::nullopt; });
     EXPECT_EQ(StartAndWait(), -1);
     EXPECT_EQ(slots.load(), 0);

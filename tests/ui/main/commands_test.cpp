@@ -48,13 +48,13 @@ protected:
     void Send(const char* command) { gui::SendMessageA(main, gui::WM_APP, 0, reinterpret_cast<gui::LPARAM>(command)); }
     // The next prompt's text, answered with OK.
     void ExpectPrompt(std::string* text) {
-        driver().OnModal(ui::kPromptTemplate, [text](Driver& d, gui::HWND dlg) {
+        driver().OnModal(ui::dlg::prompt::id, [text](Driver& d, gui::HWND dlg) {
             *text = d.Text(d.Find(dlg, 1244));
             d.Click(d.Find(dlg, gui::IDOK));
         });
     }
     std::string Status() {
-        auto texts = driver().StatusTexts(driver().Find(main, ui::kIdStatusBar));
+        auto texts = driver().StatusTexts(driver().Find(main, ui::dlg::main::status_bar));
         return texts.empty() ? "" : texts[0];
     }
 
@@ -144,7 +144,7 @@ TEST_F(Commands, MenuEntriesOpenWindowsAndDialogs) {
     // The track picker opens once (the add entry goes through engine event 21).
     Choose(40071);
     ASSERT_NE(ui::AddTrackDialog().Handle(), nullptr);
-    EXPECT_EQ(driver().TemplateOf(ui::AddTrackDialog().Handle()), ui::CAddTrackDialog::kTemplateId);
+    EXPECT_EQ(driver().TemplateOf(ui::AddTrackDialog().Handle()), ui::dlg::addtrack::id);
     ui::AddTrackDialog().CloseWindow();
     driver().Pump();
 
@@ -166,18 +166,18 @@ TEST_F(Commands, MenuEntriesOpenWindowsAndDialogs) {
     // The window's own button for it.
     const std::string other = run.files().file("other");
     driver().OnFolderDialog([other](const gui::FileDialogRequest&) { return other; });
-    ASSERT_TRUE(driver().Click(driver().Find(main, ui::kIdSetOutputButton)));
+    ASSERT_TRUE(driver().Click(driver().Find(main, ui::dlg::main::set_output)));
     driver().Pump();
     EXPECT_EQ(std::string(GetPrefString("overall.task.destdir")), other);
-    EXPECT_EQ(driver().Text(driver().Find(main, ui::kIdDestDir)), other);
+    EXPECT_EQ(driver().Text(driver().Find(main, ui::dlg::main::dest_dir)), other);
 
     // The source details button shows the current item's file information.
     ASSERT_TRUE(driver().ClickRow(run.listView(), 0));
-    ASSERT_TRUE(driver().Click(driver().Find(main, ui::kIdSourceDetailsButton)));
+    ASSERT_TRUE(driver().Click(driver().Find(main, ui::dlg::main::source_details)));
     driver().Pump();
     gui::HWND info = nullptr;
     for (gui::HWND top : driver().TopLevels())
-        if (driver().TemplateOf(top) == ui::kFileInfoTemplate) info = top;
+        if (driver().TemplateOf(top) == ui::dlg::fileinfo::id) info = top;
     ASSERT_NE(info, nullptr) << "no file information for the source";
     driver().Close(info);
     driver().Pump();
@@ -198,7 +198,7 @@ TEST_F(Commands, MenuEntriesOpenWindowsAndDialogs) {
 
     // Loading a remote extension asks for its address (and loads nothing).
     std::string title;
-    driver().OnModal(ui::kUrlTemplate, [&title](Driver& d, gui::HWND dlg) {
+    driver().OnModal(ui::dlg::url::id, [&title](Driver& d, gui::HWND dlg) {
         title = d.Text(dlg);
         d.Click(d.Find(dlg, gui::IDCANCEL));
     });
@@ -226,7 +226,7 @@ TEST_F(Commands, TheAutomaticEncoderIsTheOneNamed) {
         ui::SettingsChangedLevel = 1;
         ui::ApplyCountdown = 0;
         driver().Advance(250);
-        auto texts = driver().StatusTexts(driver().Find(main, ui::kIdStatusBar));
+        auto texts = driver().StatusTexts(driver().Find(main, ui::dlg::main::status_bar));
         return texts.size() > 2 ? texts[2] : std::string();
     };
     struct Case {
@@ -248,7 +248,7 @@ TEST_F(Commands, UserInputAndFolderWatcherDialogs) {
     // queue does not hold opens nothing. (The dialog itself, which plays the item, is driven in the
     // small dialogs' tests.)
     bool opened = false;
-    driver().OnModal(ui::kUserInputTemplate, [&opened](Driver& d, gui::HWND dlg) {
+    driver().OnModal(ui::dlg::userinput::id, [&opened](Driver& d, gui::HWND dlg) {
         opened = true;
         d.Click(d.Find(dlg, gui::IDOK));
     });
@@ -259,7 +259,7 @@ TEST_F(Commands, UserInputAndFolderWatcherDialogs) {
 
     // The watch-folder entry opens the editor; what it saves is watched.
     const std::string folder = run.files().file("watched");
-    driver().OnModal(ui::kFolderWatcherTemplate, [folder](Driver& d, gui::HWND dlg) {
+    driver().OnModal(ui::dlg::folderwatch::id, [folder](Driver& d, gui::HWND dlg) {
         d.SetTextAsUser(d.Find(dlg, 1090), folder);
         d.Click(d.Find(dlg, 1065));
         d.Click(d.Find(dlg, gui::IDCANCEL));
@@ -373,7 +373,7 @@ TEST_F(Commands, TextCommandsByWord) {
     for (const char* word : {"set_time", "show time"}) {
         Send(word);
         ASSERT_NE(ui::PopupTab(), nullptr) << word;
-        EXPECT_EQ(ui::PopupTab()->TemplateId(), ui::kTimeTabTemplate) << word;
+        EXPECT_EQ(ui::PopupTab()->TemplateId(), ui::dlg::opt_time::id) << word;
         EXPECT_FALSE(driver().Enabled(ui::Shell().mainHwnd.load())) << word;
         ui::ClosePopup();
         EXPECT_TRUE(driver().Enabled(ui::Shell().mainHwnd.load())) << word;

@@ -27,7 +27,7 @@ intptr_t Data(const char* text) { return reinterpret_cast<intptr_t>(text); }
 class EngineEvents : public sqtest::ProgramWindowTest {
 protected:
     std::string Status(int part) {
-        auto texts = driver().StatusTexts(driver().Find(main, ui::kIdStatusBar));
+        auto texts = driver().StatusTexts(driver().Find(main, ui::dlg::main::status_bar));
         return part < static_cast<int>(texts.size()) ? texts[part] : "";
     }
 
@@ -59,7 +59,7 @@ TEST_F(EngineEvents, QuestionsAreAskedThroughBoxAndPrompt) {
     EXPECT_EQ(EngineEventCallback(5, Data("Overwrite?"), 0), gui::IDYES);
 
     // A question with the check box: ticked and answered yes gives 1 + 16.
-    driver().OnModal(ui::kPromptTemplate, [](Driver& d, gui::HWND dlg) {
+    driver().OnModal(ui::dlg::prompt::id, [](Driver& d, gui::HWND dlg) {
         EXPECT_TRUE(d.Visible(d.Find(dlg, 1243)));
         d.Click(d.Find(dlg, 1243));
         d.Click(d.Find(dlg, gui::IDOK));
@@ -67,7 +67,7 @@ TEST_F(EngineEvents, QuestionsAreAskedThroughBoxAndPrompt) {
     EXPECT_EQ(EngineEventCallback(7, Data("Revert?"), 0), 17);
 
     // A confirmation answered with Cancel.
-    driver().OnModal(ui::kPromptTemplate, [](Driver& d, gui::HWND dlg) {
+    driver().OnModal(ui::dlg::prompt::id, [](Driver& d, gui::HWND dlg) {
         EXPECT_EQ(d.Text(d.Find(dlg, gui::IDCANCEL)), "Cancel");
         d.Click(d.Find(dlg, gui::IDCANCEL));
     });
@@ -75,7 +75,7 @@ TEST_F(EngineEvents, QuestionsAreAskedThroughBoxAndPrompt) {
 }
 
 TEST_F(EngineEvents, QuestionLeftAloneAnswersNoWhenItsCountDownRunsOut) {
-    driver().LeaveAlone(ui::kPromptTemplate);
+    driver().LeaveAlone(ui::dlg::prompt::id);
     const uint64_t before = driver().Now();
     EXPECT_EQ(EngineEventCallback(6, Data("Replace?"), 0), 0);
     EXPECT_GE(driver().Now() - before, 30000u) << "the 30 s count-down of the shipped settings";
@@ -96,7 +96,7 @@ TEST_F(EngineEvents, WindowShowsTitleStatusLogAndExpertText) {
 
     EngineEventCallback(10, Data("first line"), 0);
     EngineEventCallback(10, Data("second line"), 0);
-    EXPECT_NE(driver().Text(driver().Find(main, ui::kIdLog)).find("first line\r\nsecond line"), std::string::npos);
+    EXPECT_NE(driver().Text(driver().Find(main, ui::dlg::main::log)).find("first line\r\nsecond line"), std::string::npos);
 
     EngineEventCallback(14, 2, 5);
     EXPECT_EQ(ui::SettingsChangedLevel.load(), 2);
@@ -104,7 +104,7 @@ TEST_F(EngineEvents, WindowShowsTitleStatusLogAndExpertText) {
 
     SetPrefInt("overall.ui.expertView", 4);
     EngineEventCallback(16, Data("-af volume"), 0);
-    EXPECT_EQ(driver().Text(driver().Find(main, ui::kIdExpertPane)), "-af volume");
+    EXPECT_EQ(driver().Text(driver().Find(main, ui::dlg::main::expert_pane)), "-af volume");
 }
 
 TEST_F(EngineEvents, LogIsTrimmedAtTheFirstLineBreakPastTheCut) {
@@ -149,7 +149,7 @@ TEST_F(EngineEvents, JobWithAMissingPresetReportsItAndKeepsTheUserSettings) {
     ASSERT_EQ(QueueAppend(item), 0);
     const std::string preset = run.files().file("gone.xml");
     item->preset = strdup(preset.c_str());
-    driver().OnModal(ui::kPromptTemplate, [&](Driver& d, gui::HWND dlg) {
+    driver().OnModal(ui::dlg::prompt::id, [&](Driver& d, gui::HWND dlg) {
         EXPECT_EQ(d.Text(d.Find(dlg, 1244)), "Unable to load " + preset);
         d.Click(d.Find(dlg, gui::IDOK));
     });

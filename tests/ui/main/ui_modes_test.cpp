@@ -50,7 +50,7 @@ protected:
     void ToDropBox() {
         Choose(40232);
         ASSERT_TRUE(NextCycle());
-        ASSERT_EQ(driver().TemplateOf(main), ui::kDropBoxTemplate);
+        ASSERT_EQ(driver().TemplateOf(main), ui::dlg::dropbox::id);
     }
     std::string Tone(const std::string& name, int seconds) {
         const std::string path = run.files().file(name);
@@ -85,13 +85,13 @@ TEST_F(UiModes, SimpleNormalAndExpertChangeTheWindowInPlace) {
         EXPECT_EQ(ui::Shell().mainHwnd.load(), main) << "the same window";
         EXPECT_FALSE(driver().QuitSeen());
         EXPECT_EQ(Visible(ui::OptionsPane()->Handle()), c.options);
-        EXPECT_EQ(Visible(driver().Find(main, ui::kIdExpertPane)), c.expert);
-        EXPECT_EQ(Visible(driver().Find(main, ui::kIdTaskMode)), c.mode != 0);
-        EXPECT_TRUE(Visible(driver().Find(main, ui::kIdLog)));
+        EXPECT_EQ(Visible(driver().Find(main, ui::dlg::main::expert_pane)), c.expert);
+        EXPECT_EQ(Visible(driver().Find(main, ui::dlg::main::task_mode)), c.mode != 0);
+        EXPECT_TRUE(Visible(driver().Find(main, ui::dlg::main::log)));
         for (int m = 0; m < 3; ++m) EXPECT_EQ(Marked(ui::kUiModeCommands[m]), m == c.mode) << m;
         // The window keeps its size; without the options pane the log takes the whole width.
         EXPECT_EQ(Height(), height);
-        const gui::RECT log = driver().Rect(driver().Find(main, ui::kIdLog));
+        const gui::RECT log = driver().Rect(driver().Find(main, ui::dlg::main::log));
         gui::RECT client{};
         gui::GetClientRect(main, &client);
         if (c.options) EXPECT_LE(log.right, driver().Rect(ui::OptionsPane()->Handle()).left);
@@ -99,8 +99,8 @@ TEST_F(UiModes, SimpleNormalAndExpertChangeTheWindowInPlace) {
     }
     // Expert: the log and the expert view share the log's place without overlapping.
     Choose(40177);
-    const gui::RECT log = driver().Rect(driver().Find(main, ui::kIdLog));
-    const gui::RECT expert = driver().Rect(driver().Find(main, ui::kIdExpertPane));
+    const gui::RECT log = driver().Rect(driver().Find(main, ui::dlg::main::log));
+    const gui::RECT expert = driver().Rect(driver().Find(main, ui::dlg::main::expert_pane));
     EXPECT_LE(log.bottom, expert.top);
 }
 
@@ -145,7 +145,7 @@ TEST_F(UiModes, TheDropBoxIsBuiltByTheWindowCycleAndItsMenuLeadsBack) {
     // The queue window shows the queue's rows.
     Choose(40379);
     ASSERT_NE(ui::FileList().Handle(), nullptr);
-    EXPECT_EQ(driver().TemplateOf(ui::FileList().Handle()), ui::kQueueWindowTemplate);
+    EXPECT_EQ(driver().TemplateOf(ui::FileList().Handle()), ui::dlg::queue::id);
     EXPECT_TRUE(Visible(ui::FileList().Handle()));
     EXPECT_EQ(run.column(ui::kColName), (std::vector<std::string>{"a.mp3", "b.mp3"}));
 
@@ -154,10 +154,10 @@ TEST_F(UiModes, TheDropBoxIsBuiltByTheWindowCycleAndItsMenuLeadsBack) {
         EXPECT_NE(dump.find("[40390]"), std::string::npos) << dump;
         return 40390;
     });
-    ASSERT_TRUE(driver().Click(driver().Find(main, ui::kIdLoadDropBoxButton)));
+    ASSERT_TRUE(driver().Click(driver().Find(main, ui::dlg::dropbox::load_button)));
     driver().Pump();
     ASSERT_TRUE(NextCycle());
-    EXPECT_EQ(driver().TemplateOf(main), ui::kMainTemplate);
+    EXPECT_EQ(driver().TemplateOf(main), ui::dlg::main::id);
     EXPECT_EQ(GetPrefInt("overall.ui.mode"), 1);
     EXPECT_TRUE(Marked(40176));
     EXPECT_EQ(run.column(ui::kColName), (std::vector<std::string>{"a.mp3", "b.mp3"}));
@@ -165,10 +165,10 @@ TEST_F(UiModes, TheDropBoxIsBuiltByTheWindowCycleAndItsMenuLeadsBack) {
     // And the drop box's own menu entry switches as well, both ways.
     Choose(40390);
     ASSERT_TRUE(NextCycle());
-    EXPECT_EQ(driver().TemplateOf(main), ui::kDropBoxTemplate);
+    EXPECT_EQ(driver().TemplateOf(main), ui::dlg::dropbox::id);
     Choose(40390);
     ASSERT_TRUE(NextCycle());
-    EXPECT_EQ(driver().TemplateOf(main), ui::kMainTemplate);
+    EXPECT_EQ(driver().TemplateOf(main), ui::dlg::main::id);
 }
 
 // The drop box has no file-list window until it is asked for; watched folders still add.
@@ -199,7 +199,7 @@ TEST_F(UiModes, ADropBoxDescriptionIsKeptAndOpensTheDropBox) {
         SCOPED_TRACE(c.id);
         const std::string before = ui::Shell().dropBoxDescription;
         if (c.fromUrl) {
-            driver().OnModal(ui::kUrlTemplate, [&c](Driver& d, gui::HWND dlg) {
+            driver().OnModal(ui::dlg::url::id, [&c](Driver& d, gui::HWND dlg) {
                 EXPECT_EQ(d.Text(d.Find(dlg, 1271)), "Dropbox URL");
                 if (c.answer) d.SetTextAsUser(d.Find(dlg, 1090), *c.answer);
                 d.Click(d.Find(dlg, c.answer ? gui::IDOK : gui::IDCANCEL));
@@ -221,7 +221,7 @@ TEST_F(UiModes, ADropBoxDescriptionIsKeptAndOpensTheDropBox) {
         EXPECT_EQ(ui::Shell().dropBoxDescription, *c.answer);
         EXPECT_EQ(GetPrefInt("overall.ui.mode"), 3);
         ASSERT_TRUE(NextCycle());
-        EXPECT_EQ(driver().TemplateOf(main), ui::kDropBoxTemplate);
+        EXPECT_EQ(driver().TemplateOf(main), ui::dlg::dropbox::id);
         Choose(40390);
         ASSERT_TRUE(NextCycle());
     }
@@ -231,7 +231,7 @@ TEST_F(UiModes, FilesDroppedOnTheDropBoxStartWhenTheUserAgrees) {
     OutputFolder();
     const std::string tone = Tone("tone.flac", 1);
     // The notice at the batch's end is answered.
-    driver().OnModal(ui::kPromptTemplate, [](Driver& d, gui::HWND dlg) { d.Click(d.Find(dlg, gui::IDOK)); });
+    driver().OnModal(ui::dlg::prompt::id, [](Driver& d, gui::HWND dlg) { d.Click(d.Find(dlg, gui::IDOK)); });
 
     // In the normal mode a drop only adds (an unexpected question would fail the test).
     driver().Drop(main, {tone});
@@ -276,7 +276,7 @@ TEST_F(UiModes, AModeChangeDuringABatchKeepsTheJobRunning) {
     QueueItem* item = QueueGetItem(0);
     ASSERT_NE(item, nullptr);
     std::vector<std::string> prompts;
-    driver().OnModal(ui::kPromptTemplate, [&prompts](Driver& d, gui::HWND dlg) {
+    driver().OnModal(ui::dlg::prompt::id, [&prompts](Driver& d, gui::HWND dlg) {
         prompts.push_back(d.Text(d.Find(dlg, 1244)));
         d.Click(d.Find(dlg, gui::IDOK));
     });

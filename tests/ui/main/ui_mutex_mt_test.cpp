@@ -30,7 +30,7 @@ TEST(UiMutex, PromptOnTheUiThreadWhileAWorkerHoldingTheMutexUpdatesTheWindow) {
         ui::Shell().uiMutex->unlock();
     });
     while (!held.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    run.driver().OnModal(ui::kPromptTemplate, [](Driver& d, gui::HWND dlg) { d.Click(d.Find(dlg, gui::IDOK)); });
+    run.driver().OnModal(ui::dlg::prompt::id, [](Driver& d, gui::HWND dlg) { d.Click(d.Find(dlg, gui::IDOK)); });
     EXPECT_EQ(ui::EngineEventCallback(8, reinterpret_cast<intptr_t>("Continue?"), 0), 1);
     EXPECT_TRUE(done.load()) << "the worker finished before the prompt could take the mutex";
     worker.join();

@@ -328,7 +328,7 @@ TEST_F(WindowLayout, EveryTemplateShowsItsControlsSideBySideAndWhole) {
     ASSERT_TRUE(program.started());
     std::vector<std::string> problems;
     for (int id : program.resources().DialogIds()) {
-        if (id == ui::kMainTemplate) continue;  // the main window has a test of its own
+        if (id == ui::dlg::main::id) continue;  // the main window has a test of its own
         auto t = program.resources().FindDialog(nullptr, id);
         ASSERT_TRUE(t);
         const bool child = (t->style & gui::WS_CHILD) != 0;
@@ -398,7 +398,7 @@ TEST_F(WindowLayout, MainWindowWithEveryOptionTabFitsTheScreenAndGrowsItsListAnd
         const std::string title = pane->Tab() ? pane->Tab()->GetTitle() : "";
         CheckLayout(main, "tab " + title, problems);
         Screenshot(main, "tab-" + std::to_string(tab) + "-" + FileNamePart(title));
-        HWND row = gui::GetDlgItem(pane->Handle(), ui::kIdEncoderTabs);
+        HWND row = gui::GetDlgItem(pane->Handle(), ui::dlg::options::encoder_tabs);
         if (!pane->SubPage() || !gui::IsWindowVisible(row)) continue;
         const int pages = static_cast<int>(gui::SendMessageA(row, gui::TCM_GETITEMCOUNT, 0, 0));
         for (int page = 0; page < pages; ++page) {
@@ -426,12 +426,12 @@ TEST_F(WindowLayout, MainWindowWithEveryOptionTabFitsTheScreenAndGrowsItsListAnd
 
     // Larger: the list and the log get the room.
     const gui::RECT list0 = [] { gui::RECT r{}; gui::GetWindowRect(ui::FileList().Handle(), &r); return r; }();
-    const GtkAllocation log0 = AllocationOf(gui::GetDlgItem(main, ui::kIdLog));
+    const GtkAllocation log0 = AllocationOf(gui::GetDlgItem(main, ui::dlg::main::log));
     gtk_window_resize(GTK_WINDOW(top), kScreenWidth, kScreenHeight);
-    EXPECT_TRUE(SettleUntil([&] { return AllocationOf(gui::GetDlgItem(main, ui::kIdLog)).height > log0.height; }));
+    EXPECT_TRUE(SettleUntil([&] { return AllocationOf(gui::GetDlgItem(main, ui::dlg::main::log)).height > log0.height; }));
     gui::RECT list1{};
     gui::GetWindowRect(ui::FileList().Handle(), &list1);
-    const GtkAllocation log1 = AllocationOf(gui::GetDlgItem(main, ui::kIdLog));
+    const GtkAllocation log1 = AllocationOf(gui::GetDlgItem(main, ui::dlg::main::log));
     EXPECT_GT(list1.bottom - list1.top, list0.bottom - list0.top);
     EXPECT_GT(list1.right - list1.left, list0.right - list0.left);
     EXPECT_GT(log1.height, log0.height);
@@ -494,7 +494,7 @@ TEST_F(WindowLayout, MainAndStatisticsWindowsDuringABatch) {
     if (r.right > kScreenWidth) gui::MoveWindow(stats, kScreenWidth - (r.right - r.left), r.top, r.right - r.left, r.bottom - r.top, 1);
     Screenshot(stats, "statistics");
 
-    gui::SendMessageA(main, gui::WM_COMMAND, ui::kCmdStop, 0);  // Stop, as from the menu
+    gui::SendMessageA(main, gui::WM_COMMAND, ui::cmd::stop, 0);  // Stop, as from the menu
     EXPECT_TRUE(SettleUntil([] { return GetEngineContext()->runningWorkers.load() == 0; }, 30000ms));
     ui::WaitWorkerThreads(20000);
     g_source_remove(closer);

@@ -77,8 +77,8 @@ protected:
     void Launch() {
         ASSERT_EQ(run->Start(""), 0);
         main = ui::Shell().mainHwnd.load();
-        tabs = d().Find(main, ui::kIdNewsTabs);
-        tree = d().Find(main, ui::kIdNewsTree);
+        tabs = d().Find(main, ui::dlg::main::news_tabs);
+        tree = d().Find(main, ui::dlg::main::news_tree);
         ASSERT_NE(tabs, nullptr);
         ASSERT_NE(tree, nullptr);
     }
@@ -264,7 +264,7 @@ TEST_F(NewsPane, AddFeedQueuesTheNetworkLinksOfItsItems) {
     };
     for (const Case& c : cases) {
         const int before = QueueCount();
-        d().OnModal(ui::kUrlTemplate, [&](Driver& dd, HWND h) {
+        d().OnModal(ui::dlg::url::id, [&](Driver& dd, HWND h) {
             dd.SetTextAsUser(dd.Find(h, 1090), c.address);
             dd.Click(dd.Find(h, gui::IDOK));
         });

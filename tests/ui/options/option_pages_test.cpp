@@ -82,7 +82,7 @@ TEST_F(OptionPages, EveryPageBuildsFromItsTemplateWithKnownKeysAndTexts) {
             for (const ui::ControlBinding* row = page->GetBindings(); row->id; ++row) {
                 if (!row->key) continue;
                 // The compact audio tab shares the sound tab's rows but holds only two of them.
-                if (page->TemplateId() == ui::kAudioCfgTemplate && row->id != 1131 && row->id != 1068) continue;
+                if (page->TemplateId() == ui::dlg::opt_audiocfg::id && row->id != 1131 && row->id != 1068) continue;
                 PrefInfo info;
                 EXPECT_EQ(GetPrefInfo(row->key, 1, &info), 0) << what << ": " << row->key << " is not defined";
                 EXPECT_NE(d().Find(page->Handle(), static_cast<int>(row->id)), nullptr)
@@ -224,7 +224,7 @@ TEST_F(OptionPages, EncoderTabsChooseTheEncoderAndItsFormat) {
         SetPrefInt("overall.audio.format", formatIndex(c.before));
         SetPrefInt("overall.audio.autoEncoder", c.autoEncoder ? 1 : 0);
         ChooseTab(0);
-        ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdEncoderTabs), c.tab)) << c.tab;
+        ASSERT_TRUE(d().PickTab(PaneItem(ui::dlg::options::encoder_tabs), c.tab)) << c.tab;
         EXPECT_EQ(GetPrefInt("overall.audio.encoder"), c.encoder) << c.tab;
         EXPECT_STREQ(GetPrefEnumText("overall.audio.format", GetPrefInt("overall.audio.format")), c.format) << c.tab;
         ASSERT_NE(pane->SubPage(), nullptr);
@@ -235,8 +235,8 @@ TEST_F(OptionPages, EncoderTabsChooseTheEncoderAndItsFormat) {
     // Tab 0 is the summary of the target settings.
     SetPrefInt("overall.audio.autoEncoder", 0);
     ChooseTab(0);
-    ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdEncoderTabs), 0));
-    EXPECT_EQ(pane->SubPage()->TemplateId(), ui::kSummaryTemplate);
+    ASSERT_TRUE(d().PickTab(PaneItem(ui::dlg::options::encoder_tabs), 0));
+    EXPECT_EQ(pane->SubPage()->TemplateId(), ui::dlg::opt_summary::id);
     EXPECT_NE(d().TreeViewDump(PageItem(1087)).find("LAME MP3"), std::string::npos) << d().TreeViewDump(PageItem(1087));
 }
 
@@ -258,7 +258,7 @@ TEST_F(OptionPages, SummaryShowsTheProbedSourceAndTheTargetSettings) {
     // The tree as (depth, text) lines.
     auto lines = [&] {
         ChooseTab(0);
-        EXPECT_TRUE(d().PickTab(PaneItem(ui::kIdEncoderTabs), 0));
+        EXPECT_TRUE(d().PickTab(PaneItem(ui::dlg::options::encoder_tabs), 0));
         std::vector<std::pair<int, std::string>> out;
         std::istringstream dump(d().TreeViewDump(PageItem(1087)));
         for (std::string line; std::getline(dump, line);) {
@@ -514,7 +514,7 @@ TEST_F(OptionPages, EachTabShowsOnlyItsOwnNestedRow) {
     for (const auto& step : steps) {
         SCOPED_TRACE(step.tab);
         ChooseTab(step.tab);
-        const gui::HWND row = PaneItem(ui::kIdEncoderTabs);
+        const gui::HWND row = PaneItem(ui::dlg::options::encoder_tabs);
         EXPECT_EQ(d().Visible(row), step.rowItems > 0);
         EXPECT_EQ(pane->SubPage() != nullptr, step.rowItems > 0);
         // The tab's controls lie on its page, never past it (over the nested row).
@@ -548,7 +548,7 @@ TEST_F(OptionPages, EachTabShowsOnlyItsOwnNestedRow) {
 // where its buttons stack from the bottom up.
 TEST_F(OptionPages, NestedPagesLayTheirControlsOverTheirArea) {
     ChooseTab(0);
-    ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdEncoderTabs), 0));
+    ASSERT_TRUE(d().PickTab(PaneItem(ui::dlg::options::encoder_tabs), 0));
     const gui::RECT summary = d().Rect(pane->SubPage()->Handle());
     const gui::RECT tree = d().Rect(PageItem(1087));
     EXPECT_EQ(tree.left, summary.left);
@@ -557,8 +557,8 @@ TEST_F(OptionPages, NestedPagesLayTheirControlsOverTheirArea) {
     EXPECT_EQ(tree.bottom, summary.bottom);
 
     ChooseTab(2);
-    ASSERT_TRUE(d().PickTab(PaneItem(ui::kIdEncoderTabs), 2));
-    ASSERT_EQ(pane->SubPage()->TemplateId(), ui::kPluginsTabTemplate);
+    ASSERT_TRUE(d().PickTab(PaneItem(ui::dlg::options::encoder_tabs), 2));
+    ASSERT_EQ(pane->SubPage()->TemplateId(), ui::dlg::opt_plugins::id);
     const gui::RECT page = d().Rect(pane->SubPage()->Handle());
     const gui::RECT button = d().Rect(PageItem(1264));
     const int bw = button.right - button.left, bh = button.bottom - button.top;

@@ -208,7 +208,7 @@ TEST_F(SettingsReachOutput, OutputTabsShapeWhereAndUnderWhichNameFilesGo) {
     const std::string donePath = done.path().string() + "/";
     const Case cases[] = {
         {"output folder typed in the main window",
-         [&](SettingsReachOutput& t) { t.d().SetTextAsUser(t.MainItem(ui::kIdDestDir), elsewherePath); },
+         [&](SettingsReachOutput& t) { t.d().SetTextAsUser(t.MainItem(ui::dlg::main::dest_dir), elsewherePath); },
          [&](SettingsReachOutput&) { EXPECT_TRUE(fs::exists(elsewhere.file("song.mp3"))); }},
         {"naming pattern",
          [](SettingsReachOutput& t) {

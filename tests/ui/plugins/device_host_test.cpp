@@ -173,13 +173,13 @@ TEST_F(DeviceHostTest, DescriptionSetsNameFlagsMenusAndCatalogs) {
     const std::string menu = drv.MenuDump(host.PopupMenu());
     EXPECT_NE(menu.find("video_settings [60011]"), std::string::npos) << menu;
     EXPECT_NE(menu.find("no_key [60012]"), std::string::npos) << menu;
-    SendMessageA(window, WM_COMMAND, ui::kCmdFirstPluginMenu, 0);
+    SendMessageA(window, WM_COMMAND, ui::device_cmd::first_plugin_menu, 0);
     EXPECT_NE(host.SettingsUrl().find("?path=videoenc.x264"), std::string::npos) << host.SettingsUrl();
-    SendMessageA(window, WM_COMMAND, ui::kCmdFirstPluginMenu + 1, 0);
+    SendMessageA(window, WM_COMMAND, ui::device_cmd::first_plugin_menu + 1, 0);
     EXPECT_NE(host.SettingsUrl().find("?path=videoenc.x264"), std::string::npos) << "an entry without a key opens nothing";
-    SendMessageA(window, WM_COMMAND, ui::kCmdParallel, 0);
+    SendMessageA(window, WM_COMMAND, ui::device_cmd::parallel, 0);
     EXPECT_EQ(GetPrefStore().GetInt("overall.task.parallelize"), 2);
-    SendMessageA(window, WM_COMMAND, ui::kCmdDisplayFrames, 0);
+    SendMessageA(window, WM_COMMAND, ui::device_cmd::display_frames, 0);
     EXPECT_EQ(GetPrefStore().GetInt("overall.preview.mode"), 2) << "no sizing window";
 
     ui::ShutdownPluginHost();
@@ -312,7 +312,7 @@ TEST_F(DeviceHostTest, ASizingWindowGivesTheVideoAreaAndTheFirstPreviewMode) {
     EXPECT_GT(rc.right, 0);
     EXPECT_EQ(header->videoWidth, rc.right - rc.left);
     EXPECT_EQ(header->videoHeight, rc.bottom - rc.top);
-    SendMessageA(DeviceHost().Handle(), WM_COMMAND, ui::kCmdDisplayFrames, 0);
+    SendMessageA(DeviceHost().Handle(), WM_COMMAND, ui::device_cmd::display_frames, 0);
     EXPECT_EQ(GetPrefStore().GetInt("overall.preview.mode"), 1);
 }
 
@@ -364,11 +364,11 @@ TEST_F(DevicePanel, PlaysTheCurrentItemInTheSizingWindowOrLeavesItToTheMainWindo
         bool plays;               // the player runs
     } cases[] = {
         {"play in the panel", "sizing.so", 3, true, nullptr, 1, true},
-        {"play from the menu", "sizing.so", ui::kCmdPlay, true, nullptr, 1, true},
-        {"the device preview", "sizing.so", ui::kCmdDevicePreview, true, nullptr, 2, true},
+        {"play from the menu", "sizing.so", ui::device_cmd::play, true, nullptr, 1, true},
+        {"the device preview", "sizing.so", ui::device_cmd::device_preview, true, nullptr, 2, true},
         {"panel playback turned off", "sizing.so", 3, false, nullptr, 0, true},
         {"no sizing window", "plain.so", 3, true, nullptr, 0, true},
-        {"no sizing window, no preview", "plain.so", ui::kCmdDevicePreview, true, nullptr, 0, false},
+        {"no sizing window, no preview", "plain.so", ui::device_cmd::device_preview, true, nullptr, 0, false},
         {"the plug-in refuses to play", "sizing.so", 3, true, "DEVICE_REFUSE_PLAY", 0, false},
     };
     for (const Case& c : cases) {
@@ -446,8 +446,8 @@ TEST_F(DevicePanel, LinkPictureAndTabsOpenFromTheirButtons) {
     EXPECT_EQ(picture(), 240) << "the host's own picture";
     SendMessageA(DeviceHost().Handle(), WM_COMMAND, 1180, 0);
     EXPECT_EQ(opened, (std::vector<std::string>{"http://example.invalid/pocket"}));
-    for (int command : {1123, static_cast<int>(ui::kCmdAutomation)}) SendMessageA(DeviceHost().Handle(), WM_COMMAND, static_cast<WPARAM>(command), 0);
-    EXPECT_EQ(tabs, (std::vector<int>{1123, ui::kCmdAutomation}));
+    for (int command : {1123, static_cast<int>(ui::device_cmd::automation)}) SendMessageA(DeviceHost().Handle(), WM_COMMAND, static_cast<WPARAM>(command), 0);
+    EXPECT_EQ(tabs, (std::vector<int>{1123, ui::device_cmd::automation}));
     ui::ShutdownPluginHost();
 
     // The library's own picture; without a link the button opens nothing.

@@ -185,7 +185,7 @@ TEST(PluginsInTheProgram, ThePanelsTabButtonsOpenTheOptionTabsInThePopup) {
     const struct {
         int command;
         int templateId;
-    } cases[] = {{1123, ui::kTimeTabTemplate}, {static_cast<int>(ui::kCmdAutomation), ui::kAutomationTabTemplate}};
+    } cases[] = {{1123, ui::dlg::opt_time::id}, {static_cast<int>(ui::device_cmd::automation), ui::dlg::opt_automation::id}};
     for (const auto& c : cases) {
         gui::SendMessageA(host.Handle(), gui::WM_COMMAND, static_cast<gui::WPARAM>(c.command), 0);
         run.driver().Pump();
