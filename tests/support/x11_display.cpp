@@ -5,6 +5,7 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -19,40 +20,51 @@
 namespace sqtest {
 
 XvfbDisplay::XvfbDisplay(const std::string& screen) {
-    // A display number of this process's own, so that parallel tests do not meet.
-    for (int n = 90 + getpid() % 400, tries = 0; tries < 20 && pid_ < 0; ++n, ++tries) {
-        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-        struct stat st;
-        if (stat(socket.c_str(), &st) == 0 || access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0)
-            continue;
-        name_ = ":" + std::to_string(n);
-        pid_t pid = fork();
-        if (pid == 0) {
-            // The server ends with the test, however the test ends, and keeps none of its pipes.
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            const int null = open("/dev/null", O_RDWR);
-            if (null >= 0) {
-                dup2(null, 0);
-                dup2(null, 1);
-                dup2(null, 2);
-            }
-            execlp("Xvfb", "Xvfb", name_.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp", nullptr);
-            _exit(127);
+    // The server picks a free display number itself and writes it to the pipe once it takes
+    // connections: parallel tests never share a number, and nobody connects too early.
+    int ready[2];
+    if (pipe2(ready, O_CLOEXEC) != 0) return;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // The server ends with the test, however the test ends, and keeps none of its pipes.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        const int null = open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(null, 2);
         }
-        if (pid < 0) return;
-        for (int i = 0; i < 100; ++i) {  // up to 10 s for the server to listen
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            if (waitpid(pid, nullptr, WNOHANG) == pid) break;
-            if (stat(socket.c_str(), &st) == 0) {
-                pid_ = pid;
-                break;
-            }
-        }
-        if (pid_ < 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
+        const int fd = dup(ready[1]);  // without close-on-exec
+        const std::string fdText = std::to_string(fd);
+        execlp("Xvfb", "Xvfb", "-displayfd", fdText.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
+               nullptr);
+        _exit(127);
     }
+    close(ready[1]);
+    if (pid < 0) {
+        close(ready[0]);
+        return;
+    }
+    std::string number;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{ready[0], POLLIN, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0))) <= 0) continue;
+        char buf[32];
+        const ssize_t n = read(ready[0], buf, sizeof buf);
+        if (n <= 0) break;  // the server ended without a display
+        number.append(buf, static_cast<size_t>(n));
+    }
+    close(ready[0]);
+    const size_t end = number.find('\n');
+    if (end == std::string::npos || end == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        return;
+    }
+    name_ = ":" + number.substr(0, end);
+    pid_ = pid;
 }
 
 XvfbDisplay::~XvfbDisplay() {
