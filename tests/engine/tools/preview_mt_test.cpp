@@ -50,7 +50,8 @@ protected:
         b.Add("overall.decoding.aid", kPrefInt, "0");
         b.Add("overall.ui.quiet", kPrefBool, "0");
         b.Add("overall.preview.cache", kPrefInt, "0");
-        player_.startLimitMs = 1500;
+        // Scripted players answer at once, but a loaded machine may take seconds to start a shell.
+        player_.startLimitMs = 10000;
         player_.stateCallback = [this](int kind, intptr_t value) {
             if (kind == 1) {
                 std::lock_guard<std::mutex> lock(m_);
@@ -153,6 +154,7 @@ TEST_F(Preview, BrokenPlayersNeverHoldTheCaller) {
         {"floods without answering", "exec yes 'line line line line line line line line'\n"},
         {"answer never completes", "printf 'ANS_LENGTH=3'\nexec sleep 30\n"},
     };
+    player_.startLimitMs = 1500;  // each of these waits out the whole bound
     for (const auto& c : starts) {
         SCOPED_TRACE(c.name);
         player_.program = Player("bad", c.body);
@@ -195,6 +197,7 @@ TEST_F(Preview, BrokenPlayersNeverHoldTheCaller) {
 // still starting, and a player that never answers, floods its output or ends is closed by the poll
 // thread, which reports stopping and stopped. What is kept of a flood stays small.
 TEST_F(Preview, LaunchLeavesTheStartToThePollThread) {
+    player_.startLimitMs = 1500;  // the failing starts wait out the whole bound
     const struct {
         const char* name;
         const char* body;
