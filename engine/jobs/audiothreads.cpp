@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -166,277 +168,387 @@ void MixTracks(const int16_t* t0, const int16_t* t1, int16_t* out, int64_t frame
     }
 }
 
-int AudioDecodeThread(AudioTask* task, const AudioThreadSettings& s) {
-    AudioBlockBuffer& buf = *task->buffer;
-    QueueItem* item = task->item;
-    const int tracks = std::clamp(std::min(task->inputTracks, buf.tracks), 1, 2);
-    uint32_t index = buf.writeIndex;
-    if (buf.abort.load()) return -1;
+namespace {
 
-    const uint32_t byteRate = task->byteRate;
-    const uint32_t blockAlign = task->blockAlign ? task->blockAlign : task->channels * task->bitsPerSample / 8;
-    const bool balancing = s.balancing && tracks == 1;
+// One decode thread's pass over the block buffer: it reads the sources into the blocks, analyses
+// the gain on the way and marks the end. Its steps, in order: drop a negative start delay, then
+// fill one round of blocks (one per track) after the other until the sources end, the range is
+// complete or the pass is left.
+class DecodeRun {
+public:
+    DecodeRun(AudioTask* task, const AudioThreadSettings& s)
+        : task_(task),
+          s_(s),
+          buf_(*task->buffer),
+          item_(task->item),
+          tracks_(std::clamp(std::min(task->inputTracks, buf_.tracks), 1, 2)),
+          index_(buf_.writeIndex),
+          byteRate_(task->byteRate),
+          blockAlign_(task->blockAlign ? task->blockAlign : task->channels * task->bitsPerSample / 8),
+          balancing_(s.balancing && tracks_ == 1) {}
+
+    int Run() {
+        if (buf_.abort.load()) return -1;
+        MakeAnalyses();
+        if (!byteRate_ || !blockAlign_) {
+            Finish(true);
+            return -1;
+        }
+        DropNegativeDelay();
+        // DSP plug-ins get a second of silence first; with any running, blocks are read half full
+        // so that a plug-in may double the frames it is given.
+        dsp_.emplace(task_->bitsPerSample, task_->channels, task_->sampleRate, static_cast<uint16_t>(blockAlign_));
+        dsp_->WarmUp(byteRate_);
+        readSize_ = dsp_->Active() ? dsp_->MaxInput() : kAudioBlockBytes;
+        limit_ = task_->duration > 0 ? BytesForMs(task_->duration, byteRate_, blockAlign_) : 0;
+        while (!Stopping(item_) && !buf_.abort.load()) {
+            const Round round = FillRound();
+            if (round == Round::kOverflow) return Overflow();
+            if (round == Round::kLeave) {
+                Finish(false);
+                return -1;
+            }
+            if (round == Round::kEnd) {
+                Finish(false);
+                return 0;
+            }
+            buf_.dataReady.Set();
+            index_ = (index_ + 1) % kAudioBlockCount;
+            if (round == Round::kRangeComplete) {
+                // The end marker follows in the next block once it is free.
+                const WaitResult w = WaitBlockEmpty(task_, s_, 0, buf_.counts[0][index_]);
+                if (w == WaitResult::kGiveUp) return Overflow();
+                Finish(w == WaitResult::kReady);
+                return 0;
+            }
+        }
+        Finish(true);
+        return 0;
+    }
+
+private:
+    enum class Round { kFilled, kRangeComplete, kEnd, kLeave, kOverflow };
 
     // One analysis per track; a second for the right channel with balancing. No analysis exists
     // for a rate the analyser does not know: the gain then stays 0 dB.
-    std::unique_ptr<GainAnalysis> analyses[2];
-    std::unique_ptr<GainAnalysis> rightAnalysis;
-    if (task->gainAnalysis) {
-        for (int t = 0; t < tracks; ++t)
-            if (StreamOfTrack(item, t)) analyses[t].reset(MakeGainAnalysis(task->sampleRate));
-        if (balancing) rightAnalysis.reset(MakeGainAnalysis(task->sampleRate));
-        if (!analyses[0]) LogMessageFormat(&task->log, "No gain analysis at %u Hz", task->sampleRate);
-    }
-    std::vector<int16_t> left, right;
-    if (balancing) {
-        left.resize(kAudioBlockBytes / 4);
-        right.resize(kAudioBlockBytes / 4);
-    }
-
-    auto finish = [&](bool placeMarker) {
-        // The end marker goes only into a block this thread owns; otherwise `ended` alone tells.
-        if (placeMarker && buf.counts[0][index].load(std::memory_order_acquire) == 0)
-            buf.counts[0][index].store(kAudioBlockEnd, std::memory_order_release);
-        // Gains are stored on every analysing pass; a track without analysis gets 0 dB.
-        if (task->gainAnalysis && balancing) {
-            if (AudioStreamInfo* st = StreamOfTrack(item, 0)) {
-                st->gain[0] = StoredGain(analyses[0].get());
-                st->gain[1] = StoredGain(rightAnalysis.get());
-            }
-        } else if (task->gainAnalysis) {
-            for (int t = 0; t < tracks; ++t)
-                if (AudioStreamInfo* st = StreamOfTrack(item, t)) st->gain[0] = StoredGain(analyses[t].get());
+    void MakeAnalyses() {
+        if (!task_->gainAnalysis) return;
+        for (int t = 0; t < tracks_; ++t)
+            if (StreamOfTrack(item_, t)) analyses_[t].reset(MakeGainAnalysis(task_->sampleRate));
+        if (balancing_) {
+            rightAnalysis_.reset(MakeGainAnalysis(task_->sampleRate));
+            left_.resize(kAudioBlockBytes / 4);
+            right_.resize(kAudioBlockBytes / 4);
         }
-        buf.writeIndex = index;
-        buf.ended.store(true);
-        buf.dataReady.Set();
-    };
-    auto overflow = [&]() {
-        LogMessage(&task->log, "Audio buffer overflow, encoding thread blocked. decoding thread to exit.", 0);
-        if (item && item->state.load() == kItemEncoding) SetItemError(kItemErrorEncoderFail, item);
-        buf.abort.store(1);
-        finish(false);
-        return -1;
-    };
-
-    if (!byteRate || !blockAlign) {
-        finish(true);
-        return -1;
+        if (!analyses_[0]) LogMessageFormat(&task_->log, "No gain analysis at %u Hz", task_->sampleRate);
     }
 
     // A negative start delay is dropped from the track's source, a block at a time.
-    for (int t = 0; t < tracks; ++t) {
-        const AudioStreamInfo* st = StreamOfTrack(item, t);
-        const int64_t d = static_cast<int64_t>(st ? static_cast<int32_t>(st->delay) : 0) + s.delayMs;
-        if (d >= 0 || !task->readers[t]) continue;
-        int64_t remaining = BytesForMs(-d, byteRate, blockAlign);
-        uint8_t* scratch = buf.blocks[t][index];  // owned: every count is 0 before the first round
-        while (remaining > 0) {
-            const int32_t want = static_cast<int32_t>(std::min<int64_t>(remaining, kAudioBlockBytes));
-            const int32_t got = task->readers[t]->Read(scratch, want);
-            if (got < 0) break;
-            remaining -= got;
-            if (got == 0 && buf.abort.load()) break;
+    void DropNegativeDelay() {
+        for (int t = 0; t < tracks_; ++t) {
+            const AudioStreamInfo* st = StreamOfTrack(item_, t);
+            const int64_t d = static_cast<int64_t>(st ? static_cast<int32_t>(st->delay) : 0) + s_.delayMs;
+            if (d >= 0 || !task_->readers[t]) continue;
+            int64_t remaining = BytesForMs(-d, byteRate_, blockAlign_);
+            uint8_t* scratch = buf_.blocks[t][index_];  // owned: every count is 0 before the first round
+            while (remaining > 0) {
+                const int32_t want = static_cast<int32_t>(std::min<int64_t>(remaining, kAudioBlockBytes));
+                const int32_t got = task_->readers[t]->Read(scratch, want);
+                if (got < 0) break;
+                remaining -= got;
+                if (got == 0 && buf_.abort.load()) break;
+            }
         }
     }
 
-    // DSP plug-ins get a second of silence first; with any running, blocks are read half full so
-    // that a plug-in may double the frames it is given.
-    DspChain dsp(task->bitsPerSample, task->channels, task->sampleRate, static_cast<uint16_t>(blockAlign));
-    dsp.WarmUp(byteRate);
-    const int32_t readSize = dsp.Active() ? dsp.MaxInput() : kAudioBlockBytes;
+    // While the item is paused the thread waits, and the item's clock with it.
+    void WaitWhilePaused() {
+        while (item_ && item_->state.load() == kItemPaused && !buf_.abort.load() && !buf_.encodeDone.load()) {
+            platform::SleepMs(kPauseStepMs);
+            item_->run.startTime = item_->run.startTime.load() + kPauseStepMs;
+        }
+    }
 
-    const int64_t limit = task->duration > 0 ? BytesForMs(task->duration, byteRate, blockAlign) : 0;
-    int64_t delivered[2] = {0, 0};
-
-    while (!Stopping(item) && !buf.abort.load()) {
-        bool endOfData = false;
-        bool reachedLimit = false;
-        for (int t = 0; t < tracks; ++t) {
-            while (item && item->state.load() == kItemPaused && !buf.abort.load() && !buf.encodeDone.load()) {
-                platform::SleepMs(kPauseStepMs);
-                item->run.startTime = item->run.startTime.load() + kPauseStepMs;
-            }
-            std::atomic<int32_t>& count = buf.counts[t][index];
-            const WaitResult w = WaitBlockEmpty(task, s, t, count);
-            if (w == WaitResult::kGiveUp) return overflow();
-            if (w == WaitResult::kLeave) {
-                finish(false);
-                return -1;
-            }
-            uint8_t* block = buf.blocks[t][index];
-            PcmReader* reader = task->readers[t];
-            int32_t bytes = -1;
-            bool emptiedByDsp = false;
-            do {
-                if (!reader) break;
-                if (tracks == 1) {
-                    bytes = reader->Read(block, readSize);
-                } else {
-                    bytes = 0;
-                    while (bytes < readSize) {
-                        const int32_t got = reader->Read(block + bytes, readSize - bytes);
-                        if (got < 1) break;
-                        bytes += got;
-                    }
-                }
-                // A DSP plug-in that keeps nothing of a block leaves it empty: the next read refills it.
-                emptiedByDsp = false;
-                if (bytes > 0 && dsp.Active()) {
-                    bytes = dsp.Process(block, bytes, kAudioBlockBytes);
-                    emptiedByDsp = bytes < 1;
-                }
-            } while (emptiedByDsp && !buf.abort.load() && !Stopping(item));
-            if (limit > 0 && bytes > 0 && delivered[t] + bytes >= limit) {
-                bytes = static_cast<int32_t>(limit - delivered[t]);
-                reachedLimit = true;
+    // Fills the current block of every track.
+    Round FillRound() {
+        bool rangeComplete = false;
+        for (int t = 0; t < tracks_; ++t) {
+            WaitWhilePaused();
+            std::atomic<int32_t>& count = buf_.counts[t][index_];
+            const WaitResult w = WaitBlockEmpty(task_, s_, t, count);
+            if (w == WaitResult::kGiveUp) return Round::kOverflow;
+            if (w == WaitResult::kLeave) return Round::kLeave;
+            uint8_t* block = buf_.blocks[t][index_];
+            int32_t bytes = ReadBlock(task_->readers[t], block);
+            if (limit_ > 0 && bytes > 0 && delivered_[t] + bytes >= limit_) {
+                bytes = static_cast<int32_t>(limit_ - delivered_[t]);
+                rangeComplete = true;
             }
             if (bytes < 1) {
                 count.store(kAudioBlockEnd, std::memory_order_release);
-                endOfData = true;
-                break;
+                return Round::kEnd;
             }
-            delivered[t] += bytes;
-            if (task->bitsPerSample == 16 && (analyses[t] || (t == 0 && rightAnalysis))) {
-                const auto* samples = reinterpret_cast<const int16_t*>(block);
-                const int64_t frames = bytes / blockAlign;
-                if (task->channels == 1) {
-                    if (analyses[t]) analyses[t]->Analyze(samples, frames, 1);
-                } else if (task->channels == 2) {
-                    if (balancing) {
-                        for (int64_t f = 0; f < frames; ++f) {
-                            left[f] = samples[2 * f];
-                            right[f] = samples[2 * f + 1];
-                        }
-                        if (analyses[0]) analyses[0]->Analyze(left.data(), frames, 1);
-                        if (rightAnalysis) rightAnalysis->Analyze(right.data(), frames, 1);
-                    } else if (analyses[t]) {
-                        analyses[t]->Analyze(samples, frames, 2);
-                    }
-                }
-            }
+            delivered_[t] += bytes;
+            Analyse(t, block, bytes);
             count.store(bytes, std::memory_order_release);
         }
-        if (endOfData) {
-            finish(false);
-            return 0;
-        }
-        buf.dataReady.Set();
-        index = (index + 1) % kAudioBlockCount;
-        if (reachedLimit) {
-            // The range is complete: the end marker follows in the next block once it is free.
-            const WaitResult w = WaitBlockEmpty(task, s, 0, buf.counts[0][index]);
-            if (w == WaitResult::kGiveUp) return overflow();
-            finish(w == WaitResult::kReady);
-            return 0;
+        return rangeComplete ? Round::kRangeComplete : Round::kFilled;
+    }
+
+    // Reads one block from the track's source through the DSP plug-ins; the bytes, < 1 at the end.
+    int32_t ReadBlock(PcmReader* reader, uint8_t* block) {
+        int32_t bytes = -1;
+        bool emptiedByDsp = false;
+        do {
+            if (!reader) break;
+            if (tracks_ == 1) {
+                bytes = reader->Read(block, readSize_);
+            } else {
+                bytes = 0;
+                while (bytes < readSize_) {
+                    const int32_t got = reader->Read(block + bytes, readSize_ - bytes);
+                    if (got < 1) break;
+                    bytes += got;
+                }
+            }
+            // A DSP plug-in that keeps nothing of a block leaves it empty: the next read refills it.
+            emptiedByDsp = false;
+            if (bytes > 0 && dsp_->Active()) {
+                bytes = dsp_->Process(block, bytes, kAudioBlockBytes);
+                emptiedByDsp = bytes < 1;
+            }
+        } while (emptiedByDsp && !buf_.abort.load() && !Stopping(item_));
+        return bytes;
+    }
+
+    // Feeds a 16-bit block to the track's gain analysis (left and right apart with balancing).
+    void Analyse(int t, const uint8_t* block, int32_t bytes) {
+        if (task_->bitsPerSample != 16 || !(analyses_[t] || (t == 0 && rightAnalysis_))) return;
+        const auto* samples = reinterpret_cast<const int16_t*>(block);
+        const int64_t frames = bytes / blockAlign_;
+        if (task_->channels == 1) {
+            if (analyses_[t]) analyses_[t]->Analyze(samples, frames, 1);
+        } else if (task_->channels == 2) {
+            if (balancing_) {
+                for (int64_t f = 0; f < frames; ++f) {
+                    left_[f] = samples[2 * f];
+                    right_[f] = samples[2 * f + 1];
+                }
+                if (analyses_[0]) analyses_[0]->Analyze(left_.data(), frames, 1);
+                if (rightAnalysis_) rightAnalysis_->Analyze(right_.data(), frames, 1);
+            } else if (analyses_[t]) {
+                analyses_[t]->Analyze(samples, frames, 2);
+            }
         }
     }
-    finish(true);
-    return 0;
-}
 
-int AudioEncodeThread(AudioTask* task, const AudioThreadSettings& s) {
-    AudioBlockBuffer& buf = *task->buffer;
-    QueueItem* item = task->item;
-    const int tracks = std::clamp(std::min(task->inputTracks, buf.tracks), 1, 2);
-    const int32_t speed = std::max(s.speed, 1);
-    if (EngineContext* ctx = GetEngineContext()) ctx->encodingSpeed = s.encodingSpeed;
-    uint32_t index = buf.readIndex;
-    const uint64_t threadStart = platform::TickCount();
+    // Ends the pass: the end marker (only into a block this thread owns; otherwise `ended` alone
+    // tells), the gains (stored on every analysing pass, 0 dB for a track without analysis).
+    void Finish(bool placeMarker) {
+        if (placeMarker && buf_.counts[0][index_].load(std::memory_order_acquire) == 0)
+            buf_.counts[0][index_].store(kAudioBlockEnd, std::memory_order_release);
+        if (task_->gainAnalysis && balancing_) {
+            if (AudioStreamInfo* st = StreamOfTrack(item_, 0)) {
+                st->gain[0] = StoredGain(analyses_[0].get());
+                st->gain[1] = StoredGain(rightAnalysis_.get());
+            }
+        } else if (task_->gainAnalysis) {
+            for (int t = 0; t < tracks_; ++t)
+                if (AudioStreamInfo* st = StreamOfTrack(item_, t)) st->gain[0] = StoredGain(analyses_[t].get());
+        }
+        buf_.writeIndex = index_;
+        buf_.ended.store(true);
+        buf_.dataReady.Set();
+    }
 
-    auto finish = [&](int rc) {
-        if (item) item->run.elapsed = static_cast<uint32_t>(platform::TickCount() - item->run.startTime.load());
-        buf.readIndex = index;
-        buf.encodeDone.store(true);
-        for (PcmWriter* w : task->writers)
-            if (w) w->BeforeFinish();
-        std::lock_guard<std::mutex> lock(task->mutex);
-        task->state = 5;  // finishing: a pause no longer reaches the tools
-        for (PcmWriter* w : task->writers)
-            if (w) w->Finish();
-        return rc;
-    };
+    int Overflow() {
+        LogMessage(&task_->log, "Audio buffer overflow, encoding thread blocked. decoding thread to exit.", 0);
+        if (item_ && item_->state.load() == kItemEncoding) SetItemError(kItemErrorEncoderFail, item_);
+        buf_.abort.store(1);
+        Finish(false);
+        return -1;
+    }
+
+    AudioTask* task_;
+    const AudioThreadSettings& s_;
+    AudioBlockBuffer& buf_;
+    QueueItem* item_;
+    const int tracks_;
+    uint32_t index_;
+    const uint32_t byteRate_;
+    const uint32_t blockAlign_;
+    const bool balancing_;
+    std::optional<DspChain> dsp_;
+    int32_t readSize_ = kAudioBlockBytes;
+    int64_t limit_ = 0;
+    int64_t delivered_[2] = {0, 0};
+    std::unique_ptr<GainAnalysis> analyses_[2];
+    std::unique_ptr<GainAnalysis> rightAnalysis_;
+    std::vector<int16_t> left_, right_;
+};
+
+}  // namespace
+
+int AudioDecodeThread(AudioTask* task, const AudioThreadSettings& s) { return DecodeRun(task, s).Run(); }
+
+namespace {
+
+// One encode thread's pass over the block buffer: it waits for the first data, gives the writers
+// the header, then writes one round of blocks (one per track, mixed or swapped as set) after the
+// other until the end marker, an error or the pass is left.
+class EncodeRun {
+public:
+    EncodeRun(AudioTask* task, const AudioThreadSettings& s)
+        : task_(task),
+          s_(s),
+          buf_(*task->buffer),
+          item_(task->item),
+          tracks_(std::clamp(std::min(task->inputTracks, buf_.tracks), 1, 2)),
+          speed_(std::max(s.speed, 1)),
+          index_(buf_.readIndex),
+          mix_(tracks_ == 2 && task->outputTracks == 1 ? s.downmixMode + 1 : 0),
+          stereo16_(task->channels == 2 && task->bitsPerSample == 16),
+          blockAlign_(task->blockAlign ? task->blockAlign : 1) {}
+
+    int Run() {
+        if (EngineContext* ctx = GetEngineContext()) ctx->encodingSpeed = s_.encodingSpeed;
+        if (!WaitFirstData() || !StartWriters()) return Finish(-1);
+        if (item_) item_->run.startTime = platform::TickCount();
+        while (!Stopping(item_) && !buf_.abort.load()) {
+            const int rc = WriteRound();
+            if (rc != kRoundWritten) return Finish(rc);
+        }
+        return Finish(0);
+    }
+
+private:
+    static constexpr int kRoundWritten = 1;
 
     // The first data (or the end) must come within the first-data time-out.
-    while (buf.counts[0][index].load(std::memory_order_acquire) == 0 && !buf.ended.load()) {
-        if (buf.abort.load() || Stopping(item)) return finish(-1);
-        if (platform::TickCount() - threadStart >= static_cast<uint64_t>(s.firstDataTimeoutMs)) return finish(-1);
-        buf.dataReady.Wait(kWaitSliceMs);
+    bool WaitFirstData() {
+        const uint64_t threadStart = platform::TickCount();
+        while (buf_.counts[0][index_].load(std::memory_order_acquire) == 0 && !buf_.ended.load()) {
+            if (buf_.abort.load() || Stopping(item_)) return false;
+            if (platform::TickCount() - threadStart >= static_cast<uint64_t>(s_.firstDataTimeoutMs)) return false;
+            buf_.dataReady.Wait(kWaitSliceMs);
+        }
+        return !buf_.abort.load() && task_->readers[0] && buf_.ready.load(std::memory_order_acquire) == 1;
     }
-    if (buf.abort.load() || !task->readers[0] || buf.ready.load(std::memory_order_acquire) != 1) return finish(-1);
-    for (PcmWriter* w : task->writers)
-        if (w && !w->WriteHeader(task->header)) return finish(-1);
-    for (PcmWriter* w : task->writers)
-        if (w && !w->IsReady()) return finish(-1);
 
-    if (item) item->run.startTime = platform::TickCount();
-    const int mix = tracks == 2 && task->outputTracks == 1 ? s.downmixMode + 1 : 0;
-    const bool stereo16 = task->channels == 2 && task->bitsPerSample == 16;
-    const uint32_t blockAlign = task->blockAlign ? task->blockAlign : 1;
-    uint64_t totalBytes = 0;
+    // Every writer takes the header and is ready for data.
+    bool StartWriters() {
+        for (PcmWriter* w : task_->writers)
+            if (w && !w->WriteHeader(task_->header)) return false;
+        for (PcmWriter* w : task_->writers)
+            if (w && !w->IsReady()) return false;
+        return true;
+    }
 
-    while (!Stopping(item) && !buf.abort.load()) {
+    // Writes the current block of every track; kRoundWritten, or the pass's result when it ends.
+    int WriteRound() {
         int32_t count0 = 0;
-        for (int t = 0; t < tracks; ++t) {
-            std::atomic<int32_t>& count = buf.counts[t][index];
-            const WaitResult w = WaitBlockFilled(task, s, t, count);
-            if (w == WaitResult::kGiveUp) {
-                LogMessage(&task->log, "Audio buffer underflow, decoding thread blocked, encoding thread to exit.", 0);
-                if (item && item->state.load() == kItemEncoding) SetItemError(kItemErrorSourceFail, item);
-                buf.abort.store(1);
-                for (PcmReader* r : task->readers)
-                    if (r) r->Stop();
-                return finish(-1);
-            }
-            if (w == WaitResult::kLeave) return finish(-1);
+        for (int t = 0; t < tracks_; ++t) {
+            std::atomic<int32_t>& count = buf_.counts[t][index_];
+            const WaitResult w = WaitBlockFilled(task_, s_, t, count);
+            if (w == WaitResult::kGiveUp) return Underflow();
+            if (w == WaitResult::kLeave) return -1;
             const int32_t c = count.load(std::memory_order_acquire);
             if (c == kAudioBlockEnd) {
-                for (int u = 0; u <= t; ++u) buf.counts[u][index].store(0, std::memory_order_release);
-                buf.spaceFreed.Set();
-                return finish(0);
+                for (int u = 0; u <= t; ++u) buf_.counts[u][index_].store(0, std::memory_order_release);
+                buf_.spaceFreed.Set();
+                return 0;
             }
             if (t == 0) {
                 count0 = c;
             } else if (c != count0) {
-                LogMessage(&task->log, "Audio decoders not relevant.", 0);
-                return finish(-1);
+                LogMessage(&task_->log, "Audio decoders not relevant.", 0);
+                return -1;
             }
-            const int32_t n = SpeedReducedCount(c, speed, static_cast<int32_t>(blockAlign));
-            uint8_t* block = buf.blocks[t][index];
-            PcmWriter* writer = nullptr;
-            if (mix) {
-                if (t == 0) continue;
-                if (stereo16)
-                    MixTracks(reinterpret_cast<const int16_t*>(buf.blocks[0][index]), reinterpret_cast<int16_t*>(block),
-                              reinterpret_cast<int16_t*>(block), c / 4, mix, s.reverseTracks);
-                writer = task->writers[0];
-            } else {
-                if (s.reverseChannels && stereo16) SwapChannels16(block, c);
-                writer = task->writers[t];
-            }
-            if (!writer) continue;
-            if (writer->Write(block, n) != n) {
-                std::fputs("Audio encoder terminated\n", stderr);
-                if (item && item->state.load() < kItemStopping) SetItemError(kItemErrorEncoderFail, item);
-                return finish(-1);
-            }
-            task->outputBytes.fetch_add(n);
+            if (!WriteBlock(t, c)) return -1;
         }
         // A round's blocks are released together, after every track of it was written.
-        for (int t = 0; t < tracks; ++t) buf.counts[t][index].store(0, std::memory_order_release);
-        index = (index + 1) % kAudioBlockCount;
-        buf.spaceFreed.Set();
-        totalBytes += static_cast<uint64_t>(count0);
-        if (item) {
-            item->run.bytes = totalBytes;
-            if (task->byteRate) item->run.position = static_cast<uint32_t>(totalBytes * 1000 / task->byteRate);
-            item->run.frames = static_cast<uint32_t>(totalBytes / blockAlign);
-            SampleItemStats(item);
-        }
-        task->rounds.fetch_add(1);
+        for (int t = 0; t < tracks_; ++t) buf_.counts[t][index_].store(0, std::memory_order_release);
+        index_ = (index_ + 1) % kAudioBlockCount;
+        buf_.spaceFreed.Set();
+        NoteProgress(count0);
+        task_->rounds.fetch_add(1);
+        return kRoundWritten;
     }
-    return finish(0);
-}
+
+    // Gives one track's block (c bytes) to its writer: mixed into the second track's block when
+    // two tracks become one, channels swapped when asked. False when the writer failed.
+    bool WriteBlock(int t, int32_t c) {
+        const int32_t n = SpeedReducedCount(c, speed_, static_cast<int32_t>(blockAlign_));
+        uint8_t* block = buf_.blocks[t][index_];
+        PcmWriter* writer = nullptr;
+        if (mix_) {
+            if (t == 0) return true;
+            if (stereo16_)
+                MixTracks(reinterpret_cast<const int16_t*>(buf_.blocks[0][index_]), reinterpret_cast<int16_t*>(block),
+                          reinterpret_cast<int16_t*>(block), c / 4, mix_, s_.reverseTracks);
+            writer = task_->writers[0];
+        } else {
+            if (s_.reverseChannels && stereo16_) SwapChannels16(block, c);
+            writer = task_->writers[t];
+        }
+        if (!writer) return true;
+        if (writer->Write(block, n) != n) {
+            LogMessage(&task_->log, "Audio encoder terminated", 0);
+            if (item_ && item_->state.load() < kItemStopping) SetItemError(kItemErrorEncoderFail, item_);
+            return false;
+        }
+        task_->outputBytes.fetch_add(n);
+        return true;
+    }
+
+    void NoteProgress(int32_t roundBytes) {
+        totalBytes_ += static_cast<uint64_t>(roundBytes);
+        if (!item_) return;
+        item_->run.bytes = totalBytes_;
+        if (task_->byteRate) item_->run.position = static_cast<uint32_t>(totalBytes_ * 1000 / task_->byteRate);
+        item_->run.frames = static_cast<uint32_t>(totalBytes_ / blockAlign_);
+        SampleItemStats(item_);
+    }
+
+    int Underflow() {
+        LogMessage(&task_->log, "Audio buffer underflow, decoding thread blocked, encoding thread to exit.", 0);
+        if (item_ && item_->state.load() == kItemEncoding) SetItemError(kItemErrorSourceFail, item_);
+        buf_.abort.store(1);
+        for (PcmReader* r : task_->readers)
+            if (r) r->Stop();
+        return -1;
+    }
+
+    // Ends the pass: the writers finish their tools (a pause no longer reaches them).
+    int Finish(int rc) {
+        if (item_) item_->run.elapsed = static_cast<uint32_t>(platform::TickCount() - item_->run.startTime.load());
+        buf_.readIndex = index_;
+        buf_.encodeDone.store(true);
+        for (PcmWriter* w : task_->writers)
+            if (w) w->BeforeFinish();
+        std::lock_guard<std::mutex> lock(task_->mutex);
+        task_->state = 5;
+        for (PcmWriter* w : task_->writers)
+            if (w) w->Finish();
+        return rc;
+    }
+
+    AudioTask* task_;
+    const AudioThreadSettings& s_;
+    AudioBlockBuffer& buf_;
+    QueueItem* item_;
+    const int tracks_;
+    const int32_t speed_;
+    uint32_t index_;
+    const int mix_;
+    const bool stereo16_;
+    const uint32_t blockAlign_;
+    uint64_t totalBytes_ = 0;
+};
+
+}  // namespace
+
+int AudioEncodeThread(AudioTask* task, const AudioThreadSettings& s) { return EncodeRun(task, s).Run(); }
 
 void RunAudioThreads(AudioTask* task, const AudioThreadSettings& s, const std::function<void()>& poll) {
     AudioBlockBuffer& buf = *task->buffer;
