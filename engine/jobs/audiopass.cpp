@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "common/fileutil.h"
@@ -182,6 +183,76 @@ bool CheckDecodedInput(AudioTask* task, std::unique_ptr<PassSource>* sources, in
 bool UsableFormat(const WaveHeader& h) {
     return h.channels >= 1 && h.channels <= 8 && h.sampleRate > 0 &&
            (h.bitsPerSample == 8 || h.bitsPerSample == 16 || h.bitsPerSample == 24 || h.bitsPerSample == 32);
+}
+
+// What an output track's encoder is started with: the output's final name, the name written
+// (a partial one while the job runs) and the expanded command line.
+struct EncoderStart {
+    std::string finalName, written, cmd;
+    bool operator==(const EncoderStart&) const = default;
+};
+
+EncoderStart PlanEncoderStart(AudioTask* task, QueueItem* item, CAudioEncoder* enc, int t) {
+    task->currentTrack = t;
+    EncoderStart plan;
+    plan.finalName = FinalOutputName(task, item);
+    // "DestFile" in the command line names the same file as the destination given here.
+    plan.written = GetTaskVariable(item, task, "DestFileAudio");
+    if (!enc->commandLine.empty()) plan.cmd = ExpandCommandLineVariables(task, enc->commandLine.c_str(), item);
+    return plan;
+}
+
+// Starts output track t's encoder as planned; false (the pass failed) when it did not start.
+bool StartEncoder(AudioTask* task, QueueItem* item, CAudioEncoder* enc, int t, const EncoderStart& plan) {
+    LogMessageKeyFormat(&task->log, "LOAD_ENCODER", enc->GetName(), 0);
+    task->trackOutputPaths[t] = plan.finalName;
+    task->writtenPaths[t] = plan.written;
+    // A partial name is the program's own: a file left under it is never written through, since
+    // it may still be a link of a finished output.
+    if (task->writePartial.load() && plan.written != plan.finalName) platform::RemoveFileEntry(plan.written.c_str());
+    if (!enc->Open(plan.written.c_str(), item, plan.cmd.empty() ? nullptr : plan.cmd.c_str())) {
+        FailPass(task, kItemErrorEncoderFail, "ERROR_LOADING", enc->GetName());
+        return false;
+    }
+    if (!task->analysisPass) {
+        // The task's output is now the file its first encoder writes (readers take it under the
+        // task's lock).
+        {
+            std::lock_guard<std::mutex> lock(task->mutex);
+            if (t == 0) task->outputPath = plan.finalName;
+            task->outputCreated = true;
+        }
+        enc->SetPriority(0);
+    }
+    return true;
+}
+
+// The encoder's start when nothing in it depends on the decoder's header: its names and command
+// line come out the same for two different formats. Such an encoder is started beside its decoder
+// instead of after the header arrives, as the same tools started side by side would be.
+bool PlanWithoutHeader(AudioTask* task, QueueItem* item, CAudioEncoder* enc, int t, EncoderStart* plan) {
+    if (task->analysisPass || task->toolReadsInput || !enc->Configure(task) || enc->commandLine.empty()) return false;
+    // A line or name that asks the user is expanded once, when the header is there.
+    const char* pattern = Prefs().GetString("overall.automation.fileNameFormat");
+    if (enc->commandLine.find("UserInput") != std::string::npos || (pattern && std::strstr(pattern, "UserInput")))
+        return false;
+    const WaveHeader header = task->header;
+    const uint16_t formatTag = task->formatTag, channels = task->channels, bits = task->bitsPerSample;
+    const uint16_t blockAlign = task->blockAlign;
+    const uint32_t sampleRate = task->sampleRate, byteRate = task->byteRate;
+    WaveHeader one{}, other{};
+    one.channels = 1, one.sampleRate = 8000, one.bitsPerSample = 8;
+    other.channels = 2, other.sampleRate = 44100, other.bitsPerSample = 16;
+    SetTaskFormat(task, one);
+    const EncoderStart first = PlanEncoderStart(task, item, enc, t);
+    SetTaskFormat(task, other);
+    const EncoderStart second = PlanEncoderStart(task, item, enc, t);
+    task->header = header;
+    task->formatTag = formatTag, task->channels = channels, task->bitsPerSample = bits;
+    task->blockAlign = blockAlign, task->sampleRate = sampleRate, task->byteRate = byteRate;
+    if (!(first == second)) return false;
+    *plan = first;
+    return true;
 }
 
 }  // namespace
@@ -386,6 +457,14 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
         ++openedSources;
     }
     publish();
+    // Encoders whose start needs nothing from the header start now, beside their decoders.
+    EncoderStart early[2];
+    bool started[2] = {false, false};
+    for (int t = 0; t < outputs && ok; ++t) {
+        if (!PlanWithoutHeader(task, item, encoders[t].get(), t, &early[t])) continue;
+        started[t] = ok = StartEncoder(task, item, encoders[t].get(), t, early[t]);
+    }
+    publish();
     if (ok) {
         task->inputTracks = openedSources;
         item->run.totalLength = static_cast<uint32_t>(task->duration ? task->duration : JoinedDuration(item));
@@ -414,29 +493,18 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
         }
         for (int t = 0; t < outputs && ok; ++t) {
             CAudioEncoder* enc = encoders[t].get();
-            LogMessageKeyFormat(&task->log, "LOAD_ENCODER", enc->GetName(), 0);
-            task->currentTrack = t;
-            task->trackOutputPaths[t] = FinalOutputName(task, item);
-            // "DestFile" in the command line names the same file as the destination given here.
-            task->writtenPaths[t] = GetTaskVariable(item, task, "DestFileAudio");
-            // A partial name is the program's own: a file left under it is never written through,
-            // since it may still be a link of a finished output.
-            if (task->writePartial.load() && task->writtenPaths[t] != task->trackOutputPaths[t])
-                platform::RemoveFileEntry(task->writtenPaths[t].c_str());
-            const std::string cmd = enc->commandLine.empty() ? std::string() : ExpandCommandLineVariables(task, enc->commandLine.c_str(), item);
-            if (!enc->Open(task->writtenPaths[t].c_str(), item, cmd.empty() ? nullptr : cmd.c_str())) {
-                FailPass(task, kItemErrorEncoderFail, "ERROR_LOADING", enc->GetName());
+            const EncoderStart plan = PlanEncoderStart(task, item, enc, t);
+            if (started[t] && !(plan == early[t])) {
+                // The line came out otherwise after all (a counter or the clock in it): the early
+                // tool goes and the encoder starts again with the line of now.
+                LogMessage(&task->log, "The encoder is started again with the command line of now", 0);
+                enc->Close();
+                started[t] = false;
+            }
+            if (!started[t] && !StartEncoder(task, item, enc, t, plan)) {
                 ok = false;
                 break;
             }
-            if (!analysisPass) {
-                // The task's output is now the file its first encoder writes (readers take it
-                // under the task's lock).
-                std::lock_guard<std::mutex> lock(task->mutex);
-                if (t == 0) task->outputPath = task->trackOutputPaths[0];
-                task->outputCreated = true;
-            }
-            if (!analysisPass) enc->SetPriority(0);
             writers[t] = std::make_unique<EncoderWriter>(enc, task->toolReadsInput ? task : nullptr);
         }
         publish();

@@ -11,6 +11,7 @@
 #include "common/xml.h"
 #include "engine/queue/queue.h"
 #include "engine/tools/player_cmd.h"
+#include "engine/tools/probe_ahead.h"
 #include "engine/tools/process.h"
 #include "platform/numtext.h"
 
@@ -227,12 +228,16 @@ bool ParseMediaInfoXml(CMediaTool* tool, QueueItem* item) {
         file = root + "/VTS_01_1.VOB";
         if (!FileExist(file.c_str())) file = root + "/VTS_01_0.VOB";
     }
-    CProcessWrapperCRT runner(kProcGrowingBuffer | kProcStdout);
     const std::string line = "mediainfo --output=XML --language=raw -f " + QuotedPath(file.c_str());
-    if (!runner.Start(line.c_str())) return false;
-    const int got = runner.ReadOutput(kMediaInfoReadMs);
-    if (got <= 0 || !runner.buffer) return false;
-    tool->output = runner.buffer;
+    // What a read-ahead of this batch kept for the same line and file stands for the run.
+    if (!TakeProbeOutput(line, file.c_str(), &tool->output)) {
+        CProcessWrapperCRT runner(kProcGrowingBuffer | kProcStdout);
+        if (!runner.Start(line.c_str())) return false;
+        const int got = runner.ReadOutput(kMediaInfoReadMs);
+        if (got <= 0 || !runner.buffer) return false;
+        tool->output = runner.buffer;
+        KeepProbeOutput(line, file.c_str(), tool->output);
+    }
     return ReadMediaInfoXml(tool->output.data(), tool->output.size(), item);
 }
 
