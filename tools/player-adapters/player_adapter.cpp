@@ -239,6 +239,7 @@ int main(int argc, char** argv) {
     if (!encoder) {
         // The probe's identify run and a plain lossless decode are answered here, without the player.
         if (const int rc = AnswerWaveIdentify(argc, argv); rc != kAskThePlayer) return rc;
+        if (const int rc = AnswerFlacIdentify(argc, argv); rc != kAskThePlayer) return rc;
         if (const int rc = AnswerFlacDecode(argc, argv); rc != kAskThePlayer) return rc;
         if (const int rc = AnswerThroughLibraries(argc, argv); rc != kAskThePlayer) return rc;
     }
