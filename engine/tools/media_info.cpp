@@ -245,10 +245,11 @@ public:
         option_(handle, "Output", "XML");
         const bool opened = open_(handle, path) != 0;
         const char* inform = opened ? inform_(handle, 0) : nullptr;
+        const bool read = inform && *inform;
         // The tool ends what the library gives with a line break.
-        if (inform) *text = std::string(inform) + "\n";
+        if (read) *text = std::string(inform) + "\n";
         destroy_(handle);
-        return inform && *inform;
+        return read;
     }
 
 private:
