@@ -3,7 +3,9 @@
 # it (headless, "-start -exit", a fresh data folder with the worker count in its prefs.xml, a
 # destination folder), paired run for run with the bare tools doing the same conversions under
 # xargs -P. Prints per row the median ratio program/bare with its spread, the items done, and the
-# outputs identical to the bare road's; then the CPU time of a headless start with an empty queue.
+# outputs identical to the bare road's, and the ratio of the CPU time both took (user and system,
+# children included: on a machine shared with other work the wall time follows the load, the CPU
+# time much less); then the CPU time of a headless start with an empty queue.
 #
 #   bench/batch_e2e.sh [output folder of a build]   (default: build/release/out)
 #   SQ_BENCH_PAIRS   pairs per row (default 3)
@@ -30,7 +32,11 @@ make_corpus() {  # name count seconds
 
 now() { date +%s.%N; }
 
-# One program run: the wall time; the items done (non-empty outputs) go to $work/done.
+# CPU seconds (user and system, children included) that /usr/bin/time wrote into the file.
+cpu_of() { tail -1 "$1" | awk '{print $1 + $2}'; }
+
+# One program run: the wall time; the items done (non-empty outputs) go to $work/done, the CPU
+# time to $work/cpu_program.
 run_program() {  # ext workers corpus
   local ext=$1 workers=$2 corpus=$3
   local app="$work/app" dest="$work/dest"
@@ -42,13 +48,16 @@ run_program() {  # ext workers corpus
 EOF
   local start end
   start=$(now)
-  APPDATA="$app" SONQUILL_GUI=headless timeout 1800 "$program" -start -exit "$work/$corpus"/*."$ext" >/dev/null 2>&1 || true
+  APPDATA="$app" SONQUILL_GUI=headless /usr/bin/time -o "$work/time" -f '%U %S' \
+    timeout 1800 "$program" -start -exit "$work/$corpus"/*."$ext" >/dev/null 2>&1 || true
   end=$(now)
   find "$dest" -name '*.mp3' -size +0 | wc -l >"$work/done"
+  cpu_of "$work/time" >"$work/cpu_program"
   echo "$end - $start" | bc -l
 }
 
-# The bare road: flac -dcs IN | lame --quiet -V2 - OUT, or lame -V2 on the WAV file.
+# The bare road: flac -dcs IN | lame --quiet -V2 - OUT, or lame -V2 on the WAV file. The CPU time
+# goes to $work/cpu_bare.
 run_bare() {  # ext workers corpus
   local ext=$1 workers=$2 corpus=$3 dest="$work/bare"
   rm -rf "$dest"
@@ -56,13 +65,14 @@ run_bare() {  # ext workers corpus
   local start end
   start=$(now)
   if [[ $ext == flac ]]; then
-    printf '%s\n' "$work/$corpus"/*.flac | xargs -P "$workers" -I{} sh -c \
+    printf '%s\n' "$work/$corpus"/*.flac | /usr/bin/time -o "$work/time" -f '%U %S' xargs -P "$workers" -I{} sh -c \
       'f="$1"; b=$(basename "$f" .flac); flac -dcs "$f" | lame --quiet -V2 - "$2/$b.mp3"' _ {} "$dest"
   else
-    printf '%s\n' "$work/$corpus"/*.wav | xargs -P "$workers" -I{} sh -c \
+    printf '%s\n' "$work/$corpus"/*.wav | /usr/bin/time -o "$work/time" -f '%U %S' xargs -P "$workers" -I{} sh -c \
       'f="$1"; b=$(basename "$f" .wav); lame --quiet -V2 "$f" "$2/$b.mp3"' _ {} "$dest"
   fi
   end=$(now)
+  cpu_of "$work/time" >"$work/cpu_bare"
   echo "$end - $start" | bc -l
 }
 
@@ -81,24 +91,26 @@ stats() {  # values... -> "median (min-max)"
 
 row() {  # label ext workers corpus items
   local label=$1 ext=$2 workers=$3 corpus=$4 items=$5
-  local ratios=() done_list=() same_list=() prog bare
+  local ratios=() cpu_ratios=() done_list=() same_list=() prog bare
   for _ in $(seq "$pairs"); do
     prog=$(run_program "$ext" "$workers" "$corpus")
     done_list+=("$(cat "$work/done")")
     bare=$(run_bare "$ext" "$workers" "$corpus")
     same_list+=("$(identical)")
     ratios+=("$(echo "$prog / $bare" | bc -l)")
+    cpu_ratios+=("$(echo "$(cat "$work/cpu_program") / $(cat "$work/cpu_bare")" | bc -l)")
   done
-  printf '| %-28s | %-20s | %-14s | %-14s |\n' "$label" "$(stats "${ratios[@]}")" \
-    "$(IFS=,; echo "${done_list[*]}") of $items" "$(IFS=,; echo "${same_list[*]}")"
+  printf '| %-28s | %-20s | %-14s | %-14s | %-20s |\n' "$label" "$(stats "${ratios[@]}")" \
+    "$(IFS=,; echo "${done_list[*]}") of $items" "$(IFS=,; echo "${same_list[*]}")" "$(stats "${cpu_ratios[@]}")"
 }
 
 make_corpus short 16 30
 [[ ${SQ_BENCH_LONG:-0} == 1 ]] && make_corpus long 4 600
 
 echo "program / bare road, wall time, median of $pairs pairs (spread); items done and outputs identical per run"
-printf '| %-28s | %-20s | %-14s | %-14s |\n' "run" "program / bare" "items done" "identical"
-printf '|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..30})" "$(printf -- '-%.0s' {1..22})" "$(printf -- '-%.0s' {1..16})" "$(printf -- '-%.0s' {1..16})"
+printf '| %-28s | %-20s | %-14s | %-14s | %-20s |\n' "run" "program / bare" "items done" "identical" "CPU program / bare"
+printf '|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..30})" "$(printf -- '-%.0s' {1..22})" "$(printf -- '-%.0s' {1..16})" \
+  "$(printf -- '-%.0s' {1..16})" "$(printf -- '-%.0s' {1..22})"
 row "16 x 30 s FLAC, 8 workers" flac 8 short 16
 row "16 x 30 s FLAC, 1 worker" flac 1 short 16
 row "16 x 30 s WAV, 8 workers" wav 8 short 16

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <sys/stat.h>
 #include <netinet/in.h>
 
 #include <chrono>
@@ -22,6 +23,7 @@
 #include "engine/encoders/encoder_choice.h"
 #include "engine/engine_init.h"
 #include "engine/tools/media_probe.h"
+#include "engine/tools/probe_ahead.h"
 #include "engine/prefs/prefstore.h"
 #include "engine/queue/taskvars.h"
 #include "engine/sources/winamp_host.h"
@@ -296,6 +298,49 @@ int BuildWebUiUrl(int kind, const char* argument, char* buffer, int size) {
 
 // --- probing ---
 
+namespace {
+
+// The tools' reading of a local file: the media-information reader, then, unless that told
+// enough, the player's identify run. A read-ahead (a copy of the item, its own thread) runs the
+// same tools quietly and leaves the Monkey's Audio library to the job.
+void ReadStreamsWithTools(QueueItem* item, const InputTypeRow* row, int force) {
+    const bool ahead = ReadingProbeAhead();
+    bool enough = false;
+    if (row->typeId != 39) {
+        const bool read = ReadMediaInformation(item) == 0;
+        const bool noStreams = !item->audio && !item->video;
+        if (read) {
+            enough = (item->video && item->video->codec && std::strcmp(item->video->codec, "DFSC") == 0) ||
+                     ((row->typeId == 16 || row->typeId == 29) && !force) || (noStreams && force);
+        }
+        if (noStreams && row->typeId == 20) {
+            if (ahead) return;
+            std::lock_guard ape(g_probeMutex);
+            if (ProbeApeFile(item)) enough = true;
+        }
+    }
+    if (!enough) {
+        if (!ahead) RaiseEvent(kEventStatusText, EngineText("scan_stream"));
+        AnalyzeStream(item);
+    }
+}
+
+}  // namespace
+
+void ProbeItemAhead(QueueItem* copy) {
+    if (!copy || !copy->file || (copy->flags.load() & kItemFlagHasStreams)) return;
+    const InputTypeRow* row = copy->inputType ? copy->inputType : UnknownInputRow();
+    if (row->typeId == 42 || row->typeId == 39 || row->kind == kInputKindText || row->kind == kInputKindPlaylist ||
+        row->kind == 128 || IsNetworkPath(copy->file))
+        return;
+    // Only a regular file: a pipe or a device read ahead would be read twice.
+    struct stat st {};
+    if (stat(copy->file, &st) != 0 || !S_ISREG(st.st_mode)) return;
+    copy->mediaKind = row->kind;
+    ProbeReadAheadScope scope(copy->file);
+    ReadStreamsWithTools(copy, row, 0);
+}
+
 int ProbeItem(QueueItem* item, int force) {
     if (!item || !item->file) return -1;
     if (item->flags.load() & kItemFlagHasStreams) return 0;
@@ -338,23 +383,7 @@ int ProbeItem(QueueItem* item, int force) {
         // first and then finds it done.
         std::optional<ItemProbeGuard> probing(std::in_place, item);
         if (!(item->flags.load() & kItemFlagHasStreams)) {
-            bool enough = false;
-            if (row->typeId != 39) {
-                const bool read = ReadMediaInformation(item) == 0;
-                const bool noStreams = !item->audio && !item->video;
-                if (read) {
-                    enough = (item->video && item->video->codec && std::strcmp(item->video->codec, "DFSC") == 0) ||
-                             ((row->typeId == 16 || row->typeId == 29) && !force) || (noStreams && force);
-                }
-                if (noStreams && row->typeId == 20) {
-                    std::lock_guard ape(g_probeMutex);
-                    if (ProbeApeFile(item)) enough = true;
-                }
-            }
-            if (!enough) {
-                RaiseEvent(kEventStatusText, EngineText("scan_stream"));
-                AnalyzeStream(item);
-            }
+            ReadStreamsWithTools(item, row, force);
             // A format only an input plug-in knows: the plug-in describes it, unless it is busy
             // with another job; then the item is probed again later.
             const bool later = !item->audio && !item->video && DescribeWithInputPlugin(item) < 0;

@@ -69,6 +69,9 @@ int WinampPluginControl(int list, int operation, int index, void* argument, int 
 // --- probing and tools ---
 // Fills an item's stream information once (flag 0x2 marks it done). 0, or -1.
 int ProbeItem(QueueItem* item, int force);
+// Runs the tools of a local file's probe on a copy of a waiting item, ahead of its job, and keeps
+// their output for the job's own probe (engine/tools/probe_ahead.h). The copy is only read into.
+void ProbeItemAhead(QueueItem* copy);
 const char* RunMediaTool(int kind, int flags, QueueItem* item);
 void DetectAviSynth();
 

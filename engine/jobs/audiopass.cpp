@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "common/fileutil.h"
@@ -184,6 +185,272 @@ bool UsableFormat(const WaveHeader& h) {
            (h.bitsPerSample == 8 || h.bitsPerSample == 16 || h.bitsPerSample == 24 || h.bitsPerSample == 32);
 }
 
+// What an output track's encoder is started with: the output's final name, the name written
+// (a partial one while the job runs) and the expanded command line.
+struct EncoderStart {
+    std::string finalName, written, cmd;
+    bool operator==(const EncoderStart&) const = default;
+};
+
+EncoderStart PlanEncoderStart(AudioTask* task, QueueItem* item, CAudioEncoder* enc, int t) {
+    task->currentTrack = t;
+    EncoderStart plan;
+    plan.finalName = FinalOutputName(task, item);
+    // "DestFile" in the command line names the same file as the destination given here.
+    plan.written = GetTaskVariable(item, task, "DestFileAudio");
+    if (!enc->commandLine.empty()) plan.cmd = ExpandCommandLineVariables(task, enc->commandLine.c_str(), item);
+    return plan;
+}
+
+// Starts output track t's encoder as planned; false (the pass failed) when it did not start.
+bool StartEncoder(AudioTask* task, QueueItem* item, CAudioEncoder* enc, int t, const EncoderStart& plan) {
+    LogMessageKeyFormat(&task->log, "LOAD_ENCODER", enc->GetName(), 0);
+    task->trackOutputPaths[t] = plan.finalName;
+    task->writtenPaths[t] = plan.written;
+    // A partial name is the program's own: a file left under it is never written through, since
+    // it may still be a link of a finished output.
+    if (task->writePartial.load() && plan.written != plan.finalName) platform::RemoveFileEntry(plan.written.c_str());
+    if (!enc->Open(plan.written.c_str(), item, plan.cmd.empty() ? nullptr : plan.cmd.c_str())) {
+        FailPass(task, kItemErrorEncoderFail, "ERROR_LOADING", enc->GetName());
+        return false;
+    }
+    if (!task->analysisPass) {
+        // The task's output is now the file its first encoder writes (readers take it under the
+        // task's lock).
+        {
+            std::lock_guard<std::mutex> lock(task->mutex);
+            if (t == 0) task->outputPath = plan.finalName;
+            task->outputCreated = true;
+        }
+        enc->SetPriority(0);
+    }
+    return true;
+}
+
+// The encoder's start when nothing in it depends on the decoder's header: its names and command
+// line come out the same for two different formats. Such an encoder is started beside its decoder
+// instead of after the header arrives, as the same tools started side by side would be.
+bool PlanWithoutHeader(AudioTask* task, QueueItem* item, CAudioEncoder* enc, int t, EncoderStart* plan) {
+    if (task->analysisPass || task->toolReadsInput || !enc->Configure(task) || enc->commandLine.empty()) return false;
+    // A line or name that asks the user is expanded once, when the header is there.
+    const char* pattern = Prefs().GetString("overall.automation.fileNameFormat");
+    if (enc->commandLine.find("UserInput") != std::string::npos || (pattern && std::strstr(pattern, "UserInput")))
+        return false;
+    const WaveHeader header = task->header;
+    const uint16_t formatTag = task->formatTag, channels = task->channels, bits = task->bitsPerSample;
+    const uint16_t blockAlign = task->blockAlign;
+    const uint32_t sampleRate = task->sampleRate, byteRate = task->byteRate;
+    WaveHeader one{}, other{};
+    one.channels = 1, one.sampleRate = 8000, one.bitsPerSample = 8;
+    other.channels = 2, other.sampleRate = 44100, other.bitsPerSample = 16;
+    SetTaskFormat(task, one);
+    const EncoderStart first = PlanEncoderStart(task, item, enc, t);
+    SetTaskFormat(task, other);
+    const EncoderStart second = PlanEncoderStart(task, item, enc, t);
+    task->header = header;
+    task->formatTag = formatTag, task->channels = channels, task->bitsPerSample = bits;
+    task->blockAlign = blockAlign, task->sampleRate = sampleRate, task->byteRate = byteRate;
+    if (!(first == second)) return false;
+    *plan = first;
+    return true;
+}
+
+// The tools of one pass: a source per input track, an encoder (and its writer) per output track.
+struct PassTools {
+    std::unique_ptr<PassSource> sources[2];
+    std::unique_ptr<CAudioEncoder> encoders[2];
+    std::unique_ptr<EncoderWriter> writers[2];
+    int outputs = 0;
+    int openedSources = 0;
+    EncoderStart early[2];       // the start of an encoder started before the header
+    bool started[2] = {false, false};
+
+    // The task's view of the tools, for the threads and for the readers of its state.
+    void Publish(AudioTask* task) {
+        std::lock_guard<std::mutex> lock(task->mutex);
+        for (int t = 0; t < 2; ++t) {
+            task->encoders[t] = encoders[t].get();
+            task->readers[t] = sources[t].get();
+            task->writers[t] = writers[t].get();
+        }
+    }
+};
+
+// The pass's own encoders, one per output track, in place of the one the setup made.
+bool MakePassEncoders(AudioTask* task, PassTools& tools) {
+    {
+        std::lock_guard<std::mutex> lock(task->mutex);
+        if (task->encoders[0] == task->setupEncoder) task->encoders[0] = nullptr;
+        delete task->setupEncoder;
+        task->setupEncoder = nullptr;
+    }
+    tools.outputs = std::min(task->outputTracks, 2);
+    for (int t = 0; t < tools.outputs; ++t) {
+        tools.encoders[t] = CreateAudioEncoder(task->analysisPass ? kEncNull : task->encoderId);
+        if (!tools.encoders[t]) {
+            SetItemError(kItemErrorFormat, task->item);
+            return false;
+        }
+        tools.encoders[t]->Configure(nullptr);
+    }
+    return true;
+}
+
+// The output's name for the readers of the task, the status text, the item's counters from 0.
+void AnnouncePass(AudioTask* task) {
+    QueueItem* item = task->item;
+    task->state = 3;
+    {
+        const std::string output = FinalOutputName(task, item);
+        std::lock_guard<std::mutex> lock(task->mutex);
+        task->outputPath = output;
+    }
+    task->state = 2;
+    const EngineContext* ctx = GetEngineContext();
+    const int mode = ctx ? ctx->taskMode.load() : 0;
+    const bool testPhase = item->flags.load() & kItemFlagTestPhase;
+    if (!testPhase || mode == 2 || mode == 6) {
+        const char* key = mode == 2 ? "benchmarking" : mode == 6 ? "streaming" : task->analysisPass ? "preprocessing" : "transcoding_audio";
+        RaiseEvent(kEventStatusText, EngineText(key));
+    }
+    item->run.position = 0;
+    item->run.bytes = 0;
+    item->run.frames = 0;
+}
+
+// Sources, one per input track that has a stream; each starts its decoder.
+bool OpenPassSources(AudioTask* task, PassTools& tools) {
+    const bool feed = Prefs().GetBool("overall.decoding.feed");
+    AudioStreamInfo* stream = task->item->audio;
+    for (int t = 0; t < std::min(task->inputTracks, 2) && (stream || t == 0); ++t, stream = stream ? stream->next : nullptr) {
+        task->currentTrack = t;
+        uint32_t id = task->sourceId;
+        if (task->analysisPass && id == 0) id = 1;
+        std::unique_ptr<PassSource>& source = tools.sources[t];
+        source = sourceMaker(id);
+        if (!source) {
+            FailPass(task, kItemErrorSourceFail, "SOURCE_FAIL", "");
+            return false;
+        }
+        source->SetFeedFromStdin(feed);
+        source->Configure(task);
+        if (!source->Open(task)) {
+            FailPass(task, kItemErrorSourceFail, "SOURCE_FAIL", source->Name());
+            return false;
+        }
+        source->SetDecodePriority();
+        ++tools.openedSources;
+    }
+    return true;
+}
+
+// Starts each encoder whose start needs nothing of the header; false when one failed to start.
+bool StartEncodersEarly(AudioTask* task, PassTools& tools) {
+    for (int t = 0; t < tools.outputs; ++t) {
+        CAudioEncoder* enc = tools.encoders[t].get();
+        if (!PlanWithoutHeader(task, task->item, enc, t, &tools.early[t])) continue;
+        tools.started[t] = StartEncoder(task, task->item, enc, t, tools.early[t]);
+        if (!tools.started[t]) return false;
+    }
+    return true;
+}
+
+// The decoders' headers, the format checked against every encoder, then the encoders not started
+// yet started (and one started early whose line came out otherwise started again), with writers.
+bool ReadHeadersAndStartEncoders(AudioTask* task, PassTools& tools) {
+    QueueItem* item = task->item;
+    for (int t = 0; t < tools.openedSources; ++t) {
+        PassSource* source = tools.sources[t].get();
+        if (!source->ReadHeader(task) || !source->Start() || !source->Prepare(task)) {
+            FailPass(task, kItemErrorSourceFail, "SOURCE_FAIL", source->Name());
+            return false;
+        }
+    }
+    if (!UsableFormat(tools.sources[0]->Header())) {
+        FailPass(task, kItemErrorSourceFail, "SOURCE_FAIL", tools.sources[0]->Name());
+        return false;
+    }
+    SetTaskFormat(task, tools.sources[0]->Header());
+    for (int t = 0; t < tools.outputs; ++t) {
+        CAudioEncoder* enc = tools.encoders[t].get();
+        if (!enc->CheckFormat(&task->header) || !enc->CheckSampleRate(static_cast<int>(task->sampleRate))) {
+            FailPass(task, kItemErrorFormat, "INVALID_SAMPLE_RATE", enc->GetName());
+            return false;
+        }
+        if (!enc->Configure(task)) {
+            FailPass(task, kItemErrorFormat, "INCORRECT_SETTINGS", enc->GetName());
+            return false;
+        }
+    }
+    for (int t = 0; t < tools.outputs; ++t) {
+        CAudioEncoder* enc = tools.encoders[t].get();
+        const EncoderStart plan = PlanEncoderStart(task, item, enc, t);
+        if (tools.started[t] && !(plan == tools.early[t])) {
+            // The line came out otherwise after all (a counter or the clock in it): the early
+            // tool goes and the encoder starts again with the line of now.
+            LogMessage(&task->log, "The encoder is started again with the command line of now", 0);
+            enc->Close();
+            tools.started[t] = false;
+        }
+        if (!tools.started[t] && !StartEncoder(task, item, enc, t, plan)) return false;
+        tools.writers[t] = std::make_unique<EncoderWriter>(enc, task->toolReadsInput ? task : nullptr);
+    }
+    return true;
+}
+
+// The audio threads, run with the engine mutex given up; false when the input was not decoded whole.
+bool RunPassThreads(AudioTask* task, PassTools& tools) {
+    task->currentTrack = 0;
+    const EngineContext* ctx = GetEngineContext();
+    platform::RecursiveMutex* engineMutex = ctx ? ctx->engineMutex : nullptr;
+    if (engineMutex) engineMutex->unlock();
+    RunAudioThreads(task, ReadAudioThreadSettings());
+    if (engineMutex && !engineMutex->lockFor(5000)) LogMessage(&task->log, "Paralell tasks collision", 0);
+    return CheckDecodedInput(task, tools.sources, tools.openedSources);
+}
+
+// The end of the pass, however it went: a pause lifted, each encoder finished (a tool that did not
+// end cleanly fails the item) and its output tagged, the temporary file removed, every source
+// closed and the task's view of the tools cleared.
+void FinishPassTools(AudioTask* task, PassTools& tools, bool opened) {
+    PrefStore& p = Prefs();
+    QueueItem* item = task->item;
+    {
+        std::lock_guard<std::mutex> lock(task->mutex);
+        task->state = 5;
+        if (item->state.load() == kItemPaused)
+            for (auto& enc : tools.encoders)
+                if (enc) enc->SetRunning(true);
+    }
+    ChangeItemState(item, kItemPaused, kItemEncoding);
+    for (int t = 0; t < tools.outputs; ++t) {
+        CAudioEncoder* enc = tools.encoders[t].get();
+        if (!enc) continue;
+        if (tools.writers[t]) tools.writers[t]->Finish();
+        // A tool that failed or had to be ended did not write a whole output.
+        if (opened && !enc->FinishedCleanly() && item->state.load() < kItemStopping)
+            FailPass(task, kItemErrorEncoderFail, nullptr, nullptr);
+        enc->Close();
+        LogMessageKeyFormat(&task->log, "UNLOADED", enc->GetName(), 0);
+        const uint32_t state = item->state.load();
+        if (opened && !task->analysisPass && !(enc->flags & kEncoderTagsOutput) && p.GetBool("overall.output.tag") &&
+            (state == kItemEncoding || state == kItemFinishing))
+            TagOutputFile(task->writtenPaths[t].c_str(), item);
+    }
+    if (!p.GetBool("overall.task.keepTemp")) {
+        const std::string temp = GetTaskVariable(item, task, "TempFile") + ".wav";
+        if (FileExist(temp.c_str())) RemoveOutputFile(temp.c_str(), 500);
+    }
+    for (auto& s : tools.sources)
+        if (s) s->Close();
+    std::lock_guard<std::mutex> lock(task->mutex);
+    for (int t = 0; t < 2; ++t) {
+        task->encoders[t] = nullptr;
+        task->readers[t] = nullptr;
+        task->writers[t] = nullptr;
+    }
+}
+
 }  // namespace
 
 void SetPassSourceMaker(PassSourceMaker maker) { sourceMaker = maker ? maker : EngineSource; }
@@ -300,196 +567,37 @@ void FreeAudioTask(AudioTask* task) {
 }
 
 bool RunAudioPass(AudioTask* task, bool analysisPass) {
-    PrefStore& p = Prefs();
     QueueItem* item = task->item;
-    EngineContext* ctx = GetEngineContext();
     task->analysisPass = analysisPass;
     task->toolReadsInput = task->sourceId == kSourceDefault && !analysisPass;
-    task->gainAnalysis = analysisPass || p.GetBool("overall.audio.replayGain");
+    task->gainAnalysis = analysisPass || Prefs().GetBool("overall.audio.replayGain");
 
     if (!item || (!item->audio && !(item->flags.load() & kItemFlagSeparateAudio)) || task->inputTracks < 1 ||
         task->outputTracks < 1) {
         SetItemError(kItemErrorFormat, item);
         return false;
     }
-
-    // The pass's own encoders, one per output track.
-    std::unique_ptr<CAudioEncoder> encoders[2];
-    {
-        std::lock_guard<std::mutex> lock(task->mutex);
-        if (task->encoders[0] == task->setupEncoder) task->encoders[0] = nullptr;
-        delete task->setupEncoder;
-        task->setupEncoder = nullptr;
-    }
-    const int outputs = std::min(task->outputTracks, 2);
-    for (int t = 0; t < outputs; ++t) {
-        encoders[t] = CreateAudioEncoder(analysisPass ? kEncNull : task->encoderId);
-        if (!encoders[t]) {
-            SetItemError(kItemErrorFormat, item);
-            return false;
-        }
-        encoders[t]->Configure(nullptr);
-    }
-
-    task->state = 3;
-    {
-        const std::string output = FinalOutputName(task, item);
-        std::lock_guard<std::mutex> lock(task->mutex);
-        task->outputPath = output;
-    }
-    task->state = 2;
-
-    const int mode = ctx ? ctx->taskMode.load() : 0;
-    const bool testPhase = item->flags.load() & kItemFlagTestPhase;
-    if (!testPhase || mode == 2 || mode == 6) {
-        const char* key = mode == 2 ? "benchmarking" : mode == 6 ? "streaming" : analysisPass ? "preprocessing" : "transcoding_audio";
-        RaiseEvent(kEventStatusText, EngineText(key));
-    }
-    item->run.position = 0;
-    item->run.bytes = 0;
-    item->run.frames = 0;
-
-    std::unique_ptr<PassSource> sources[2];
-    std::unique_ptr<EncoderWriter> writers[2];
-    bool ok = true;
+    PassTools tools;
+    if (!MakePassEncoders(task, tools)) return false;
+    AnnouncePass(task);
+    bool ok = OpenPassSources(task, tools);
+    tools.Publish(task);
+    // Encoders whose start needs nothing from the header start now, beside their decoders.
+    if (ok) ok = StartEncodersEarly(task, tools);
+    tools.Publish(task);
     bool opened = false;
-    auto publish = [&] {
-        std::lock_guard<std::mutex> lock(task->mutex);
-        for (int t = 0; t < 2; ++t) {
-            task->encoders[t] = encoders[t].get();
-            task->readers[t] = sources[t].get();
-            task->writers[t] = writers[t].get();
-        }
-    };
-
-    // Sources, one per input track that has a stream.
-    AudioStreamInfo* stream = item->audio;
-    int openedSources = 0;
-    for (int t = 0; t < std::min(task->inputTracks, 2) && (stream || t == 0); ++t, stream = stream ? stream->next : nullptr) {
-        task->currentTrack = t;
-        uint32_t id = task->sourceId;
-        if (analysisPass && id == 0) id = 1;
-        sources[t] = sourceMaker(id);
-        if (!sources[t]) {
-            FailPass(task, kItemErrorSourceFail, "SOURCE_FAIL", "");
-            ok = false;
-            break;
-        }
-        sources[t]->SetFeedFromStdin(p.GetBool("overall.decoding.feed"));
-        sources[t]->Configure(task);
-        if (!sources[t]->Open(task)) {
-            FailPass(task, kItemErrorSourceFail, "SOURCE_FAIL", sources[t]->Name());
-            ok = false;
-            break;
-        }
-        sources[t]->SetDecodePriority();
-        ++openedSources;
-    }
-    publish();
     if (ok) {
-        task->inputTracks = openedSources;
+        task->inputTracks = tools.openedSources;
         item->run.totalLength = static_cast<uint32_t>(task->duration ? task->duration : JoinedDuration(item));
         SetItemStateUnlessStopping(item, kItemEncoding);
-
-        for (int t = 0; t < openedSources && ok; ++t) {
-            if (!sources[t]->ReadHeader(task) || !sources[t]->Start() || !sources[t]->Prepare(task)) {
-                FailPass(task, kItemErrorSourceFail, "SOURCE_FAIL", sources[t]->Name());
-                ok = false;
-            }
-        }
-        if (ok && !UsableFormat(sources[0]->Header())) {
-            FailPass(task, kItemErrorSourceFail, "SOURCE_FAIL", sources[0]->Name());
-            ok = false;
-        }
-        if (ok) SetTaskFormat(task, sources[0]->Header());
-        for (int t = 0; t < outputs && ok; ++t) {
-            CAudioEncoder* enc = encoders[t].get();
-            if (!enc->CheckFormat(&task->header) || !enc->CheckSampleRate(static_cast<int>(task->sampleRate))) {
-                FailPass(task, kItemErrorFormat, "INVALID_SAMPLE_RATE", enc->GetName());
-                ok = false;
-            } else if (!enc->Configure(task)) {
-                FailPass(task, kItemErrorFormat, "INCORRECT_SETTINGS", enc->GetName());
-                ok = false;
-            }
-        }
-        for (int t = 0; t < outputs && ok; ++t) {
-            CAudioEncoder* enc = encoders[t].get();
-            LogMessageKeyFormat(&task->log, "LOAD_ENCODER", enc->GetName(), 0);
-            task->currentTrack = t;
-            task->trackOutputPaths[t] = FinalOutputName(task, item);
-            // "DestFile" in the command line names the same file as the destination given here.
-            task->writtenPaths[t] = GetTaskVariable(item, task, "DestFileAudio");
-            // A partial name is the program's own: a file left under it is never written through,
-            // since it may still be a link of a finished output.
-            if (task->writePartial.load() && task->writtenPaths[t] != task->trackOutputPaths[t])
-                platform::RemoveFileEntry(task->writtenPaths[t].c_str());
-            const std::string cmd = enc->commandLine.empty() ? std::string() : ExpandCommandLineVariables(task, enc->commandLine.c_str(), item);
-            if (!enc->Open(task->writtenPaths[t].c_str(), item, cmd.empty() ? nullptr : cmd.c_str())) {
-                FailPass(task, kItemErrorEncoderFail, "ERROR_LOADING", enc->GetName());
-                ok = false;
-                break;
-            }
-            if (!analysisPass) {
-                // The task's output is now the file its first encoder writes (readers take it
-                // under the task's lock).
-                std::lock_guard<std::mutex> lock(task->mutex);
-                if (t == 0) task->outputPath = task->trackOutputPaths[0];
-                task->outputCreated = true;
-            }
-            if (!analysisPass) enc->SetPriority(0);
-            writers[t] = std::make_unique<EncoderWriter>(enc, task->toolReadsInput ? task : nullptr);
-        }
-        publish();
+        ok = ReadHeadersAndStartEncoders(task, tools);
+        tools.Publish(task);
         if (ok) {
             opened = true;
-            task->currentTrack = 0;
-            platform::RecursiveMutex* engineMutex = ctx ? ctx->engineMutex : nullptr;
-            if (engineMutex) engineMutex->unlock();
-            RunAudioThreads(task, ReadAudioThreadSettings());
-            if (engineMutex && !engineMutex->lockFor(5000)) LogMessage(&task->log, "Paralell tasks collision", 0);
-            if (!CheckDecodedInput(task, sources, openedSources)) ok = false;
+            ok = RunPassThreads(task, tools);
         }
     }
     item->run.elapsed = static_cast<uint32_t>(platform::TickCount() - item->run.startTime.load());
-
-    // The pass is over: a pause that landed at its end is lifted, so that the tools can finish.
-    {
-        std::lock_guard<std::mutex> lock(task->mutex);
-        task->state = 5;
-        if (item->state.load() == kItemPaused)
-            for (auto& enc : encoders)
-                if (enc) enc->SetRunning(true);
-    }
-    ChangeItemState(item, kItemPaused, kItemEncoding);
-    const bool finalPass = !analysisPass;
-    for (int t = 0; t < outputs; ++t) {
-        CAudioEncoder* enc = encoders[t].get();
-        if (!enc) continue;
-        if (writers[t]) writers[t]->Finish();
-        // A tool that failed or had to be ended did not write a whole output.
-        if (opened && !enc->FinishedCleanly() && item->state.load() < kItemStopping)
-            FailPass(task, kItemErrorEncoderFail, nullptr, nullptr);
-        enc->Close();
-        LogMessageKeyFormat(&task->log, "UNLOADED", enc->GetName(), 0);
-        const uint32_t state = item->state.load();
-        if (opened && finalPass && !(enc->flags & kEncoderTagsOutput) && p.GetBool("overall.output.tag") &&
-            (state == kItemEncoding || state == kItemFinishing))
-            TagOutputFile(task->writtenPaths[t].c_str(), item);
-    }
-    if (!p.GetBool("overall.task.keepTemp")) {
-        const std::string temp = GetTaskVariable(item, task, "TempFile") + ".wav";
-        if (FileExist(temp.c_str())) RemoveOutputFile(temp.c_str(), 500);
-    }
-    // Every source is closed, whatever the end of the pass.
-    for (auto& s : sources)
-        if (s) s->Close();
-    {
-        std::lock_guard<std::mutex> lock(task->mutex);
-        for (int t = 0; t < 2; ++t) {
-            task->encoders[t] = nullptr;
-            task->readers[t] = nullptr;
-            task->writers[t] = nullptr;
-        }
-    }
+    FinishPassTools(task, tools, opened);
     return ok;
 }

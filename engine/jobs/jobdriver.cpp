@@ -38,6 +38,7 @@
 #include "engine/queue/partialname.h"
 #include "engine/queue/taskvars.h"
 #include "engine/tools/cpu_usage.h"
+#include "engine/tools/probe_ahead.h"
 #include "platform/fs.h"
 #include "platform/procstat.h"
 #include "platform/sync.h"
@@ -264,6 +265,84 @@ void ForEachJoinedFollower(QueueItem* item, Fn&& fn) {
     if (item->group == 0) return;
     for (QueueItem* next = QueueNext(item); next && next->group == item->group; next = QueueNext(next)) fn(next);
 }
+
+// Reads the probes of waiting items ahead of the workers: while they convert, a thread of its own
+// runs the probe's tools on a copy of the next unprobed item and keeps their output for the job's
+// probe (ProbeItemAhead). It stays at most as many items ahead as there are workers and wakes when
+// a worker takes an item. Copies are made under the queue lock, so an item removed meanwhile is
+// never touched.
+class ProbeReadAhead {
+public:
+    // A batch cut off by the program's end leaves its thread to the process's end.
+    ~ProbeReadAhead() {
+        if (thread_.joinable()) thread_.detach();
+    }
+    void Start(int ahead) {
+        Stop();
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = false;
+        ahead_ = std::max(ahead, 1);
+        readAhead_.clear();
+        thread_ = std::thread([this] { Run(); });
+    }
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+        ForgetProbeOutputs();
+    }
+    void ItemTaken() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++taken_;
+        }
+        wake_.notify_all();
+    }
+
+private:
+    void Run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stop_) {
+            const uint64_t seen = taken_;
+            lock.unlock();
+            QueueItem* copy = batchStopRequested.load() ? nullptr : NextCopy();
+            if (copy) {
+                ProbeItemAhead(copy);
+                QueueFreeItem(copy);
+            }
+            lock.lock();
+            if (!copy) wake_.wait(lock, [&] { return stop_ || taken_ != seen; });
+        }
+    }
+    // A copy of the next item to read ahead; null when enough are waiting read already.
+    QueueItem* NextCopy() {
+        QueueLockGuard queue;
+        int waiting = 0;
+        for (QueueItem* it = QueueNext(nullptr); it; it = QueueNext(it)) {
+            const uint32_t flags = it->flags.load();
+            if ((flags & (kItemFlagClaimed | kItemFlagHasStreams | kItemFlagSkip)) || it->state.load() == kItemDone) continue;
+            if (readAhead_.count(it)) {
+                if (++waiting >= ahead_) return nullptr;
+                continue;
+            }
+            readAhead_.insert(it);
+            return QueueCloneItem(it, nullptr);
+        }
+        return nullptr;
+    }
+
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = true;
+    uint64_t taken_ = 0;
+    int ahead_ = 1;
+    std::set<const QueueItem*> readAhead_;  // only compared, never followed
+};
+ProbeReadAhead probeReadAhead;
 
 // The next unclaimed item, claimed for this worker; null at the end of the queue. A joined group
 // is one job: its followers are claimed with its first item, so no other worker runs them alone.
@@ -772,6 +851,8 @@ int RunQueue(int workerIndex) {
 
     if (workerIndex == 0) {
         const bool go = PrepareBatch();
+        // Renaming and copying probe nothing.
+        if (go && mode != 5) probeReadAhead.Start(ctx ? ctx->runningWorkers.load() : 1);
         std::lock_guard<std::mutex> lock(batchMutex);
         batchPrepared = true;
         batchCancelled = !go;
@@ -795,6 +876,7 @@ int RunQueue(int workerIndex) {
             break;
         }
         QueueItem* item = ClaimNext();
+        probeReadAhead.ItemTaken();
         if (!item) break;
         SetItemError(0, item);
         if (workerIndex == 0) SetLastItemError(0);
@@ -927,6 +1009,7 @@ int RunQueue(int workerIndex) {
     // The worker that gives back the last count finishes the batch.
     const bool last = !ctx || ctx->runningWorkers.fetch_sub(1) <= 1;
     if (last) {
+        probeReadAhead.Stop();
         RaiseEvent(kEventStatusText, EngineText("relocating"));
         AwaitRelocation();
         {

@@ -2,6 +2,8 @@
 
 #include <libxml/tree.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +13,9 @@
 #include "common/xml.h"
 #include "engine/queue/queue.h"
 #include "engine/tools/player_cmd.h"
+#include "engine/tools/probe_ahead.h"
 #include "engine/tools/process.h"
+#include "platform/dynlib/dynlib.h"
 #include "platform/numtext.h"
 
 namespace {
@@ -219,6 +223,87 @@ bool RunMediaInfoText(CMediaTool* tool, const char* path) {
     return !tool->output.empty();
 }
 
+namespace {
+
+// The media-information library the tool itself is made of (its C entry points with UTF-8 texts),
+// loaded at the first reading and kept for the program's life.
+class MediaInfoLibrary {
+public:
+    static MediaInfoLibrary& Get() {
+        static MediaInfoLibrary library;
+        return library;
+    }
+    bool Usable() const { return create_ && option_ && open_ && inform_ && destroy_; }
+    // The text the tool prints for "--output=XML --language=raw -f" on the path; false when the
+    // library cannot open the file.
+    bool ReadXml(const char* path, std::string* text) const {
+        void* handle = create_();
+        if (!handle) return false;
+        option_(handle, "CharSet", "UTF-8");
+        option_(handle, "Complete", "1");
+        option_(handle, "Language", "raw");
+        option_(handle, "Output", "XML");
+        const bool opened = open_(handle, path) != 0;
+        const char* inform = opened ? inform_(handle, 0) : nullptr;
+        const bool read = inform && *inform;
+        // The tool ends what the library gives with a line break.
+        if (read) *text = std::string(inform) + "\n";
+        destroy_(handle);
+        return read;
+    }
+
+private:
+    MediaInfoLibrary() {
+        platform::DynLib library;
+        if (!library.OpenFromLibraryPath("libmediainfo.so.0")) return;
+        create_ = library.Function<void* (*)()>("MediaInfoA_New");
+        option_ = library.Function<const char* (*)(void*, const char*, const char*)>("MediaInfoA_Option");
+        open_ = library.Function<size_t (*)(void*, const char*)>("MediaInfoA_Open");
+        inform_ = library.Function<const char* (*)(void*, size_t)>("MediaInfoA_Inform");
+        destroy_ = library.Function<void (*)(void*)>("MediaInfoA_Delete");
+        // Mapped for the process's life: a reading may still run on another thread at the end.
+        library.Release();
+    }
+    void* (*create_)() = nullptr;
+    const char* (*option_)(void*, const char*, const char*) = nullptr;
+    size_t (*open_)(void*, const char*) = nullptr;
+    const char* (*inform_)(void*, size_t) = nullptr;
+    void (*destroy_)(void*) = nullptr;
+};
+
+// Only a regular file with a plain (ASCII) path is read in the program: the library has no time
+// limit, and it spells other names through the locale; anything else goes to the tool, whose run
+// is bounded.
+bool ReadableInProcess(const std::string& path) {
+    for (unsigned char c : path)
+        if (c < 0x20 || c >= 0x7F) return false;
+    struct stat st {};
+    return !path.empty() && !IsNetworkPath(path.c_str()) && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+bool ReadMediaInfoInProcess(const char* path, std::string* text) {
+    if (!path || !text || !ReadableInProcess(path)) return false;
+    const MediaInfoLibrary& library = MediaInfoLibrary::Get();
+    return library.Usable() && library.ReadXml(path, text);
+}
+
+namespace {
+
+// The XML reading of the file: the library in the program where it serves, else the tool.
+bool RunMediaInfoXml(const std::string& line, const std::string& file, std::string* text) {
+    if (ReadMediaInfoInProcess(file.c_str(), text)) return true;
+    CProcessWrapperCRT runner(kProcGrowingBuffer | kProcStdout);
+    if (!runner.Start(line.c_str())) return false;
+    const int got = runner.ReadOutput(kMediaInfoReadMs);
+    if (got <= 0 || !runner.buffer) return false;
+    *text = runner.buffer;
+    return true;
+}
+
+}  // namespace
+
 bool ParseMediaInfoXml(CMediaTool* tool, QueueItem* item) {
     if (!item || !item->file) return false;
     std::string file = item->file;
@@ -227,12 +312,12 @@ bool ParseMediaInfoXml(CMediaTool* tool, QueueItem* item) {
         file = root + "/VTS_01_1.VOB";
         if (!FileExist(file.c_str())) file = root + "/VTS_01_0.VOB";
     }
-    CProcessWrapperCRT runner(kProcGrowingBuffer | kProcStdout);
     const std::string line = "mediainfo --output=XML --language=raw -f " + QuotedPath(file.c_str());
-    if (!runner.Start(line.c_str())) return false;
-    const int got = runner.ReadOutput(kMediaInfoReadMs);
-    if (got <= 0 || !runner.buffer) return false;
-    tool->output = runner.buffer;
+    // What a read-ahead of this batch kept for the same line and file stands for the run.
+    if (!TakeProbeOutput(line, file.c_str(), &tool->output)) {
+        if (!RunMediaInfoXml(line, file, &tool->output)) return false;
+        KeepProbeOutput(line, file.c_str(), tool->output);
+    }
     return ReadMediaInfoXml(tool->output.data(), tool->output.size(), item);
 }
 

@@ -40,6 +40,10 @@ public:
 bool RunMediaInfoText(CMediaTool* tool, const char* path);
 // Runs the tool's XML form on the item's input and reads it into the item.
 bool ParseMediaInfoXml(CMediaTool* tool, QueueItem* item);
+// The text "mediainfo --output=XML --language=raw -f <path>" prints, read by the tool's library in
+// the program instead of starting the tool; false (the tool runs) for anything but a regular local
+// file with a plain path, or when the library is missing or cannot open the file.
+bool ReadMediaInfoInProcess(const char* path, std::string* text);
 // Reads the tool's XML output into the item; false when it is not XML with a "track" element.
 bool ReadMediaInfoXml(const char* xml, size_t length, QueueItem* item);
 

@@ -11,6 +11,7 @@
 #include "engine/sources/decoder_sources.h"
 #include "engine/tools/player_cmd.h"
 #include "engine/tools/player_options.h"
+#include "engine/tools/probe_ahead.h"
 #include "engine/tools/process.h"
 #include "platform/numtext.h"
 
@@ -250,11 +251,18 @@ bool ProbeMedia(CProcessWrapper* runner, QueueItem* item, bool parseOnly) {
     if (!runner || !item || !item->file) return false;
     const int title = ProbeTitleNumber(item->file);
     std::string line = BuildProbeLine(item);
-    RaiseEvent(kEventCommandLine, line.c_str());
-    if (!runner->Start(line.c_str())) return false;
-    int got = runner->ReadOutput(kProbeReadMs);
-    std::string output = got >= 1 && runner->buffer ? runner->buffer : "";
-    runner->Close();
+    // A read-ahead (ahead of the job, on a thread of its own) runs quietly and keeps the outputs;
+    // the job's probe takes what it kept for the same line and file instead of a run.
+    const bool ahead = ReadingProbeAhead();
+    if (!ahead) RaiseEvent(kEventCommandLine, line.c_str());
+    std::string output;
+    if (!TakeProbeOutput(line, item->file, &output)) {
+        if (!runner->Start(line.c_str())) return false;
+        int got = runner->ReadOutput(kProbeReadMs);
+        output = got >= 1 && runner->buffer ? runner->buffer : "";
+        runner->Close();
+        KeepProbeOutput(line, item->file, output);
+    }
     if (output.empty()) return false;
     ParseProbeOutput(output.c_str(), item, title);
     FinishProbe(item);
@@ -267,13 +275,17 @@ bool ProbeMedia(CProcessWrapper* runner, QueueItem* item, bool parseOnly) {
     for (AudioStreamInfo* a = item->audio; a && runs < kProbeMaxStreamRuns; a = a->next, ++runs) {
         std::string status = std::string(EngineText("scan_audio")) + " (ID:" + std::to_string(a->id) + ")";
         if (status.size() > 64) status.resize(64);
-        RaiseEvent(kEventStatusText, status.c_str());
+        if (!ahead) RaiseEvent(kEventStatusText, status.c_str());
         std::string streamLine = BuildStreamProbeLine(item, a->id);
-        if (!runner->Start(streamLine.c_str())) continue;
-        std::string streamOutput = runner->ReadOutput(kProbeReadMs) > 0 && runner->buffer ? runner->buffer : "";
-        runner->Close();
+        std::string streamOutput;
+        if (!TakeProbeOutput(streamLine, item->file, &streamOutput)) {
+            if (!runner->Start(streamLine.c_str())) continue;
+            streamOutput = runner->ReadOutput(kProbeReadMs) > 0 && runner->buffer ? runner->buffer : "";
+            runner->Close();
+            KeepProbeOutput(streamLine, item->file, streamOutput);
+        }
         if (streamOutput.empty()) continue;
-        RaiseEvent(kEventProbeNotice, streamOutput.c_str());
+        if (!ahead) RaiseEvent(kEventProbeNotice, streamOutput.c_str());
         // The first run's values after the id list belong to the stream the player chose, not
         // necessarily to this one: a run that describes the stream gives its codec, format and
         // bitrate afresh.
@@ -289,10 +301,11 @@ bool ProbeMedia(CProcessWrapper* runner, QueueItem* item, bool parseOnly) {
 }
 
 bool AnalyzeStream(QueueItem* item) {
-    RaiseEvent(kEventStatusText, EngineText("analyze_stream"));
+    const bool ahead = ReadingProbeAhead();
+    if (!ahead) RaiseEvent(kEventStatusText, EngineText("analyze_stream"));
     CProcessWrapperCRT runner(kProcGrowingBuffer | kProcStdout);
     bool ok = ProbeMedia(&runner, item, false);
-    RaiseEvent(kEventStatusText, intptr_t{0});
+    if (!ahead) RaiseEvent(kEventStatusText, intptr_t{0});
     return ok;
 }
 

@@ -1,5 +1,7 @@
 #include "native_answers.h"
 
+#include "answer_common.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -8,7 +10,6 @@ extern "C" {
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,79 +23,13 @@ extern "C" {
 
 namespace {
 
-bool Is(const char* a, const char* b) { return strcmp(a, b) == 0; }
-
-// The words of a request the adapter may answer; unknown is set by any other option.
-struct Request {
-    bool identify = false, unknown = false, framesGiven = false, stdinInput = false;
-    bool reallyQuiet = false;  // only the "ID_" lines are printed
-    std::string vo, ao, af, input;
-    int channels = 0;  // -channels, 0 when absent
-    int aid = -1;      // -aid, -1 when absent
-    bool timed = false;  // -endpos given
-};
-
-bool ParseNumber(const char* text, long lo, long hi, long* out) {
-    char* end = nullptr;
-    errno = 0;
-    const long v = strtol(text, &end, 10);
-    if (errno || end == text || *end || v < lo || v > hi) return false;
-    *out = v;
-    return true;
-}
-
-Request ParseRequest(int argc, char** argv) {
-    Request r;
-    static const char* const kQuiet[] = {"-benchmark", "-nomsgcolor", "-quiet", "-noautosub", "-nosub"};
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        bool plain = false;
-        for (const char* q : kQuiet) plain |= Is(a, q);
-        long n = 0;
-        if (plain) continue;
-        if (Is(a, "-really-quiet")) {
-            r.reallyQuiet = true;
-        } else if (Is(a, "-identify")) {
-            r.identify = true;
-        } else if (Is(a, "-vo") && value) {
-            r.vo = argv[++i];
-        } else if (Is(a, "-ao") && value) {
-            r.ao = argv[++i];
-        } else if (Is(a, "-af") && value && r.af.empty()) {
-            r.af = argv[++i];
-        } else if (Is(a, "-channels") && value && ParseNumber(value, 1, 8, &n)) {
-            r.channels = static_cast<int>(n);
-            ++i;
-        } else if (Is(a, "-aid") && value && ParseNumber(value, 0, 8191, &n)) {
-            r.aid = static_cast<int>(n);
-            ++i;
-        } else if (Is(a, "-frames") && value && ParseNumber(value, 0, 1 << 30, &n)) {
-            r.framesGiven = true;
-            ++i;
-        } else if (Is(a, "-endpos") && value) {
-            r.timed = true;
-            ++i;
-        } else if (Is(a, "-")) {
-            r.stdinInput = true;
-        } else if (a[0] != '-' && r.input.empty()) {
-            r.input = a;
-        } else {
-            r.unknown = true;
-        }
-    }
-    return r;
-}
-
 // An open input with its streams read; only plain local files, so that nothing here waits on a
 // pipe or a device (those go to the player and the engine's time limits).
 class Input {
 public:
     explicit Input(const std::string& path) {
-        struct stat st {};
-        if (path.empty() || path.find("://") != std::string::npos || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-            return;
-        size_ = st.st_size;
+        size_ = PlainFileSize(path);
+        if (size_ < 0) return;
         av_log_set_level(AV_LOG_QUIET);
         if (avformat_open_input(&ic_, path.c_str(), nullptr, nullptr) != 0) {
             ic_ = nullptr;
@@ -151,49 +86,6 @@ const CodecRow* RowOf(AVCodecID id) {
 
 int Channels(const AVStream* s) { return s->codecpar->ch_layout.nb_channels; }
 
-// A plain PCM WAVE file as the player's audio reader takes it: tag 1, 16, 24 or 32 bits, 1 or 2
-// channels. The data's offset and length come from the file's own chunks.
-struct WaveFacts {
-    int64_t dataOffset = 0, dataLength = 0;
-    uint32_t avgBytes = 0;
-};
-
-bool ReadWaveFacts(const std::string& path, int64_t fileSize, WaveFacts* facts) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return false;
-    unsigned char head[12];
-    bool ok = fread(head, 1, 12, f) == 12 && !memcmp(head, "RIFF", 4) && !memcmp(head + 8, "WAVE", 4);
-    bool haveFormat = false;
-    int64_t at = 12;
-    while (ok) {
-        unsigned char chunk[8];
-        if (fseek(f, at, SEEK_SET) != 0 || fread(chunk, 1, 8, f) != 8) {
-            ok = false;
-            break;
-        }
-        const uint32_t length = chunk[4] | chunk[5] << 8 | chunk[6] << 16 | static_cast<uint32_t>(chunk[7]) << 24;
-        if (!memcmp(chunk, "fmt ", 4)) {
-            unsigned char fmt[16];
-            if (length < 16 || fread(fmt, 1, 16, f) != 16) {
-                ok = false;
-                break;
-            }
-            const unsigned tag = fmt[0] | fmt[1] << 8, channels = fmt[2] | fmt[3] << 8, bits = fmt[14] | fmt[15] << 8;
-            facts->avgBytes = fmt[8] | fmt[9] << 8 | fmt[10] << 16 | static_cast<uint32_t>(fmt[11]) << 24;
-            ok = tag == 1 && (channels == 1 || channels == 2) && (bits == 16 || bits == 24 || bits == 32) &&
-                 facts->avgBytes > 0;
-            haveFormat = true;
-        } else if (!memcmp(chunk, "data", 4)) {
-            facts->dataOffset = at + 8;
-            facts->dataLength = std::min<int64_t>(length, fileSize - facts->dataOffset);
-            break;
-        }
-        at += 8 + length + (length & 1);
-    }
-    fclose(f);
-    return ok && haveFormat && facts->dataOffset > 0;
-}
-
 // The audio stream a request selects: the aid-th audio stream, or the first; -1 when none.
 int SelectAudio(const AVFormatContext* ic, int aid) {
     int seen = 0;
@@ -239,87 +131,8 @@ double FirstPacketTime(AVFormatContext* ic) {
     return start;
 }
 
-std::string Fixed2(double v) {
-    char text[64];
-    snprintf(text, sizeof text, "%.2f", v);
-    return text;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Decoding
-
-// The output the request names: "pcm" with "waveheader" or "nowaveheader", "fast", and "file=" or
-// "pipe=" (a descriptor, in hex after "0x" or decimal). False for anything else.
-bool ParseAudioOut(const std::string& ao, bool* header, std::string* file, int* fd) {
-    if (ao.rfind("pcm", 0) != 0 || (ao.size() > 3 && ao[3] != ':')) return false;
-    *header = true;
-    size_t start = 4;
-    while (start < ao.size()) {
-        size_t colon = ao.find(':', start);
-        const std::string part = ao.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
-        if (part == "waveheader") *header = true;
-        else if (part == "nowaveheader") *header = false;
-        else if (part == "fast") {
-        } else if (part.rfind("file=", 0) == 0) {
-            // "file=" runs to the end: a path may hold colons.
-            *file = ao.substr(start + 5);
-            break;
-        } else if (part.rfind("pipe=", 0) == 0) {
-            const std::string v = part.substr(5);
-            char* end = nullptr;
-            const long n = v.rfind("0x", 0) == 0 ? strtol(v.c_str() + 2, &end, 16) : strtol(v.c_str(), &end, 10);
-            if (!end || *end || n < 0 || n > 65535) return false;
-            *fd = static_cast<int>(n);
-        } else {
-            return false;
-        }
-        if (colon == std::string::npos) break;
-        start = colon + 1;
-    }
-    if (file->rfind("/dev/fd/", 0) == 0) {
-        char* end = nullptr;
-        const long n = strtol(file->c_str() + 8, &end, 10);
-        if (end && !*end && n >= 0 && n <= 65535) {
-            *fd = static_cast<int>(n);
-            file->clear();
-        }
-    }
-    return !file->empty() || *fd >= 0;
-}
-
-bool WriteAll(int fd, const void* data, size_t n) {
-    const char* p = static_cast<const char*>(data);
-    while (n > 0) {
-        const ssize_t put = write(fd, p, n);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        p += put, n -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
-void Put16(unsigned char* at, uint32_t v) { at[0] = v & 0xFF, at[1] = (v >> 8) & 0xFF; }
-void Put32(unsigned char* at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>((v >> (8 * i)) & 0xFF);
-}
-
-// The player's header: a PCM format record and, while the length is unknown, the sizes it writes
-// for a stream (0x7ffff000 bytes of data).
-void WaveHeader(unsigned char* h, int channels, int rate, int bits, uint32_t dataBytes) {
-    const uint32_t align = static_cast<uint32_t>(channels * bits / 8);
-    memcpy(h, "RIFF", 4);
-    Put32(h + 4, dataBytes + 36);
-    memcpy(h + 8, "WAVEfmt ", 8);
-    Put32(h + 16, 16);
-    Put16(h + 20, 1);
-    Put16(h + 22, static_cast<uint32_t>(channels));
-    Put32(h + 24, static_cast<uint32_t>(rate));
-    Put32(h + 28, static_cast<uint32_t>(rate) * align);
-    Put16(h + 32, align);
-    Put16(h + 34, static_cast<uint32_t>(bits));
-    memcpy(h + 36, "data", 4);
-    Put32(h + 40, dataBytes);
-}
 
 // One frame's samples, left-aligned in 32 bits, written interleaved at the output's depth (the
 // player's format filter drops the low bits when it narrows and adds zeros when it widens).
@@ -354,10 +167,9 @@ bool WriteFrame(int fd, const AVFrame* frame, int bits, std::vector<unsigned cha
 
 }  // namespace
 
-int AnswerIdentify(int argc, char** argv) {
+extern "C" int AnswerIdentify(int argc, char** argv) {
     const Request r = ParseRequest(argc, argv);
-    if (!r.identify || r.unknown || r.stdinInput || !r.framesGiven || r.vo != "null" || r.ao != "null" || !r.af.empty())
-        return kAskThePlayer;
+    if (!IsIdentifyRequest(r)) return kAskThePlayer;
     Input in(r.input);
     AVFormatContext* ic = in.get();
     if (!ic) return kAskThePlayer;
@@ -431,18 +243,14 @@ int AnswerIdentify(int argc, char** argv) {
     return WriteAll(1, out.data(), out.size()) ? 0 : 1;
 }
 
-int AnswerDecode(int argc, char** argv) {
+extern "C" int AnswerDecode(int argc, char** argv) {
     const Request r = ParseRequest(argc, argv);
-    if (r.identify || r.unknown || r.stdinInput || r.framesGiven || r.timed || r.vo != "null") return kAskThePlayer;
+    if (!IsDecodeRequest(r)) return kAskThePlayer;
     bool header = true;
     std::string file;
     int fd = -1;
-    if (!ParseAudioOut(r.ao, &header, &file, &fd)) return kAskThePlayer;
-    int bits = 0;
-    if (r.af == "format=s16le") bits = 16;
-    else if (r.af == "format=s24le") bits = 24;
-    else if (r.af == "format=s32le") bits = 32;
-    else return kAskThePlayer;
+    ParseAudioOut(r.ao, &header, &file, &fd);
+    const int bits = RequestedBits(r);
 
     Input in(r.input);
     AVFormatContext* ic = in.get();

@@ -17,9 +17,13 @@
 // length and position questions, and passes that input on line by line. A question ("get_...") is
 // passed as "pausing_keep_force get_..." so that asking never ends a pause, as it otherwise would.
 // "-gui" (a build of the player with its own interface) is dropped.
-// As "mplayer" it answers two requests itself, through the FFmpeg libraries (native_answers.h):
-// the probe's identify run and a plain decode of a lossless file to WAVE PCM.
+// As "mplayer" it answers two requests itself: the probe's identify run and a plain decode of a
+// lossless file to WAVE PCM; for WAVE and FLAC files without any library but libFLAC
+// (light_answers.h), for the others through the FFmpeg libraries in a module loaded only then
+// (native_answers.h).
 // SQ_REAL_MPLAYER names the player to run (default /usr/bin/mplayer).
+#include <dlfcn.h>
+#include <limits.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -34,6 +38,8 @@
 #include <string>
 #include <vector>
 
+#include "answer_common.h"
+#include "light_answers.h"
 #include "native_answers.h"
 
 namespace {
@@ -65,8 +71,6 @@ std::string RewriteAudioOut(const std::string& ao) {
     }
     return out;
 }
-
-bool Is(const char* a, const char* b) { return strcmp(a, b) == 0; }
 
 // Buffered reads from the player's YUV4MPEG pipe.
 class PipeReader {
@@ -159,6 +163,24 @@ bool ConvertY4m(int in, int out) {
     return true;
 }
 
+// The answers through the FFmpeg libraries: the module beside this program is loaded only for a
+// request of a kind it answers. kAskThePlayer when it does not answer (or cannot be loaded).
+int AnswerThroughLibraries(int argc, char** argv) {
+    const Request r = ParseRequest(argc, argv);
+    const bool identify = IsIdentifyRequest(r);
+    if (!identify && !IsDecodeRequest(r)) return kAskThePlayer;
+    char self[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return kAskThePlayer;
+    std::string path(self, static_cast<size_t>(n));
+    path = path.substr(0, path.find_last_of('/') + 1) + kAnswerModule;
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) return kAskThePlayer;
+    using Answer = int (*)(int, char**);
+    auto answer = reinterpret_cast<Answer>(dlsym(module, identify ? "AnswerIdentify" : "AnswerDecode"));
+    return answer ? answer(argc, argv) : kAskThePlayer;
+}
+
 // Runs the player with a pipe as its input and passes this program's input into it line by line,
 // questions marked to keep a pause. Ends with the player.
 int RelaySlave(const char* real, std::vector<char*>& argvOut) {
@@ -216,8 +238,10 @@ int main(int argc, char** argv) {
 
     if (!encoder) {
         // The probe's identify run and a plain lossless decode are answered here, without the player.
-        if (const int rc = AnswerIdentify(argc, argv); rc != kAskThePlayer) return rc;
-        if (const int rc = AnswerDecode(argc, argv); rc != kAskThePlayer) return rc;
+        if (const int rc = AnswerWaveIdentify(argc, argv); rc != kAskThePlayer) return rc;
+        if (const int rc = AnswerFlacIdentify(argc, argv); rc != kAskThePlayer) return rc;
+        if (const int rc = AnswerFlacDecode(argc, argv); rc != kAskThePlayer) return rc;
+        if (const int rc = AnswerThroughLibraries(argc, argv); rc != kAskThePlayer) return rc;
     }
 
     std::vector<std::string> args;

@@ -539,6 +539,60 @@ TEST_F(SelfReading, ToolThatReadsTheInputItselfIsFollowedToItsEnd) {
     EXPECT_EQ(LiveChildren(), 0);
 }
 
+// An encoder whose command line and output name need nothing of the decoder's header starts beside
+// its decoder, as the bare tools started side by side would; one whose line names the format waits
+// for the header and gets the decoded format, not the probe's. The stand-in decoder waits (at most
+// 5 s) for the encoder's start before it decodes, and notes which came first.
+const char kWaitingDecoder[] = R"sh(#!/bin/sh
+i=0
+while [ ! -e "$MARK" ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i+1)); done
+if [ -e "$MARK" ]; then echo encoder > "$ORDER"; else echo decoder > "$ORDER"; fi
+exec flac "$@"
+)sh";
+
+TEST_F(SelfReading, EncoderNeedingNoHeaderStartsBesideItsDecoder) {
+    struct Case {
+        const char* args;           // the encoder's command line after the script
+        const char* encoderFirst;   // "encoder": started before the decoder wrote anything
+        const char* firstArgument;  // what the script was given first
+    } const cases[] = {
+        {"$(DestFile)", "encoder", nullptr},
+        {"$(SampleRate) $(DestFile)", "decoder", "22050"},
+    };
+    PrefStore& p = GetPrefStore();
+    const std::string decoder = in.write("flacdec.sh", kWaitingDecoder);
+    chmod(decoder.c_str(), 0755);
+    const std::string mark = in.file("encoder-started"), order = in.file("order"), args = in.file("args");
+    setenv("MARK", mark.c_str(), 1);
+    setenv("ORDER", order.c_str(), 1);
+    const std::string encoder = in.write("enc.sh", "touch \"$MARK\"\necho \"$1\" > '" + args + "'\nshift $(($# - 1))\ncat > \"$1\"\n");
+    p.SetInt("overall.audio.encoder", kEncGeneric);
+    p.SetString("audioenc.cli.fileext", "out");
+    p.SetString("audioenc.flac.path", decoder.c_str());
+    p.SetBool("overall.audio.autoSource", false);
+    p.SetInt("overall.audio.source", 8);  // the FLAC tool
+    const std::string input = in.file("tone.flac");
+    ASSERT_TRUE(Shell("sox -n -r 22050 -c 2 -b 16 '" + input + "' synth 1 sine 440"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        QueueClear();
+        fs::remove(mark);
+        p.SetString("audioenc.cli.command", ("sh " + encoder + " " + c.args).c_str());
+        QueueItem* item = Add(input);
+        Describe(item, 44100, 2, 1000);  // the probe's figures; the decoder gives 22050 Hz
+        RunBatch(1, 60);
+        EXPECT_EQ(item->state.load(), kItemDone) << "error " << item->errorCode.load();
+        EXPECT_EQ(sqtest::ReadFile(order), std::string(c.encoderFirst) + "\n");
+        if (c.firstArgument) {
+            EXPECT_EQ(sqtest::ReadFile(args), std::string(c.firstArgument) + "\n");
+        }
+        ASSERT_TRUE(item->destFile);
+        EXPECT_GT(fs::file_size(item->destFile), 22050u * 4) << "the encoder got the decoded samples";
+    }
+    unsetenv("MARK");
+    unsetenv("ORDER");
+}
+
 }  // namespace
 
 namespace {

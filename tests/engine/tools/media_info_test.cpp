@@ -1,10 +1,12 @@
 #include "engine/tools/media_info.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/queue/queue.h"
@@ -175,6 +177,39 @@ TEST(MediaInfoTool, DiscTitleFallsBackToTheFirstVob) {
     ASSERT_TRUE(ParseMediaInfoXml(&tool, item.item));
     ASSERT_NE(item->audio, nullptr);
     EXPECT_EQ(item->audio->samplerate, 48000u);
+}
+
+// The reading in the program gives the tool's own text, byte for byte, on every kind of file the
+// probe meets; what it leaves to the tool (a pipe, a name outside ASCII, a missing file) it refuses.
+TEST(MediaInfoTool, ReadingInTheProgramIsTheToolsText) {
+    sqtest::TempDir dir;
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"s16.wav", "-c:a pcm_s16le"},
+        {"tagged.flac", "-metadata title=Tone -metadata artist=Band"},
+        {"lame.mp3", "-c:a libmp3lame"},
+        {"vorbis.ogg", "-c:a libvorbis"},
+        {"aac.m4a", "-c:a aac"},
+        {"two.mkv", "-f lavfi -i sine=f=880:r=22050:d=1 -map 0 -map 1 -c:a flac"},
+        {"video.avi", "-f lavfi -i testsrc=size=160x120:rate=25:d=1 -map 1:v -map 0:a -c:v mpeg4 -c:a mp2 -shortest"},
+    };
+    for (const auto& [name, options] : files) {
+        const std::string path = dir.file(name);
+        Make("ffmpeg -v quiet -y -f lavfi -i sine=f=440:r=44100:d=1 -ac 2 " + options + " '" + path + "'");
+        std::string text;
+        ASSERT_TRUE(ReadMediaInfoInProcess(path.c_str(), &text)) << name;
+        const std::string tool = dir.file(name + ".xml");
+        const std::string run = "mediainfo --output=XML --language=raw -f '" + path + "' > '" + tool + "'";
+        ASSERT_EQ(std::system(run.c_str()), 0) << run;
+        EXPECT_EQ(text, sqtest::ReadFile(tool)) << name;
+    }
+    const std::string fifo = dir.file("pipe.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string accented = dir.file("é.wav");
+    Make("ffmpeg -v quiet -y -f lavfi -i sine=d=1 '" + accented + "'");
+    for (const std::string& path : {fifo, accented, dir.file("none.wav")}) {
+        std::string text;
+        EXPECT_FALSE(ReadMediaInfoInProcess(path.c_str(), &text)) << path;
+    }
 }
 
 TEST(MediaInfoTool, NetworkPathsAndMissingFiles) {

@@ -29,6 +29,8 @@ const Sample kSamples[] = {
     {"mono22.wav", "-ac 1 -ar 22050 -c:a pcm_s16le"},
     {"plain.flac", ""},
     {"tagged.flac", "-metadata title=Tone -metadata artist=Sonquill"},
+    // Comments the reader renames, one of them onto a key that is there already.
+    {"renamed.flac", "-metadata ALBUMARTIST=Band -metadata TRACKNUMBER=3 -metadata comment=one -metadata DESCRIPTION=two"},
     {"hi.flac", "-sample_fmt s32 -ar 48000"},
     {"mono.flac", "-ac 1"},
     {"lame.mp3", "-c:a libmp3lame"},

@@ -1,0 +1,36 @@
+// What the probe's tools printed for a file, read ahead of the job that needs it: while a worker
+// converts one item, the batch runs the probe's tools (the media-information reader, the player's
+// identify run) for an item still waiting, and keeps their output under the exact command line.
+// The job's own probe then runs the same command lines; one whose output was kept, for a file
+// unchanged since (same size, time and identity), takes it instead of starting the tool again.
+// The parse of the output, and so every choice made from it, is the job's own as before.
+#pragma once
+
+#include <string>
+
+// Marks the calling thread as reading ahead for the file while it lives: the probe's tool runs on
+// this thread keep their output instead of taking any, and raise no events. A job's probe of the
+// same file that asks for an output meanwhile waits for the read-ahead to end.
+class ProbeReadAheadScope {
+public:
+    explicit ProbeReadAheadScope(const char* path);
+    ~ProbeReadAheadScope();
+    ProbeReadAheadScope(const ProbeReadAheadScope&) = delete;
+    ProbeReadAheadScope& operator=(const ProbeReadAheadScope&) = delete;
+
+private:
+    std::string path_;
+};
+
+// True on a thread inside a ProbeReadAheadScope.
+bool ReadingProbeAhead();
+
+// Keeps what a tool printed for the command line on the file (on a reading-ahead thread only).
+void KeepProbeOutput(const std::string& line, const char* path, const std::string& output);
+
+// The kept output of the command line when the file is unchanged since; the entry goes. False:
+// nothing kept (the caller runs the tool). Always false on a reading-ahead thread.
+bool TakeProbeOutput(const std::string& line, const char* path, std::string* output);
+
+// Forgets every kept output (the end of a batch).
+void ForgetProbeOutputs();
