@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -649,115 +650,167 @@ int RenameCopyItem(QueueItem* item) {
     return ok ? 0 : -1;
 }
 
-int RunItem(QueueItem* item) {
-    PrefStore& p = Prefs();
-    EngineContext* ctx = GetEngineContext();
-    const int mode = ctx ? ctx->taskMode.load() : 0;
-    platform::RecursiveMutex* engineMutex = ctx ? ctx->engineMutex : nullptr;
-    SetItemError(0, item);
-    item->errorCode = 0;
-    item->run.startTime = 0;
-    item->run.endTime = 0;
-    item->run.elapsed = 0;
-    item->run.position = 0;
-    item->run.bytes = 0;
-    item->run.progress = 0;
+namespace {
 
-    const uint32_t type = TypeOf(item);
-    if (!SourceNeedsNoFile(type) && (!item->file || !platform::PathExists(item->file))) {
-        SetItemError(kItemErrorNoSource, item);
-        return kItemError;
-    }
-    ProbeItem(item, 0);
-    if (!SourceNeedsNoFile(type) && !CheckTempDir(item)) return kItemError;
-    FindSubtitleFile(item);
+// One item's job, its steps in order: the run's figures reset, the source checked and probed, the
+// task set up, the output claimed and prepared, the passes run, the output committed and counted,
+// a write failure named, what an unfinished or trial output leaves settled, the task released.
+class ItemJob {
+public:
+    explicit ItemJob(QueueItem* item)
+        : item_(item),
+          p_(Prefs()),
+          ctx_(GetEngineContext()),
+          mode_(ctx_ ? ctx_->taskMode.load() : 0),
+          engineMutex_(ctx_ ? ctx_->engineMutex : nullptr) {}
 
-    auto* task = new AudioTask;
-    InitAudioTask(task, 0);
-    task->item = item;
-    item->audioTask = task;
-    const bool locked = engineMutex && engineMutex->lockFor(3000);
-    SetupAudioTask(task, item);
-    if (locked) engineMutex->unlock();
-    task->audioEnabled = true;
+    int Run() {
+        ResetRun();
+        if (!CheckSource()) return kItemError;
+        MakeTask();
+        ClaimOutput();
+        PrepareOutput();
+        if (prepared_ && item_->state.load() != kItemError) {
+            RunPasses();
+            CommitOutputs();
+        }
+        NameWriteFailure();
+        // Every road to the error state leaves a code: a pass that ended without naming its fault
+        // ended before its end.
+        if (item_->state.load() == kItemError && item_->errorCode.load() == 0)
+            SetItemError(kItemErrorEncoderFail, item_);
+        task_->state = 5;
+        if (item_->run.startTime.load())
+            item_->run.elapsed = static_cast<uint32_t>(platform::TickCount() - item_->run.startTime.load());
+        SettleOutputs();
+        ReleaseTask();
+        return static_cast<int>(item_->state.load());
+    }
 
-    bool prepared = true;
-    std::string output = GetOutputPath(item, true);
-    {
-        std::lock_guard<std::mutex> lock(task->mutex);
-        task->outputPath = output;
+private:
+    void ResetRun() {
+        SetItemError(0, item_);
+        item_->errorCode = 0;
+        item_->run.startTime = 0;
+        item_->run.endTime = 0;
+        item_->run.elapsed = 0;
+        item_->run.position = 0;
+        item_->run.bytes = 0;
+        item_->run.progress = 0;
     }
-    // Another running job writing the same file is waited for (not in streaming or benchmark mode,
-    // whose outputs are not files of their own).
-    const bool ownsFile = mode != 6 && mode != 2 && !output.empty() && output != "-" && !IsNullOutput(output.c_str()) &&
-                          !IsNetworkPath(output.c_str());
-    OutputNameClaim outputClaim(ownsFile ? output : std::string(), [item] {
-        const uint32_t state = item->state.load();
-        return state >= kItemStopping && state != kItemFinishing;
-    });
-    if (outputClaim.waited() && outputClaim.claimed())
-        LogMessageFormat(&Log(), "Waited for another job writing %s", output.c_str());
-    if (!outputClaim.claimed()) {
-        output.clear();
-        prepared = false;
+
+    // The source exists, is probed and has room for its temporary files; its subtitles are found.
+    bool CheckSource() {
+        const uint32_t type = TypeOf(item_);
+        if (!SourceNeedsNoFile(type) && (!item_->file || !platform::PathExists(item_->file))) {
+            SetItemError(kItemErrorNoSource, item_);
+            return false;
+        }
+        ProbeItem(item_, 0);
+        if (!SourceNeedsNoFile(type) && !CheckTempDir(item_)) return false;
+        FindSubtitleFile(item_);
+        return true;
     }
-    if (prepared && ownsFile && !IsNullOutput(output.c_str())) ClearEarlierPartialOutput(output);
-    if (mode != 6 && prepared) {
-        bool lastItem;
+
+    void MakeTask() {
+        task_ = new AudioTask;
+        InitAudioTask(task_, 0);
+        task_->item = item_;
+        item_->audioTask = task_;
+        const bool locked = engineMutex_ && engineMutex_->lockFor(3000);
+        SetupAudioTask(task_, item_);
+        if (locked) engineMutex_->unlock();
+        task_->audioEnabled = true;
+    }
+
+    // Another running job writing the same file is waited for (not in streaming or benchmark
+    // mode, whose outputs are not files of their own).
+    void ClaimOutput() {
+        output_ = GetOutputPath(item_, true);
         {
-            QueueLockGuard lock;
-            lastItem = QueueNext(item) == nullptr;
+            std::lock_guard<std::mutex> lock(task_->mutex);
+            task_->outputPath = output_;
         }
-        if (PrepareOutputPath(item, output.c_str(), lastItem) != 0) {
-            // The output's folder could not be made or the file not created there.
-            if (item->state.load() == kItemError && item->errorCode.load() == 0) SetItemError(kItemErrorWrite, item);
-            output.clear();
-            prepared = false;
-        }
-    }
-    const bool outputIsFile = !output.empty() && output != "-" && !IsNullOutput(output.c_str()) &&
-                              !IsNetworkPath(output.c_str());
-    task->writePartial = outputIsFile && mode != 2 && mode != 6 && !PartialOutputName(output).empty();
-    if (prepared) {
-        if (!(item->flags.load() & kItemFlagUserDest)) SetStringField(&item->destFile, output.c_str());
-        if (!item->audio && !item->video) {
-            // The probe found nothing in time: an unreadable or hanging input fails alone, and says so.
-            SetItemError(kItemErrorNoStreams, item);
-            LogMessageFormat(&Log(), "No audio or video stream found in %s (error %d: no stream information)",
-                             item->file ? item->file : "", kItemErrorNoStreams);
+        ownsFile_ = mode_ != 6 && mode_ != 2 && !output_.empty() && output_ != "-" && !IsNullOutput(output_.c_str()) &&
+                    !IsNetworkPath(output_.c_str());
+        QueueItem* item = item_;
+        claim_.emplace(ownsFile_ ? output_ : std::string(), [item] {
+            const uint32_t state = item->state.load();
+            return state >= kItemStopping && state != kItemFinishing;
+        });
+        if (claim_->waited() && claim_->claimed())
+            LogMessageFormat(&Log(), "Waited for another job writing %s", output_.c_str());
+        if (!claim_->claimed()) {
+            output_.clear();
+            prepared_ = false;
         }
     }
-    if (prepared && item->state.load() != kItemError) {
-        AllocBlockBuffer(task);
-        task->state = 0;
-        LogMessageKeyFormat(&Log(), "START_JOB", item->file ? item->file : "", 0);
-        item->run.startTime = platform::TickCount();
-        item->flags |= kItemFlagStarted;
 
-        const bool normalise = p.GetInt("audiofilter.volume.normalization") != 0;
-        task->passCount = normalise ? 2 : 1;
-        for (int pass = 1; pass <= task->passCount; ++pass) {
-            task->pass = pass;
+    // The output's folder and file are made; an item without streams fails here, and says so.
+    void PrepareOutput() {
+        if (prepared_ && ownsFile_ && !IsNullOutput(output_.c_str())) ClearEarlierPartialOutput(output_);
+        if (mode_ != 6 && prepared_) {
+            bool lastItem;
+            {
+                QueueLockGuard lock;
+                lastItem = QueueNext(item_) == nullptr;
+            }
+            if (PrepareOutputPath(item_, output_.c_str(), lastItem) != 0) {
+                // The output's folder could not be made or the file not created there.
+                if (item_->state.load() == kItemError && item_->errorCode.load() == 0) SetItemError(kItemErrorWrite, item_);
+                output_.clear();
+                prepared_ = false;
+            }
+        }
+        outputIsFile_ = !output_.empty() && output_ != "-" && !IsNullOutput(output_.c_str()) &&
+                        !IsNetworkPath(output_.c_str());
+        task_->writePartial = outputIsFile_ && mode_ != 2 && mode_ != 6 && !PartialOutputName(output_).empty();
+        if (!prepared_) return;
+        if (!(item_->flags.load() & kItemFlagUserDest)) SetStringField(&item_->destFile, output_.c_str());
+        if (!item_->audio && !item_->video) {
+            // The probe found nothing in time: an unreadable or hanging input fails alone, and says so.
+            SetItemError(kItemErrorNoStreams, item_);
+            LogMessageFormat(&Log(), "No audio or video stream found in %s (error %d: no stream information)",
+                             item_->file ? item_->file : "", kItemErrorNoStreams);
+        }
+    }
+
+    // The audio passes: an analysis pass first when the volume is normalised.
+    void RunPasses() {
+        AllocBlockBuffer(task_);
+        task_->state = 0;
+        LogMessageKeyFormat(&Log(), "START_JOB", item_->file ? item_->file : "", 0);
+        item_->run.startTime = platform::TickCount();
+        item_->flags |= kItemFlagStarted;
+
+        const bool normalise = p_.GetInt("audiofilter.volume.normalization") != 0;
+        task_->passCount = normalise ? 2 : 1;
+        for (int pass = 1; pass <= task_->passCount; ++pass) {
+            task_->pass = pass;
             const bool analysis = normalise && pass == 1;
-            if (!task->buffer && !AllocBlockBuffer(task)) {
-                SetItemError(kItemErrorFormat, item);
+            if (!task_->buffer && !AllocBlockBuffer(task_)) {
+                SetItemError(kItemErrorFormat, item_);
                 break;
             }
-            if (!RunAudioPass(task, analysis)) {
+            if (!RunAudioPass(task_, analysis)) {
                 LogMessageKey(&Log(), "ERROR_AUDIO", 0);
-                SetItemStateUnlessStopping(item, kItemError);
+                SetItemStateUnlessStopping(item_, kItemError);
             }
             if (analysis) RaiseEvent(kEventSettingsChanged, 2);
             // No real pass after a stop or a failed analysis.
-            const uint32_t state = item->state.load();
+            const uint32_t state = item_->state.load();
             if (state >= kItemStopping && state != kItemFinishing) break;
         }
+    }
 
+    // A finished output gets its final name and is counted.
+    void CommitOutputs() {
         // Only a failed tagging step leaves the audio whole: such an item still ends well.
-        if (item->state.load() == kItemError && item->errorCode.load() == kItemErrorTagging) item->state = kItemEncoding;
-        const uint32_t state = item->state.load();
-        if (task->writePartial.load() && (state == kItemEncoding || state == kItemFinishing))
-            for (const std::string& path : TrackOutputs(task, output)) {
+        if (item_->state.load() == kItemError && item_->errorCode.load() == kItemErrorTagging) item_->state = kItemEncoding;
+        const uint32_t state = item_->state.load();
+        if (state != kItemEncoding && state != kItemFinishing) return;
+        if (task_->writePartial.load())
+            for (const std::string& path : TrackOutputs(task_, output_)) {
                 // An empty output never gets its final name (the item fails with error 15 below).
                 std::error_code ec;
                 const std::string partial = PartialOutputName(path);
@@ -765,90 +818,110 @@ int RunItem(QueueItem* item) {
                 CommitPartialOutput(path);
                 NoteCommittedOutput(path);
             }
-        if (state == kItemEncoding || state == kItemFinishing) {
-            int64_t kb = outputIsFile ? GetFileKB(output.c_str()) : 0;
-            if (kb < 1) kb = task->outputBytes.load() / 1024;
-            const bool measurable = outputIsFile && mode != 2 && mode != 6;
-            if (kb < 1 && measurable) SetItemError(kItemErrorEmptyOutput, item);
-            // A test phase's output is a trial: it is not one of the batch's outputs.
-            const bool testPhase = item->flags.load() & kItemFlagTestPhase;
-            if (!testPhase && (kb >= 1 || mode == 2)) UpdateItemStats(item, false);
-            if (ctx && !testPhase && mode != 2 && kb >= 1) {
-                ctx->encodedKB += static_cast<int32_t>(kb);
-                ctx->outputFiles += 1;
-            }
-            if (ctx && !testPhase) {
-                ctx->totalEncodingMs += static_cast<int32_t>(item->run.elapsed.load());
-                ctx->processedDurationMs += static_cast<int32_t>(item->run.position.load());
-            }
+        CountOutput();
+    }
+
+    void CountOutput() {
+        int64_t kb = outputIsFile_ ? GetFileKB(output_.c_str()) : 0;
+        if (kb < 1) kb = task_->outputBytes.load() / 1024;
+        const bool measurable = outputIsFile_ && mode_ != 2 && mode_ != 6;
+        if (kb < 1 && measurable) SetItemError(kItemErrorEmptyOutput, item_);
+        // A test phase's output is a trial: it is not one of the batch's outputs.
+        const bool testPhase = item_->flags.load() & kItemFlagTestPhase;
+        if (!testPhase && (kb >= 1 || mode_ == 2)) UpdateItemStats(item_, false);
+        if (ctx_ && !testPhase && mode_ != 2 && kb >= 1) {
+            ctx_->encodedKB += static_cast<int32_t>(kb);
+            ctx_->outputFiles += 1;
+        }
+        if (ctx_ && !testPhase) {
+            ctx_->totalEncodingMs += static_cast<int32_t>(item_->run.elapsed.load());
+            ctx_->processedDurationMs += static_cast<int32_t>(item_->run.position.load());
         }
     }
 
     // A tool that failed because the output's place takes no more bytes failed to write, not to
     // start: the place is tried while the unfinished output still fills it.
-    if (item->state.load() == kItemError && outputIsFile && TaskCreatedOutput(task)) {
-        const int32_t code = item->errorCode.load();
+    void NameWriteFailure() {
+        if (item_->state.load() != kItemError || !outputIsFile_ || !TaskCreatedOutput(task_)) return;
+        const int32_t code = item_->errorCode.load();
         if ((code == kItemErrorEncoderFail || code == kItemErrorSourceFail || code == kItemErrorEmptyOutput ||
              code == kItemErrorNone) &&
-            OutputPlaceRefusesWrites(task->writePartial.load() && !PartialOutputName(output).empty()
-                                         ? PartialOutputName(output)
-                                         : output))
-            SetItemError(kItemErrorWrite, item);
+            OutputPlaceRefusesWrites(task_->writePartial.load() && !PartialOutputName(output_).empty()
+                                         ? PartialOutputName(output_)
+                                         : output_))
+            SetItemError(kItemErrorWrite, item_);
     }
-    // Every road to the error state leaves a code: a pass that ended without naming its fault
-    // ended before its end.
-    if (item->state.load() == kItemError && item->errorCode.load() == 0) SetItemError(kItemErrorEncoderFail, item);
-    task->state = 5;
-    if (item->run.startTime.load()) item->run.elapsed = static_cast<uint32_t>(platform::TickCount() - item->run.startTime.load());
-    const uint32_t state = item->state.load();
-    const bool finished = state == kItemEncoding || state == kItemFinishing;
-    if (task->writePartial.load() && !finished) {
-        // An unfinished output keeps its final name only when the user asked to keep such files.
-        const bool keep = mode == 0 && state == kItemError && p.GetBool("overall.task.keepUnfinished");
-        for (const std::string& path : TrackOutputs(task, output)) {
-            if (keep) {
-                CommitPartialOutput(path);
-                ReleasePartialOutput(path);
-            } else {
-                DiscardPartialOutput(path);
+
+    // What an unfinished output leaves: its partial name goes (or it keeps its final name when the
+    // user asked to keep such files); a trial or benchmark output goes; a finished one may take
+    // the source's time.
+    void SettleOutputs() {
+        const uint32_t state = item_->state.load();
+        const bool finished = state == kItemEncoding || state == kItemFinishing;
+        if (task_->writePartial.load() && !finished) {
+            const bool keep = mode_ == 0 && state == kItemError && p_.GetBool("overall.task.keepUnfinished");
+            for (const std::string& path : TrackOutputs(task_, output_)) {
+                if (keep) {
+                    CommitPartialOutput(path);
+                    ReleasePartialOutput(path);
+                } else {
+                    DiscardPartialOutput(path);
+                }
             }
+        } else if (mode_ == 0 && state == kItemError && TaskCreatedOutput(task_) && outputIsFile_ &&
+                   !p_.GetBool("overall.task.keepUnfinished")) {
+            // Only a file this run created may go; an output that existed before is never touched.
+            RemoveOutputFile(output_.c_str(), 1000);
         }
-    } else if (mode == 0 && state == kItemError && TaskCreatedOutput(task) && outputIsFile &&
-               !p.GetBool("overall.task.keepUnfinished")) {
-        // Only a file this run created may go; an output that existed before is never touched.
-        RemoveOutputFile(output.c_str(), 1000);
-    }
-    if (state != kItemEncoding && state != kItemFinishing) {
-        if (!(item->flags.load() & kItemFlagUserDest) && TaskCreatedOutput(task)) SetStringField(&item->destFile, nullptr);
-    } else if (outputIsFile && p.GetBool("overall.output.lastWriteTime") && item->file) {
-        CopyLastWriteTime(item->file, output.c_str());
-    }
-    if (outputIsFile && TaskCreatedOutput(task) &&
-        (((item->flags.load() & kItemFlagTestPhase) && !p.GetBool("overall.task.testFileSaved")) || mode == 2)) {
-        RemoveOutputFile(output.c_str(), 1000);
-        if (task->writePartial.load()) DiscardPartialOutput(output);
+        if (!finished) {
+            if (!(item_->flags.load() & kItemFlagUserDest) && TaskCreatedOutput(task_)) SetStringField(&item_->destFile, nullptr);
+        } else if (outputIsFile_ && p_.GetBool("overall.output.lastWriteTime") && item_->file) {
+            CopyLastWriteTime(item_->file, output_.c_str());
+        }
+        if (outputIsFile_ && TaskCreatedOutput(task_) &&
+            (((item_->flags.load() & kItemFlagTestPhase) && !p_.GetBool("overall.task.testFileSaved")) || mode_ == 2)) {
+            RemoveOutputFile(output_.c_str(), 1000);
+            if (task_->writePartial.load()) DiscardPartialOutput(output_);
+        }
     }
 
-    {
-        std::lock_guard<std::mutex> lifetime(taskLifetime);
-        item->audioTask = nullptr;
+    void ReleaseTask() {
+        {
+            std::lock_guard<std::mutex> lifetime(taskLifetime);
+            item_->audioTask = nullptr;
+        }
+        ForgetItemProgress(item_);
+        FreeBlockBuffer(task_);
+        FreeAudioTask(task_);
+        delete task_;
+        task_ = nullptr;
+        // The audio pass takes the engine mutex back when its threads end; the item gives it up
+        // here, so that the next item's setup, on whichever worker, finds it free.
+        while (engineMutex_ && engineMutex_->ownedByCaller()) engineMutex_->unlock();
     }
-    ForgetItemProgress(item);
-    FreeBlockBuffer(task);
-    FreeAudioTask(task);
-    delete task;
-    // The audio pass takes the engine mutex back when its threads end; the item gives it up here,
-    // so that the next item's setup, on whichever worker, finds it free.
-    while (engineMutex && engineMutex->ownedByCaller()) engineMutex->unlock();
-    return static_cast<int>(item->state.load());
-}
 
-int RunQueue(int workerIndex) {
-    PrefStore& p = Prefs();
-    EngineContext* ctx = GetEngineContext();
-    const int mode = p.GetInt("overall.task.mode");
-    if (ctx) ctx->taskMode = mode;
+    QueueItem* item_;
+    PrefStore& p_;
+    EngineContext* ctx_;
+    const int mode_;
+    platform::RecursiveMutex* engineMutex_;
+    AudioTask* task_ = nullptr;
+    std::string output_;
+    bool ownsFile_ = false;
+    bool prepared_ = true;
+    bool outputIsFile_ = false;
+    std::optional<OutputNameClaim> claim_;  // held until the job ends
+};
 
+}  // namespace
+
+int RunItem(QueueItem* item) { return ItemJob(item).Run(); }
+
+namespace {
+
+// The first worker prepares the batch (and starts the probes' read-ahead); the others wait for
+// it. False when the preparation cancelled the batch.
+bool JoinBatch(int workerIndex, int mode, EngineContext* ctx) {
     if (workerIndex == 0) {
         const bool go = PrepareBatch();
         // Renaming and copying probe nothing.
@@ -861,16 +934,158 @@ int RunQueue(int workerIndex) {
         std::unique_lock<std::mutex> lock(batchMutex);
         batchCv.wait(lock, [] { return batchPrepared; });
     }
-    int result = 0;
-    bool cancelled;
-    {
-        std::lock_guard<std::mutex> lock(batchMutex);
-        cancelled = batchCancelled;
-    }
-    if (cancelled) result = -1;
+    std::lock_guard<std::mutex> lock(batchMutex);
+    return !batchCancelled;
+}
 
-    bool stopBatch = cancelled;
-    while (!stopBatch) {
+// A joined group whose inputs do not fit together fails as a whole; true when it did.
+bool FailMismatchedGroup(QueueItem* item, PrefStore& p, EngineContext* ctx) {
+    if (item->group == 0 || TypeOf(item) == 40 || CheckJoinSettings(item, !p.GetBool("overall.stack.mode"))) return false;
+    SetItemError(kItemErrorFormat, item);
+    SayFailure(item, kItemErrorFormat);
+    FinishJoinedFollowers(item);
+    if (ctx) ctx->errorFiles += 1;
+    return true;
+}
+
+// One run of the item's job, after the test phase when there is one; the job's result. Sets
+// *notRun when the job start was refused or the item changed meanwhile.
+int RunOnce(QueueItem* item, int index, int mode, uint32_t before, bool* notRun) {
+    if (mode == 0 && !RunTestPhase(item)) {
+        // The test phase ended the item: it stopped, or failed and is not converted.
+        const uint32_t state = item->state.load();
+        const int result = state == kItemStopping || state == kItemSkipping ? static_cast<int>(state) : int{kItemError};
+        if (result == kItemError) SetItemStateUnlessStopping(item, kItemError);
+        return result;
+    }
+    SetItemState(item, kItemEncoding);
+    const int answer = RaiseEvent(kEventJobStarted, reinterpret_cast<intptr_t>(item), index);
+    if (answer == 2 || item->state.load() != kItemEncoding) {
+        // Not run: the item shows what it showed before.
+        if (answer == 2) ChangeItemState(item, kItemEncoding, before == kItemEncoding ? kItemReady : before);
+        *notRun = true;
+        return 0;
+    }
+    const int result = mode == 5 ? (RenameCopyItem(item) == 0 ? int{kItemEncoding} : int{kItemError}) : RunItem(item);
+    // A rename or copy that failed after its checks could not write its target.
+    if (mode == 5 && result == kItemError && item->errorCode.load() == 0 && item->state.load() < kItemStopping)
+        SetItemError(kItemErrorWrite, item);
+    return result;
+}
+
+// The item's end after its last run: its state and the batch's counts, relocation, the log.
+void RecordItemEnd(QueueItem* item, int index, int result, int mode, PrefStore& p, EngineContext* ctx) {
+    item->run.progress = 100;
+    const bool success = result == kItemEncoding || result == kItemFinishing;
+    if (mode == 3 || mode == 5 || mode == 2 || mode == 0 || mode == 1 || mode == 4) {
+        if (success) {
+            item->state = kItemDone;
+            if (ctx) ctx->processedFiles += 1;
+        }
+    }
+    if ((result == kItemEncoding || result == kItemError) &&
+        (p.GetInt("overall.automation.relocInputs") || p.GetInt("overall.automation.relocErrors") ||
+         p.GetInt("overall.automation.relocOutputs"))) {
+        RaiseEvent(kEventStatusText, EngineText("relocating"));
+        StartRelocation(item);
+    }
+    if (result == kItemStopping) {
+        if (ctx) ctx->skippedFiles += 1;
+        item->state = item->errorCode.load() ? kItemError : kItemReady;
+    } else if (result == kItemSkipping) {
+        if (ctx) ctx->skippedFiles += 1;
+        item->state = kItemSkipped;
+    } else if (result == kItemFinishing) {
+        item->state = kItemDone;
+    } else if (result == kItemError) {
+        if (ctx) ctx->errorFiles += 1;
+    }
+    if (item->state.load() == kItemError) SayFailure(item, kItemErrorEncoderFail);
+    RaiseEvent(kEventJobEnded, reinterpret_cast<intptr_t>(item), index);
+    LogMessageKeyFormat(&Log(), "FINISH_JOB", item->file ? item->file : "", 0);
+    FinishJoinedFollowers(item);
+}
+
+// Runs a claimed item as often as the mode loops it (benchmark and streaming modes); the last
+// result, or `result` unchanged when nothing ran.
+int RunClaimedItem(QueueItem* item, int mode, PrefStore& p, EngineContext* ctx, int result) {
+    const int index = QueueIndexOf(item);
+    const int loops = (mode == 2 || mode == 6) ? std::max(p.GetInt("overall.task.loops"), 1) : 1;
+    for (int loop = 0; loop < loops; ++loop) {
+        if (item->state.load() == kItemDone && mode != 2 && mode != 6) {
+            // Its end was recorded: partial names a killed run left beside the output go.
+            if (item->destFile && mode != 5) ReleasePartialOutput(item->destFile);
+            return result;
+        }
+        if (item->flags.load() & kItemFlagSkip) {
+            RaiseEvent(kEventJobStarted, intptr_t{0}, index);
+            RaiseEvent(kEventJobEnded, intptr_t{0}, index);
+            if (ctx) ctx->skippedFiles += 1;
+            return result;
+        }
+        const uint32_t before = item->state.load();
+        SetItemState(item, kItemEncoding);
+        if (batchStopRequested.load()) {
+            // The batch was stopped as this item was taken: it stays as it was.
+            ChangeItemState(item, kItemEncoding, before == kItemEncoding ? kItemReady : before);
+            return kItemStopping;
+        }
+        bool notRun = false;
+        const int ran = RunOnce(item, index, mode, before, &notRun);
+        if (notRun) return result;
+        result = ran;
+        item->run.endTime = platform::TickCount();
+        if (loop == loops - 1) break;
+        if (result != kItemFinishing) {
+            RaiseEvent(kEventJobEnded, reinterpret_cast<intptr_t>(item), index);
+            return result;
+        }
+        item->state = kItemDone;
+        if (ctx) ctx->processedFiles += 1;
+        RaiseEvent(kEventJobEnded, reinterpret_cast<intptr_t>(item), index);
+    }
+    RecordItemEnd(item, index, result, mode, p, ctx);
+    return result;
+}
+
+// After an item's job: the partial names of what it committed go, a stop seen just after a
+// failure counts as a stop, and an unattended batch lets a done item (and its group) leave.
+int AfterItem(QueueItem* item, PrefStore& p, int result) {
+    // The job end event has recorded the item's end (the saved queue): the partial names go.
+    ReleaseCommittedOutputs();
+    if (item->state.load() > kItemError) {
+        item->state = kItemError;
+        result = kItemStopping;
+    }
+    if (result == kItemError) {
+        for (int i = 0; i < 5 && item->state.load() != kItemStopping; ++i) platform::SleepMs(100);
+        if (item->state.load() == kItemStopping) result = kItemStopping;
+    }
+    if (p.GetBool("overall.automation.autoTask") && item->state.load() == kItemDone) {
+        // The joined items were converted with it: they leave with it.
+        std::vector<QueueItem*> joined;
+        {
+            QueueLockGuard lock;
+            ForEachJoinedFollower(item, [&](QueueItem* next) { joined.push_back(next); });
+        }
+        for (QueueItem* next : joined) QueueFreeItem(next);
+        QueueFreeItem(item);  // unlinked and freed: nothing else holds it once its job ended
+        RaiseEvent(kEventQueueChanged);
+    }
+    return result;
+}
+
+}  // namespace
+
+int RunQueue(int workerIndex) {
+    PrefStore& p = Prefs();
+    EngineContext* ctx = GetEngineContext();
+    const int mode = p.GetInt("overall.task.mode");
+    if (ctx) ctx->taskMode = mode;
+
+    const bool go = JoinBatch(workerIndex, mode, ctx);
+    int result = go ? 0 : -1;
+    while (go) {
         if (batchStopRequested.load()) {
             result = kItemStopping;
             break;
@@ -880,129 +1095,10 @@ int RunQueue(int workerIndex) {
         if (!item) break;
         SetItemError(0, item);
         if (workerIndex == 0) SetLastItemError(0);
-        if (item->group != 0 && TypeOf(item) != 40 && !CheckJoinSettings(item, !p.GetBool("overall.stack.mode"))) {
-            // A mismatched group fails as a whole; the batch goes on with the next item.
-            SetItemError(kItemErrorFormat, item);
-            SayFailure(item, kItemErrorFormat);
-            FinishJoinedFollowers(item);
-            if (ctx) ctx->errorFiles += 1;
-            continue;
-        }
-        const int index = QueueIndexOf(item);
-        const int loops = (mode == 2 || mode == 6) ? std::max(p.GetInt("overall.task.loops"), 1) : 1;
-        bool handled = false;
-        for (int loop = 0; loop < loops && !handled; ++loop) {
-            const bool lastLoop = loop == loops - 1;
-            if (item->state.load() == kItemDone && mode != 2 && mode != 6) {
-                // Its end was recorded: partial names a killed run left beside the output go.
-                if (item->destFile && mode != 5) ReleasePartialOutput(item->destFile);
-                handled = true;
-                break;
-            }
-            if (item->flags.load() & kItemFlagSkip) {
-                RaiseEvent(kEventJobStarted, intptr_t{0}, index);
-                RaiseEvent(kEventJobEnded, intptr_t{0}, index);
-                if (ctx) ctx->skippedFiles += 1;
-                handled = true;
-                break;
-            }
-            const uint32_t before = item->state.load();
-            SetItemState(item, kItemEncoding);
-            if (batchStopRequested.load()) {
-                // The batch was stopped as this item was taken: it stays as it was.
-                ChangeItemState(item, kItemEncoding, before == kItemEncoding ? kItemReady : before);
-                result = kItemStopping;
-                handled = true;
-                break;
-            }
-            const bool testPassed = mode != 0 || RunTestPhase(item);
-            if (testPassed) {
-                SetItemState(item, kItemEncoding);
-                const int answer = RaiseEvent(kEventJobStarted, reinterpret_cast<intptr_t>(item), index);
-                if (answer == 2 || item->state.load() != kItemEncoding) {
-                    // Not run: the item shows what it showed before.
-                    if (answer == 2) ChangeItemState(item, kItemEncoding, before == kItemEncoding ? kItemReady : before);
-                    handled = true;
-                    break;
-                }
-                result = mode == 5 ? (RenameCopyItem(item) == 0 ? int{kItemEncoding} : int{kItemError}) : RunItem(item);
-                // A rename or copy that failed after its checks could not write its target.
-                if (mode == 5 && result == kItemError && item->errorCode.load() == 0 &&
-                    item->state.load() < kItemStopping)
-                    SetItemError(kItemErrorWrite, item);
-            } else {
-                // The test phase ended the item: it stopped, or failed and is not converted.
-                const uint32_t state = item->state.load();
-                result = state == kItemStopping || state == kItemSkipping ? static_cast<int>(state) : int{kItemError};
-                if (result == kItemError) SetItemStateUnlessStopping(item, kItemError);
-            }
-            item->run.endTime = platform::TickCount();
-
-            if (!lastLoop) {
-                if (result != kItemFinishing) {
-                    RaiseEvent(kEventJobEnded, reinterpret_cast<intptr_t>(item), index);
-                    handled = true;
-                    break;
-                }
-                item->state = kItemDone;
-                if (ctx) ctx->processedFiles += 1;
-                RaiseEvent(kEventJobEnded, reinterpret_cast<intptr_t>(item), index);
-                continue;
-            }
-            item->run.progress = 100;
-            const bool success = result == kItemEncoding || result == kItemFinishing;
-            if (mode == 3 || mode == 5 || mode == 2 || mode == 0 || mode == 1 || mode == 4) {
-                if (success) {
-                    item->state = kItemDone;
-                    if (ctx) ctx->processedFiles += 1;
-                }
-            }
-            if ((result == kItemEncoding || result == kItemError) &&
-                (p.GetInt("overall.automation.relocInputs") || p.GetInt("overall.automation.relocErrors") ||
-                 p.GetInt("overall.automation.relocOutputs"))) {
-                RaiseEvent(kEventStatusText, EngineText("relocating"));
-                StartRelocation(item);
-            }
-            if (result == kItemStopping) {
-                if (ctx) ctx->skippedFiles += 1;
-                item->state = item->errorCode.load() ? kItemError : kItemReady;
-            } else if (result == kItemSkipping) {
-                if (ctx) ctx->skippedFiles += 1;
-                item->state = kItemSkipped;
-            } else if (result == kItemFinishing) {
-                item->state = kItemDone;
-            } else if (result == kItemError) {
-                if (ctx) ctx->errorFiles += 1;
-            }
-            if (item->state.load() == kItemError) SayFailure(item, kItemErrorEncoderFail);
-            RaiseEvent(kEventJobEnded, reinterpret_cast<intptr_t>(item), index);
-            LogMessageKeyFormat(&Log(), "FINISH_JOB", item->file ? item->file : "", 0);
-            FinishJoinedFollowers(item);
-            handled = true;
-        }
-        // The job end event has recorded the item's end (the saved queue): the partial names go.
-        ReleaseCommittedOutputs();
-        if (item->state.load() > kItemError) {
-            item->state = kItemError;
-            result = kItemStopping;
-        }
-        if (result == kItemError) {
-            for (int i = 0; i < 5 && item->state.load() != kItemStopping; ++i) platform::SleepMs(100);
-            if (item->state.load() == kItemStopping) result = kItemStopping;
-        }
-        if (p.GetBool("overall.automation.autoTask") && item->state.load() == kItemDone) {
-            // The joined items were converted with it: they leave with it.
-            std::vector<QueueItem*> joined;
-            {
-                QueueLockGuard lock;
-                ForEachJoinedFollower(item, [&](QueueItem* next) { joined.push_back(next); });
-            }
-            for (QueueItem* next : joined) QueueFreeItem(next);
-            QueueFreeItem(item);  // unlinked and freed: nothing else holds it once its job ended
-            item = nullptr;
-            RaiseEvent(kEventQueueChanged);
-        }
-        if (result == kItemStopping) stopBatch = true;
+        if (FailMismatchedGroup(item, p, ctx)) continue;
+        result = RunClaimedItem(item, mode, p, ctx, result);
+        result = AfterItem(item, p, result);
+        if (result == kItemStopping) break;
     }
     lastResult = result;
 
