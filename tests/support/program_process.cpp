@@ -68,7 +68,7 @@ ProgramProcess::ProgramProcess(const std::string& extraPrefs) {
                     extraPrefs + "</QuorvexPrefs>\n");
 }
 
-ProgramResult ProgramProcess::Run(const std::vector<std::string>& args, int limitSeconds,
+ProcessResult ProgramProcess::Run(const std::vector<std::string>& args, int limitSeconds,
                                   const std::string& programFolder) const {
     std::vector<std::string> argv{programFolder + "/sonquill"};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -83,7 +83,7 @@ ProgramResult ProgramProcess::Run(const std::vector<std::string>& args, int limi
     env.push_back("APPDATA=" + data_.path().string());
     env.push_back("SONQUILL_GUI=headless");
     const std::string errPath = data_.file("stderr.txt");
-    ProgramResult r;
+    ProcessResult r;
     r.code = Spawn(argv, env, work_.path().string(), errPath, limitSeconds);
     r.err = ReadFile(errPath);
     return r;

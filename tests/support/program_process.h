@@ -11,7 +11,7 @@
 
 namespace sqtest {
 
-struct ProgramResult {
+struct ProcessResult {
     int code = -1;        // the exit code; -1 when killed (also at the time limit) or not started
     std::string err;      // what the program wrote to standard error
 };
@@ -24,7 +24,7 @@ public:
 
     // Runs the program (the build's output folder unless programFolder is given) in the work
     // folder with these arguments, killed after limitSeconds.
-    ProgramResult Run(const std::vector<std::string>& args, int limitSeconds = 120,
+    ProcessResult Run(const std::vector<std::string>& args, int limitSeconds = 120,
                       const std::string& programFolder = SQ_OUT_DIR) const;
 
     const TempDir& work() const { return work_; }

@@ -19,13 +19,13 @@ namespace fs = std::filesystem;
 using sqtest::MakeTone;
 using sqtest::ProbeSeconds;
 using sqtest::ProgramProcess;
-using sqtest::ProgramResult;
+using sqtest::ProcessResult;
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The run's log lines: on standard error, or in the log file of the data folder when the program
 // keeps them there.
-std::string LogOf(const ProgramProcess& p, const ProgramResult& r) {
+std::string LogOf(const ProgramProcess& p, const ProcessResult& r) {
     return r.err + sqtest::ReadFile(p.dataFolder() + "sonquill.log");
 }
 
@@ -40,7 +40,7 @@ struct Row {
     // Makes the inputs in the work folder and gives the arguments after "-start -exit".
     std::function<std::vector<std::string>(const ProgramProcess&)> prepare;
     int code;
-    std::function<void(const ProgramProcess&, const ProgramResult&)> check;
+    std::function<void(const ProgramProcess&, const ProcessResult&)> check;
 };
 
 // The MP3 beside each source lasts as long as the source (1 s tones).
@@ -77,7 +77,7 @@ TEST(ProgramInputs, EachRowConvertsOrFailsAsItSays) {
              return std::vector<std::string>{"ALBUM/"};
          },
          0,
-         [](const ProgramProcess& p, const ProgramResult& r) {
+         [](const ProgramProcess& p, const ProcessResult& r) {
              EXPECT_FALSE(Has(r.err, "There is no file in the list")) << r.err;
              ExpectMp3s(p.work().path() / "ALBUM", {"01 intro", "02 song", "03 outro"});
              EXPECT_FALSE(fs::exists(p.work().path() / "ALBUM" / "cover.mp3"));
@@ -85,7 +85,7 @@ TEST(ProgramInputs, EachRowConvertsOrFailsAsItSays) {
          }},
         {"names on the command line stay whole, each one argument of every tool",
          [](const ProgramProcess& p) { return OddWavs(p.work().path() / "args"); }, 0,
-         [](const ProgramProcess& p, const ProgramResult& r) {
+         [](const ProgramProcess& p, const ProcessResult& r) {
              ExpectMp3s(p.work().path() / "args", kOddNames);
              // Nothing else was written: no output under a piece of a name.
              size_t files = 0;
@@ -100,7 +100,7 @@ TEST(ProgramInputs, EachRowConvertsOrFailsAsItSays) {
              for (const std::string& path : paths) list << "#EXTINF:1,x\n" << path << "\n";
              return std::vector<std::string>{"odd names.m3u"};
          },
-         0, [](const ProgramProcess& p, const ProgramResult&) { ExpectMp3s(p.work().path() / "listed", kOddNames); }},
+         0, [](const ProgramProcess& p, const ProcessResult&) { ExpectMp3s(p.work().path() / "listed", kOddNames); }},
         {"a FLAC cut short fails and says why",
          [](const ProgramProcess& p) {
              const std::string whole = p.work().file("whole.flac");
@@ -112,7 +112,7 @@ TEST(ProgramInputs, EachRowConvertsOrFailsAsItSays) {
              return std::vector<std::string>{"cut.flac"};
          },
          1,
-         [](const ProgramProcess& p, const ProgramResult& r) {
+         [](const ProgramProcess& p, const ProcessResult& r) {
              EXPECT_TRUE(Has(LogOf(p, r), "cut.flac\" failed")) << LogOf(p, r);
          }},
         {"an MP3 cut short fails by its length alone",
@@ -126,7 +126,7 @@ TEST(ProgramInputs, EachRowConvertsOrFailsAsItSays) {
              return std::vector<std::string>{"cut.mp3"};
          },
          1,
-         [](const ProgramProcess& p, const ProgramResult& r) {
+         [](const ProgramProcess& p, const ProcessResult& r) {
              EXPECT_TRUE(Has(LogOf(p, r), "the input is cut short")) << LogOf(p, r);
          }},
         {"no after-batch action chosen: the run does not announce one",
@@ -135,7 +135,7 @@ TEST(ProgramInputs, EachRowConvertsOrFailsAsItSays) {
              return std::vector<std::string>{"plain.wav"};
          },
          0,
-         [](const ProgramProcess& p, const ProgramResult& r) {
+         [](const ProgramProcess& p, const ProcessResult& r) {
              EXPECT_TRUE(fs::exists(p.work().file("plain.mp3")));
              EXPECT_FALSE(Has(r.err, "The computer will carry out the chosen action now.")) << r.err;
          }},
@@ -145,7 +145,7 @@ TEST(ProgramInputs, EachRowConvertsOrFailsAsItSays) {
         ProgramProcess program;
         std::vector<std::string> args{"-start", "-exit"};
         for (const std::string& a : row.prepare(program)) args.push_back(a);
-        const ProgramResult r = program.Run(args);
+        const ProcessResult r = program.Run(args);
         EXPECT_EQ(r.code, row.code) << r.err;
         EXPECT_FALSE(Has(r.err, "Sanitizer")) << r.err;
         row.check(program, r);
