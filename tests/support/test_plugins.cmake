@@ -39,7 +39,7 @@ sq_test_plugin(device_sizing device_panel.c SIZING)
 # qxgui_ calls: their programs export their symbols, as the program itself does.
 function(sq_export_test_program_symbols)
   get_property(targets DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} PROPERTY BUILDSYSTEM_TARGETS)
-  list(FILTER targets INCLUDE REGEX "^ui_plugins_.*_test$")
+  list(FILTER targets INCLUDE REGEX "^ui_plugins_(.*_)?test$")
   foreach(test IN LISTS targets)
     set_target_properties(${test} PROPERTIES ENABLE_EXPORTS ON)
     # The layer's plug-in calls are linked in even when the test itself calls none of them.
