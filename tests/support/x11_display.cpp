@@ -36,8 +36,13 @@ XvfbDisplay::XvfbDisplay(const std::string& screen) {
         }
         const int fd = dup(ready[1]);  // without close-on-exec
         const std::string fdText = std::to_string(fd);
-        execlp("Xvfb", "Xvfb", "-displayfd", fdText.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
-               nullptr);
+        // The search starts at a number of this process's own: a number another test's server is
+        // just giving up is not taken again at once.
+        const std::string first = ":" + std::to_string(100 + getpid() % 4000);
+        // -noreset: the server does not start over each time its last client leaves, which
+        // refuses the clients that come meanwhile.
+        execlp("Xvfb", "Xvfb", first.c_str(), "-displayfd", fdText.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
+               "tcp", "-noreset", nullptr);
         _exit(127);
     }
     close(ready[1]);
@@ -64,6 +69,18 @@ XvfbDisplay::XvfbDisplay(const std::string& screen) {
         return;
     }
     name_ = ":" + number.substr(0, end);
+    // A client must get in before the display counts as up.
+    Display* probe = nullptr;
+    while (!probe && std::chrono::steady_clock::now() < deadline && waitpid(pid, nullptr, WNOHANG) == 0) {
+        probe = XOpenDisplay(name_.c_str());
+        if (!probe) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!probe) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        return;
+    }
+    XCloseDisplay(probe);
     pid_ = pid;
 }
 
