@@ -119,6 +119,31 @@ std::string Fixed2(double v) {
     return text;
 }
 
+void AppendWaveIdentify(std::string* out, const WaveFacts& facts, const std::string& input, const std::string& channels,
+                        const std::string& rate, bool reallyQuiet) {
+    auto line = [&](const std::string& text) {
+        if (!reallyQuiet) *out += text + "\n";
+    };
+    auto id = [&](const char* key, const std::string& value) { *out += std::string("ID_") + key + "=" + value + "\n"; };
+    const std::string bitrate = std::to_string(static_cast<uint64_t>(facts.avgBytes) * 8);
+    id("AUDIO_ID", "0");
+    line("Audio only file format detected.");
+    id("FILENAME", input);
+    id("DEMUXER", "audio");
+    id("AUDIO_FORMAT", "1");
+    id("AUDIO_BITRATE", bitrate);
+    id("AUDIO_RATE", "0");
+    id("AUDIO_NCH", channels);
+    id("START_TIME", "0.00");
+    id("LENGTH", Fixed2(static_cast<double>(facts.dataLength) / facts.avgBytes));
+    id("SEEKABLE", "1");
+    id("CHAPTERS", "0");
+    id("AUDIO_BITRATE", bitrate);
+    id("AUDIO_RATE", rate);
+    id("AUDIO_NCH", channels);
+    id("AUDIO_CODEC", "pcm");
+}
+
 bool ParseAudioOut(const std::string& ao, bool* header, std::string* file, int* fd) {
     if (ao.rfind("pcm", 0) != 0 || (ao.size() > 3 && ao[3] != ':')) return false;
     *header = true;

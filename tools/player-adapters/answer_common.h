@@ -37,6 +37,11 @@ bool ReadWaveFacts(const std::string& path, int64_t fileSize, WaveFacts* facts);
 
 std::string Fixed2(double v);
 
+// Appends the player's identify lines for a plain PCM WAVE file as its audio reader reports them;
+// a really quiet request gets the "ID_" lines only.
+void AppendWaveIdentify(std::string* out, const WaveFacts& facts, const std::string& input, const std::string& channels,
+                        const std::string& rate, bool reallyQuiet);
+
 // The output the request names: "pcm" with "waveheader" or "nowaveheader", "fast", and "file=" or
 // "pipe=" (a descriptor, in hex after "0x" or decimal). False for anything else.
 bool ParseAudioOut(const std::string& ao, bool* header, std::string* file, int* fd);

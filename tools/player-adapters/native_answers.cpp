@@ -191,23 +191,7 @@ extern "C" int AnswerIdentify(int argc, char** argv) {
     if (reader == Reader::kAudio) {
         WaveFacts facts;
         if (!ReadWaveFacts(r.input, in.size(), &facts)) return kAskThePlayer;
-        const std::string bitrate = std::to_string(static_cast<uint64_t>(facts.avgBytes) * 8);
-        id("AUDIO_ID", "0");
-        line("Audio only file format detected.");
-        id("FILENAME", r.input);
-        id("DEMUXER", "audio");
-        id("AUDIO_FORMAT", "1");
-        id("AUDIO_BITRATE", bitrate);
-        id("AUDIO_RATE", "0");
-        id("AUDIO_NCH", channels);
-        id("START_TIME", "0.00");
-        id("LENGTH", Fixed2(static_cast<double>(facts.dataLength) / facts.avgBytes));
-        id("SEEKABLE", "1");
-        id("CHAPTERS", "0");
-        id("AUDIO_BITRATE", bitrate);
-        id("AUDIO_RATE", rate);
-        id("AUDIO_NCH", channels);
-        id("AUDIO_CODEC", "pcm");
+        AppendWaveIdentify(&out, facts, r.input, channels, rate, r.reallyQuiet);
     } else {
         if (ic->duration == AV_NOPTS_VALUE || ic->duration <= 0) return kAskThePlayer;
         const CodecRow* row = RowOf(p->codec_id);
