@@ -1,5 +1,6 @@
 #include "answer_common.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -142,6 +143,18 @@ void AppendWaveIdentify(std::string* out, const WaveFacts& facts, const std::str
     id("AUDIO_RATE", rate);
     id("AUDIO_NCH", channels);
     id("AUDIO_CODEC", "pcm");
+}
+
+int OpenAudioOut(const std::string& file, int fd, bool* owned) {
+    *owned = false;
+    if (file.empty()) return fd;
+    fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        fprintf(stderr, "Can't open output file '%s'\n", file.c_str());
+        return -1;
+    }
+    *owned = true;
+    return fd;
 }
 
 bool ParseAudioOut(const std::string& ao, bool* header, std::string* file, int* fd) {

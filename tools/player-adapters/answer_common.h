@@ -44,6 +44,10 @@ void AppendWaveIdentify(std::string* out, const WaveFacts& facts, const std::str
 
 // The output the request names: "pcm" with "waveheader" or "nowaveheader", "fast", and "file=" or
 // "pipe=" (a descriptor, in hex after "0x" or decimal). False for anything else.
+// The descriptor the decoded audio goes to: the requested file made anew (owned: the caller closes
+// it), else the descriptor given. -1, after the player's message, when the file cannot be made.
+int OpenAudioOut(const std::string& file, int fd, bool* owned);
+
 bool ParseAudioOut(const std::string& ao, bool* header, std::string* file, int* fd);
 // The sample depth a decode request's only filter asks for ("format=s16le" ...); 0 for any other.
 int RequestedBits(const Request& r);

@@ -323,14 +323,8 @@ int AnswerFlacDecode(int argc, char** argv) {
     // From here on the request is this program's: failures end it as the player's would.
     signal(SIGPIPE, SIG_IGN);
     bool ownFd = false;
-    if (!file.empty()) {
-        fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            fprintf(stderr, "Can't open output file '%s'\n", file.c_str());
-            return 1;
-        }
-        ownFd = true;
-    }
+    fd = OpenAudioOut(file, fd, &ownFd);
+    if (fd < 0) return 1;
     out.fd = fd;
     unsigned char h[44];
     WaveHeader(h, static_cast<int>(facts.channels), static_cast<int>(facts.rate), static_cast<int>(out.outBits), 0x7ffff000u);

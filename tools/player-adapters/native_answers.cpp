@@ -268,14 +268,10 @@ extern "C" int AnswerDecode(int argc, char** argv) {
     // From here on the request is this program's: failures end it as the player's would.
     signal(SIGPIPE, SIG_IGN);
     bool ownFd = false;
-    if (!file.empty()) {
-        fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            fprintf(stderr, "Can't open output file '%s'\n", file.c_str());
-            avcodec_free_context(&dec);
-            return 1;
-        }
-        ownFd = true;
+    fd = OpenAudioOut(file, fd, &ownFd);
+    if (fd < 0) {
+        avcodec_free_context(&dec);
+        return 1;
     }
     const int channels = Channels(s);
     unsigned char h[44];
