@@ -15,6 +15,14 @@
 struct QueueItem;
 struct AudioTask;
 
+// Gives the blocks' memory back to a small pool when a buffer goes, for the next item's buffer: a
+// fresh allocation of this size is faulted in page by page by the first round of reads, once per
+// item otherwise.
+struct BlockStorageRelease {
+    size_t bytes = 0;
+    void operator()(uint8_t* storage) const;
+};
+
 inline constexpr int kAudioBlockCount = 128;
 inline constexpr int kAudioBlockBytes = 32768;
 inline constexpr int kAudioBlockEnd = -1;  // count of the block that marks the end of the data
@@ -32,7 +40,7 @@ struct AudioBlockBuffer {
     uint32_t writeIndex = 0;  // where the decode thread stopped
     std::atomic<bool> ended{false};       // the decode thread reached the end of data, or failed
     std::atomic<bool> encodeDone{false};  // the encode thread has finished
-    std::unique_ptr<uint8_t[]> storage;   // every block of every row, allocated once
+    std::unique_ptr<uint8_t[], BlockStorageRelease> storage;  // every block of every row, allocated once
 };
 
 // A buffer with every block of `tracks` rows (1 or 2) allocated and every count 0; null when the
