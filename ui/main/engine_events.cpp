@@ -1,5 +1,6 @@
 #include "ui/main/engine_events.h"
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
@@ -65,22 +66,46 @@ uint32_t QuestionCountDown() {
     return n > 0 ? static_cast<uint32_t>(n) : 0;
 }
 
+// Workers that start or end jobs at the same moment each ask for the queue file: one write then
+// serves every request made before it began, instead of one write (each with its flushes to disk)
+// per worker in turn. A caller returns once its state is on disk.
+class QueueFileSaver {
+public:
+    void Save() {
+        const uint64_t ticket = asked_.fetch_add(1) + 1;
+        std::lock_guard lk(writeLock_);
+        if (written_ >= ticket) return;
+        const uint64_t covers = asked_.load();
+        SaveQueueFile(GetDataPath("queue.xml").c_str());
+        written_ = covers;
+    }
+
+private:
+    std::atomic<uint64_t> asked_{0};
+    std::mutex writeLock_;  // after the UI lock when both are held; the queue lock is taken inside
+    uint64_t written_ = 0;  // the last request a finished write covers
+};
+
+QueueFileSaver g_queueSaver;
+
+// The list's check boxes go to the items under the UI lock; the file is written after it.
 void SaveQueueNow() {
     FileListSyncCheckStates();
-    SaveQueueFile(GetDataPath("queue.xml").c_str());
+    g_queueSaver.Save();
 }
 
 void LoadUserPrefs() { LoadPreset(GetDataPath("prefs.xml").c_str(), nullptr, false); }
 
-int JobStarted(QueueItem*, int64_t row) {
-    UiLock lock(kJobLockMs);
+// The job's start in the window and the prefs (an item's preset); under the UI lock. True when
+// the queue file is to be saved (after the lock: other workers may be saving it too).
+bool ShowJobStart(int64_t row) {
     {
         std::lock_guard lk(g_counterLock);
         g_counters.currentRow = static_cast<int>(row);
     }
     QueueItem* item = QueueGetItem(static_cast<int>(row));
     SetCurrentListItem(item);
-    if (!item) return 0;
+    if (!item) return false;
     FileListWriteRow(item);
 
     if (item->preset && *item->preset) {
@@ -102,8 +127,19 @@ int JobStarted(QueueItem*, int64_t row) {
     PluginEvent(5, item);
     SettingsChangedLevel = 3;
     ApplyCountdown = 8;
-    if (GetPrefInt("overall.task.saveQueue") != 0) SaveQueueNow();
+    const bool save = GetPrefInt("overall.task.saveQueue") != 0;
+    if (save) FileListSyncCheckStates();
     WithMainWindow([&](CDlgMain& w) { w.ShowJobStarted(item); });
+    return save;
+}
+
+int JobStarted(QueueItem*, int64_t row) {
+    bool save = false;
+    {
+        UiLock lock(kJobLockMs);
+        save = ShowJobStart(row);
+    }
+    if (save) g_queueSaver.Save();
     return 0;
 }
 
@@ -132,9 +168,10 @@ int JobEnded(QueueItem* item, int64_t row) {
     }
     if (!item) return 0;
     bool revert = false;
+    int saveQueue = 0;
     {
         UiLock lock(kJobLockMs);
-        const int saveQueue = GetPrefInt("overall.task.saveQueue");
+        saveQueue = GetPrefInt("overall.task.saveQueue");
         if (saveQueue == 2) SaveQueueNow();
         switch (item->state.load()) {
         case kItemDone:
@@ -150,7 +187,7 @@ int JobEnded(QueueItem* item, int64_t row) {
         }
         WithMainWindow([&](CDlgMain& w) { w.ShowProgress(item); });
         PluginEvent(6, item);
-        if (saveQueue != 0) SaveQueueNow();
+        if (saveQueue != 0) FileListSyncCheckStates();
         FileListWriteRow(item);
         if (item->group != 0) {
             QueueLockGuard queueLock;
@@ -161,6 +198,7 @@ int JobEnded(QueueItem* item, int64_t row) {
         revert = g_counters.presetLoaded;
         g_counters.presetLoaded = false;
     }
+    if (saveQueue != 0) g_queueSaver.Save();
     if (revert) {
         RevertPrefs();
         LoadUserPrefs();
