@@ -3,9 +3,11 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <ctime>
 #include <string>
 #include <utility>
@@ -71,24 +73,62 @@ bool ReadSystemCpuTicks(uint64_t* idle, uint64_t* total) {
     return true;
 }
 
-bool ReadProcessGroupCpuTicks(int pid, uint64_t* ticks) {
-    if (pid <= 0) return false;
-    ProcStat leader;
-    if (!ReadProcStat(pid, &leader)) return false;
-    uint64_t sum = leader.ticks;
-    if (leader.pgrp == pid) {
+namespace {
+
+// Every process's group and processor time, from one pass over /proc. The pass reads a file per
+// process on the system, and a statistics update asks for every running tool's group at once: the
+// callers of one moment (kGroupPassShareMs) share a pass.
+constexpr int64_t kGroupPassShareMs = 50;
+
+struct GroupMember {
+    int pid = 0;
+    int pgrp = 0;
+    uint64_t ticks = 0;
+};
+
+std::mutex g_groupPassLock;
+std::vector<GroupMember> g_groupPass;
+bool g_groupPassMade = false;
+int64_t g_groupPassMs = 0;
+
+int64_t SteadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The members of the group led by pid, the leader left out: processor ticks summed.
+uint64_t GroupMembersTicks(int pid) {
+    std::lock_guard lock(g_groupPassLock);
+    const int64_t now = SteadyMs();
+    if (!g_groupPassMade || now - g_groupPassMs > kGroupPassShareMs) {
+        g_groupPass.clear();
         if (DIR* dir = opendir("/proc")) {
             while (dirent* entry = readdir(dir)) {
                 char* end = nullptr;
                 const long other = std::strtol(entry->d_name, &end, 10);
-                if (*end != '\0' || other <= 0 || other == pid) continue;
+                if (*end != '\0' || other <= 0) continue;
                 ProcStat member;
-                if (ReadProcStat(static_cast<int>(other), &member) && member.pgrp == pid) sum += member.ticks;
+                if (ReadProcStat(static_cast<int>(other), &member) && member.pgrp != static_cast<int>(other))
+                    g_groupPass.push_back({static_cast<int>(other), member.pgrp, member.ticks});
             }
             closedir(dir);
         }
+        g_groupPassMs = now;
+        g_groupPassMade = true;
     }
-    *ticks = sum;
+    uint64_t sum = 0;
+    for (const GroupMember& m : g_groupPass)
+        if (m.pgrp == pid && m.pid != pid) sum += m.ticks;
+    return sum;
+}
+
+}  // namespace
+
+bool ReadProcessGroupCpuTicks(int pid, uint64_t* ticks) {
+    if (pid <= 0) return false;
+    ProcStat leader;
+    if (!ReadProcStat(pid, &leader)) return false;
+    *ticks = leader.ticks + (leader.pgrp == pid ? GroupMembersTicks(pid) : 0);
     return true;
 }
 
