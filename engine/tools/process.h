@@ -139,6 +139,9 @@ protected:
     bool DrainWatched(int timeoutMs, int writeFd);
     // The shared write loop (blocking semantics over a non-blocking descriptor).
     int WriteAll(int fd, const char* bytes, size_t length);
+    // How long to leave a full input pipe alone before writing again (see WriteAll); 0: wait for
+    // room.
+    int FullPipeWaitMs(int fd);
     // The shared timed read; maxSize caps a growing buffer.
     int TimedRead(int fd, int timeoutMs, int maxSize);
     // Starts the request (the program and argv set by the caller) with the given child streams;
@@ -146,6 +149,15 @@ protected:
     int Spawn(platform::SpawnRequest& req);
 
     Backlog backlog_[2];
+
+    // How fast the child reads its input, measured between two moments its pipe was full.
+    struct InputPace {
+        int64_t markUs = 0;             // the last moment the pipe was found full
+        int64_t queuedAtMark = 0;       // the bytes it held then
+        int64_t writtenSinceMark = 0;
+        double bytesPerUs = 0;          // 0 until measured
+    };
+    InputPace pace_;
 };
 
 class CProcessWrapperCRT : public CProcessWrapper {

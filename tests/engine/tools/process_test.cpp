@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -348,6 +349,41 @@ TEST(ProcessWrapper, OutputDrainedDuringAWriteComesBackWholeAndInOrder) {
         for (int n; (n = p->Read(piece, sizeof piece)) > 0;) got.append(piece, static_cast<size_t>(n));
         EXPECT_EQ(got.size(), expected.size());
         EXPECT_TRUE(got == expected) << "output lost or reordered";
+    }
+}
+
+TEST(ProcessWrapper, AChildReadingAtAChangingPaceGetsEveryByteInOrder) {
+    // The writer leaves a full input pipe alone for a while, by the pace the child has read at:
+    // a child that reads a page at a time, slowly, then pauses, then races, still gets every byte
+    // in order, and its pause (shorter than the stall limit) does not end it.
+    const char* reader =
+        "import os, zlib\n"
+        "a, n, pause = 1, 0, True\n"
+        "while True:\n"
+        "    b = os.read(0, 4096)\n"
+        "    if not b: break\n"
+        "    a = zlib.adler32(b, a); n += len(b)\n"
+        "    if n < (1 << 20) and n % 65536 == 0: os.system('sleep 0.01')\n"
+        "    if n >= (2 << 20) and pause: pause = False; os.system('sleep 1')\n"
+        "print(n, a)\n";
+    std::vector<char> data(6 << 20);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 7 + i / 4093) % 251);
+    uint32_t s1 = 1, s2 = 0;  // Adler-32 of the data, as the child computes it
+    for (char c : data) {
+        s1 = (s1 + static_cast<unsigned char>(c)) % 65521;
+        s2 = (s2 + s1) % 65521;
+    }
+    const std::string expected = std::to_string(data.size()) + " " + std::to_string((s2 << 16) | s1) + "\n";
+    for (bool crt : {false, true}) {
+        SCOPED_TRACE(crt ? "descriptor variant" : "handle variant");
+        std::unique_ptr<CProcessWrapper> p(crt ? new CProcessWrapperCRT(0x3001) : new CProcessWrapper(0x3001));
+        ASSERT_TRUE(p->Start(("python3 -c " + platform::QuoteArg(reader)).c_str()));
+        for (size_t at = 0; at < data.size(); at += 32768)
+            ASSERT_EQ(p->Write(data.data() + at, 32768), 32768) << "at " << at;
+        p->CloseStdin();
+        ASSERT_EQ(p->Wait(60000), 1);
+        ASSERT_GT(p->ReadOutput(5000), 0);
+        EXPECT_EQ(std::string(p->buffer), expected);
     }
 }
 
