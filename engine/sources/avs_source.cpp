@@ -16,7 +16,7 @@
 #include "engine/queue/inputtype.h"
 #include "engine/queue/queue.h"
 #include "engine/queue/taskvars.h"
-#include "platform/avs/avs.h"
+#include "platform/avs_module.h"
 #include "platform/fs.h"
 
 namespace {
@@ -240,22 +240,24 @@ bool CAvsAudioSource::Open(AudioTask* task) {
         ss << in.rdbuf();
         scriptCuts_ = ss.str().find("Trim(") != std::string::npos;
     }
-    env_ = avs_create_script_environment(2);
+    // The layer is loaded on the first script; without it no environment can be had.
+    api_ = platform::AvsModule();
+    env_ = api_ ? api_->create_script_environment(2) : nullptr;
     if (!env_) return Fail("AVIFileOpen failed, unable to open script environment");
-    AVS_Value v = avs_invoke(env_, "Import", avs_new_value_string(scriptPath));
-    if (avs_is_error(v) || !avs_is_clip(v)) {
+    AVS_Value v = api_->invoke(env_, "Import", api_->new_value_string(scriptPath));
+    if (api_->is_error(v) || !api_->is_clip(v)) {
         std::fprintf(stderr, "AVIFileOpen failed, unable to open %s : %s\n", item && item->file ? item->file : "",
-                     avs_is_error(v) ? avs_as_error(v) : "");
+                     api_->is_error(v) ? api_->as_error(v) : "");
         Close();
         return false;
     }
-    clip_ = avs_take_clip(v, env_);
-    const AVS_VideoInfo* vi = clip_ ? avs_get_video_info(clip_) : nullptr;
+    clip_ = api_->take_clip(v, env_);
+    const AVS_VideoInfo* vi = clip_ ? api_->get_video_info(clip_) : nullptr;
     if (!vi) return Fail("AVIStreamInfo failed, unable to get stream info!");
-    if (!avs_has_audio(*vi)) return Fail("AVIFileGetStream failed, no audio stream!");
+    if (!api_->has_audio(*vi)) return Fail("AVIFileGetStream failed, no audio stream!");
     std::fprintf(stderr, "Found Audio Stream\n");
     // Float samples would be labelled integer PCM by the header; they are refused.
-    int sampleBytes = avs_bytes_per_channel_sample(*vi);
+    int sampleBytes = api_->bytes_per_channel_sample(*vi);
     if (vi->sample_type == AVS_SAMPLE_FLOAT || sampleBytes == 0 || vi->nchannels <= 0)
         return Fail("AVIStreamReadFormat failed!");
     blockAlign_ = sampleBytes * vi->nchannels;
@@ -282,7 +284,7 @@ int CAvsAudioSource::Read(void* buffer, int size) {
     if (allowed < 0) return -1;
     int64_t samples = std::min<int64_t>(allowed / blockAlign_, static_cast<int64_t>(length) - nextSample);
     if (samples <= 0) return -1;  // less than one frame left before the limit
-    if (avs_get_audio(clip_, buffer, nextSample, samples) != 0) {
+    if (api_->get_audio(clip_, buffer, nextSample, samples) != 0) {
         std::fprintf(stderr, "AVIStreamRead returned error.\n");
         return -1;
     }
@@ -293,9 +295,9 @@ int CAvsAudioSource::Read(void* buffer, int size) {
 }
 
 void CAvsAudioSource::Close() {
-    if (clip_) avs_release_clip(clip_);
+    if (clip_) api_->release_clip(clip_);
     clip_ = nullptr;
-    if (env_) avs_delete_script_environment(env_);
+    if (env_) api_->delete_script_environment(env_);
     env_ = nullptr;
     DeleteAvsScript(this);
 }

@@ -10,6 +10,7 @@
 
 struct AVS_ScriptEnvironment;
 struct AVS_Clip;
+struct AvsApi;
 
 // Owns the script file of a source or a player.
 class CAvsHelper {
@@ -36,6 +37,7 @@ public:
 private:
     bool Fail(const char* message);
 
+    const AvsApi* api_ = nullptr;  // the avs_ layer's entry points, set when a script is opened
     AVS_ScriptEnvironment* env_ = nullptr;
     AVS_Clip* clip_ = nullptr;
     int blockAlign_ = 0;

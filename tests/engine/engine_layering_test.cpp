@@ -143,7 +143,8 @@ TEST(Layering, EveryLibraryLinksNothingAbove) {
         {"sqplatform", {"qxcommon", "sqgui", "sqengine", "sqremote", "squi"}},
         {"sqgui", {"qxcommon", "sqengine", "sqremote", "squi"}},
         {"qxcommon", {"sqgui", "sqengine", "sqremote", "squi"}},
-        {"sqengine", {"sqgui", "sqgtk", "sqremote", "squi"}},
+        // The engine opens the avs_ layer as a module when it reads a script (platform/avs_module).
+        {"sqengine", {"sqgui", "sqgtk", "sqremote", "squi", "sqavs"}},
         {"sqremote", {"sqgui", "sqgtk", "squi"}},
     };
     for (const auto& row : table) {

@@ -18,9 +18,7 @@
 #include "ui/main/shell.h"
 
 // Last: SDL's window-manager header brings Xlib's macros (None, Font, ...).
-#include <SDL.h>
-#include <SDL_image.h>
-#include <SDL_syswm.h>
+#include "ui/dialogs/splash_libs.h"
 
 namespace ui {
 
@@ -39,6 +37,10 @@ constexpr gui::UINT kSplashTimerMs = 2000;
 constexpr int kLastTick = 8;
 
 SDL_Surface* AsSurface(void* s) { return static_cast<SDL_Surface*>(s); }
+
+// The SDL functions, once the libraries are loaded: Open loads them before the event thread starts,
+// and every other call comes after it.
+const SplashLibs& Sdl() { return *SplashLibraries(); }
 
 }  // namespace
 
@@ -60,13 +62,13 @@ CImageBox::~CImageBox() {
 void CImageBox::OnExpose() { Flip(); }
 
 void CImageBox::Flip() {
-    if (surface_) SDL_Flip(AsSurface(surface_));
+    if (surface_) Sdl().SDL_Flip(AsSurface(surface_));
 }
 
 void CImageBox::DrawOpaque(void* picture) {
     if (!surface_ || !picture) return;
-    SDL_SetAlpha(AsSurface(picture), 0, SDL_ALPHA_OPAQUE);
-    SDL_UpperBlit(AsSurface(picture), nullptr, AsSurface(surface_), nullptr);
+    Sdl().SDL_SetAlpha(AsSurface(picture), 0, SDL_ALPHA_OPAQUE);
+    Sdl().SDL_UpperBlit(AsSurface(picture), nullptr, AsSurface(surface_), nullptr);
     Flip();
 }
 
@@ -76,11 +78,17 @@ bool CImageBox::PushUserEvent(int code, void* data1, void* data2) {
     event.user.code = code;
     event.user.data1 = data1;
     event.user.data2 = data2;
-    return SDL_PushEvent(&event) == 0;
+    const SplashLibs* libs = SplashLibraries();
+    return libs && libs->SDL_PushEvent(&event) == 0;
 }
 
 bool CImageBox::Open() {
     if (thread_) Close(1000);
+    // Loads SDL here, before the event thread that calls it starts.
+    if (!SplashLibraries()) {
+        gui::MessageBoxA(nullptr, "Error init SDL", nullptr, gui::MB_OK);
+        return false;
+    }
     quit_ = 0;
     embedded_ = false;
     auto state = std::make_shared<ThreadState>();
@@ -112,7 +120,7 @@ bool CImageBox::Close(uint32_t waitMs) {
         // From one of our own handlers: the loop ends after it.
         SDL_Event event{};
         event.type = SDL_QUIT;
-        SDL_PushEvent(&event);
+        Sdl().SDL_PushEvent(&event);
         return false;
     }
     bool done;
@@ -123,7 +131,7 @@ bool CImageBox::Close(uint32_t waitMs) {
     if (!done) {
         SDL_Event event{};
         event.type = SDL_QUIT;
-        SDL_PushEvent(&event);
+        Sdl().SDL_PushEvent(&event);
         std::unique_lock lk(thread_->m);
         done = thread_->cv.wait_for(lk, std::chrono::milliseconds(waitMs), [&] { return thread_->done; });
     }
@@ -145,19 +153,19 @@ void CImageBox::EventLoop(const std::shared_ptr<ThreadState>& state) {
         SDL_SysWMinfo info;
         SDL_VERSION(&info.version);
         unsigned long window = 0;
-        if (SDL_GetWMInfo(&info) > 0 && info.subsystem == SDL_SYSWM_X11) window = info.info.x11.wmwindow;
+        if (Sdl().SDL_GetWMInfo(&info) > 0 && info.subsystem == SDL_SYSWM_X11) window = info.info.x11.wmwindow;
         xWindow_ = window;
     };
     if (!surface_) {
         // No parachute: the program's own crash handling stays in place.
-        if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE) < 0) return finish("Error init SDL");
-        SDL_Surface* screen = SDL_SetVideoMode(width_, height_, bpp_, flags_ | SDL_ANYFORMAT);
+        if (Sdl().SDL_Init(SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE) < 0) return finish("Error init SDL");
+        SDL_Surface* screen = Sdl().SDL_SetVideoMode(width_, height_, bpp_, flags_ | SDL_ANYFORMAT);
         if (!screen) {
-            SDL_Quit();
+            Sdl().SDL_Quit();
             return finish("SDL_SetVideoMode error");
         }
         surface_ = screen;
-        SDL_WM_SetCaption("Quorvex", "Quorvex");
+        Sdl().SDL_WM_SetCaption("Quorvex", "Quorvex");
         readWindow();
         std::lock_guard lk(state->m);
         surfaceReady_ = true;
@@ -165,7 +173,7 @@ void CImageBox::EventLoop(const std::shared_ptr<ThreadState>& state) {
     }
     SDL_Event event;
     while (!quit_) {
-        if (!SDL_WaitEvent(&event)) break;
+        if (!Sdl().SDL_WaitEvent(&event)) break;
         switch (event.type) {
         case SDL_KEYDOWN: OnKey(event.key.keysym.sym); break;
         case SDL_MOUSEBUTTONDOWN: OnMouseDown(event.button.x, event.button.y, event.button.button); break;
@@ -175,7 +183,7 @@ void CImageBox::EventLoop(const std::shared_ptr<ThreadState>& state) {
             quit_ = 1;
             break;
         case SDL_VIDEORESIZE:
-            if (SDL_Surface* screen = SDL_SetVideoMode(event.resize.w, event.resize.h, 32, flags_ | SDL_ANYFORMAT)) {
+            if (SDL_Surface* screen = Sdl().SDL_SetVideoMode(event.resize.w, event.resize.h, 32, flags_ | SDL_ANYFORMAT)) {
                 surface_ = screen;
                 readWindow();
                 OnResize(event.resize.w, event.resize.h);
@@ -187,7 +195,7 @@ void CImageBox::EventLoop(const std::shared_ptr<ThreadState>& state) {
         }
     }
     // Events still queued may carry data: their handlers see the quit flag and only free it.
-    while (SDL_PollEvent(&event) > 0) {
+    while (Sdl().SDL_PollEvent(&event) > 0) {
         if (event.type == SDL_USEREVENT) OnOwnEvent(event.user.code, event.user.data1, event.user.data2);
     }
     OnOwnEvent(0, nullptr, nullptr);
@@ -195,7 +203,7 @@ void CImageBox::EventLoop(const std::shared_ptr<ThreadState>& state) {
     surface_ = nullptr;
     surfaceReady_ = false;
     xWindow_ = 0;
-    SDL_Quit();
+    Sdl().SDL_Quit();
     finish(nullptr);
 }
 
@@ -265,20 +273,20 @@ bool Csplash::CrossFadeTo(const std::string& path) {
 void Csplash::OnOwnEvent(int code, void* data1, void*) {
     std::unique_ptr<std::string> text(static_cast<std::string*>(data1));
     if (code == 0) {  // the event thread ends
-        if (startPicture_) SDL_FreeSurface(AsSurface(startPicture_));
+        if (startPicture_) Sdl().SDL_FreeSurface(AsSurface(startPicture_));
         startPicture_ = nullptr;
         return;
     }
     if (quit_ || !text) return;
     if (code == kEventStartPicture) {
-        SDL_RWops* rw = SDL_RWFromConstMem(text->data(), static_cast<int>(text->size()));
-        SDL_Surface* picture = rw ? IMG_Load_RW(rw, 1) : nullptr;
+        SDL_RWops* rw = Sdl().SDL_RWFromConstMem(text->data(), static_cast<int>(text->size()));
+        SDL_Surface* picture = rw ? Sdl().IMG_Load_RW(rw, 1) : nullptr;
         if (!picture) return;
-        if (startPicture_) SDL_FreeSurface(AsSurface(startPicture_));
+        if (startPicture_) Sdl().SDL_FreeSurface(AsSurface(startPicture_));
         startPicture_ = picture;
         DrawOpaque(picture);
     } else if (code == kEventLoadPicture) {
-        if (SDL_Surface* picture = IMG_Load(text->c_str())) OnUserEvent(picture, startPicture_);
+        if (SDL_Surface* picture = Sdl().IMG_Load(text->c_str())) OnUserEvent(picture, startPicture_);
     }
 }
 
@@ -288,22 +296,22 @@ void Csplash::OnUserEvent(void* data1, void* data2) {
     SDL_Surface* screen = AsSurface(Surface());
     if (!fresh) return;
     if (screen) {
-        const Uint32 start = SDL_GetTicks();
-        for (Uint32 elapsed = 0; elapsed < 500 && !quit_; elapsed = SDL_GetTicks() - start) {
-            SDL_FillRect(screen, nullptr, SDL_MapRGB(screen->format, 255, 255, 255));
+        const Uint32 start = Sdl().SDL_GetTicks();
+        for (Uint32 elapsed = 0; elapsed < 500 && !quit_; elapsed = Sdl().SDL_GetTicks() - start) {
+            Sdl().SDL_FillRect(screen, nullptr, Sdl().SDL_MapRGB(screen->format, 255, 255, 255));
             if (old) {
-                SDL_SetAlpha(old, SDL_SRCALPHA, static_cast<Uint8>(250 - elapsed / 2));
-                SDL_UpperBlit(old, nullptr, screen, nullptr);
+                Sdl().SDL_SetAlpha(old, SDL_SRCALPHA, static_cast<Uint8>(250 - elapsed / 2));
+                Sdl().SDL_UpperBlit(old, nullptr, screen, nullptr);
             }
-            SDL_SetAlpha(fresh, SDL_SRCALPHA, static_cast<Uint8>(elapsed / 2));
-            SDL_UpperBlit(fresh, nullptr, screen, nullptr);
-            SDL_Flip(screen);
-            SDL_Delay(10);
+            Sdl().SDL_SetAlpha(fresh, SDL_SRCALPHA, static_cast<Uint8>(elapsed / 2));
+            Sdl().SDL_UpperBlit(fresh, nullptr, screen, nullptr);
+            Sdl().SDL_Flip(screen);
+            Sdl().SDL_Delay(10);
         }
         DrawOpaque(fresh);
         pictureShown = true;
     }
-    SDL_FreeSurface(fresh);
+    Sdl().SDL_FreeSurface(fresh);
 }
 
 void Csplash::OnMouseDown(int x, int y, int) {
@@ -316,7 +324,7 @@ void Csplash::OnMouseDown(int x, int y, int) {
     if (NativeWindow()) {
         for (int alpha = 250; alpha >= 10; alpha -= 20) {
             SetAlpha(alpha);
-            SDL_Delay(20);
+            Sdl().SDL_Delay(20);
         }
     }
     Close(0);
@@ -331,6 +339,7 @@ void StartSplash() {
     if (!std::getenv("DISPLAY") && !std::getenv("SDL_VIDEODRIVER")) return;
     auto picture = StartPictureBytes();
     if (!picture) return;  // no picture: no splash, silently
+    if (!SplashLibraries()) return;  // no SDL to draw with: no splash (a line on standard error says why)
     auto splash = std::make_unique<Csplash>();
     if (!splash->Open()) return;
     splash->SetAlpha(0);

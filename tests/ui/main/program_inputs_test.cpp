@@ -152,4 +152,50 @@ TEST(ProgramInputs, EachRowConvertsOrFailsAsItSays) {
     }
 }
 
+// A program folder of the build's output folder's files but one left out: the program itself
+// hard-linked (copied where that fails), so that it takes this folder for its own, the rest linked.
+void MakeProgramFolderWithout(const fs::path& folder, const std::string& leftOut) {
+    for (const fs::directory_entry& e : fs::directory_iterator(SQ_OUT_DIR)) {
+        const std::string name = e.path().filename().string();
+        if (name == leftOut) continue;
+        if (name != "sonquill") {
+            fs::create_symlink(e.path(), folder / name);
+            continue;
+        }
+        std::error_code ec;
+        fs::create_hard_link(e.path(), folder / name, ec);
+        if (ec) fs::copy_file(e.path(), folder / name);
+    }
+}
+
+// Audio read through the script layer (the "AVISynth" decoder): the program opens the layer's module
+// on the first script it reads; without the module the item fails and says why, and the program ends.
+TEST(ProgramInputs, AudioThroughTheScriptLayerOpensItsModule) {
+    const struct {
+        const char* what;
+        bool withModule;
+        int code;
+        std::vector<std::string> says;
+    } cases[] = {
+        {"the module beside the program", true, 0, {"Found Audio Stream", "1 done"}},
+        {"no module", false, 1,
+         {"cannot load the script module", "AVIFileOpen failed, unable to open script environment",
+          "the source could not be opened or read"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        HeadlessProgram program({{"overall.audio.autoSource", "false"}, {"overall.audio.source", "AVISynth"}});
+        ASSERT_TRUE(MakeTone(program.work().file("tone.wav"), 1.0));
+        sqtest::TempDir folder;
+        if (!c.withModule) MakeProgramFolderWithout(folder.path(), "libsqavs.so");
+        const ProgramResult r = program.Run({"-verbose", "-start", "-exit", "tone.wav"}, 120, {},
+                                            c.withModule ? std::string(SQ_OUT_DIR) : folder.path().string());
+        EXPECT_EQ(r.code, c.code) << r.err;
+        EXPECT_FALSE(Has(r.err, "Sanitizer")) << r.err;
+        for (const std::string& line : c.says) EXPECT_TRUE(Has(LogOf(program, r), line)) << line << "\n" << r.err;
+        if (c.withModule) ExpectMp3s(program.work().path(), {"tone"});
+        else EXPECT_FALSE(fs::exists(program.work().file("tone.mp3")));
+    }
+}
+
 }  // namespace
