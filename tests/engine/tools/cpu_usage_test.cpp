@@ -46,7 +46,9 @@ private:
     pid_t pid_ = 0;
 };
 
-constexpr const char* kSpin = "while :; do :; done";
+// A busy loop that ends by itself once this test program has gone: a test that dies before its
+// Child ends leaves no spinner behind to load the machine.
+std::string Spin() { return "while kill -0 " + std::to_string(getpid()) + " 2>/dev/null; do :; done"; }
 
 // Time on a processor in ns of every member of a process group, from the scheduler's own
 // account (a second source beside the ticks the meter reads).
@@ -79,20 +81,21 @@ Reading ProcessUsageOver(uint32_t pid, std::chrono::milliseconds span) {
 // A spinning child reads about 100 % of one processor on an idle machine; on a shared one it gets
 // less, so the figure is held against the scheduler's account of the same group.
 TEST(CpuUsage, ProcessLoadOfBusyIdleAndGroupedChildren) {
+    const std::string helper = "sh -c '" + Spin() + "' & ";
     const struct {
         const char* name;
-        const char* script;
+        std::string script;
         bool busy;
     } cases[] = {
-        {"busy", kSpin, true},
+        {"busy", Spin(), true},
         {"idle", "sleep 30", false},
         // The leader only waits; its busy helpers in the same group count as its load.
-        {"busy helper", "sh -c 'while :; do :; done' & wait", true},
-        {"two busy helpers", "sh -c 'while :; do :; done' & sh -c 'while :; do :; done' & wait", true},
+        {"busy helper", helper + "wait", true},
+        {"two busy helpers", helper + helper + "wait", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Child child(c.script);
+        Child child(c.script.c_str());
         ASSERT_NE(child.pid(), 0u);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let the helpers start
         const Reading r = ProcessUsageOver(child.pid(), std::chrono::milliseconds(1000));
@@ -142,7 +145,7 @@ TEST(CpuUsage, SystemLoadCountsWhatTheSpinnersUse) {
     ASSERT_GT(machine, 0);
     // One group of spinners, one for each processor this process may use.
     std::string script;
-    for (int i = 0; i < usable; ++i) script += "sh -c 'while :; do :; done' & ";
+    for (int i = 0; i < usable; ++i) script += "sh -c '" + Spin() + "' & ";
     script += "wait";
     Child spinners(script.c_str());
     ASSERT_NE(spinners.pid(), 0u);
