@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "common/fileutil.h"
 #include "common/textutil.h"
@@ -282,6 +284,12 @@ bool ReadableInProcess(const std::string& path) {
 }
 
 }  // namespace
+
+void PreloadMediaInfoLibrary() {
+    static std::once_flag started;
+    // Detached: a program that ends meanwhile waits for the load in its own unloading.
+    std::call_once(started, [] { std::thread([] { MediaInfoLibrary::Get(); }).detach(); });
+}
 
 bool ReadMediaInfoInProcess(const char* path, std::string* text) {
     if (!path || !text || !ReadableInProcess(path)) return false;

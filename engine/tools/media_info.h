@@ -35,6 +35,10 @@ public:
     bool Analyze(int kind, QueueItem* item) override;
 };
 
+// Loads the media-information library on a thread of its own, for a batch about to start, so that
+// its first probes find it loaded; once per process, and nothing when a reading loaded it already.
+void PreloadMediaInfoLibrary();
+
 // Runs "mediainfo <path>" and keeps what it prints as the tool's output; false (and "") when
 // nothing came within the time limit.
 bool RunMediaInfoText(CMediaTool* tool, const char* path);

@@ -25,6 +25,7 @@
 #include "engine/jobs/jobdriver.h"
 #include "engine/prefs/preffiles.h"
 #include "engine/queue/queuefile.h"
+#include "engine/tools/media_info.h"
 #include "platform/cpuinfo.h"
 #include "platform/fs.h"
 #include "platform/gui/resources.h"
@@ -544,6 +545,8 @@ int StartProgram(const char* commandLine) {
     if (s.startFolder.empty() || s.startFolder.back() != '/') s.startFolder += '/';
     ParseCommandLine(g_commandLine.c_str(), 0);
     s.exitFlag = s.options.exit;
+    // A batch starts as soon as the program is up: its probes' reader loads meanwhile.
+    if (s.options.start) PreloadMediaInfoLibrary();
     if (s.echoToStderr.load()) StartConsoleReport(s.options.verbose);
     SplashStart();
 
