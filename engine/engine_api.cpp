@@ -337,6 +337,7 @@ void ProbeItemAhead(QueueItem* copy) {
     struct stat st {};
     if (stat(copy->file, &st) != 0 || !S_ISREG(st.st_mode)) return;
     copy->mediaKind = row->kind;
+    WaitForJobProbes();
     ProbeReadAheadScope scope(copy->file);
     ReadStreamsWithTools(copy, row, 0);
 }
@@ -383,6 +384,7 @@ int ProbeItem(QueueItem* item, int force) {
         // first and then finds it done.
         std::optional<ItemProbeGuard> probing(std::in_place, item);
         if (!(item->flags.load() & kItemFlagHasStreams)) {
+            JobProbeScope jobProbe;
             ReadStreamsWithTools(item, row, force);
             // A format only an input plug-in knows: the plug-in describes it, unless it is busy
             // with another job; then the item is probed again later.

@@ -46,7 +46,32 @@ std::multiset<std::string> readingAhead;  // the files being read ahead now
 
 thread_local bool onReadAheadThread = false;
 
+// How long a read-ahead waits for the jobs' own probes before it goes on anyway.
+constexpr auto kJobProbesWait = std::chrono::seconds(5);
+
+std::mutex jobProbeMutex;
+std::condition_variable jobProbesEnded;
+int jobProbes = 0;
+
 }  // namespace
+
+JobProbeScope::JobProbeScope() {
+    std::lock_guard<std::mutex> lock(jobProbeMutex);
+    ++jobProbes;
+}
+
+JobProbeScope::~JobProbeScope() {
+    {
+        std::lock_guard<std::mutex> lock(jobProbeMutex);
+        --jobProbes;
+    }
+    jobProbesEnded.notify_all();
+}
+
+void WaitForJobProbes() {
+    std::unique_lock<std::mutex> lock(jobProbeMutex);
+    jobProbesEnded.wait_for(lock, kJobProbesWait, [] { return jobProbes == 0; });
+}
 
 ProbeReadAheadScope::ProbeReadAheadScope(const char* path) : path_(path ? path : "") {
     onReadAheadThread = true;

@@ -22,6 +22,22 @@ private:
     std::string path_;
 };
 
+// A probe of an item itself (a job's, the list's), running while it lives. A read-ahead waits
+// until none runs (WaitForJobProbes): at a batch's start every worker probes its first item at
+// once, their tools wait for those probes, and one more for an item needed later would only slow
+// them down (the media-information library reads one file at a time).
+class JobProbeScope {
+public:
+    JobProbeScope();
+    ~JobProbeScope();
+    JobProbeScope(const JobProbeScope&) = delete;
+    JobProbeScope& operator=(const JobProbeScope&) = delete;
+};
+
+// Waits until no item's own probe runs (at most a few seconds: a slow one does not hold the read-ahead
+// up for good).
+void WaitForJobProbes();
+
 // True on a thread inside a ProbeReadAheadScope.
 bool ReadingProbeAhead();
 
