@@ -2,6 +2,7 @@
 #include "platform/gui/resources.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <charconv>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <sstream>
 #include <set>
+#include <thread>
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -490,14 +492,34 @@ std::map<int, std::shared_ptr<const T>> LoadFiles(const std::filesystem::path& d
             if (e.path().extension() == ".xml") files.push_back(e.path());
     }
     std::sort(files.begin(), files.end());
-    std::map<int, std::shared_ptr<const T>> found;
-    for (const auto& path : files) {
-        const std::string name = path.filename().string();
+    // The files are read and parsed on a few threads at once (they are on the road of the
+    // program's start), then checked in order.
+    struct Parsed {
         T t;
         std::string problem;
-        const Document doc = ReadFile(path);
-        if (!Root(doc)) problem = "not well-formed XML";
-        else parse(Root(doc), t, problem);
+    };
+    std::vector<Parsed> parsed(files.size());
+    InitXml();
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i; (i = next.fetch_add(1)) < files.size();) {
+            const Document doc = ReadFile(files[i]);
+            if (!Root(doc)) parsed[i].problem = "not well-formed XML";
+            else parse(Root(doc), parsed[i].t, parsed[i].problem);
+        }
+    };
+    {
+        std::vector<std::jthread> helpers;
+        const size_t count = std::min<size_t>(files.size() / 8, std::max(1u, std::thread::hardware_concurrency()) - 1);
+        for (size_t h = 0; h < count; ++h) helpers.emplace_back(work);
+        work();
+    }
+    std::map<int, std::shared_ptr<const T>> found;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const std::filesystem::path& path = files[i];
+        const std::string name = path.filename().string();
+        T& t = parsed[i].t;
+        std::string& problem = parsed[i].problem;
         if (problem.empty()) {
             const std::string stem = path.stem().string();
             const std::string prefix = stem.substr(0, stem.find('-'));
