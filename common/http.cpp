@@ -1,25 +1,19 @@
 #include "common/http.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <strings.h>
+
+#include "common/curl_lib.h"
 
 namespace {
 
 std::atomic<int> g_connectMs{30000};
 std::atomic<int> g_stallSeconds{30};
 std::atomic<int> g_totalMs{120000};
-
-void GlobalInit() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 // What one transfer collects; the header values are those of the last reply (after redirects).
 struct Transfer {
@@ -143,51 +137,53 @@ void httpSetTimeouts(const HttpTimeouts& timeouts) {
 
 int httpRequest(HttpRequest* r, const char* url) {
     if (!r || !url) return -1;
-    GlobalInit();
+    // Without libcurl no transfer can start: the request fails as one refused would.
+    const CurlLib* lib = CurlLibrary();
+    if (!lib) return -1;
     CURL* curl = static_cast<CURL*>(r->session);
     if (!curl) {
-        curl = curl_easy_init();
+        curl = lib->curl_easy_init();
         if (!curl) return -1;
         r->session = curl;
     } else {
-        curl_easy_reset(curl);
+        lib->curl_easy_reset(curl);
     }
     if (r->urlHandle) {
-        curl_slist_free_all(static_cast<curl_slist*>(r->urlHandle));
+        lib->curl_slist_free_all(static_cast<curl_slist*>(r->urlHandle));
         r->urlHandle = nullptr;
     }
     curl_slist* headers = nullptr;
     if (r->options & kHttpReload) {
-        headers = curl_slist_append(headers, "Cache-Control: no-cache");
-        headers = curl_slist_append(headers, "Pragma: no-cache");
+        headers = lib->curl_slist_append(headers, "Cache-Control: no-cache");
+        headers = lib->curl_slist_append(headers, "Pragma: no-cache");
         r->urlHandle = headers;
     }
 
     Transfer t;
     t.request = r;
-    curl_easy_setopt(curl, CURLOPT_URL, url);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "Mozilla");
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    lib->curl_easy_setopt(curl, CURLOPT_URL, url);
+    lib->curl_easy_setopt(curl, CURLOPT_USERAGENT, "Mozilla");
+    lib->curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    lib->curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    lib->curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
     // Addresses come from feeds, pages and drops: never let one reach a local file.
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp");
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(g_connectMs.load()));
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(g_stallSeconds.load()));
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(g_totalMs.load()));
-    if (headers) curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &t);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnData);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
+    lib->curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
+    lib->curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp");
+    lib->curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(g_connectMs.load()));
+    lib->curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    lib->curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(g_stallSeconds.load()));
+    lib->curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(g_totalMs.load()));
+    if (headers) lib->curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    lib->curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
+    lib->curl_easy_setopt(curl, CURLOPT_HEADERDATA, &t);
+    lib->curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnData);
+    lib->curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
 
     r->bodyLength = 0;
-    const CURLcode code = curl_easy_perform(curl);
+    const CURLcode code = lib->curl_easy_perform(curl);
 
     long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    lib->curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     if (status) r->status = static_cast<int32_t>(status);
     if (t.haveType) {
         std::free(r->contentType);
@@ -212,9 +208,10 @@ int httpRequest(HttpRequest* r, const char* url) {
 
 void httpClean(HttpRequest* r) {
     if (!r) return;
-    if (r->session) curl_easy_cleanup(static_cast<CURL*>(r->session));
+    // A handle or header list exists only once libcurl has been loaded.
+    if (r->session) CurlLibrary()->curl_easy_cleanup(static_cast<CURL*>(r->session));
     r->session = nullptr;
-    if (r->urlHandle) curl_slist_free_all(static_cast<curl_slist*>(r->urlHandle));
+    if (r->urlHandle) CurlLibrary()->curl_slist_free_all(static_cast<curl_slist*>(r->urlHandle));
     r->urlHandle = nullptr;
     if (r->ownsBody) {
         std::free(r->body);

@@ -2,13 +2,12 @@
 
 #include <alsa/asoundlib.h>
 #include <poll.h>
-#include <pulse/error.h>
-#include <pulse/pulseaudio.h>
-#include <pulse/simple.h>
 
 #include <chrono>
 #include <cstring>
 #include <thread>
+
+#include "platform/capture/pulse_lib.h"
 
 namespace platform::capture {
 
@@ -66,24 +65,27 @@ void ListAlsaPcms(std::vector<Endpoint>* out) {
     snd_device_name_free_hint(hints);
 }
 
-// The PulseAudio sources, asked with a bounded wait; none when no server answers.
+// The PulseAudio sources, asked with a bounded wait; none when no server answers or PulseAudio's
+// libraries cannot be loaded.
 void ListPulseSources(std::vector<Endpoint>* out) {
-    pa_mainloop* loop = pa_mainloop_new();
+    const PulseLib* pa = PulseLibrary();
+    if (!pa) return;
+    pa_mainloop* loop = pa->pa_mainloop_new();
     if (!loop) return;
-    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "Sonquill");
+    pa_context* context = pa->pa_context_new(pa->pa_mainloop_get_api(loop), "Sonquill");
     struct Listing {
         std::vector<Endpoint> found;
         bool done = false;
     } listing;
-    if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+    if (context && pa->pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
         pa_operation* op = nullptr;
         while (!listing.done && std::chrono::steady_clock::now() < deadline) {
-            pa_mainloop_iterate(loop, 0, nullptr);
-            const pa_context_state_t state = pa_context_get_state(context);
+            pa->pa_mainloop_iterate(loop, 0, nullptr);
+            const pa_context_state_t state = pa->pa_context_get_state(context);
             if (!PA_CONTEXT_IS_GOOD(state)) break;
             if (state == PA_CONTEXT_READY && !op) {
-                op = pa_context_get_source_info_list(
+                op = pa->pa_context_get_source_info_list(
                     context,
                     [](pa_context*, const pa_source_info* info, int eol, void* data) {
                         auto* l = static_cast<Listing*>(data);
@@ -96,11 +98,11 @@ void ListPulseSources(std::vector<Endpoint>* out) {
             }
             if (!listing.done) std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        if (op) pa_operation_unref(op);
-        pa_context_disconnect(context);
+        if (op) pa->pa_operation_unref(op);
+        pa->pa_context_disconnect(context);
     }
-    if (context) pa_context_unref(context);
-    pa_mainloop_free(loop);
+    if (context) pa->pa_context_unref(context);
+    pa->pa_mainloop_free(loop);
     if (listing.done) out->insert(out->end(), listing.found.begin(), listing.found.end());
 }
 
@@ -173,37 +175,43 @@ std::unique_ptr<Stream> OpenAlsa(const std::string& name, const Format& wanted, 
 
 class PulseStream : public Stream {
 public:
-    PulseStream(pa_simple* s, const Format& format) : simple_(s), format_(format) {}
-    ~PulseStream() override { pa_simple_free(simple_); }
+    PulseStream(const PulseLib* pulse, pa_simple* s, const Format& format) : pulse_(pulse), simple_(s), format_(format) {}
+    ~PulseStream() override { pulse_->pa_simple_free(simple_); }
     Format GetFormat() const override { return format_; }
     // The server paces the reads; a broken connection answers with an error at once.
     ReadResult Read(void* buffer, size_t bytes, int) override {
         int err = 0;
-        return pa_simple_read(simple_, buffer, bytes, &err) < 0 ? ReadResult::kFailed : ReadResult::kData;
+        return pulse_->pa_simple_read(simple_, buffer, bytes, &err) < 0 ? ReadResult::kFailed : ReadResult::kData;
     }
 
 private:
+    const PulseLib* pulse_;
     pa_simple* simple_;
     Format format_;
 };
 
 std::unique_ptr<Stream> OpenPulse(const std::string& source, const Format& wanted, std::string* error) {
+    const PulseLib* pa = PulseLibrary();
+    if (!pa) {
+        if (error) *error = "PulseAudio's libraries cannot be loaded";
+        return nullptr;
+    }
     pa_sample_spec spec{};
     spec.format = wanted.isFloat ? PA_SAMPLE_FLOAT32LE : PA_SAMPLE_S16LE;
     spec.rate = wanted.rate;
     spec.channels = static_cast<uint8_t>(wanted.channels);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
-    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(100000, &spec));
+    attr.fragsize = static_cast<uint32_t>(pa->pa_usec_to_bytes(100000, &spec));
     int err = 0;
-    pa_simple* s = pa_simple_new(nullptr, "Sonquill", PA_STREAM_RECORD, source.c_str(), "capture", &spec, nullptr, &attr, &err);
+    pa_simple* s = pa->pa_simple_new(nullptr, "Sonquill", PA_STREAM_RECORD, source.c_str(), "capture", &spec, nullptr, &attr, &err);
     if (!s) {
-        if (error) *error = pa_strerror(err);
+        if (error) *error = pa->pa_strerror(err);
         return nullptr;
     }
     Format format = wanted;
     format.bits = wanted.isFloat ? 32 : 16;
-    return std::make_unique<PulseStream>(s, format);
+    return std::make_unique<PulseStream>(pa, s, format);
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include <SDL_syswm.h>
 #include <X11/Xlib.h>
 
+#include "platform/dynlib/function_table.h"
+
 // The functions of each library that the splash calls.
 #define SQ_SPLASH_SDL_FUNCTIONS(F)                                                                                 \
     F(SDL_Init) F(SDL_Quit) F(SDL_SetVideoMode) F(SDL_WM_SetCaption) F(SDL_GetWMInfo) F(SDL_WaitEvent)             \
@@ -25,11 +27,9 @@ namespace ui {
 
 // One member per function, under the function's own name and of its own type.
 struct SplashLibs {
-#define SQ_SPLASH_MEMBER(name) decltype(&::name) name = nullptr;
-    SQ_SPLASH_SDL_FUNCTIONS(SQ_SPLASH_MEMBER)
-    SQ_SPLASH_IMAGE_FUNCTIONS(SQ_SPLASH_MEMBER)
-    SQ_SPLASH_X11_FUNCTIONS(SQ_SPLASH_MEMBER)
-#undef SQ_SPLASH_MEMBER
+    SQ_SPLASH_SDL_FUNCTIONS(SQ_TABLE_FUNCTION)
+    SQ_SPLASH_IMAGE_FUNCTIONS(SQ_TABLE_FUNCTION)
+    SQ_SPLASH_X11_FUNCTIONS(SQ_TABLE_FUNCTION)
 };
 
 // The libraries' table, opened on the first call and kept loaded; null, after a line on standard
