@@ -19,6 +19,7 @@
 #include "support/shell_run.h"
 #include "support/wav_bytes.h"
 #include "ui/main/batch.h"
+#include "ui/main/engine_events.h"
 #include "ui/main/shell.h"
 #include "ui/options/option_tabs.h"
 #include "ui/plugins/device_host.h"
@@ -151,12 +152,16 @@ TEST(PluginsInTheProgram, ThePanelsButtonStopsTheRunningJobUnlessThePluginObject
     QueueItem* item = QueueGetItem(0);
     ASSERT_NE(item, nullptr);
     ASSERT_TRUE(run.driver().PumpUntil(
-        [&] { return item->state.load() == kItemEncoding && item->audioTask.load() != nullptr; }, 30000));
+        [&] { return item->state.load() == kItemEncoding && item->audioTask.load() != nullptr; }, 30000))
+        << "state " << item->state.load() << ", error " << item->errorCode.load() << ", log:\n" << ui::LogText()
+        << sqtest::ReadFile(run.dataFolder() + "sonquill.log");
 
     setenv("DEVICE_REFUSE_STOP", "1", 1);
     ASSERT_TRUE(run.driver().Click(button));
     unsetenv("DEVICE_REFUSE_STOP");
-    EXPECT_EQ(item->state.load(), kItemEncoding) << "the plug-in kept the job running";
+    EXPECT_EQ(item->state.load(), kItemEncoding) << "the plug-in kept the job running; error "
+                                                 << item->errorCode.load() << ", log:\n" << ui::LogText()
+                                                 << sqtest::ReadFile(run.dataFolder() + "sonquill.log");
     EXPECT_TRUE(host.Transcoding());
 
     ASSERT_TRUE(run.driver().Click(button));
