@@ -386,9 +386,10 @@ int ProbeItem(QueueItem* item, int force) {
         if (!(item->flags.load() & kItemFlagHasStreams)) {
             JobProbeScope jobProbe;
             ReadStreamsWithTools(item, row, force);
-            // A format only an input plug-in knows: the plug-in describes it, unless it is busy
-            // with another job; then the item is probed again later.
-            const bool later = !item->audio && !item->video && DescribeWithInputPlugin(item) < 0;
+            // A format only an input plug-in knows (no audio, no video the tools could describe):
+            // the plug-in describes it, unless it is busy with another job; then the item is
+            // probed again later.
+            const bool later = !item->audio && DescribeWithInputPlugin(item) < 0;
             if (!later) item->flags |= kItemFlagHasStreams;
         }
         probing.reset();

@@ -574,6 +574,10 @@ bool RunAudioPass(AudioTask* task, bool analysisPass) {
 
     if (!item || (!item->audio && !(item->flags.load() & kItemFlagSeparateAudio)) || task->inputTracks < 1 ||
         task->outputTracks < 1) {
+        // The item's failure line gives only the code's meaning: this one says why.
+        const bool noStream = !item || (!item->audio && !(item->flags.load() & kItemFlagSeparateAudio));
+        LogMessageFormat(&task->log, "No audio to convert in %s (error %d: %s)", item && item->file ? item->file : "",
+                         kItemErrorFormat, noStream ? "no audio stream found" : "no audio track to read or write");
         SetItemError(kItemErrorFormat, item);
         return false;
     }

@@ -511,8 +511,21 @@ int WinampPluginControl(int list, int operation, int index, void* argument, int 
                             "audiosrc.winamp.disabledInPlugins", false, [](const InputPluginEntry& d) { return d.fileName; });
 }
 
+namespace {
+
+// True when the tools told something of a video stream. The player names a video stream in a
+// file it cannot read (its last resort takes any data for an MPEG stream) and says nothing more
+// of it: such a guess is no video that the file's plug-in should be left out for.
+bool VideoDescribed(const VideoStreamInfo* video) {
+    for (const VideoStreamInfo* v = video; v; v = v->next)
+        if (v->format || v->codec || v->width || v->height || v->fpsNum || v->bitrate) return true;
+    return false;
+}
+
+}  // namespace
+
 int DescribeWithInputPlugin(QueueItem* item) {
-    if (!item || !item->file || item->audio || item->video) return 0;
+    if (!item || !item->file || item->audio || VideoDescribed(item->video)) return 0;
     const std::string path = item->file;
     const size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return 0;

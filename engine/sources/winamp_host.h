@@ -91,10 +91,11 @@ private:
     std::vector<uint8_t> scratch_;
 };
 
-// Stream information for a file that the media tools could not read, from the enabled input
-// plug-in whose extension list names the file's extension: the plug-in starts decoding until it
-// announces its format, and its length is kept. 1 when the item got an audio stream, 0 when no
-// plug-in describes it, -1 when the plug-in host stayed busy with another job (ask again later).
+// Stream information for a file that the media tools could not read (no audio, and no video they
+// could describe), from the enabled input plug-in whose extension list names the file's
+// extension: the plug-in starts decoding until it announces its format, and its length is kept.
+// 1 when the item got an audio stream, 0 when no plug-in describes it, -1 when the plug-in host
+// stayed busy with another job (ask again later).
 int DescribeWithInputPlugin(QueueItem* item);
 
 class CWinampInput : public CAudioSource {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <string>
 
 #include "engine/engine_api.h"
 #include "engine/jobs/audiotask.h"
@@ -160,25 +161,30 @@ TEST_F(PickPlugin, ByExtensionWithoutCaseThenByProbing) {
 }
 
 // Files the media tools cannot read are described by the input plug-in that names their
-// extension; a plug-in that only probes by playing describes nothing.
+// extension; a plug-in that only probes by playing describes nothing. A video stream the player
+// only named (its guess for any data it cannot read) does not keep the plug-in out.
 TEST_F(PickPlugin, AFormatOnlyAPluginKnowsIsDescribedByIt) {
     WriteTinyFile(files.file("song.tny"), 22050, 1, 16, Pcm16Ramp(11025));  // half a second
     WriteTinyFile(files.file("song.xyz"), 22050, 1, 16, Pcm16Ramp(11025));
-    WriteTinyFile(files.file("described.tny"), 22050, 1, 16, Pcm16Ramp(11025));
+    enum Found { kNothing, kAudio, kNamedVideo, kDescribedVideo };
     struct Case {
         const char* file;
-        bool alreadyDescribed;
+        Found found;  // what the tools left in the item
         int described;
     } const cases[] = {
-        {"song.tny", false, 1},
-        {"song.xyz", false, 0},  // only the probing plug-in would take it
-        {"missing.tny", false, 0},
-        {"described.tny", true, 0},
+        {"song.tny", kNothing, 1},
+        {"song.xyz", kNothing, 0},  // only the probing plug-in would take it
+        {"missing.tny", kNothing, 0},
+        {"song.tny", kAudio, 0},
+        {"song.tny", kNamedVideo, 1},
+        {"song.tny", kDescribedVideo, 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.file);
+        SCOPED_TRACE(std::string(c.file) + " found " + std::to_string(c.found));
         QueueItem* item = QueueNewItem(files.file(c.file).c_str());
-        if (c.alreadyDescribed) item->audio = new AudioStreamInfo;
+        if (c.found == kAudio) item->audio = new AudioStreamInfo;
+        if (c.found == kNamedVideo || c.found == kDescribedVideo) item->video = new VideoStreamInfo;
+        if (c.found == kDescribedVideo) item->video->width = 320;
         EXPECT_EQ(DescribeWithInputPlugin(item), c.described);
         if (c.described) {
             ASSERT_NE(item->audio, nullptr);

@@ -151,8 +151,12 @@ TEST(PluginsInTheProgram, ThePanelsButtonStopsTheRunningJobUnlessThePluginObject
     ASSERT_TRUE(run.driver().Click(button));
     QueueItem* item = QueueGetItem(0);
     ASSERT_NE(item, nullptr);
+    // Running means decoding through the input plug-in, not only a job set up.
     ASSERT_TRUE(run.driver().PumpUntil(
-        [&] { return item->state.load() == kItemEncoding && item->audioTask.load() != nullptr; }, 30000))
+        [&] {
+            return item->state.load() == kItemEncoding && item->audioTask.load() != nullptr && item->run.bytes.load() > 0;
+        },
+        30000))
         << "state " << item->state.load() << ", error " << item->errorCode.load() << ", log:\n" << ui::LogText()
         << sqtest::ReadFile(run.dataFolder() + "sonquill.log");
 
@@ -170,6 +174,7 @@ TEST(PluginsInTheProgram, ThePanelsButtonStopsTheRunningJobUnlessThePluginObject
     EXPECT_FALSE(host.Transcoding());
     EXPECT_NE(item->state.load(), kItemDone);
     EXPECT_NE(item->state.load(), kItemEncoding);
+    EXPECT_EQ(item->errorCode.load(), 0) << "a stopped job is no failure";
     const auto codes = sqtest::DevicePluginEventCodes(program.plugin("pocket.so"));
     EXPECT_EQ(std::count(codes.begin(), codes.end(), kPluginEventStopPressed), 2);
 }
