@@ -29,6 +29,7 @@ constexpr int kStallPollMs = 100;
 // A child's input pipe holds this much: room to leave it alone for a while once full.
 constexpr int kInputPipeBytes = 256 * 1024;
 // Below this much queued, a full pipe is written again as soon as it has room.
+constexpr int64_t kPaceSpanUs = 20000;  // the shortest span a child's reading pace is measured over
 constexpr int kPacedQueueMin = 32 * 1024;
 
 int64_t NowUs() {
@@ -173,34 +174,49 @@ int CProcessWrapper::WriteAll(int fd, const char* bytes, size_t length) {
             return -1;
         }
         const int paced = FullPipeWaitMs(fd);
-        if (paced > 0) DrainWatched(static_cast<int>(std::min<int64_t>(left, paced)), -1);
-        else DrainWatched(static_cast<int>(std::min<int64_t>(left, kStallPollMs)), fd);
+        if (paced > 0) {
+            DrainWatched(static_cast<int>(std::min<int64_t>(left, paced)), -1);
+            AfterPacedWait(fd);
+        } else DrainWatched(static_cast<int>(std::min<int64_t>(left, kStallPollMs)), fd);
     }
     return static_cast<int>(done);
 }
 
 // The child reads its input a page at a time, and waking for every page it frees from a full pipe
 // costs more than the page. So a full pipe is left alone until about a third of what it holds has
-// been read, by the rate the child has read at since the pipe was last full; the child always
-// finds data meanwhile. Its output is drained while the writer waits.
+// been read, by the pace the child reads at; its output is drained while the writer waits.
+// The pace is measured over spans of kPaceSpanUs or more: while the writer waits for room page by
+// page the pipe stays full, so the child's reading over such a span is its real pace (a shorter
+// one measures how soon it wakes, not how fast it reads; at its start, how long it loads). A pipe
+// found nearly empty after a wait means the pace was too low: it is doubled.
 int CProcessWrapper::FullPipeWaitMs(int fd) {
     int queued = 0;
     if (ioctl(fd, FIONREAD, &queued) != 0 || queued <= 0) return 0;
     const int64_t now = NowUs();
     InputPace& p = pace_;
-    if (p.markUs > 0 && now > p.markUs) {
+    if (p.markUs == 0) {
+        p.markUs = now;
+        p.queuedAtMark = queued;
+        p.writtenSinceMark = 0;
+    } else if (now - p.markUs >= kPaceSpanUs) {
         const int64_t read = p.queuedAtMark + p.writtenSinceMark - queued;
         if (read > 0) {
             const double rate = static_cast<double>(read) / static_cast<double>(now - p.markUs);
-            p.bytesPerUs = p.bytesPerUs > 0 ? (p.bytesPerUs + rate) / 2 : rate;
+            // Faster is believed at once (waking early costs little); slower only bit by bit.
+            p.bytesPerUs = rate > p.bytesPerUs ? rate : (3 * p.bytesPerUs + rate) / 4;
         }
+        p.markUs = now;
+        p.queuedAtMark = queued;
+        p.writtenSinceMark = 0;
     }
-    p.markUs = now;
-    p.queuedAtMark = queued;
-    p.writtenSinceMark = 0;
     if (p.bytesPerUs <= 0 || queued < kPacedQueueMin) return 0;
     const double ms = static_cast<double>(queued) / 3.0 / p.bytesPerUs / 1000.0;
     return static_cast<int>(std::min(ms, static_cast<double>(kStallPollMs)));
+}
+
+void CProcessWrapper::AfterPacedWait(int fd) {
+    int queued = 0;
+    if (ioctl(fd, FIONREAD, &queued) == 0 && queued < kInputPipeBytes / 8) pace_.bytesPerUs *= 2;
 }
 
 int CProcessWrapper::TimedRead(int fd, int timeoutMs, int maxSize) {

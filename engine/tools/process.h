@@ -140,8 +140,9 @@ protected:
     // The shared write loop (blocking semantics over a non-blocking descriptor).
     int WriteAll(int fd, const char* bytes, size_t length);
     // How long to leave a full input pipe alone before writing again (see WriteAll); 0: wait for
-    // room.
+    // room. AfterPacedWait corrects the pace when the pipe ran nearly dry meanwhile.
     int FullPipeWaitMs(int fd);
+    void AfterPacedWait(int fd);
     // The shared timed read; maxSize caps a growing buffer.
     int TimedRead(int fd, int timeoutMs, int maxSize);
     // Starts the request (the program and argv set by the caller) with the given child streams;
@@ -152,7 +153,7 @@ protected:
 
     // How fast the child reads its input, measured between two moments its pipe was full.
     struct InputPace {
-        int64_t markUs = 0;             // the last moment the pipe was found full
+        int64_t markUs = 0;             // when the current span began, the pipe full
         int64_t queuedAtMark = 0;       // the bytes it held then
         int64_t writtenSinceMark = 0;
         double bytesPerUs = 0;          // 0 until measured
