@@ -43,7 +43,10 @@ bool OnlyPlainChunks(FILE* f, int64_t fileSize) {
 }
 
 // The first 64 KiB of the data hold no sync word of compressed audio carried in PCM (an IEC 61937
-// burst, a DTS frame): such a file is read as that codec by the FFmpeg reader.
+// burst, a DTS frame): such a file is read as that codec by the FFmpeg reader. Such a stream is
+// made of 16-bit words, so only a word's start is looked at: plain samples hold the same four
+// bytes straddling two words now and then (one pink-noise file in ten), and the player reads
+// those as PCM too.
 bool PlainSamples(FILE* f, const WaveFacts& facts) {
     std::vector<unsigned char> data(static_cast<size_t>(std::min<int64_t>(facts.dataLength, (1 << 16) + 16)));
     if (fseek(f, facts.dataOffset, SEEK_SET) != 0 || fread(data.data(), 1, data.size(), f) != data.size()) return false;
@@ -52,7 +55,7 @@ bool PlainSamples(FILE* f, const WaveFacts& facts) {
         {0x7F, 0xFE, 0x80, 0x01}, {0xFE, 0x7F, 0x01, 0x80},  // DTS
         {0x1F, 0xFF, 0xE8, 0x00}, {0xFF, 0x1F, 0x00, 0xE8},  // DTS in 14-bit words
     };
-    for (size_t i = 0; i + 4 <= data.size(); ++i)
+    for (size_t i = 0; i + 4 <= data.size(); i += 2)
         for (const auto& sync : kSync)
             if (memcmp(data.data() + i, sync, 4) == 0) return false;
     return true;

@@ -18,13 +18,20 @@ const std::string kPlayer = "/usr/bin/mplayer";
 
 struct Sample {
     const char* name;
-    const char* make;  // ffmpeg arguments after the tone input (stereo 44.1 kHz, 3 s)
+    const char* make;          // ffmpeg arguments after the tone input (stereo 44.1 kHz, 3 s)
+    const char* then = nullptr;  // a shell command run in the folder afterwards
 };
 
 // The table of inputs: every container and codec the probe meets, mono and 24-bit variants, tags,
 // two audio streams, and a video (which the adapter leaves to the player).
 const Sample kSamples[] = {
     {"s16.wav", "-c:a pcm_s16le"},
+    // PCM whose bytes hold a DTS sync word across two samples (read as PCM), and DTS frames
+    // carried as 16-bit PCM (read as DTS).
+    {"oddsync.wav", "-c:a pcm_s16le", "printf '\\376\\177\\001\\200' | dd of=oddsync.wav bs=1 seek=1045 conv=notrunc status=none"},
+    {"dtspcm.wav", "-c:a pcm_s16le",
+     "ffmpeg -loglevel error -y -f lavfi -i sine=frequency=440:sample_rate=44100:duration=3 -ac 2 -c:a dca -strict -2 "
+     "-f dts - | ffmpeg -loglevel error -y -f s16le -ar 44100 -ac 2 -i - -c:a pcm_s16le dtspcm.wav"},
     {"s24.wav", "-c:a pcm_s24le"},
     {"mono22.wav", "-ac 1 -ar 22050 -c:a pcm_s16le"},
     {"plain.flac", ""},
@@ -52,6 +59,10 @@ protected:
                                     "'sine=frequency=440:sample_rate=44100:duration=3' -ac 2 " +
                                     std::string(s.make) + " '" + dir_->file(s.name) + "'";
             ASSERT_TRUE(sqtest::Shell(cmd)) << cmd;
+            if (s.then) {
+                const std::string then = "cd '" + dir_->path().string() + "' && timeout 60 sh -c \"" + s.then + "\"";
+                ASSERT_TRUE(sqtest::Shell(then)) << then;
+            }
         }
     }
     static void TearDownTestSuite() {
