@@ -1,10 +1,8 @@
 #include "ui/main/engine_events.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <mutex>
-#include <thread>
 
 #include "engine/engine_api.h"
 #include "engine/prefs/preffiles.h"
@@ -70,76 +68,26 @@ uint32_t QuestionCountDown() {
 
 // Workers that start or end jobs at the same moment each ask for the queue file: one write then
 // serves every request made before it began, instead of one write (each with its flushes to disk)
-// per worker in turn. Save returns once the caller's state is on disk; SaveSoon leaves the write to
-// the saver's own thread (a job's start: the worker goes on to its tools meanwhile, where a second
-// flush right after the previous job's end one cost it up to 9 ms).
-//
-// Lock order: the UI lock, then writeLock_ (the queue's lock is taken inside the write);
-// threadLock_ is never held while writing.
+// per worker in turn. A caller returns once its state is on disk: a job's start is recorded before
+// its tools write anything, which is how a restart after a crash knows what to clean up.
 class QueueFileSaver {
 public:
-    void Save() { WriteCovering(Ask()); }
-    void SaveSoon() {
-        const uint64_t ticket = Ask();
-        {
-            std::lock_guard lk(threadLock_);
-            if (!stopped_) {
-                if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
-                wake_.notify_one();
-                return;
-            }
-        }
-        WriteCovering(ticket);  // the shut-down has begun: written at once
-    }
-    // Writes what was asked for and ends the saver's thread; later requests are written at once.
-    void Stop() {
-        std::thread ending;
-        {
-            std::lock_guard lk(threadLock_);
-            stopped_ = true;
-            ending = std::move(thread_);
-        }
-        wake_.notify_one();
-        if (ending.joinable()) ending.join();
-    }
-    // A new start of the program in this process: requests go to a thread again.
-    void Rearm() {
-        std::lock_guard lk(threadLock_);
-        stopped_ = false;
+    void Save() {
+        const uint64_t ticket = asked_.fetch_add(1) + 1;
+        std::lock_guard lk(writeLock_);
+        if (written_ >= ticket) return;
+        const uint64_t covers = asked_.load();
+        SaveQueueFile(GetDataPath("queue.xml").c_str());
+        written_ = covers;
     }
 
 private:
-    uint64_t Ask() { return asked_.fetch_add(1) + 1; }
-    bool Pending() const { return asked_.load() > written_.load(); }
-    void WriteCovering(uint64_t ticket) {
-        std::lock_guard lk(writeLock_);
-        if (written_.load() >= ticket) return;
-        const uint64_t covers = asked_.load();
-        SaveQueueFile(GetDataPath("queue.xml").c_str());
-        written_.store(covers);
-    }
-    void Run() {
-        std::unique_lock lk(threadLock_);
-        for (;;) {
-            wake_.wait(lk, [&] { return stopped_ || Pending(); });
-            if (!Pending()) return;  // stopped, nothing left to write
-            lk.unlock();
-            WriteCovering(asked_.load());
-            lk.lock();
-        }
-    }
-
     std::atomic<uint64_t> asked_{0};
-    std::atomic<uint64_t> written_{0};  // the last request a finished write covers
-    std::mutex writeLock_;
-    std::mutex threadLock_;
-    std::condition_variable wake_;
-    bool stopped_ = false;
-    std::thread thread_;
+    std::mutex writeLock_;  // after the UI lock when both are held; the queue lock is taken inside
+    uint64_t written_ = 0;  // the last request a finished write covers
 };
 
-// Never destroyed: a program that ends without its shut-down leaves the saver's thread waiting.
-QueueFileSaver& g_queueSaver = *new QueueFileSaver;
+QueueFileSaver g_queueSaver;
 
 // The list's check boxes go to the items under the UI lock; the file is written after it.
 void SaveQueueNow() {
@@ -192,7 +140,7 @@ int JobStarted(QueueItem*, int64_t row) {
         UiLock lock(kJobLockMs);
         save = ShowJobStart(row);
     }
-    if (save) g_queueSaver.SaveSoon();
+    if (save) g_queueSaver.Save();
     return 0;
 }
 
@@ -308,10 +256,7 @@ BatchCounters GetBatchCounters() {
     return g_counters;
 }
 
-void StopQueueSaves() { g_queueSaver.Stop(); }
-
 void ResetEventState() {
-    g_queueSaver.Rearm();
     {
         std::lock_guard lk(g_logLock);
         g_log.clear();

@@ -32,10 +32,6 @@ struct BatchCounters {
     bool presetLoaded = false;
 };
 BatchCounters GetBatchCounters();
-// Writes the queue file for the jobs' starts still waiting to be written and ends its writer;
-// the shut-down calls it before its own save of the queue.
-void StopQueueSaves();
-
 // Forgets the log and the counters (a new start).
 void ResetEventState();
 

@@ -202,7 +202,6 @@ int ShutDown(int exitCode) {
         LogMessage(&g_shellLog, "Preferences not saved", 0);
         notSaved.push_back(GetDataPath("prefs.xml"));
     }
-    StopQueueSaves();
     if (GetPrefInt("overall.task.saveQueue") != 0) {
         LogMessage(&g_shellLog, "Saving the queue", 0);
         if (SaveQueueFile(GetDataPath("queue.xml").c_str()) < 0) {
