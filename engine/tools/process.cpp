@@ -28,8 +28,9 @@ constexpr size_t kTextBacklogCap = 1024 * 1024;
 constexpr int kStallPollMs = 100;
 // A child's input pipe holds this much: room to leave it alone for a while once full.
 constexpr int kInputPipeBytes = 256 * 1024;
+// The shortest span a child's reading pace is measured over.
+constexpr int64_t kPaceSpanUs = 20000;
 // Below this much queued, a full pipe is written again as soon as it has room.
-constexpr int64_t kPaceSpanUs = 20000;  // the shortest span a child's reading pace is measured over
 constexpr int kPacedQueueMin = 32 * 1024;
 
 int64_t NowUs() {

@@ -151,7 +151,7 @@ protected:
 
     Backlog backlog_[2];
 
-    // How fast the child reads its input, measured between two moments its pipe was full.
+    // How fast the child reads its input, measured over spans while its pipe is kept full.
     struct InputPace {
         int64_t markUs = 0;             // when the current span began, the pipe full
         int64_t queuedAtMark = 0;       // the bytes it held then
