@@ -336,6 +336,8 @@ void ProbeItemAhead(QueueItem* copy) {
     // Only a regular file: a pipe or a device read ahead would be read twice.
     struct stat st {};
     if (stat(copy->file, &st) != 0 || !S_ISREG(st.st_mode)) return;
+    // Read ahead at the program's start already (or being read): its job takes those outputs.
+    if (ProbeOutputsKeptOrComing(copy->file)) return;
     copy->mediaKind = row->kind;
     WaitForJobProbes();
     ProbeReadAheadScope scope(copy->file);

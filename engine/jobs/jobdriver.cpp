@@ -278,8 +278,9 @@ public:
     ~ProbeReadAhead() {
         if (thread_.joinable()) thread_.detach();
     }
+    // What was read ahead before the batch (at the program's start) stays for its jobs.
     void Start(int ahead) {
-        Stop();
+        StopThread();
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = false;
         ahead_ = std::max(ahead, 1);
@@ -287,12 +288,7 @@ public:
         thread_ = std::thread([this] { Run(); });
     }
     void Stop() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_all();
-        if (thread_.joinable()) thread_.join();
+        StopThread();
         ForgetProbeOutputs();
     }
     void ItemTaken() {
@@ -304,6 +300,14 @@ public:
     }
 
 private:
+    void StopThread() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
     void Run() {
         std::unique_lock<std::mutex> lock(mutex_);
         while (!stop_) {

@@ -4,11 +4,15 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "common/fileutil.h"
 #include "common/textutil.h"
@@ -291,6 +295,60 @@ void PreloadMediaInfoLibrary() {
     std::call_once(started, [] { std::thread([] { MediaInfoLibrary::Get(); }).detach(); });
 }
 
+namespace {
+
+std::string MediaInfoXmlLine(const std::string& file) {
+    return "mediainfo --output=XML --language=raw -f " + QuotedPath(file.c_str());
+}
+
+// The threads reading ahead at the program's start (joined by FinishMediaInfoReadAhead).
+std::mutex readAheadMutex;
+std::vector<std::thread> readAheadThreads;
+
+// At most this many threads read at once: the library serializes much of a reading, so more
+// threads gain little.
+constexpr size_t kReadAheadThreads = 2;
+
+}  // namespace
+
+void StartMediaInfoReadAhead(const std::vector<std::string>& files) {
+    const size_t limit = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
+    struct Work {
+        std::vector<std::string> files;
+        std::atomic<size_t> next{0};
+    };
+    auto work = std::make_shared<Work>();
+    for (const std::string& file : files) {
+        if (work->files.size() >= limit) break;
+        if (ReadableInProcess(file)) work->files.push_back(file);
+    }
+    if (work->files.empty()) {
+        PreloadMediaInfoLibrary();
+        return;
+    }
+    for (const std::string& file : work->files) MarkReadingAhead(file);
+    std::lock_guard<std::mutex> lock(readAheadMutex);
+    const size_t threads = std::min(kReadAheadThreads, work->files.size());
+    for (size_t t = 0; t < threads; ++t)
+        readAheadThreads.emplace_back([work] {
+            for (size_t i; (i = work->next++) < work->files.size();) {
+                const std::string& file = work->files[i];
+                ProbeReadAheadScope scope(file.c_str(), ProbeReadAheadScope::Marked{});
+                std::string text;
+                if (ReadMediaInfoInProcess(file.c_str(), &text)) KeepProbeOutput(MediaInfoXmlLine(file), file.c_str(), text);
+            }
+        });
+}
+
+void FinishMediaInfoReadAhead() {
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard<std::mutex> lock(readAheadMutex);
+        threads.swap(readAheadThreads);
+    }
+    for (std::thread& t : threads) t.join();
+}
+
 bool ReadMediaInfoInProcess(const char* path, std::string* text) {
     if (!path || !text || !ReadableInProcess(path)) return false;
     const MediaInfoLibrary& library = MediaInfoLibrary::Get();
@@ -320,7 +378,7 @@ bool ParseMediaInfoXml(CMediaTool* tool, QueueItem* item) {
         file = root + "/VTS_01_1.VOB";
         if (!FileExist(file.c_str())) file = root + "/VTS_01_0.VOB";
     }
-    const std::string line = "mediainfo --output=XML --language=raw -f " + QuotedPath(file.c_str());
+    const std::string line = MediaInfoXmlLine(file);
     // What a read-ahead of this batch kept for the same line and file stands for the run.
     if (!TakeProbeOutput(line, file.c_str(), &tool->output)) {
         if (!RunMediaInfoXml(line, file, &tool->output)) return false;

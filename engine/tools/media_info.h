@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct QueueItem;
 
@@ -38,6 +39,13 @@ public:
 // Loads the media-information library on a thread of its own, for a batch about to start, so that
 // its first probes find it loaded; once per process, and nothing when a reading loaded it already.
 void PreloadMediaInfoLibrary();
+// For a batch the program starts with: the media information of its first files (as many as the
+// machine has processors, regular local files only), read on threads of their own while the
+// program comes up, and kept for their jobs' probes, which wait for a reading under way. Loads the
+// library in any case.
+void StartMediaInfoReadAhead(const std::vector<std::string>& files);
+// Waits for the readings StartMediaInfoReadAhead began.
+void FinishMediaInfoReadAhead();
 
 // Runs "mediainfo <path>" and keeps what it prints as the tool's output; false (and "") when
 // nothing came within the time limit.

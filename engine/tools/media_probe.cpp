@@ -8,6 +8,7 @@
 #include "engine/context.h"
 #include "engine/devices/cdrom.h"
 #include "engine/queue/queue.h"
+#include "engine/tools/adapter_answers.h"
 #include "engine/sources/decoder_sources.h"
 #include "engine/tools/player_cmd.h"
 #include "engine/tools/player_options.h"
@@ -256,7 +257,7 @@ bool ProbeMedia(CProcessWrapper* runner, QueueItem* item, bool parseOnly) {
     const bool ahead = ReadingProbeAhead();
     if (!ahead) RaiseEvent(kEventCommandLine, line.c_str());
     std::string output;
-    if (!TakeProbeOutput(line, item->file, &output)) {
+    if (!TakeProbeOutput(line, item->file, &output) && !AnswerIdentifyInProgram(line, &output)) {
         if (!runner->Start(line.c_str())) return false;
         int got = runner->ReadOutput(kProbeReadMs);
         output = got >= 1 && runner->buffer ? runner->buffer : "";

@@ -79,6 +79,15 @@ ProbeReadAheadScope::ProbeReadAheadScope(const char* path) : path_(path ? path :
     readingAhead.insert(path_);
 }
 
+ProbeReadAheadScope::ProbeReadAheadScope(const char* path, Marked) : path_(path ? path : "") {
+    onReadAheadThread = true;
+}
+
+void MarkReadingAhead(const std::string& path) {
+    std::lock_guard<std::mutex> lock(keptMutex);
+    readingAhead.insert(path);
+}
+
 ProbeReadAheadScope::~ProbeReadAheadScope() {
     onReadAheadThread = false;
     {
@@ -120,6 +129,15 @@ bool TakeProbeOutput(const std::string& line, const char* path, std::string* out
     if (entry.path != path || !StampOf(path, &now) || !(now == entry.stamp)) return false;
     *output = std::move(entry.output);
     return true;
+}
+
+bool ProbeOutputsKeptOrComing(const char* path) {
+    if (!path) return false;
+    std::lock_guard<std::mutex> lock(keptMutex);
+    if (readingAhead.count(path)) return true;
+    for (const auto& entry : kept)
+        if (entry.second.path == path) return true;
+    return false;
 }
 
 void ForgetProbeOutputs() {

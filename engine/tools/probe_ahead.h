@@ -14,6 +14,9 @@
 class ProbeReadAheadScope {
 public:
     explicit ProbeReadAheadScope(const char* path);
+    // For a file marked by MarkReadingAhead: the scope's end takes that mark away.
+    struct Marked {};
+    ProbeReadAheadScope(const char* path, Marked);
     ~ProbeReadAheadScope();
     ProbeReadAheadScope(const ProbeReadAheadScope&) = delete;
     ProbeReadAheadScope& operator=(const ProbeReadAheadScope&) = delete;
@@ -21,6 +24,13 @@ public:
 private:
     std::string path_;
 };
+
+// Marks the file as read ahead before its reading begins (a ProbeReadAheadScope with Marked
+// then reads it): a job's probe of it waits for that reading instead of running the tools too.
+void MarkReadingAhead(const std::string& path);
+
+// True when outputs for the file are kept, or a reading ahead of it is under way.
+bool ProbeOutputsKeptOrComing(const char* path);
 
 // A probe of an item itself (a job's, the list's), running while it lives. A read-ahead waits
 // until none runs (WaitForJobProbes): at a batch's start every worker probes its first item at

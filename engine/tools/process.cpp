@@ -28,6 +28,8 @@ constexpr size_t kTextBacklogCap = 1024 * 1024;
 constexpr int kStallPollMs = 100;
 // A child's input pipe holds this much: room to leave it alone for a while once full.
 constexpr int kInputPipeBytes = 256 * 1024;
+// Where a tool named without a folder is looked for, in order, below the working folder.
+constexpr const char* kToolPlaces[] = {"", "codecs64/", "codecs/", "tools/"};
 // The shortest span a child's reading pace is measured over.
 constexpr int64_t kPaceSpanUs = 20000;
 // Below this much queued, a full pipe is written again as soon as it has room.
@@ -559,7 +561,7 @@ bool CProcessWrapperCRT::Start(const char* commandLine, const char* workDir, con
     req.stderrFd = err[1] >= 0 ? err[1] : (merged ? out[1] : consoleErr);
     req.searchPath = false;
     int rc = ENOENT;
-    for (const char* prefix : {"", "codecs64/", "codecs/", "tools/"}) {
+    for (const char* prefix : kToolPlaces) {
         if (*prefix && absolute) break;  // an absolute path has no other place to be
         req.program = std::string(prefix) + name;
         // A place that holds no such file is passed over without starting a child for it (each
@@ -591,6 +593,16 @@ bool CProcessWrapperCRT::Start(const char* commandLine, const char* workDir, con
     SetNonBlocking(stdinWriteFd, true);
     WatchOutput(stdoutReadFd, stderrReadFd);
     return true;
+}
+
+std::string FirstToolPlace(const std::string& name) {
+    if (name.empty()) return {};
+    for (const char* prefix : kToolPlaces) {
+        if (*prefix && name[0] == '/') break;
+        const std::string place = prefix + name;
+        if (platform::PathExists(place.c_str())) return place;
+    }
+    return {};
 }
 
 int CProcessWrapperCRT::ReadOutput(int timeoutMs) { return TimedRead(stdoutReadFd, timeoutMs, kCrtReadCap); }

@@ -192,6 +192,11 @@ public:
     int stderrReadFd = -1;
 };
 
+// The file CProcessWrapperCRT would start first for the program name (no working folder given):
+// the name in the current folder, then under its "codecs64/", "codecs/" and "tools/". Empty when
+// none of them holds it (a bare name is then looked for on PATH).
+std::string FirstToolPlace(const std::string& name);
+
 // Runs the command line to its end without redirection (kProcNoStdHandles: all streams on
 // /dev/null; standard input is /dev/null in any case). True when it ran; its exit code into
 // *exitCode. A run past timeoutMs is ended and gives false.

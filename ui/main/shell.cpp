@@ -202,7 +202,10 @@ int ShutDown(int exitCode) {
         LogMessage(&g_shellLog, "Preferences not saved", 0);
         notSaved.push_back(GetDataPath("prefs.xml"));
     }
-    if (GetPrefInt("overall.task.saveQueue") != 0) {
+    const bool saveQueue = GetPrefInt("overall.task.saveQueue") != 0;
+    // The save below covers what the jobs' ends asked for.
+    FinishQueueSaves(!saveQueue);
+    if (saveQueue) {
         LogMessage(&g_shellLog, "Saving the queue", 0);
         if (SaveQueueFile(GetDataPath("queue.xml").c_str()) < 0) {
             LogMessage(&g_shellLog, "Queue not saved", 0);
@@ -275,7 +278,7 @@ std::string TitleText(const char* text) {
     return title;
 }
 
-unsigned ParseCommandLine(const char* text, int pass) {
+unsigned ParseCommandLine(const char* text, int pass, std::vector<std::string>* files) {
     if (!text || !*text) return 0;
     const std::string line(text);
     unsigned count = 0;
@@ -323,6 +326,7 @@ unsigned ParseCommandLine(const char* text, int pass) {
             hasPending = false;
             continue;
         }
+        if (pass == 0 && files) files->push_back(FromStartFolder(word));
         if (pass == 1 && FileListAdd(FromStartFolder(word).c_str())) ++count;
     }
     return count;
@@ -444,6 +448,7 @@ bool g_ownLayer = false;
 std::string g_commandLine;
 
 int LeaveProgram(int code) {
+    FinishMediaInfoReadAhead();
     SetBrowseForPathHook(nullptr);
     ShellState& s = Shell();
     if (s.accelerators) gui::DestroyAcceleratorTable(s.accelerators);
@@ -523,8 +528,21 @@ void CloseMainWindow() {
 int StartProgram(const char* commandLine) {
     ShellState& s = Shell();
     g_commandLine = commandLine ? commandLine : "";
+    s.codePage = LocaleCodePage();
+    std::error_code ec;
+    s.startFolder = std::filesystem::current_path(ec).string();
+    if (s.startFolder.empty() || s.startFolder.back() != '/') s.startFolder += '/';
+    std::vector<std::string> files;
+    ParseCommandLine(g_commandLine.c_str(), 0, &files);
+    s.exitFlag = s.options.exit;
+    // A batch starts as soon as the program is up: the media information of its first files is
+    // read meanwhile.
+    if (s.options.start) StartMediaInfoReadAhead(files);
     g_ownLayer = !gui::IsRunning();
-    if (g_ownLayer && !gui::Init()) return -1;
+    if (g_ownLayer && !gui::Init()) {
+        g_ownLayer = false;
+        return LeaveProgram(-1);
+    }
     if (!gui::GetResourceProvider()) {
         auto folder = std::make_shared<gui::XmlResourceFolder>();
         std::string error;
@@ -539,14 +557,6 @@ int StartProgram(const char* commandLine) {
         chosen = *folder;
         return true;
     });
-    s.codePage = LocaleCodePage();
-    std::error_code ec;
-    s.startFolder = std::filesystem::current_path(ec).string();
-    if (s.startFolder.empty() || s.startFolder.back() != '/') s.startFolder += '/';
-    ParseCommandLine(g_commandLine.c_str(), 0);
-    s.exitFlag = s.options.exit;
-    // A batch starts as soon as the program is up: its probes' reader loads meanwhile.
-    if (s.options.start) PreloadMediaInfoLibrary();
     if (s.echoToStderr.load()) StartConsoleReport(s.options.verbose);
     SplashStart();
 

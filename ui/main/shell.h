@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 #include <thread>
 
 #include "engine/context.h"
@@ -80,9 +81,10 @@ public:
 // Back to the state before a start (options, flags, data folder, log and counters).
 void ResetShellState();
 
-// Reads the command line in two passes: pass 0 applies options only; pass 1 also loads presets
-// and adds files. The number of files added (pass 1).
-unsigned ParseCommandLine(const char* text, int pass);
+// Reads the command line in two passes: pass 0 applies options only (and lists the files named,
+// as full paths, into *files when given); pass 1 also loads presets and adds files. The number of
+// files added (pass 1).
+unsigned ParseCommandLine(const char* text, int pass, std::vector<std::string>* files = nullptr);
 
 // The full path of a per-user file in the data folder.
 std::string GetDataPath(const char* name);

@@ -4,6 +4,7 @@
 #include "engine/tools/probe_ahead.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -12,7 +13,10 @@
 #include <string>
 #include <thread>
 
+#include "engine/tools/media_info.h"
+#include "engine/tools/player_cmd.h"
 #include "support/tempdir.h"
+#include "support/wav_bytes.h"
 
 namespace {
 
@@ -94,6 +98,32 @@ TEST(ProbeReadAhead, AJobsProbeWaitsForTheReadAheadOfItsFile) {
     ASSERT_EQ(taking.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_EQ(taking.get(), "late");
     ahead.join();
+    ForgetProbeOutputs();
+}
+
+// The media information of the files a batch starts with, read while the program comes up: a
+// regular file is marked at once (its job's probe waits for the reading) and its text kept for
+// that probe; a pipe or a missing file is left to the job.
+TEST(ProbeReadAhead, FilesReadAtTheProgramsStartAreTakenByTheirJobs) {
+    sqtest::TempDir dir;
+    sqtest::WavSpec spec;
+    spec.data.assign(44100 * 4, '\x01');
+    const std::string wav = dir.write("start.wav", sqtest::BuildWav(spec));
+    const std::string fifo = dir.file("pipe.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string missing = dir.file("gone.wav");
+    StartMediaInfoReadAhead({fifo, wav, missing});
+    for (const std::string& other : {fifo, missing}) EXPECT_FALSE(ProbeOutputsKeptOrComing(other.c_str())) << other;
+    // Marked at once, so a job that asks now waits for the reading instead of reading too.
+    EXPECT_TRUE(ProbeOutputsKeptOrComing(wav.c_str()));
+    std::string taken;
+    const std::string line = "mediainfo --output=XML --language=raw -f " + QuotedPath(wav.c_str());
+    EXPECT_TRUE(TakeProbeOutput(line, wav.c_str(), &taken));
+    FinishMediaInfoReadAhead();
+    std::string direct;
+    ASSERT_TRUE(ReadMediaInfoInProcess(wav.c_str(), &direct));
+    EXPECT_EQ(taken, direct);
+    EXPECT_FALSE(ProbeOutputsKeptOrComing(wav.c_str()));
     ForgetProbeOutputs();
 }
 

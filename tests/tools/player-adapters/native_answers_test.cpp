@@ -2,12 +2,15 @@
 // answers must be the system player's, line for line and byte for byte, on every kind of input
 // the engine meets. Both are run on the same files, made here with ffmpeg.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "engine/tools/adapter_answers.h"
 #include "support/shell_command.h"
 #include "support/tempdir.h"
 
@@ -100,6 +103,47 @@ TEST_F(AdapterAnswers, IdentifyPrintsThePlayersLines) {
             EXPECT_EQ(IdLines(kAdapter, request, s.name), expected) << s.name << " with " << request;
         }
     }
+}
+
+// The program gives the adapter's identify text itself when the player its probe would start is
+// the adapter: the same text, whole, for every file the adapter answers from its headers alone; no
+// answer for the rest, nor when the player found first is some other program.
+TEST_F(AdapterAnswers, TheProgramGivesTheAdaptersIdentifyTextItself) {
+    namespace fs = std::filesystem;
+    sqtest::TempDir folder;  // a program folder: its "tools/mplayer" is the adapter
+    fs::create_directories(folder.path() / "tools");
+    fs::copy_file(kAdapter, folder.path() / "tools" / "mplayer");
+    const fs::path before = fs::current_path();
+    fs::current_path(folder.path());
+    const std::string request = "-identify -benchmark -nomsgcolor -vo null -ao null -channels 6 -quiet -endpos 1 -frames 30";
+    std::vector<std::string> answered;
+    for (const Sample& s : kSamples) {
+        const std::string line = "mplayer \"" + dir_->file(s.name) + "\" " + request;
+        std::string text;
+        if (!AnswerIdentifyInProgram(line, &text)) continue;
+        answered.push_back(s.name);
+        EXPECT_EQ(text, sqtest::Capture("timeout 60 " + kAdapter + " '" + dir_->file(s.name) + "' " + request +
+                                        " 2>/dev/null") + "\n")
+            << s.name;
+    }
+    // The plain WAVE and native FLAC files, and only those (the others need the FFmpeg libraries,
+    // a compressed stream in PCM or a layout the light readers leave to the player).
+    const std::vector<std::string> light = {"s16.wav", "oddsync.wav", "mono22.wav", "plain.flac",
+                                            "tagged.flac", "renamed.flac", "hi.flac", "mono.flac"};
+    EXPECT_EQ(answered, light);
+    // Another player found first (a folder searched before "tools/"), or a "tools/mplayer" that
+    // is not the adapter: the run is started as it stands.
+    const std::string line = "mplayer \"" + dir_->file("s16.wav") + "\" " + request;
+    std::string text;
+    fs::create_directories("codecs");
+    fs::copy_file(kPlayer, "codecs/mplayer");
+    EXPECT_FALSE(AnswerIdentifyInProgram(line, &text));
+    fs::remove_all("codecs");
+    EXPECT_TRUE(AnswerIdentifyInProgram(line, &text));
+    fs::remove("tools/mplayer");
+    fs::copy_file(kPlayer, "tools/mplayer");
+    EXPECT_FALSE(AnswerIdentifyInProgram(line, &text));
+    fs::current_path(before);
 }
 
 TEST_F(AdapterAnswers, DecodeWritesThePlayersBytes) {

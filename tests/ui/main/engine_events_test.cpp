@@ -10,6 +10,8 @@
 #include "engine/queue/queue.h"
 #include "support/program_window_fixture.h"
 #include "support/shell_run.h"
+#include "support/wait_until.h"
+#include "support/tempdir.h"
 #include "ui/framework/dialog.h"
 #include "ui/dialogs/prompt.h"
 #include "ui/main/main_window.h"
@@ -159,6 +161,32 @@ TEST_F(EngineEvents, JobWithAMissingPresetReportsItAndKeepsTheUserSettings) {
     EXPECT_FALSE(ui::GetBatchCounters().presetLoaded);
     EXPECT_EQ(GetPrefInt("overall.httpd.port"), 0) << "the user's settings are loaded again";
     EXPECT_EQ(ui::SettingsChangedLevel.load(), 3);
+}
+
+// A job's start is in the queue file when its event returns (a restart after a crash learns from
+// it what was under way); its end is written by the saver's own thread soon after, and at the
+// latest when the saves are finished.
+TEST_F(EngineEvents, JobStartIsSavedAtOnceAndItsEndSoon) {
+    SetPrefInt("overall.task.saveQueue", 1);
+    QueueItem* item = QueueNewItem("/music/a.flac");
+    ASSERT_EQ(QueueAppend(item), 0);
+    const std::string file = ui::GetDataPath("queue.xml");
+    auto savedState = [&] {
+        const std::string text = sqtest::ReadFile(file);
+        const size_t at = text.find("<state>");
+        return at == std::string::npos ? std::string() : text.substr(at + 7, text.find('<', at + 7) - at - 7);
+    };
+    item->state = kItemEncoding;
+    EXPECT_EQ(EngineEventCallback(17, reinterpret_cast<intptr_t>(item), 0), 0);
+    EXPECT_EQ(savedState(), std::to_string(kItemEncoding));
+    item->state = kItemDone;
+    EXPECT_EQ(EngineEventCallback(18, reinterpret_cast<intptr_t>(item), 0), 0);
+    EXPECT_TRUE(sqtest::WaitUntil([&] { return savedState() == std::to_string(kItemDone); }));
+    // Asked for again and finished at once: written before the finish returns.
+    item->state = kItemError;
+    EXPECT_EQ(EngineEventCallback(18, reinterpret_cast<intptr_t>(item), 0), 0);
+    ui::FinishQueueSaves(true);
+    EXPECT_EQ(savedState(), std::to_string(kItemError));
 }
 
 }  // namespace
