@@ -331,6 +331,8 @@ void StartMediaInfoReadAhead(const std::vector<std::string>& files) {
     const size_t threads = std::min(kReadAheadThreads, work->files.size());
     for (size_t t = 0; t < threads; ++t)
         readAheadThreads.emplace_back([work] {
+            // Stands for the jobs' own probes: the batch's read-ahead of later items waits for it.
+            JobProbeScope forJobs;
             for (size_t i; (i = work->next++) < work->files.size();) {
                 const std::string& file = work->files[i];
                 ProbeReadAheadScope scope(file.c_str(), ProbeReadAheadScope::Marked{});
