@@ -257,11 +257,13 @@ bool ProbeMedia(CProcessWrapper* runner, QueueItem* item, bool parseOnly) {
     const bool ahead = ReadingProbeAhead();
     if (!ahead) RaiseEvent(kEventCommandLine, line.c_str());
     std::string output;
-    if (!TakeProbeOutput(line, item->file, &output) && !AnswerIdentifyInProgram(line, &output)) {
-        if (!runner->Start(line.c_str())) return false;
-        int got = runner->ReadOutput(kProbeReadMs);
-        output = got >= 1 && runner->buffer ? runner->buffer : "";
-        runner->Close();
+    if (!TakeProbeOutput(line, item->file, &output)) {
+        if (!AnswerIdentifyInProgram(line, &output)) {
+            if (!runner->Start(line.c_str())) return false;
+            int got = runner->ReadOutput(kProbeReadMs);
+            output = got >= 1 && runner->buffer ? runner->buffer : "";
+            runner->Close();
+        }
         KeepProbeOutput(line, item->file, output);
     }
     if (output.empty()) return false;
