@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -98,15 +99,19 @@ TEST(CpuUsage, ProcessLoadOfBusyIdleAndGroupedChildren) {
         Child child(c.script.c_str());
         ASSERT_NE(child.pid(), 0u);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let the helpers start
-        const Reading r = ProcessUsageOver(child.pid(), std::chrono::milliseconds(1000));
-        if (c.busy) {
-            EXPECT_GT(r.usage, 3.0f);  // a spinner gets some time even on a crowded machine
-        } else {
-            EXPECT_LE(r.usage, 5.0f);
-        }
-        // Ticks against nanoseconds: within the tick's grain over one second and what a
-        // helper's own start or end costs.
-        EXPECT_NEAR(r.usage, r.scheduler, 12.0f);
+        // Ticks against nanoseconds: within the tick's grain over one second and what a helper's
+        // own start or end costs. A machine crowded by other work skews one second's ticks now
+        // and then (they are sampled, the nanoseconds are not), so up to three seconds are read
+        // and one must agree; a meter that miscounts the group disagrees every time.
+        auto plausible = [&](const Reading& r) {
+            const bool load = c.busy ? r.usage > 3.0f   // a spinner gets some time even on a crowded machine
+                                     : r.usage <= 5.0f;
+            return load && std::abs(r.usage - r.scheduler) <= 12.0f;
+        };
+        Reading r{};
+        for (int attempt = 0; attempt < 3; ++attempt)
+            if (plausible(r = ProcessUsageOver(child.pid(), std::chrono::milliseconds(1000)))) break;
+        EXPECT_TRUE(plausible(r)) << "usage " << r.usage << " against the scheduler's " << r.scheduler;
     }
 }
 
