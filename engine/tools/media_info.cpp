@@ -327,6 +327,10 @@ void StartMediaInfoReadAhead(const std::vector<std::string>& files) {
         return;
     }
     for (const std::string& file : work->files) MarkReadingAhead(file);
+    // Loaded here, before the readers start: a load on another thread holds the dynamic loader's
+    // lock for its whole length (its 38 libraries), and every thread this program starts meanwhile
+    // waits for it, which stalled the start-up by as long.
+    MediaInfoLibrary::Get();
     std::lock_guard<std::mutex> lock(readAheadMutex);
     const size_t threads = std::min(kReadAheadThreads, work->files.size());
     for (size_t t = 0; t < threads; ++t)

@@ -42,7 +42,7 @@ void PreloadMediaInfoLibrary();
 // For a batch the program starts with: the media information of its first files (as many as the
 // machine has processors, regular local files only), read on threads of their own while the
 // program comes up, and kept for their jobs' probes, which wait for a reading under way. Loads the
-// library in any case.
+// library in any case (on the calling thread when there are files to read).
 void StartMediaInfoReadAhead(const std::vector<std::string>& files);
 // Waits for the readings StartMediaInfoReadAhead began.
 void FinishMediaInfoReadAhead();

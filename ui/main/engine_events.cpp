@@ -1,10 +1,8 @@
 #include "ui/main/engine_events.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <mutex>
-#include <thread>
 
 #include "engine/engine_api.h"
 #include "engine/prefs/preffiles.h"
@@ -70,67 +68,23 @@ uint32_t QuestionCountDown() {
 
 // Workers that start or end jobs at the same moment each ask for the queue file: one write then
 // serves every request made before it began, instead of one write (each with its flushes to disk)
-// per worker in turn. Save() returns once its state is on disk: a job's start is recorded before
-// its tools write anything, which is how a restart after a crash knows what to clean up. A job's
-// end is only asked for (SaveSoon): a thread of the saver's own writes it, so the worker goes on to
-// its next job at once, whose start save then usually covers the end as well.
+// per worker in turn. A caller returns once its state is on disk: a job's start is recorded before
+// its tools write anything, which is how a restart after a crash knows what to clean up.
 class QueueFileSaver {
 public:
-    ~QueueFileSaver() { Stop(false); }
-
-    void Save() { WriteCovering(asked_.fetch_add(1) + 1); }
-
-    void SaveSoon() {
-        std::lock_guard lk(threadLock_);
-        asked_.fetch_add(1);
-        if (!thread_.joinable()) {
-            stopping_ = false;
-            thread_ = std::thread([this] { Run(); });
-        }
-        wake_.notify_one();
-    }
-
-    // Ends the saver's thread, first writing what was asked for when writePending.
-    void Stop(bool writePending) {
-        {
-            std::lock_guard lk(threadLock_);
-            if (!thread_.joinable()) return;
-            stopping_ = true;
-            writePending_ = writePending;
-        }
-        wake_.notify_one();
-        thread_.join();
-    }
-
-private:
-    void WriteCovering(uint64_t ticket) {
+    void Save() {
+        const uint64_t ticket = asked_.fetch_add(1) + 1;
         std::lock_guard lk(writeLock_);
-        if (written_.load() >= ticket) return;
+        if (written_ >= ticket) return;
         const uint64_t covers = asked_.load();
         SaveQueueFile(GetDataPath("queue.xml").c_str());
         written_ = covers;
     }
 
-    void Run() {
-        std::unique_lock lk(threadLock_);
-        for (;;) {
-            wake_.wait(lk, [&] { return stopping_ || asked_.load() > written_.load(); });
-            if (stopping_ && !(writePending_ && asked_.load() > written_.load())) break;
-            const uint64_t ticket = asked_.load();
-            lk.unlock();
-            WriteCovering(ticket);
-            lk.lock();
-        }
-    }
-
+private:
     std::atomic<uint64_t> asked_{0};
     std::mutex writeLock_;  // after the UI lock when both are held; the queue lock is taken inside
-    std::atomic<uint64_t> written_{0};  // the last request a finished write covers
-    std::mutex threadLock_;  // never held while writing
-    std::condition_variable wake_;
-    std::thread thread_;
-    bool stopping_ = false;
-    bool writePending_ = false;
+    uint64_t written_ = 0;  // the last request a finished write covers
 };
 
 QueueFileSaver g_queueSaver;
@@ -245,7 +199,7 @@ int JobEnded(QueueItem* item, int64_t row) {
         revert = g_counters.presetLoaded;
         g_counters.presetLoaded = false;
     }
-    if (saveQueue != 0) g_queueSaver.SaveSoon();
+    if (saveQueue != 0) g_queueSaver.Save();
     if (revert) {
         RevertPrefs();
         LoadUserPrefs();
@@ -301,8 +255,6 @@ BatchCounters GetBatchCounters() {
     std::lock_guard lk(g_counterLock);
     return g_counters;
 }
-
-void FinishQueueSaves(bool writePending) { g_queueSaver.Stop(writePending); }
 
 void ResetEventState() {
     {

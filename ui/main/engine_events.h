@@ -32,9 +32,6 @@ struct BatchCounters {
     bool presetLoaded = false;
 };
 BatchCounters GetBatchCounters();
-// Ends the queue file's background saves (of jobs' ends), first writing what they were asked for
-// when writePending.
-void FinishQueueSaves(bool writePending);
 // Forgets the log and the counters (a new start).
 void ResetEventState();
 

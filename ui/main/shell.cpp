@@ -202,10 +202,7 @@ int ShutDown(int exitCode) {
         LogMessage(&g_shellLog, "Preferences not saved", 0);
         notSaved.push_back(GetDataPath("prefs.xml"));
     }
-    const bool saveQueue = GetPrefInt("overall.task.saveQueue") != 0;
-    // The save below covers what the jobs' ends asked for.
-    FinishQueueSaves(!saveQueue);
-    if (saveQueue) {
+    if (GetPrefInt("overall.task.saveQueue") != 0) {
         LogMessage(&g_shellLog, "Saving the queue", 0);
         if (SaveQueueFile(GetDataPath("queue.xml").c_str()) < 0) {
             LogMessage(&g_shellLog, "Queue not saved", 0);
