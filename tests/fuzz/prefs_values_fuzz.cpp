@@ -39,7 +39,9 @@ std::string Snapshot(bool numbersOnly) {
     std::string all;
     for (const char* key : kKeys) {
         const char* s = store.GetString(key);
-        all += std::string(key) + "=" + (numbersOnly || !s ? "" : s) + ";" + std::to_string(store.GetInt(key)) + "\n";
+        // A boolean keeps its truth, not its number: "2" reads as 2 and is saved as "true".
+        const int64_t number = std::string(key) == "t.bool" ? store.GetInt(key) != 0 : store.GetInt(key);
+        all += std::string(key) + "=" + (numbersOnly || !s ? "" : s) + ";" + std::to_string(number) + "\n";
     }
     return all;
 }
