@@ -33,15 +33,18 @@ std::string TempName(const char* what) {
 }
 
 // Every value; with numbers only, the numeric values (text values may lose bytes XML cannot hold
-// on their first save, never afterwards).
+// on their first save, never afterwards, and so may the numbers read from those texts).
 std::string Snapshot(bool numbersOnly) {
     PrefStore& store = GetPrefStore();
     std::string all;
     for (const char* key : kKeys) {
+        const std::string name = key;
+        const bool text = name == "t.str" || name == "t.file" || name == "t.dir";
+        if (numbersOnly && text) continue;
         const char* s = store.GetString(key);
         // A boolean keeps its truth, not its number: "2" reads as 2 and is saved as "true".
-        const int64_t number = std::string(key) == "t.bool" ? store.GetInt(key) != 0 : store.GetInt(key);
-        all += std::string(key) + "=" + (numbersOnly || !s ? "" : s) + ";" + std::to_string(number) + "\n";
+        const int64_t number = name == "t.bool" ? store.GetInt(key) != 0 : store.GetInt(key);
+        all += name + "=" + (numbersOnly || !s ? "" : s) + ";" + std::to_string(number) + "\n";
     }
     return all;
 }
