@@ -2,7 +2,6 @@
 // answers must be the system player's, line for line and byte for byte, on every kind of input
 // the engine meets. Both are run on the same files, made here with ffmpeg.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <sstream>
@@ -113,8 +112,13 @@ TEST_F(AdapterAnswers, TheProgramGivesTheAdaptersIdentifyTextItself) {
     sqtest::TempDir folder;  // a program folder: its "tools/mplayer" is the adapter
     fs::create_directories(folder.path() / "tools");
     fs::copy_file(kAdapter, folder.path() / "tools" / "mplayer");
-    const fs::path before = fs::current_path();
-    fs::current_path(folder.path());
+    // The probe looks for the player below the current folder: the test's own, given back at its end
+    // however it ends.
+    struct InFolder {
+        fs::path before = fs::current_path();
+        explicit InFolder(const fs::path& to) { fs::current_path(to); }
+        ~InFolder() { fs::current_path(before); }
+    } inFolder(folder.path());
     const std::string request = "-identify -benchmark -nomsgcolor -vo null -ao null -channels 6 -quiet -endpos 1 -frames 30";
     std::vector<std::string> answered;
     for (const Sample& s : kSamples) {
@@ -143,7 +147,6 @@ TEST_F(AdapterAnswers, TheProgramGivesTheAdaptersIdentifyTextItself) {
     fs::remove("tools/mplayer");
     fs::copy_file(kPlayer, "tools/mplayer");
     EXPECT_FALSE(AnswerIdentifyInProgram(line, &text));
-    fs::current_path(before);
 }
 
 TEST_F(AdapterAnswers, DecodeWritesThePlayersBytes) {
